@@ -1,0 +1,16 @@
+# One place for compiler flags: warnings are errors everywhere, sanitizers on request.
+add_library(lumivora_flags INTERFACE)
+target_compile_options(lumivora_flags INTERFACE
+  -Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wsign-conversion -Wnon-virtual-dtor
+  -Wold-style-cast -Woverloaded-virtual -Wnull-dereference -Wimplicit-fallthrough -Werror)
+if(LUMIVORA_SANITIZE)
+  target_compile_options(lumivora_flags INTERFACE -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+  target_link_options(lumivora_flags INTERFACE -fsanitize=address,undefined)
+endif()
+
+# lumivora_component(NAME SOURCES...) adds a static library linked with the common flags.
+function(lumivora_component name)
+  add_library(${name} STATIC ${ARGN})
+  target_link_libraries(${name} PUBLIC lumivora_flags)
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
+endfunction()

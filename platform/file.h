@@ -1,0 +1,86 @@
+// File layer: an owned file handle with the stream semantics the components
+// rely on, and the whole-file operations (copy, move, delete, attributes,
+// times). Paths are 8-bit texts. One implementation file per backend.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace lumivora::platform {
+
+// The path separator of this platform ('/' on POSIX, '\\' on Windows).
+char PathSeparator();
+
+// Attribute bits in the MS-DOS / Windows layout; POSIX maps read-only to the
+// write permission bits and ignores the others.
+inline constexpr uint32_t kAttrReadOnly = 0x01;
+inline constexpr uint32_t kAttrHidden = 0x02;
+inline constexpr uint32_t kAttrSystem = 0x04;
+inline constexpr uint32_t kAttrDirectory = 0x10;
+inline constexpr uint32_t kAttrArchive = 0x20;
+
+class File {
+ public:
+  enum class Mode {
+    kRead,         // open an existing file for reading, sharing reads
+    kCreate,       // create or truncate, exclusive write access
+    kReadWrite,    // open an existing file for reading and writing
+  };
+
+  // Opens PATH. kCreate failures raise EFCreateError("Cannot create file %s"),
+  // other failures EFOpenError("Cannot open file %s").
+  static File Open(const std::string& path, Mode mode);
+
+  File() = default;
+  File(File&&) noexcept;
+  File& operator=(File&&) noexcept;
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
+  ~File();
+
+  [[nodiscard]] bool IsOpen() const;
+  [[nodiscard]] const std::string& Path() const { return path_; }
+  // Reads up to SIZE bytes; returns the count read (0 at end of file).
+  // A system failure raises EReadError("Stream read error").
+  size_t Read(void* buffer, size_t size);
+  // Writes all SIZE bytes or raises EWriteError("Stream write error").
+  void Write(const void* buffer, size_t size);
+  void Seek(int64_t position);
+  [[nodiscard]] int64_t Position() const;
+  [[nodiscard]] int64_t Size() const;
+  // Sets the modification time from an MS-DOS date/time (local time).
+  bool SetDosDateTime(uint32_t dosDateTime);
+  void Close();
+
+ private:
+  struct Handle;
+  std::unique_ptr<Handle> handle_;
+  std::string path_;
+};
+
+bool FileExists(const std::string& path);
+bool DirectoryExists(const std::string& path);
+// Creates one directory (its parent must exist).
+bool CreateDirectory(const std::string& path);
+// Creates a directory and every missing parent.
+bool ForceDirectories(const std::string& path);
+bool DeleteFile(const std::string& path);
+// Copies SOURCE over TARGET (replacing it unless failIfExists).
+bool CopyFile(const std::string& source, const std::string& target, bool failIfExists);
+// Renames SOURCE to TARGET; fails when TARGET exists.
+bool MoveFile(const std::string& source, const std::string& target);
+// Renames SOURCE over TARGET in one step, replacing TARGET.
+bool ReplaceFile(const std::string& source, const std::string& target);
+std::optional<uint32_t> GetFileAttributes(const std::string& path);
+bool SetFileAttributes(const std::string& path, uint32_t attributes);
+// Modification time of PATH as an MS-DOS date/time, or nullopt.
+std::optional<uint32_t> FileAgeDos(const std::string& path);
+// Sets the modification time of PATH from an MS-DOS date/time (local time).
+bool SetFileDosDateTime(const std::string& path, uint32_t dosDateTime);
+// Size of PATH in bytes, or nullopt.
+std::optional<int64_t> FileSize(const std::string& path);
+
+}  // namespace lumivora::platform

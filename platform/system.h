@@ -1,0 +1,62 @@
+// Operating-system services of the launcher and the components: the
+// single-instance guard, folders, platform id, connection state, process
+// start, the executable's own path, the local date and the shell open.
+// The launcher receives them as an interface so that tests can script them;
+// each backend implements it in its own source file.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace lumivora::platform {
+
+// A program start: the program, its arguments, and the command-line text the
+// Windows process start receives. POSIX starts PROGRAM with ARGUMENTS, no shell.
+struct CommandLine {
+  std::string program;
+  std::vector<std::string> arguments;
+  std::string text;
+};
+
+class SystemServices {
+ public:
+  SystemServices() = default;
+  SystemServices(const SystemServices&) = delete;
+  SystemServices& operator=(const SystemServices&) = delete;
+  virtual ~SystemServices() = default;
+
+  // True when the main program's single-instance guard NAME is held.
+  virtual bool InstanceGuardExists(const std::string& name) = 0;
+  // Finds a top-level window titled exactly TITLE and asks it (once) to
+  // restore itself. Returns true when such a window was found.
+  virtual bool RestoreWindow(const std::string& title) = 0;
+
+  // The per-user application-data folder without trailing separator, or the
+  // empty text when the system cannot give one.
+  virtual std::string AppDataFolder() = 0;
+  // The user's temporary folder, ending with the path separator.
+  virtual std::string TempFolder() = 0;
+  // Platform id (2: no extension on the target, no rename) with version.
+  virtual int PlatformId(int& major, int& minor) = 0;
+  // True when the system reports a network connection; sends nothing.
+  virtual bool IsOnline() = 0;
+  // Full path of the running executable.
+  virtual std::string ExecutablePath() = 0;
+  // Today in the local calendar as whole days since 30 December 1899.
+  virtual int Today() = 0;
+
+  // Starts a process without waiting. Returns a value above 31 on success and
+  // an error code below 32 on failure, as the Windows process start does.
+  virtual unsigned StartProcess(const CommandLine& commandLine) = 0;
+  // Opens a web address in the user's browser; false when that failed.
+  virtual bool ShellOpen(const std::string& address) = 0;
+};
+
+// The backend's real services.
+std::unique_ptr<SystemServices> CreateSystemServices();
+
+// Day number of a calendar date (days since 30 December 1899).
+int DayNumber(int year, int month, int day);
+
+}  // namespace lumivora::platform

@@ -1,0 +1,72 @@
+// User-interface layer: message boxes, the splash window, the update dialog,
+// the screen cursor and the processing of pending messages. Windows are
+// described by their controls' names and texts so that every backend (console,
+// recording, native toolkits) shows the same thing. Everything runs on one
+// thread; a Cancel button reaches running work only through ProcessMessages.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace lumivora::platform {
+
+enum class MessageIcon { kNone, kError, kWarning, kInformation, kQuestion };
+enum class MessageButtons { kOk, kOkCancel, kYesNo, kYesNoCancel };
+enum class MessageAnswer { kOk, kCancel, kYes, kNo };
+
+struct MessageBoxRequest {
+  std::string caption;
+  std::string text;
+  MessageIcon icon = MessageIcon::kNone;
+  MessageButtons buttons = MessageButtons::kOk;
+  // The button that Return presses; Escape answers Cancel or No.
+  MessageAnswer defaultButton = MessageAnswer::kOk;
+  bool systemModal = false;
+};
+
+enum class CursorKind { kDefault, kAppStarting };
+
+// A small window made of named controls (labels, a progress bar, a button).
+class View {
+ public:
+  View() = default;
+  View(const View&) = delete;
+  View& operator=(const View&) = delete;
+  virtual ~View() = default;
+
+  // Sets the text of the control NAME (the window's own caption uses the
+  // window's name, "frmSplash" or "frmUpdater").
+  virtual void SetText(const std::string& control, const std::string& text) = 0;
+  virtual void SetProgressMax(int64_t maximum) = 0;
+  virtual void SetProgressPosition(int64_t position) = 0;
+  virtual void Show() = 0;
+  virtual void BringToFront() = 0;
+
+  // Fired from ProcessMessages when the user presses the window's Cancel
+  // button (or Escape, or Ctrl-C on a terminal).
+  std::function<void()> OnCancel;
+};
+
+class UserInterface {
+ public:
+  UserInterface() = default;
+  UserInterface(const UserInterface&) = delete;
+  UserInterface& operator=(const UserInterface&) = delete;
+  virtual ~UserInterface() = default;
+
+  virtual MessageAnswer ShowMessage(const MessageBoxRequest& request) = 0;
+  // The splash window (hidden until Show) and the update dialog.
+  virtual std::unique_ptr<View> CreateSplash() = 0;
+  virtual std::unique_ptr<View> CreateUpdater() = 0;
+  virtual void SetCursor(CursorKind cursor) = 0;
+  // Handles every pending user-interface event without waiting for new ones.
+  virtual void ProcessMessages() = 0;
+};
+
+// Console backend: messages and progress on standard error, questions on the
+// terminal when there is one (No otherwise), Ctrl-C as Cancel.
+std::unique_ptr<UserInterface> CreateConsoleInterface();
+
+}  // namespace lumivora::platform
