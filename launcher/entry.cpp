@@ -1,0 +1,43 @@
+#include "launcher/entry.h"
+
+#include <array>
+#include <cstdio>
+#include <optional>
+
+#include "platform/exception.h"
+
+namespace lumivora::launcher {
+
+bool CheckSingleInstance(platform::SystemServices& system) {
+  if (!system.InstanceGuardExists(kMutexName)) {
+    return true;
+  }
+  system.RestoreWindow(kMainWindowTitle);
+  return false;
+}
+
+int RunEntry(LaunchEnvironment& environment, const std::string& moduleName) {
+  try {
+    if (!CheckSingleInstance(environment.system)) {
+      return 0;
+    }
+    std::optional<TfrmSplash> splash(std::in_place, environment.ui);
+    RunLaunchSequence(environment, &*splash);
+    return 0;
+  } catch (const Exception& error) {
+    // The report of the runtime's handler for uncaught errors.
+    const std::string& message = error.Message();
+    std::array<char, 64> head{};
+    std::snprintf(head.data(), head.size(), "%p", reinterpret_cast<const void*>(&RunLaunchSequence));
+    platform::MessageBoxRequest box;
+    box.caption = "Application Error";
+    box.text = std::string("Exception ") + error.ClassName() + " in module " + moduleName +
+               " at " + head.data() + ".\n" + message +
+               (!message.empty() && message.back() == '.' ? "" : ".");
+    box.icon = platform::MessageIcon::kError;
+    environment.ui.ShowMessage(box);
+    return 1;
+  }
+}
+
+}  // namespace lumivora::launcher

@@ -1,0 +1,124 @@
+#include "launcher/launch_sequence.h"
+
+#include <cstring>
+
+#include "cipher/config_cipher.h"
+#include "launcher/string_table.h"
+#include "launcher/system_services.h"
+#include "platform/exception.h"
+#include "platform/file.h"
+
+namespace lumivora::launcher {
+namespace {
+
+// A deciphered text carries the zero bytes of its padding: it ends at its
+// first zero byte.
+std::string UpToFirstZero(const std::string& text) { return text.substr(0, text.find('\0')); }
+
+// The folder of PATH with its trailing separator.
+std::string FolderOf(const std::string& path) {
+  const size_t separator = path.find_last_of(platform::PathSeparator());
+  return separator == std::string::npos ? std::string() : path.substr(0, separator + 1);
+}
+
+// Sets the default cursor back when the sequence ends, on every path.
+class CursorRestorer {
+ public:
+  explicit CursorRestorer(platform::UserInterface& ui) : ui_(ui) {}
+  CursorRestorer(const CursorRestorer&) = delete;
+  CursorRestorer& operator=(const CursorRestorer&) = delete;
+  ~CursorRestorer() { ui_.SetCursor(platform::CursorKind::kDefault); }
+
+ private:
+  platform::UserInterface& ui_;
+};
+
+void ShowError(platform::UserInterface& ui, const std::string& text) {
+  platform::MessageBoxRequest box;
+  box.caption = strings::kCaption;
+  box.text = text;
+  box.icon = platform::MessageIcon::kError;
+  ui.ShowMessage(box);
+}
+
+}  // namespace
+
+std::string BuildPassword(const unsigned char* table, int lastIndex) {
+  std::string password;
+  for (int i = 0; i <= lastIndex; ++i) {
+    password += static_cast<char>(table[i]);  // NOLINT: table of LASTINDEX + 1 codes
+  }
+  return password;
+}
+
+LaunchState RunLaunchSequence(LaunchEnvironment& environment, TfrmSplash* splash) {
+  platform::SystemServices& system = environment.system;
+  platform::UserInterface& ui = environment.ui;
+  LaunchState state;
+
+  state.DataFolder = GetDataFolder(system);
+  const std::string settingsFile = SettingsFilePath(state.DataFolder);
+  state.Settings = ReadSettings(settingsFile);
+  if (splash != nullptr) {
+    splash->SetProgressMax(3);
+    splash->SetProgressPosition(1);
+  }
+  ui.SetCursor(platform::CursorKind::kAppStarting);
+  const CursorRestorer cursor(ui);
+  try {
+    const std::string password =
+        BuildPassword(environment.config.PackPasswordTable, environment.config.PackPasswordLastIndex);
+    const std::string firstArgument =
+        environment.arguments.empty() ? std::string() : environment.arguments.front();
+    state.TempFolder = GetTempFolder(system);
+    int major = 0;
+    int minor = 0;
+    const int platformId = GetPlatformId(system, major, minor);
+    const std::string extractedPath = state.TempFolder + kMainProgramName;
+    state.TargetPath = platformId == 2 ? extractedPath : extractedPath + kExeExtension;
+    platform::DeleteFile(state.TargetPath);
+    ui.ProcessMessages();
+    if (splash != nullptr) {
+      splash->SetProgressPosition(2);
+    }
+    state.PackPath = FolderOf(system.ExecutablePath()) + kPackName;
+
+    if (IsOnline(system)) {
+      if (IsUpdateDue(state.Settings, system.Today())) {
+        const std::string url1 = UpToFirstZero(cipher::DecipherConfigText(environment.config.InfoURL1));
+        const std::string url2 = UpToFirstZero(cipher::DecipherConfigText(environment.config.InfoURL2));
+        const std::string upgrade =
+            UpToFirstZero(cipher::DecipherConfigText(environment.config.UpgradeURLFormat));
+        environment.updater.Execute(state.Settings.Version, state.PackPath, url1, url2, upgrade,
+                                    state.Settings.SilentUpdate, state.UpdatedVersion);
+      }
+      WriteSettings(settingsFile, state.Settings, state.UpdatedVersion);
+    }
+
+    state.Extracted = environment.extractor.UnCompress(state.PackPath, state.TempFolder, password,
+                                                       kMainProgramName);
+    if (splash != nullptr) {
+      splash->SetProgressPosition(3);
+    }
+    if (state.Extracted) {
+      ui.ProcessMessages();
+      if (platformId != 2) {
+        platform::MoveFile(extractedPath, state.TargetPath);
+        ui.ProcessMessages();
+      }
+      const std::string record =
+          cipher::EncipherConfigText(BuildHandOffRecord(system.ExecutablePath()));
+      StartProgram(system, ui, BuildCommandLine(state.TargetPath, record, firstArgument), true);
+    } else {
+      ShowError(ui, std::string(strings::kErrorInFileProcessing) + "\r" + state.PackPath);
+    }
+    if (splash != nullptr) {
+      splash->SetStatus(strings::kReady);
+    }
+  } catch (const Exception& error) {
+    ShowError(ui, "Problem : \r" + error.Message());
+  }
+  return state;
+}
+
+}  // namespace lumivora::launcher

@@ -1,0 +1,85 @@
+// The launch sequence: data folder and settings, the update check when due
+// and online, extraction of the main program from the pack, and its start
+// with the enciphered hand-off record.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "launcher/settings.h"
+#include "launcher/splash.h"
+#include "platform/system.h"
+#include "platform/ui.h"
+
+namespace lumivora::launcher {
+
+inline constexpr char kMainProgramName[] = "Lumivoramain";
+inline constexpr char kPackName[] = "Lumivorapack";
+inline constexpr char kExeExtension[] = ".exe";
+
+// Extracts ENTRYNAME from the pack into DESTFOLDER; true when it was
+// extracted and passed its CRC check. Shows its own message for errors.
+class PackExtractor {
+ public:
+  PackExtractor() = default;
+  PackExtractor(const PackExtractor&) = delete;
+  PackExtractor& operator=(const PackExtractor&) = delete;
+  virtual ~PackExtractor() = default;
+  virtual bool UnCompress(const std::string& packPath, const std::string& destFolder,
+                          const std::string& password, const std::string& entryName) = 0;
+};
+
+// Runs the update dialog: checks, downloads, replaces the pack, and sets
+// NEWVERSION to the installed version or to the empty text.
+class UpdateDialog {
+ public:
+  UpdateDialog() = default;
+  UpdateDialog(const UpdateDialog&) = delete;
+  UpdateDialog& operator=(const UpdateDialog&) = delete;
+  virtual ~UpdateDialog() = default;
+  virtual void Execute(const std::string& currentVersion, const std::string& packPath,
+                       const std::string& infoURL1, const std::string& infoURL2,
+                       const std::string& upgradeURLFormat, bool silent,
+                       std::string& newVersion) = 0;
+};
+
+// The enciphered deployment configuration the launcher carries.
+struct LauncherConfig {
+  std::string InfoURL1;          // EncipherConfigText output
+  std::string InfoURL2;          // EncipherConfigText output
+  std::string UpgradeURLFormat;  // EncipherConfigText output
+  const unsigned char* PackPasswordTable = nullptr;
+  int PackPasswordLastIndex = -1;
+};
+
+// The built-in configuration of this build.
+LauncherConfig BuiltInConfig();
+
+struct LaunchEnvironment {
+  platform::SystemServices& system;
+  platform::UserInterface& ui;
+  PackExtractor& extractor;
+  UpdateDialog& updater;
+  LauncherConfig config;
+  std::vector<std::string> arguments;  // the launcher's arguments, program name excluded
+};
+
+// The state of one run.
+struct LaunchState {
+  std::string DataFolder;
+  LauncherSettings Settings;
+  std::string UpdatedVersion;
+  std::string TempFolder;
+  std::string TargetPath;
+  std::string PackPath;
+  bool Extracted = false;
+};
+
+// The characters of TABLE[0..LASTINDEX], one per code.
+std::string BuildPassword(const unsigned char* table, int lastIndex);
+
+// Runs the sequence once. Errors of its main section are shown in a box
+// captioned "Lumivora"; an error before it (the data folder) is passed on.
+LaunchState RunLaunchSequence(LaunchEnvironment& environment, TfrmSplash* splash);
+
+}  // namespace lumivora::launcher

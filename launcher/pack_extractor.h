@@ -1,0 +1,12 @@
+// The launcher's real pack extraction (UnCompress of the extraction component).
+#pragma once
+
+#include <memory>
+
+#include "launcher/launch_sequence.h"
+
+namespace lumivora::launcher {
+
+std::unique_ptr<PackExtractor> CreatePackExtractor(platform::UserInterface& ui);
+
+}  // namespace lumivora::launcher

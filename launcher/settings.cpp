@@ -1,0 +1,121 @@
+#include "launcher/settings.h"
+
+#include <cstdint>
+#include <limits>
+
+#include "platform/exception.h"
+#include "platform/file.h"
+#include "platform/profile.h"
+
+namespace lumivora {
+LUMIVORA_DECLARE_EXCEPTION(EIniFileException, Exception);
+}  // namespace lumivora
+
+namespace lumivora::launcher {
+namespace {
+
+constexpr size_t kValueRoom = 2047;  // characters a value is read with
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') {
+    return c - '0';
+  }
+  if (c >= 'a' && c <= 'f') {
+    return c - 'a' + 10;
+  }
+  if (c >= 'A' && c <= 'F') {
+    return c - 'A' + 10;
+  }
+  return -1;
+}
+
+}  // namespace
+
+int32_t StrToIntDef(const std::string& text, int32_t defaultValue) {
+  size_t i = 0;
+  while (i < text.size() && text[i] == ' ') {
+    ++i;
+  }
+  bool negative = false;
+  if (i < text.size() && (text[i] == '-' || text[i] == '+')) {
+    negative = text[i] == '-';
+    ++i;
+  }
+  bool hex = false;
+  if (i < text.size() && text[i] == '$') {
+    hex = true;
+    ++i;
+  } else if (i + 1 < text.size() && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
+    hex = true;
+    i += 2;
+  }
+  if (i == text.size()) {
+    return defaultValue;
+  }
+  uint64_t value = 0;
+  for (; i < text.size(); ++i) {
+    const int digit = hex ? HexDigit(text[i]) : (text[i] >= '0' && text[i] <= '9' ? text[i] - '0'
+                                                                                   : -1);
+    if (digit < 0) {
+      return defaultValue;
+    }
+    value = value * (hex ? 16U : 10U) + static_cast<uint64_t>(digit);
+    if (value > 0xFFFFFFFFULL) {
+      return defaultValue;
+    }
+  }
+  if (hex) {
+    // Hexadecimal digits give the 32-bit pattern ($FFFFFFFF is -1).
+    const auto pattern = static_cast<uint32_t>(value);
+    const auto signedValue = static_cast<int32_t>(pattern);
+    return negative ? static_cast<int32_t>(0U - pattern) : signedValue;
+  }
+  const uint64_t limit = negative ? 2147483648ULL : 2147483647ULL;
+  if (value > limit) {
+    return defaultValue;
+  }
+  return negative ? static_cast<int32_t>(-static_cast<int64_t>(value))
+                  : static_cast<int32_t>(value);
+}
+
+std::string SettingsFilePath(const std::string& dataFolder) {
+  return dataFolder + platform::PathSeparator() + kSettingsFileName;
+}
+
+LauncherSettings ReadSettings(const std::string& settingsFile) {
+  LauncherSettings settings;
+  const auto readInteger = [&](const char* key, int32_t defaultValue) {
+    const std::string text =
+        platform::ReadProfileString(kSettingsSection, key, "", settingsFile, kValueRoom);
+    return StrToIntDef(text, defaultValue);
+  };
+  settings.Version =
+      platform::ReadProfileString(kSettingsSection, "Version", "1.0", settingsFile, kValueRoom);
+  settings.AutoUpdate = readInteger("AutoUpdate", 2);
+  settings.NextUpdate = readInteger("NextUpdate", 0);
+  settings.SilentUpdate = readInteger("SilentUpdate", 0) != 0;
+  return settings;
+}
+
+bool IsUpdateDue(LauncherSettings& settings, int32_t today) {
+  if (settings.AutoUpdate <= 0 || settings.NextUpdate > today) {
+    return false;
+  }
+  settings.NextUpdate = today + (settings.AutoUpdate == 1 ? 7 : 30);
+  return true;
+}
+
+void WriteSettings(const std::string& settingsFile, const LauncherSettings& settings,
+                   const std::string& updatedVersion) {
+  const auto write = [&](const char* key, const std::string& value) {
+    if (!platform::WriteProfileString(kSettingsSection, key, value, settingsFile)) {
+      throw EIniFileException("Unable to write to " + settingsFile);
+    }
+  };
+  if (!updatedVersion.empty()) {
+    write("Version", updatedVersion);
+  }
+  write("NextUpdate", std::to_string(settings.NextUpdate));
+}
+
+}  // namespace lumivora::launcher

@@ -1,0 +1,40 @@
+// The per-user settings file "Lumivora.ini" (section Setup) and the update
+// schedule. Values are read once per run and written at most once.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace lumivora::launcher {
+
+struct LauncherSettings {
+  std::string Version = "1.0";
+  int32_t AutoUpdate = 2;   // <= 0 never, 1 weekly, >= 2 monthly
+  int32_t NextUpdate = 0;   // day number of the next check
+  bool SilentUpdate = false;
+};
+
+inline constexpr char kSettingsFileName[] = "Lumivora.ini";
+inline constexpr char kSettingsSection[] = "Setup";
+
+// Integer conversion of a profile value: leading blanks skipped, optional
+// sign, "$", "0x" or "0X" for hexadecimal; anything else, or a value outside
+// 32 bits, gives DEFAULTVALUE.
+int32_t StrToIntDef(const std::string& text, int32_t defaultValue);
+
+// The settings file path in DATAFOLDER (held without trailing separator).
+std::string SettingsFilePath(const std::string& dataFolder);
+
+// Reads Version, AutoUpdate, NextUpdate and SilentUpdate, in this order.
+LauncherSettings ReadSettings(const std::string& settingsFile);
+
+// The schedule test: true when a check is due; then NextUpdate moves to
+// TODAY + 7 (AutoUpdate 1) or TODAY + 30 (AutoUpdate 2 or more).
+bool IsUpdateDue(LauncherSettings& settings, int32_t today);
+
+// Writes Version (only when UPDATEDVERSION is not empty), then NextUpdate.
+// A refused write raises EIniFileException("Unable to write to <file>").
+void WriteSettings(const std::string& settingsFile, const LauncherSettings& settings,
+                   const std::string& updatedVersion);
+
+}  // namespace lumivora::launcher

@@ -1,0 +1,332 @@
+// System services on POSIX (Linux).
+//
+//  - data folder: $XDG_CONFIG_HOME, else $HOME/.config;
+//  - temporary folder: $XDG_RUNTIME_DIR, else a folder of the user's own with
+//    mode 0700 under $TMPDIR or /tmp ("lumivora-<uid>"), created when missing
+//    and refused when it is not the user's, is open to others or is a link;
+//  - platform id 2 (no ".exe" on the target, no rename);
+//  - connection state: an interface that is up and not loopback;
+//  - process start: posix_spawn without a shell, not waited for;
+//  - window restore: under X11 the top-level window with that exact title is
+//    mapped (which de-iconifies it) and the window manager is asked to
+//    activate it; without a display nothing is sent.
+#include <fcntl.h>
+#include <ifaddrs.h>
+#include <net/if.h>
+#include <spawn.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/utsname.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <cstdlib>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "platform/exception.h"
+#include "platform/file.h"
+#include "platform/instance_guard.h"
+#include "platform/system.h"
+
+#if LUMIVORA_HAVE_X11
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#endif
+
+extern char** environ;  // NOLINT(readability-redundant-declaration)
+
+namespace lumivora::platform {
+namespace {
+
+std::string EnvironmentValue(const char* name) {
+  const char* value = std::getenv(name);  // NOLINT(concurrency-mt-unsafe)
+  return value == nullptr ? std::string() : std::string(value);
+}
+
+// A folder that only the user may use: owned by the user, not a link, no
+// group or other permissions.
+bool IsPrivateFolder(const std::string& path) {
+  struct stat st {};
+  return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::getuid() &&
+         (st.st_mode & 077U) == 0;
+}
+
+std::string PrivateTempFolder() {
+  const std::string runtime = EnvironmentValue("XDG_RUNTIME_DIR");
+  if (!runtime.empty() && IsPrivateFolder(runtime)) {
+    return runtime.back() == '/' ? runtime : runtime + "/";
+  }
+  std::string base = EnvironmentValue("TMPDIR");
+  if (base.empty()) {
+    base = "/tmp";
+  }
+  while (base.size() > 1 && base.back() == '/') {
+    base.pop_back();
+  }
+  const std::string folder = base + "/lumivora-" + std::to_string(::getuid());
+  if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
+    throw EOSError("Cannot create folder - " + folder);
+  }
+  if (!IsPrivateFolder(folder)) {
+    throw EOSError("Temporary folder is not private to this user: " + folder);
+  }
+  return folder + "/";
+}
+
+// The posix_spawn error as the Windows process start reports it.
+unsigned SpawnErrorCode(int error) {
+  switch (error) {
+    case ENOENT:
+    case ENOTDIR:
+      return 2;  // ERROR_FILE_NOT_FOUND
+    case EACCES:
+    case EPERM:
+      return 5;  // ERROR_ACCESS_DENIED
+    case ENOMEM:
+      return 8;  // ERROR_NOT_ENOUGH_MEMORY
+    default:
+      return 11;  // ERROR_BAD_FORMAT
+  }
+}
+
+#if LUMIVORA_HAVE_X11
+struct DisplayCloser {
+  void operator()(Display* display) const { XCloseDisplay(display); }
+};
+
+std::string WindowTitle(Display* display, Window window) {
+  const Atom netWmName = XInternAtom(display, "_NET_WM_NAME", False);
+  const Atom utf8 = XInternAtom(display, "UTF8_STRING", False);
+  Atom type = 0;
+  int format = 0;
+  unsigned long count = 0;
+  unsigned long after = 0;
+  unsigned char* data = nullptr;
+  std::string title;
+  if (XGetWindowProperty(display, window, netWmName, 0, 1024, False, utf8, &type, &format, &count,
+                         &after, &data) == Success &&
+      data != nullptr) {
+    title.assign(reinterpret_cast<const char*>(data), count);  // NOLINT
+    XFree(data);
+    return title;
+  }
+  char* name = nullptr;
+  if (XFetchName(display, window, &name) != 0 && name != nullptr) {
+    title = name;
+    XFree(name);
+  }
+  return title;
+}
+
+// Finds the client window titled TITLE below ROOT (depth-first, top level
+// frames of reparenting window managers included).
+Window FindWindowByTitle(Display* display, Window window, const std::string& title, int depth) {
+  if (depth > 0 && WindowTitle(display, window) == title) {
+    return window;
+  }
+  if (depth >= 3) {
+    return 0;
+  }
+  Window root = 0;
+  Window parent = 0;
+  Window* children = nullptr;
+  unsigned int count = 0;
+  if (XQueryTree(display, window, &root, &parent, &children, &count) == 0) {
+    return 0;
+  }
+  Window found = 0;
+  for (unsigned int i = 0; i < count && found == 0; ++i) {
+    found = FindWindowByTitle(display, children[i], title, depth + 1);  // NOLINT
+  }
+  if (children != nullptr) {
+    XFree(children);
+  }
+  return found;
+}
+#endif
+
+class PosixSystemServices final : public SystemServices {
+ public:
+  bool InstanceGuardExists(const std::string& name) override {
+    // The guard is held exactly when its lock file cannot be locked.
+    const std::string path = PrivateTempFolder() + name + ".lock";
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) {
+      return false;
+    }
+    const bool held = ::flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    ::close(fd);
+    return held;
+  }
+
+  bool RestoreWindow(const std::string& title) override {
+#if LUMIVORA_HAVE_X11
+    if (EnvironmentValue("DISPLAY").empty()) {
+      return false;
+    }
+    const std::unique_ptr<Display, DisplayCloser> display(XOpenDisplay(nullptr));
+    if (!display) {
+      return false;
+    }
+    Display* d = display.get();
+    const Window root = DefaultRootWindow(d);
+    const Window window = FindWindowByTitle(d, root, title, 0);
+    if (window == 0) {
+      return false;
+    }
+    // Mapping an iconic window returns it to the normal state (ICCCM 4.1.4);
+    // _NET_ACTIVE_WINDOW asks the window manager to raise and focus it.
+    XMapRaised(d, window);
+    XEvent event{};
+    event.xclient.type = ClientMessage;
+    event.xclient.window = window;
+    event.xclient.message_type = XInternAtom(d, "_NET_ACTIVE_WINDOW", False);
+    event.xclient.format = 32;
+    event.xclient.data.l[0] = 1;  // from an application
+    event.xclient.data.l[1] = CurrentTime;
+    XSendEvent(d, root, False, SubstructureRedirectMask | SubstructureNotifyMask, &event);
+    XFlush(d);
+    return true;
+#else
+    (void)title;
+    return false;
+#endif
+  }
+
+  std::string AppDataFolder() override {
+    std::string folder = EnvironmentValue("XDG_CONFIG_HOME");
+    if (folder.empty() || folder.front() != '/') {
+      const std::string home = EnvironmentValue("HOME");
+      if (home.empty()) {
+        return {};
+      }
+      folder = home + "/.config";
+      ForceDirectories(folder);
+    }
+    while (folder.size() > 1 && folder.back() == '/') {
+      folder.pop_back();
+    }
+    return folder;
+  }
+
+  std::string TempFolder() override { return PrivateTempFolder(); }
+
+  int PlatformId(int& major, int& minor) override {
+    struct utsname name {};
+    major = 0;
+    minor = 0;
+    if (::uname(&name) == 0) {
+      char* end = nullptr;
+      major = static_cast<int>(std::strtol(name.release, &end, 10));
+      if (end != nullptr && *end == '.') {
+        minor = static_cast<int>(std::strtol(end + 1, nullptr, 10));
+      }
+    }
+    return 2;
+  }
+
+  bool IsOnline() override {
+    ifaddrs* list = nullptr;
+    if (::getifaddrs(&list) != 0) {
+      return false;
+    }
+    bool online = false;
+    for (const ifaddrs* entry = list; entry != nullptr && !online; entry = entry->ifa_next) {
+      online = entry->ifa_addr != nullptr &&
+               (entry->ifa_addr->sa_family == AF_INET || entry->ifa_addr->sa_family == AF_INET6) &&
+               (entry->ifa_flags & IFF_UP) != 0 && (entry->ifa_flags & IFF_LOOPBACK) == 0;
+    }
+    ::freeifaddrs(list);
+    return online;
+  }
+
+  std::string ExecutablePath() override {
+    std::array<char, 4096> buffer{};
+    const ssize_t n = ::readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
+    return n > 0 ? std::string(buffer.data(), static_cast<size_t>(n)) : std::string();
+  }
+
+  int Today() override {
+    const time_t now = std::time(nullptr);
+    std::tm tm{};
+    localtime_r(&now, &tm);
+    return DayNumber(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday);
+  }
+
+  unsigned StartProcess(const CommandLine& commandLine) override {
+    std::vector<std::string> args;
+    args.push_back(commandLine.program);
+    args.insert(args.end(), commandLine.arguments.begin(), commandLine.arguments.end());
+    return Spawn(commandLine.program, args, false, false);
+  }
+
+  bool ShellOpen(const std::string& address) override {
+    return Spawn("xdg-open", {"xdg-open", address}, true, true) > 31;
+  }
+
+ private:
+  // Starts PROGRAM with ARGS (no shell). With WAIT, the exit status decides.
+  static unsigned Spawn(const std::string& program, const std::vector<std::string>& args,
+                        bool searchPath, bool wait) {
+    std::vector<char*> argv;
+    argv.reserve(args.size() + 1);
+    for (const std::string& arg : args) {
+      argv.push_back(const_cast<char*>(arg.c_str()));  // NOLINT: posix_spawn takes char*
+    }
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    const int error = searchPath
+                          ? ::posix_spawnp(&pid, program.c_str(), nullptr, nullptr, argv.data(),
+                                           environ)
+                          : ::posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.data(),
+                                          environ);
+    if (error != 0) {
+      return SpawnErrorCode(error);
+    }
+    if (wait) {
+      int status = 0;
+      while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+      }
+      return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? 33U : 2U;
+    }
+    return 33;
+  }
+};
+
+}  // namespace
+
+std::unique_ptr<SystemServices> CreateSystemServices() {
+  return std::make_unique<PosixSystemServices>();
+}
+
+struct InstanceGuard::State {
+  int fd = -1;
+  State() = default;
+  State(const State&) = delete;
+  State& operator=(const State&) = delete;
+  ~State() {
+    if (fd >= 0) {
+      ::close(fd);
+    }
+  }
+};
+
+InstanceGuard::InstanceGuard(std::unique_ptr<State> state) : state_(std::move(state)) {}
+InstanceGuard::~InstanceGuard() = default;
+
+std::unique_ptr<InstanceGuard> InstanceGuard::Acquire(const std::string& name) {
+  auto state = std::make_unique<State>();
+  const std::string path = PrivateTempFolder() + name + ".lock";
+  state->fd = ::open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (state->fd < 0 || ::flock(state->fd, LOCK_EX | LOCK_NB) != 0) {
+    return nullptr;
+  }
+  return std::unique_ptr<InstanceGuard>(new InstanceGuard(std::move(state)));  // NOLINT: private ctor
+}
+
+}  // namespace lumivora::platform

@@ -1,0 +1,310 @@
+#include "launcher/launch_sequence.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <functional>
+
+#include "cipher/config_cipher.h"
+#include "launcher/entry.h"
+#include "platform/exception.h"
+#include "platform/recording/ui_recording.h"
+#include "tests/launcher/fake_system.h"
+#include "tests/test_support.h"
+
+namespace lumivora::launcher {
+namespace {
+
+using lumivora::testing::FakeSystem;
+using lumivora::testing::ReadFile;
+using lumivora::testing::TempDir;
+using lumivora::testing::WriteFile;
+
+constexpr unsigned char kPasswordTable[] = {'p', 'a', 's', 's', 'w', 'o', 'r', 'd',
+                                            '1', '2', '3', '4', '5'};
+
+struct ScriptedExtractor final : PackExtractor {
+  bool result = true;
+  int calls = 0;
+  std::string packPath, destFolder, password, entryName;
+  bool UnCompress(const std::string& pack, const std::string& dest, const std::string& pwd,
+                  const std::string& entry) override {
+    ++calls;
+    packPath = pack;
+    destFolder = dest;
+    password = pwd;
+    entryName = entry;
+    if (result) {
+      WriteFile(dest + entry, "program");
+    }
+    return result;
+  }
+};
+
+struct ScriptedUpdater final : UpdateDialog {
+  std::string answer;
+  std::function<void()> action;
+  int calls = 0;
+  std::vector<std::string> received;
+  bool silent = false;
+  void Execute(const std::string& currentVersion, const std::string& packPath,
+               const std::string& infoURL1, const std::string& infoURL2,
+               const std::string& upgradeURLFormat, bool silentUpdate,
+               std::string& newVersion) override {
+    ++calls;
+    received = {currentVersion, packPath, infoURL1, infoURL2, upgradeURLFormat};
+    silent = silentUpdate;
+    if (action) {
+      action();
+    }
+    newVersion = answer;
+  }
+};
+
+class LaunchSequenceTest : public ::testing::Test {
+ protected:
+  LaunchSequenceTest() {
+    system.appData = dir / "appdata";
+    ::mkdir(system.appData.c_str(), 0755);
+    ::mkdir((dir / "tmp").c_str(), 0700);
+    ::mkdir((dir / "app").c_str(), 0755);
+    system.temp = dir / "tmp/";
+    system.executable = dir / "app/lumivora";
+    environment.config.InfoURL1 = cipher::EncipherConfigText("http://one/info.ini");
+    environment.config.InfoURL2 = cipher::EncipherConfigText("http://two/info.ini");
+    environment.config.UpgradeURLFormat = cipher::EncipherConfigText("http://up/?v=%s");
+    environment.config.PackPasswordTable = kPasswordTable;
+    environment.config.PackPasswordLastIndex = 12;
+  }
+
+  std::string SettingsFile() const { return dir / "appdata/Lumivora/Lumivora.ini"; }
+  void WriteSettingsFile(const std::string& content) {
+    ::mkdir((dir / "appdata/Lumivora").c_str(), 0755);
+    WriteFile(SettingsFile(), content);
+  }
+  LaunchState Run() {
+    TfrmSplash splash(ui);
+    LaunchState state = RunLaunchSequence(environment, &splash);
+    status = splash.Status();
+    position = splash.ProgressPosition();
+    return state;
+  }
+
+  TempDir dir;
+  FakeSystem system;
+  platform::RecordingInterface ui;
+  ScriptedExtractor extractor;
+  ScriptedUpdater updater;
+  LaunchEnvironment environment{system, ui, extractor, updater, {}, {}};
+  std::string status;
+  int64_t position = 0;
+};
+
+TEST_F(LaunchSequenceTest, OfflineStartLeavesSettingsUntouchedAndStarts) {
+  WriteSettingsFile("[Setup]\nNextUpdate=0\n");
+  const LaunchState state = Run();
+  EXPECT_EQ(ReadFile(SettingsFile()), "[Setup]\nNextUpdate=0\n");
+  EXPECT_EQ(updater.calls, 0);
+  EXPECT_EQ(extractor.calls, 1);
+  EXPECT_EQ(extractor.packPath, dir / "app/Lumivorapack");
+  EXPECT_EQ(extractor.destFolder, dir / "tmp/");
+  EXPECT_EQ(extractor.password, "password12345");
+  EXPECT_EQ(extractor.entryName, "Lumivoramain");
+  ASSERT_EQ(system.started.size(), 1U);
+  EXPECT_EQ(system.started[0].program, dir / "tmp/Lumivoramain");
+  EXPECT_EQ(state.TargetPath, dir / "tmp/Lumivoramain");
+  EXPECT_EQ(status, "Ready !");
+  EXPECT_EQ(position, 3);
+  EXPECT_TRUE(ui.messages.empty());
+}
+
+TEST_F(LaunchSequenceTest, HandOffRecordAndCommandLine) {
+  environment.arguments = {"my file.doc", "ignored"};
+  Run();
+  ASSERT_EQ(system.started.size(), 1U);
+  const platform::CommandLine& started = system.started[0];
+  ASSERT_EQ(started.arguments.size(), 2U);
+  const std::string record = cipher::DecipherConfigText(started.arguments[0]);
+  const std::string expected = "[Start],Starter=" + system.executable + ",";
+  EXPECT_EQ(record.substr(0, record.find('\0')), expected);
+  EXPECT_EQ(started.arguments[1], "my file.doc");
+  EXPECT_EQ(started.text, started.program + " " + started.arguments[0] + " my file.doc");
+
+  system.started.clear();
+  environment.arguments.clear();
+  Run();
+  ASSERT_EQ(system.started.size(), 1U);
+  EXPECT_EQ(system.started[0].arguments.size(), 1U);
+  EXPECT_EQ(system.started[0].text.back(), ' ');
+}
+
+TEST_F(LaunchSequenceTest, OnlineScheduleAndSettingsWrite) {
+  struct Row {
+    const char* settings;
+    const char* updaterAnswer;
+    int updaterCalls;
+    const char* expectedFile;
+  };
+  // Today is 46000 in the fake system.
+  const Row rows[] = {
+      // No settings file: due at once, NextUpdate today + 30.
+      {nullptr, "", 1, "[Setup]\nNextUpdate=46030\n"},
+      // Not due: written back unchanged, no dialog.
+      {"[Setup]\nNextUpdate=46001\n", "", 0, "[Setup]\nNextUpdate=46001\n"},
+      // Never checks, but still writes.
+      {"[Setup]\nAutoUpdate=0\nNextUpdate=12\n", "", 0,
+       "[Setup]\nAutoUpdate=0\nNextUpdate=12\n"},
+      // Weekly, due today.
+      {"[Setup]\nAutoUpdate=1\nNextUpdate=46000\n", "", 1,
+       "[Setup]\nAutoUpdate=1\nNextUpdate=46007\n"},
+      // An update was installed: the version is recorded.
+      {"[Setup]\nVersion=1.2\n", "1.3", 1, "[Setup]\nVersion=1.3\nNextUpdate=46030\n"},
+  };
+  for (const Row& row : rows) {
+    ::mkdir((dir / "appdata/Lumivora").c_str(), 0755);
+    if (row.settings != nullptr) {
+      WriteFile(SettingsFile(), row.settings);
+    } else {
+      ::unlink(SettingsFile().c_str());
+    }
+    system.online = true;
+    updater.calls = 0;
+    updater.answer = row.updaterAnswer;
+    Run();
+    EXPECT_EQ(updater.calls, row.updaterCalls) << (row.settings ? row.settings : "(none)");
+    EXPECT_EQ(ReadFile(SettingsFile()), row.expectedFile);
+  }
+}
+
+TEST_F(LaunchSequenceTest, UpdaterReceivesDecipheredAddresses) {
+  system.online = true;
+  WriteSettingsFile("[Setup]\nVersion=1.2\nSilentUpdate=1\n");
+  Run();
+  ASSERT_EQ(updater.calls, 1);
+  EXPECT_EQ(updater.received,
+            (std::vector<std::string>{"1.2", dir / "app/Lumivorapack", "http://one/info.ini",
+                                      "http://two/info.ini", "http://up/?v=%s"}));
+  EXPECT_TRUE(updater.silent);
+}
+
+TEST_F(LaunchSequenceTest, MissingPackShowsFileProcessingError) {
+  extractor.result = false;
+  Run();
+  ASSERT_EQ(ui.messages.size(), 1U);
+  EXPECT_EQ(ui.messages[0].caption, "Lumivora");
+  EXPECT_EQ(ui.messages[0].text, "Error in file processing : \r" + (dir / "app/Lumivorapack"));
+  EXPECT_EQ(ui.messages[0].icon, platform::MessageIcon::kError);
+  EXPECT_TRUE(system.started.empty());
+  EXPECT_EQ(status, "Ready !");
+  EXPECT_EQ(position, 3);
+}
+
+TEST_F(LaunchSequenceTest, ErrorsInTheSectionAreReportedAndSkipTheRest) {
+  // A settings file that cannot be written.
+  system.online = true;
+  ::mkdir((dir / "appdata/Lumivora").c_str(), 0755);
+  ::mkdir(SettingsFile().c_str(), 0755);
+  Run();
+  ASSERT_EQ(ui.messages.size(), 1U);
+  EXPECT_EQ(ui.messages[0].caption, "Lumivora");
+  EXPECT_EQ(ui.messages[0].text, "Problem : \rUnable to write to " + SettingsFile());
+  EXPECT_EQ(extractor.calls, 0);
+  EXPECT_TRUE(system.started.empty());
+  EXPECT_EQ(status, "...");
+  EXPECT_EQ(ui.cursor, platform::CursorKind::kDefault);
+}
+
+TEST_F(LaunchSequenceTest, StartFailureRaisedShowsTwoBoxes) {
+  system.startThrows = true;
+  Run();
+  ASSERT_EQ(ui.messages.size(), 2U);
+  EXPECT_EQ(ui.messages[0].caption, "ERROR");
+  EXPECT_EQ(ui.messages[0].text, "Can not start this program ");
+  EXPECT_EQ(ui.messages[1].text, "Problem : \rstart refused");
+}
+
+TEST_F(LaunchSequenceTest, OtherPlatformsRenameToExe) {
+  system.platformId = 1;
+  Run();
+  ASSERT_EQ(system.started.size(), 1U);
+  EXPECT_EQ(system.started[0].program, dir / "tmp/Lumivoramain.exe");
+  EXPECT_TRUE(lumivora::testing::ReadFile(dir / "tmp/Lumivoramain.exe") == "program");
+}
+
+TEST_F(LaunchSequenceTest, OldTemporaryCopyIsDeletedFirst) {
+  WriteFile(dir / "tmp/Lumivoramain", "old");
+  extractor.result = false;
+  Run();
+  EXPECT_FALSE(std::filesystem::exists(dir / "tmp/Lumivoramain"));
+}
+
+TEST_F(LaunchSequenceTest, ProgressCursorAndMessageProcessingOrder) {
+  Run();
+  std::vector<std::string> seen;
+  for (const std::string& event : ui.events) {
+    if (event.rfind("frmSplash.position", 0) == 0 || event.rfind("frmSplash.max", 0) == 0 ||
+        event.rfind("cursor", 0) == 0 || event == "process" ||
+        event.rfind("frmSplash.lblStatus", 0) == 0) {
+      seen.push_back(event);
+    }
+  }
+  EXPECT_EQ(seen, (std::vector<std::string>{
+                      "frmSplash.lblStatus=...", "frmSplash.max=3", "frmSplash.position=1",
+                      "cursor appstarting", "process", "frmSplash.position=2",
+                      "frmSplash.position=3", "process", "frmSplash.lblStatus=Ready !",
+                      "cursor default"}));
+}
+
+TEST_F(LaunchSequenceTest, RunsWithoutSplashWindow) {
+  const LaunchState state = RunLaunchSequence(environment, nullptr);
+  EXPECT_TRUE(state.Extracted);
+  EXPECT_EQ(system.started.size(), 1U);
+}
+
+TEST(Entry, GuardPresentRestoresOnceAndTouchesNothing) {
+  for (const bool windowExists : {true, false}) {
+    const TempDir dir;
+    FakeSystem system;
+    system.guardExists = true;
+    system.windowExists = windowExists;
+    system.appData = dir.Path();
+    platform::RecordingInterface ui;
+    ScriptedExtractor extractor;
+    ScriptedUpdater updater;
+    LaunchEnvironment environment{system, ui, extractor, updater, {}, {}};
+    EXPECT_EQ(RunEntry(environment, "lumivora"), 0);
+    EXPECT_EQ(system.restoreRequests, windowExists ? 1 : 0);
+    EXPECT_TRUE(ui.events.empty());
+    EXPECT_FALSE(std::filesystem::exists(dir / "Lumivora"));
+    EXPECT_EQ(system.onlineQueries, 0);
+  }
+}
+
+TEST(Entry, DataFolderFailureEndsWithUncaughtErrorReport) {
+  const TempDir dir;
+  FakeSystem system;
+  system.appData = dir / "missing";
+  platform::RecordingInterface ui;
+  ScriptedExtractor extractor;
+  ScriptedUpdater updater;
+  LaunchEnvironment environment{system, ui, extractor, updater, {}, {}};
+  EXPECT_EQ(RunEntry(environment, "lumivora"), 1);
+  ASSERT_EQ(ui.messages.size(), 1U);
+  EXPECT_EQ(ui.messages[0].caption, "Application Error");
+  const std::string& text = ui.messages[0].text;
+  EXPECT_EQ(text.rfind("Exception Exception in module lumivora at ", 0), 0U) << text;
+  EXPECT_NE(text.find(".\nCannot create folder - " + (dir / "missing/Lumivora") + "."),
+            std::string::npos)
+      << text;
+  // The splash window was freed before the report.
+  const auto destroyed = std::find(ui.events.begin(), ui.events.end(), "destroy frmSplash");
+  const auto report = std::find_if(ui.events.begin(), ui.events.end(), [](const std::string& e) {
+    return e.rfind("message Application Error", 0) == 0;
+  });
+  EXPECT_LT(destroyed, report);
+  EXPECT_EQ(extractor.calls, 0);
+}
+
+}  // namespace
+}  // namespace lumivora::launcher
