@@ -28,11 +28,12 @@ int RunEntry(LaunchEnvironment& environment, const std::string& moduleName) {
     // The report of the runtime's handler for uncaught errors.
     const std::string& message = error.Message();
     std::array<char, 64> head{};
-    std::snprintf(head.data(), head.size(), "%p", reinterpret_cast<const void*>(&RunLaunchSequence));
+    std::snprintf(head.data(), head.size(), "%p",
+                  reinterpret_cast<const void*>(&RunLaunchSequence));
     platform::MessageBoxRequest box;
     box.caption = "Application Error";
-    box.text = std::string("Exception ") + error.ClassName() + " in module " + moduleName +
-               " at " + head.data() + ".\n" + message +
+    box.text = std::string("Exception ") + error.ClassName() + " in module " + moduleName + " at " +
+               head.data() + ".\n" + message +
                (!message.empty() && message.back() == '.' ? "" : ".");
     box.icon = platform::MessageIcon::kError;
     environment.ui.ShowMessage(box);

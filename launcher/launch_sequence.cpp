@@ -13,7 +13,9 @@ namespace {
 
 // A deciphered text carries the zero bytes of its padding: it ends at its
 // first zero byte.
-std::string UpToFirstZero(const std::string& text) { return text.substr(0, text.find('\0')); }
+std::string UpToFirstZero(const std::string& text) {
+  return text.substr(0, text.find('\0'));
+}
 
 // The folder of PATH with its trailing separator.
 std::string FolderOf(const std::string& path) {
@@ -66,8 +68,8 @@ LaunchState RunLaunchSequence(LaunchEnvironment& environment, TfrmSplash* splash
   ui.SetCursor(platform::CursorKind::kAppStarting);
   const CursorRestorer cursor(ui);
   try {
-    const std::string password =
-        BuildPassword(environment.config.PackPasswordTable, environment.config.PackPasswordLastIndex);
+    const std::string password = BuildPassword(environment.config.PackPasswordTable,
+                                               environment.config.PackPasswordLastIndex);
     const std::string firstArgument =
         environment.arguments.empty() ? std::string() : environment.arguments.front();
     state.TempFolder = GetTempFolder(system);
@@ -85,8 +87,10 @@ LaunchState RunLaunchSequence(LaunchEnvironment& environment, TfrmSplash* splash
 
     if (IsOnline(system)) {
       if (IsUpdateDue(state.Settings, system.Today())) {
-        const std::string url1 = UpToFirstZero(cipher::DecipherConfigText(environment.config.InfoURL1));
-        const std::string url2 = UpToFirstZero(cipher::DecipherConfigText(environment.config.InfoURL2));
+        const std::string url1 =
+            UpToFirstZero(cipher::DecipherConfigText(environment.config.InfoURL1));
+        const std::string url2 =
+            UpToFirstZero(cipher::DecipherConfigText(environment.config.InfoURL2));
         const std::string upgrade =
             UpToFirstZero(cipher::DecipherConfigText(environment.config.UpgradeURLFormat));
         environment.updater.Execute(state.Settings.Version, state.PackPath, url1, url2, upgrade,

@@ -22,7 +22,11 @@ int main(int argc, char** argv) {
   const std::unique_ptr<lumivora::launcher::UpdateDialog> updater =
       lumivora::launcher::CreateUpdateDialog(*system, *ui);
   lumivora::launcher::LaunchEnvironment environment{
-      *system, *ui, *extractor, *updater, lumivora::launcher::BuiltInConfig(),
+      *system,
+      *ui,
+      *extractor,
+      *updater,
+      lumivora::launcher::BuiltInConfig(),
       std::vector<std::string>(args.begin() + 1, args.end())};
   return lumivora::launcher::RunEntry(environment, "lumivora");
 }

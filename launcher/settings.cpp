@@ -54,8 +54,8 @@ int32_t StrToIntDef(const std::string& text, int32_t defaultValue) {
   }
   uint64_t value = 0;
   for (; i < text.size(); ++i) {
-    const int digit = hex ? HexDigit(text[i]) : (text[i] >= '0' && text[i] <= '9' ? text[i] - '0'
-                                                                                   : -1);
+    const int digit =
+        hex ? HexDigit(text[i]) : (text[i] >= '0' && text[i] <= '9' ? text[i] - '0' : -1);
     if (digit < 0) {
       return defaultValue;
     }

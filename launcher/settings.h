@@ -9,8 +9,8 @@ namespace lumivora::launcher {
 
 struct LauncherSettings {
   std::string Version = "1.0";
-  int32_t AutoUpdate = 2;   // <= 0 never, 1 weekly, >= 2 monthly
-  int32_t NextUpdate = 0;   // day number of the next check
+  int32_t AutoUpdate = 2;  // <= 0 never, 1 weekly, >= 2 monthly
+  int32_t NextUpdate = 0;  // day number of the next check
   bool SilentUpdate = false;
 };
 

@@ -26,13 +26,17 @@ std::string GetDataFolder(platform::SystemServices& system) {
   throw Exception("Cannot create folder - " + path);
 }
 
-std::string GetTempFolder(platform::SystemServices& system) { return system.TempFolder(); }
+std::string GetTempFolder(platform::SystemServices& system) {
+  return system.TempFolder();
+}
 
 int GetPlatformId(platform::SystemServices& system, int& major, int& minor) {
   return system.PlatformId(major, minor);
 }
 
-bool IsOnline(platform::SystemServices& system) { return system.IsOnline(); }
+bool IsOnline(platform::SystemServices& system) {
+  return system.IsOnline();
+}
 
 void StartProgram(platform::SystemServices& system, platform::UserInterface& ui,
                   const platform::CommandLine& commandLine, bool shortMessage) {

@@ -23,10 +23,10 @@ class Exception : public std::exception {
 };
 
 // Declares an error class derived from BASE whose ClassName() is its own name.
-#define LUMIVORA_DECLARE_EXCEPTION(NAME, BASE)                                       \
-  class NAME : public BASE {                                                         \
-   public:                                                                           \
-    using BASE::BASE;                                                                \
+#define LUMIVORA_DECLARE_EXCEPTION(NAME, BASE)                                      \
+  class NAME : public BASE {                                                        \
+   public:                                                                          \
+    using BASE::BASE;                                                               \
     [[nodiscard]] const char* ClassName() const noexcept override { return #NAME; } \
   }
 

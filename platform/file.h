@@ -25,9 +25,9 @@ inline constexpr uint32_t kAttrArchive = 0x20;
 class File {
  public:
   enum class Mode {
-    kRead,         // open an existing file for reading, sharing reads
-    kCreate,       // create or truncate, exclusive write access
-    kReadWrite,    // open an existing file for reading and writing
+    kRead,       // open an existing file for reading, sharing reads
+    kCreate,     // create or truncate, exclusive write access
+    kReadWrite,  // open an existing file for reading and writing
   };
 
   // Opens PATH. kCreate failures raise EFCreateError("Cannot create file %s"),

@@ -21,7 +21,9 @@ namespace {
 
 std::atomic<bool> gInterrupted{false};
 
-extern "C" void OnInterrupt(int /*signal*/) { gInterrupted.store(true); }
+extern "C" void OnInterrupt(int /*signal*/) {
+  gInterrupted.store(true);
+}
 
 const char* IconLabel(MessageIcon icon) {
   switch (icon) {
@@ -120,10 +122,9 @@ class ConsoleView final : public View {
     const auto filled = static_cast<int>(position * kWidth / maximum_);
     const std::string bar = std::string(static_cast<size_t>(filled), '#') +
                             std::string(static_cast<size_t>(kWidth - filled), '.');
-    const std::string figures = tracksBytes_ ? std::to_string(position) + " of " +
-                                                   std::to_string(maximum_) + " bytes"
-                                             : std::to_string(position) + "/" +
-                                                   std::to_string(maximum_);
+    const std::string figures =
+        tracksBytes_ ? std::to_string(position) + " of " + std::to_string(maximum_) + " bytes"
+                     : std::to_string(position) + "/" + std::to_string(maximum_);
     if (::isatty(STDERR_FILENO) != 0) {
       std::fprintf(stderr, "\r[%s] %s", bar.c_str(), figures.c_str());
       progressDrawn_ = true;
@@ -172,8 +173,9 @@ class ConsoleInterface final : public UserInterface {
     }
     const bool defaultYes =
         request.defaultButton == MessageAnswer::kYes || request.defaultButton == MessageAnswer::kOk;
-    std::fprintf(stderr, "%s ", yesNo ? (defaultYes ? "[Y/n]" : "[y/N]")
-                                      : (defaultYes ? "[OK/cancel]" : "[ok/CANCEL]"));
+    std::fprintf(
+        stderr, "%s ",
+        yesNo ? (defaultYes ? "[Y/n]" : "[y/N]") : (defaultYes ? "[OK/cancel]" : "[ok/CANCEL]"));
     std::fflush(stderr);
     std::string line;
     if (!std::getline(std::cin, line)) {

@@ -16,7 +16,9 @@
 
 namespace lumivora::platform {
 
-char PathSeparator() { return '/'; }
+char PathSeparator() {
+  return '/';
+}
 
 struct File::Handle {
   int fd = -1;
@@ -64,10 +66,9 @@ uint32_t TimeToDos(time_t value) {
   if (localtime_r(&value, &tm) == nullptr || tm.tm_year < 80) {
     return (1U << 5U | 1U) << 16U;  // 1980-01-01 00:00:00
   }
-  const auto date = static_cast<uint32_t>(((tm.tm_year - 80) << 9) | ((tm.tm_mon + 1) << 5) |
-                                          tm.tm_mday);
-  const auto time =
-      static_cast<uint32_t>((tm.tm_hour << 11) | (tm.tm_min << 5) | (tm.tm_sec / 2));
+  const auto date =
+      static_cast<uint32_t>(((tm.tm_year - 80) << 9) | ((tm.tm_mon + 1) << 5) | tm.tm_mday);
+  const auto time = static_cast<uint32_t>((tm.tm_hour << 11) | (tm.tm_min << 5) | (tm.tm_sec / 2));
   return date << 16U | time;
 }
 
@@ -91,7 +92,9 @@ File::File(File&&) noexcept = default;
 File& File::operator=(File&&) noexcept = default;
 File::~File() = default;
 
-bool File::IsOpen() const { return handle_ != nullptr; }
+bool File::IsOpen() const {
+  return handle_ != nullptr;
+}
 
 size_t File::Read(void* buffer, size_t size) {
   if (!handle_) {
@@ -160,7 +163,9 @@ bool File::SetDosDateTime(uint32_t dosDateTime) {
   return ::futimens(handle_->fd, times.data()) == 0;
 }
 
-void File::Close() { handle_.reset(); }
+void File::Close() {
+  handle_.reset();
+}
 
 bool FileExists(const std::string& path) {
   struct stat st {};
@@ -172,7 +177,9 @@ bool DirectoryExists(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-bool CreateDirectory(const std::string& path) { return ::mkdir(path.c_str(), 0777) == 0; }
+bool CreateDirectory(const std::string& path) {
+  return ::mkdir(path.c_str(), 0777) == 0;
+}
 
 bool ForceDirectories(const std::string& path) {
   if (path.empty()) {

@@ -214,7 +214,9 @@ class PosixSystemServices final : public SystemServices {
     return folder;
   }
 
-  std::string TempFolder() override { return PrivateTempFolder(); }
+  std::string TempFolder() override {
+    return PrivateTempFolder();
+  }
 
   int PlatformId(int& major, int& minor) override {
     struct utsname name {};
@@ -280,11 +282,9 @@ class PosixSystemServices final : public SystemServices {
     }
     argv.push_back(nullptr);
     pid_t pid = 0;
-    const int error = searchPath
-                          ? ::posix_spawnp(&pid, program.c_str(), nullptr, nullptr, argv.data(),
-                                           environ)
-                          : ::posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.data(),
-                                          environ);
+    const int error =
+        searchPath ? ::posix_spawnp(&pid, program.c_str(), nullptr, nullptr, argv.data(), environ)
+                   : ::posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.data(), environ);
     if (error != 0) {
       return SpawnErrorCode(error);
     }
@@ -326,7 +326,8 @@ std::unique_ptr<InstanceGuard> InstanceGuard::Acquire(const std::string& name) {
   if (state->fd < 0 || ::flock(state->fd, LOCK_EX | LOCK_NB) != 0) {
     return nullptr;
   }
-  return std::unique_ptr<InstanceGuard>(new InstanceGuard(std::move(state)));  // NOLINT: private ctor
+  return std::unique_ptr<InstanceGuard>(
+      new InstanceGuard(std::move(state)));  // NOLINT: private ctor
 }
 
 }  // namespace lumivora::platform

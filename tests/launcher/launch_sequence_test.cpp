@@ -21,8 +21,8 @@ using lumivora::testing::ReadFile;
 using lumivora::testing::TempDir;
 using lumivora::testing::WriteFile;
 
-constexpr unsigned char kPasswordTable[] = {'p', 'a', 's', 's', 'w', 'o', 'r', 'd',
-                                            '1', '2', '3', '4', '5'};
+constexpr unsigned char kPasswordTable[] = {'p', 'a', 's', 's', 'w', 'o', 'r',
+                                            'd', '1', '2', '3', '4', '5'};
 
 struct ScriptedExtractor final : PackExtractor {
   bool result = true;
@@ -153,8 +153,7 @@ TEST_F(LaunchSequenceTest, OnlineScheduleAndSettingsWrite) {
       // Not due: written back unchanged, no dialog.
       {"[Setup]\nNextUpdate=46001\n", "", 0, "[Setup]\nNextUpdate=46001\n"},
       // Never checks, but still writes.
-      {"[Setup]\nAutoUpdate=0\nNextUpdate=12\n", "", 0,
-       "[Setup]\nAutoUpdate=0\nNextUpdate=12\n"},
+      {"[Setup]\nAutoUpdate=0\nNextUpdate=12\n", "", 0, "[Setup]\nAutoUpdate=0\nNextUpdate=12\n"},
       // Weekly, due today.
       {"[Setup]\nAutoUpdate=1\nNextUpdate=46000\n", "", 1,
        "[Setup]\nAutoUpdate=1\nNextUpdate=46007\n"},
@@ -249,11 +248,11 @@ TEST_F(LaunchSequenceTest, ProgressCursorAndMessageProcessingOrder) {
       seen.push_back(event);
     }
   }
-  EXPECT_EQ(seen, (std::vector<std::string>{
-                      "frmSplash.lblStatus=...", "frmSplash.max=3", "frmSplash.position=1",
-                      "cursor appstarting", "process", "frmSplash.position=2",
-                      "frmSplash.position=3", "process", "frmSplash.lblStatus=Ready !",
-                      "cursor default"}));
+  EXPECT_EQ(seen,
+            (std::vector<std::string>{"frmSplash.lblStatus=...", "frmSplash.max=3",
+                                      "frmSplash.position=1", "cursor appstarting", "process",
+                                      "frmSplash.position=2", "frmSplash.position=3", "process",
+                                      "frmSplash.lblStatus=Ready !", "cursor default"}));
 }
 
 TEST_F(LaunchSequenceTest, RunsWithoutSplashWindow) {

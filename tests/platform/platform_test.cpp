@@ -1,9 +1,8 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
-
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <array>
 #include <cstdlib>
@@ -52,7 +51,7 @@ TEST(DayNumber, CountsFromThe30thOfDecember1899) {
     int year, month, day, number;
   };
   const Row rows[] = {
-      {1899, 12, 30, 0}, {1899, 12, 31, 1}, {1900, 1, 1, 2},     {1900, 3, 1, 61},
+      {1899, 12, 30, 0},   {1899, 12, 31, 1},    {1900, 1, 1, 2},      {1900, 3, 1, 61},
       {1970, 1, 1, 25569}, {2000, 2, 29, 36585}, {2026, 12, 8, 46364}, {1899, 12, 29, -1},
   };
   for (const Row& row : rows) {
@@ -150,8 +149,8 @@ TEST(File, ReadWriteSeekAndDosTime) {
     file.Write("hello world", 11);
     EXPECT_EQ(file.Size(), 11);
     // 2024-02-29 13:37:58
-    const uint32_t dos = ((2024U - 1980U) << 25U) | (2U << 21U) | (29U << 16U) | (13U << 11U) |
-                         (37U << 5U) | 29U;
+    const uint32_t dos =
+        ((2024U - 1980U) << 25U) | (2U << 21U) | (29U << 16U) | (13U << 11U) | (37U << 5U) | 29U;
     EXPECT_TRUE(file.SetDosDateTime(dos));
     file.Close();
     EXPECT_EQ(FileAgeDos(path), dos);
