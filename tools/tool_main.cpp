@@ -10,6 +10,8 @@
 
 namespace lumivora::tool {
 // Commands contributed by the subsystems (declared here, defined in cmd_*.cpp).
+int EncipherCommand(const Arguments& arguments);  // cmd_cipher.cpp
+int DecipherCommand(const Arguments& arguments);  // cmd_cipher.cpp
 }  // namespace lumivora::tool
 
 namespace {
@@ -18,6 +20,8 @@ using lumivora::tool::Command;
 
 constexpr Command kCommands[] = {
     {"help", "help", nullptr},
+    {"encipher", "encipher TEXT", lumivora::tool::EncipherCommand},
+    {"decipher", "decipher BASE64", lumivora::tool::DecipherCommand},
 };
 
 int Usage() {

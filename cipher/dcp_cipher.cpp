@@ -1,0 +1,106 @@
+#include "cipher/dcp_cipher.h"
+
+#include <algorithm>
+
+#include "cipher/secure_zero.h"
+
+namespace lumivora::cipher {
+
+namespace {
+
+constexpr std::size_t kBlockBytes = 16;
+
+void CheckInitialised(const TDCP_cipher& cipher) {
+  if (!cipher.Initialised()) {
+    throw EDCP_blockcipher("Cipher not initialized");
+  }
+}
+
+}  // namespace
+
+void TDCP_cipher::Initialise(Bytes key, std::uint32_t size, BlockIn /*iv*/) {
+  if (initialised_) {
+    Wipe();
+  }
+  const auto maxKeySize = static_cast<std::uint32_t>(MaxKeySize());
+  if (size == 0 || size % 4 != 0 || size > maxKeySize || key.size() < size / 8) {
+    throw EDCP_cipher("Invalid key size");
+  }
+  initialised_ = true;
+}
+
+void TDCP_cipher::Wipe() noexcept {
+  initialised_ = false;
+}
+
+void TDCP_blockcipher128::Initialise(Bytes key, std::uint32_t size, BlockIn iv) {
+  TDCP_blockcipher::Initialise(key, size, iv);
+  try {
+    InitKey(key, size);
+  } catch (...) {
+    Wipe();
+    throw;
+  }
+  std::copy(iv.begin(), iv.end(), iv_.begin());
+  chainingValue_ = iv_;
+}
+
+void TDCP_blockcipher128::Wipe() noexcept {
+  TDCP_blockcipher::Wipe();
+  SecureFill(iv_.data(), iv_.size(), 0xFF);
+  SecureFill(chainingValue_.data(), chainingValue_.size(), 0xFF);
+}
+
+void TDCP_blockcipher128::CheckOperands(Bytes in, MutableBytes out) const {
+  CheckInitialised(*this);
+  if (out.size() < in.size()) {
+    throw EDCP_blockcipher("Output buffer too small");
+  }
+}
+
+void TDCP_blockcipher128::CipherTail(Bytes in, MutableBytes out, std::size_t offset) {
+  EncipherBlock(chainingValue_, chainingValue_);
+  for (std::size_t i = offset; i < in.size(); ++i) {
+    out[i] = static_cast<std::uint8_t>(in[i] ^ chainingValue_[i - offset]);
+  }
+}
+
+void TDCP_blockcipher128::EncipherCbc(Bytes in, MutableBytes out) {
+  CheckOperands(in, out);
+  std::size_t offset = 0;
+  Block block{};
+  for (; in.size() - offset >= kBlockBytes; offset += kBlockBytes) {
+    for (std::size_t i = 0; i < kBlockBytes; ++i) {
+      block[i] = static_cast<std::uint8_t>(in[offset + i] ^ chainingValue_[i]);
+    }
+    EncipherBlock(block, block);
+    chainingValue_ = block;
+    std::copy(block.begin(), block.end(), out.begin() + static_cast<std::ptrdiff_t>(offset));
+  }
+  if (offset < in.size()) {
+    CipherTail(in, out, offset);
+  }
+  SecureZero(block.data(), block.size());
+}
+
+void TDCP_blockcipher128::DecipherCbc(Bytes in, MutableBytes out) {
+  CheckOperands(in, out);
+  std::size_t offset = 0;
+  Block kept{};
+  Block block{};
+  for (; in.size() - offset >= kBlockBytes; offset += kBlockBytes) {
+    // Keep the ciphertext block: with in == out it is overwritten below.
+    std::copy_n(in.begin() + static_cast<std::ptrdiff_t>(offset), kBlockBytes, kept.begin());
+    DecipherBlock(kept, block);
+    for (std::size_t i = 0; i < kBlockBytes; ++i) {
+      out[offset + i] = static_cast<std::uint8_t>(block[i] ^ chainingValue_[i]);
+    }
+    chainingValue_ = kept;
+  }
+  if (offset < in.size()) {
+    CipherTail(in, out, offset);
+  }
+  SecureZero(block.data(), block.size());
+}
+
+}  // namespace lumivora::cipher

@@ -1,0 +1,19 @@
+// Deployment configuration of the launcher, generated at build time by
+// lumivora-configgen from the CMake cache variables LUMIVORA_INFO_URL1,
+// LUMIVORA_INFO_URL2, LUMIVORA_UPGRADE_URL_FORMAT and LUMIVORA_PACK_PASSWORD.
+#pragma once
+
+namespace lumivora::config {
+
+// The update addresses as EncipherConfigText outputs (Base64 text). Each
+// deciphers to the address followed by the zero bytes of its padding.
+extern const char kInfoURL1[];
+extern const char kInfoURL2[];
+extern const char kUpgradeURLFormat[];
+
+// The pack password, one character code per element, and the index of its
+// last element (the password is kPackPasswordLastIndex + 1 characters long).
+extern const unsigned char kPackPasswordTable[];
+extern const int kPackPasswordLastIndex;
+
+}  // namespace lumivora::config

@@ -1,0 +1,305 @@
+// EncipherConfigText / DecipherConfigText: lengths and padding, the tail
+// rule, short texts, a cross-check against the openssl command line, the
+// lumivora-tool commands and the constants that lumivora-configgen generates.
+#include "cipher/config_cipher.h"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+
+#include "cipher/dcp_rijndael.h"
+#include "launcher/config_constants.h"
+#include "tests/cipher/hex.h"
+
+namespace lumivora::cipher {
+namespace {
+
+using namespace std::string_literals;
+using test::FromHex;
+using test::ToHex;
+
+// The fixed key (the passphrase "lamp_and_moss" with three zero bytes) and IV
+// ("046" with thirteen zero bytes), as the openssl command line takes them.
+constexpr const char* kKeyHex = "6c616d705f616e645f6d6f7373000000";
+constexpr const char* kIvHex = "30343600000000000000000000000000";
+
+struct CommandResult {
+  int exitCode = -1;
+  std::string output;
+};
+
+// Runs a shell command and collects its standard output as bytes.
+CommandResult RunCommand(const std::string& command) {
+  CommandResult result;
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) {
+    return result;
+  }
+  char buffer[4096];
+  std::size_t count = 0;
+  while ((count = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) {
+    result.output.append(buffer, count);
+  }
+  const int status = pclose(pipe);
+  result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return result;
+}
+
+// A file in the temporary folder, removed when the object goes.
+class TempFile {
+ public:
+  explicit TempFile(const std::string& contents) {
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "lumivora-cipher-XXXXXX").string();
+    const int fd = mkstemp(pattern.data());
+    if (fd < 0) {
+      throw std::runtime_error("mkstemp failed");
+    }
+    close(fd);
+    path_ = pattern;
+    std::ofstream out(path_, std::ios::binary);
+    out.write(contents.data(), static_cast<std::streamsize>(contents.size()));
+  }
+  ~TempFile() {
+    std::error_code ignored;
+    std::filesystem::remove(path_, ignored);
+  }
+  TempFile(const TempFile&) = delete;
+  TempFile& operator=(const TempFile&) = delete;
+  [[nodiscard]] const std::string& Path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+std::string Pattern(std::size_t length) {
+  std::string text;
+  for (std::size_t i = 0; i < length; ++i) {
+    text.push_back(static_cast<char>(i * 7 + 3));
+  }
+  return text;
+}
+
+TEST(ConfigCipherTest, Lengths) {
+  struct Row {
+    std::string plain;
+    std::size_t encodedLength;
+    std::size_t equalSigns;
+    const char* knownAnswer;  // from the openssl command line, or nullptr
+  };
+  const std::string url = "http://127.0.0.1:8808/lumivora/update.ini";
+  const Row rows[] = {
+      {"", 24, 2, "YwCHmYkkZs6REXr+jN5HEA=="},
+      {"0123456789abcdef", 24, 2, "8gJyH4n9pEXSv6Ok7kzkEg=="},
+      {"0123456789abcdefg", 44, 1, nullptr},
+      {std::string(48, 'x'), 64, 0, nullptr},
+      {std::string(16, '\0'), 24, 2, "YwCHmYkkZs6REXr+jN5HEA=="},  // same as ""
+      {url, 64, 0, "qq+NEjdWSdJMn+DCea58Ip/F9wGDkObfQBhqWoQSF4qRTcBU7yC9nGr4Mpj3EFwL"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(ToHex(row.plain));
+    const std::string before = row.plain;
+    const std::string encoded = EncipherConfigText(row.plain);
+    EXPECT_EQ(row.plain, before);
+    EXPECT_EQ(encoded.size(), row.encodedLength);
+    const std::size_t lastNonPad = encoded.find_last_not_of('=');
+    EXPECT_EQ(encoded.size() - lastNonPad - 1, row.equalSigns);
+    if (row.knownAnswer != nullptr) {
+      EXPECT_EQ(encoded, row.knownAnswer);
+    }
+  }
+}
+
+// Deciphering gives back the text followed by its padding zeros; trailing
+// zeros of the text itself cannot be told from padding.
+TEST(ConfigCipherTest, RoundTripKeepsPadding) {
+  for (std::size_t length = 0; length <= 50; ++length) {
+    const std::string plain = Pattern(length);
+    const std::string back = DecipherConfigText(EncipherConfigText(plain));
+    EXPECT_EQ(ToHex(back), ToHex(PadWithZeros(plain, 16))) << length;
+  }
+  const std::string withZeros = "a\0b\0\0"s;
+  EXPECT_EQ(DecipherConfigText(EncipherConfigText(withZeros)), PadWithZeros(withZeros, 16));
+  // Equal texts give equal ciphertexts: the chaining starts from the fixed IV.
+  EXPECT_EQ(EncipherConfigText("same"), EncipherConfigText("same"));
+}
+
+TEST(ConfigCipherTest, ShortAndMalformedTexts) {
+  struct Row {
+    std::string encoded;
+    std::size_t decipheredLength;
+  };
+  const std::string good = EncipherConfigText("0123456789abcdef");  // 24 characters
+  const Row rows[] = {
+      {"", 0},
+      {"Y", 0},
+      {"Yw=", 0},
+      {"YwC", 0},
+      {"YwCH", 3},                        // one group: tail rule only
+      {good + "xy", 16},                  // characters after the last group are ignored
+      {good.substr(0, 22), 15},           // two characters after the last group are ignored
+      {good.substr(0, 20) + "Eg=x", 16},  // "=" in the third place: one byte from the group
+      {std::string(24, '!'), 18},         // foreign characters count as 0
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.encoded);
+    EXPECT_EQ(DecipherConfigText(row.encoded).size(), row.decipheredLength);
+  }
+  EXPECT_EQ(DecipherConfigText(good + "xy"), DecipherConfigText(good));
+}
+
+// Base64 that decodes to 20 bytes: the first 16 deciphered in CBC, the last 4
+// XORed with the first 4 bytes of the encipherment of the first ciphertext block.
+TEST(ConfigCipherTest, TwentyByteTailRule) {
+  const std::string cipherBytes = FromHex(
+      "00112233445566778899aabbccddeeff"
+      "deadbeef");
+  const std::string deciphered = DecipherConfigText(ToBase64(cipherBytes));
+  ASSERT_EQ(deciphered.size(), 20U);
+
+  const std::string key = FromHex(kKeyHex);
+  const std::string iv = FromHex(kIvHex);
+  TDCP_rijndael aes;
+  aes.Initialise(
+      {reinterpret_cast<const std::uint8_t*>(key.data()), key.size()}, 128,
+      std::span<const std::uint8_t, 16>(reinterpret_cast<const std::uint8_t*>(iv.data()), 16));
+  Block first{};
+  std::copy_n(cipherBytes.begin(), 16, first.begin());
+  Block plain{};
+  aes.DecipherBlock(first, plain);
+  Block keystream{};
+  aes.EncipherBlock(first, keystream);
+  std::string expected;
+  for (std::size_t i = 0; i < 16; ++i) {
+    expected.push_back(static_cast<char>(plain[i] ^ static_cast<std::uint8_t>(iv[i])));
+  }
+  for (std::size_t i = 0; i < 4; ++i) {
+    expected.push_back(
+        static_cast<char>(static_cast<std::uint8_t>(cipherBytes[16 + i]) ^ keystream[i]));
+  }
+  EXPECT_EQ(ToHex(deciphered), ToHex(expected));
+}
+
+// A damaged text deciphers to wrong bytes of the same length, without error.
+TEST(ConfigCipherTest, DamagedTextIsNotDetected) {
+  const std::string plain = "http://example.invalid/update.ini";
+  std::string encoded = EncipherConfigText(plain);
+  encoded[5] = encoded[5] == 'A' ? 'B' : 'A';
+  const std::string back = DecipherConfigText(encoded);
+  EXPECT_EQ(back.size(), 48U);
+  EXPECT_NE(back, PadWithZeros(plain, 16));
+}
+
+bool HaveOpenssl() {
+  return RunCommand("openssl version >/dev/null 2>&1").exitCode == 0;
+}
+
+std::string OpensslAes(const std::string& input, const std::string& extra) {
+  const TempFile file(input);
+  const CommandResult result =
+      RunCommand("openssl enc -aes-128-cbc -K "s + kKeyHex + " -iv " + kIvHex + " -nopad " + extra +
+                 " -in '" + file.Path() + "'");
+  EXPECT_EQ(result.exitCode, 0);
+  return result.output;
+}
+
+// An independent implementation: openssl enc over the zero-padded text.
+TEST(ConfigCipherTest, MatchesOpenssl) {
+  if (!HaveOpenssl()) {
+    GTEST_SKIP() << "openssl is not installed";
+  }
+  const std::string rows[] = {
+      "",
+      "a",
+      "0123456789abcdef",
+      "0123456789abcdefg",
+      std::string(48, 'm'),
+      "[Start]\r\nPath=\"C:\\Program Files\\Lumivora\\\",Launcher=x,y"s,
+      "\0\xff\x80 zero and high bytes \0"s,
+      Pattern(1000),
+  };
+  for (const std::string& plain : rows) {
+    SCOPED_TRACE(ToHex(plain.substr(0, 40)));
+    const std::string padded = PadWithZeros(plain, 16);
+    const std::string encoded = EncipherConfigText(plain);
+    EXPECT_EQ(encoded, OpensslAes(padded, "-a -A"));
+    EXPECT_EQ(ToHex(DecipherConfigText(encoded)), ToHex(OpensslAes(FromBase64(encoded), "-d")));
+  }
+}
+
+std::string Tool() {
+  return std::string(LUMIVORA_BIN_DIR) + "/lumivora-tool";
+}
+
+TEST(CipherToolTest, EncipherAndDecipher) {
+  const std::string url = "http://127.0.0.1:8808/lumivora/update.ini";
+  const CommandResult encipher = RunCommand("'" + Tool() + "' encipher '" + url + "'");
+  EXPECT_EQ(encipher.exitCode, 0);
+  EXPECT_EQ(encipher.output, EncipherConfigText(url) + "\n");
+
+  // The padding zeros come out unchanged.
+  const CommandResult decipher =
+      RunCommand("'" + Tool() + "' decipher '" + EncipherConfigText(url) + "'");
+  EXPECT_EQ(decipher.exitCode, 0);
+  EXPECT_EQ(ToHex(decipher.output), ToHex(url + std::string(7, '\0')));
+
+  const CommandResult empty = RunCommand("'" + Tool() + "' encipher ''");
+  EXPECT_EQ(empty.output, "YwCHmYkkZs6REXr+jN5HEA==\n");
+  const CommandResult shortText = RunCommand("'" + Tool() + "' decipher 'Yw='");
+  EXPECT_EQ(shortText.exitCode, 0);
+  EXPECT_EQ(shortText.output, "");
+}
+
+TEST(CipherToolTest, WrongArgumentsAreRefused) {
+  for (const char* arguments : {"encipher", "decipher", "encipher a b", "decipher a b"}) {
+    SCOPED_TRACE(arguments);
+    const CommandResult result = RunCommand("'" + Tool() + "' " + arguments + " 2>/dev/null");
+    EXPECT_EQ(result.exitCode, 2);
+    EXPECT_EQ(result.output, "");
+  }
+}
+
+// Constants generated at build time by lumivora-configgen from the values in
+// tests/cipher/CMakeLists.txt, compiled into this test.
+TEST(ConfigGenTest, GeneratedConstantsRoundTrip) {
+  struct Row {
+    const char* encoded;
+    std::string plain;
+  };
+  const Row rows[] = {
+      {config::kInfoURL1, "http://a.b/c.ini"},  // exactly one block: no padding
+      {config::kInfoURL2, "http://127.0.0.1:8808/lumivora/update2.ini"},
+      {config::kUpgradeURLFormat, "http://127.0.0.1:8808/up grade.html?from=%s&x=\"q\""},
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(DecipherConfigText(row.encoded), PadWithZeros(row.plain, 16));
+    EXPECT_STREQ(DecipherConfigText(row.encoded).c_str(), row.plain.c_str());
+  }
+  const std::string password(config::kPackPasswordTable,
+                             config::kPackPasswordTable + config::kPackPasswordLastIndex + 1);
+  EXPECT_EQ(password, "pa\"ss\\word 13");
+}
+
+TEST(ConfigGenTest, RefusesBadArguments) {
+  const std::string generator = std::string(LUMIVORA_BIN_DIR) + "/lumivora-configgen";
+  const TempFile out("untouched");
+  for (const std::string& arguments :
+       {"'" + out.Path() + "' u1 u2 f ''", "'" + out.Path() + "' u1 u2 f", ""s}) {
+    SCOPED_TRACE(arguments);
+    EXPECT_EQ(RunCommand("'" + generator + "' " + arguments + " 2>/dev/null").exitCode, 2);
+  }
+  EXPECT_EQ(RunCommand("cat '" + out.Path() + "'").output, "untouched");
+  EXPECT_EQ(RunCommand("'" + generator + "' /nonexistent-dir/x.cpp u1 u2 f p 2>/dev/null").exitCode,
+            1);
+}
+
+}  // namespace
+}  // namespace lumivora::cipher
