@@ -1,0 +1,72 @@
+// The real lumivora binary started as a process in a private HOME and TMPDIR.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+
+#include "tests/process_support.h"
+#include "tests/test_support.h"
+
+namespace lumivora::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+class LauncherProcessTest : public ::testing::Test {
+ protected:
+  LauncherProcessTest() {
+    for (const char* folder : {"install", "home", "home/.config", "tmp"}) {
+      fs::create_directories(dir / folder);
+    }
+    fs::copy_file(std::string(LUMIVORA_BIN_DIR) + "/lumivora", Launcher());
+  }
+
+  [[nodiscard]] std::string Launcher() const { return dir / "install/lumivora"; }
+  [[nodiscard]] std::map<std::string, std::string> Environment() const {
+    return {{"HOME", dir / "home"},  {"XDG_CONFIG_HOME", dir / "home/.config"},
+            {"XDG_RUNTIME_DIR", ""}, {"TMPDIR", dir / "tmp"},
+            {"DISPLAY", ""},         {"WAYLAND_DISPLAY", ""}};
+  }
+  [[nodiscard]] std::string SettingsFolder() const { return dir / "home/.config/Lumivora"; }
+
+  TempDir dir;
+};
+
+TEST_F(LauncherProcessTest, MissingPackIsReportedAndTheLauncherEnds) {
+  const ProcessResult result = RunProcess({Launcher()}, Environment());
+  EXPECT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_NE(result.err.find("Error in file processing : \n" + (dir / "install/Lumivorapack")),
+            std::string::npos)
+      << result.err;
+  EXPECT_NE(result.err.find("Ready !"), std::string::npos) << result.err;
+  EXPECT_TRUE(fs::is_directory(SettingsFolder()));
+}
+
+TEST_F(LauncherProcessTest, RunningMainProgramMakesTheLauncherStandAside) {
+  ChildProcess holder({std::string(LUMIVORA_BIN_DIR) + "/lumivora-sample-main", "x", "--hold"},
+                      lumivora::testing::Environment(Environment()));
+  ASSERT_TRUE(holder.WaitForOutput("holding the guard", std::chrono::seconds(20)));
+  const ProcessResult result = RunProcess({Launcher(), "argument"}, Environment());
+  EXPECT_EQ(result.exitCode, 0);
+  EXPECT_EQ(result.err, "");  // no splash window, no message
+  EXPECT_FALSE(fs::exists(SettingsFolder()));
+  holder.CloseInput();
+  EXPECT_EQ(holder.Wait(std::chrono::seconds(20)).exitCode, 0);
+}
+
+TEST_F(LauncherProcessTest, DataFolderThatCannotBeCreatedEndsWithTheUncaughtErrorReport) {
+  WriteFile(dir / "home/not-a-folder", "");
+  auto environment = Environment();
+  environment["XDG_CONFIG_HOME"] = dir / "home/not-a-folder";
+  const ProcessResult result = RunProcess({Launcher()}, environment);
+  EXPECT_EQ(result.exitCode, 1);
+  EXPECT_NE(result.err.find("Application Error"), std::string::npos) << result.err;
+  EXPECT_NE(result.err.find("Exception Exception in module lumivora at "), std::string::npos)
+      << result.err;
+  EXPECT_NE(result.err.find("Cannot create folder - " + (dir / "home/not-a-folder/Lumivora")),
+            std::string::npos)
+      << result.err;
+}
+
+}  // namespace
+}  // namespace lumivora::testing

@@ -1,0 +1,197 @@
+// Runs a program as a child process with a given environment, collects its
+// standard output and error, and waits for it with a time bound (the child is
+// killed when the bound is reached).
+#pragma once
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <chrono>
+#include <map>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace lumivora::testing {
+
+struct ProcessResult {
+  int exitCode = -1;  // -1: killed at the time bound or by a signal
+  std::string out;
+  std::string err;
+};
+
+// The current environment with OVERRIDES applied (an empty value removes).
+inline std::vector<std::string> Environment(const std::map<std::string, std::string>& overrides) {
+  std::vector<std::string> result;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    const std::string text = *entry;
+    const std::string name = text.substr(0, text.find('='));
+    if (overrides.count(name) == 0) {
+      result.push_back(text);
+    }
+  }
+  for (const auto& [name, value] : overrides) {
+    if (!value.empty()) {
+      result.push_back(name + "=" + value);
+    }
+  }
+  return result;
+}
+
+// A started child with pipes on its standard streams.
+class ChildProcess {
+ public:
+  ChildProcess(const std::vector<std::string>& argv, const std::vector<std::string>& env) {
+    std::array<int, 2> in{};
+    std::array<int, 2> out{};
+    std::array<int, 2> err{};
+    if (::pipe2(in.data(), O_CLOEXEC) != 0 || ::pipe2(out.data(), O_CLOEXEC) != 0 ||
+        ::pipe2(err.data(), O_CLOEXEC) != 0) {
+      throw std::runtime_error("pipe failed");
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+    std::vector<char*> args;
+    for (const std::string& arg : argv) {
+      args.push_back(const_cast<char*>(arg.c_str()));
+    }
+    args.push_back(nullptr);
+    std::vector<char*> envp;
+    for (const std::string& entry : env) {
+      envp.push_back(const_cast<char*>(entry.c_str()));
+    }
+    envp.push_back(nullptr);
+    const int error = ::posix_spawn(&pid_, args[0], &actions, nullptr, args.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(in[0]);
+    ::close(out[1]);
+    ::close(err[1]);
+    stdin_ = in[1];
+    stdout_ = out[0];
+    stderr_ = err[0];
+    if (error != 0) {
+      pid_ = -1;
+      throw std::runtime_error("cannot start " + argv[0]);
+    }
+  }
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+  ~ChildProcess() {
+    CloseInput();
+    if (pid_ > 0) {
+      ::kill(pid_, SIGKILL);
+      int status = 0;
+      ::waitpid(pid_, &status, 0);
+    }
+    for (const int fd : {stdout_, stderr_}) {
+      if (fd >= 0) {
+        ::close(fd);
+      }
+    }
+  }
+
+  void CloseInput() {
+    if (stdin_ >= 0) {
+      ::close(stdin_);
+      stdin_ = -1;
+    }
+  }
+
+  // Reads standard output until it holds TEXT; false at the time bound or EOF.
+  bool WaitForOutput(const std::string& text, std::chrono::milliseconds bound) {
+    const auto deadline = std::chrono::steady_clock::now() + bound;
+    while (out_.find(text) == std::string::npos) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0 || !Pump(static_cast<int>(left.count()), true)) {
+        return false;
+      }
+    }
+    return true;
+  }
+
+  // Waits for the end of the child (killing it at the time bound).
+  ProcessResult Wait(std::chrono::milliseconds bound) {
+    const auto deadline = std::chrono::steady_clock::now() + bound;
+    while (stdout_ >= 0 || stderr_ >= 0) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0) {
+        ::kill(pid_, SIGKILL);
+        break;
+      }
+      Pump(static_cast<int>(left.count()), false);
+    }
+    ProcessResult result;
+    int status = 0;
+    ::waitpid(pid_, &status, 0);
+    pid_ = -1;
+    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    result.out = out_;
+    result.err = err_;
+    return result;
+  }
+
+  [[nodiscard]] int Pid() const { return pid_; }
+
+ private:
+  // One poll round over the open output pipes; false when nothing is open.
+  bool Pump(int timeoutMs, bool outOnly) {
+    std::vector<pollfd> fds;
+    if (stdout_ >= 0) {
+      fds.push_back({stdout_, POLLIN, 0});
+    }
+    if (stderr_ >= 0 && !outOnly) {
+      fds.push_back({stderr_, POLLIN, 0});
+    }
+    if (fds.empty()) {
+      return false;
+    }
+    if (::poll(fds.data(), fds.size(), timeoutMs) <= 0) {
+      return true;
+    }
+    for (const pollfd& fd : fds) {
+      if ((fd.revents & (POLLIN | POLLHUP | POLLERR)) == 0) {
+        continue;
+      }
+      std::array<char, 4096> buffer{};
+      const ssize_t n = ::read(fd.fd, buffer.data(), buffer.size());
+      int& own = fd.fd == stdout_ ? stdout_ : stderr_;
+      std::string& text = fd.fd == stdout_ ? out_ : err_;
+      if (n <= 0) {
+        ::close(own);
+        own = -1;
+      } else {
+        text.append(buffer.data(), static_cast<size_t>(n));
+      }
+    }
+    return stdout_ >= 0 || !outOnly;
+  }
+
+  pid_t pid_ = -1;
+  int stdin_ = -1;
+  int stdout_ = -1;
+  int stderr_ = -1;
+  std::string out_;
+  std::string err_;
+};
+
+inline ProcessResult RunProcess(const std::vector<std::string>& argv,
+                                const std::map<std::string, std::string>& overrides,
+                                std::chrono::milliseconds bound = std::chrono::seconds(60)) {
+  ChildProcess child(argv, Environment(overrides));
+  child.CloseInput();
+  return child.Wait(bound);
+}
+
+}  // namespace lumivora::testing

@@ -1,0 +1,43 @@
+// lumivora-sample-main: a sample main program for the demo and the tests. It
+// holds the single-instance guard while it runs, and prints the arguments and
+// the deciphered hand-off record it received from the launcher. With an
+// argument "--hold" it keeps the guard until its standard input closes.
+#include <cstdio>
+#include <iostream>
+#include <span>
+#include <string>
+
+#include "cipher/config_cipher.h"
+#include "platform/instance_guard.h"
+
+#ifndef LUMIVORA_SAMPLE_VERSION
+#define LUMIVORA_SAMPLE_VERSION "1.0"
+#endif
+
+int main(int argc, char** argv) {
+  const std::span<char*> args(argv, static_cast<size_t>(argc));
+  const auto guard = lumivora::platform::InstanceGuard::Acquire("LumivoraMutexName");
+  if (!guard) {
+    std::fputs("Lumivoramain: another instance is running\n", stderr);
+    return 3;
+  }
+  std::printf("Lumivoramain %s started\n", LUMIVORA_SAMPLE_VERSION);
+  bool hold = false;
+  for (size_t i = 1; i < args.size(); ++i) {
+    std::printf("argument %zu: %s\n", i, args[i]);
+    hold = hold || std::string(args[i]) == "--hold";
+  }
+  if (args.size() > 1) {
+    const std::string record = lumivora::cipher::DecipherConfigText(args[1]);
+    std::printf("hand-off record: %s\n", record.substr(0, record.find('\0')).c_str());
+  }
+  std::fflush(stdout);
+  if (hold) {
+    std::puts("holding the guard until standard input closes");
+    std::fflush(stdout);
+    std::string line;
+    while (std::getline(std::cin, line)) {
+    }
+  }
+  return 0;
+}
