@@ -32,20 +32,22 @@ constexpr std::uint8_t RotateLeft(std::uint8_t b, int n) {
 }
 
 // The S-box of FIPS-197 5.1.1: the multiplicative inverse followed by the
-// affine transformation.
+// affine transformation. Inverses come from the powers of the generator 3:
+// the inverse of 3^i is 3^(255 - i).
 constexpr Table MakeSBox() {
+  Table power{};  // power[i] = 3^i
+  Table log{};    // log[3^i] = i
+  std::uint8_t value = 1;
+  for (std::size_t i = 0; i < 255; ++i) {
+    power[i] = value;
+    log[value] = static_cast<std::uint8_t>(i);
+    value = static_cast<std::uint8_t>(value ^ XTime(value));  // times 3
+  }
   Table box{};
-  for (int x = 0; x < 256; ++x) {
-    std::uint8_t inverse = 0;
-    for (int y = 1; y < 256 && x != 0; ++y) {
-      if (Multiply(static_cast<std::uint8_t>(x), static_cast<std::uint8_t>(y)) == 1) {
-        inverse = static_cast<std::uint8_t>(y);
-        break;
-      }
-    }
-    box[static_cast<std::size_t>(x)] =
-        static_cast<std::uint8_t>(inverse ^ RotateLeft(inverse, 1) ^ RotateLeft(inverse, 2) ^
-                                  RotateLeft(inverse, 3) ^ RotateLeft(inverse, 4) ^ 0x63);
+  for (std::size_t x = 0; x < 256; ++x) {
+    const std::uint8_t inverse = x == 0 ? 0 : power[(255U - log[x]) % 255U];
+    box[x] = static_cast<std::uint8_t>(inverse ^ RotateLeft(inverse, 1) ^ RotateLeft(inverse, 2) ^
+                                       RotateLeft(inverse, 3) ^ RotateLeft(inverse, 4) ^ 0x63);
   }
   return box;
 }
@@ -60,7 +62,8 @@ constexpr Table MakeInverse(const Table& box) {
 
 constexpr Table kSBox = MakeSBox();
 constexpr Table kInvSBox = MakeInverse(kSBox);
-static_assert(kSBox[0x00] == 0x63 && kSBox[0x53] == 0xed && kSBox[0xff] == 0x16);
+static_assert(kSBox[0x00] == 0x63 && kSBox[0x01] == 0x7c && kSBox[0x53] == 0xed &&
+              kSBox[0xff] == 0x16 && kInvSBox[0x63] == 0x00);
 
 using State = std::array<std::uint8_t, 16>;  // s[r, c] at index r + 4 c
 
@@ -95,22 +98,38 @@ void InvShiftRows(State& s) {
   }
 }
 
-// Multiplies each column by the circulant matrix whose first row is m.
-void MixColumnsWith(std::uint8_t* columns, std::size_t count,
-                    const std::array<std::uint8_t, 4>& m) {
+constexpr Table MakeProducts(std::uint8_t factor) {
+  Table products{};
+  for (std::size_t x = 0; x < 256; ++x) {
+    products[x] = Multiply(factor, static_cast<std::uint8_t>(x));
+  }
+  return products;
+}
+
+constexpr Table kTimes1 = MakeProducts(0x01);
+constexpr Table kTimes2 = MakeProducts(0x02);
+constexpr Table kTimes3 = MakeProducts(0x03);
+constexpr Table kTimes9 = MakeProducts(0x09);
+constexpr Table kTimes11 = MakeProducts(0x0b);
+constexpr Table kTimes13 = MakeProducts(0x0d);
+constexpr Table kTimes14 = MakeProducts(0x0e);
+
+// The first row of a circulant matrix over GF(2^8), as product tables.
+using MixMatrix = std::array<const Table*, 4>;
+constexpr MixMatrix kMix = {&kTimes2, &kTimes3, &kTimes1, &kTimes1};        // FIPS-197 5.1.3
+constexpr MixMatrix kInvMix = {&kTimes14, &kTimes11, &kTimes13, &kTimes9};  // FIPS-197 5.3.3
+
+// Multiplies each of count columns by the matrix.
+void MixColumnsWith(std::uint8_t* columns, std::size_t count, const MixMatrix& m) {
   for (std::size_t c = 0; c < count; ++c) {
     std::uint8_t* column = columns + 4 * c;
     const std::array<std::uint8_t, 4> a = {column[0], column[1], column[2], column[3]};
     for (std::size_t r = 0; r < 4; ++r) {
-      column[r] = static_cast<std::uint8_t>(Multiply(m[0], a[r]) ^ Multiply(m[1], a[(r + 1) % 4]) ^
-                                            Multiply(m[2], a[(r + 2) % 4]) ^
-                                            Multiply(m[3], a[(r + 3) % 4]));
+      column[r] = static_cast<std::uint8_t>((*m[0])[a[r]] ^ (*m[1])[a[(r + 1) % 4]] ^
+                                            (*m[2])[a[(r + 2) % 4]] ^ (*m[3])[a[(r + 3) % 4]]);
     }
   }
 }
-
-constexpr std::array<std::uint8_t, 4> kMix = {0x02, 0x03, 0x01, 0x01};     // FIPS-197 5.1.3
-constexpr std::array<std::uint8_t, 4> kInvMix = {0x0e, 0x0b, 0x0d, 0x09};  // FIPS-197 5.3.3
 
 void CopyBlock(BlockIn in, State& s) {
   std::copy(in.begin(), in.end(), s.begin());

@@ -7,6 +7,12 @@ if(LUMIVORA_SANITIZE)
   target_compile_options(lumivora_flags INTERFACE -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
   target_link_options(lumivora_flags INTERFACE -fsanitize=address,undefined)
 endif()
+if(LUMIVORA_FUZZ)
+  # Coverage and sanitizers for libFuzzer in every library; the targets under
+  # fuzz/ link the fuzzer runtime itself.
+  target_compile_options(lumivora_flags INTERFACE -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+  target_link_options(lumivora_flags INTERFACE -fsanitize=address,undefined)
+endif()
 
 # lumivora_component(NAME SOURCES...) adds a static library linked with the common flags.
 function(lumivora_component name)
