@@ -1,0 +1,764 @@
+// Entry extraction and decoding: Info-ZIP archives compared with Info-ZIP
+// unzip, encryption and the password check, CRC failures, the size guard,
+// the decoders' edge cases, selection patterns, overwrite modes, events and
+// the output path that never leaves DestDir.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <deque>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "platform/file.h"
+#include "platform/recording/ui_recording.h"
+#include "tests/unzip/unzip_support.h"
+#include "unzip/extraction.h"
+#include "unzip/pkware_cipher.h"
+#include "unzip/vcl_unzip.h"
+
+namespace lumivora::unzip {
+namespace {
+
+using test::BuildZip;
+using test::Bytes;
+using test::TempDir;
+using test::ToBytes;
+using test::ZipEntrySpec;
+using test::ZipSpec;
+
+std::string Sep() {
+  return std::string(1, platform::PathSeparator());
+}
+
+struct Recorder {
+  std::vector<std::string> lines;
+  void Attach(TVCLUnZip& unzip) {
+    unzip.OnSkippingFile = [this](TVCLUnZip&, TSkipReason reason, const std::string& name,
+                                  int index) {
+      lines.push_back("skip " + std::to_string(static_cast<int>(reason)) + " " + name + " " +
+                      std::to_string(index));
+    };
+    unzip.OnBadCRC = [this](TVCLUnZip&, uint32_t, uint32_t, int index) {
+      lines.push_back("badcrc " + std::to_string(index));
+    };
+    unzip.OnEndUnZip = [this](TVCLUnZip&, int index, const std::string&) {
+      lines.push_back("end " + std::to_string(index));
+    };
+  }
+};
+
+TEST(UnzipCipher, TraditionalKeysAndCrcStep) {
+  TraditionalCipher cipher;
+  cipher.InitCipherKeys("");
+  EXPECT_EQ(cipher.Key0(), 0x12345678U);
+  EXPECT_EQ(cipher.Key1(), 0x23456789U);
+  EXPECT_EQ(cipher.Key2(), 0x34567890U);
+  // The register over "123456789" inverts to the CRC-32 check value.
+  const std::string check = "123456789";
+  uint32_t crc = 0xFFFFFFFF;
+  for (const char c : check) {
+    crc = CrcStep(crc, static_cast<uint8_t>(c));
+  }
+  EXPECT_EQ(~crc, 0xCBF43926U);
+  EXPECT_EQ(UpdateCrc(0xFFFFFFFF, reinterpret_cast<const uint8_t*>(check.data()), check.size()),
+            crc);  // NOLINT
+  // Decrypting what the cipher encrypted gives the plain bytes back.
+  Bytes plain = test::SampleData(1000);
+  TraditionalCipher encrypt;
+  encrypt.InitCipherKeys("pass\xE9word");
+  Bytes data;
+  for (const uint8_t b : plain) {
+    data.push_back(static_cast<uint8_t>(b ^ encrypt.CipherByte()));
+    encrypt.UpdateCipherKeys(b);
+  }
+  cipher.InitCipherKeys("pass\xE9word");
+  cipher.DecryptBuffer(data.data(), data.size());
+  EXPECT_EQ(data, plain);
+}
+
+TEST(UnzipPatterns, MatchTable) {
+  struct Row {
+    const char* pattern;
+    const char* text;
+    bool match;
+  };
+  const Row rows[] = {
+      {"*", "anything/at all", true},
+      {"*.txt", "a.txt", true},
+      {"*.txt", "a.txt.bak", false},
+      {"a?c", "abc", true},
+      {"a?c", "ac", false},
+      {"<abc>x", "bx", true},
+      {"<a-c>x", "dx", false},
+      {"<!a-c>x", "dx", true},
+      {"<^a-c>x", "ax", false},
+      {"<a-cx-z>1", "y1", true},
+      {"<abc", "a", false},  // unclosed class matches nothing
+      {"[a]", "[a]", true},  // brackets are plain characters
+      {"[a]", "a", false},
+      {"abc", "abcd", false},  // the whole text must match
+      {"*b*", "abc", true},
+      {"a*b*c", "aXbYbZc", true},
+      {"a*b*c", "aXbYbZ", false},
+      {"", "", true},
+      {"", "a", false},
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(MatchPattern(row.pattern, row.text), row.match) << row.pattern << " / " << row.text;
+  }
+}
+
+// Info-ZIP archives: stored, deflated, -9, encrypted, streamed (data
+// descriptor), with folders; every byte compared with Info-ZIP unzip.
+TEST(UnzipExtract, InfoZipArchivesMatchInfoZipUnzip) {
+  TempDir dir;
+  test::WriteBytes(dir / "in/program.bin", test::SampleData(300000));
+  test::WriteText(dir / "in/Docs/readme.txt", "read me\n");
+  test::WriteBytes(dir / "in/empty.txt", {});
+  struct Row {
+    const char* name;
+    const char* options;
+    const char* password;
+  };
+  const Row rows[] = {
+      {"stored", "-0", ""},
+      {"deflated", "-6", ""},
+      {"best", "-9", ""},
+      {"encrypted", "-P secret", "secret"},
+      {"encrypted stored", "-0 -P secret", "secret"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    const std::string zip = dir / (std::string(row.name) + ".zip");
+    ASSERT_EQ(test::Run("cd " + dir.Path() + "/in && zip -q -r " + row.options + " '" + zip +
+                        "' program.bin Docs empty.txt"),
+              0);
+    TempDir out;
+    TVCLUnZip unzip;
+    unzip.SetZipName(zip);
+    unzip.SetDestDir(out.Path());
+    unzip.SetPassword(row.password);
+    unzip.SetRecreateDirs(true);
+    unzip.SetDoAll(true);
+    EXPECT_EQ(unzip.UnZip(), 4);  // Docs/, Docs/readme.txt, program.bin, empty.txt minus dir
+    TempDir peer;
+    ASSERT_EQ(test::Run(std::string("unzip -qq ") +
+                        (row.password[0] != 0 ? std::string("-P ") + row.password : "") + " '" +
+                        zip + "' -d " + peer.Path()),
+              0);
+    for (const char* file : {"program.bin", "Docs/readme.txt", "empty.txt"}) {
+      EXPECT_EQ(test::ReadBytes(out / file), test::ReadBytes(peer / file)) << file;
+    }
+  }
+}
+
+TEST(UnzipExtract, StreamedInfoZipArchiveChecksPasswordAgainstTime) {
+  TempDir dir;
+  test::WriteBytes(dir / "data.bin", test::SampleData(50000, 3));
+  // zip reading standard input writes data descriptors (flag bit 3).
+  ASSERT_EQ(test::Run("cd " + dir.Path() + " && zip -q -P pw - data.bin > s.zip"), 0);
+  TVCLUnZip unzip;
+  unzip.SetZipName(dir / "s.zip");
+  unzip.ReadZip();
+  ASSERT_EQ(unzip.Count(), 1);
+  EXPECT_NE(unzip.Entry(0).flags & 8U, 0U);
+  TempDir out;
+  unzip.SetDestDir(out.Path());
+  unzip.SetPassword("pw");
+  unzip.SetDoAll(true);
+  EXPECT_EQ(unzip.UnZip(), 1);
+  EXPECT_EQ(test::ReadBytes(out / "data.bin"), test::ReadBytes(dir / "data.bin"));
+}
+
+TEST(UnzipExtract, PasswordCheckSkipsOrRetries) {
+  TempDir dir;
+  ZipSpec spec;
+  spec.entries.push_back({.name = "a.bin", .data = test::SampleData(5000), .password = "right"});
+  spec.entries.push_back(
+      {.name = "b.txt", .data = ToBytes("streamed"), .password = "right", .extraFlags = 8});
+  test::WriteBytes(dir / "a.zip", BuildZip(spec));
+
+  {  // Wrong password, no handler: skipped, no output file.
+    TempDir out;
+    TVCLUnZip unzip;
+    Recorder recorder;
+    recorder.Attach(unzip);
+    unzip.SetZipName(dir / "a.zip");
+    unzip.SetDestDir(out.Path());
+    unzip.SetPassword("wrong");
+    unzip.SetDoAll(true);
+    EXPECT_EQ(unzip.UnZip(), 0);
+    EXPECT_EQ(recorder.lines, (std::vector<std::string>{"skip 0 a.bin 0", "skip 0 b.txt 1"}));
+    EXPECT_FALSE(platform::FileExists(out / "a.bin"));
+  }
+  {  // The handler offers the right password on the second call.
+    TempDir out;
+    TVCLUnZip unzip;
+    std::vector<std::string> offered;
+    unzip.OnBadPassword = [&](TVCLUnZip&, int index, std::string& password) {
+      offered.push_back(std::to_string(index) + ":" + password);
+      password = offered.size() == 1 ? "still wrong" : "right";
+    };
+    unzip.SetZipName(dir / "a.zip");
+    unzip.SetDestDir(out.Path());
+    unzip.SetPassword("wrong");
+    unzip.SetDoAll(true);
+    EXPECT_EQ(unzip.UnZip(), 2);
+    EXPECT_EQ(offered, (std::vector<std::string>{"0:wrong", "0:still wrong"}));
+    EXPECT_EQ(unzip.Password(), "right");
+    EXPECT_EQ(test::ReadBytes(out / "a.bin"), test::SampleData(5000));
+    EXPECT_EQ(test::ReadText(out / "b.txt"), "streamed");
+  }
+}
+
+TEST(UnzipExtract, EncryptedStoredEntrySizes) {
+  TempDir dir;
+  ZipSpec spec;
+  spec.entries.push_back(
+      {.name = "hundred", .data = test::SampleData(100), .method = 0, .password = "p"});
+  test::WriteBytes(dir / "a.zip", BuildZip(spec));
+  TempDir out;
+  TVCLUnZip unzip;
+  unzip.SetZipName(dir / "a.zip");
+  unzip.ReadZip();
+  EXPECT_EQ(unzip.Entry(0).compressedSize, 112U);
+  unzip.SetDestDir(out.Path());
+  unzip.SetPassword("p");
+  unzip.SetDoAll(true);
+  EXPECT_EQ(unzip.UnZip(), 1);
+  EXPECT_EQ(test::ReadBytes(out / "hundred"), test::SampleData(100));
+}
+
+// One row per damaged entry: what the run returns, what it reports, whether
+// a file stays.
+TEST(UnzipExtract, DamagedEntriesTable) {
+  struct Row {
+    const char* name;
+    ZipEntrySpec entry;
+    int expectedCount;
+    std::vector<std::string> events;
+    bool fileStays;
+    std::string messageBox;
+  };
+  const Bytes data = test::SampleData(40000);
+  Bytes deflated = test::RawDeflate(data);
+  Bytes trailing = deflated;
+  trailing.insert(trailing.end(), {1, 2, 3, 4, 5});
+  Bytes flipped = deflated;
+  flipped[flipped.size() / 2] ^= 0x55;
+  // A stored deflate block whose length and complement disagree.
+  const Bytes badStored = {0x01, 0x05, 0x00, 0xFA, 0xF0, 'h', 'e', 'l', 'l', 'o'};
+  // A dynamic block declaring 287 literal/length codes (HLIT 30).
+  const Bytes tooManyCodes = {0x05 | (30U << 3U), 0x00, 0x00, 0x00};
+  // A first match reaching before the entry's first byte: fixed block,
+  // literal 'a', then length 3 at distance 2.
+  const Bytes farBack = {0x4B, 0x04, 0x02, 0x00};
+  const Row rows[] = {
+      {"good", {.name = "f", .data = data}, 1, {"end 0"}, true, ""},
+      {"bad CRC stored",
+       {.name = "f", .data = data, .method = 0, .crcOverride = 0x12345678},
+       0,
+       {"badcrc 0"},
+       false,
+       ""},
+      {"corrupt deflate data",
+       {.name = "f", .data = data, .rawData = flipped},
+       0,
+       {"badcrc 0"},
+       false,
+       ""},
+      {"deflate followed by extra bytes",
+       {.name = "f", .data = data, .rawData = trailing},
+       1,
+       {"end 0"},
+       true,
+       ""},
+      {"stored block length mismatch",
+       {.name = "f", .data = ToBytes("hello"), .rawData = badStored},
+       0,
+       {"badcrc 0"},
+       false,
+       ""},
+      {"287 literal/length codes",
+       {.name = "f", .data = ToBytes("x"), .rawData = tooManyCodes},
+       0,
+       {"badcrc 0"},
+       false,
+       ""},
+      {"distance before the first byte",
+       {.name = "f", .data = ToBytes("a\0\0\0"), .rawData = farBack},
+       0,
+       {"badcrc 0"},
+       false,
+       ""},
+      {"one byte more than declared",
+       {.name = "f", .data = data, .uncompressedOverride = 39999},
+       0,
+       {"badcrc 0"},
+       false,
+       ""},
+      {"exact size, stored", {.name = "f", .data = data, .method = 0}, 1, {"end 0"}, true, ""},
+      {"empty stored", {.name = "f", .data = {}, .method = 0}, 1, {"end 0"}, true, ""},
+      {"unknown method 9, CRC 0",
+       {.name = "f", .data = {}, .method = 9, .rawData = ToBytes("zz")},
+       1,
+       {"end 0"},
+       true,
+       "Zip Error|Unknown Compression Method"},
+      {"unknown method 12",
+       {.name = "f", .data = ToBytes("abc"), .method = 12, .rawData = ToBytes("zz")},
+       0,
+       {"badcrc 0"},
+       false,
+       "Zip Error|Unknown Compression Method"},
+      {"method 7 (tokenizing)",
+       {.name = "f", .data = ToBytes("abc"), .method = 7, .rawData = ToBytes("zz")},
+       0,
+       {"badcrc 0"},
+       false,
+       "Zip Error|Unknown Compression Method"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    TempDir dir;
+    ZipSpec spec;
+    spec.entries.push_back(row.entry);
+    test::WriteBytes(dir / "a.zip", BuildZip(spec));
+    TempDir out;
+    platform::RecordingInterface ui;
+    TVCLUnZip unzip(&ui);
+    Recorder recorder;
+    recorder.Attach(unzip);
+    unzip.SetZipName(dir / "a.zip");
+    unzip.SetDestDir(out.Path());
+    unzip.SetDoAll(true);
+    EXPECT_EQ(unzip.UnZip(), row.expectedCount);
+    EXPECT_EQ(recorder.lines, row.events);
+    EXPECT_EQ(platform::FileExists(out / "f"), row.fileStays);
+    if (row.fileStays) {
+      EXPECT_EQ(test::ReadBytes(out / "f"), row.entry.data);
+    }
+    std::string boxes;
+    for (const auto& message : ui.messages) {
+      boxes += message.caption + "|" + message.text;
+    }
+    EXPECT_EQ(boxes, row.messageBox);
+  }
+}
+
+TEST(UnzipExtract, PrematureEndEndsTheRunWithoutLeavingAFile) {
+  TempDir dir;
+  ZipSpec spec;
+  spec.entries.push_back({.name = "f",
+                          .data = test::SampleData(50000),
+                          .method = 0,
+                          .uncompressedOverride = 90000,
+                          .compressedOverride = 90000});
+  test::WriteBytes(dir / "a.zip", BuildZip(spec));
+  TempDir out;
+  TVCLUnZip unzip;
+  unzip.SetZipName(dir / "a.zip");
+  unzip.SetDestDir(out.Path());
+  unzip.SetDoAll(true);
+  try {
+    unzip.UnZip();
+    ADD_FAILURE();
+  } catch (const EFatalUnzipError& error) {
+    EXPECT_EQ(error.Message(), "Premature end of file reached");
+  }
+  EXPECT_FALSE(platform::FileExists(out / "f"));
+}
+
+TEST(UnzipExtract, PercentEventsRoundHalfToEven) {
+  TempDir dir;
+  ZipSpec spec;
+  spec.entries.push_back({.name = "big", .data = test::SampleData(640000), .method = 0});
+  spec.entries.push_back({.name = "small", .data = test::SampleData(160000), .method = 0});
+  test::WriteBytes(dir / "a.zip", BuildZip(spec));
+  TempDir out;
+  TVCLUnZip unzip;
+  std::vector<int> file;
+  std::vector<int> total;
+  unzip.OnFilePercentDone = [&](TVCLUnZip&, int percent) { file.push_back(percent); };
+  unzip.OnTotalPercentDone = [&](TVCLUnZip&, int percent) { total.push_back(percent); };
+  int64_t announcedBytes = 0;
+  int announcedFiles = 0;
+  unzip.OnStartUnZipInfo = [&](TVCLUnZip&, int files, int64_t bytes, bool&) {
+    announcedFiles = files;
+    announcedBytes = bytes;
+  };
+  unzip.SetZipName(dir / "a.zip");
+  unzip.SetDestDir(out.Path());
+  unzip.SetDoAll(true);
+  EXPECT_EQ(unzip.UnZip(), 2);
+  EXPECT_EQ(announcedFiles, 2);
+  EXPECT_EQ(announcedBytes, 800000);
+  ASSERT_EQ(file.size(), 50U);
+  EXPECT_EQ(file[0], 2);  // 2.5 -> 2
+  EXPECT_EQ(file[1], 5);  // 5.0
+  EXPECT_EQ(file[2], 8);  // 7.5 -> 8
+  EXPECT_EQ(file[39], 100);
+  EXPECT_EQ(file[40], 10);  // second entry: 16000 of 160000
+  EXPECT_EQ(total[0], 2);   // 16000 of 800000
+  EXPECT_EQ(total.back(), 100);
+}
+
+TEST(UnzipExtract, StartEventsCanStopOrSkip) {
+  TempDir dir;
+  ZipSpec spec;
+  spec.entries.push_back({.name = "a.txt", .data = ToBytes("alpha")});
+  spec.entries.push_back({.name = "b.txt", .data = ToBytes("bravo")});
+  test::WriteBytes(dir / "a.zip", BuildZip(spec));
+  {
+    TempDir out;
+    TVCLUnZip unzip;
+    unzip.OnStartUnZipInfo = [](TVCLUnZip&, int, int64_t, bool& stop) { stop = true; };
+    unzip.SetZipName(dir / "a.zip");
+    unzip.SetDestDir(out.Path());
+    unzip.SetDoAll(true);
+    EXPECT_EQ(unzip.UnZip(), 2);  // the count as selected
+    EXPECT_FALSE(platform::FileExists(out / "a.txt"));
+  }
+  {
+    TempDir out;
+    TVCLUnZip unzip;
+    std::vector<std::string> started;
+    unzip.OnStartUnZip = [&](TVCLUnZip&, int index, const std::string& name, bool& skip) {
+      started.push_back(name);
+      skip = index == 0;
+    };
+    unzip.SetZipName(dir / "a.zip");
+    unzip.SetDestDir(out.Path());
+    unzip.SetDoAll(true);
+    EXPECT_EQ(unzip.UnZip(), 2);
+    EXPECT_EQ(started, (std::vector<std::string>{out / "a.txt", out / "b.txt"}));
+    EXPECT_EQ(test::ReadText(out / "a.txt"), "");  // skipped: stays empty
+    EXPECT_EQ(test::ReadText(out / "b.txt"), "bravo");
+  }
+}
+
+TEST(UnzipExtract, SelectionByFilesList) {
+  TempDir dir;
+  ZipSpec spec;
+  for (const char* name : {"Main.exe", "dir/Main.exe", "notes.TXT", "dir/sub/x.txt", "dir/"}) {
+    spec.entries.push_back({.name = name, .data = ToBytes(name)});
+  }
+  test::WriteBytes(dir / "a.zip", BuildZip(spec));
+  struct Row {
+    std::vector<std::string> lines;
+    bool recreateDirs;
+    int count;
+    std::vector<std::string> files;  // relative output paths that exist
+  };
+  const Row rows[] = {
+      {{"main.exe"}, false, 1, {"Main.exe"}},
+      {{"/some/folder/MAIN.EXE"}, false, 1, {"Main.exe"}},
+      {{"C:\\x\\main.exe"}, false, 1, {"Main.exe"}},
+      {{"*main.exe"}, true, 2, {"Main.exe", "dir/Main.exe"}},
+      {{"*.txt"}, true, 2, {"notes.TXT", "dir/sub/x.txt"}},
+      {{"dir<!/>*"}, false, 0, {}},
+      {{"*"}, true, 5, {"Main.exe", "dir/Main.exe", "notes.TXT", "dir/sub/x.txt"}},
+      {{"*"}, false, 4, {"Main.exe", "notes.TXT", "x.txt"}},
+      {{"nothing", "n?tes.*"}, false, 1, {"notes.TXT"}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.lines[0]);
+    TempDir out;
+    TVCLUnZip unzip;
+    unzip.SetZipName(dir / "a.zip");
+    unzip.SetDestDir(out.Path());
+    unzip.SetFilesList(row.lines);
+    unzip.SetRecreateDirs(row.recreateDirs);
+    unzip.SetOverwriteMode(TUZOverwriteMode::Always);
+    EXPECT_EQ(unzip.UnZip(), row.count);
+    size_t files = 0;
+    for (const auto& item : std::filesystem::recursive_directory_iterator(out.Path())) {
+      files += item.is_regular_file() ? 1U : 0U;
+    }
+    EXPECT_EQ(files, row.files.size());
+    for (const std::string& file : row.files) {
+      EXPECT_TRUE(platform::FileExists(out / file)) << file;
+    }
+  }
+}
+
+TEST(UnzipExtract, OverwriteModes) {
+  TempDir dir;
+  ZipSpec spec;
+  spec.entries.push_back({.name = "a.txt", .data = ToBytes("new")});
+  test::WriteBytes(dir / "a.zip", BuildZip(spec));
+  struct Row {
+    const char* name;
+    TUZOverwriteMode mode;
+    int handler;  // -1 none, 0 refuse, 1 accept, 2 accept under another name
+    std::deque<platform::MessageAnswer> answers;
+    int count;
+    const char* oldContent;
+    bool boxShown;
+  };
+  const Row rows[] = {
+      {"always", TUZOverwriteMode::Always, -1, {}, 1, "new", false},
+      {"never", TUZOverwriteMode::Never, -1, {}, 0, "old", false},
+      {"prompt, handler refuses", TUZOverwriteMode::Prompt, 0, {}, 0, "old", false},
+      {"prompt, handler accepts", TUZOverwriteMode::Prompt, 1, {}, 1, "new", false},
+      {"prompt, handler renames", TUZOverwriteMode::Prompt, 2, {}, 1, "old", false},
+      {"prompt, box yes",
+       TUZOverwriteMode::Prompt,
+       -1,
+       {platform::MessageAnswer::kYes},
+       1,
+       "new",
+       true},
+      {"prompt, box no",
+       TUZOverwriteMode::Prompt,
+       -1,
+       {platform::MessageAnswer::kNo},
+       0,
+       "old",
+       true},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    TempDir out;
+    test::WriteText(out / "a.txt", "old");
+    platform::RecordingInterface ui;
+    ui.answers = row.answers;
+    TVCLUnZip unzip(&ui);
+    Recorder recorder;
+    recorder.Attach(unzip);
+    if (row.handler >= 0) {
+      unzip.OnPromptForOverwrite = [&](TVCLUnZip&, bool& overwrite, int, std::string& name) {
+        overwrite = row.handler > 0;
+        if (row.handler == 2) {
+          name = out / "renamed.txt";
+        }
+      };
+    }
+    unzip.SetZipName(dir / "a.zip");
+    unzip.SetDestDir(out.Path() + Sep());
+    unzip.SetOverwriteMode(row.mode);
+    unzip.SetDoAll(true);
+    EXPECT_EQ(unzip.UnZip(), row.count);
+    EXPECT_EQ(test::ReadText(out / "a.txt"), row.oldContent);
+    if (row.handler == 2) {
+      EXPECT_EQ(test::ReadText(out / "renamed.txt"), "new");
+    }
+    ASSERT_EQ(ui.messages.size(), row.boxShown ? 1U : 0U);
+    if (row.boxShown) {
+      EXPECT_EQ(ui.messages[0].caption, "File Exists Alert");
+      EXPECT_EQ(ui.messages[0].text, "Replace existing file a.txt?");
+    }
+    if (row.count == 0) {
+      EXPECT_EQ(recorder.lines, (std::vector<std::string>{"skip 1 a.txt 0"}));
+    }
+  }
+}
+
+TEST(UnzipExtract, ReadOnlyExistingFileRaisesEvenWithAlways) {
+  TempDir dir;
+  ZipSpec spec;
+  spec.entries.push_back({.name = "a.txt", .data = ToBytes("new")});
+  test::WriteBytes(dir / "a.zip", BuildZip(spec));
+  TempDir out;
+  test::WriteText(out / "a.txt", "old");
+  ASSERT_TRUE(platform::SetFileAttributes(out / "a.txt", platform::kAttrReadOnly));
+  TVCLUnZip unzip;
+  unzip.SetZipName(dir / "a.zip");
+  unzip.SetDestDir(out.Path());
+  unzip.SetOverwriteMode(TUZOverwriteMode::Always);
+  unzip.SetDoAll(true);
+  try {
+    unzip.UnZip();
+    ADD_FAILURE();
+  } catch (const EFCreateError& error) {
+    EXPECT_EQ(error.Message(), "Cannot create file " + (out / "a.txt"));
+  }
+  EXPECT_EQ(test::ReadText(out / "a.txt"), "old");
+}
+
+TEST(UnzipExtract, TimeAndAttributesOnTheOutput) {
+  TempDir dir;
+  ZipSpec spec;
+  spec.entries.push_back({.name = "ro.txt",
+                          .data = ToBytes("x"),
+                          .dosDateTime = 0x5A8C6B2D,
+                          .externalAttributes = 0x21});
+  spec.entries.push_back({.name = "rw.txt", .data = ToBytes("y"), .dosDateTime = 0x4A8C6B2D});
+  test::WriteBytes(dir / "a.zip", BuildZip(spec));
+  TempDir out;
+  TVCLUnZip unzip;
+  unzip.SetZipName(dir / "a.zip");
+  unzip.SetDestDir(out.Path());
+  unzip.SetDoAll(true);
+  EXPECT_EQ(unzip.UnZip(), 2);
+  EXPECT_EQ(platform::FileAgeDos(out / "ro.txt"), 0x5A8C6B2DU);
+  EXPECT_EQ(platform::FileAgeDos(out / "rw.txt"), 0x4A8C6B2DU);
+  EXPECT_NE(*platform::GetFileAttributes(out / "ro.txt") & platform::kAttrReadOnly, 0U);
+  EXPECT_EQ(*platform::GetFileAttributes(out / "rw.txt") & platform::kAttrReadOnly, 0U);
+}
+
+// Stored directories never lead outside DestDir.
+TEST(UnzipExtract, OutputPathsStayInsideDestDir) {
+  struct Row {
+    const char* stored;
+    const char* rootDir;
+    const char* lands;  // relative to DestDir; nullptr: skipped as unsafe
+  };
+  const Row rows[] = {
+      {"../evil.txt", "", nullptr},
+      {"a/../../evil.txt", "", nullptr},
+      {"..\\..\\evil.txt", "", nullptr},
+      {"/abs/x.txt", "", "abs/x.txt"},
+      {"C:/win/x.txt", "", "win/x.txt"},
+      {"C:\\win\\y.txt", "", "win/y.txt"},
+      {"a/../b/ok.txt", "", "b/ok.txt"},
+      {"./c/./ok.txt", "", "c/ok.txt"},
+      {"root/sub/in.txt", "ROOT", "sub/in.txt"},
+      {"root/in.txt", "root/", "in.txt"},
+      {"other/in.txt", "root", "other/in.txt"},
+      {"dir/..", "", nullptr},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.stored);
+    TempDir dir;
+    ZipSpec spec;
+    spec.entries.push_back({.name = row.stored, .data = ToBytes("payload")});
+    test::WriteBytes(dir / "a.zip", BuildZip(spec));
+    TempDir parent;
+    const std::string dest = parent / "x/y";
+    TVCLUnZip unzip;
+    Recorder recorder;
+    recorder.Attach(unzip);
+    unzip.SetZipName(dir / "a.zip");
+    unzip.SetDestDir(dest);
+    unzip.SetRootDir(row.rootDir);
+    unzip.SetRecreateDirs(true);
+    unzip.SetDoAll(true);
+    const int count = unzip.UnZip();
+    size_t files = 0;
+    for (const auto& item : std::filesystem::recursive_directory_iterator(parent.Path())) {
+      if (item.is_regular_file()) {
+        ++files;
+        EXPECT_EQ(item.path().string().rfind(dest + "/", 0), 0U) << item.path();
+      }
+    }
+    if (row.lands == nullptr) {
+      EXPECT_EQ(count, 0);
+      EXPECT_EQ(files, 0U);
+      ASSERT_EQ(recorder.lines.size(), 1U);
+      EXPECT_EQ(recorder.lines[0].rfind("skip 2 ", 0), 0U);
+    } else {
+      EXPECT_EQ(count, 1);
+      EXPECT_EQ(test::ReadText(dest + "/" + row.lands), "payload");
+    }
+  }
+  // Zip.Evil.zip from sharpcompress: "..\" forty times, then Temp\evil.txt.
+  TempDir parent;
+  const std::string dest = parent / "d";
+  TVCLUnZip unzip;
+  unzip.SetZipName(std::string(LUMIVORA_SHARED_TESTDATA) +
+                   "/legacy/sharpcompress/malformed/Zip.Evil.zip");
+  unzip.SetDestDir(dest);
+  unzip.SetRecreateDirs(true);
+  unzip.SetDoAll(true);
+  EXPECT_EQ(unzip.UnZip(), 1);  // good.txt
+  for (const auto& item : std::filesystem::recursive_directory_iterator(parent.Path())) {
+    EXPECT_EQ(item.path().string().rfind(dest, 0), 0U) << item.path();
+  }
+}
+
+TEST(UnzipExtract, TestOnlyLeavesNoFiles) {
+  TempDir dir;
+  ZipSpec spec;
+  spec.entries.push_back({.name = "a.bin", .data = test::SampleData(70000)});
+  spec.entries.push_back({.name = "b.bin", .data = test::SampleData(100), .crcOverride = 1});
+  test::WriteBytes(dir / "a.zip", BuildZip(spec));
+  TempDir out;
+  TVCLUnZip unzip;
+  Recorder recorder;
+  recorder.Attach(unzip);
+  unzip.SetZipName(dir / "a.zip");
+  unzip.SetDestDir(out.Path());
+  unzip.SetTestOnly(true);
+  unzip.SetDoAll(true);
+  EXPECT_EQ(unzip.UnZip(), 1);
+  EXPECT_EQ(recorder.lines, (std::vector<std::string>{"end 0", "badcrc 1"}));
+  EXPECT_TRUE(std::filesystem::is_empty(out.Path()));
+}
+
+TEST(UnzipExtract, DestDirAndRootDirForms) {
+  TVCLUnZip unzip;
+  unzip.SetDestDir("/tmp/x/");
+  EXPECT_EQ(unzip.DestDir(), "/tmp/x");
+  unzip.SetDestDir("/tmp/y");
+  EXPECT_EQ(unzip.DestDir(), "/tmp/y");
+  unzip.SetRootDir("a/b");
+  EXPECT_EQ(unzip.RootDir(), "a/b" + Sep());
+  unzip.SetRootDir("");
+  EXPECT_EQ(unzip.RootDir(), "");
+  try {
+    unzip.SetDestDir("?");
+    ADD_FAILURE();
+  } catch (const EUserCanceled& error) {
+    EXPECT_EQ(error.Message(), "User canceled Set Desination Directory");
+  }
+}
+
+// A numbered-file set made by Info-ZIP zip -s, renamed to set.001 ... set.NNN.
+TEST(UnzipMultiDisk, InfoZipSplitSetAsNumberedFiles) {
+  TempDir dir;
+  test::WriteBytes(dir / "in/big.bin", test::SampleData(400000, 11));
+  test::WriteText(dir / "in/small.txt", "small");
+  ASSERT_EQ(test::Run("cd " + dir.Path() +
+                      "/in && zip -q -0 -s 64k -c ../split.zip big.bin "
+                      "small.txt < /dev/null"),
+            0);
+  std::vector<std::string> parts;
+  for (int i = 1; i < 100; ++i) {
+    char name[32];
+    std::snprintf(name, sizeof name, "split.z%02d", i);
+    if (!platform::FileExists(dir / name)) {
+      break;
+    }
+    parts.push_back(name);
+  }
+  parts.push_back("split.zip");
+  ASSERT_GE(parts.size(), 3U);
+  for (size_t i = 0; i < parts.size(); ++i) {
+    char name[32];
+    std::snprintf(name, sizeof name, "set.%03zu", i + 1);
+    std::filesystem::rename(dir / parts[i], dir / name);
+  }
+  char last[32];
+  std::snprintf(last, sizeof last, "set.%03zu", parts.size());
+  TempDir out;
+  TVCLUnZip unzip;
+  std::vector<int> disks;
+  unzip.OnGetNextDisk = [&](TVCLUnZip& sender, int disk, std::string& name) {
+    disks.push_back(disk);
+    sender.DefaultGetNextDisk(disk, name);
+  };
+  unzip.SetZipName(dir / last);
+  unzip.SetDestDir(out.Path());
+  unzip.SetSortMode(TZipSortMode::ByName);
+  unzip.SetDoAll(true);
+  EXPECT_EQ(unzip.UnZip(), 2);
+  EXPECT_EQ(unzip.NumberOfDisks(), static_cast<int>(parts.size()));
+  EXPECT_EQ(unzip.MultiMode(), TMultiMode::mmNumbered);
+  EXPECT_EQ(test::ReadBytes(out / "big.bin"), test::ReadBytes(dir / "in/big.bin"));
+  EXPECT_EQ(test::ReadText(out / "small.txt"), "small");
+  EXPECT_FALSE(disks.empty());
+  EXPECT_EQ(unzip.SortMode(), TZipSortMode::ByName);  // restored after the run
+  // A missing part ends the run with an error, not with a hang.
+  std::filesystem::remove(dir / "set.002");
+  TVCLUnZip again;
+  again.SetZipName(dir / last);
+  again.SetDestDir(out.Path());
+  again.SetOverwriteMode(TUZOverwriteMode::Always);
+  again.SetDoAll(true);
+  EXPECT_THROW(again.UnZip(), Exception);
+}
+
+}  // namespace
+}  // namespace lumivora::unzip

@@ -1,0 +1,299 @@
+// TVCLUnZip: the ZIP extraction component. It reads an archive's directory
+// (end of central directory record, central directory, or a scan of the local
+// headers when the directory is missing or misplaced; PKWARE APPNOTE 4.3),
+// offers it in a chosen order, and extracts the selected entries with
+// traditional PKWARE decryption, the stored and deflate methods (and the
+// legacy methods when they are built in), CRC-32 verification and the
+// entry's attributes and time on the output file.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/exception.h"
+#include "platform/file.h"
+
+namespace lumivora::platform {
+class UserInterface;
+}
+
+namespace lumivora::unzip {
+
+LUMIVORA_DECLARE_EXCEPTION(EBadZipFile, Exception);
+LUMIVORA_DECLARE_EXCEPTION(EIncompleteZip, Exception);
+LUMIVORA_DECLARE_EXCEPTION(EUserCanceled, Exception);
+LUMIVORA_DECLARE_EXCEPTION(EFatalUnzipError, Exception);
+LUMIVORA_DECLARE_EXCEPTION(EBiggerThanUncompressed, Exception);
+LUMIVORA_DECLARE_EXCEPTION(EListError, Exception);
+
+enum class TZipSortMode {
+  ByName = 0,
+  ByFileName = 1,
+  ByDirectoryName = 2,
+  ByDate = 3,
+  ByCompressedSize = 4,
+  ByUnCompressedSize = 5,
+  ByRate = 6,
+  ByNone = 7,
+};
+
+enum class TUZOverwriteMode { Prompt = 0, Always = 1, Never = 2 };
+enum class TIncompleteZipMode { izAssumeMulti = 0, izAssumeBad = 1 };
+// Why an entry is skipped. srUnsafePath: the stored directory would lead
+// outside the destination folder.
+enum class TSkipReason { srBadPassword = 0, srNoOverwrite = 1, srUnsafePath = 2 };
+enum class TMultiMode { mmNone, mmRemovable, mmNumbered };
+
+// Sanitises an MS-DOS date/time: invalid fields are replaced field by field.
+uint32_t SanitizeDosDateTime(uint32_t dosDateTime);
+
+// The end of central directory record (APPNOTE 4.3.16).
+struct TEndCentral {
+  uint32_t signature = 0x06054b50;
+  uint16_t thisDisk = 0;
+  uint16_t centralDisk = 0;
+  uint16_t entriesThisDisk = 0;
+  uint16_t totalEntries = 0;
+  uint32_t centralSize = 0;
+  uint32_t centralOffset = 0;
+  uint16_t commentLength = 0;
+  std::optional<std::string> comment;
+  int64_t commentPosition = 0;
+  bool commentModified = false;
+
+  void Reset() { *this = TEndCentral{}; }
+};
+
+// One entry of the directory.
+class TZipHeaderInfo {
+ public:
+  uint16_t versionMadeBy = 20;
+  uint16_t versionNeeded = 20;
+  uint16_t flags = 0;  // bit 0 encrypted, bit 3 data descriptor
+  uint16_t compressionMethod = 8;
+  uint32_t dateTime = 0;  // MS-DOS: time low, date high
+  uint32_t crc32 = 0xFFFFFFFF;
+  uint32_t compressedSize = 0;
+  uint32_t uncompressedSize = 0;
+  uint16_t extraLength = 0;
+  uint16_t commentLength = 0;
+  uint16_t diskNumberStart = 0;
+  uint16_t internalAttributes = 1;
+  uint32_t externalAttributes = 32;
+  uint32_t localHeaderOffset = 0;
+  int64_t centralRecordOffset = 0;
+  std::optional<std::string> fileComment;
+  bool selected = false;
+
+  [[nodiscard]] const std::string& FileName() const { return fileName_; }
+  [[nodiscard]] const std::string& Directory() const { return directory_; }
+  [[nodiscard]] uint16_t NameLength() const { return nameLength_; }
+  [[nodiscard]] bool Encrypted() const { return (flags & 1U) != 0; }
+  void SetFileName(std::string name);
+  // A non-empty directory gets a trailing path separator.
+  void SetDirectory(std::string directory);
+  // Splits a stored name (already mapped to the platform separator).
+  void SetStoredName(const std::string& name);
+
+ private:
+  void UpdateNameLength();
+  std::string fileName_;
+  std::string directory_;
+  uint16_t nameLength_ = 0;
+};
+
+enum class TDuplicates { dupIgnore, dupAccept, dupError };
+
+// An ordered list of directory records with binary-search insertion.
+class TSortedZip {
+ public:
+  TSortedZip(TZipSortMode mode, TDuplicates duplicates, bool ownsRecords)
+      : mode_(mode), duplicates_(duplicates), owns_(ownsRecords) {}
+
+  // Inserts RECORD (takes it over when the list owns its records). Returns
+  // the record's position, or -1 when an equal one was ignored.
+  int Insert(std::unique_ptr<TZipHeaderInfo> record);
+  int InsertShared(TZipHeaderInfo* record);
+  // Position of the record that compares equal to PROBE, or -1.
+  [[nodiscard]] int Find(const TZipHeaderInfo& probe) const;
+  [[nodiscard]] int Count() const { return static_cast<int>(items_.size()); }
+  [[nodiscard]] TZipHeaderInfo& At(int index) const;
+  [[nodiscard]] TZipSortMode Mode() const { return mode_; }
+  // <0, 0, >0 as A orders before, with, after B.
+  [[nodiscard]] int Compare(const TZipHeaderInfo& a, const TZipHeaderInfo& b) const;
+
+ private:
+  int InsertPointer(TZipHeaderInfo* record);
+  TZipSortMode mode_;
+  TDuplicates duplicates_;
+  bool owns_;
+  std::vector<TZipHeaderInfo*> items_;
+  std::vector<std::unique_ptr<TZipHeaderInfo>> owned_;
+};
+
+// The archive file read through one 8192-byte buffer.
+class TLFNFileStream {
+ public:
+  static constexpr size_t kBufferSize = 8192;
+  void Open(const std::string& path);
+  void Close();
+  [[nodiscard]] bool IsOpen() const { return file_.has_value() && file_->IsOpen(); }
+  size_t Read(void* buffer, size_t size);
+  // Reads one byte; false at the end of the file.
+  bool ReadByte(uint8_t& byte) {
+    if (pos_ < fill_) {
+      byte = buffer_[pos_++];
+      return true;
+    }
+    return ReadByteSlow(byte);
+  }
+  void Seek(int64_t position);
+  [[nodiscard]] int64_t Position() const { return bufferStart_ + static_cast<int64_t>(pos_); }
+  [[nodiscard]] int64_t Size() const { return size_; }
+
+ private:
+  bool ReadByteSlow(uint8_t& byte);
+  std::optional<platform::File> file_;
+  std::vector<uint8_t> buffer_ = std::vector<uint8_t>(kBufferSize);
+  int64_t bufferStart_ = 0;  // file position of buffer_[0]
+  size_t fill_ = 0;
+  size_t pos_ = 0;
+  int64_t size_ = 0;
+};
+
+class ExtractionRun;
+
+class TVCLUnZip {
+ public:
+  static constexpr int kThisVersion = 217;
+
+  // UI is used for message boxes, the cursor and message processing; it may
+  // be null (no boxes shown: an overwrite prompt then answers No).
+  explicit TVCLUnZip(platform::UserInterface* ui = nullptr);
+  TVCLUnZip(const TVCLUnZip&) = delete;
+  TVCLUnZip& operator=(const TVCLUnZip&) = delete;
+  ~TVCLUnZip();
+
+  // ---- properties --------------------------------------------------------
+  [[nodiscard]] int ThisVersion() const { return kThisVersion; }
+  void SetThisVersion(int /*ignored*/) {}
+  [[nodiscard]] const std::string& ZipName() const { return zipName_; }
+  void SetZipName(const std::string& name);
+  [[nodiscard]] const std::string& DestDir() const { return destDir_; }
+  void SetDestDir(const std::string& dir);
+  [[nodiscard]] const std::string& RootDir() const { return rootDir_; }
+  void SetRootDir(const std::string& dir);
+  [[nodiscard]] TZipSortMode SortMode() const { return sortMode_; }
+  void SetSortMode(TZipSortMode mode);
+  [[nodiscard]] bool RecreateDirs() const { return recreateDirs_; }
+  void SetRecreateDirs(bool value) { recreateDirs_ = value; }
+  [[nodiscard]] TUZOverwriteMode OverwriteMode() const { return overwriteMode_; }
+  void SetOverwriteMode(TUZOverwriteMode mode) { overwriteMode_ = mode; }
+  [[nodiscard]] const std::vector<std::string>& FilesList() const { return filesList_; }
+  std::vector<std::string>& FilesList() { return filesList_; }
+  void SetFilesList(const std::vector<std::string>& lines) { filesList_ = lines; }
+  [[nodiscard]] bool DoAll() const { return doAll_; }
+  void SetDoAll(bool value) { doAll_ = value; }
+  [[nodiscard]] TIncompleteZipMode IncompleteZipMode() const { return incompleteZipMode_; }
+  void SetIncompleteZipMode(TIncompleteZipMode mode) { incompleteZipMode_ = mode; }
+  [[nodiscard]] bool KeepZipOpen() const { return keepZipOpen_; }
+  void SetKeepZipOpen(bool value) { keepZipOpen_ = value; }
+  [[nodiscard]] bool DoProcessMessages() const { return doProcessMessages_; }
+  void SetDoProcessMessages(bool value) { doProcessMessages_ = value; }
+  [[nodiscard]] bool RetainAttributes() const { return retainAttributes_; }
+  void SetRetainAttributes(bool value) { retainAttributes_ = value; }
+  [[nodiscard]] const std::string& Password() const { return password_; }
+  void SetPassword(const std::string& password) { password_ = password; }
+  // Decode and check entries without writing any output file.
+  [[nodiscard]] bool TestOnly() const { return testOnly_; }
+  void SetTestOnly(bool value) { testOnly_ = value; }
+
+  // ---- events (Sender first; reference parameters are changeable) -------
+  std::function<void(TVCLUnZip& sender, int numFiles, int64_t totalBytes, bool& stopNow)>
+      OnStartUnZipInfo;
+  std::function<void(TVCLUnZip& sender, int percent)> OnFilePercentDone;
+  std::function<void(TVCLUnZip& sender, int percent)> OnTotalPercentDone;
+  std::function<void(TVCLUnZip& sender, int fileIndex, const std::string& fName, bool& skip)>
+      OnStartUnZip;
+  std::function<void(TVCLUnZip& sender, int fileIndex, const std::string& fName)> OnEndUnZip;
+  std::function<void(TVCLUnZip& sender, bool& overWriteIt, int fileIndex, std::string& fName)>
+      OnPromptForOverwrite;
+  std::function<void(TVCLUnZip& sender, TSkipReason reason, const std::string& fName,
+                     int fileIndex)>
+      OnSkippingFile;
+  std::function<void(TVCLUnZip& sender, int fileIndex, std::string& newPassword)> OnBadPassword;
+  std::function<void(TVCLUnZip& sender, uint32_t calcCrc, uint32_t storedCrc, int fileIndex)>
+      OnBadCRC;
+  std::function<void(TVCLUnZip& sender, TIncompleteZipMode& mode)> OnInCompleteZip;
+  // Starts out as the component's own disk prompt (DefaultGetNextDisk).
+  std::function<void(TVCLUnZip& sender, int nextDisk, std::string& fName)> OnGetNextDisk;
+
+  // ---- operations ----------------------------------------------------------
+  // Extracts the selected entries; returns how many came out whole.
+  int UnZip();
+  // Reads the directory (when not loaded or stale) and closes the archive
+  // unless KeepZipOpen.
+  void ReadZip();
+  void ClearZip();
+  [[nodiscard]] int Count() const;
+  // Record INDEX of the sorted view (the order of SortMode).
+  [[nodiscard]] const TZipHeaderInfo& Entry(int index) const;
+  std::string FileComment(int index);
+  std::string ZipComment();
+  [[nodiscard]] const TEndCentral& EndCentral() const { return endCentral_; }
+  [[nodiscard]] int NumberOfDisks() const { return numberOfDisks_; }
+  [[nodiscard]] TMultiMode MultiMode() const { return multiMode_; }
+  // True when the directory came from the local-header scan.
+  [[nodiscard]] bool FromLocalScan() const { return fromLocalScan_; }
+
+  // The disk prompt used when no other handler is set: for a numbered-file
+  // set, the name's extension becomes "." + the disk number in three digits.
+  void DefaultGetNextDisk(int nextDisk, std::string& fName);
+
+ private:
+  friend class ExtractionRun;
+
+  void OpenZip();
+  void CloseZip();
+  void ReadDirectory();
+  bool FindEndCentral();
+  bool ReadCentralHeader(TZipHeaderInfo& record);
+  bool LocalHeaderScan();
+  void OpenDisk(int disk);  // 1-based
+  void ApplySortMode();
+  void ProcessMessages();
+  void ShowBusyCursor(bool busy);
+  std::string ReadCommentAt(int64_t centralRecordOffset, uint16_t length, bool archiveComment);
+
+  platform::UserInterface* ui_;
+  std::string zipName_;
+  std::string destDir_;
+  std::string rootDir_;
+  TZipSortMode sortMode_ = TZipSortMode::ByNone;
+  bool recreateDirs_ = false;
+  TUZOverwriteMode overwriteMode_ = TUZOverwriteMode::Prompt;
+  std::vector<std::string> filesList_;
+  bool doAll_ = false;
+  TIncompleteZipMode incompleteZipMode_ = TIncompleteZipMode::izAssumeMulti;
+  bool keepZipOpen_ = false;
+  bool doProcessMessages_ = true;
+  bool retainAttributes_ = true;
+  bool testOnly_ = false;
+  std::string password_;
+
+  TLFNFileStream zipStream_;
+  std::unique_ptr<TSortedZip> files_;   // main directory, owns the records
+  std::unique_ptr<TSortedZip> sorted_;  // sorted view (null: the main directory)
+  TEndCentral endCentral_;
+  std::optional<uint32_t> zipTime_;
+  int currentDisk_ = 0;
+  int numberOfDisks_ = 1;
+  TMultiMode multiMode_ = TMultiMode::mmNone;
+  bool fromLocalScan_ = false;
+};
+
+}  // namespace lumivora::unzip
