@@ -130,7 +130,8 @@ TEST(UnzipDirectory, MalformedArchivesTable) {
       {"comment holding a stray end signature",
        [&] {
          ZipSpec spec = twoEntries();
-         spec.comment = std::string("before PK\x05\x06 after, and more text here", 40);
+         static constexpr char kComment[] = "before PK\x05\x06 after, and more text here";
+         spec.comment = std::string(kComment, sizeof kComment - 1);
          return BuildZip(spec);
        },
        TIncompleteZipMode::izAssumeMulti, nullptr, nullptr, 2},
