@@ -1,0 +1,71 @@
+// HTTP transport of the platform: one GET request per transfer, its response
+// headers and its body read in caller-sized blocks on the calling thread.
+// The update component drives the transfer (progress, cancel, message
+// processing between blocks); the transport only moves bytes. Redirections
+// are followed by the transport itself, as the platform's HTTP API does.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+
+namespace lumivora::platform {
+
+// Every value that goes on the wire for one GET request.
+struct HttpRequest {
+  bool secure = false;  // https (TLS, certificate and host name verified)
+  std::string hostName;
+  int port = 80;         // 0 selects the scheme's default port
+  std::string path;      // object name from the first '/', query text included
+  std::string userName;  // Basic credentials, sent when the user name is not empty
+  std::string password;
+  std::string userAgent;
+  std::string referrer;
+  std::string accept;  // the whole Accept header line, e.g. "Accept: */*"
+  bool http10 = true;  // protocol version HTTP/1.0 rather than HTTP/1.1
+  bool reload = true;  // bypass caches: "Pragma: no-cache", "Cache-Control: no-cache"
+  int maxRedirections = 10;
+};
+
+// The response of one request. The headers are those of the final response,
+// after the transport followed any redirections.
+class HttpResponse {
+ public:
+  HttpResponse() = default;
+  HttpResponse(const HttpResponse&) = delete;
+  HttpResponse& operator=(const HttpResponse&) = delete;
+  virtual ~HttpResponse() = default;
+
+  // Status code of the final response; 0 when no response arrived (no
+  // connection, bad address, TLS failure, too many redirections...).
+  [[nodiscard]] virtual int StatusCode() const = 0;
+  // The raw text of the Content-Length header, nullopt when absent.
+  [[nodiscard]] virtual std::optional<std::string> ContentLength() const = 0;
+  // Reads up to block.size() bytes of the body into BLOCK, waiting for data
+  // as needed. Returns the count; 0 at the end of the body or when the
+  // connection failed (a failure is reported only by the short body).
+  virtual size_t Read(std::span<uint8_t> block) = 0;
+  // Why no response or only part of it arrived, for diagnostics; empty when
+  // nothing went wrong.
+  [[nodiscard]] virtual std::string Error() const = 0;
+};
+
+class HttpTransport {
+ public:
+  HttpTransport() = default;
+  HttpTransport(const HttpTransport&) = delete;
+  HttpTransport& operator=(const HttpTransport&) = delete;
+  virtual ~HttpTransport() = default;
+
+  // Sends REQUEST and waits for the final response's headers. Never throws
+  // for network failures: they show as status 0 and an empty body.
+  virtual std::unique_ptr<HttpResponse> Get(const HttpRequest& request) = 0;
+};
+
+// The backend's transport (libcurl on POSIX, WinINet on Windows).
+std::unique_ptr<HttpTransport> CreateHttpTransport();
+
+}  // namespace lumivora::platform

@@ -1,0 +1,323 @@
+// HTTP transport with libcurl's multi interface. The transfer runs on the
+// caller's thread: Get drives it until the final response's headers (and the
+// first body bytes) are in, Read drives it until a block of body is buffered.
+// The write callback pauses the transfer once a bounded buffer is full, so a
+// download never holds more than a few blocks in memory however fast the
+// server is and however slowly the caller reads.
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <mutex>
+#include <string_view>
+
+#include "platform/http.h"
+
+namespace lumivora::platform {
+namespace {
+
+// Body bytes held before the transfer is paused (curl delivers at most
+// CURL_MAX_WRITE_SIZE per callback on top of this).
+constexpr size_t kMaxBuffered = 64 * 1024;
+// Upper bound of one wait for socket activity; the loop re-checks after it.
+constexpr int kPollMilliseconds = 1000;
+
+void GlobalInit() {
+  static std::once_flag once;
+  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+struct EasyDeleter {
+  void operator()(CURL* easy) const { curl_easy_cleanup(easy); }
+};
+struct MultiDeleter {
+  void operator()(CURLM* multi) const { curl_multi_cleanup(multi); }
+};
+struct SlistDeleter {
+  void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+};
+
+bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) ==
+                  std::tolower(static_cast<unsigned char>(y));
+         });
+}
+
+// A host name is passed to curl inside a URL, so it must not carry URL syntax
+// of its own (user information, path, query, fragment, another port).
+bool UsableHostName(std::string_view host) {
+  if (host.empty()) {
+    return false;
+  }
+  return std::all_of(host.begin(), host.end(), [](char c) {
+    const auto u = static_cast<unsigned char>(c);
+    return u > 0x20 && u < 0x7f && c != '@' && c != '/' && c != '?' && c != '#' && c != '\\' &&
+           c != ':' && c != '[' && c != ']' && c != '%';
+  });
+}
+
+bool UsablePath(std::string_view path) {
+  return !path.empty() && path.front() == '/' && std::none_of(path.begin(), path.end(), [](char c) {
+    const auto u = static_cast<unsigned char>(c);
+    return u <= 0x20 || u == 0x7f;
+  });
+}
+
+class CurlResponse final : public HttpResponse {
+ public:
+  explicit CurlResponse(const HttpRequest& request) { Start(request); }
+
+  ~CurlResponse() override {
+    if (multi_ && easy_ && added_) {
+      curl_multi_remove_handle(multi_.get(), easy_.get());
+    }
+  }
+
+  CurlResponse(const CurlResponse&) = delete;
+  CurlResponse& operator=(const CurlResponse&) = delete;
+
+  [[nodiscard]] int StatusCode() const override { return status_; }
+  [[nodiscard]] std::optional<std::string> ContentLength() const override { return contentLength_; }
+  [[nodiscard]] std::string Error() const override { return error_; }
+
+  size_t Read(std::span<uint8_t> block) override {
+    if (block.empty()) {
+      return 0;
+    }
+    while (Buffered() == 0 && !done_) {
+      Resume();
+      Step();
+    }
+    const size_t count = std::min(block.size(), Buffered());
+    if (count == 0) {
+      return 0;
+    }
+    std::memcpy(block.data(), buffer_.data() + readPosition_, count);
+    readPosition_ += count;
+    if (readPosition_ == buffer_.size()) {
+      buffer_.clear();
+      readPosition_ = 0;
+    }
+    return count;
+  }
+
+ private:
+  void Start(const HttpRequest& request) {
+    if (!UsableHostName(request.hostName) || !UsablePath(request.path) || request.port < 0 ||
+        request.port > 65535) {
+      Fail("invalid address");
+      return;
+    }
+    GlobalInit();
+    easy_.reset(curl_easy_init());
+    multi_.reset(curl_multi_init());
+    if (!easy_ || !multi_) {
+      Fail("out of memory");
+      return;
+    }
+    std::string url = request.secure ? "https://" : "http://";
+    url += request.hostName;
+    if (request.port != 0) {
+      url += ':';
+      url += std::to_string(request.port);
+    }
+    url += request.path;
+
+    headers_.reset(curl_slist_append(nullptr, request.accept.c_str()));
+    if (request.reload) {
+      AppendHeader("Pragma: no-cache");
+      AppendHeader("Cache-Control: no-cache");
+    }
+    CURL* easy = easy_.get();
+    bool ok =
+        Set(CURLOPT_URL, url.c_str()) && Set(CURLOPT_PATH_AS_IS, 1L) &&
+        Set(CURLOPT_PROTOCOLS_STR, "http,https") &&
+        Set(CURLOPT_REDIR_PROTOCOLS_STR, "http,https") && Set(CURLOPT_NOSIGNAL, 1L) &&
+        Set(CURLOPT_FOLLOWLOCATION, 1L) &&
+        Set(CURLOPT_MAXREDIRS, static_cast<long>(request.maxRedirections)) &&
+        Set(CURLOPT_HTTP_VERSION, request.http10 ? static_cast<long>(CURL_HTTP_VERSION_1_0)
+                                                 : static_cast<long>(CURL_HTTP_VERSION_1_1)) &&
+        Set(CURLOPT_USERAGENT, request.userAgent.c_str()) &&
+        Set(CURLOPT_REFERER, request.referrer.c_str()) && Set(CURLOPT_HTTPHEADER, headers_.get()) &&
+        Set(CURLOPT_SSL_VERIFYPEER, 1L) && Set(CURLOPT_SSL_VERIFYHOST, 2L) &&
+        Set(CURLOPT_HEADERFUNCTION, &HeaderCallback) && Set(CURLOPT_HEADERDATA, this) &&
+        Set(CURLOPT_WRITEFUNCTION, &WriteCallback) && Set(CURLOPT_WRITEDATA, this) &&
+        Set(CURLOPT_ERRORBUFFER, errorBuffer_);
+    if (ok && !request.userName.empty()) {
+      ok = Set(CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC)) &&
+           Set(CURLOPT_USERNAME, request.userName.c_str()) &&
+           Set(CURLOPT_PASSWORD, request.password.c_str());
+    }
+    if (!ok || headers_ == nullptr) {
+      Fail("cannot set up the request");
+      return;
+    }
+    if (curl_multi_add_handle(multi_.get(), easy) != CURLM_OK) {
+      Fail("cannot start the request");
+      return;
+    }
+    added_ = true;
+    // The headers are final once body bytes arrive or the transfer ends.
+    while (!bodyStarted_ && !done_) {
+      Step();
+    }
+  }
+
+  template <typename T>
+  bool Set(CURLoption option, T value) {
+    return curl_easy_setopt(easy_.get(), option, value) == CURLE_OK;
+  }
+
+  void AppendHeader(const char* line) {
+    if (headers_ == nullptr) {
+      return;
+    }
+    curl_slist* extended = curl_slist_append(headers_.get(), line);
+    if (extended == nullptr) {
+      headers_.reset();
+      return;
+    }
+    static_cast<void>(headers_.release());
+    headers_.reset(extended);
+  }
+
+  void Fail(const std::string& why) {
+    done_ = true;
+    status_ = 0;
+    error_ = why;
+  }
+
+  [[nodiscard]] size_t Buffered() const { return buffer_.size() - readPosition_; }
+
+  void Resume() {
+    if (paused_ && !done_) {
+      paused_ = false;
+      curl_easy_pause(easy_.get(), CURLPAUSE_CONT);
+    }
+  }
+
+  // One round of the transfer: move what can be moved, then wait for the
+  // socket when nothing arrived.
+  void Step() {
+    int running = 0;
+    if (curl_multi_perform(multi_.get(), &running) != CURLM_OK) {
+      Fail("transfer failed");
+      return;
+    }
+    CheckDone();
+    if (done_ || bodyStarted_ || Buffered() > 0 || paused_) {
+      return;
+    }
+    int ready = 0;
+    if (curl_multi_poll(multi_.get(), nullptr, 0, kPollMilliseconds, &ready) != CURLM_OK) {
+      Fail("transfer failed");
+    }
+  }
+
+  void CheckDone() {
+    int queued = 0;
+    while (CURLMsg* message = curl_multi_info_read(multi_.get(), &queued)) {
+      if (message->msg != CURLMSG_DONE) {
+        continue;
+      }
+      done_ = true;
+      const CURLcode result = message->data.result;
+      if (result != CURLE_OK) {
+        error_ = errorBuffer_[0] != '\0' ? errorBuffer_ : curl_easy_strerror(result);
+      }
+      if (!bodyStarted_ && result != CURLE_OK) {
+        // No final response arrived: what the headers said does not count.
+        status_ = 0;
+        contentLength_.reset();
+      }
+    }
+  }
+
+  static size_t HeaderCallback(char* data, size_t size, size_t count, void* user) {
+    auto* self = static_cast<CurlResponse*>(user);
+    const size_t length = size * count;
+    std::string_view line(data, length);
+    while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) {
+      line.remove_suffix(1);
+    }
+    if (line.starts_with("HTTP/")) {
+      // A new response begins (after a redirection or an interim response).
+      self->contentLength_.reset();
+      const size_t blank = line.find(' ');
+      int status = 0;
+      if (blank != std::string_view::npos) {
+        for (size_t i = blank + 1; i < line.size() && i < blank + 4; ++i) {
+          if (std::isdigit(static_cast<unsigned char>(line[i])) == 0) {
+            status = 0;
+            break;
+          }
+          status = status * 10 + (line[i] - '0');
+        }
+      }
+      self->status_ = status;
+      return length;
+    }
+    const size_t colon = line.find(':');
+    if (colon != std::string_view::npos &&
+        EqualsIgnoreCase(line.substr(0, colon), "Content-Length")) {
+      std::string_view value = line.substr(colon + 1);
+      while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) {
+        value.remove_prefix(1);
+      }
+      while (!value.empty() && (value.back() == ' ' || value.back() == '\t')) {
+        value.remove_suffix(1);
+      }
+      if (!self->contentLength_) {
+        self->contentLength_ = std::string(value);
+      }
+    }
+    return length;
+  }
+
+  static size_t WriteCallback(char* data, size_t size, size_t count, void* user) {
+    auto* self = static_cast<CurlResponse*>(user);
+    const size_t length = size * count;
+    if (self->Buffered() >= kMaxBuffered) {
+      self->paused_ = true;
+      return CURL_WRITEFUNC_PAUSE;
+    }
+    if (self->readPosition_ > 0) {
+      self->buffer_.erase(0, self->readPosition_);
+      self->readPosition_ = 0;
+    }
+    self->buffer_.append(data, length);
+    self->bodyStarted_ = true;
+    return length;
+  }
+
+  std::unique_ptr<CURL, EasyDeleter> easy_;
+  std::unique_ptr<CURLM, MultiDeleter> multi_;
+  std::unique_ptr<curl_slist, SlistDeleter> headers_;
+  bool added_ = false;
+  bool done_ = false;
+  bool paused_ = false;
+  bool bodyStarted_ = false;
+  int status_ = 0;
+  std::optional<std::string> contentLength_;
+  std::string buffer_;
+  size_t readPosition_ = 0;
+  std::string error_;
+  char errorBuffer_[CURL_ERROR_SIZE] = {};
+};
+
+class CurlTransport final : public HttpTransport {
+ public:
+  std::unique_ptr<HttpResponse> Get(const HttpRequest& request) override {
+    return std::make_unique<CurlResponse>(request);
+  }
+};
+
+}  // namespace
+
+std::unique_ptr<HttpTransport> CreateHttpTransport() {
+  return std::make_unique<CurlTransport>();
+}
+
+}  // namespace lumivora::platform

@@ -1,0 +1,349 @@
+// Whole update checks against a real nginx (and the fault server for broken
+// downloads): the events of each check in order, for the successful path and
+// every early end, and the component's decisions on the way.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "platform/http.h"
+#include "tests/webupdate/fakes.h"
+#include "tests/webupdate/servers.h"
+#include "webupdate/web_update.h"
+
+namespace lumivora::webupdate {
+namespace {
+
+using testing::FaultServer;
+using testing::Nginx;
+using testing::PatternContent;
+using testing::ReadWholeFile;
+using testing::ScriptedSystem;
+using testing::ScriptedUi;
+using testing::TempDir;
+using Events = std::vector<std::string>;
+
+std::string InfoFile(const std::string& version, const std::string& url,
+                     const std::string& clientSideName, const std::string& redirection = "") {
+  std::string text = "[Setup]\r\n";
+  if (!redirection.empty()) {
+    text += "RedirectionURL=" + redirection + "\r\n";
+  }
+  return text + "Version=" + version + "\r\nURL=" + url + "\r\nClientSideName=" + clientSideName +
+         "\r\n";
+}
+
+class CheckTest : public ::testing::Test {
+ public:
+  static constexpr size_t kPackSize = 50000;
+
+  static void SetUpTestSuite() {
+    nginx_ = std::make_unique<Nginx>();
+    fault_ = std::make_unique<FaultServer>();
+    nginx_->Put("pack-1.3.zip", PatternContent(kPackSize));
+    fault_->Put("pack-1.3.zip", PatternContent(kPackSize));
+  }
+  static void TearDownTestSuite() {
+    nginx_.reset();
+    fault_.reset();
+  }
+
+  void SetUp() override {
+    system_.tempFolder = temp_.Path() + "/";
+    update_.SetActualVersion("1.2");
+    update_.SetUpgradeURL("http://127.0.0.1:1/upgrade?from=1.2");
+    Record();
+  }
+
+  // Publishes an information file offering VERSION of the pack on nginx.
+  std::string Offer(const std::string& name, const std::string& version,
+                    const std::string& clientSideName = "pack.zip", const std::string& url = "") {
+    nginx_->Put(
+        name, InfoFile(version, url.empty() ? nginx_->Url("/pack-1.3.zip") : url, clientSideName));
+    return nginx_->Url("/" + name);
+  }
+
+  std::string Publish(const std::string& name, const std::string& text) {
+    nginx_->Put(name, text);
+    return nginx_->Url("/" + name);
+  }
+
+  // Attaches a recorder to every event; consecutive OnDownload events are
+  // recorded once, as "Download".
+  void Record() {
+    auto add = [this](const std::string& name) {
+      if (name == "Download" && !events_.empty() && events_.back() == "Download") {
+        return;
+      }
+      events_.push_back(name);
+    };
+    update_.OnBeforeGetInfo = [add](TmxWebUpdate&) { add("BeforeGetInfo"); };
+    update_.OnAfterGetInfo = [add](TmxWebUpdate&) { add("AfterGetInfo"); };
+    update_.OnDownload = [add](TmxWebUpdate&, int32_t, int32_t) { add("Download"); };
+    update_.OnDownloadError = [add](TmxWebUpdate&) { add("DownloadError"); };
+    update_.OnNoUpdateFound = [add](TmxWebUpdate&) { add("NoUpdateFound"); };
+    update_.OnCannotExecute = [add](TmxWebUpdate&) { add("CannotExecute"); };
+    update_.OnUpdateAvailable = [add, this](TmxWebUpdate&, const std::string&, const std::string&,
+                                            bool& canUpdate) {
+      add("UpdateAvailable");
+      canUpdate = canUpdate_;
+    };
+    update_.OnGetClientFileName = [add](TmxWebUpdate&, std::string&) { add("GetClientFileName"); };
+    update_.OnClientFileExists = [add, this](TmxWebUpdate&, std::string&, bool& overwrite) {
+      add("ClientFileExists");
+      overwrite = overwrite_;
+    };
+    update_.OnBeforeDownload = [add](TmxWebUpdate&, const std::string&) { add("BeforeDownload"); };
+    update_.OnAfterDownload = [add](TmxWebUpdate&, const std::string&) { add("AfterDownload"); };
+  }
+
+  static std::unique_ptr<Nginx> nginx_;
+  static std::unique_ptr<FaultServer> fault_;
+
+  TempDir temp_;
+  ScriptedUi ui_;
+  ScriptedSystem system_;
+  std::unique_ptr<platform::HttpTransport> transport_ = platform::CreateHttpTransport();
+  TmxWebUpdate update_{ui_, system_, *transport_};
+  Events events_;
+  bool canUpdate_ = true;
+  bool overwrite_ = false;
+};
+
+std::unique_ptr<Nginx> CheckTest::nginx_;
+std::unique_ptr<FaultServer> CheckTest::fault_;
+
+const Events kUpToInfo = {"BeforeGetInfo", "Download", "AfterGetInfo"};
+
+Events Then(Events head, const Events& tail) {
+  head.insert(head.end(), tail.begin(), tail.end());
+  return head;
+}
+
+TEST_F(CheckTest, SuccessfulUpdateFiresEveryEventInOrder) {
+  const std::string info = Offer("ok.ini", "1.3");
+  EXPECT_TRUE(update_.CheckForUpdate(info));
+  EXPECT_EQ(events_, Then(kUpToInfo, {"UpdateAvailable", "GetClientFileName", "BeforeDownload",
+                                      "Download", "AfterDownload"}));
+  EXPECT_EQ(update_.NewVersion(), "1.3");
+  EXPECT_EQ(update_.ClientFileName(), temp_.Path() + "/pack.zip");
+  EXPECT_TRUE(ReadWholeFile(update_.ClientFileName()) == PatternContent(kPackSize));
+  EXPECT_FALSE(update_.Busy());
+  EXPECT_TRUE(ui_.messages.empty());
+}
+
+// Each row ends the check early; the events up to the end, then nothing.
+TEST_F(CheckTest, EarlyEndsFireTheirEvents) {
+  const int closed = testing::ClosedPort();
+  struct Row {
+    const char* what;
+    std::string infoUrl;
+    Events events;
+    std::function<void(CheckTest&)> prepare;
+  };
+  const Row rows[] = {
+      {"information unreachable",
+       "http://127.0.0.1:" + std::to_string(closed) + "/update.ini",
+       {"BeforeGetInfo", "DownloadError", "AfterGetInfo", "DownloadError"},
+       nullptr},
+      {"information is an error page",
+       nginx_->Url("/no-such.ini"),
+       {"BeforeGetInfo", "DownloadError", "AfterGetInfo", "DownloadError"},
+       nullptr},
+      {"no version", Offer("nover.ini", ""), Then(kUpToInfo, {"DownloadError"}), nullptr},
+      {"blanks around =", Publish("blanks.ini", "[Setup]\nVersion = 1.3\n"),
+       Then(kUpToInfo, {"DownloadError"}), nullptr},
+      {"same version", Offer("same.ini", "1.2"), Then(kUpToInfo, {"NoUpdateFound"}), nullptr},
+      {"older version", Offer("older.ini", "1.1"), Then(kUpToInfo, {"NoUpdateFound"}), nullptr},
+      {"major change asks about a paid upgrade", Offer("major.ini", "2.0"), kUpToInfo, nullptr},
+      {"owner declines", Offer("decline.ini", "1.3"), Then(kUpToInfo, {"UpdateAvailable"}),
+       [](CheckTest& t) { t.canUpdate_ = false; }},
+      {"local file exists, no overwrite", Offer("exists.ini", "1.3"),
+       Then(kUpToInfo,
+            {"UpdateAvailable", "GetClientFileName", "ClientFileExists", "DownloadError"}),
+       [](CheckTest& t) { t.temp_.Write("pack.zip", "old"); }},
+      {"local file exists, overwrite", Offer("overwrite.ini", "1.3"),
+       Then(kUpToInfo, {"UpdateAvailable", "GetClientFileName", "ClientFileExists",
+                        "BeforeDownload", "Download", "AfterDownload"}),
+       [](CheckTest& t) {
+         t.temp_.Write("pack.zip", "old");
+         t.overwrite_ = true;
+       }},
+      {"download breaks off",
+       Offer("short.ini", "1.3", "pack.zip", fault_->Url("/short/pack-1.3.zip")),
+       Then(kUpToInfo, {"UpdateAvailable", "GetClientFileName", "BeforeDownload", "Download",
+                        "DownloadError", "AfterDownload"}),
+       nullptr},
+      {"download is an error page",
+       Offer("e404.ini", "1.3", "pack.zip", nginx_->Url("/missing-pack.zip")),
+       Then(kUpToInfo, {"UpdateAvailable", "GetClientFileName", "BeforeDownload", "DownloadError",
+                        "AfterDownload"}),
+       nullptr},
+      {"download without Content-Length",
+       Offer("nolen.ini", "1.3", "pack.zip", fault_->Url("/nolength/pack-1.3.zip")),
+       Then(kUpToInfo, {"UpdateAvailable", "GetClientFileName", "BeforeDownload", "DownloadError",
+                        "AfterDownload"}),
+       nullptr},
+      {"download cancelled",
+       Offer("cancel.ini", "1.3", "pack.zip", fault_->Url("/slow/pack-1.3.zip")),
+       Then(kUpToInfo, {"UpdateAvailable", "GetClientFileName", "BeforeDownload", "Download",
+                        "AfterDownload"}),
+       [](CheckTest& t) {
+         t.update_.OnBeforeDownload = [&t](TmxWebUpdate&, const std::string&) {
+           t.events_.push_back("BeforeDownload");
+           t.ui_.onProcessMessages = [&t] { t.update_.Cancel(); };
+         };
+       }},
+      {"no usable client-side name", Offer("dotdot.ini", "1.3", ".."),
+       Then(kUpToInfo, {"UpdateAvailable", "GetClientFileName", "DownloadError"}), nullptr},
+      {"empty client-side name", Offer("noname.ini", "1.3", ""),
+       Then(kUpToInfo, {"UpdateAvailable", "GetClientFileName", "DownloadError"}), nullptr},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    std::error_code ignored;
+    std::filesystem::remove(temp_.Path() + "/pack.zip", ignored);
+    events_.clear();
+    ui_.messages.clear();
+    ui_.onProcessMessages = nullptr;
+    canUpdate_ = true;
+    overwrite_ = false;
+    Record();
+    if (row.prepare) {
+      row.prepare(*this);
+    }
+    const bool downloaded = row.events.back() == "AfterDownload" &&
+                            std::string(row.what).find("overwrite") != std::string::npos;
+    EXPECT_EQ(update_.CheckForUpdate(row.infoUrl), downloaded);
+    EXPECT_EQ(events_, row.events);
+    EXPECT_FALSE(update_.Busy());
+    const bool asksPaid = std::string(row.what).find("paid") != std::string::npos;
+    EXPECT_EQ(ui_.messages.size(), asksPaid ? 1U : 0U);
+  }
+}
+
+TEST_F(CheckTest, NestedCheckIsTurnedAway) {
+  const std::string info = Offer("nested.ini", "1.3");
+  bool nested = true;
+  update_.OnAfterGetInfo = [&](TmxWebUpdate& sender) {
+    events_.push_back("AfterGetInfo");
+    nested = sender.CheckForUpdate(info);
+  };
+  EXPECT_TRUE(update_.CheckForUpdate(info));
+  EXPECT_FALSE(nested);
+  EXPECT_EQ(events_, Then(kUpToInfo, {"UpdateAvailable", "GetClientFileName", "BeforeDownload",
+                                      "Download", "AfterDownload"}));
+}
+
+TEST_F(CheckTest, WithoutAHandlerAFreeUpdateIsDownloaded) {
+  update_.OnUpdateAvailable = nullptr;
+  EXPECT_TRUE(update_.CheckForUpdate(Offer("nohandler.ini", "1.10")));
+  EXPECT_TRUE(ReadWholeFile(temp_.Path() + "/pack.zip") == PatternContent(kPackSize));
+}
+
+TEST_F(CheckTest, ExistingFileWithoutHandlerFollowsTheOverwriteOption) {
+  update_.OnClientFileExists = nullptr;
+  const std::string info = Offer("opt.ini", "1.3");
+  const std::string local = temp_.Write("pack.zip", "old");
+  EXPECT_FALSE(update_.CheckForUpdate(info));
+  EXPECT_EQ(ReadWholeFile(local), "old");
+  EXPECT_EQ(events_, Then(kUpToInfo, {"UpdateAvailable", "GetClientFileName", "DownloadError"}));
+  update_.SetOptions({uoOverwrite});
+  EXPECT_TRUE(update_.CheckForUpdate(info));
+  EXPECT_TRUE(ReadWholeFile(local) == PatternContent(kPackSize));
+}
+
+TEST_F(CheckTest, TargetFolderAndClientSideName) {
+  const TempDir target;
+  struct Row {
+    std::string targetFolder;
+    std::string clientSideName;
+    std::string expected;
+  };
+  const Row rows[] = {
+      {"", "pack.zip", temp_.Path() + "/pack.zip"},
+      {target.Path(), "pack.zip", target.Path() + "/pack.zip"},
+      {target.Path() + "/", "pack.zip", target.Path() + "/pack.zip"},
+      {target.Path() + "/missing", "pack.zip", temp_.Path() + "/pack.zip"},
+      {target.Path(), "../../escape.zip", target.Path() + "/escape.zip"},
+      {target.Path(), "..\\Startup\\x.exe", target.Path() + "/x.exe"},
+      {"", "/etc/cron.d/x", temp_.Path() + "/x"},
+  };
+  int n = 0;
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.targetFolder + " + " + row.clientSideName);
+    update_.SetTargetFolder(row.targetFolder);
+    overwrite_ = true;
+    EXPECT_TRUE(update_.CheckForUpdate(
+        Offer("target" + std::to_string(n++) + ".ini", "1.3", row.clientSideName)));
+    EXPECT_EQ(update_.ClientFileName(), row.expected);
+    EXPECT_TRUE(ReadWholeFile(row.expected) == PatternContent(kPackSize));
+  }
+  system_.tempFolder.clear();
+  update_.SetTargetFolder("");
+  EXPECT_EQ(update_.DefaultClientFileName(), "");
+}
+
+TEST_F(CheckTest, PaidUpgradeQuestionAndUpgradePage) {
+  const std::string info = Offer("paid.ini", "2.0");
+  const std::string question =
+      "You are using version 1.2, but version 2.0 is available \r\nfor paid upgrade as the "
+      "major version changed.\r\nDo you want to upgrade your application now ?";
+  // Cancel: nothing opened.
+  ui_.answers = {platform::MessageAnswer::kCancel};
+  EXPECT_FALSE(update_.CheckForUpdate(info));
+  ASSERT_EQ(ui_.messages.size(), 1U);
+  EXPECT_EQ(ui_.messages[0].caption, "Upgrade");
+  EXPECT_EQ(ui_.messages[0].text, question);
+  EXPECT_EQ(ui_.messages[0].icon, platform::MessageIcon::kQuestion);
+  EXPECT_EQ(ui_.messages[0].buttons, platform::MessageButtons::kOkCancel);
+  EXPECT_TRUE(system_.opened.empty());
+  // OK: the page opens.
+  ui_.answers = {platform::MessageAnswer::kOk};
+  EXPECT_FALSE(update_.CheckForUpdate(info));
+  EXPECT_EQ(system_.opened, std::vector<std::string>{"http://127.0.0.1:1/upgrade?from=1.2"});
+  EXPECT_EQ(ui_.messages.size(), 2U);
+  // OK, but the shell cannot open it: the error box.
+  system_.shellOpenWorks = false;
+  ui_.answers = {platform::MessageAnswer::kOk};
+  EXPECT_FALSE(update_.CheckForUpdate(info));
+  ASSERT_EQ(ui_.messages.size(), 4U);
+  EXPECT_EQ(ui_.messages[3].caption, "ERROR");
+  EXPECT_EQ(ui_.messages[3].text, "Can not start \"http://127.0.0.1:1/upgrade?from=1.2\" !");
+  EXPECT_EQ(ui_.messages[3].icon, platform::MessageIcon::kError);
+  EXPECT_TRUE(ui_.messages[3].systemModal);
+  EXPECT_EQ(std::count(events_.begin(), events_.end(), "NoUpdateFound"), 0);
+}
+
+TEST_F(CheckTest, RedirectionUsesTheLastFileRead) {
+  const std::string second = Offer("second.ini", "1.3", "second.zip");
+  nginx_->Put("first.ini", InfoFile("9.9", "http://127.0.0.1:1/wrong.zip", "wrong.zip", second));
+  EXPECT_TRUE(update_.CheckForUpdate(nginx_->Url("/first.ini")));
+  EXPECT_EQ(update_.NewVersion(), "1.3");
+  EXPECT_EQ(update_.ClientSideName(), "second.zip");
+  EXPECT_EQ(update_.RedirectionURL(), "");
+  EXPECT_TRUE(ReadWholeFile(temp_.Path() + "/second.zip") == PatternContent(kPackSize));
+}
+
+TEST_F(CheckTest, EndlessRedirectionIsBounded) {
+  const std::string self = nginx_->Url("/self.ini");
+  nginx_->Put("self.ini", InfoFile("1.3", nginx_->Url("/pack-1.3.zip"), "pack.zip", self));
+  int fetches = 0;
+  update_.OnDownload = [&](TmxWebUpdate&, int32_t, int32_t) { ++fetches; };
+  EXPECT_FALSE(update_.CheckForUpdate(self));
+  EXPECT_EQ(fetches, kMaxInfoRedirections + 1);
+  EXPECT_EQ(update_.NewVersion(), "");
+  EXPECT_EQ(events_, (Events{"BeforeGetInfo", "AfterGetInfo", "DownloadError"}));
+  EXPECT_FALSE(update_.Busy());
+}
+
+TEST_F(CheckTest, CancelDuringTheInformationFetchEndsTheCheck) {
+  fault_->Put("slow.ini", InfoFile("1.3", nginx_->Url("/pack-1.3.zip"), "pack.zip") +
+                              std::string(20000, ';') + "\n");
+  ui_.onProcessMessages = [this] { update_.Cancel(); };
+  EXPECT_FALSE(update_.CheckForUpdate(fault_->Url("/slow/slow.ini")));
+  EXPECT_EQ(update_.NewVersion(), "");
+  EXPECT_EQ(events_, (Events{"BeforeGetInfo", "Download", "AfterGetInfo", "DownloadError"}));
+}
+
+}  // namespace
+}  // namespace lumivora::webupdate

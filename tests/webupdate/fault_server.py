@@ -1,0 +1,162 @@
+#!/usr/bin/env python3
+"""Fault-injecting HTTP server for the web update tests (loopback only).
+
+Serves files of --root in the ways a real server will not do on demand and
+records every request (its request line, its header lines, an empty line)
+in --log before answering, so that a test reads the log once its transfer
+has ended. Prints "READY <port>" when it listens. Ends when its standard
+input closes (the test process went away) or after --lifetime seconds.
+
+Routes (NAME is a file of --root):
+  /plain/NAME            200 with a correct Content-Length
+  /nolength/NAME         200 without Content-Length, the connection closes
+  /short/NAME            Content-Length 1000 bytes too large, then the
+                         connection drops
+  /badlength/NAME        Content-Length "12abc"
+  /status/CODE/NAME      that status code, the file as its body
+  /redirect/N/ROUTE      302 to /redirect/N-1/ROUTE, /redirect/0/ROUTE is ROUTE
+  /loop                  302 to itself
+  /slow/NAME             correct Content-Length, the first 4100 bytes, then
+                         nothing until the client closes (at most 30 s)
+  /empty                 200 with Content-Length 0
+"""
+
+import argparse
+import os
+import select
+import socket
+import socketserver
+import sys
+import threading
+
+ARGS = None
+LOG_LOCK = threading.Lock()
+
+
+def log_request(request_line, headers):
+    with LOG_LOCK:
+        with open(ARGS.log, "a", encoding="latin-1") as log:
+            log.write(request_line + "\n")
+            for key, value in headers:
+                log.write("%s: %s\n" % (key, value))
+            log.write("\n")
+            log.flush()
+
+
+def read_file(name):
+    path = os.path.join(ARGS.root, name)
+    if os.path.sep in os.path.normpath(name) or name.startswith("."):
+        return None
+    try:
+        with open(path, "rb") as f:
+            return f.read()
+    except OSError:
+        return None
+
+
+class Handler(socketserver.StreamRequestHandler):
+    def send(self, status, headers, body=b""):
+        head = "HTTP/1.0 %s X\r\n" % status
+        for key, value in headers:
+            head += "%s: %s\r\n" % (key, value)
+        self.wfile.write(head.encode("latin-1") + b"\r\n" + body)
+        self.wfile.flush()
+
+    def not_found(self):
+        self.send(404, [("Content-Length", "9")], b"not found")
+
+    def handle(self):
+        self.connection.settimeout(30)
+        request_line = self.rfile.readline(8192).decode("latin-1").rstrip("\r\n")
+        headers = []
+        while True:
+            line = self.rfile.readline(8192).decode("latin-1")
+            if line in ("", "\r\n", "\n"):
+                break
+            key, _, value = line.rstrip("\r\n").partition(":")
+            headers.append([key, value.strip()])
+        log_request(request_line, headers)
+        parts = request_line.split(" ")
+        if len(parts) < 2:
+            return
+        self.route(parts[1])
+
+    def route(self, path):
+        path = path.split("?", 1)[0]
+        segments = path.lstrip("/").split("/", 1)
+        kind = segments[0]
+        rest = segments[1] if len(segments) > 1 else ""
+        if kind == "redirect":
+            count, _, target = rest.partition("/")
+            if not count.isdigit():
+                return self.not_found()
+            if int(count) == 0:
+                return self.route("/" + target)
+            location = "/redirect/%d/%s" % (int(count) - 1, target)
+            return self.send(302, [("Location", location), ("Content-Length", "0")])
+        if kind == "loop":
+            return self.send(302, [("Location", "/loop"), ("Content-Length", "0")])
+        if kind == "empty":
+            return self.send(200, [("Content-Length", "0")])
+        if kind == "status":
+            code, _, name = rest.partition("/")
+            body = read_file(name)
+            if body is None or not code.isdigit():
+                return self.not_found()
+            return self.send(int(code), [("Content-Length", str(len(body)))], body)
+        body = read_file(rest)
+        if body is None:
+            return self.not_found()
+        if kind == "plain":
+            return self.send(200, [("Content-Length", str(len(body)))], body)
+        if kind == "nolength":
+            return self.send(200, [], body)
+        if kind == "short":
+            return self.send(200, [("Content-Length", str(len(body) + 1000))], body)
+        if kind == "badlength":
+            return self.send(200, [("Content-Length", "12abc")], body)
+        if kind == "slow":
+            first = min(len(body), 4100)
+            self.send(200, [("Content-Length", str(len(body)))], body[:first])
+            # Hold the rest back until the client gives up (a cancelled
+            # transfer closes its connection) or the time is up.
+            readable, _, _ = select.select([self.connection], [], [], 30)
+            if not readable:
+                self.wfile.write(body[first:])
+            return None
+        return self.not_found()
+
+
+class Server(socketserver.ThreadingTCPServer):
+    daemon_threads = True
+    allow_reuse_address = True
+
+
+def main():
+    global ARGS
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--root", required=True)
+    parser.add_argument("--log", required=True)
+    parser.add_argument("--lifetime", type=float, default=300)
+    ARGS = parser.parse_args()
+    server = Server(("127.0.0.1", 0), Handler)
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    print("READY %d" % server.server_address[1], flush=True)
+    # Ends with the test process (its end closes our standard input) or when
+    # the lifetime is over, whichever comes first.
+    done = threading.Event()
+
+    def watch_stdin():
+        try:
+            sys.stdin.buffer.read()
+        finally:
+            done.set()
+
+    threading.Thread(target=watch_stdin, daemon=True).start()
+    done.wait(ARGS.lifetime)
+    server.shutdown()
+    server.server_close()
+
+
+if __name__ == "__main__":
+    main()

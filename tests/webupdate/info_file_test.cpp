@@ -1,0 +1,180 @@
+// Reading rules of the update information file, the version decision and the
+// address splitting, one row per case.
+#include "webupdate/info_file.h"
+
+#include <gtest/gtest.h>
+
+namespace lumivora::webupdate {
+namespace {
+
+using Lines = std::vector<std::string>;
+
+TEST(SplitLines, LineEndsAndNul) {
+  struct Row {
+    std::string text;
+    Lines lines;
+  };
+  const Row rows[] = {
+      {"", {}},
+      {"a", {"a"}},
+      {"a\r\n", {"a"}},
+      {"a\r\nb", {"a", "b"}},
+      {"a\nb\rc\r\nd", {"a", "b", "c", "d"}},
+      {"a\n\nb\n", {"a", "", "b"}},
+      {"a\r\r\nb", {"a", "", "b"}},
+      {"\n", {""}},
+      {std::string("a\nb\0c\nd", 7), {"a", "b"}},
+      {std::string("\0abc", 4), {}},
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(SplitLines(row.text), row.lines) << "text: " << row.text;
+  }
+}
+
+TEST(ReadIniValue, InformationFileRules) {
+  struct Row {
+    const char* what;
+    std::string text;
+    std::string section;
+    std::string key;
+    std::string expected;
+  };
+  const Row rows[] = {
+      {"plain", "[Setup]\nVersion=1.2\n", "Setup", "Version", "1.2"},
+      {"names ignore case", "[sEtUp]\nvErSiOn=1.2\n", "SETUP", "VERSION", "1.2"},
+      {"blank before =", "[Setup]\nVersion = 1.2\n", "Setup", "Version", ""},
+      {"blank after = kept", "[Setup]\nVersion= 1.2 \n", "Setup", "Version", " 1.2 "},
+      {"value keeps further =", "[Setup]\nURL=http://h/x?a=b\n", "Setup", "URL", "http://h/x?a=b"},
+      {"first key wins", "[Setup]\nVersion=1\nVersion=2\n", "Setup", "Version", "1"},
+      {"first section wins", "[Setup]\nA=1\n[Other]\nVersion=9\n[Setup]\nVersion=2\n", "Setup",
+       "Version", ""},
+      {"later section of other name", "[Other]\nVersion=9\n[Setup]\nVersion=2\n", "Setup",
+       "Version", "2"},
+      {"comment line", "[Setup]\n;Version=1\nVersion=2\n", "Setup", "Version", "2"},
+      {"blank-led comment is a line", "[Setup]\n ;x=1\n", "Setup", " ;x", "1"},
+      {"lines before a section ignored", "Version=0\n[Setup]\n", "Setup", "Version", ""},
+      {"section name with blanks", "[ Setup ]\nVersion=1\n", "Setup", "Version", ""},
+      {"section name with blanks matched", "[ Setup ]\nVersion=1\n", " Setup ", "Version", "1"},
+      {"unclosed bracket is a key line", "[Setup]\n[Version=3\n", "Setup", "[Version", "3"},
+      {"empty section name", "[]\nVersion=1\n", "", "Version", "1"},
+      {"line without =", "[Setup]\nVersion\nVersion=4\n", "Setup", "Version", "4"},
+      {"empty value", "[Setup]\nVersion=\nVersion=5\n", "Setup", "Version", ""},
+      {"NUL ends the text", std::string("[Setup]\n\0Version=1\n", 19), "Setup", "Version", ""},
+      {"CR only", "[Setup]\rVersion=6\r", "Setup", "Version", "6"},
+      {"missing section", "[Other]\nVersion=1\n", "Setup", "Version", ""},
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(ReadIniValue(SplitLines(row.text), row.section, row.key), row.expected) << row.what;
+  }
+}
+
+TEST(ReadUpdateInfo, ReadsTheFourSetupKeys) {
+  const UpdateInfo info = ReadUpdateInfo(SplitLines(
+      "; update\r\n[Setup]\r\nVersion=1.3\r\nURL=http://h/p.zip\r\nClientSideName=p.zip\r\n"));
+  EXPECT_EQ(info.version, "1.3");
+  EXPECT_EQ(info.url, "http://h/p.zip");
+  EXPECT_EQ(info.clientSideName, "p.zip");
+  EXPECT_EQ(info.redirectionUrl, "");
+}
+
+TEST(CompareVersionTexts, Decisions) {
+  using enum VersionDecision;
+  struct Row {
+    const char* installed;
+    const char* offered;
+    VersionDecision expected;
+  };
+  const Row rows[] = {
+      {"1.0", "1.1", kFreeUpdate},
+      {"1.0", "2.0", kPaidUpgrade},
+      {"1.9", "1.10", kFreeUpdate},
+      {"1.0", "1.0", kNotNewer},
+      {"2.0", "1.5", kNotNewer},
+      {"1.0", "1.0.1", kNotNewer},
+      {"1.0.1", "1.1", kPaidUpgrade},
+      {"1", "2.0", kFreeUpdate},
+      {"", "1.0", kFreeUpdate},
+      {"1.0", "1.x", kNotNewer},
+      {"1.1", "1.2 ", kNotNewer},
+      {"1.2", "1.3", kFreeUpdate},
+      {"1.2.3", "1.2.4", kFreeUpdate},
+      {"1.2.3", "1.3.0", kPaidUpgrade},
+      {"1.0", "1", kNotNewer},    // missing components of the offered version are 0
+      {"1.0.1", "1", kNotNewer},  // likewise: 0 < 1 in the last component
+      {"0.9", "1", kPaidUpgrade},
+      {"1.0", "", kNotNewer},
+      {"1.-1", "1.0", kFreeUpdate},
+      {"1.0", "1.99999999999", kNotNewer},  // out of range counts as 0
+      {"1.0", "1.2147483647", kFreeUpdate},
+      {"1.", "1.5", kFreeUpdate},
+      {"..", "..1", kFreeUpdate},
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(CompareVersionTexts(row.installed, row.offered), row.expected)
+        << row.installed << " -> " << row.offered;
+  }
+}
+
+TEST(SplitUrl, Addresses) {
+  struct Row {
+    const char* url;
+    bool secure;
+    const char* host;
+    const char* path;
+    int port;
+  };
+  const Row rows[] = {
+      {"HTTP://host/x.ini", false, "host", "/x.ini", 80},
+      {"http://host/x.ini", false, "host", "/x.ini", 80},
+      {"http://host:8080/dir/x.ini", false, "host", "/dir/x.ini", 8080},
+      {"http://host:abc/x.ini", false, "host", "/x.ini", 80},
+      {"http://host:/x.ini", false, "host", "/x.ini", 80},
+      {"http://host/dir:1/x.ini", false, "host", "/dir:1/x.ini", 80},
+      {"http://host", false, "", "host", 80},
+      {"http://host:70000/x", false, "host", "/x", 70000},
+      {"http://host:-1/x", false, "host", "/x", -1},
+      {"http://host:1:2/x", false, "host", "/x", 80},
+      {"http://host/x?a=1&b=2", false, "host", "/x?a=1&b=2", 80},
+      {"https://host/x.ini", true, "host", "/x.ini", 443},
+      {"HTTPS://host:8443/x", true, "host", "/x", 8443},
+      {"ftp://host/x", false, "ftp", "//host/x", 80},
+      {"host/x", false, "host", "/x", 80},
+  };
+  for (const Row& row : rows) {
+    const UrlParts parts = SplitUrl(row.url);
+    EXPECT_EQ(parts.secure, row.secure) << row.url;
+    EXPECT_EQ(parts.hostName, row.host) << row.url;
+    EXPECT_EQ(parts.path, row.path) << row.url;
+    EXPECT_EQ(parts.port, row.port) << row.url;
+  }
+}
+
+TEST(FormatText, PercentSequences) {
+  EXPECT_EQ(FormatText("v %s, %s.", {"1.0", "2.0"}), "v 1.0, 2.0.");
+  EXPECT_EQ(FormatText("http://h/u?from=%s&x=100%%", {"1.2"}), "http://h/u?from=1.2&x=100%");
+  EXPECT_EQ(FormatText("%s", {"50%s"}), "50%s");  // arguments are not formats
+  EXPECT_EQ(FormatText("no args %s|", {}), "no args |");
+  EXPECT_EQ(FormatText("trailing %", {}), "trailing %");
+}
+
+TEST(SafeFileNamePart, ServerNamesStayInTheFolder) {
+  const std::pair<const char*, const char*> rows[] = {
+      {"pack.zip", "pack.zip"},
+      {"../../.profile", ".profile"},
+      {"..\\Startup\\x.exe", "x.exe"},
+      {"/etc/passwd", "passwd"},
+      {"C:evil.exe", "evil.exe"},
+      {"", ""},
+      {".", ""},
+      {"..", ""},
+      {"dir/", ""},
+      {"a/..", ""},
+      {" ", " "},
+  };
+  for (const auto& [name, expected] : rows) {
+    EXPECT_EQ(SafeFileNamePart(name), expected) << name;
+  }
+}
+
+}  // namespace
+}  // namespace lumivora::webupdate

@@ -1,0 +1,111 @@
+// Loopback HTTP servers for the web update tests: a real nginx with its own
+// configuration and document root, and the project's fault-injecting server.
+// Both are started by the fixture on a free port and stopped when it ends.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace lumivora::webupdate::testing {
+
+// A temporary folder removed with everything in it at the end.
+class TempDir {
+ public:
+  TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  ~TempDir();
+  [[nodiscard]] const std::string& Path() const { return path_; }
+  // Writes CONTENT to the file NAME inside the folder; returns its path.
+  std::string Write(const std::string& name, const std::string& content) const;
+
+ private:
+  std::string path_;
+};
+
+std::string ReadWholeFile(const std::string& path);
+
+// A child process with a pipe to its standard input and one from its
+// standard output; killed and reaped when it goes out of scope.
+class Child {
+ public:
+  // Starts ARGV[0] (searched in PATH) with ENV entries added to the
+  // environment; descriptors without close-on-exec stay open in the child.
+  Child(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+        const std::string& stderrPath);
+  Child(const Child&) = delete;
+  Child& operator=(const Child&) = delete;
+  ~Child();
+  // Next line of the child's standard output, or throws when none arrives
+  // within TIMEOUT (or the child ended).
+  std::string ReadLine(std::chrono::milliseconds timeout);
+  // Waits until PORT on 127.0.0.1 accepts connections; false when the child
+  // ended first or TIMEOUT passed.
+  bool WaitForPort(int port, std::chrono::milliseconds timeout);
+
+ private:
+  pid_t pid_ = -1;
+  int stdinFd_ = -1;
+  int stdoutFd_ = -1;
+  std::string pending_;
+};
+
+// nginx serving a fresh document root on a free port of 127.0.0.1, in one
+// process without daemon; ready once its port accepts connections.
+class Nginx {
+ public:
+  Nginx();
+  Nginx(const Nginx&) = delete;
+  Nginx& operator=(const Nginx&) = delete;
+  ~Nginx();
+  [[nodiscard]] int Port() const { return port_; }
+  [[nodiscard]] std::string Url(const std::string& path) const;
+  // Places a file in the document root.
+  std::string Put(const std::string& name, const std::string& content) const;
+  [[nodiscard]] std::string DocumentRoot() const;
+
+ private:
+  TempDir dir_;
+  int port_ = 0;
+  std::unique_ptr<Child> child_;
+};
+
+// One request as the fault server recorded it.
+struct RecordedRequest {
+  std::string requestLine;
+  std::vector<std::pair<std::string, std::string>> headers;
+  // Value of the first header NAME (case-insensitive); empty when absent.
+  [[nodiscard]] std::string Header(const std::string& name) const;
+  [[nodiscard]] bool HasHeader(const std::string& name) const;
+};
+
+// The project's fault-injecting server (tests/webupdate/fault_server.py).
+class FaultServer {
+ public:
+  FaultServer();
+  FaultServer(const FaultServer&) = delete;
+  FaultServer& operator=(const FaultServer&) = delete;
+  ~FaultServer();
+  [[nodiscard]] int Port() const { return port_; }
+  [[nodiscard]] std::string Url(const std::string& path) const;
+  std::string Put(const std::string& name, const std::string& content) const;
+  // Every request recorded so far, oldest first.
+  [[nodiscard]] std::vector<RecordedRequest> Requests() const;
+
+ private:
+  TempDir dir_;
+  int port_ = 0;
+  std::unique_ptr<Child> child_;
+};
+
+// A port on 127.0.0.1 on which nothing listens (bound, then closed).
+int ClosedPort();
+
+// Deterministic content of SIZE bytes.
+std::string PatternContent(size_t size);
+
+}  // namespace lumivora::webupdate::testing

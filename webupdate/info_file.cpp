@@ -1,0 +1,205 @@
+#include "webupdate/info_file.h"
+
+#include <algorithm>
+#include <charconv>
+#include <limits>
+#include <optional>
+
+namespace lumivora::webupdate {
+namespace {
+
+char LowerAscii(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+std::optional<int64_t> ParseDecimal(std::string_view text) {
+  if (!text.empty() && text.front() == '+') {
+    text.remove_prefix(1);
+    if (!text.empty() && text.front() == '-') {
+      return std::nullopt;
+    }
+  }
+  if (text.empty()) {
+    return std::nullopt;
+  }
+  int64_t value = 0;
+  const char* end = text.data() + text.size();
+  const auto [stop, error] = std::from_chars(text.data(), end, value);
+  if (error != std::errc() || stop != end) {
+    return std::nullopt;
+  }
+  return value;
+}
+
+}  // namespace
+
+bool SameTextIgnoringCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return LowerAscii(x) == LowerAscii(y);
+         });
+}
+
+std::vector<std::string> SplitLines(std::string_view text) {
+  const size_t nul = text.find('\0');
+  if (nul != std::string_view::npos) {
+    text = text.substr(0, nul);
+  }
+  std::vector<std::string> lines;
+  size_t start = 0;
+  while (start < text.size()) {
+    const size_t end = text.find_first_of("\r\n", start);
+    if (end == std::string_view::npos) {
+      lines.emplace_back(text.substr(start));
+      break;
+    }
+    lines.emplace_back(text.substr(start, end - start));
+    start = end + 1;
+    if (text[end] == '\r' && start < text.size() && text[start] == '\n') {
+      ++start;
+    }
+  }
+  return lines;
+}
+
+std::string ReadIniValue(const std::vector<std::string>& lines, std::string_view section,
+                         std::string_view key) {
+  // Only the first section of the name is read: once it has been left, a
+  // later section of the same name is passed over.
+  bool seen = false;
+  bool inside = false;
+  for (const std::string& line : lines) {
+    if (line.empty() || line.front() == ';') {
+      continue;
+    }
+    if (line.size() >= 2 && line.front() == '[' && line.back() == ']') {
+      if (inside) {
+        return {};
+      }
+      const std::string_view name(line.data() + 1, line.size() - 2);
+      inside = !seen && SameTextIgnoringCase(name, section);
+      seen = seen || inside;
+      continue;
+    }
+    if (!inside) {
+      continue;
+    }
+    const size_t equals = line.find('=');
+    if (equals == std::string::npos) {
+      continue;
+    }
+    if (SameTextIgnoringCase(std::string_view(line).substr(0, equals), key)) {
+      return line.substr(equals + 1);
+    }
+  }
+  return {};
+}
+
+UpdateInfo ReadUpdateInfo(const std::vector<std::string>& lines) {
+  UpdateInfo info;
+  info.redirectionUrl = ReadIniValue(lines, "Setup", "RedirectionURL");
+  info.version = ReadIniValue(lines, "Setup", "Version");
+  info.url = ReadIniValue(lines, "Setup", "URL");
+  info.clientSideName = ReadIniValue(lines, "Setup", "ClientSideName");
+  return info;
+}
+
+std::optional<int32_t> DecimalInt32(std::string_view text) {
+  const std::optional<int64_t> value = ParseDecimal(text);
+  if (!value || *value < std::numeric_limits<int32_t>::min() ||
+      *value > std::numeric_limits<int32_t>::max()) {
+    return std::nullopt;
+  }
+  return static_cast<int32_t>(*value);
+}
+
+int32_t VersionComponentValue(std::string_view text) {
+  return DecimalInt32(text).value_or(0);
+}
+
+VersionDecision CompareVersionTexts(std::string_view installed, std::string_view offered) {
+  std::string_view a = installed;
+  std::string_view n = offered;
+  for (;;) {
+    const size_t pa = a.find('.');
+    const size_t pn = n.find('.');
+    const int32_t va = VersionComponentValue(a.substr(0, pa));
+    const int32_t vn = VersionComponentValue(n.substr(0, pn));
+    if (va < vn) {
+      return pa == std::string_view::npos ? VersionDecision::kFreeUpdate
+                                          : VersionDecision::kPaidUpgrade;
+    }
+    if (va > vn || pa == std::string_view::npos) {
+      return VersionDecision::kNotNewer;
+    }
+    a.remove_prefix(pa + 1);
+    // The offered version ran out of components: the missing ones are 0.
+    n = pn == std::string_view::npos ? std::string_view() : n.substr(pn + 1);
+  }
+}
+
+UrlParts SplitUrl(std::string_view url) {
+  UrlParts parts;
+  constexpr std::string_view kHttp = "http://";
+  constexpr std::string_view kHttps = "https://";
+  if (url.size() >= kHttp.size() && SameTextIgnoringCase(url.substr(0, kHttp.size()), kHttp)) {
+    url.remove_prefix(kHttp.size());
+  } else if (url.size() >= kHttps.size() &&
+             SameTextIgnoringCase(url.substr(0, kHttps.size()), kHttps)) {
+    url.remove_prefix(kHttps.size());
+    parts.secure = true;
+    parts.port = 443;
+  }
+  const size_t slash = url.find('/');
+  std::string_view host;
+  if (slash == std::string_view::npos) {
+    parts.path = std::string(url);
+  } else {
+    host = url.substr(0, slash);
+    parts.path = std::string(url.substr(slash));
+  }
+  const size_t colon = host.find(':');
+  if (colon == std::string_view::npos) {
+    parts.hostName = std::string(host);
+    return parts;
+  }
+  parts.hostName = std::string(host.substr(0, colon));
+  parts.port = DecimalInt32(host.substr(colon + 1)).value_or(parts.port);
+  return parts;
+}
+
+std::string FormatText(std::string_view format, const std::vector<std::string>& arguments) {
+  std::string result;
+  size_t next = 0;
+  for (size_t i = 0; i < format.size(); ++i) {
+    if (format[i] == '%' && i + 1 < format.size()) {
+      if (format[i + 1] == 's') {
+        if (next < arguments.size()) {
+          result += arguments[next];
+        }
+        ++next;
+        ++i;
+        continue;
+      }
+      if (format[i + 1] == '%') {
+        result += '%';
+        ++i;
+        continue;
+      }
+    }
+    result += format[i];
+  }
+  return result;
+}
+
+std::string SafeFileNamePart(std::string_view name) {
+  const size_t last = name.find_last_of("/\\:");
+  if (last != std::string_view::npos) {
+    name.remove_prefix(last + 1);
+  }
+  if (name.empty() || name == "." || name == "..") {
+    return {};
+  }
+  return std::string(name);
+}
+
+}  // namespace lumivora::webupdate

@@ -1,0 +1,84 @@
+// The update information file and the pure pieces of the update check: line
+// splitting, the INI reading rules of the information file, the version
+// comparison, address splitting and the "%s" formatting of message texts.
+// Nothing here touches the network, the file system or the user.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace lumivora::webupdate {
+
+// Splits TEXT into lines: CR, LF and CR LF end a line, a NUL ends the text.
+// A line break at the very end does not start another (empty) line.
+std::vector<std::string> SplitLines(std::string_view text);
+
+// Value of KEY in SECTION of INI lines, read by the information file's rules:
+// ";" lines and empty lines are ignored, "[Name]" opens a section (the name is
+// everything between the brackets), names are compared without regard to
+// ASCII letter case, nothing is trimmed, the first section of a name and the
+// first key in it count, lines before the first section are ignored. A
+// missing section or key reads as the empty text.
+std::string ReadIniValue(const std::vector<std::string>& lines, std::string_view section,
+                         std::string_view key);
+
+// The four values of the "Setup" section.
+struct UpdateInfo {
+  std::string redirectionUrl;
+  std::string version;
+  std::string url;
+  std::string clientSideName;
+};
+UpdateInfo ReadUpdateInfo(const std::vector<std::string>& lines);
+
+// TEXT read as a decimal 32-bit signed integer: an optional sign and
+// decimal digits only; nullopt for anything else (empty, blanks, letters,
+// out of range).
+std::optional<int32_t> DecimalInt32(std::string_view text);
+
+// Integer value of a version component: optional sign and decimal digits
+// that fit a 32-bit signed integer; anything else (empty, blanks, letters)
+// counts as 0.
+int32_t VersionComponentValue(std::string_view text);
+
+enum class VersionDecision {
+  kFreeUpdate,   // newer in the last component of the installed version
+  kPaidUpgrade,  // newer in an earlier component: a major version change
+  kNotNewer,     // equal or older (in the components the installed one has)
+};
+
+// Compares the installed version with the offered one component by
+// component, walking the components of INSTALLED. An offered version with
+// fewer components counts its missing ones as 0.
+VersionDecision CompareVersionTexts(std::string_view installed, std::string_view offered);
+
+// An address split into its parts.
+struct UrlParts {
+  bool secure = false;  // the address began with "https://"
+  std::string hostName;
+  std::string path;
+  int port = 80;
+};
+
+// Splits an http:// or https:// address (scheme compared without regard to
+// case). The host part ends at the first "/"; without a "/" the host name is
+// empty and the path is the whole rest. "host:port" gives the port read as a
+// decimal integer, the scheme's default when that is empty or not a number
+// (a number out of the port range is kept, and fails the transfer).
+UrlParts SplitUrl(std::string_view url);
+
+// Replaces each "%s" of FORMAT by the next argument (the empty text when the
+// arguments run out) and "%%" by "%"; any other "%" stays as it is.
+std::string FormatText(std::string_view format, const std::vector<std::string>& arguments);
+
+// The file-name part of a name that came from the server: what follows its
+// last "/", "\" or ":". Empty when nothing usable is left ("", ".", "..").
+std::string SafeFileNamePart(std::string_view name);
+
+// Compares two texts without regard to ASCII letter case.
+bool SameTextIgnoringCase(std::string_view a, std::string_view b);
+
+}  // namespace lumivora::webupdate

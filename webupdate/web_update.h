@@ -1,0 +1,197 @@
+// TmxWebUpdate: the non-visual update component. One CheckForUpdate fetches
+// the update information file, decides whether the offered version is a free
+// update, asks its owner through OnUpdateAvailable, chooses the local file
+// name and downloads the new file with progress, reporting every step through
+// its events. Putting the downloaded file to use is the owner's work.
+//
+// Everything runs on the caller's thread; the transfer processes pending
+// user-interface messages after every block so that a Cancel button works.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/http.h"
+#include "platform/system.h"
+#include "platform/ui.h"
+#include "webupdate/info_file.h"
+
+namespace lumivora::webupdate {
+
+enum TmxUpdateOption : uint8_t {
+  uoRunUpdate = 0,  // stored with the owner's layout; no operation consults it
+  uoTerminate = 1,  // stored with the owner's layout; no operation consults it
+  uoOverwrite = 2,  // an existing local file may be replaced by the download
+};
+
+// A set of TmxUpdateOption held in one byte.
+class TmxUpdateOptions {
+ public:
+  constexpr TmxUpdateOptions() = default;
+  constexpr TmxUpdateOptions(std::initializer_list<TmxUpdateOption> options) {
+    for (const TmxUpdateOption option : options) {
+      bits_ = static_cast<uint8_t>(bits_ | Bit(option));
+    }
+  }
+  [[nodiscard]] constexpr bool Contains(TmxUpdateOption option) const {
+    return (bits_ & Bit(option)) != 0;
+  }
+  [[nodiscard]] constexpr uint8_t Bits() const { return bits_; }
+  constexpr bool operator==(const TmxUpdateOptions&) const = default;
+
+ private:
+  static constexpr uint8_t Bit(TmxUpdateOption option) {
+    return static_cast<uint8_t>(1U << static_cast<unsigned>(option));
+  }
+  uint8_t bits_ = 0;
+};
+
+class TmxWebUpdate;
+
+using TNotifyEvent = std::function<void(TmxWebUpdate& sender)>;
+using TDownloadEvent = std::function<void(TmxWebUpdate& sender, int32_t total, int32_t downloaded)>;
+using TGetClientFileNameEvent = std::function<void(TmxWebUpdate& sender, std::string& fileName)>;
+using TDownloadFileEvent = std::function<void(TmxWebUpdate& sender, const std::string& fileName)>;
+using TClientFileExistsEvent =
+    std::function<void(TmxWebUpdate& sender, std::string& fileName, bool& overwrite)>;
+using TUpdateAvailableEvent =
+    std::function<void(TmxWebUpdate& sender, const std::string& actualVersion,
+                       const std::string& newVersion, bool& canUpdate)>;
+
+// Fixed values of every request the component sends.
+inline constexpr const char* kUserAgent = "TmxWebUpdate";
+inline constexpr const char* kReferrer = "I am a FReferer";
+inline constexpr const char* kAcceptTypes = "Accept: */*";
+// Bytes read per block of a transfer; each block fires OnDownload.
+inline constexpr size_t kReadBlockSize = 1025;
+// The Content-Length value is read into a buffer of this size (with its NUL).
+inline constexpr size_t kContentLengthBufferSize = 1024;
+// Redirections the transport follows within one transfer.
+inline constexpr int kMaxHttpRedirections = 10;
+// "RedirectionURL" hops of the information file followed within one check.
+inline constexpr int kMaxInfoRedirections = 10;
+
+class TmxWebUpdate {
+ public:
+  // The component works through the owner's user interface (message boxes,
+  // processing of pending messages), the system services (temporary folder,
+  // shell open) and the HTTP transport; all three outlive it.
+  TmxWebUpdate(platform::UserInterface& ui, platform::SystemServices& system,
+               platform::HttpTransport& transport);
+  TmxWebUpdate(const TmxWebUpdate&) = delete;
+  TmxWebUpdate& operator=(const TmxWebUpdate&) = delete;
+  virtual ~TmxWebUpdate();
+
+  // One update check against the information file at INFOURL. True when a
+  // newer file was downloaded completely to ClientFileName(). A check started
+  // while another runs returns false at once and fires nothing.
+  bool CheckForUpdate(const std::string& infoUrl);
+  // Stop request for the running transfer, noticed at its next check point.
+  void Cancel() { cancelled_ = true; }
+
+  // Set by the owner before a check.
+  void SetActualVersion(std::string value) { actualVersion_ = std::move(value); }
+  void SetUpgradeURL(std::string value) { upgradeUrl_ = std::move(value); }
+  void SetOptions(TmxUpdateOptions value) { options_ = value; }
+  void SetUserName(std::string value) { userName_ = std::move(value); }
+  void SetPassword(std::string value) { password_ = std::move(value); }
+  void SetTargetFolder(std::string value) { targetFolder_ = std::move(value); }
+
+  [[nodiscard]] const std::string& ActualVersion() const { return actualVersion_; }
+  [[nodiscard]] const std::string& UpgradeURL() const { return upgradeUrl_; }
+  [[nodiscard]] TmxUpdateOptions Options() const { return options_; }
+  [[nodiscard]] const std::string& UserName() const { return userName_; }
+  [[nodiscard]] const std::string& Password() const { return password_; }
+  [[nodiscard]] const std::string& TargetFolder() const { return targetFolder_; }
+
+  // Results of the last check and transfer.
+  [[nodiscard]] bool Busy() const { return busy_; }
+  [[nodiscard]] bool Cancelled() const { return cancelled_; }
+  [[nodiscard]] const std::string& ClientFileName() const { return clientFileName_; }
+  [[nodiscard]] const std::vector<std::string>& InfoText() const { return infoText_; }
+  [[nodiscard]] const std::string& NewVersion() const { return newVersion_; }
+  [[nodiscard]] const std::string& DownloadURL() const { return downloadUrl_; }
+  [[nodiscard]] const std::string& ClientSideName() const { return clientSideName_; }
+  [[nodiscard]] const std::string& RedirectionURL() const { return redirectionUrl_; }
+  [[nodiscard]] bool Succeeded() const { return succeeded_; }
+  [[nodiscard]] int32_t TotalSize() const { return totalSize_; }
+  [[nodiscard]] uint32_t BytesRead() const { return bytesRead_; }
+  [[nodiscard]] uint32_t DownloadedSize() const { return downloadedSize_; }
+
+  // Steps of the check, public so that an owner (and its tests) can run them
+  // one at a time.
+  // Fetches and reads the information file, following "RedirectionURL".
+  void GetInfo(const std::string& infoUrl);
+  // Reads the four "Setup" values from InfoText().
+  void ParseInfo();
+  // True when NewVersion is a free update over ActualVersion; may ask the
+  // paid-upgrade question or fire OnNoUpdateFound.
+  bool CompareVersions();
+  // Downloads DownloadURL to the chosen local file.
+  void DownloadUpdate();
+  // One GET; the outcome is left in Succeeded().
+  void HttpGet(const std::string& url, const std::string& userName, const std::string& password,
+               bool checkSize, bool toFile, const std::string& fileName);
+
+  // The local path for the new file: TargetFolder when it names an existing
+  // folder, else the temporary folder, followed by the file-name part of
+  // ClientSideName. Empty when there is no folder or no usable name.
+  virtual std::string DefaultClientFileName();
+  virtual UrlParts ParseURL(const std::string& url);
+
+  TDownloadEvent OnDownload;
+  TNotifyEvent OnDownloadError;
+  TNotifyEvent OnNoUpdateFound;
+  TNotifyEvent OnBeforeGetInfo;
+  TNotifyEvent OnAfterGetInfo;
+  TNotifyEvent OnCannotExecute;  // never fired
+  TDownloadFileEvent OnBeforeDownload;
+  TDownloadFileEvent OnAfterDownload;
+  TClientFileExistsEvent OnClientFileExists;
+  TGetClientFileNameEvent OnGetClientFileName;
+  TUpdateAvailableEvent OnUpdateAvailable;
+
+ protected:
+  virtual void DoDownload();
+  virtual void DoDownloadError();
+  virtual void DoBeforeDownload(const std::string& fileName);
+  virtual void DoAfterDownload(const std::string& fileName);
+  virtual void DoNoUpdateFound();
+  virtual void DoAfterGetInfo();
+  virtual void DoBeforeGetInfo();
+  virtual void DoCannotExecute();
+
+ private:
+  enum class Transfer { kFinished, kCancelled, kFailedQuietly };
+  Transfer RunTransfer(const std::string& url, const std::string& userName,
+                       const std::string& password, bool checkSize, bool toFile,
+                       const std::string& fileName, std::string& text);
+  void AskPaidUpgrade();
+
+  platform::UserInterface& ui_;
+  platform::SystemServices& system_;
+  platform::HttpTransport& transport_;
+
+  std::string upgradeUrl_;
+  std::string actualVersion_;
+  TmxUpdateOptions options_{uoRunUpdate, uoTerminate};
+  bool busy_ = false;
+  std::string clientFileName_;
+  std::string userName_;
+  std::string password_;
+  std::vector<std::string> infoText_;
+  bool cancelled_ = false;
+  std::string newVersion_;
+  std::string downloadUrl_;
+  std::string clientSideName_;
+  std::string redirectionUrl_;
+  bool succeeded_ = false;
+  int32_t totalSize_ = 0;
+  uint32_t bytesRead_ = 0;
+  uint32_t downloadedSize_ = 0;
+  std::string targetFolder_;
+};
+
+}  // namespace lumivora::webupdate
