@@ -19,7 +19,7 @@ std::string DataFolderPath(platform::SystemServices& system) {
 }
 
 std::string GetDataFolder(platform::SystemServices& system) {
-  const std::string path = DataFolderPath(system);
+  std::string path = DataFolderPath(system);
   if (platform::DirectoryExists(path) || platform::CreateDirectory(path)) {
     return path;
   }

@@ -23,12 +23,15 @@ class Exception : public std::exception {
 };
 
 // Declares an error class derived from BASE whose ClassName() is its own name.
+// NAME and BASE are class names, which cannot be parenthesised.
+// NOLINTBEGIN(bugprone-macro-parentheses)
 #define LUMIVORA_DECLARE_EXCEPTION(NAME, BASE)                                      \
   class NAME : public BASE {                                                        \
    public:                                                                          \
     using BASE::BASE;                                                               \
     [[nodiscard]] const char* ClassName() const noexcept override { return #NAME; } \
   }
+// NOLINTEND(bugprone-macro-parentheses)
 
 // Errors of the file layer (stream creation, reads and writes).
 LUMIVORA_DECLARE_EXCEPTION(EStreamError, Exception);
