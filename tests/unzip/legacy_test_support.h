@@ -1,0 +1,224 @@
+// Test support for the legacy decoders: drives a decoder over compressed
+// bytes held in memory through the same DecoderState the component uses, and
+// reads the shared legacy test data (MANIFEST.tsv, SOURCES.md).
+#pragma once
+
+#include <openssl/evp.h>
+
+#include <cstdint>
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <span>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "tests/unzip/legacy_tools/zip_build.h"
+#include "unzip/legacy_decoders.h"
+
+namespace lumivora::unzip::testing {
+
+inline const std::string kLegacyData = std::string(LUMIVORA_SHARED_TESTDATA) + "/legacy/";
+
+// What the size guard of the component raises; here a test-local type.
+struct SizeGuardTripped {};
+
+class MemoryIo : public DecoderIo {
+ public:
+  MemoryIo(std::span<const uint8_t> data, uint32_t uncompressedSize)
+      : data_(data), uncompressedSize_(uncompressedSize) {}
+
+  size_t ReadChunk(std::span<uint8_t> buffer) override {
+    const size_t n = std::min(buffer.size(), data_.size() - pos_);
+    if (n == 0) {
+      throw std::runtime_error("ReadChunk called with no data left");
+    }
+    std::copy_n(data_.begin() + static_cast<std::ptrdiff_t>(pos_), n, buffer.begin());
+    pos_ += n;
+    ++chunks;
+    return n;
+  }
+  void ProcessMessages() override { ++messages; }
+  void WriteBlock(std::span<const uint8_t> block) override {
+    if (output.size() + block.size() > uncompressedSize_) {
+      throw SizeGuardTripped{};
+    }
+    output.insert(output.end(), block.begin(), block.end());
+    ++blocks;
+  }
+  void ReportOutOfMemory() override { ++outOfMemory; }
+
+  std::vector<uint8_t> output;
+  int chunks = 0;
+  int messages = 0;
+  int blocks = 0;
+  int outOfMemory = 0;
+
+ private:
+  std::span<const uint8_t> data_;
+  size_t pos_ = 0;
+  uint32_t uncompressedSize_;
+};
+
+struct DecodeResult {
+  std::vector<uint8_t> bytes;
+  bool sizeGuardTripped = false;
+  int outOfMemory = 0;
+  int blocks = 0;
+};
+
+// Decodes DATA as an entry of METHOD/FLAGS/UNCOMPRESSEDSIZE with the decoder
+// the dispatch table gives for METHOD.
+inline DecodeResult Decode(uint16_t method, uint16_t flags, uint32_t uncompressedSize,
+                           std::span<const uint8_t> data) {
+  const LegacyDecoder decoder = FindLegacyDecoder(method);
+  if (decoder == nullptr) {
+    throw std::runtime_error("no decoder for method " + std::to_string(method));
+  }
+  MemoryIo io(data, uncompressedSize);
+  std::vector<uint8_t> input(kIoBufferAllocation);
+  std::vector<uint8_t> output(kIoBufferAllocation);
+  std::vector<uint8_t> work(kWorkAreaSize);
+  DecoderState state(io, input, output, work, true);
+  state.Reset({static_cast<int64_t>(data.size()), uncompressedSize, flags, method});
+  DecodeResult result;
+  try {
+    decoder(state);
+  } catch (const SizeGuardTripped&) {
+    result.sizeGuardTripped = true;
+  }
+  result.bytes = std::move(io.output);
+  result.outOfMemory = io.outOfMemory;
+  result.blocks = io.blocks;
+  return result;
+}
+
+inline std::string Sha256Hex(std::span<const uint8_t> data) {
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  if (EVP_Digest(data.data(), data.size(), digest, &length, EVP_sha256(), nullptr) != 1) {
+    throw std::runtime_error("EVP_Digest failed");
+  }
+  std::string hex;
+  for (unsigned int i = 0; i < length; ++i) {
+    char two[3];
+    std::snprintf(two, sizeof two, "%02x", digest[i]);
+    hex += two;
+  }
+  return hex;
+}
+
+inline uint16_t MethodNumber(const std::string& name) {
+  if (name == "stored") return 0;
+  if (name == "shrunk") return 1;
+  if (name.rfind("reduce", 0) == 0 && name.size() == 7) {
+    return static_cast<uint16_t>(1 + (name[6] - '0'));
+  }
+  if (name == "implode") return 6;
+  if (name == "deflate") return 8;
+  return 0xFFFF;
+}
+
+// One row of MANIFEST.tsv.
+struct ManifestRow {
+  std::string file;
+  std::string entry;
+  std::string method;
+  uint16_t flags = 0;
+  uint32_t compressedSize = 0;
+  uint32_t uncompressedSize = 0;
+  uint32_t crc32 = 0;
+  std::string password;
+  std::string status;
+  std::string sha256;
+  [[nodiscard]] bool IsRawStream() const { return entry.rfind("(raw stream", 0) == 0; }
+};
+
+inline std::vector<ManifestRow> LoadManifest() {
+  std::vector<ManifestRow> rows;
+  std::ifstream in(kLegacyData + "MANIFEST.tsv");
+  std::string line;
+  bool header = true;
+  while (std::getline(in, line)) {
+    if (header) {
+      header = false;
+      continue;
+    }
+    std::vector<std::string> cells;
+    std::stringstream split(line);
+    std::string cell;
+    while (std::getline(split, cell, '\t')) {
+      cells.push_back(cell);
+    }
+    if (cells.size() < 12) {
+      continue;
+    }
+    ManifestRow row;
+    row.file = cells[0];
+    row.entry = cells[1];
+    row.method = cells[2];
+    row.flags = static_cast<uint16_t>(std::stoul(cells[3], nullptr, 16));
+    row.compressedSize = static_cast<uint32_t>(std::stoul(cells[5]));
+    row.uncompressedSize = static_cast<uint32_t>(std::stoul(cells[6]));
+    row.crc32 = static_cast<uint32_t>(std::stoul(cells[7], nullptr, 16));
+    row.password = cells[8];
+    row.status = cells[10];
+    row.sha256 = cells[11];
+    rows.push_back(std::move(row));
+  }
+  return rows;
+}
+
+// The compressed bytes of a manifest row: the raw stream file, or the entry's
+// data inside its archive (matched by name, else by CRC and sizes).
+inline std::vector<uint8_t> CompressedBytes(const ManifestRow& row) {
+  std::vector<uint8_t> file = legacytools::ReadWholeFile(kLegacyData + row.file);
+  if (row.IsRawStream()) {
+    return file;
+  }
+  std::vector<legacytools::ZipEntry> entries;
+  std::string error;
+  if (!legacytools::ParseZip(file, entries, error)) {
+    throw std::runtime_error(row.file + ": " + error);
+  }
+  for (const auto& e : entries) {
+    if (e.name == row.entry) {
+      return e.data;
+    }
+  }
+  for (const auto& e : entries) {
+    if (e.crc32 == row.crc32 && e.uncompressedSize == row.uncompressedSize &&
+        e.data.size() == row.compressedSize) {
+      return e.data;
+    }
+  }
+  throw std::runtime_error(row.file + ": no entry " + row.entry);
+}
+
+// LSB-first bit writer for hand-made streams.
+class BitStream {
+ public:
+  BitStream& Put(uint32_t value, unsigned bits) {
+    for (unsigned i = 0; i < bits; ++i) {
+      if (count_ % 8 == 0) {
+        bytes_.push_back(0);
+      }
+      if ((value >> i) & 1u) {
+        bytes_.back() = static_cast<uint8_t>(bytes_.back() | (1u << (count_ % 8)));
+      }
+      ++count_;
+    }
+    return *this;
+  }
+  [[nodiscard]] const std::vector<uint8_t>& Bytes() const { return bytes_; }
+
+ private:
+  std::vector<uint8_t> bytes_;
+  size_t count_ = 0;
+};
+
+inline std::vector<uint8_t> Bytes(const std::string& text) { return {text.begin(), text.end()}; }
+
+}  // namespace lumivora::unzip::testing
