@@ -170,15 +170,17 @@ void ExpandImploded(DecoderState& state) {
 
   SlidingWindow window(state, state.WorkArea().first(kImplodeWindowSize));
   int64_t left = state.UncompressedSize();
+  bool undefinedCode = false;
   while (left > 0) {
     if (state.TakeBits(1) != 0) {
       ++consumed;
-      const int literal =
-          literalTree ? trees->literals.Decode(state, consumed) : static_cast<int>(state.TakeBits(8));
+      const int literal = literalTree ? trees->literals.Decode(state, consumed)
+                                      : static_cast<int>(state.TakeBits(8));
       if (!literalTree) {
         consumed += 8;
       }
       if (literal < 0 || consumed > dataBits) {
+        undefinedCode = literal < 0;
         break;
       }
       window.Put(static_cast<uint8_t>(literal));
@@ -190,6 +192,7 @@ void ExpandImploded(DecoderState& state) {
       const int high = trees->distances.Decode(state, consumed);
       int length = trees->lengths.Decode(state, consumed);
       if (high < 0 || length < 0) {
+        undefinedCode = true;
         break;
       }
       if (length == 63) {
@@ -205,12 +208,14 @@ void ExpandImploded(DecoderState& state) {
       left -= static_cast<int64_t>(count);
     }
   }
-  if (left > 0) {
-    // Invalid data: the window's pending bytes are dropped, the output
-    // buffer is still written.
+  if (undefinedCode) {
+    // The window's pending bytes are dropped, the output buffer is still
+    // written.
     state.FlushOutput();
     return;
   }
+  // Done, or the data ended before the entry did (a symbol would have been
+  // read from beyond the last compressed byte): what was decoded goes out.
   window.Finish();
 }
 

@@ -33,7 +33,8 @@ TEST_P(LegacyManifest, DecodesToRecordedBytes) {
   const ManifestRow& row = GetParam();
   const std::vector<uint8_t> data = CompressedBytes(row);
   ASSERT_EQ(data.size(), row.compressedSize);
-  const DecodeResult result = Decode(MethodNumber(row.method), row.flags, row.uncompressedSize, data);
+  const DecodeResult result =
+      Decode(MethodNumber(row.method), row.flags, row.uncompressedSize, data);
   EXPECT_FALSE(result.sizeGuardTripped);
   ASSERT_EQ(result.bytes.size(), row.uncompressedSize);
   EXPECT_EQ(legacytools::Crc32(result.bytes), row.crc32);

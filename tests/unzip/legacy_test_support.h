@@ -5,8 +5,8 @@
 
 #include <openssl/evp.h>
 
-#include <cstdint>
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <fstream>
 #include <span>
@@ -111,13 +111,17 @@ inline std::string Sha256Hex(std::span<const uint8_t> data) {
 }
 
 inline uint16_t MethodNumber(const std::string& name) {
-  if (name == "stored") return 0;
-  if (name == "shrunk") return 1;
+  if (name == "stored")
+    return 0;
+  if (name == "shrunk")
+    return 1;
   if (name.rfind("reduce", 0) == 0 && name.size() == 7) {
     return static_cast<uint16_t>(1 + (name[6] - '0'));
   }
-  if (name == "implode") return 6;
-  if (name == "deflate") return 8;
+  if (name == "implode")
+    return 6;
+  if (name == "deflate")
+    return 8;
   return 0xFFFF;
 }
 
@@ -219,6 +223,8 @@ class BitStream {
   size_t count_ = 0;
 };
 
-inline std::vector<uint8_t> Bytes(const std::string& text) { return {text.begin(), text.end()}; }
+inline std::vector<uint8_t> Bytes(const std::string& text) {
+  return {text.begin(), text.end()};
+}
 
 }  // namespace lumivora::unzip::testing

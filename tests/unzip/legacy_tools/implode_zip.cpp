@@ -21,7 +21,8 @@ int main(int argc, char** argv) {
       args.erase(args.begin());
     }
     if (args.size() < 4 || (args.size() - 1) % 3 != 0) {
-      std::fprintf(stderr, "usage: implode_zip [-z] OUT.zip FLAGS NAME INPUT [FLAGS NAME INPUT]...\n");
+      std::fprintf(stderr,
+                   "usage: implode_zip [-z] OUT.zip FLAGS NAME INPUT [FLAGS NAME INPUT]...\n");
       return 2;
     }
     std::vector<ZipEntry> entries;

@@ -107,9 +107,8 @@ bool ParseZip(std::span<const uint8_t> archive, std::vector<ZipEntry>& entries,
   }
   // The end record is the last signature within the final 64 KiB + 22 bytes.
   size_t endOffset = archive.size() - kEndRecordSize;
-  const size_t lowest = archive.size() > 0xFFFF + kEndRecordSize
-                            ? archive.size() - (0xFFFF + kEndRecordSize)
-                            : 0;
+  const size_t lowest =
+      archive.size() > 0xFFFF + kEndRecordSize ? archive.size() - (0xFFFF + kEndRecordSize) : 0;
   for (;;) {
     ByteReader probe(archive);
     probe.Seek(endOffset);

@@ -94,8 +94,7 @@ std::vector<uint8_t> BuildZip(const std::vector<ZipEntry>& entries,
 
 // Reads every entry of a single-disk archive without data descriptors.
 // Returns false with a reason in ERROR when the archive is not of that kind.
-bool ParseZip(std::span<const uint8_t> archive, std::vector<ZipEntry>& entries,
-              std::string& error);
+bool ParseZip(std::span<const uint8_t> archive, std::vector<ZipEntry>& entries, std::string& error);
 
 uint32_t Crc32(std::span<const uint8_t> data);
 

@@ -27,7 +27,8 @@ class PkwareKeys {
   }
   uint8_t Encrypt(uint8_t plain) {
     const uint32_t t = (key2_ & 0xFFFF) | 2;
-    const auto cipher = static_cast<uint8_t>(plain ^ static_cast<uint8_t>(((t * (t ^ 1)) >> 8) & 0xFF));
+    const auto cipher =
+        static_cast<uint8_t>(plain ^ static_cast<uint8_t>(((t * (t ^ 1)) >> 8) & 0xFF));
     Update(plain);
     return cipher;
   }
