@@ -5,7 +5,7 @@
 //    mode 0700 under $TMPDIR or /tmp ("lumivora-<uid>"), created when missing
 //    and refused when it is not the user's, is open to others or is a link;
 //  - platform id 2 (no ".exe" on the target, no rename);
-//  - connection state: an interface that is up and not loopback;
+//  - connection state: an interface that is up, running and not loopback;
 //  - process start: posix_spawn without a shell, not waited for;
 //  - window restore: under X11 the top-level window with that exact title is
 //    mapped (which de-iconifies it) and the window manager is asked to
@@ -233,15 +233,15 @@ class PosixSystemServices final : public SystemServices {
   }
 
   bool IsOnline() override {
+    // An interface that is up, has a carrier and is not the loopback one.
     ifaddrs* list = nullptr;
     if (::getifaddrs(&list) != 0) {
       return false;
     }
     bool online = false;
+    constexpr unsigned kWanted = IFF_UP | IFF_RUNNING;
     for (const ifaddrs* entry = list; entry != nullptr && !online; entry = entry->ifa_next) {
-      online = entry->ifa_addr != nullptr &&
-               (entry->ifa_addr->sa_family == AF_INET || entry->ifa_addr->sa_family == AF_INET6) &&
-               (entry->ifa_flags & IFF_UP) != 0 && (entry->ifa_flags & IFF_LOOPBACK) == 0;
+      online = (entry->ifa_flags & kWanted) == kWanted && (entry->ifa_flags & IFF_LOOPBACK) == 0;
     }
     ::freeifaddrs(list);
     return online;

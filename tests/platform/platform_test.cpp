@@ -1,5 +1,6 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sched.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -268,6 +269,35 @@ TEST(SystemServices, ProcessStartUsesNoShell) {
   while (::waitpid(-1, &status, 0) > 0) {
   }
   EXPECT_FALSE(FileExists(dir / "pwned"));
+}
+
+TEST(SystemServices, ConnectionStateFollowsNonLoopbackInterfaces) {
+  if (::geteuid() != 0) {
+    GTEST_SKIP() << "a private network namespace needs root";
+  }
+  // In a network namespace of its own the child sees only the loopback
+  // interface (offline), then a veth pair that it brings up (online).
+  const pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    if (::unshare(CLONE_NEWNET) != 0) {
+      ::_exit(10);
+    }
+    const auto system = CreateSystemServices();
+    if (std::system("ip link set lo up") != 0 || system->IsOnline()) {  // NOLINT
+      ::_exit(11);
+    }
+    if (std::system("ip link add lv0 type veth peer name lv1 && ip link set lv0 up && "  // NOLINT
+                    "ip link set lv1 up") != 0) {
+      ::_exit(12);
+    }
+    ::_exit(system->IsOnline() ? 0 : 13);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "10: no namespace, 11: online with loopback only, "
+                                       "12: no veth, 13: offline with an interface up";
 }
 
 TEST(SystemServices, RestoreWithoutDisplaySendsNothing) {
