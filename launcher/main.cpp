@@ -12,21 +12,17 @@
 #include "platform/ui.h"
 
 int main(int argc, char** argv) {
+  namespace launcher = lumivora::launcher;
+  namespace platform = lumivora::platform;
   const std::span<char*> args(argv, static_cast<size_t>(argc));
-  const std::unique_ptr<lumivora::platform::SystemServices> system =
-      lumivora::platform::CreateSystemServices();
-  const std::unique_ptr<lumivora::platform::UserInterface> ui =
-      lumivora::platform::CreateConsoleInterface();
-  const std::unique_ptr<lumivora::launcher::PackExtractor> extractor =
-      lumivora::launcher::CreatePackExtractor(*ui);
-  const std::unique_ptr<lumivora::launcher::UpdateDialog> updater =
-      lumivora::launcher::CreateUpdateDialog(*system, *ui);
-  lumivora::launcher::LaunchEnvironment environment{
-      *system,
-      *ui,
-      *extractor,
-      *updater,
-      lumivora::launcher::BuiltInConfig(),
-      std::vector<std::string>(args.begin() + 1, args.end())};
-  return lumivora::launcher::RunEntry(environment, "lumivora");
+  const std::unique_ptr<platform::SystemServices> system = platform::CreateSystemServices();
+  const std::unique_ptr<platform::UserInterface> ui = platform::CreateConsoleInterface();
+  const launcher::LauncherConfig config = launcher::BuiltInConfig();
+  const std::unique_ptr<launcher::PackExtractor> extractor = launcher::CreatePackExtractor(*ui);
+  const std::unique_ptr<launcher::UpdateDialog> updater =
+      launcher::CreateUpdateDialog(*system, *ui, config);
+  launcher::LaunchEnvironment environment{
+      *system,  *ui,    *extractor,
+      *updater, config, std::vector<std::string>(args.begin() + 1, args.end())};
+  return launcher::RunEntry(environment, "lumivora");
 }

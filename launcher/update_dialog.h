@@ -7,7 +7,11 @@
 
 namespace lumivora::launcher {
 
+// The update dialog with its web update component and the HTTP transport of
+// the platform; a download is put in place only when it is a pack that
+// CONFIG's password opens.
 std::unique_ptr<UpdateDialog> CreateUpdateDialog(platform::SystemServices& system,
-                                                 platform::UserInterface& ui);
+                                                 platform::UserInterface& ui,
+                                                 const LauncherConfig& config);
 
 }  // namespace lumivora::launcher

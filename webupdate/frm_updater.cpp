@@ -1,0 +1,210 @@
+#include "webupdate/frm_updater.h"
+
+#include <unistd.h>
+
+#include <cctype>
+
+#include "platform/exception.h"
+#include "platform/file.h"
+
+namespace lumivora::webupdate {
+namespace {
+
+std::string FileNamePart(const std::string& path) {
+  const size_t separator = path.find_last_of("/\\");
+  return separator == std::string::npos ? path : path.substr(separator + 1);
+}
+
+}  // namespace
+
+std::string FormatWithText(const std::string& format, const std::string& argument) {
+  std::string text;
+  for (size_t i = 0; i < format.size(); ++i) {
+    if (format[i] == '%' && i + 1 < format.size() &&
+        (format[i + 1] == 's' || format[i + 1] == 'S')) {
+      text += argument;
+      ++i;
+    } else if (format[i] == '%' && i + 1 < format.size() && format[i + 1] == '%') {
+      text += '%';
+      ++i;
+    } else {
+      text += format[i];
+    }
+  }
+  return text;
+}
+
+std::string ApplicationTitle(const std::string& executablePath) {
+  std::string title = FileNamePart(executablePath);
+  title = title.substr(0, title.find('.'));
+  for (size_t i = 1; i < title.size(); ++i) {
+    title[i] = static_cast<char>(std::tolower(static_cast<unsigned char>(title[i])));
+  }
+  return title;
+}
+
+TfrmUpdater::TfrmUpdater(UpdaterEnvironment& environment)
+    : environment_(environment),
+      view_(environment.ui.CreateUpdater()),
+      webUpdate_(std::make_unique<TmxWebUpdate>(environment.ui, environment.system,
+                                                environment.transport)) {
+  // The stored layout of the component: overwrite only, no credentials, the
+  // temporary folder, and the dialog's handlers.
+  TmxWebUpdate& update = *webUpdate_;
+  update.SetOptions({uoOverwrite});
+  update.OnBeforeGetInfo = [this](TmxWebUpdate& sender) { mxWebUpdateBeforeGetInfo(sender); };
+  update.OnAfterGetInfo = [this](TmxWebUpdate& sender) { mxWebUpdateAfterGetInfo(sender); };
+  update.OnDownload = [this](TmxWebUpdate& sender, int32_t total, int32_t downloaded) {
+    mxWebUpdateDownload(sender, total, downloaded);
+  };
+  update.OnUpdateAvailable = [this](TmxWebUpdate& sender, const std::string& actualVersion,
+                                    const std::string& newVersion, bool& canUpdate) {
+    mxWebUpdateUpdateAvailable(sender, actualVersion, newVersion, canUpdate);
+  };
+  update.OnBeforeDownload = [this](TmxWebUpdate& sender, const std::string& fileName) {
+    mxWebUpdateBeforeDownload(sender, fileName);
+  };
+  // OnDownloadError, OnNoUpdateFound, OnGetClientFileName, OnClientFileExists
+  // and OnAfterDownload have handlers that do nothing.
+  view_->OnCancel = [this] { btn_UpdateClick(); };
+  FormCreate();
+}
+
+TfrmUpdater::~TfrmUpdater() {
+  view_->OnCancel = nullptr;
+}
+
+void TfrmUpdater::FormCreate() {
+  // The icon is the executable's own; the backend draws it.
+  view_->SetText("lbl_YourVersion", " ");
+  view_->SetText("lbl_WebVersion", " ");
+  view_->SetText("lbl_File", "");
+  view_->SetText("btn_Update", "&Cancel");
+  view_->SetProgressMax(100);
+  view_->SetProgressPosition(0);
+  LoadCaptions();
+}
+
+void TfrmUpdater::LoadCaptions() {
+  view_->SetText("frmUpdater", updater_strings::kCaption);
+  view_->SetText("grpUpdate", updater_strings::kGroupCaption);
+  view_->SetText("lblYourVer", updater_strings::kYourVersion);
+  view_->SetText("lblWebVer", updater_strings::kVersionAtTheWeb);
+}
+
+void TfrmUpdater::btn_UpdateClick() {
+  webUpdate_->Cancel();
+}
+
+void TfrmUpdater::mxWebUpdateBeforeGetInfo(TmxWebUpdate& /*sender*/) {
+  GettingInfo = true;
+}
+
+void TfrmUpdater::mxWebUpdateAfterGetInfo(TmxWebUpdate& sender) {
+  view_->SetText("lbl_YourVersion", sender.ActualVersion());
+  view_->SetText("lbl_WebVersion", sender.NewVersion());
+  GettingInfo = false;
+}
+
+void TfrmUpdater::mxWebUpdateDownload(TmxWebUpdate& /*sender*/, int32_t total, int32_t downloaded) {
+  if (!GettingInfo) {
+    view_->SetProgressMax(total);
+    view_->SetProgressPosition(downloaded);
+  }
+}
+
+void TfrmUpdater::mxWebUpdateUpdateAvailable(TmxWebUpdate& /*sender*/,
+                                             const std::string& actualVersion,
+                                             const std::string& newVersion, bool& canUpdate) {
+  if (Silent) {
+    canUpdate = true;
+  } else {
+    platform::MessageBoxRequest question;
+    question.caption = "Warning";
+    // The two "%s" take the installed and the offered version, in order.
+    std::string text = updater_strings::kUpdateQuestion;
+    const size_t first = text.find("%s");
+    text.replace(first, 2, actualVersion);
+    const size_t second = text.find("%s", first + actualVersion.size());
+    text.replace(second, 2, newVersion);
+    question.text = text;
+    question.icon = platform::MessageIcon::kWarning;
+    question.buttons = platform::MessageButtons::kYesNo;
+    question.defaultButton = platform::MessageAnswer::kYes;
+    canUpdate = environment_.ui.ShowMessage(question) == platform::MessageAnswer::kYes;
+  }
+  if (canUpdate) {
+    view_->Show();
+    view_->BringToFront();
+  }
+  UpdateAccepted = canUpdate;
+}
+
+void TfrmUpdater::mxWebUpdateBeforeDownload(TmxWebUpdate& /*sender*/, const std::string& fileName) {
+  view_->SetText("lbl_File", "Downloading file " + FileNamePart(fileName));
+}
+
+void TfrmUpdater::ShowError(const std::string& text) {
+  platform::MessageBoxRequest box;
+  box.caption = ApplicationTitle(environment_.system.ExecutablePath());
+  box.text = text;
+  box.icon = platform::MessageIcon::kError;
+  environment_.ui.ShowMessage(box);
+}
+
+bool TfrmUpdater::ReplacePack(const std::string& source, const std::string& packPath) {
+  const std::string refused = "Can not copy: " + source + "\r" + " to: " + packPath;
+  // A download goes in place only when the launcher can start it.
+  const std::string problem =
+      environment_.checkPack ? environment_.checkPack(source) : std::string("no pack check");
+  if (!problem.empty()) {
+    ShowError(refused + "\r" + problem);
+    return false;
+  }
+  // A read-only pack refuses the copy, as it does on Windows.
+  const auto attributes = platform::GetFileAttributes(packPath);
+  if (attributes && (*attributes & platform::kAttrReadOnly) != 0) {
+    ShowError(refused);
+    return false;
+  }
+  // Copy beside the pack, then rename over it in one step: the pack is
+  // always either the old one or the new one, never half written.
+  const std::string partial = packPath + ".part" + std::to_string(::getpid());
+  if (!platform::CopyFile(source, partial, false) || !platform::ReplaceFile(partial, packPath)) {
+    platform::DeleteFile(partial);
+    ShowError(refused);
+    return false;
+  }
+  return true;
+}
+
+void TfrmUpdater::Execute(UpdaterEnvironment& environment, const std::string& currentVersion,
+                          const std::string& packPath, const std::string& infoURL1,
+                          const std::string& infoURL2, const std::string& upgradeURLFormat,
+                          bool silent, std::string& result) {
+  result.clear();
+  TfrmUpdater dialog(environment);
+  dialog.View().Show();
+  environment.ui.ProcessMessages();
+  TmxWebUpdate& update = dialog.mxWebUpdate();
+  update.SetActualVersion(currentVersion);
+  update.SetUpgradeURL(FormatWithText(upgradeURLFormat, currentVersion));
+  dialog.Silent = silent;
+  bool downloaded = update.CheckForUpdate(infoURL1);
+  if (!downloaded && dialog.UpdateAccepted) {
+    downloaded = update.CheckForUpdate(infoURL2);
+  }
+  if (!downloaded) {
+    return;
+  }
+  const std::string source = update.ClientFileName();
+  const bool replaced = dialog.ReplacePack(source, packPath);
+  if (!platform::DeleteFile(source)) {
+    dialog.ShowError("Can not delete: " + source);
+  }
+  if (replaced) {
+    result = update.NewVersion();
+  }
+}
+
+}  // namespace lumivora::webupdate

@@ -1,0 +1,95 @@
+// TfrmUpdater: the update dialog. It carries a TmxWebUpdate, shows the
+// installed and the offered version, a progress bar over the download's byte
+// count and a Cancel button, asks the update question, and puts a downloaded
+// pack in place of the old one. Execute is the one entry of the web update
+// subsystem.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "platform/http.h"
+#include "platform/system.h"
+#include "platform/ui.h"
+#include "webupdate/web_update.h"
+
+namespace lumivora::webupdate {
+
+// The dialog's texts from the program's string table.
+namespace updater_strings {
+inline constexpr char kCaption[] = "Lumivora";                     // 65342
+inline constexpr char kGroupCaption[] = " Program Update: ";       // 65314
+inline constexpr char kYourVersion[] = "Your version:";            // 65315
+inline constexpr char kVersionAtTheWeb[] = "Version at the web:";  // 65316
+inline constexpr char kUpdateQuestion[] =                          // 65317
+    "You are using version %s, but version %s is available to download.\r\n"
+    "Do you want to update your application now ?";
+}  // namespace updater_strings
+
+// Checks that the file at PATH is a pack the launcher can start; returns the
+// empty text when it is, else why it is not.
+using PackCheck = std::function<std::string(const std::string& path)>;
+
+// What the dialog works with; all of it outlives the dialog.
+struct UpdaterEnvironment {
+  platform::UserInterface& ui;
+  platform::SystemServices& system;
+  platform::HttpTransport& transport;
+  PackCheck checkPack;
+};
+
+class TfrmUpdater {
+ public:
+  // Creates the dialog visible (runs FormCreate).
+  explicit TfrmUpdater(UpdaterEnvironment& environment);
+  TfrmUpdater(const TfrmUpdater&) = delete;
+  TfrmUpdater& operator=(const TfrmUpdater&) = delete;
+  ~TfrmUpdater();
+
+  // Shows the dialog, runs one check against INFOURL1 and, when an accepted
+  // update did not arrive, one more against INFOURL2; puts a downloaded pack
+  // in place of PACKPATH and returns its version in RESULT (else the empty
+  // text).
+  static void Execute(UpdaterEnvironment& environment, const std::string& currentVersion,
+                      const std::string& packPath, const std::string& infoURL1,
+                      const std::string& infoURL2, const std::string& upgradeURLFormat, bool silent,
+                      std::string& result);
+
+  void FormCreate();
+  void LoadCaptions();
+  void btn_UpdateClick();
+  void mxWebUpdateBeforeGetInfo(TmxWebUpdate& sender);
+  void mxWebUpdateAfterGetInfo(TmxWebUpdate& sender);
+  void mxWebUpdateDownload(TmxWebUpdate& sender, int32_t total, int32_t downloaded);
+  void mxWebUpdateUpdateAvailable(TmxWebUpdate& sender, const std::string& actualVersion,
+                                  const std::string& newVersion, bool& canUpdate);
+  void mxWebUpdateBeforeDownload(TmxWebUpdate& sender, const std::string& fileName);
+
+  bool Silent = false;
+  bool GettingInfo = false;
+  bool UpdateAccepted = false;
+
+  [[nodiscard]] TmxWebUpdate& mxWebUpdate() { return *webUpdate_; }
+  [[nodiscard]] platform::View& View() { return *view_; }
+
+ private:
+  // Replaces PACKPATH with SOURCE in one rename after checking SOURCE; false
+  // (after its message box) when the pack was left as it was.
+  bool ReplacePack(const std::string& source, const std::string& packPath);
+  void ShowError(const std::string& text);
+
+  UpdaterEnvironment& environment_;
+  std::unique_ptr<platform::View> view_;
+  std::unique_ptr<TmxWebUpdate> webUpdate_;
+};
+
+// FORMAT with "%s" replaced by ARGUMENT and "%%" by "%"; any other "%" stays.
+std::string FormatWithText(const std::string& format, const std::string& argument);
+
+// The application title: the file name of EXECUTABLEPATH without folder and
+// without anything from its first "." on, every letter after the first in
+// lower case.
+std::string ApplicationTitle(const std::string& executablePath);
+
+}  // namespace lumivora::webupdate
