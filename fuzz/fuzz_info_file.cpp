@@ -1,0 +1,68 @@
+// libFuzzer target: the update information file reader, the version decision
+// and the address splitting take any text and keep their invariants.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+#include "webupdate/info_file.h"
+
+namespace {
+
+using namespace lumivora::webupdate;
+
+void Check(bool condition) {
+  if (!condition) {
+    std::abort();
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string_view input(reinterpret_cast<const char*>(data), size);
+
+  // The whole input as an information file.
+  const std::vector<std::string> lines = SplitLines(input);
+  for (const std::string& line : lines) {
+    Check(line.find_first_of(std::string_view("\r\n\0", 3)) == std::string::npos);
+  }
+  const UpdateInfo info = ReadUpdateInfo(lines);
+  for (const std::string* value :
+       {&info.version, &info.url, &info.clientSideName, &info.redirectionUrl}) {
+    Check(value->size() <= input.size());
+  }
+
+  // The first line names a section and a key looked up in the rest.
+  if (!lines.empty()) {
+    const size_t equals = lines[0].find('=');
+    const std::string section = lines[0].substr(0, equals);
+    const std::string key = equals == std::string::npos ? "" : lines[0].substr(equals + 1);
+    static_cast<void>(ReadIniValue(lines, section, key));
+  }
+
+  // Two version texts split at the first '|'.
+  const size_t bar = input.find('|');
+  const std::string_view installed = input.substr(0, bar);
+  const std::string_view offered = bar == std::string_view::npos ? "" : input.substr(bar + 1);
+  const VersionDecision decision = CompareVersionTexts(installed, offered);
+  Check(CompareVersionTexts(installed, installed) == VersionDecision::kNotNewer);
+  if (decision != VersionDecision::kNotNewer) {
+    // Newer one way is never newer the other way.
+    Check(CompareVersionTexts(offered, installed) == VersionDecision::kNotNewer ||
+          offered.find('.') == std::string_view::npos ||
+          installed.find('.') == std::string_view::npos);
+  }
+
+  const UrlParts parts = SplitUrl(input);
+  Check(parts.hostName.find('/') == std::string::npos);
+  Check(parts.hostName.size() + parts.path.size() <= input.size());
+
+  const std::string name = SafeFileNamePart(input);
+  Check(name.find_first_of("/\\:") == std::string::npos);
+  Check(name != "." && name != "..");
+
+  static_cast<void>(FormatText(input, {"1.0", "2.0"}));
+  return 0;
+}
