@@ -3,6 +3,7 @@
 #include <array>
 #include <optional>
 #include <span>
+#include <vector>
 
 #include "platform/file.h"
 
@@ -18,6 +19,53 @@ constexpr const char* kCannotStartText = "Can not start \"%s\" !";
 // The information text is held in memory; a server that sends more than
 // this is not sending an information file.
 constexpr size_t kMaxInfoTextSize = 16U * 1024U * 1024U;
+
+// The file of a file-mode transfer. Blocks are collected and written in
+// larger pieces; whatever was received is on disk once the sink is gone,
+// whichever way the transfer ended.
+class FileSink {
+ public:
+  explicit FileSink(const std::string& fileName)
+      : file_(platform::File::Open(fileName, platform::File::Mode::kCreate)) {
+    pending_.reserve(kPieceSize);
+  }
+  FileSink(const FileSink&) = delete;
+  FileSink& operator=(const FileSink&) = delete;
+  ~FileSink() {
+    try {
+      Flush();
+    } catch (...) {
+      // A transfer that already ended (cancelled, failed) keeps its outcome;
+      // the partial file simply stays shorter.
+    }
+  }
+
+  void Append(std::span<const uint8_t> bytes) {
+    pending_.insert(pending_.end(), bytes.begin(), bytes.end());
+    if (pending_.size() >= kPieceSize) {
+      Flush();
+    }
+  }
+
+  // Writes what is pending and closes the file; a failure raises EWriteError.
+  void Close() {
+    Flush();
+    file_.Close();
+  }
+
+ private:
+  static constexpr size_t kPieceSize = 64U * 1024U;
+
+  void Flush() {
+    if (!pending_.empty() && file_.IsOpen()) {
+      file_.Write(pending_.data(), pending_.size());
+      pending_.clear();
+    }
+  }
+
+  platform::File file_;
+  std::vector<uint8_t> pending_;
+};
 
 bool IsSuccessStatus(int status) {
   return status >= 200 && status <= 299;
@@ -275,9 +323,9 @@ TmxWebUpdate::Transfer TmxWebUpdate::RunTransfer(const std::string& url,
   }
 
   downloadedSize_ = 0;
-  std::optional<platform::File> file;
+  std::optional<FileSink> file;
   if (toFile) {
-    file.emplace(platform::File::Open(fileName, platform::File::Mode::kCreate));
+    file.emplace(fileName);
   }
   std::array<uint8_t, kReadBlockSize> block{};
   for (;;) {
@@ -290,7 +338,7 @@ TmxWebUpdate::Transfer TmxWebUpdate::RunTransfer(const std::string& url,
     }
     const std::span<const uint8_t> received(block.data(), bytesRead_);
     if (file) {
-      file->Write(received.data(), received.size());
+      file->Append(received);
     } else {
       if (text.size() + received.size() > kMaxInfoTextSize) {
         succeeded_ = false;

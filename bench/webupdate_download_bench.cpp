@@ -1,0 +1,114 @@
+// Download benchmark: a 200 MiB file from a local nginx in file mode, through
+// TmxWebUpdate::HttpGet (1025-byte blocks, an event and message processing
+// after each), side by side with `curl -o` on the same file in the same run.
+// Prints both throughputs, their ratio and the peak resident memory of this
+// process. Exit status 1 when the ratio is below 0.5 or the peak reaches
+// 16 MiB.
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "platform/file.h"
+#include "platform/http.h"
+#include "tests/webupdate/fakes.h"
+#include "tests/webupdate/servers.h"
+#include "webupdate/web_update.h"
+
+extern char** environ;
+
+namespace {
+
+using lumivora::webupdate::TmxWebUpdate;
+namespace wt = lumivora::webupdate::testing;
+
+constexpr size_t kFileSize = 200U * 1024U * 1024U;
+
+double Seconds(std::chrono::steady_clock::duration duration) {
+  return std::chrono::duration<double>(duration).count();
+}
+
+double RunCurl(const std::string& url, const std::string& target) {
+  std::vector<std::string> args = {"curl", "-s", "-o", target, url};
+  std::vector<char*> argv;
+  for (std::string& arg : args) {
+    argv.push_back(arg.data());
+  }
+  argv.push_back(nullptr);
+  const auto start = std::chrono::steady_clock::now();
+  pid_t pid = 0;
+  if (posix_spawnp(&pid, "curl", nullptr, nullptr, argv.data(), environ) != 0) {
+    return -1;
+  }
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  const double seconds = Seconds(std::chrono::steady_clock::now() - start);
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? seconds : -1;
+}
+
+}  // namespace
+
+int main() {
+  const wt::Nginx nginx;
+  const wt::TempDir scratch;
+  {
+    // Written in 1 MiB pieces so that making the file does not raise the peak.
+    std::ofstream out(nginx.DocumentRoot() + "/big.bin", std::ios::binary);
+    const std::string piece = wt::PatternContent(1024U * 1024U);
+    for (size_t written = 0; written < kFileSize; written += piece.size()) {
+      out.write(piece.data(), static_cast<std::streamsize>(piece.size()));
+    }
+  }
+  const std::string url = nginx.Url("/big.bin");
+
+  wt::ScriptedUi ui;
+  wt::ScriptedSystem system;
+  const std::unique_ptr<lumivora::platform::HttpTransport> transport =
+      lumivora::platform::CreateHttpTransport();
+  TmxWebUpdate update(ui, system, *transport);
+  uint64_t events = 0;
+  update.OnDownload = [&events](TmxWebUpdate&, int32_t, int32_t) { ++events; };
+
+  double bestCurl = 1e9;
+  double bestOurs = 1e9;
+  for (int round = 0; round < 2; ++round) {
+    const double curl = RunCurl(url, scratch.Path() + "/curl.out");
+    if (curl < 0) {
+      std::fprintf(stderr, "curl failed\n");
+      return 2;
+    }
+    bestCurl = std::min(bestCurl, curl);
+    const auto start = std::chrono::steady_clock::now();
+    update.HttpGet(url, "", "", true, true, scratch.Path() + "/ours.out");
+    const double ours = Seconds(std::chrono::steady_clock::now() - start);
+    if (!update.Succeeded() ||
+        lumivora::platform::FileSize(scratch.Path() + "/ours.out").value_or(0) !=
+            static_cast<int64_t>(kFileSize)) {
+      std::fprintf(stderr, "HttpGet failed\n");
+      return 2;
+    }
+    bestOurs = std::min(bestOurs, ours);
+  }
+
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  const double peakMiB = static_cast<double>(usage.ru_maxrss) / 1024.0;
+  const double mib = static_cast<double>(kFileSize) / (1024.0 * 1024.0);
+  const double ratio = bestCurl / bestOurs;
+  std::printf("download of %.0f MiB from local nginx, file mode, best of 2\n", mib);
+  std::printf("  curl -o          : %8.1f MiB/s (%.3f s)\n", mib / bestCurl, bestCurl);
+  std::printf("  HttpGet          : %8.1f MiB/s (%.3f s), %llu OnDownload events\n", mib / bestOurs,
+              bestOurs, static_cast<unsigned long long>(events / 2));
+  std::printf("  ratio HttpGet/curl: %.2f (target >= 0.50)\n", ratio);
+  std::printf("  peak resident memory of this process: %.1f MiB (target < 16)\n", peakMiB);
+  const bool pass = ratio >= 0.5 && peakMiB < 16.0;
+  std::printf("%s\n", pass ? "PASS" : "FAIL");
+  return pass ? 0 : 1;
+}
