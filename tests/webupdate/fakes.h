@@ -62,7 +62,7 @@ class ScriptedSystem final : public platform::SystemServices {
     return 2;
   }
   bool IsOnline() override { return true; }
-  std::string ExecutablePath() override { return "/nonexistent/lumivora"; }
+  std::string ExecutablePath() override { return "/nonexistent/LUMIVORA.EXE"; }
   int Today() override { return 46000; }
   unsigned StartProcess(const platform::CommandLine& /*commandLine*/) override { return 2; }
   bool ShellOpen(const std::string& address) override {
