@@ -29,7 +29,7 @@ const std::string kInfo =
 class HttpGetTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    nginx_ = std::make_unique<Nginx>();
+    nginx_ = std::make_unique<Nginx>(true);
     fault_ = std::make_unique<FaultServer>();
     nginx_->Put("info.ini", kInfo);
     nginx_->Put("blob", PatternContent(300000));
@@ -180,6 +180,9 @@ TEST_F(HttpGetTest, FailureTable) {
       {"TLS against a plain HTTP port",
        "https://127.0.0.1:" + std::to_string(nginx_->Port()) + "/plain/info.ini", false, false, 1,
        Disk::kNone},
+      {"TLS with a certificate no system store trusts",
+       "https://127.0.0.1:" + std::to_string(nginx_->TlsPort()) + "/info.ini", false, false, 1,
+       Disk::kNone},
       {"unknown scheme", "ftp://127.0.0.1/x", false, false, 1, Disk::kNone},
       {"plain control row", ok, true, true, 0, Disk::kWhole},
   };
@@ -221,6 +224,20 @@ TEST_F(HttpGetTest, FailureTable) {
         break;
     }
   }
+}
+
+TEST_F(HttpGetTest, HttpsVerifiesTheCertificate) {
+  const std::string url = "https://127.0.0.1:" + std::to_string(nginx_->TlsPort()) + "/info.ini";
+  // The TLS server itself works: curl without verification gets the file.
+  ASSERT_EQ(testing::RunToCompletion({"curl", "-k", "-s", "-f", "-o", dir_.Path() + "/k.ini", url},
+                                     dir_.Path() + "/curl.log"),
+            0);
+  EXPECT_EQ(ReadWholeFile(dir_.Path() + "/k.ini"), kInfo);
+  // The component verifies it against the system's store, which does not
+  // know this self-signed certificate.
+  update_.HttpGet(url, "", "", false, false, "");
+  EXPECT_FALSE(update_.Succeeded());
+  EXPECT_EQ(errors_, 1);
 }
 
 TEST_F(HttpGetTest, NoContentLengthKeepsTheEarlierTotalSize) {

@@ -198,11 +198,50 @@ bool Child::WaitForPort(int port, std::chrono::milliseconds timeout) {
   return false;
 }
 
-Nginx::Nginx() {
+int RunToCompletion(const std::vector<std::string>& argv, const std::string& outputPath) {
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, outputPath.c_str(), O_WRONLY | O_CREAT | O_APPEND,
+                                   0644);
+  posix_spawn_file_actions_adddup2(&actions, 1, 2);
+  std::vector<std::string> args(argv);
+  std::vector<char*> argp;
+  for (std::string& arg : args) {
+    argp.push_back(arg.data());
+  }
+  argp.push_back(nullptr);
+  pid_t pid = 0;
+  const int error = ::posix_spawnp(&pid, argp[0], &actions, nullptr, argp.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (error != 0) {
+    return -1;
+  }
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+Nginx::Nginx(bool tls) {
   const std::string root = dir_.Path() + "/www";
   std::filesystem::create_directory(root);
   port_ = ClosedPort();
   const std::string d = dir_.Path();
+  std::string tlsServer;
+  if (tls) {
+    tlsPort_ = ClosedPort();
+    if (RunToCompletion(
+            {"openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
+             "-nodes", "-days", "1", "-subj", "/CN=127.0.0.1", "-addext",
+             "subjectAltName=IP:127.0.0.1", "-keyout", d + "/key.pem", "-out", d + "/cert.pem"},
+            d + "/openssl.log") != 0) {
+      throw std::runtime_error("openssl could not make a certificate: " +
+                               ReadWholeFile(d + "/openssl.log"));
+    }
+    tlsServer = "  server {\n    listen 127.0.0.1:" + std::to_string(tlsPort_) + " ssl;\n" +
+                "    ssl_certificate " + d + "/cert.pem;\n    ssl_certificate_key " + d +
+                "/key.pem;\n    root " + root + ";\n  }\n";
+  }
   std::ostringstream conf;
   conf << "daemon off;\nmaster_process off;\nworker_processes 1;\n"
        << "pid " << d << "/nginx.pid;\nerror_log " << d << "/error.log;\n"
@@ -213,14 +252,16 @@ Nginx::Nginx() {
        << "  scgi_temp_path " << d << "/scgi;\n"
        << "  server {\n    listen 127.0.0.1:" << port_ << ";\n    root " << root << ";\n"
        << "    location /moved/ { return 302 /; }\n"
-       << "  }\n}\n";
+       << "  }\n"
+       << tlsServer << "}\n";
   dir_.Write("nginx.conf", conf.str());
   child_ = std::make_unique<Child>(
       std::vector<std::string>{"nginx", "-p", d, "-e", d + "/error.log", "-c", d + "/nginx.conf"},
       std::vector<std::string>{}, d + "/stderr.log");
   // Ready once the port accepts a connection; nginx ending first (its
   // output pipe closes) or the deadline passing fails the fixture.
-  if (!child_->WaitForPort(port_, std::chrono::seconds(20))) {
+  if (!child_->WaitForPort(port_, std::chrono::seconds(20)) ||
+      (tls && !child_->WaitForPort(tlsPort_, std::chrono::seconds(20)))) {
     throw std::runtime_error("nginx did not start: " + ReadWholeFile(d + "/error.log"));
   }
 }

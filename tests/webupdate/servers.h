@@ -58,11 +58,14 @@ class Child {
 // process without daemon; ready once its port accepts connections.
 class Nginx {
  public:
-  Nginx();
+  // With TLS, a second server answers https on TlsPort() with a freshly made
+  // self-signed certificate (which no system store trusts).
+  explicit Nginx(bool tls = false);
   Nginx(const Nginx&) = delete;
   Nginx& operator=(const Nginx&) = delete;
   ~Nginx();
   [[nodiscard]] int Port() const { return port_; }
+  [[nodiscard]] int TlsPort() const { return tlsPort_; }
   [[nodiscard]] std::string Url(const std::string& path) const;
   // Places a file in the document root.
   std::string Put(const std::string& name, const std::string& content) const;
@@ -71,8 +74,13 @@ class Nginx {
  private:
   TempDir dir_;
   int port_ = 0;
+  int tlsPort_ = 0;
   std::unique_ptr<Child> child_;
 };
+
+// Runs ARGV[0] (searched in PATH) to its end; its exit status, -1 when it
+// could not be started or did not end normally.
+int RunToCompletion(const std::vector<std::string>& argv, const std::string& outputPath);
 
 // One request as the fault server recorded it.
 struct RecordedRequest {
