@@ -76,6 +76,10 @@ bool MoveFile(const std::string& source, const std::string& target);
 bool ReplaceFile(const std::string& source, const std::string& target);
 std::optional<uint32_t> GetFileAttributes(const std::string& path);
 bool SetFileAttributes(const std::string& path, uint32_t attributes);
+// Sets the POSIX permission bits (mode & 07777), as a ZIP entry made on a
+// Unix host stores them in the high half of its external attributes
+// (APPNOTE 4.4.15); false where the platform has no such bits.
+bool SetFileUnixMode(const std::string& path, uint32_t mode);
 // Modification time of PATH as an MS-DOS date/time, or nullopt.
 std::optional<uint32_t> FileAgeDos(const std::string& path);
 // Sets the modification time of PATH from an MS-DOS date/time (local time).

@@ -38,7 +38,15 @@ bool UnCompress(const std::string& packPath, const std::string& destFolder,
     unzip.SetZipName(packPath);
     unzip.SetDestDir(destFolder);
     unzip.SetRootDir(destFolder);
-    unzip.FilesList().push_back(destFolder + entryName);
+    // The selection line: the folder, then the entry name. Only its
+    // file-name part selects, so the folder must end in a separator: a folder
+    // given without one would otherwise glue its last part to the name.
+    std::string line = destFolder;
+    if (!line.empty() && line.back() != platform::PathSeparator() && line.back() != '/' &&
+        line.back() != '\\') {
+      line.push_back(platform::PathSeparator());
+    }
+    unzip.FilesList().push_back(line + entryName);
     result = unzip.UnZip() > 0;
   } catch (const Exception& error) {
     platform::MessageBoxRequest request;

@@ -446,7 +446,14 @@ ExtractionRun::Outcome ExtractionRun::ExtractEntry(int index, int& count) {
   if (outFile_.has_value()) {
     outFile_.reset();
     if (owner_.retainAttributes_) {
-      platform::SetFileAttributes(outPath, work_.externalAttributes);
+      // An entry made on a Unix host (APPNOTE 4.4.2: host 3) carries its
+      // permission bits in the high half; elsewhere the DOS attributes.
+      const uint32_t unixMode = work_.externalAttributes >> 16U;
+      if ((work_.versionMadeBy >> 8U) == 3U && unixMode != 0) {
+        platform::SetFileUnixMode(outPath, unixMode);
+      } else {
+        platform::SetFileAttributes(outPath, work_.externalAttributes);
+      }
     }
     platform::SetFileDosDateTime(outPath, work_.dateTime);
   }

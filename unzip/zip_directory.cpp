@@ -627,7 +627,9 @@ bool TVCLUnZip::LocalHeaderScan() {
     }
   }
   endCentral_.thisDisk = 0;
+  endCentral_.centralDisk = 0;
   currentDisk_ = 0;
+  multiMode_ = TMultiMode::mmNone;
   endCentral_.centralOffset =
       static_cast<uint32_t>(std::min<int64_t>(zipStream_.Position(), 0xFFFFFFFFLL));
   endCentral_.totalEntries = static_cast<uint16_t>(std::min(files_->Count(), 0xFFFF));

@@ -272,6 +272,10 @@ bool SetFileAttributes(const std::string& path, uint32_t attributes) {
   return ::chmod(path.c_str(), mode) == 0;
 }
 
+bool SetFileUnixMode(const std::string& path, uint32_t mode) {
+  return ::chmod(path.c_str(), static_cast<mode_t>(mode & 07777U)) == 0;
+}
+
 std::optional<uint32_t> FileAgeDos(const std::string& path) {
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) {

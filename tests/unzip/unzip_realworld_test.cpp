@@ -1,0 +1,213 @@
+// Archives written by other programs (shared test data): every entry listed
+// in MANIFEST.tsv checks against its CRC-32 where its method has a decoder,
+// and the malformed archives of other projects' suites end as the table says.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/recording/ui_recording.h"
+#include "tests/unzip/unzip_support.h"
+#include "unzip/legacy_decoders.h"
+#include "unzip/vcl_unzip.h"
+
+namespace lumivora::unzip {
+namespace {
+
+std::string Legacy() { return std::string(LUMIVORA_SHARED_TESTDATA) + "/legacy"; }
+
+bool HaveTestData() { return std::filesystem::exists(Legacy() + "/MANIFEST.tsv"); }
+
+struct ManifestRow {
+  std::string entry;
+  uint16_t method = 0;
+  uint32_t crc = 0;
+  std::string password;
+};
+
+uint16_t MethodNumber(const std::string& name) {
+  if (name == "stored") return 0;
+  if (name == "shrunk") return 1;
+  if (name.rfind("reduce", 0) == 0) return static_cast<uint16_t>(1 + std::stoi(name.substr(6)));
+  if (name == "implode") return 6;
+  if (name == "deflate" || name == "deflated") return 8;
+  return 0xFFFF;
+}
+
+TEST(UnzipRealWorld, ManifestEntriesCheckAgainstTheirCrc) {
+  if (!HaveTestData()) {
+    GTEST_SKIP() << "no shared test data";
+  }
+  std::ifstream manifest(Legacy() + "/MANIFEST.tsv");
+  std::map<std::string, std::vector<ManifestRow>> archives;
+  std::string line;
+  std::getline(manifest, line);  // header
+  while (std::getline(manifest, line)) {
+    std::vector<std::string> fields;
+    std::stringstream stream(line);
+    std::string field;
+    while (std::getline(stream, field, '\t')) {
+      fields.push_back(field);
+    }
+    fields.resize(12);
+    const std::string& file = fields[0];
+    const bool isZip = file.size() > 4 && (file.ends_with(".zip") || file.ends_with(".ZIP"));
+    if (!isZip || fields[10] != "OK" || MethodNumber(fields[2]) == 0xFFFF) {
+      continue;
+    }
+    archives[file].push_back({fields[1], MethodNumber(fields[2]),
+                              static_cast<uint32_t>(std::stoul(fields[7], nullptr, 16)),
+                              fields[8]});
+  }
+  ASSERT_GT(archives.size(), 20U);
+  size_t checked = 0;
+  for (const auto& [file, rows] : archives) {
+    SCOPED_TRACE(file);
+    platform::RecordingInterface ui;
+    TVCLUnZip unzip(&ui);
+    unzip.SetZipName(Legacy() + "/" + file);
+    unzip.SetPassword(rows[0].password);
+    unzip.SetTestOnly(true);
+    unzip.SetDoAll(true);
+    std::map<std::string, std::string> outcome;
+    const auto name = [&](int index) {
+      std::string text = unzip.Entry(index).Directory() + unzip.Entry(index).FileName();
+      for (char& c : text) {
+        c = c == platform::PathSeparator() ? '/' : c;
+      }
+      return text;
+    };
+    unzip.OnEndUnZip = [&](TVCLUnZip&, int index, const std::string&) {
+      outcome[name(index)] = "ok";
+    };
+    unzip.OnBadCRC = [&](TVCLUnZip&, uint32_t, uint32_t, int index) {
+      outcome[name(index)] = "bad";
+    };
+    unzip.OnSkippingFile = [&](TVCLUnZip&, TSkipReason, const std::string&, int index) {
+      outcome[name(index)] = "skipped";
+    };
+    unzip.UnZip();
+    for (const ManifestRow& row : rows) {
+      const bool decodable = row.method == 0 || row.method == 8 ||
+                             FindLegacyDecoder(row.method) != nullptr;
+      // Directories, and names that the test data gives in UTF-8 while the
+      // archive holds code-page bytes, are not compared.
+      const bool ascii = std::all_of(row.entry.begin(), row.entry.end(),
+                                     [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+      if (row.entry.ends_with("/") || !ascii) {
+        continue;
+      }
+      EXPECT_EQ(outcome[row.entry], decodable ? "ok" : "bad") << row.entry;
+      checked += decodable ? 1 : 0;
+    }
+  }
+  EXPECT_GT(checked, 50U);
+}
+
+// One row per malformed archive from another project's suite.
+TEST(UnzipRealWorld, MalformedArchivesTable) {
+  if (!HaveTestData()) {
+    GTEST_SKIP() << "no shared test data";
+  }
+  struct Row {
+    const char* file;
+    const char* password;
+    const char* error;  // "Class|message", or "" when UnZip returns
+    int count;
+    std::vector<std::string> events;
+  };
+  const Row rows[] = {
+      {"commons-compress/malformed/invalid-zip.zip", "", "EIncompleteZip|Incomplete Zip File", 0,
+       {}},
+      {"libarchive/malformed/test_read_format_zip_malformed1.zip", "",
+       "EIncompleteZip|Incomplete Zip File", 0, {}},
+      // The first entry holds more than it declares: cut by the size guard,
+      // then refused by its CRC; the second still extracts.
+      {"libarchive/malformed/test_read_format_zip_size_exceeds_declared_deflate.zip", "", "", 1,
+       {"bad 0", "end 1"}},
+      {"libarchive/malformed/test_read_format_zip_size_exceeds_declared_stored.zip", "", "", 1,
+       {"bad 0", "end 1"}},
+      {"libarchive/malformed/test_read_format_zip_uncompressed_size_off_by_4gib.zip", "",
+       "EFatalUnzipError|Premature end of file reached", 0, {}},
+      // Zip64-only values in the classic record and the headers: no Zip64
+      // here, so the 0xFFFFFFFF sizes run past the end of the archive.
+      {"libarchive/malformed/test_read_format_zip_with_invalid_traditional_eocd.zip", "",
+       "EFatalUnzipError|Premature end of file reached", 0, {}},
+      {"libzip/malformed/incons-central-compression-method.zip", "", "", 0, {"bad 0"}},
+      {"libzip/malformed/incons-central-compsize-larger-toolarge.zip", "", "", 0, {"bad 0"}},
+      {"libzip/malformed/incons-central-crc.zip", "", "", 0, {"bad 0"}},
+      {"libzip/malformed/incons-central-magic-bad.zip", "", "", 1, {"end 0"}},
+      {"libzip/malformed/incons-local-crc.zip", "", "", 1, {"end 0"}},
+      {"libzip/malformed/incons-stored-size.zip", "", "", 0, {"bad 0"}},
+      {"sharpcompress/malformed/shrink_oom_crafted.zip", "", "EIncompleteZip|Incomplete Zip File",
+       0, {}},
+      {"zip-rs/malformed/invalid_cde_number_of_files_allocation_greater_offset.zip", "",
+       "EBadZipFile|Not a valid zip file!", 0, {}},
+      {"zip-rs/malformed/invalid_cde_number_of_files_allocation_smaller_offset.zip", "", "", 0,
+       {}},
+      {"zip-rs/malformed/invalid_offset2.zip", "", "", 0, {}},
+      // Encrypted archives: right and wrong passwords, unsupported encryption.
+      {"libzip/encrypt.zip", "foo", "", 2, {"end 0", "end 1"}},
+      {"libzip/encrypt.zip", "notfoo", "", 1, {"skip 0", "end 1"}},
+      {"libzip/encrypt-1234.zip", "1234", "", 1, {"end 0"}},
+      {"libzip/empty-pkware.zip", "1", "", 1, {"end 0"}},
+      {"libzip/encrypt-pkware-noentropy.zip", "no-entropy", "", 2, {"end 0", "end 1"}},
+      {"libarchive/test_read_format_zip_traditional_encryption_data.zip", "12345678", "", 2,
+       {"end 0", "end 1"}},
+      {"libarchive/test_read_format_zip_traditional_encryption_data.zip", "invalid_pass", "", 0,
+       {"skip 0", "skip 1"}},
+      {"sharpcompress/zipcrypto.zip", "test", "", 8,
+       {"end 0", "end 1", "end 2", "end 3", "end 4", "end 5", "end 6", "end 7"}},
+      {"sharpcompress/Zip.deflate.pkware.zip", "12345678", "", 1, {"end 1"}},  // 0: folder
+      {"zip-rs/zipcrypto_test.zip", "wrong password", "", 0, {"skip 0"}},
+      {"libarchive/test_read_format_zip_encryption_partially.zip", "", "", 1,
+       {"end 0", "skip 1"}},
+      {"sharpcompress/Zip.none.encrypted.zip", "test", "", 0, {"skip 0", "skip 1"}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(std::string(row.file) + " / " + row.password);
+    test::TempDir out;
+    platform::RecordingInterface ui;
+    TVCLUnZip unzip(&ui);
+    unzip.SetZipName(Legacy() + "/" + row.file);
+    unzip.SetDestDir(out.Path());
+    unzip.SetPassword(row.password);
+    unzip.SetDoAll(true);
+    std::vector<std::string> events;
+    unzip.OnEndUnZip = [&](TVCLUnZip&, int index, const std::string&) {
+      events.push_back("end " + std::to_string(index));
+    };
+    unzip.OnBadCRC = [&](TVCLUnZip&, uint32_t, uint32_t, int index) {
+      events.push_back("bad " + std::to_string(index));
+    };
+    unzip.OnSkippingFile = [&](TVCLUnZip&, TSkipReason reason, const std::string&, int index) {
+      events.push_back("skip " + std::to_string(index));
+      EXPECT_EQ(reason, TSkipReason::srBadPassword);
+    };
+    try {
+      EXPECT_EQ(unzip.UnZip(), row.count);
+      EXPECT_STREQ("", row.error);
+    } catch (const Exception& error) {
+      EXPECT_EQ(std::string(error.ClassName()) + "|" + error.Message(), row.error);
+    }
+    EXPECT_EQ(events, row.events);
+    // Whatever failed left nothing behind.
+    size_t files = 0;
+    for (const auto& item : std::filesystem::recursive_directory_iterator(out.Path())) {
+      files += item.is_regular_file() ? 1U : 0U;
+    }
+    size_t ends = 0;
+    for (const std::string& event : events) {
+      ends += event.rfind("end", 0) == 0 ? 1U : 0U;
+    }
+    EXPECT_EQ(files, ends);
+  }
+}
+
+}  // namespace
+}  // namespace lumivora::unzip
