@@ -12,6 +12,10 @@ namespace lumivora::tool {
 // Commands contributed by the subsystems (declared here, defined in cmd_*.cpp).
 int EncipherCommand(const Arguments& arguments);  // cmd_cipher.cpp
 int DecipherCommand(const Arguments& arguments);  // cmd_cipher.cpp
+int PackCommand(const Arguments& arguments);      // cmd_zip.cpp
+int ListCommand(const Arguments& arguments);      // cmd_zip.cpp
+int TestCommand(const Arguments& arguments);      // cmd_zip.cpp
+int ExtractCommand(const Arguments& arguments);   // cmd_zip.cpp
 }  // namespace lumivora::tool
 
 namespace {
@@ -22,6 +26,11 @@ constexpr Command kCommands[] = {
     {"help", "help", nullptr},
     {"encipher", "encipher TEXT", lumivora::tool::EncipherCommand},
     {"decipher", "decipher BASE64", lumivora::tool::DecipherCommand},
+    {"pack", "pack FILE -o PACK [-P PASSWORD]", lumivora::tool::PackCommand},
+    {"list", "list ARCHIVE", lumivora::tool::ListCommand},
+    {"test", "test ARCHIVE [-P PASSWORD]", lumivora::tool::TestCommand},
+    {"extract", "extract ARCHIVE [-d DIR] [-P PASSWORD] [--recreate-dirs] [PATTERN ...]",
+     lumivora::tool::ExtractCommand},
 };
 
 int Usage() {

@@ -19,9 +19,13 @@
 namespace lumivora::unzip {
 namespace {
 
-std::string Legacy() { return std::string(LUMIVORA_SHARED_TESTDATA) + "/legacy"; }
+std::string Legacy() {
+  return std::string(LUMIVORA_SHARED_TESTDATA) + "/legacy";
+}
 
-bool HaveTestData() { return std::filesystem::exists(Legacy() + "/MANIFEST.tsv"); }
+bool HaveTestData() {
+  return std::filesystem::exists(Legacy() + "/MANIFEST.tsv");
+}
 
 struct ManifestRow {
   std::string entry;
@@ -31,11 +35,16 @@ struct ManifestRow {
 };
 
 uint16_t MethodNumber(const std::string& name) {
-  if (name == "stored") return 0;
-  if (name == "shrunk") return 1;
-  if (name.rfind("reduce", 0) == 0) return static_cast<uint16_t>(1 + std::stoi(name.substr(6)));
-  if (name == "implode") return 6;
-  if (name == "deflate" || name == "deflated") return 8;
+  if (name == "stored")
+    return 0;
+  if (name == "shrunk")
+    return 1;
+  if (name.rfind("reduce", 0) == 0)
+    return static_cast<uint16_t>(1 + std::stoi(name.substr(6)));
+  if (name == "implode")
+    return 6;
+  if (name == "deflate" || name == "deflated")
+    return 8;
   return 0xFFFF;
 }
 
@@ -93,8 +102,8 @@ TEST(UnzipRealWorld, ManifestEntriesCheckAgainstTheirCrc) {
     };
     unzip.UnZip();
     for (const ManifestRow& row : rows) {
-      const bool decodable = row.method == 0 || row.method == 8 ||
-                             FindLegacyDecoder(row.method) != nullptr;
+      const bool decodable =
+          row.method == 0 || row.method == 8 || FindLegacyDecoder(row.method) != nullptr;
       // Directories, and names that the test data gives in UTF-8 while the
       // archive holds code-page bytes, are not compared.
       const bool ascii = std::all_of(row.entry.begin(), row.entry.end(),
@@ -122,34 +131,57 @@ TEST(UnzipRealWorld, MalformedArchivesTable) {
     std::vector<std::string> events;
   };
   const Row rows[] = {
-      {"commons-compress/malformed/invalid-zip.zip", "", "EIncompleteZip|Incomplete Zip File", 0,
+      {"commons-compress/malformed/invalid-zip.zip",
+       "",
+       "EIncompleteZip|Incomplete Zip File",
+       0,
        {}},
-      {"libarchive/malformed/test_read_format_zip_malformed1.zip", "",
-       "EIncompleteZip|Incomplete Zip File", 0, {}},
+      {"libarchive/malformed/test_read_format_zip_malformed1.zip",
+       "",
+       "EIncompleteZip|Incomplete Zip File",
+       0,
+       {}},
       // The first entry holds more than it declares: cut by the size guard,
       // then refused by its CRC; the second still extracts.
-      {"libarchive/malformed/test_read_format_zip_size_exceeds_declared_deflate.zip", "", "", 1,
+      {"libarchive/malformed/test_read_format_zip_size_exceeds_declared_deflate.zip",
+       "",
+       "",
+       1,
        {"bad 0", "end 1"}},
-      {"libarchive/malformed/test_read_format_zip_size_exceeds_declared_stored.zip", "", "", 1,
+      {"libarchive/malformed/test_read_format_zip_size_exceeds_declared_stored.zip",
+       "",
+       "",
+       1,
        {"bad 0", "end 1"}},
-      {"libarchive/malformed/test_read_format_zip_uncompressed_size_off_by_4gib.zip", "",
-       "EFatalUnzipError|Premature end of file reached", 0, {}},
+      {"libarchive/malformed/test_read_format_zip_uncompressed_size_off_by_4gib.zip",
+       "",
+       "EFatalUnzipError|Premature end of file reached",
+       0,
+       {}},
       // Zip64-only values in the classic record and the headers: no Zip64
       // here, so the 0xFFFFFFFF sizes run past the end of the archive.
-      {"libarchive/malformed/test_read_format_zip_with_invalid_traditional_eocd.zip", "",
-       "EFatalUnzipError|Premature end of file reached", 0, {}},
+      {"libarchive/malformed/test_read_format_zip_with_invalid_traditional_eocd.zip",
+       "",
+       "EFatalUnzipError|Premature end of file reached",
+       0,
+       {}},
       {"libzip/malformed/incons-central-compression-method.zip", "", "", 0, {"bad 0"}},
       {"libzip/malformed/incons-central-compsize-larger-toolarge.zip", "", "", 0, {"bad 0"}},
       {"libzip/malformed/incons-central-crc.zip", "", "", 0, {"bad 0"}},
       {"libzip/malformed/incons-central-magic-bad.zip", "", "", 1, {"end 0"}},
       {"libzip/malformed/incons-local-crc.zip", "", "", 1, {"end 0"}},
       {"libzip/malformed/incons-stored-size.zip", "", "", 0, {"bad 0"}},
-      {"sharpcompress/malformed/shrink_oom_crafted.zip", "", "EIncompleteZip|Incomplete Zip File",
-       0, {}},
-      {"zip-rs/malformed/invalid_cde_number_of_files_allocation_greater_offset.zip", "",
-       "EBadZipFile|Not a valid zip file!", 0, {}},
-      {"zip-rs/malformed/invalid_cde_number_of_files_allocation_smaller_offset.zip", "", "", 0,
+      {"sharpcompress/malformed/shrink_oom_crafted.zip",
+       "",
+       "EIncompleteZip|Incomplete Zip File",
+       0,
        {}},
+      {"zip-rs/malformed/invalid_cde_number_of_files_allocation_greater_offset.zip",
+       "",
+       "EBadZipFile|Not a valid zip file!",
+       0,
+       {}},
+      {"zip-rs/malformed/invalid_cde_number_of_files_allocation_smaller_offset.zip", "", "", 0, {}},
       {"zip-rs/malformed/invalid_offset2.zip", "", "", 0, {}},
       // Encrypted archives: right and wrong passwords, unsupported encryption.
       {"libzip/encrypt.zip", "foo", "", 2, {"end 0", "end 1"}},
@@ -157,16 +189,24 @@ TEST(UnzipRealWorld, MalformedArchivesTable) {
       {"libzip/encrypt-1234.zip", "1234", "", 1, {"end 0"}},
       {"libzip/empty-pkware.zip", "1", "", 1, {"end 0"}},
       {"libzip/encrypt-pkware-noentropy.zip", "no-entropy", "", 2, {"end 0", "end 1"}},
-      {"libarchive/test_read_format_zip_traditional_encryption_data.zip", "12345678", "", 2,
+      {"libarchive/test_read_format_zip_traditional_encryption_data.zip",
+       "12345678",
+       "",
+       2,
        {"end 0", "end 1"}},
-      {"libarchive/test_read_format_zip_traditional_encryption_data.zip", "invalid_pass", "", 0,
+      {"libarchive/test_read_format_zip_traditional_encryption_data.zip",
+       "invalid_pass",
+       "",
+       0,
        {"skip 0", "skip 1"}},
-      {"sharpcompress/zipcrypto.zip", "test", "", 8,
+      {"sharpcompress/zipcrypto.zip",
+       "test",
+       "",
+       8,
        {"end 0", "end 1", "end 2", "end 3", "end 4", "end 5", "end 6", "end 7"}},
       {"sharpcompress/Zip.deflate.pkware.zip", "12345678", "", 1, {"end 1"}},  // 0: folder
       {"zip-rs/zipcrypto_test.zip", "wrong password", "", 0, {"skip 0"}},
-      {"libarchive/test_read_format_zip_encryption_partially.zip", "", "", 1,
-       {"end 0", "skip 1"}},
+      {"libarchive/test_read_format_zip_encryption_partially.zip", "", "", 1, {"end 0", "skip 1"}},
       {"sharpcompress/Zip.none.encrypted.zip", "test", "", 0, {"skip 0", "skip 1"}},
   };
   for (const Row& row : rows) {

@@ -33,18 +33,30 @@ void* Allocate(size_t size) {
 }
 }  // namespace
 
-void* operator new(size_t size) { return Allocate(size); }
-void* operator new[](size_t size) { return Allocate(size); }
-void operator delete(void* block) noexcept { std::free(block); }
-void operator delete[](void* block) noexcept { std::free(block); }
-void operator delete(void* block, size_t) noexcept { std::free(block); }
-void operator delete[](void* block, size_t) noexcept { std::free(block); }
+void* operator new(size_t size) {
+  return Allocate(size);
+}
+void* operator new[](size_t size) {
+  return Allocate(size);
+}
+void operator delete(void* block) noexcept {
+  std::free(block);
+}
+void operator delete[](void* block) noexcept {
+  std::free(block);
+}
+void operator delete(void* block, size_t) noexcept {
+  std::free(block);
+}
+void operator delete[](void* block, size_t) noexcept {
+  std::free(block);
+}
 
 namespace lumivora::unzip {
 namespace {
 
-using test::Bytes;
 using test::BuildZip;
+using test::Bytes;
 using test::TempDir;
 using test::ToBytes;
 using test::ZipSpec;
@@ -73,18 +85,21 @@ TEST(UnzipUnCompress, EdgeCasesTable) {
   const auto pack = [&](const char* entryName, const char* password) {
     return [=] {
       ZipSpec spec;
-      spec.entries.push_back({.name = entryName, .data = program, .password = password,
-                              .dosDateTime = 0x5A8C6B2D, .externalAttributes = 0x20});
+      spec.entries.push_back({.name = entryName,
+                              .data = program,
+                              .password = password,
+                              .dosDateTime = 0x5A8C6B2D,
+                              .externalAttributes = 0x20});
       return BuildZip(spec);
     };
   };
   const Row rows[] = {
-      {"right password", pack("Lumivoramain", "moss&lamp2026"), "moss&lamp2026", true, false,
+      {"right password", pack("Lumivoramain", "moss&lamp2026"), "moss&lamp2026", true, false, true,
+       ""},
+      {"without trailing separator", pack("Lumivoramain", "moss&lamp2026"), "moss&lamp2026", false,
+       false, true, ""},
+      {"previous copy replaced", pack("Lumivoramain", "moss&lamp2026"), "moss&lamp2026", true, true,
        true, ""},
-      {"without trailing separator", pack("Lumivoramain", "moss&lamp2026"), "moss&lamp2026",
-       false, false, true, ""},
-      {"previous copy replaced", pack("Lumivoramain", "moss&lamp2026"), "moss&lamp2026", true,
-       true, true, ""},
       {"name in capitals", pack("LUMIVORAMAIN", "moss&lamp2026"), "moss&lamp2026", true, false,
        true, ""},
       {"wrong password", pack("Lumivoramain", "moss&lamp2026"), "wrong", true, false, false, ""},
@@ -151,10 +166,12 @@ TEST(UnzipUnCompress, OutputThatCannotBeCreatedShowsTheFileError) {
 TEST(UnzipAllocation, NoAllocationSizedFromHeaderFields) {
   TempDir dir;
   ZipSpec spec;
-  spec.entries.push_back({.name = "a", .data = ToBytes("alpha"),
-                          .uncompressedOverride = 0xFFFFFFF0, .compressedOverride = 0xFFFFFFF0});
-  spec.entries.push_back({.name = "b", .data = ToBytes("bravo"), .method = 0,
-                          .uncompressedOverride = 0x7FFFFFFF});
+  spec.entries.push_back({.name = "a",
+                          .data = ToBytes("alpha"),
+                          .uncompressedOverride = 0xFFFFFFF0,
+                          .compressedOverride = 0xFFFFFFF0});
+  spec.entries.push_back(
+      {.name = "b", .data = ToBytes("bravo"), .method = 0, .uncompressedOverride = 0x7FFFFFFF});
   spec.totalEntriesOverride = 0xFFFF;
   spec.comment = std::string(100, 'c');
   Bytes zip = BuildZip(spec);
