@@ -199,7 +199,8 @@ ExtractionRun::ExtractionRun(TVCLUnZip& owner)
       state_(*this, input_, output_, workArea_, owner.doProcessMessages_) {}
 
 int ExtractionRun::Run() {
-  if (!owner_.destDir_.empty() && !platform::DirectoryExists(owner_.destDir_)) {
+  if (!owner_.testOnly_ && !owner_.destDir_.empty() &&
+      !platform::DirectoryExists(owner_.destDir_)) {
     platform::ForceDirectories(owner_.destDir_);
   }
   // A multi-disk set is read in physical order whatever the sort mode.
@@ -318,7 +319,7 @@ bool ExtractionRun::OutputFolder(std::string& folder) const {
     folder += part;
     folder += separator;
   }
-  if (!folder.empty() && !platform::DirectoryExists(folder)) {
+  if (!owner_.testOnly_ && !folder.empty() && !platform::DirectoryExists(folder)) {
     platform::ForceDirectories(folder);
   }
   return true;
