@@ -1,0 +1,224 @@
+// The legacy decoders inside TVCLUnZip: real archives extract byte-exactly,
+// encrypted legacy entries decrypt like any other, and damaged legacy entries
+// end in a clean CRC failure instead of a crash or a huge output.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <set>
+
+#include "tests/unzip/legacy_test_support.h"
+#include "unzip/vcl_unzip.h"
+
+namespace lumivora::unzip::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+class TempDir {
+ public:
+  TempDir() {
+    std::string pattern = (fs::temp_directory_path() / "lumivora-legacy-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) {
+      throw std::runtime_error("mkdtemp failed");
+    }
+    path_ = pattern;
+  }
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  ~TempDir() {
+    std::error_code ignored;
+    fs::remove_all(path_, ignored);
+  }
+  [[nodiscard]] std::string Path() const { return path_.string(); }
+  [[nodiscard]] std::string File(const std::string& name) const { return (path_ / name).string(); }
+
+ private:
+  fs::path path_;
+};
+
+struct Extraction {
+  int extracted = 0;
+  int badCrc = 0;
+  int badPassword = 0;
+  std::multiset<std::string> sha256;  // of every file written
+};
+
+Extraction ExtractAll(const std::string& archive, const std::string& password = "") {
+  TempDir out;
+  Extraction result;
+  TVCLUnZip unzip;
+  unzip.SetZipName(archive);
+  unzip.SetDestDir(out.Path());
+  unzip.SetRecreateDirs(true);
+  unzip.SetPassword(password);
+  unzip.SetOverwriteMode(TUZOverwriteMode::Always);
+  unzip.SetDoAll(true);
+  unzip.OnBadCRC = [&](TVCLUnZip&, uint32_t, uint32_t, int) { ++result.badCrc; };
+  unzip.OnSkippingFile = [&](TVCLUnZip&, TSkipReason reason, const std::string&, int) {
+    result.badPassword += reason == TSkipReason::srBadPassword ? 1 : 0;
+  };
+  result.extracted = unzip.UnZip();
+  for (const auto& item : fs::recursive_directory_iterator(out.Path())) {
+    if (item.is_regular_file()) {
+      result.sha256.insert(Sha256Hex(legacytools::ReadWholeFile(item.path().string())));
+    }
+  }
+  return result;
+}
+
+// Manifest rows per archive that holds at least one legacy entry.
+std::map<std::string, std::vector<ManifestRow>> LegacyArchives() {
+  std::map<std::string, std::vector<ManifestRow>> all;
+  std::set<std::string> legacy;
+  for (ManifestRow& row : LoadManifest()) {
+    if (row.IsRawStream() || row.status != "OK") {
+      continue;
+    }
+    const uint16_t method = MethodNumber(row.method);
+    if (method >= 1 && method <= 6) {
+      legacy.insert(row.file);
+    }
+    all[row.file].push_back(std::move(row));
+  }
+  std::map<std::string, std::vector<ManifestRow>> result;
+  for (const std::string& file : legacy) {
+    result[file] = all[file];
+  }
+  return result;
+}
+
+void ExpectAllRows(const Extraction& got, const std::vector<ManifestRow>& rows) {
+  EXPECT_EQ(got.extracted, static_cast<int>(rows.size()));
+  EXPECT_EQ(got.badCrc, 0);
+  for (const ManifestRow& row : rows) {
+    EXPECT_EQ(got.sha256.count(row.sha256),
+              std::count_if(rows.begin(), rows.end(),
+                            [&](const auto& r) { return r.sha256 == row.sha256; }))
+        << row.entry;
+  }
+}
+
+TEST(LegacyThroughComponent, EveryManifestArchiveExtractsByteExactly) {
+  const auto archives = LegacyArchives();
+  ASSERT_GE(archives.size(), 20u);
+  for (const auto& [file, rows] : archives) {
+    SCOPED_TRACE(file);
+    ExpectAllRows(ExtractAll(kLegacyData + file), rows);
+  }
+}
+
+// No public archive holds an encrypted legacy entry: the wrapper makes them
+// (its output is proven by Info-ZIP in expand_encoder_test.cpp).
+TEST(LegacyThroughComponent, EncryptedLegacyEntriesDecryptLikeAnyOther) {
+  const auto archives = LegacyArchives();
+  TempDir dir;
+  for (const char* file :
+       {"pkzip-dos/PKZ80B1.ZIP", "pkzip-dos/PKZ80B2.ZIP", "pkzip-dos/PKZ80B3.ZIP",
+        "pkzip-dos/PKZ80B4.ZIP", "pkzip-dos/PKZ110ES.ZIP", "pkzip-dos/PKZ110EI.ZIP",
+        "defacto2/HWIMPODE.ZIP"}) {
+    SCOPED_TRACE(file);
+    const std::string wrapped = dir.File("wrapped.zip");
+    ASSERT_EQ(std::system(("'" + std::string(LUMIVORA_LEGACY_TOOLS_DIR) + "/zipcrypt_wrap' '" +
+                           kLegacyData + file + "' '" + wrapped + "' 'Lumi p@ss'")
+                              .c_str()),
+              0);
+    const auto& rows = archives.at(file);
+    ExpectAllRows(ExtractAll(wrapped, "Lumi p@ss"), rows);
+    const Extraction wrong = ExtractAll(wrapped, "lumi p@ss");
+    EXPECT_EQ(wrong.extracted, 0);
+    EXPECT_GE(wrong.badPassword + wrong.badCrc, static_cast<int>(rows.size()));
+  }
+}
+
+// Damaged copies of real legacy entries: each ends as a failed CRC (or a
+// skipped entry), never as a crash, a hang or a huge file.
+TEST(LegacyThroughComponent, DamagedLegacyEntriesFailCleanly) {
+  struct Row {
+    const char* name;
+    const char* archive;
+    const char* entry;
+    void (*damage)(legacytools::ZipEntry&);
+    // The data itself is whole: the decoder stops at its end and the CRC
+    // matches, so the right bytes come out and nothing more.
+    bool wholeData = false;
+  };
+  const Row rows[] = {
+      {"shrunk data with a flipped byte", "pkzip-dos/PKZ110ES.ZIP", "TEST.PCX",
+       [](legacytools::ZipEntry& e) { e.data[e.data.size() / 2] ^= 0x5A; }},
+      {"shrunk data cut in half", "pkzip-dos/PKZ110ES.ZIP", "TEST.JPG",
+       [](legacytools::ZipEntry& e) { e.data.resize(e.data.size() / 2); }},
+      {"reduced entry one byte smaller than it decodes", "pkzip-dos/PKZ80B3.ZIP", "TEST.PCX",
+       [](legacytools::ZipEntry& e) { e.uncompressedSize -= 1; }},
+      {"reduced entry claiming 4 GiB", "pkzip-dos/PKZ80B2.ZIP", "TEST.GIF",
+       [](legacytools::ZipEntry& e) { e.uncompressedSize = 0xFFFFFFF0u; }, true},
+      {"imploded entry with a broken tree description", "pkzip-dos/PKZ110EI.ZIP", "TEST.PNG",
+       [](legacytools::ZipEntry& e) { e.data[0] = 0xFF; }},
+      {"imploded entry claiming 4 GiB", "defacto2/IMPLODE.ZIP", "TEST.GIF",
+       [](legacytools::ZipEntry& e) { e.uncompressedSize = 0xFFFFFFF0u; }, true},
+      {"imploded data read as reduced", "pkzip-dos/PKZ110EI.ZIP", "TEST.GIF",
+       [](legacytools::ZipEntry& e) { e.method = 5; }},
+      {"shrink code size raised past 13 bits", "pkzip-dos/PKZ110ES.ZIP", "TEST.ANS",
+       [](legacytools::ZipEntry& e) {
+         BitStream s;
+         s.Put('A', 9);
+         for (unsigned width = 9; width < 14; ++width) {
+           s.Put(256, width).Put(1, width);
+         }
+         s.Put('B', 14);
+         e.data = s.Bytes();
+       }},
+  };
+  TempDir dir;
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    std::vector<legacytools::ZipEntry> entries;
+    std::string error;
+    ASSERT_TRUE(legacytools::ParseZip(legacytools::ReadWholeFile(kLegacyData + row.archive),
+                                      entries, error));
+    std::vector<legacytools::ZipEntry> damaged;
+    uint32_t crc = 0;
+    for (auto& e : entries) {
+      if (e.name == row.entry) {
+        crc = e.crc32;
+        row.damage(e);
+        damaged.push_back(e);
+      }
+    }
+    ASSERT_EQ(damaged.size(), 1u);
+    legacytools::WriteWholeFile(dir.File("damaged.zip"), legacytools::BuildZip(damaged));
+    const Extraction got = ExtractAll(dir.File("damaged.zip"));
+    if (row.wholeData) {
+      EXPECT_EQ(got.extracted, 1);
+      EXPECT_EQ(got.badCrc, 0);
+      ASSERT_EQ(got.sha256.size(), 1u);
+      const auto manifest = LoadManifest();
+      const auto original = std::find_if(
+          manifest.begin(), manifest.end(),
+          [&](const ManifestRow& m) { return m.file == row.archive && m.crc32 == crc; });
+      ASSERT_NE(original, manifest.end());
+      EXPECT_EQ(*got.sha256.begin(), original->sha256);
+    } else {
+      EXPECT_EQ(got.extracted, 0);
+      EXPECT_EQ(got.badCrc, 1);
+      EXPECT_TRUE(got.sha256.empty());
+    }
+  }
+}
+
+// SharpCompress's crafted archive: a shrunk local header claiming 2 GiB of
+// data in a 122-byte file, with no central directory.
+TEST(LegacyThroughComponent, CraftedShrinkSizeIsNotTrusted) {
+  const std::string archive = kLegacyData + "sharpcompress/malformed/shrink_oom_crafted.zip";
+  Extraction got;
+  try {
+    got = ExtractAll(archive);
+  } catch (const Exception& e) {
+    SUCCEED() << e.ClassName() << ": " << e.Message();
+  }
+  EXPECT_EQ(got.extracted, 0);
+  EXPECT_TRUE(got.sha256.empty());
+}
+
+}  // namespace
+}  // namespace lumivora::unzip::testing
