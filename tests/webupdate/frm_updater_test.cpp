@@ -1,0 +1,267 @@
+// The update dialog over a scripted HTTP transport: every question, message,
+// label and progress step it shows, the second check, and how the pack is
+// replaced (or kept).
+#include "webupdate/frm_updater.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <map>
+
+#include "platform/recording/ui_recording.h"
+#include "tests/launcher/fake_system.h"
+#include "tests/test_support.h"
+
+namespace lumivora::webupdate {
+namespace {
+
+using lumivora::testing::FakeSystem;
+using lumivora::testing::ReadFile;
+using lumivora::testing::TempDir;
+using lumivora::testing::WriteFile;
+
+struct Resource {
+  int status = 200;
+  std::string body;
+};
+
+// Serves RESOURCES by path from host "update.test"; unknown paths are 404.
+class ScriptedTransport final : public platform::HttpTransport {
+ public:
+  std::map<std::string, Resource> resources;
+  std::vector<std::string> requested;
+
+  std::unique_ptr<platform::HttpResponse> Get(const platform::HttpRequest& request) override {
+    requested.push_back(request.path);
+    const auto it = resources.find(request.path);
+    return std::make_unique<Response>(it == resources.end() ? Resource{404, "not found"}
+                                                            : it->second);
+  }
+
+ private:
+  class Response final : public platform::HttpResponse {
+   public:
+    explicit Response(Resource resource) : resource_(std::move(resource)) {}
+    [[nodiscard]] int StatusCode() const override { return resource_.status; }
+    [[nodiscard]] std::optional<std::string> ContentLength() const override {
+      return std::to_string(resource_.body.size());
+    }
+    size_t Read(std::span<uint8_t> block) override {
+      const size_t n = std::min(block.size(), resource_.body.size() - position_);
+      std::copy_n(resource_.body.begin() + static_cast<std::ptrdiff_t>(position_), n,
+                  block.begin());
+      position_ += n;
+      return n;
+    }
+    [[nodiscard]] std::string Error() const override { return {}; }
+
+   private:
+    Resource resource_;
+    size_t position_ = 0;
+  };
+};
+
+std::string InfoFile(const std::string& version, const std::string& file) {
+  return "[Setup]\r\nVersion=" + version + "\r\nURL=http://update.test/" + file +
+         "\r\nClientSideName=" + file + "\r\n";
+}
+
+class UpdaterTest : public ::testing::Test {
+ protected:
+  UpdaterTest() {
+    ::mkdir((dir / "tmp").c_str(), 0700);
+    system.temp = dir / "tmp/";
+    system.executable = dir / "LUMIVORA.EXE";
+    WriteFile(PackPath(), "old pack");
+  }
+
+  [[nodiscard]] std::string PackPath() const { return dir / "Lumivorapack"; }
+
+  std::string Run(const std::string& version, bool silent) {
+    UpdaterEnvironment environment{ui, system, transport, [this](const std::string& path) {
+                                     checked.push_back(ReadFile(path));
+                                     return packProblem;
+                                   }};
+    std::string result = "unchanged";
+    TfrmUpdater::Execute(environment, version, PackPath(), "http://update.test/info1.ini",
+                         "http://update.test/info2.ini", "http://update.test/upgrade?from=%s",
+                         silent, result);
+    return result;
+  }
+
+  [[nodiscard]] std::vector<std::string> MessageTexts() const {
+    std::vector<std::string> texts;
+    for (const auto& message : ui.messages) {
+      texts.push_back(message.caption + "|" + message.text);
+    }
+    return texts;
+  }
+
+  TempDir dir;
+  FakeSystem system;
+  platform::RecordingInterface ui;
+  ScriptedTransport transport;
+  std::string packProblem;
+  std::vector<std::string> checked;
+};
+
+const char kQuestion[] =
+    "Warning|You are using version 1.0, but version 1.1 is available to download.\r\n"
+    "Do you want to update your application now ?";
+
+TEST_F(UpdaterTest, SilentFreeUpdateReplacesThePack) {
+  transport.resources["/info1.ini"] = {200, InfoFile("1.1", "new.pack")};
+  transport.resources["/new.pack"] = {200, "new pack"};
+  EXPECT_EQ(Run("1.0", true), "1.1");
+  EXPECT_EQ(ReadFile(PackPath()), "new pack");
+  EXPECT_EQ(checked, std::vector<std::string>{"new pack"});
+  EXPECT_FALSE(std::filesystem::exists(dir / "tmp/new.pack"));  // the download is deleted
+  EXPECT_TRUE(ui.messages.empty());
+  EXPECT_EQ(transport.requested, (std::vector<std::string>{"/info1.ini", "/new.pack"}));
+  // Nothing but the pack is left beside it.
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 2);
+}
+
+TEST_F(UpdaterTest, QuestionTextAndAnswers) {
+  struct Row {
+    std::vector<platform::MessageAnswer> answers;
+    std::string result;
+    std::vector<std::string> requested;
+  };
+  using platform::MessageAnswer;
+  const Row rows[] = {
+      {{MessageAnswer::kNo}, "", {"/info1.ini"}},
+      {{MessageAnswer::kYes}, "1.1", {"/info1.ini", "/new.pack"}},
+  };
+  for (const Row& row : rows) {
+    WriteFile(PackPath(), "old pack");
+    transport.requested.clear();
+    ui.messages.clear();
+    transport.resources["/info1.ini"] = {200, InfoFile("1.1", "new.pack")};
+    transport.resources["/new.pack"] = {200, "new pack"};
+    ui.answers.assign(row.answers.begin(), row.answers.end());
+    EXPECT_EQ(Run("1.0", false), row.result);
+    EXPECT_EQ(transport.requested, row.requested);
+    ASSERT_EQ(ui.messages.size(), 1U);
+    EXPECT_EQ(MessageTexts()[0], kQuestion);
+    EXPECT_EQ(ui.messages[0].buttons, platform::MessageButtons::kYesNo);
+    EXPECT_EQ(ui.messages[0].defaultButton, platform::MessageAnswer::kYes);
+    EXPECT_EQ(ui.messages[0].icon, platform::MessageIcon::kWarning);
+    EXPECT_EQ(ReadFile(PackPath()), row.result.empty() ? "old pack" : "new pack");
+  }
+}
+
+TEST_F(UpdaterTest, PaidUpgradeIsAskedEvenWhenSilent) {
+  transport.resources["/info1.ini"] = {200, InfoFile("2.0", "new.pack")};
+  transport.resources["/new.pack"] = {200, "new pack"};
+  ui.answers = {platform::MessageAnswer::kCancel};
+  EXPECT_EQ(Run("1.0", true), "");
+  EXPECT_EQ(ui.messages.size(), 1U);
+  EXPECT_EQ(ReadFile(PackPath()), "old pack");
+  EXPECT_EQ(transport.requested, std::vector<std::string>{"/info1.ini"});
+}
+
+TEST_F(UpdaterTest, UnreachableFirstInformationIsNotRetried) {
+  EXPECT_EQ(Run("1.0", true), "");
+  EXPECT_EQ(transport.requested, std::vector<std::string>{"/info1.ini"});
+  EXPECT_EQ(ReadFile(PackPath()), "old pack");
+}
+
+TEST_F(UpdaterTest, BrokenFirstDownloadAsksAgainAndUsesTheSecondAddress) {
+  transport.resources["/info1.ini"] = {200, InfoFile("1.1", "missing.pack")};
+  transport.resources["/info2.ini"] = {200, InfoFile("1.1", "new.pack")};
+  transport.resources["/new.pack"] = {200, "new pack"};
+  ui.answers = {platform::MessageAnswer::kYes, platform::MessageAnswer::kYes};
+  EXPECT_EQ(Run("1.0", false), "1.1");
+  EXPECT_EQ(MessageTexts(), (std::vector<std::string>{kQuestion, kQuestion}));
+  EXPECT_EQ(transport.requested,
+            (std::vector<std::string>{"/info1.ini", "/missing.pack", "/info2.ini", "/new.pack"}));
+  EXPECT_EQ(ReadFile(PackPath()), "new pack");
+}
+
+TEST_F(UpdaterTest, CancelDuringTheDownloadKeepsThePack) {
+  transport.resources["/info1.ini"] = {200, InfoFile("1.1", "new.pack")};
+  transport.resources["/new.pack"] = {200, std::string(100000, 'n')};
+  // The Cancel button is clicked once the download has shown progress.
+  ui.onProcessMessages = [this](int) {
+    if (!ui.EventsStartingWith("frmUpdater.position=").empty() &&
+        ui.EventsStartingWith("frmUpdater.position=").size() == 3) {
+      ui.PressCancel();
+    }
+  };
+  EXPECT_EQ(Run("1.0", true), "");
+  EXPECT_EQ(transport.requested,
+            (std::vector<std::string>{"/info1.ini", "/new.pack", "/info2.ini"}));
+  EXPECT_EQ(ReadFile(PackPath()), "old pack");
+  EXPECT_TRUE(checked.empty());
+}
+
+TEST_F(UpdaterTest, RefusedReplacementsKeepTheOldPackAndDeleteTheDownload) {
+  struct Row {
+    const char* name;
+    bool readOnly;
+    const char* problem;
+    std::string message;
+  };
+  const std::string refused =
+      "Lumivora|Can not copy: " + (dir / "tmp/new.pack") + "\r to: " + PackPath();
+  const Row rows[] = {
+      {"read-only pack", true, "", refused},
+      {"not a pack", false, "The download is not a valid pack: Incomplete Zip File",
+       refused + "\rThe download is not a valid pack: Incomplete Zip File"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    WriteFile(PackPath(), "old pack");
+    ::chmod(PackPath().c_str(), row.readOnly ? 0444 : 0644);
+    ui.messages.clear();
+    packProblem = row.problem;
+    transport.resources["/info1.ini"] = {200, InfoFile("1.1", "new.pack")};
+    transport.resources["/new.pack"] = {200, "new pack"};
+    EXPECT_EQ(Run("1.0", true), "");
+    EXPECT_EQ(MessageTexts(), std::vector<std::string>{row.message});
+    EXPECT_EQ(ReadFile(PackPath()), "old pack");
+    EXPECT_FALSE(std::filesystem::exists(dir / "tmp/new.pack"));
+    ::chmod(PackPath().c_str(), 0644);
+  }
+}
+
+TEST_F(UpdaterTest, DialogTextsLabelsAndProgressInBytes) {
+  transport.resources["/info1.ini"] = {200, InfoFile("1.1", "new.pack")};
+  transport.resources["/new.pack"] = {200, std::string(100000, 'n')};
+  EXPECT_EQ(Run("1.0", true), "1.1");
+  const auto has = [this](const std::string& event) {
+    return std::find(ui.events.begin(), ui.events.end(), event) != ui.events.end();
+  };
+  for (const char* event :
+       {"create frmUpdater", "show frmUpdater", "frmUpdater.frmUpdater=Lumivora",
+        "frmUpdater.grpUpdate= Program Update: ", "frmUpdater.lblYourVer=Your version:",
+        "frmUpdater.lblWebVer=Version at the web:", "frmUpdater.btn_Update=&Cancel",
+        "frmUpdater.lbl_YourVersion=1.0", "frmUpdater.lbl_WebVersion=1.1",
+        "frmUpdater.lbl_File=Downloading file new.pack", "frmUpdater.max=100000",
+        "frmUpdater.position=100000", "destroy frmUpdater"}) {
+    EXPECT_TRUE(has(event)) << event;
+  }
+  // The information fetch moves no progress: the first range set after the
+  // labels is the download's.
+  const auto labels =
+      std::find(ui.events.begin(), ui.events.end(), "frmUpdater.lbl_WebVersion=1.1");
+  const auto firstRange = std::find_if(ui.events.begin(), ui.events.end(), [](const auto& e) {
+    return e.rfind("frmUpdater.max=", 0) == 0 && e != "frmUpdater.max=100";
+  });
+  EXPECT_LT(labels, firstRange);
+}
+
+TEST(UpdaterText, FormatAndApplicationTitle) {
+  EXPECT_EQ(FormatWithText("http://x/?v=%s", "1.2"), "http://x/?v=1.2");
+  EXPECT_EQ(FormatWithText("http://x/100%%/%s", "1.2"), "http://x/100%/1.2");
+  EXPECT_EQ(FormatWithText("http://x/", "1.2"), "http://x/");
+  EXPECT_EQ(FormatWithText("%", "1.2"), "%");
+  EXPECT_EQ(ApplicationTitle("/opt/app/LUMIVORA.EXE"), "Lumivora");
+  EXPECT_EQ(ApplicationTitle("/opt/app/lumivora"), "lumivora");
+  EXPECT_EQ(ApplicationTitle("C:\\Apps\\MyApp.v2.exe"), "Myapp");
+}
+
+}  // namespace
+}  // namespace lumivora::webupdate
