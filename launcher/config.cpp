@@ -8,7 +8,8 @@ LauncherConfig BuiltInConfig() {
   config.InfoURL1 = config::kInfoURL1;
   config.InfoURL2 = config::kInfoURL2;
   config.UpgradeURLFormat = config::kUpgradeURLFormat;
-  config.PackPasswordTable = config::kPackPasswordTable;
+  config.PackPasswordTable = std::span<const uint8_t>(
+      config::kPackPasswordTable, static_cast<size_t>(config::kPackPasswordLastIndex) + 1);
   config.PackPasswordLastIndex = config::kPackPasswordLastIndex;
   return config;
 }

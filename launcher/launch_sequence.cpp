@@ -7,6 +7,7 @@
 #include "launcher/system_services.h"
 #include "platform/exception.h"
 #include "platform/file.h"
+#include "unzip/uncompress.h"
 
 namespace lumivora::launcher {
 namespace {
@@ -45,14 +46,6 @@ void ShowError(platform::UserInterface& ui, const std::string& text) {
 
 }  // namespace
 
-std::string BuildPassword(const unsigned char* table, int lastIndex) {
-  std::string password;
-  for (int i = 0; i <= lastIndex; ++i) {
-    password += static_cast<char>(table[i]);  // NOLINT: table of LASTINDEX + 1 codes
-  }
-  return password;
-}
-
 LaunchState RunLaunchSequence(LaunchEnvironment& environment, TfrmSplash* splash) {
   platform::SystemServices& system = environment.system;
   platform::UserInterface& ui = environment.ui;
@@ -68,8 +61,8 @@ LaunchState RunLaunchSequence(LaunchEnvironment& environment, TfrmSplash* splash
   ui.SetCursor(platform::CursorKind::kAppStarting);
   const CursorRestorer cursor(ui);
   try {
-    const std::string password = BuildPassword(environment.config.PackPasswordTable,
-                                               environment.config.PackPasswordLastIndex);
+    const std::string password = unzip::BuildPassword(environment.config.PackPasswordTable,
+                                                      environment.config.PackPasswordLastIndex);
     const std::string firstArgument =
         environment.arguments.empty() ? std::string() : environment.arguments.front();
     state.TempFolder = GetTempFolder(system);

@@ -3,6 +3,8 @@
 // with the enciphered hand-off record.
 #pragma once
 
+#include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -45,10 +47,10 @@ class UpdateDialog {
 
 // The enciphered deployment configuration the launcher carries.
 struct LauncherConfig {
-  std::string InfoURL1;          // EncipherConfigText output
-  std::string InfoURL2;          // EncipherConfigText output
-  std::string UpgradeURLFormat;  // EncipherConfigText output
-  const unsigned char* PackPasswordTable = nullptr;
+  std::string InfoURL1;                        // EncipherConfigText output
+  std::string InfoURL2;                        // EncipherConfigText output
+  std::string UpgradeURLFormat;                // EncipherConfigText output
+  std::span<const uint8_t> PackPasswordTable;  // one character code per element
   int PackPasswordLastIndex = -1;
 };
 
@@ -74,9 +76,6 @@ struct LaunchState {
   std::string PackPath;
   bool Extracted = false;
 };
-
-// The characters of TABLE[0..LASTINDEX], one per code.
-std::string BuildPassword(const unsigned char* table, int lastIndex);
 
 // Runs the sequence once. Errors of its main section are shown in a box
 // captioned "Lumivora"; an error before it (the data folder) is passed on.

@@ -3,6 +3,7 @@
 #include "launcher/launch_sequence.h"
 #include "platform/exception.h"
 #include "platform/http.h"
+#include "unzip/uncompress.h"
 #include "unzip/vcl_unzip.h"
 #include "webupdate/frm_updater.h"
 
@@ -46,7 +47,7 @@ class WebUpdateDialog final : public UpdateDialog {
                const std::string& upgradeURLFormat, bool silent, std::string& newVersion) override {
     const std::unique_ptr<platform::HttpTransport> transport = platform::CreateHttpTransport();
     const std::string password =
-        BuildPassword(config_.PackPasswordTable, config_.PackPasswordLastIndex);
+        unzip::BuildPassword(config_.PackPasswordTable, config_.PackPasswordLastIndex);
     webupdate::UpdaterEnvironment environment{
         ui_, system_, *transport,
         [&password](const std::string& path) { return CheckPack(path, password); }};

@@ -73,7 +73,7 @@ class ConsoleView final : public View {
     texts_[control] = text;
     if (shown_ && IsReportedControl(control) && !text.empty() && text != " ") {
       EndProgressLine();
-      std::fprintf(stderr, "%s: %s\n", Caption().c_str(), TerminalText(text).c_str());
+      Report(control, text);
     }
   }
   void SetProgressMax(int64_t maximum) override {
@@ -90,7 +90,7 @@ class ConsoleView final : public View {
       std::fprintf(stderr, "%s\n", Caption().c_str());
       for (const auto& [control, text] : texts_) {
         if (IsReportedControl(control) && !text.empty() && text != " ") {
-          std::fprintf(stderr, "%s: %s\n", Caption().c_str(), TerminalText(text).c_str());
+          Report(control, text);
         }
       }
     }
@@ -111,10 +111,21 @@ class ConsoleView final : public View {
   }
   [[nodiscard]] bool IsReportedControl(const std::string& control) const {
     return control != name_ && control != "grpUpdate" && control != "lblYourVer" &&
-           control != "lblWebVer";
+           control != "lblWebVer" && control != "btn_Update";
+  }
+  // One line per text; a version value follows its caption label.
+  void Report(const std::string& control, const std::string& text) {
+    std::string label;
+    if (control == "lbl_YourVersion") {
+      label = texts_["lblYourVer"] + " ";
+    } else if (control == "lbl_WebVersion") {
+      label = texts_["lblWebVer"] + " ";
+    }
+    std::fprintf(stderr, "%s: %s%s\n", Caption().c_str(), label.c_str(),
+                 TerminalText(text).c_str());
   }
   void DrawProgress() {
-    if (!shown_ || maximum_ <= 0) {
+    if (!shown_ || maximum_ <= 0 || position_ <= 0) {
       return;
     }
     const int64_t position = std::clamp<int64_t>(position_, 0, maximum_);

@@ -21,8 +21,8 @@ using lumivora::testing::ReadFile;
 using lumivora::testing::TempDir;
 using lumivora::testing::WriteFile;
 
-constexpr unsigned char kPasswordTable[] = {'p', 'a', 's', 's', 'w', 'o', 'r',
-                                            'd', '1', '2', '3', '4', '5'};
+constexpr uint8_t kPasswordTable[] = {'p', 'a', 's', 's', 'w', 'o', 'r',
+                                      'd', '1', '2', '3', '4', '5'};
 
 struct ScriptedExtractor final : PackExtractor {
   bool result = true;
