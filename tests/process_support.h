@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pty.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -48,12 +49,23 @@ inline std::vector<std::string> Environment(const std::map<std::string, std::str
 // A started child with pipes on its standard streams.
 class ChildProcess {
  public:
-  ChildProcess(const std::vector<std::string>& argv, const std::vector<std::string>& env) {
+  // With TERMINAL, standard input is a pseudo-terminal (a program sees a
+  // user at a terminal) instead of a pipe.
+  ChildProcess(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+               bool terminal = false) {
     std::array<int, 2> in{};
     std::array<int, 2> out{};
     std::array<int, 2> err{};
-    if (::pipe2(in.data(), O_CLOEXEC) != 0 || ::pipe2(out.data(), O_CLOEXEC) != 0 ||
-        ::pipe2(err.data(), O_CLOEXEC) != 0) {
+    if (terminal) {
+      if (::openpty(&in[1], &in[0], nullptr, nullptr, nullptr) != 0) {
+        throw std::runtime_error("openpty failed");
+      }
+      ::fcntl(in[0], F_SETFD, FD_CLOEXEC);
+      ::fcntl(in[1], F_SETFD, FD_CLOEXEC);
+    } else if (::pipe2(in.data(), O_CLOEXEC) != 0) {
+      throw std::runtime_error("pipe failed");
+    }
+    if (::pipe2(out.data(), O_CLOEXEC) != 0 || ::pipe2(err.data(), O_CLOEXEC) != 0) {
       throw std::runtime_error("pipe failed");
     }
     posix_spawn_file_actions_t actions;
@@ -100,6 +112,34 @@ class ChildProcess {
     }
   }
 
+  // Types TEXT at the child's standard input.
+  void Type(const std::string& text) {
+    if (stdin_ >= 0) {
+      const ssize_t written = ::write(stdin_, text.data(), text.size());
+      (void)written;
+    }
+  }
+
+  // Reads standard error until it holds TEXT; false at the time bound or EOF.
+  bool WaitForError(const std::string& text, std::chrono::milliseconds bound) {
+    const auto deadline = std::chrono::steady_clock::now() + bound;
+    while (err_.find(text) == std::string::npos) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0 || (stderr_ < 0 && stdout_ < 0)) {
+        return false;
+      }
+      Pump(static_cast<int>(left.count()), false);
+    }
+    return true;
+  }
+
+  void Signal(int signal) {
+    if (pid_ > 0) {
+      ::kill(pid_, signal);
+    }
+  }
+
   void CloseInput() {
     if (stdin_ >= 0) {
       ::close(stdin_);
@@ -143,6 +183,7 @@ class ChildProcess {
   }
 
   [[nodiscard]] int Pid() const { return pid_; }
+  [[nodiscard]] const std::string& Output() const { return out_; }
 
  private:
   // One poll round over the open output pipes; false when nothing is open.
