@@ -18,7 +18,7 @@ constexpr const char* kCannotStartText = "Can not start \"%s\" !";
 
 // The information text is held in memory; a server that sends more than
 // this is not sending an information file.
-constexpr size_t kMaxInfoTextSize = 16U * 1024U * 1024U;
+constexpr size_t kMaxInfoTextSize = size_t{16} * 1024 * 1024;
 
 // The file of a file-mode transfer. Blocks are collected and written in
 // larger pieces; whatever was received is on disk once the sink is gone,
@@ -54,7 +54,7 @@ class FileSink {
   }
 
  private:
-  static constexpr size_t kPieceSize = 64U * 1024U;
+  static constexpr size_t kPieceSize = size_t{64} * 1024;
 
   void Flush() {
     if (!pending_.empty() && file_.IsOpen()) {

@@ -19,7 +19,7 @@ namespace {
 
 // Body bytes held before the transfer is paused (curl delivers at most
 // CURL_MAX_WRITE_SIZE per callback on top of this).
-constexpr size_t kMaxBuffered = 64 * 1024;
+constexpr size_t kMaxBuffered = size_t{64} * 1024;
 // Upper bound of one wait for socket activity; the loop re-checks after it.
 constexpr int kPollMilliseconds = 1000;
 
