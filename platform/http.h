@@ -28,6 +28,10 @@ struct HttpRequest {
   bool http10 = true;  // protocol version HTTP/1.0 rather than HTTP/1.1
   bool reload = true;  // bypass caches: "Pragma: no-cache", "Cache-Control: no-cache"
   int maxRedirections = 10;
+  // A connection that cannot be made within this time, or a response that
+  // delivers nothing for this long, fails the transfer (0: wait forever).
+  int connectTimeoutSeconds = 60;
+  int stallTimeoutSeconds = 60;
 };
 
 // The response of one request. The headers are those of the final response,

@@ -294,6 +294,8 @@ TmxWebUpdate::Transfer TmxWebUpdate::RunTransfer(const std::string& url,
   request.http10 = true;
   request.reload = true;
   request.maxRedirections = kMaxHttpRedirections;
+  request.connectTimeoutSeconds = kConnectTimeoutSeconds;
+  request.stallTimeoutSeconds = kStallTimeoutSeconds;
   const std::unique_ptr<platform::HttpResponse> response = transport_.Get(request);
   if (cancelled_) {
     return Transfer::kCancelled;

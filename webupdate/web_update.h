@@ -70,6 +70,10 @@ inline constexpr size_t kReadBlockSize = 1025;
 inline constexpr size_t kContentLengthBufferSize = 1024;
 // Redirections the transport follows within one transfer.
 inline constexpr int kMaxHttpRedirections = 10;
+// A server that cannot be reached, or stops sending, within this time fails
+// the transfer instead of holding the dialog forever.
+inline constexpr int kConnectTimeoutSeconds = 60;
+inline constexpr int kStallTimeoutSeconds = 60;
 // "RedirectionURL" hops of the information file followed within one check.
 inline constexpr int kMaxInfoRedirections = 10;
 

@@ -145,6 +145,14 @@ class CurlResponse final : public HttpResponse {
         Set(CURLOPT_HEADERFUNCTION, &HeaderCallback) && Set(CURLOPT_HEADERDATA, this) &&
         Set(CURLOPT_WRITEFUNCTION, &WriteCallback) && Set(CURLOPT_WRITEDATA, this) &&
         Set(CURLOPT_ERRORBUFFER, errorBuffer_);
+    if (ok && request.connectTimeoutSeconds > 0) {
+      ok = Set(CURLOPT_CONNECTTIMEOUT, static_cast<long>(request.connectTimeoutSeconds));
+    }
+    if (ok && request.stallTimeoutSeconds > 0) {
+      // Less than one byte per second over the whole period: stalled.
+      ok = Set(CURLOPT_LOW_SPEED_LIMIT, 1L) &&
+           Set(CURLOPT_LOW_SPEED_TIME, static_cast<long>(request.stallTimeoutSeconds));
+    }
     if (ok && !request.userName.empty()) {
       ok = Set(CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC)) &&
            Set(CURLOPT_USERNAME, request.userName.c_str()) &&

@@ -3,7 +3,10 @@
 // outcome and events of every failure.
 #include <gtest/gtest.h>
 
+#include <array>
+#include <chrono>
 #include <filesystem>
+#include <optional>
 #include <stdexcept>
 
 #include "platform/http.h"
@@ -268,6 +271,28 @@ TEST_F(HttpGetTest, CancelFromTheMessageLoopStopsASlowDownload) {
   EXPECT_LT(update_.DownloadedSize(), 100000U);
   // The partial file stays on disk with what was received.
   EXPECT_TRUE(ReadWholeFile(target) == PatternContent(100000).substr(0, update_.DownloadedSize()));
+}
+
+TEST_F(HttpGetTest, TransportGivesUpOnAStalledResponse) {
+  // The slow route sends 4100 bytes, then nothing while the client stays.
+  platform::HttpRequest request;
+  request.hostName = "127.0.0.1";
+  request.port = fault_->Port();
+  request.path = "/slow/blob";
+  request.accept = "Accept: */*";
+  request.stallTimeoutSeconds = 1;
+  const auto start = std::chrono::steady_clock::now();
+  const std::unique_ptr<platform::HttpResponse> response = transport_->Get(request);
+  EXPECT_EQ(response->StatusCode(), 200);
+  EXPECT_EQ(response->ContentLength(), std::optional<std::string>("100000"));
+  std::array<uint8_t, 1025> block{};
+  size_t total = 0;
+  while (const size_t count = response->Read(block)) {
+    total += count;
+  }
+  EXPECT_EQ(total, 4100U);
+  EXPECT_FALSE(response->Error().empty());
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(15));
 }
 
 TEST_F(HttpGetTest, CancelBetweenTransfersHasNoEffect) {

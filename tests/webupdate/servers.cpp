@@ -16,6 +16,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <stdexcept>
 
@@ -171,21 +172,10 @@ std::string Child::ReadLine(std::chrono::milliseconds timeout) {
   }
 }
 
-bool Child::WaitForPort(int port, std::chrono::milliseconds timeout) {
+bool Child::WaitUntil(const std::function<bool()>& ready, std::chrono::milliseconds timeout) {
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   while (std::chrono::steady_clock::now() < deadline) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
-      return false;
-    }
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    const bool connected =
-        ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    ::close(fd);
-    if (connected) {
+    if (ready()) {
       return true;
     }
     // Waits on the child's output: it only becomes readable (end of file)
@@ -197,6 +187,60 @@ bool Child::WaitForPort(int port, std::chrono::milliseconds timeout) {
   }
   return false;
 }
+
+namespace {
+
+int ConnectToLoopback(int port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) {
+    return -1;
+  }
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// True when the server on PORT answers GET PATH with a body holding TOKEN:
+// it is our server, not another one that took the port first.
+bool AnswersWith(int port, const std::string& path, const std::string& token) {
+  const int fd = ConnectToLoopback(port);
+  if (fd < 0) {
+    return false;
+  }
+  const std::string request = "GET " + path + " HTTP/1.0\r\n\r\n";
+  std::string response;
+  if (::send(fd, request.data(), request.size(), MSG_NOSIGNAL) ==
+      static_cast<ssize_t>(request.size())) {
+    char buffer[512];
+    pollfd entry{fd, POLLIN, 0};
+    while (::poll(&entry, 1, 2000) > 0) {
+      const ssize_t count = ::recv(fd, buffer, sizeof buffer, 0);
+      if (count <= 0) {
+        break;
+      }
+      response.append(buffer, static_cast<size_t>(count));
+    }
+  }
+  ::close(fd);
+  return response.find(token) != std::string::npos;
+}
+
+bool Accepts(int port) {
+  const int fd = ConnectToLoopback(port);
+  if (fd < 0) {
+    return false;
+  }
+  ::close(fd);
+  return true;
+}
+
+}  // namespace
 
 int RunToCompletion(const std::vector<std::string>& argv, const std::string& outputPath) {
   posix_spawn_file_actions_t actions;
@@ -225,45 +269,56 @@ int RunToCompletion(const std::vector<std::string>& argv, const std::string& out
 Nginx::Nginx(bool tls) {
   const std::string root = dir_.Path() + "/www";
   std::filesystem::create_directory(root);
-  port_ = ClosedPort();
   const std::string d = dir_.Path();
-  std::string tlsServer;
-  if (tls) {
-    tlsPort_ = ClosedPort();
-    if (RunToCompletion(
-            {"openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
-             "-nodes", "-days", "1", "-subj", "/CN=127.0.0.1", "-addext",
-             "subjectAltName=IP:127.0.0.1", "-keyout", d + "/key.pem", "-out", d + "/cert.pem"},
-            d + "/openssl.log") != 0) {
-      throw std::runtime_error("openssl could not make a certificate: " +
-                               ReadWholeFile(d + "/openssl.log"));
+  if (tls && RunToCompletion({"openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt",
+                              "ec_paramgen_curve:prime256v1", "-nodes", "-days", "1", "-subj",
+                              "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1", "-keyout",
+                              d + "/key.pem", "-out", d + "/cert.pem"},
+                             d + "/openssl.log") != 0) {
+    throw std::runtime_error("openssl could not make a certificate: " +
+                             ReadWholeFile(d + "/openssl.log"));
+  }
+  const std::string token = "ready-" + std::to_string(::getpid()) + "-" + d.substr(d.size() - 6);
+  dir_.Write("www/.ready", token);
+  // A port found free may be taken by another process before nginx binds
+  // it; then nginx ends (or someone else answers) and new ports are tried.
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    port_ = ClosedPort();
+    std::string tlsServer;
+    if (tls) {
+      tlsPort_ = ClosedPort();
+      tlsServer = "  server {\n    listen 127.0.0.1:" + std::to_string(tlsPort_) + " ssl;\n" +
+                  "    ssl_certificate " + d + "/cert.pem;\n    ssl_certificate_key " + d +
+                  "/key.pem;\n    root " + root + ";\n  }\n";
     }
-    tlsServer = "  server {\n    listen 127.0.0.1:" + std::to_string(tlsPort_) + " ssl;\n" +
-                "    ssl_certificate " + d + "/cert.pem;\n    ssl_certificate_key " + d +
-                "/key.pem;\n    root " + root + ";\n  }\n";
+    std::ostringstream conf;
+    conf << "daemon off;\nmaster_process off;\nworker_processes 1;\n"
+         << "pid " << d << "/nginx.pid;\nerror_log " << d << "/error.log;\n"
+         << "events { worker_connections 64; }\n"
+         << "http {\n  access_log off;\n  default_type application/octet-stream;\n"
+         << "  client_body_temp_path " << d << "/body;\n  proxy_temp_path " << d << "/proxy;\n"
+         << "  fastcgi_temp_path " << d << "/fastcgi;\n  uwsgi_temp_path " << d << "/uwsgi;\n"
+         << "  scgi_temp_path " << d << "/scgi;\n"
+         << "  server {\n    listen 127.0.0.1:" << port_ << ";\n    root " << root << ";\n"
+         << "    location /moved/ { return 302 /; }\n"
+         << "  }\n"
+         << tlsServer << "}\n";
+    dir_.Write("nginx.conf", conf.str());
+    child_ = std::make_unique<Child>(
+        std::vector<std::string>{"nginx", "-p", d, "-e", d + "/error.log", "-c", d + "/nginx.conf"},
+        std::vector<std::string>{}, d + "/stderr.log");
+    // Ready once it serves our token (and the TLS port accepts); nginx
+    // ending first or the deadline passing means another attempt.
+    const int port = port_;
+    const int tlsPort = tlsPort_;
+    if (child_->WaitUntil(
+            [&] { return AnswersWith(port, "/.ready", token) && (!tls || Accepts(tlsPort)); },
+            std::chrono::seconds(20))) {
+      return;
+    }
+    child_.reset();
   }
-  std::ostringstream conf;
-  conf << "daemon off;\nmaster_process off;\nworker_processes 1;\n"
-       << "pid " << d << "/nginx.pid;\nerror_log " << d << "/error.log;\n"
-       << "events { worker_connections 64; }\n"
-       << "http {\n  access_log off;\n  default_type application/octet-stream;\n"
-       << "  client_body_temp_path " << d << "/body;\n  proxy_temp_path " << d << "/proxy;\n"
-       << "  fastcgi_temp_path " << d << "/fastcgi;\n  uwsgi_temp_path " << d << "/uwsgi;\n"
-       << "  scgi_temp_path " << d << "/scgi;\n"
-       << "  server {\n    listen 127.0.0.1:" << port_ << ";\n    root " << root << ";\n"
-       << "    location /moved/ { return 302 /; }\n"
-       << "  }\n"
-       << tlsServer << "}\n";
-  dir_.Write("nginx.conf", conf.str());
-  child_ = std::make_unique<Child>(
-      std::vector<std::string>{"nginx", "-p", d, "-e", d + "/error.log", "-c", d + "/nginx.conf"},
-      std::vector<std::string>{}, d + "/stderr.log");
-  // Ready once the port accepts a connection; nginx ending first (its
-  // output pipe closes) or the deadline passing fails the fixture.
-  if (!child_->WaitForPort(port_, std::chrono::seconds(20)) ||
-      (tls && !child_->WaitForPort(tlsPort_, std::chrono::seconds(20)))) {
-    throw std::runtime_error("nginx did not start: " + ReadWholeFile(d + "/error.log"));
-  }
+  throw std::runtime_error("nginx did not start: " + ReadWholeFile(d + "/error.log"));
 }
 
 Nginx::~Nginx() = default;
@@ -298,11 +353,21 @@ bool RecordedRequest::HasHeader(const std::string& name) const {
   return false;
 }
 
+namespace {
+
+// Debian's interpreter when it is there: wrappers found earlier in PATH
+// (version managers) can take seconds to start.
+std::string PythonInterpreter() {
+  return std::filesystem::exists("/usr/bin/python3") ? "/usr/bin/python3" : "python3";
+}
+
+}  // namespace
+
 FaultServer::FaultServer() {
   std::filesystem::create_directory(dir_.Path() + "/root");
   const std::string script = std::string(LUMIVORA_SOURCE_DIR) + "/tests/webupdate/fault_server.py";
   child_ = std::make_unique<Child>(
-      std::vector<std::string>{"python3", script, "--root", dir_.Path() + "/root", "--log",
+      std::vector<std::string>{PythonInterpreter(), script, "--root", dir_.Path() + "/root", "--log",
                                dir_.Path() + "/requests.log", "--lifetime", "240"},
       std::vector<std::string>{}, dir_.Path() + "/stderr.log");
   const std::string line = child_->ReadLine(std::chrono::seconds(20));

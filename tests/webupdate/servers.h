@@ -6,6 +6,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -43,9 +44,9 @@ class Child {
   // Next line of the child's standard output, or throws when none arrives
   // within TIMEOUT (or the child ended).
   std::string ReadLine(std::chrono::milliseconds timeout);
-  // Waits until PORT on 127.0.0.1 accepts connections; false when the child
-  // ended first or TIMEOUT passed.
-  bool WaitForPort(int port, std::chrono::milliseconds timeout);
+  // Waits until READY returns true; false when the child ended first or
+  // TIMEOUT passed.
+  bool WaitUntil(const std::function<bool()>& ready, std::chrono::milliseconds timeout);
 
  private:
   pid_t pid_ = -1;
