@@ -367,8 +367,8 @@ FaultServer::FaultServer() {
   std::filesystem::create_directory(dir_.Path() + "/root");
   const std::string script = std::string(LUMIVORA_SOURCE_DIR) + "/tests/webupdate/fault_server.py";
   child_ = std::make_unique<Child>(
-      std::vector<std::string>{PythonInterpreter(), script, "--root", dir_.Path() + "/root", "--log",
-                               dir_.Path() + "/requests.log", "--lifetime", "240"},
+      std::vector<std::string>{PythonInterpreter(), script, "--root", dir_.Path() + "/root",
+                               "--log", dir_.Path() + "/requests.log", "--lifetime", "240"},
       std::vector<std::string>{}, dir_.Path() + "/stderr.log");
   const std::string line = child_->ReadLine(std::chrono::seconds(20));
   if (line.rfind("READY ", 0) != 0) {
