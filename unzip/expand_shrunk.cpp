@@ -106,17 +106,19 @@ class ShrinkDecoder {
     return true;
   }
 
-  // Frees every code that is no other code's prefix (the leaves of the
-  // string tree); the next free code becomes the lowest free one.
+  // Frees every code from 257 below the next free code that is no other
+  // such code's prefix (the leaves of the string tree); the next free code
+  // becomes the lowest free one. Codes at or above the next free code are
+  // left alone, as PKZIP and Info-ZIP do.
   void PartialClear() {
     t_.isPrefix.fill(false);
-    for (unsigned c = kFirstFreeCode; c < kCodeCount; ++c) {
+    for (unsigned c = kFirstFreeCode; c < nextFree_; ++c) {
       const int16_t parent = t_.prefix[c];
       if (parent != kUnused && static_cast<unsigned>(parent) >= kFirstFreeCode) {
         t_.isPrefix[static_cast<size_t>(parent)] = true;
       }
     }
-    for (unsigned c = kFirstFreeCode; c < kCodeCount; ++c) {
+    for (unsigned c = kFirstFreeCode; c < nextFree_; ++c) {
       if (!t_.isPrefix[c]) {
         t_.prefix[c] = kUnused;
       }

@@ -168,6 +168,8 @@ std::vector<Row> Rows() {
                       .Bytes(),
                   Text("ABABC")});
   rows.push_back({"shrink: empty data produces nothing", 1, 0, 0, {}, {}});
+  rows.push_back({"shrink: a partial clear spares codes at or above the next free code", 1, 0, 15,
+                  PartialClearAboveNextFree(), Text("ABCDEDEFGHIJKDE")});
 
   // ---- reduce ----
   for (unsigned f = 1; f <= 4; ++f) {
@@ -287,6 +289,10 @@ std::vector<Row> Rows() {
         {"implode: a match before the first byte yields zeros", 6, 0, 3, s, {0, 0, 'z'}});
   }
   return rows;
+}
+
+void PrintTo(const Row& row, std::ostream* os) {
+  *os << row.name;
 }
 
 class LegacyEdge : public ::testing::TestWithParam<Row> {};

@@ -190,5 +190,24 @@ TEST(EncryptionWrapper, InfoZipDecryptsWrappedLegacyEntries) {
   }
 }
 
+// The partial clear of a crafted shrunk stream, where reading "every leaf of
+// the table" and "every leaf below the next free code" differ: Info-ZIP and
+// our decoder agree on the bytes.
+TEST(ShrinkPeer, PartialClearAgreesWithInfoZip) {
+  TempDir dir;
+  const std::vector<uint8_t> expected = Bytes("ABCDEDEFGHIJKDE");
+  legacytools::ZipEntry entry;
+  entry.name = "clear.txt";
+  entry.method = 1;
+  entry.crc32 = legacytools::Crc32(expected);
+  entry.uncompressedSize = static_cast<uint32_t>(expected.size());
+  entry.data = PartialClearAboveNextFree();
+  legacytools::WriteWholeFile(dir.File("clear.zip"), legacytools::BuildZip({entry}));
+  const CommandResult peer = RunCommand("unzip -p " + Quote(dir.File("clear.zip")));
+  ASSERT_EQ(peer.status, 0) << peer.output;
+  EXPECT_EQ(peer.output, "ABCDEDEFGHIJKDE");
+  EXPECT_EQ(Decode(1, 0, entry.uncompressedSize, entry.data).bytes, expected);
+}
+
 }  // namespace
 }  // namespace lumivora::unzip::testing

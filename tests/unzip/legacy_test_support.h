@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
+#include <ostream>
 #include <span>
 #include <sstream>
 #include <stdexcept>
@@ -78,9 +79,11 @@ inline DecodeResult Decode(uint16_t method, uint16_t flags, uint32_t uncompresse
     throw std::runtime_error("no decoder for method " + std::to_string(method));
   }
   MemoryIo io(data, uncompressedSize);
-  std::vector<uint8_t> input(kIoBufferAllocation);
-  std::vector<uint8_t> output(kIoBufferAllocation);
-  std::vector<uint8_t> work(kWorkAreaSize);
+  std::vector<uint8_t> input(kIoBufferAllocation, 0x5A);
+  std::vector<uint8_t> output(kIoBufferAllocation, 0x5A);
+  // Left over from an earlier entry: a decoder must not read what it did
+  // not write (matches before the first byte are zeros, not stale bytes).
+  std::vector<uint8_t> work(kWorkAreaSize, 0xA5);
   DecoderState state(io, input, output, work, true);
   state.Reset({static_cast<int64_t>(data.size()), uncompressedSize, flags, method});
   DecodeResult result;
@@ -139,6 +142,10 @@ struct ManifestRow {
   std::string sha256;
   [[nodiscard]] bool IsRawStream() const { return entry.rfind("(raw stream", 0) == 0; }
 };
+
+inline void PrintTo(const ManifestRow& row, std::ostream* os) {
+  *os << row.file << " " << row.entry;
+}
 
 inline std::vector<ManifestRow> LoadManifest() {
   std::vector<ManifestRow> rows;
@@ -225,6 +232,25 @@ class BitStream {
 
 inline std::vector<uint8_t> Bytes(const std::string& text) {
   return {text.begin(), text.end()};
+}
+
+// A shrunk stream (9-bit codes) whose second partial clear happens while
+// code 260 (DE) is in use above the next free code: the clear looks only
+// below the next free code, so 260 survives, the codes that follow skip it,
+// and the last code 260 still reads DE: "ABCDEDEFGHIJKDE". Info-ZIP decodes
+// it the same way.
+inline std::vector<uint8_t> PartialClearAboveNextFree() {
+  const uint32_t codes[] = {'A', 'B', 'C', 'D', 'E',  // 257..260 = AB BC CD DE
+                            260, 'F',                 // 261 = ED, 262 = DEF: 260 is a prefix
+                            256, 2,                   // frees 257..259, 261, 262
+                            'G',                      // 257 = FG, next free 258
+                            256, 2,                   // frees 257 only
+                            'H', 'I', 'J', 'K', 260};
+  BitStream bits;
+  for (const uint32_t code : codes) {
+    bits.Put(code, 9);
+  }
+  return bits.Bytes();
 }
 
 }  // namespace lumivora::unzip::testing
