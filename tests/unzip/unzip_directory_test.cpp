@@ -18,7 +18,7 @@ using test::Bytes;
 using test::TempDir;
 using test::ToBytes;
 using test::ZipEntrySpec;
-using test::ZipSpec;
+using test::ZipLayout;
 
 std::vector<std::string> Names(TVCLUnZip& unzip) {
   std::vector<std::string> names;
@@ -66,10 +66,10 @@ TEST(UnzipDirectory, MalformedArchivesTable) {
     int count;
   };
   const auto twoEntries = [] {
-    ZipSpec spec;
-    spec.entries.push_back({.name = "a.txt", .data = ToBytes("alpha")});
-    spec.entries.push_back({.name = "dir/b.txt", .data = ToBytes("bravo bravo bravo")});
-    return spec;
+    ZipLayout layout;
+    layout.entries.push_back({.name = "a.txt", .data = ToBytes("alpha")});
+    layout.entries.push_back({.name = "dir/b.txt", .data = ToBytes("bravo bravo bravo")});
+    return layout;
   };
   const Row rows[] = {
       {"empty file", [] { return Bytes(); }, TIncompleteZipMode::izAssumeMulti, "EIncompleteZip",
@@ -87,9 +87,9 @@ TEST(UnzipDirectory, MalformedArchivesTable) {
        TIncompleteZipMode::izAssumeBad, nullptr, nullptr, 2},
       {"misplaced central directory: local scan merges it",
        [&] {
-         ZipSpec spec = twoEntries();
-         spec.centralOffsetOverride = 3;
-         return BuildZip(spec);
+         ZipLayout layout = twoEntries();
+         layout.centralOffsetOverride = 3;
+         return BuildZip(layout);
        },
        TIncompleteZipMode::izAssumeMulti, nullptr, nullptr, 2},
       {"misplaced central directory, no local header",
@@ -108,34 +108,34 @@ TEST(UnzipDirectory, MalformedArchivesTable) {
        TIncompleteZipMode::izAssumeMulti, "EBadZipFile", "Not a valid zip file!", 0},
       {"second central header broken",
        [&] {
-         ZipSpec spec = twoEntries();
-         spec.totalEntriesOverride = 3;  // one more than written
-         return BuildZip(spec);
+         ZipLayout layout = twoEntries();
+         layout.totalEntriesOverride = 3;  // one more than written
+         return BuildZip(layout);
        },
        TIncompleteZipMode::izAssumeMulti, "EBadZipFile", "Not a valid zip file!", 0},
       {"65535 entries claimed in a small file",
        [&] {
-         ZipSpec spec = twoEntries();
-         spec.totalEntriesOverride = 65535;
-         return BuildZip(spec);
+         ZipLayout layout = twoEntries();
+         layout.totalEntriesOverride = 65535;
+         return BuildZip(layout);
        },
        TIncompleteZipMode::izAssumeMulti, "EBadZipFile", "Not a valid zip file!", 0},
       {"two entries at one offset",
        [&] {
-         ZipSpec spec = twoEntries();
-         spec.entries[1].offsetOverride = 0;
-         return BuildZip(spec);
+         ZipLayout layout = twoEntries();
+         layout.entries[1].offsetOverride = 0;
+         return BuildZip(layout);
        },
        TIncompleteZipMode::izAssumeMulti, "EListError", "Duplicate Object index", 0},
       {"comment holding a stray end signature",
        [&] {
-         ZipSpec spec = twoEntries();
+         ZipLayout layout = twoEntries();
          static constexpr char kComment[] = "before PK\x05\x06 after, and more text here";
-         spec.comment = std::string(kComment, sizeof kComment - 1);
-         return BuildZip(spec);
+         layout.comment = std::string(kComment, sizeof kComment - 1);
+         return BuildZip(layout);
        },
        TIncompleteZipMode::izAssumeMulti, nullptr, nullptr, 2},
-      {"empty archive", [] { return BuildZip(ZipSpec{}); }, TIncompleteZipMode::izAssumeMulti,
+      {"empty archive", [] { return BuildZip(ZipLayout{}); }, TIncompleteZipMode::izAssumeMulti,
        nullptr, nullptr, 0},
   };
   for (const Row& row : rows) {
@@ -163,9 +163,9 @@ TEST(UnzipDirectory, MalformedArchivesTable) {
 
 TEST(UnzipDirectory, IncompleteZipEventChangesTheMode) {
   TempDir dir;
-  ZipSpec spec;
-  spec.entries.push_back({.name = "a.txt", .data = ToBytes("alpha")});
-  Bytes zip = BuildZip(spec);
+  ZipLayout layout;
+  layout.entries.push_back({.name = "a.txt", .data = ToBytes("alpha")});
+  Bytes zip = BuildZip(layout);
   zip.resize(zip.size() - 22);
   test::WriteBytes(dir / "a.zip", zip);
   TVCLUnZip unzip;
@@ -186,11 +186,11 @@ TEST(UnzipDirectory, IncompleteZipEventChangesTheMode) {
 
 TEST(UnzipDirectory, MisplacedDirectoryKeepsCentralNamesAndComments) {
   TempDir dir;
-  ZipSpec spec;
-  spec.entries.push_back({.name = "a.txt", .data = ToBytes("alpha"), .comment = "first"});
-  spec.entries.push_back({.name = "b.txt", .data = ToBytes("bravo")});
-  spec.centralOffsetOverride = 1;
-  test::WriteBytes(dir / "a.zip", BuildZip(spec));
+  ZipLayout layout;
+  layout.entries.push_back({.name = "a.txt", .data = ToBytes("alpha"), .comment = "first"});
+  layout.entries.push_back({.name = "b.txt", .data = ToBytes("bravo")});
+  layout.centralOffsetOverride = 1;
+  test::WriteBytes(dir / "a.zip", BuildZip(layout));
   TVCLUnZip unzip;
   unzip.SetZipName(dir / "a.zip");
   unzip.ReadZip();
@@ -202,11 +202,11 @@ TEST(UnzipDirectory, MisplacedDirectoryKeepsCentralNamesAndComments) {
 
 TEST(UnzipDirectory, CommentsAndSeparators) {
   TempDir dir;
-  ZipSpec spec;
-  spec.entries.push_back({.name = "top.txt", .data = ToBytes("1"), .comment = "file comment"});
-  spec.entries.push_back({.name = "Sub/Dir/inner.txt", .data = ToBytes("2")});
-  spec.comment = "archive comment";
-  test::WriteBytes(dir / "a.zip", BuildZip(spec));
+  ZipLayout layout;
+  layout.entries.push_back({.name = "top.txt", .data = ToBytes("1"), .comment = "file comment"});
+  layout.entries.push_back({.name = "Sub/Dir/inner.txt", .data = ToBytes("2")});
+  layout.comment = "archive comment";
+  test::WriteBytes(dir / "a.zip", BuildZip(layout));
   TVCLUnZip unzip;
   unzip.SetZipName(dir / "a.zip");
   unzip.ReadZip();
@@ -228,13 +228,13 @@ TEST(UnzipDirectory, CommentsAndSeparators) {
 
 TEST(UnzipDirectory, CommentHoldingACompleteEndRecordMakesTheInnerOneWin) {
   TempDir dir;
-  ZipSpec spec;
-  spec.entries.push_back({.name = "a.txt", .data = ToBytes("alpha")});
-  const Bytes plain = BuildZip(spec);
+  ZipLayout layout;
+  layout.entries.push_back({.name = "a.txt", .data = ToBytes("alpha")});
+  const Bytes plain = BuildZip(layout);
   // The comment carries a copy of the end record (with no comment of its own).
   const Bytes inner(plain.end() - 22, plain.end());
-  spec.comment = std::string(inner.begin(), inner.end());
-  test::WriteBytes(dir / "a.zip", BuildZip(spec));
+  layout.comment = std::string(inner.begin(), inner.end());
+  test::WriteBytes(dir / "a.zip", BuildZip(layout));
   TVCLUnZip unzip;
   unzip.SetZipName(dir / "a.zip");
   unzip.ReadZip();
@@ -259,12 +259,12 @@ TEST(UnzipDirectory, InfoZipArchiveWithCommentContainingEndSignature) {
 
 TEST(UnzipDirectory, PhysicalOrderUnderByNone) {
   TempDir dir;
-  ZipSpec spec;
+  ZipLayout layout;
   for (const char* name : {"c.txt", "a.txt", "b.txt"}) {
-    spec.entries.push_back({.name = name, .data = ToBytes(name)});
+    layout.entries.push_back({.name = name, .data = ToBytes(name)});
   }
-  spec.reverseCentral = true;
-  test::WriteBytes(dir / "a.zip", BuildZip(spec));
+  layout.reverseCentral = true;
+  test::WriteBytes(dir / "a.zip", BuildZip(layout));
   TVCLUnZip unzip;
   unzip.SetZipName(dir / "a.zip");
   unzip.ReadZip();
@@ -273,7 +273,7 @@ TEST(UnzipDirectory, PhysicalOrderUnderByNone) {
 
 TEST(UnzipDirectory, SortOrdersTable) {
   TempDir dir;
-  ZipSpec spec;
+  ZipLayout layout;
   const auto entry = [](const char* name, size_t size, uint32_t date, int repeat) {
     ZipEntrySpec e{.name = name};
     std::string text;
@@ -287,11 +287,11 @@ TEST(UnzipDirectory, SortOrdersTable) {
     return e;
   };
   // name, size, date (newest last but one), compressibility
-  spec.entries.push_back(entry("b/Zed.txt", 300, 0x5A8C0000, 0));
-  spec.entries.push_back(entry("a/alpha.txt", 1000, 0x5A8D0000, 50));
-  spec.entries.push_back(entry("A/Alpha.txt", 10, 0x5A8B0000, 0));
-  spec.entries.push_back(entry("mid.txt", 300, 0x5A8D0000, 0));
-  test::WriteBytes(dir / "a.zip", BuildZip(spec));
+  layout.entries.push_back(entry("b/Zed.txt", 300, 0x5A8C0000, 0));
+  layout.entries.push_back(entry("a/alpha.txt", 1000, 0x5A8D0000, 50));
+  layout.entries.push_back(entry("A/Alpha.txt", 10, 0x5A8B0000, 0));
+  layout.entries.push_back(entry("mid.txt", 300, 0x5A8D0000, 0));
+  test::WriteBytes(dir / "a.zip", BuildZip(layout));
   struct Row {
     TZipSortMode mode;
     std::vector<std::string> order;
@@ -341,9 +341,9 @@ TEST(UnzipDirectory, SortOrdersTable) {
 
 TEST(UnzipDirectory, ReadsAgainWhenTheArchiveTimeChanges) {
   TempDir dir;
-  ZipSpec one;
+  ZipLayout one;
   one.entries.push_back({.name = "a.txt", .data = ToBytes("alpha")});
-  ZipSpec two = one;
+  ZipLayout two = one;
   two.entries.push_back({.name = "b.txt", .data = ToBytes("bravo")});
   test::WriteBytes(dir / "a.zip", BuildZip(one));
   ASSERT_TRUE(platform::SetFileDosDateTime(dir / "a.zip", 0x5A8C6B2D));
@@ -362,9 +362,9 @@ TEST(UnzipDirectory, ReadsAgainWhenTheArchiveTimeChanges) {
 
 TEST(UnzipDirectory, ZipNameChangeDiscardsAndClearForgets) {
   TempDir dir;
-  ZipSpec spec;
-  spec.entries.push_back({.name = "a.txt", .data = ToBytes("alpha")});
-  test::WriteBytes(dir / "a.zip", BuildZip(spec));
+  ZipLayout layout;
+  layout.entries.push_back({.name = "a.txt", .data = ToBytes("alpha")});
+  test::WriteBytes(dir / "a.zip", BuildZip(layout));
   TVCLUnZip unzip;
   unzip.SetZipName(dir / "a.zip");
   unzip.ReadZip();

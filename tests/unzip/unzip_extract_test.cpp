@@ -25,7 +25,7 @@ using test::Bytes;
 using test::TempDir;
 using test::ToBytes;
 using test::ZipEntrySpec;
-using test::ZipSpec;
+using test::ZipLayout;
 
 std::string Sep() {
   return std::string(1, platform::PathSeparator());
@@ -173,11 +173,11 @@ TEST(UnzipExtract, StreamedInfoZipArchiveChecksPasswordAgainstTime) {
 
 TEST(UnzipExtract, PasswordCheckSkipsOrRetries) {
   TempDir dir;
-  ZipSpec spec;
-  spec.entries.push_back({.name = "a.bin", .data = test::SampleData(5000), .password = "right"});
-  spec.entries.push_back(
+  ZipLayout layout;
+  layout.entries.push_back({.name = "a.bin", .data = test::SampleData(5000), .password = "right"});
+  layout.entries.push_back(
       {.name = "b.txt", .data = ToBytes("streamed"), .password = "right", .extraFlags = 8});
-  test::WriteBytes(dir / "a.zip", BuildZip(spec));
+  test::WriteBytes(dir / "a.zip", BuildZip(layout));
 
   {  // Wrong password, no handler: skipped, no output file.
     TempDir out;
@@ -214,10 +214,10 @@ TEST(UnzipExtract, PasswordCheckSkipsOrRetries) {
 
 TEST(UnzipExtract, EncryptedStoredEntrySizes) {
   TempDir dir;
-  ZipSpec spec;
-  spec.entries.push_back(
+  ZipLayout layout;
+  layout.entries.push_back(
       {.name = "hundred", .data = test::SampleData(100), .method = 0, .password = "p"});
-  test::WriteBytes(dir / "a.zip", BuildZip(spec));
+  test::WriteBytes(dir / "a.zip", BuildZip(layout));
   TempDir out;
   TVCLUnZip unzip;
   unzip.SetZipName(dir / "a.zip");
@@ -322,9 +322,9 @@ TEST(UnzipExtract, DamagedEntriesTable) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     TempDir dir;
-    ZipSpec spec;
-    spec.entries.push_back(row.entry);
-    test::WriteBytes(dir / "a.zip", BuildZip(spec));
+    ZipLayout layout;
+    layout.entries.push_back(row.entry);
+    test::WriteBytes(dir / "a.zip", BuildZip(layout));
     TempDir out;
     platform::RecordingInterface ui;
     TVCLUnZip unzip(&ui);
@@ -349,13 +349,13 @@ TEST(UnzipExtract, DamagedEntriesTable) {
 
 TEST(UnzipExtract, PrematureEndEndsTheRunWithoutLeavingAFile) {
   TempDir dir;
-  ZipSpec spec;
-  spec.entries.push_back({.name = "f",
+  ZipLayout layout;
+  layout.entries.push_back({.name = "f",
                           .data = test::SampleData(50000),
                           .method = 0,
                           .uncompressedOverride = 90000,
                           .compressedOverride = 90000});
-  test::WriteBytes(dir / "a.zip", BuildZip(spec));
+  test::WriteBytes(dir / "a.zip", BuildZip(layout));
   TempDir out;
   TVCLUnZip unzip;
   unzip.SetZipName(dir / "a.zip");
@@ -372,10 +372,10 @@ TEST(UnzipExtract, PrematureEndEndsTheRunWithoutLeavingAFile) {
 
 TEST(UnzipExtract, PercentEventsRoundHalfToEven) {
   TempDir dir;
-  ZipSpec spec;
-  spec.entries.push_back({.name = "big", .data = test::SampleData(640000), .method = 0});
-  spec.entries.push_back({.name = "small", .data = test::SampleData(160000), .method = 0});
-  test::WriteBytes(dir / "a.zip", BuildZip(spec));
+  ZipLayout layout;
+  layout.entries.push_back({.name = "big", .data = test::SampleData(640000), .method = 0});
+  layout.entries.push_back({.name = "small", .data = test::SampleData(160000), .method = 0});
+  test::WriteBytes(dir / "a.zip", BuildZip(layout));
   TempDir out;
   TVCLUnZip unzip;
   std::vector<int> file;
@@ -406,10 +406,10 @@ TEST(UnzipExtract, PercentEventsRoundHalfToEven) {
 
 TEST(UnzipExtract, StartEventsCanStopOrSkip) {
   TempDir dir;
-  ZipSpec spec;
-  spec.entries.push_back({.name = "a.txt", .data = ToBytes("alpha")});
-  spec.entries.push_back({.name = "b.txt", .data = ToBytes("bravo")});
-  test::WriteBytes(dir / "a.zip", BuildZip(spec));
+  ZipLayout layout;
+  layout.entries.push_back({.name = "a.txt", .data = ToBytes("alpha")});
+  layout.entries.push_back({.name = "b.txt", .data = ToBytes("bravo")});
+  test::WriteBytes(dir / "a.zip", BuildZip(layout));
   {
     TempDir out;
     TVCLUnZip unzip;
@@ -440,11 +440,11 @@ TEST(UnzipExtract, StartEventsCanStopOrSkip) {
 
 TEST(UnzipExtract, SelectionByFilesList) {
   TempDir dir;
-  ZipSpec spec;
+  ZipLayout layout;
   for (const char* name : {"Main.exe", "dir/Main.exe", "notes.TXT", "dir/sub/x.txt", "dir/"}) {
-    spec.entries.push_back({.name = name, .data = ToBytes(name)});
+    layout.entries.push_back({.name = name, .data = ToBytes(name)});
   }
-  test::WriteBytes(dir / "a.zip", BuildZip(spec));
+  test::WriteBytes(dir / "a.zip", BuildZip(layout));
   struct Row {
     std::vector<std::string> lines;
     bool recreateDirs;
@@ -485,9 +485,9 @@ TEST(UnzipExtract, SelectionByFilesList) {
 
 TEST(UnzipExtract, OverwriteModes) {
   TempDir dir;
-  ZipSpec spec;
-  spec.entries.push_back({.name = "a.txt", .data = ToBytes("new")});
-  test::WriteBytes(dir / "a.zip", BuildZip(spec));
+  ZipLayout layout;
+  layout.entries.push_back({.name = "a.txt", .data = ToBytes("new")});
+  test::WriteBytes(dir / "a.zip", BuildZip(layout));
   struct Row {
     const char* name;
     TUZOverwriteMode mode;
@@ -557,9 +557,9 @@ TEST(UnzipExtract, OverwriteModes) {
 
 TEST(UnzipExtract, ReadOnlyExistingFileRaisesEvenWithAlways) {
   TempDir dir;
-  ZipSpec spec;
-  spec.entries.push_back({.name = "a.txt", .data = ToBytes("new")});
-  test::WriteBytes(dir / "a.zip", BuildZip(spec));
+  ZipLayout layout;
+  layout.entries.push_back({.name = "a.txt", .data = ToBytes("new")});
+  test::WriteBytes(dir / "a.zip", BuildZip(layout));
   TempDir out;
   test::WriteText(out / "a.txt", "old");
   ASSERT_TRUE(platform::SetFileAttributes(out / "a.txt", platform::kAttrReadOnly));
@@ -579,13 +579,13 @@ TEST(UnzipExtract, ReadOnlyExistingFileRaisesEvenWithAlways) {
 
 TEST(UnzipExtract, TimeAndAttributesOnTheOutput) {
   TempDir dir;
-  ZipSpec spec;
-  spec.entries.push_back({.name = "ro.txt",
+  ZipLayout layout;
+  layout.entries.push_back({.name = "ro.txt",
                           .data = ToBytes("x"),
                           .dosDateTime = 0x5A8C6B2D,
                           .externalAttributes = 0x21});
-  spec.entries.push_back({.name = "rw.txt", .data = ToBytes("y"), .dosDateTime = 0x4A8C6B2D});
-  test::WriteBytes(dir / "a.zip", BuildZip(spec));
+  layout.entries.push_back({.name = "rw.txt", .data = ToBytes("y"), .dosDateTime = 0x4A8C6B2D});
+  test::WriteBytes(dir / "a.zip", BuildZip(layout));
   TempDir out;
   TVCLUnZip unzip;
   unzip.SetZipName(dir / "a.zip");
@@ -622,9 +622,9 @@ TEST(UnzipExtract, OutputPathsStayInsideDestDir) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.stored);
     TempDir dir;
-    ZipSpec spec;
-    spec.entries.push_back({.name = row.stored, .data = ToBytes("payload")});
-    test::WriteBytes(dir / "a.zip", BuildZip(spec));
+    ZipLayout layout;
+    layout.entries.push_back({.name = row.stored, .data = ToBytes("payload")});
+    test::WriteBytes(dir / "a.zip", BuildZip(layout));
     TempDir parent;
     const std::string dest = parent / "x/y";
     TVCLUnZip unzip;
@@ -670,10 +670,10 @@ TEST(UnzipExtract, OutputPathsStayInsideDestDir) {
 
 TEST(UnzipExtract, TestOnlyLeavesNoFiles) {
   TempDir dir;
-  ZipSpec spec;
-  spec.entries.push_back({.name = "a.bin", .data = test::SampleData(70000)});
-  spec.entries.push_back({.name = "b.bin", .data = test::SampleData(100), .crcOverride = 1});
-  test::WriteBytes(dir / "a.zip", BuildZip(spec));
+  ZipLayout layout;
+  layout.entries.push_back({.name = "a.bin", .data = test::SampleData(70000)});
+  layout.entries.push_back({.name = "b.bin", .data = test::SampleData(100), .crcOverride = 1});
+  test::WriteBytes(dir / "a.zip", BuildZip(layout));
   TempDir out;
   TVCLUnZip unzip;
   Recorder recorder;

@@ -136,7 +136,7 @@ struct ZipEntrySpec {
   int64_t offsetOverride = -1;
 };
 
-struct ZipSpec {
+struct ZipLayout {
   std::vector<ZipEntrySpec> entries;
   std::string comment;
   bool reverseCentral = false;  // list the central records backwards
@@ -145,10 +145,10 @@ struct ZipSpec {
   uint16_t thisDisk = 0;
 };
 
-inline Bytes BuildZip(const ZipSpec& spec) {
+inline Bytes BuildZip(const ZipLayout& layout) {
   Bytes out;
   std::vector<Bytes> central;
-  for (const ZipEntrySpec& e : spec.entries) {
+  for (const ZipEntrySpec& e : layout.entries) {
     const uint32_t offset = static_cast<uint32_t>(out.size());
     Bytes body = e.rawData;
     if (body.empty()) {
@@ -205,7 +205,7 @@ inline Bytes BuildZip(const ZipSpec& spec) {
     Put16(c, static_cast<uint32_t>(e.name.size()));
     Put16(c, 0);
     Put16(c, static_cast<uint32_t>(e.comment.size()));
-    Put16(c, spec.thisDisk);
+    Put16(c, layout.thisDisk);
     Put16(c, 0);
     Put32(c, e.externalAttributes);
     Put32(c, e.offsetOverride >= 0 ? static_cast<uint32_t>(e.offsetOverride) : offset);
@@ -213,7 +213,7 @@ inline Bytes BuildZip(const ZipSpec& spec) {
     c.insert(c.end(), e.comment.begin(), e.comment.end());
     central.push_back(c);
   }
-  if (spec.reverseCentral) {
+  if (layout.reverseCentral) {
     std::reverse(central.begin(), central.end());
   }
   const auto centralOffset = static_cast<uint32_t>(out.size());
@@ -221,19 +221,19 @@ inline Bytes BuildZip(const ZipSpec& spec) {
     out.insert(out.end(), c.begin(), c.end());
   }
   const auto centralSize = static_cast<uint32_t>(out.size() - centralOffset);
-  const auto total = static_cast<uint32_t>(spec.totalEntriesOverride >= 0
-                                               ? spec.totalEntriesOverride
-                                               : static_cast<int64_t>(spec.entries.size()));
+  const auto total = static_cast<uint32_t>(layout.totalEntriesOverride >= 0
+                                               ? layout.totalEntriesOverride
+                                               : static_cast<int64_t>(layout.entries.size()));
   Put32(out, 0x06054b50);
-  Put16(out, spec.thisDisk);
-  Put16(out, spec.thisDisk);
+  Put16(out, layout.thisDisk);
+  Put16(out, layout.thisDisk);
   Put16(out, total);
   Put16(out, total);
   Put32(out, centralSize);
-  Put32(out, spec.centralOffsetOverride >= 0 ? static_cast<uint32_t>(spec.centralOffsetOverride)
+  Put32(out, layout.centralOffsetOverride >= 0 ? static_cast<uint32_t>(layout.centralOffsetOverride)
                                              : centralOffset);
-  Put16(out, static_cast<uint32_t>(spec.comment.size()));
-  out.insert(out.end(), spec.comment.begin(), spec.comment.end());
+  Put16(out, static_cast<uint32_t>(layout.comment.size()));
+  out.insert(out.end(), layout.comment.begin(), layout.comment.end());
   return out;
 }
 

@@ -59,7 +59,7 @@ using test::BuildZip;
 using test::Bytes;
 using test::TempDir;
 using test::ToBytes;
-using test::ZipSpec;
+using test::ZipLayout;
 
 TEST(UnzipPassword, BuildsFromTheTable) {
   const uint8_t table[] = {'m', 'o', 's', 's', '&', 'l', 'a', 'm', 'p', '2', '0', '2', '6'};
@@ -84,13 +84,13 @@ TEST(UnzipUnCompress, EdgeCasesTable) {
   };
   const auto pack = [&](const char* entryName, const char* password) {
     return [=] {
-      ZipSpec spec;
-      spec.entries.push_back({.name = entryName,
+      ZipLayout layout;
+      layout.entries.push_back({.name = entryName,
                               .data = program,
                               .password = password,
                               .dosDateTime = 0x5A8C6B2D,
                               .externalAttributes = 0x20});
-      return BuildZip(spec);
+      return BuildZip(layout);
     };
   };
   const Row rows[] = {
@@ -150,9 +150,9 @@ TEST(UnzipUnCompress, EdgeCasesTable) {
 
 TEST(UnzipUnCompress, OutputThatCannotBeCreatedShowsTheFileError) {
   TempDir dir;
-  ZipSpec spec;
-  spec.entries.push_back({.name = "Lumivoramain", .data = ToBytes("main")});
-  test::WriteBytes(dir / "Lumivorapack", BuildZip(spec));
+  ZipLayout layout;
+  layout.entries.push_back({.name = "Lumivoramain", .data = ToBytes("main")});
+  test::WriteBytes(dir / "Lumivorapack", BuildZip(layout));
   // A folder in the way of the output file.
   std::filesystem::create_directories(dir / "out/Lumivoramain");
   platform::RecordingInterface ui2;
@@ -165,22 +165,22 @@ TEST(UnzipUnCompress, OutputThatCannotBeCreatedShowsTheFileError) {
 // Header fields claim huge sizes and counts; nothing is allocated by them.
 TEST(UnzipAllocation, NoAllocationSizedFromHeaderFields) {
   TempDir dir;
-  ZipSpec spec;
-  spec.entries.push_back({.name = "a",
+  ZipLayout layout;
+  layout.entries.push_back({.name = "a",
                           .data = ToBytes("alpha"),
                           .uncompressedOverride = 0xFFFFFFF0,
                           .compressedOverride = 0xFFFFFFF0});
-  spec.entries.push_back(
+  layout.entries.push_back(
       {.name = "b", .data = ToBytes("bravo"), .method = 0, .uncompressedOverride = 0x7FFFFFFF});
-  spec.totalEntriesOverride = 0xFFFF;
-  spec.comment = std::string(100, 'c');
-  Bytes zip = BuildZip(spec);
+  layout.totalEntriesOverride = 0xFFFF;
+  layout.comment = std::string(100, 'c');
+  Bytes zip = BuildZip(layout);
   // The archive comment length claims 65535 bytes.
   zip[zip.size() - 100 - 2] = 0xFF;
   zip[zip.size() - 100 - 1] = 0xFF;
   test::WriteBytes(dir / "a.zip", zip);
-  spec.totalEntriesOverride = -1;
-  test::WriteBytes(dir / "b.zip", BuildZip(spec));
+  layout.totalEntriesOverride = -1;
+  test::WriteBytes(dir / "b.zip", BuildZip(layout));
   gLargest = 0;
   gTracking = true;
   for (const char* name : {"a.zip", "b.zip"}) {
