@@ -351,10 +351,10 @@ TEST(UnzipExtract, PrematureEndEndsTheRunWithoutLeavingAFile) {
   TempDir dir;
   ZipLayout layout;
   layout.entries.push_back({.name = "f",
-                          .data = test::SampleData(50000),
-                          .method = 0,
-                          .uncompressedOverride = 90000,
-                          .compressedOverride = 90000});
+                            .data = test::SampleData(50000),
+                            .method = 0,
+                            .uncompressedOverride = 90000,
+                            .compressedOverride = 90000});
   test::WriteBytes(dir / "a.zip", BuildZip(layout));
   TempDir out;
   TVCLUnZip unzip;
@@ -581,9 +581,9 @@ TEST(UnzipExtract, TimeAndAttributesOnTheOutput) {
   TempDir dir;
   ZipLayout layout;
   layout.entries.push_back({.name = "ro.txt",
-                          .data = ToBytes("x"),
-                          .dosDateTime = 0x5A8C6B2D,
-                          .externalAttributes = 0x21});
+                            .data = ToBytes("x"),
+                            .dosDateTime = 0x5A8C6B2D,
+                            .externalAttributes = 0x21});
   layout.entries.push_back({.name = "rw.txt", .data = ToBytes("y"), .dosDateTime = 0x4A8C6B2D});
   test::WriteBytes(dir / "a.zip", BuildZip(layout));
   TempDir out;

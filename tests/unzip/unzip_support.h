@@ -231,7 +231,7 @@ inline Bytes BuildZip(const ZipLayout& layout) {
   Put16(out, total);
   Put32(out, centralSize);
   Put32(out, layout.centralOffsetOverride >= 0 ? static_cast<uint32_t>(layout.centralOffsetOverride)
-                                             : centralOffset);
+                                               : centralOffset);
   Put16(out, static_cast<uint32_t>(layout.comment.size()));
   out.insert(out.end(), layout.comment.begin(), layout.comment.end());
   return out;

@@ -86,10 +86,10 @@ TEST(UnzipUnCompress, EdgeCasesTable) {
     return [=] {
       ZipLayout layout;
       layout.entries.push_back({.name = entryName,
-                              .data = program,
-                              .password = password,
-                              .dosDateTime = 0x5A8C6B2D,
-                              .externalAttributes = 0x20});
+                                .data = program,
+                                .password = password,
+                                .dosDateTime = 0x5A8C6B2D,
+                                .externalAttributes = 0x20});
       return BuildZip(layout);
     };
   };
@@ -167,9 +167,9 @@ TEST(UnzipAllocation, NoAllocationSizedFromHeaderFields) {
   TempDir dir;
   ZipLayout layout;
   layout.entries.push_back({.name = "a",
-                          .data = ToBytes("alpha"),
-                          .uncompressedOverride = 0xFFFFFFF0,
-                          .compressedOverride = 0xFFFFFFF0});
+                            .data = ToBytes("alpha"),
+                            .uncompressedOverride = 0xFFFFFFF0,
+                            .compressedOverride = 0xFFFFFFF0});
   layout.entries.push_back(
       {.name = "b", .data = ToBytes("bravo"), .method = 0, .uncompressedOverride = 0x7FFFFFFF});
   layout.totalEntriesOverride = 0xFFFF;
