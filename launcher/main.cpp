@@ -16,7 +16,7 @@ int main(int argc, char** argv) {
   namespace platform = lumivora::platform;
   const std::span<char*> args(argv, static_cast<size_t>(argc));
   const std::unique_ptr<platform::SystemServices> system = platform::CreateSystemServices();
-  const std::unique_ptr<platform::UserInterface> ui = platform::CreateConsoleInterface();
+  const std::unique_ptr<platform::UserInterface> ui = platform::CreateDesktopInterface();
   const launcher::LauncherConfig config = launcher::BuiltInConfig();
   const std::unique_ptr<launcher::PackExtractor> extractor = launcher::CreatePackExtractor(*ui);
   const std::unique_ptr<launcher::UpdateDialog> updater =

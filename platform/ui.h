@@ -69,4 +69,16 @@ class UserInterface {
 // terminal when there is one (No otherwise), Ctrl-C as Cancel.
 std::unique_ptr<UserInterface> CreateConsoleInterface();
 
+// The interface of a desktop program: real windows (GTK on Linux) when a
+// display is available (DISPLAY or WAYLAND_DISPLAY set) and the toolkit
+// starts on it, the console backend otherwise. Built into
+// lumivora_desktop_ui.
+std::unique_ptr<UserInterface> CreateDesktopInterface();
+
+// A main program's window (the sample main program uses it): shows a window
+// titled TITLE with TEXT and runs the toolkit's main loop until the window is
+// closed or, when STOP_ON_INPUT_END is set, standard input ends. False, with
+// nothing shown, when no display is available. Built into lumivora_desktop_ui.
+bool RunMainWindow(const char* title, const char* text, bool stopOnInputEnd);
+
 }  // namespace lumivora::platform

@@ -1,7 +1,10 @@
 // lumivora-sample-main: a sample main program for the demo and the tests. It
 // holds the single-instance guard while it runs, and prints the arguments and
 // the deciphered hand-off record it received from the launcher. With an
-// argument "--hold" it keeps the guard until its standard input closes.
+// argument "--hold" it keeps the guard until its standard input closes. When a
+// display is available it shows its main window, titled "Lumivora" (the title
+// a second launcher start looks for to restore it), and runs until that window
+// is closed, or until standard input closes in --hold mode.
 #include <cstdio>
 #include <iostream>
 #include <span>
@@ -9,6 +12,7 @@
 
 #include "cipher/config_cipher.h"
 #include "platform/instance_guard.h"
+#include "platform/ui.h"
 
 #ifndef LUMIVORA_SAMPLE_VERSION
 #define LUMIVORA_SAMPLE_VERSION "1.0"
@@ -32,9 +36,15 @@ int main(int argc, char** argv) {
     std::printf("hand-off record: %s\n", record.substr(0, record.find('\0')).c_str());
   }
   std::fflush(stdout);
+  const std::string windowText = std::string("Lumivoramain ") + LUMIVORA_SAMPLE_VERSION +
+                                 " (sample main program started by the launcher)";
   if (hold) {
     std::puts("holding the guard until standard input closes");
     std::fflush(stdout);
+  }
+  if (lumivora::platform::RunMainWindow("Lumivora", windowText.c_str(), hold)) {
+    std::puts("main window ended");
+  } else if (hold) {
     std::string line;
     while (std::getline(std::cin, line)) {
     }

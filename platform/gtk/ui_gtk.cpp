@@ -1,0 +1,683 @@
+// GTK 3 user interface: the splash window, the update dialog and message boxes
+// as real windows on a Linux desktop.
+//
+// Everything runs on the caller's one thread. GTK is never given a main loop
+// of its own: ProcessMessages handles the events that are pending and returns,
+// and a message box runs its modal loop only while it is open. A Cancel button
+// (or Escape) only marks its window; the next ProcessMessages fires OnCancel,
+// so running work sees the stop request at its next poll, never in between.
+//
+// Texts arrive in the 8-bit code page of the description (Windows-1252 when
+// they are not UTF-8 already), with CR, CR LF or LF as line breaks and "&"
+// marking a button's access key.
+//
+// Under X11 each window mirrors the texts of its controls in the property
+// _LUMIVORA_TEXTS of its top-level window ("name=text" entries separated by
+// NUL bytes), so that automation tools can read them the way Windows tools read
+// a control's text with WM_GETTEXT.
+#include "platform/gtk/ui_gtk.h"
+
+#include <glib-unix.h>
+#include <gtk/gtk.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <map>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace lumivora::platform {
+namespace {
+
+// GObject casts without C-style casts: GTK's type-check macros expand to them.
+template <typename T>
+T* As(GtkWidget* widget) {
+  return reinterpret_cast<T*>(widget);  // NOLINT(cppcoreguidelines-pro-type-reinterpret-cast)
+}
+
+template <typename F>
+GCallback Callback(F* function) {
+  return reinterpret_cast<GCallback>(function);  // NOLINT(cppcoreguidelines-pro-type-reinterpret-cast)
+}
+
+struct ObjectUnref {
+  void operator()(gpointer object) const { g_object_unref(object); }
+};
+using PixbufPtr = std::unique_ptr<GdkPixbuf, ObjectUnref>;
+using CursorPtr = std::unique_ptr<GdkCursor, ObjectUnref>;
+
+struct WidgetDestroyer {
+  void operator()(GtkWidget* widget) const { gtk_widget_destroy(widget); }
+};
+using WindowPtr = std::unique_ptr<GtkWidget, WidgetDestroyer>;
+
+struct GFreer {
+  void operator()(gchar* text) const { g_free(text); }
+};
+
+// Windows-1252 (or Latin-1) text to UTF-8; UTF-8 text is kept. Line breaks
+// become LF; the text ends at a NUL byte, which no label can show.
+std::string DisplayText(const std::string& text) {
+  std::string source = text.substr(0, text.find('\0'));
+  if (g_utf8_validate(source.data(), static_cast<gssize>(source.size()), nullptr) == FALSE) {
+    const std::unique_ptr<gchar, GFreer> converted(g_convert(source.data(),
+                                                             static_cast<gssize>(source.size()),
+                                                             "UTF-8", "WINDOWS-1252", nullptr,
+                                                             nullptr, nullptr));
+    if (converted) {
+      source = converted.get();
+    } else {  // bytes that Windows-1252 leaves undefined: read as Latin-1
+      std::string latin;
+      for (const char c : source) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x80) {
+          latin += c;
+        } else {
+          latin += static_cast<char>(0xC0 | (byte >> 6));
+          latin += static_cast<char>(0x80 | (byte & 0x3F));
+        }
+      }
+      source = latin;
+    }
+  }
+  std::string out;
+  for (size_t i = 0; i < source.size(); ++i) {
+    if (source[i] == '\r') {
+      out += '\n';
+      if (i + 1 < source.size() && source[i + 1] == '\n') {
+        ++i;
+      }
+    } else {
+      out += source[i];
+    }
+  }
+  return out;
+}
+
+// "&Cancel" to GTK's "_Cancel": "&&" is a literal ampersand, "_" is doubled.
+std::string MnemonicText(const std::string& text) {
+  std::string out;
+  const std::string shown = DisplayText(text);
+  for (size_t i = 0; i < shown.size(); ++i) {
+    if (shown[i] == '&') {
+      if (i + 1 < shown.size() && shown[i + 1] == '&') {
+        out += '&';
+        ++i;
+      } else {
+        out += '_';
+      }
+    } else if (shown[i] == '_') {
+      out += "__";
+    } else {
+      out += shown[i];
+    }
+  }
+  return out;
+}
+
+// The application's icon: Linux executables carry no icon resource, so the
+// launcher draws its own (a lamp on a moss-green tile).
+PixbufPtr ApplicationIcon(int size) {
+  cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, size, size);
+  cairo_t* cr = cairo_create(surface);
+  const double s = size;
+  const double r = s * 0.18;
+  cairo_new_sub_path(cr);
+  cairo_arc(cr, s - r, r, r, -G_PI / 2, 0);
+  cairo_arc(cr, s - r, s - r, r, 0, G_PI / 2);
+  cairo_arc(cr, r, s - r, r, G_PI / 2, G_PI);
+  cairo_arc(cr, r, r, r, G_PI, 3 * G_PI / 2);
+  cairo_close_path(cr);
+  cairo_pattern_t* tile = cairo_pattern_create_linear(0, 0, 0, s);
+  cairo_pattern_add_color_stop_rgb(tile, 0, 0.29, 0.49, 0.27);
+  cairo_pattern_add_color_stop_rgb(tile, 1, 0.13, 0.27, 0.15);
+  cairo_set_source(cr, tile);
+  cairo_fill(cr);
+  cairo_pattern_destroy(tile);
+  cairo_pattern_t* glow = cairo_pattern_create_radial(s / 2, s * 0.42, 0, s / 2, s * 0.42, s * 0.36);
+  cairo_pattern_add_color_stop_rgba(glow, 0, 1.0, 0.95, 0.6, 1.0);
+  cairo_pattern_add_color_stop_rgba(glow, 0.45, 1.0, 0.8, 0.3, 0.9);
+  cairo_pattern_add_color_stop_rgba(glow, 1, 1.0, 0.7, 0.2, 0.0);
+  cairo_set_source(cr, glow);
+  cairo_arc(cr, s / 2, s * 0.42, s * 0.36, 0, 2 * G_PI);
+  cairo_fill(cr);
+  cairo_pattern_destroy(glow);
+  cairo_set_source_rgb(cr, 0.95, 0.93, 0.85);
+  cairo_rectangle(cr, s * 0.38, s * 0.66, s * 0.24, s * 0.16);
+  cairo_fill(cr);
+  cairo_destroy(cr);
+  PixbufPtr pixbuf(gdk_pixbuf_get_from_surface(surface, 0, 0, size, size));
+  cairo_surface_destroy(surface);
+  return pixbuf;
+}
+
+// Windows at 96 dots per inch with an 8-point font, as their layouts assume.
+void ApplyWindowStyle(GtkWidget* window) {
+  static GtkCssProvider* provider = [] {
+    GtkCssProvider* css = gtk_css_provider_new();
+    gtk_css_provider_load_from_data(
+        css,
+        "* { font-size: 8pt; } button { min-height: 0; padding: 2px 8px; } "
+        "progressbar trough, progressbar progress { min-height: 14px; } "
+        ".splash progressbar trough, .splash progressbar progress { min-height: 23px; }",
+        -1, nullptr);
+    return css;
+  }();
+  gtk_style_context_add_provider_for_screen(gtk_widget_get_screen(window),
+                                            reinterpret_cast<GtkStyleProvider*>(provider),  // NOLINT
+                                            GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
+}
+
+// Publishes ENTRIES in the window's _LUMIVORA_TEXTS property (X11 only).
+void PublishTexts(GtkWidget* window, const std::vector<std::pair<std::string, std::string>>& entries) {
+  GdkWindow* gdkWindow = gtk_widget_get_window(window);
+  if (gdkWindow == nullptr) {
+    return;
+  }
+  std::string data;
+  for (const auto& [name, text] : entries) {
+    data += name + "=" + text;
+    data += '\0';
+  }
+  gdk_property_change(gdkWindow, gdk_atom_intern_static_string("_LUMIVORA_TEXTS"),
+                      gdk_atom_intern_static_string("UTF8_STRING"), 8, GDK_PROP_MODE_REPLACE,
+                      reinterpret_cast<const guchar*>(data.data()),  // NOLINT
+                      static_cast<gint>(data.size()));
+}
+
+// A window without title-bar buttons that the window manager cannot close.
+WindowPtr CreateFixedWindow(const char* role, int width, int height) {
+  WindowPtr window(gtk_window_new(GTK_WINDOW_TOPLEVEL));
+  GtkWindow* w = As<GtkWindow>(window.get());
+  gtk_window_set_role(w, role);
+  gtk_window_set_type_hint(w, GDK_WINDOW_TYPE_HINT_DIALOG);
+  gtk_window_set_deletable(w, FALSE);
+  gtk_window_set_resizable(w, FALSE);
+  gtk_window_set_position(w, GTK_WIN_POS_CENTER);
+  gtk_widget_set_size_request(window.get(), width, height);
+  g_signal_connect(window.get(), "delete-event", Callback(&gtk_true), nullptr);
+  ApplyWindowStyle(window.get());
+  return window;
+}
+
+// Gives a window the keyboard focus once it is on the screen; without a window
+// manager nobody else does.
+gboolean FocusOnMap(GtkWidget* widget, GdkEvent* /*event*/, gpointer /*data*/) {
+  gtk_window_present(As<GtkWindow>(widget));
+  return FALSE;
+}
+
+GtkWidget* PlaceLabel(GtkFixed* fixed, int left, int top, const char* text) {
+  GtkWidget* label = gtk_label_new(text);
+  gtk_label_set_xalign(As<GtkLabel>(label), 0.0F);
+  gtk_fixed_put(fixed, label, left, top);
+  return label;
+}
+
+class GtkInterface;
+
+class GtkView final : public View {
+ public:
+  enum class Kind { kSplash, kUpdater };
+
+  GtkView(GtkInterface& owner, Kind kind);
+  ~GtkView() override;
+  GtkView(const GtkView&) = delete;
+  GtkView& operator=(const GtkView&) = delete;
+
+  void SetText(const std::string& control, const std::string& text) override {
+    const std::string shown = DisplayText(text);
+    if (control == name_) {
+      gtk_window_set_title(As<GtkWindow>(window_.get()), shown.c_str());
+    } else if (control == "grpUpdate" && group_ != nullptr) {
+      gtk_frame_set_label(As<GtkFrame>(group_), shown.c_str());
+    } else if (control == "btn_Update" && button_ != nullptr) {
+      gtk_button_set_label(As<GtkButton>(button_), MnemonicText(text).c_str());
+    } else if (const auto it = labels_.find(control); it != labels_.end()) {
+      gtk_label_set_text(As<GtkLabel>(it->second), shown.c_str());
+    }
+    texts_[control] = shown;
+    Publish();
+  }
+
+  void SetProgressMax(int64_t maximum) override {
+    maximum_ = static_cast<double>(maximum);
+    DrawProgress();
+  }
+  void SetProgressPosition(int64_t position) override {
+    position_ = static_cast<double>(position);
+    DrawProgress();
+  }
+
+  void Show() override {
+    gtk_widget_show_all(window_.get());
+    gdk_display_flush(gtk_widget_get_display(window_.get()));
+  }
+  void BringToFront() override {
+    gtk_widget_show_all(window_.get());
+    gtk_window_present(As<GtkWindow>(window_.get()));
+  }
+
+  void SetCursor(GdkCursor* cursor) {
+    if (GdkWindow* gdkWindow = gtk_widget_get_window(window_.get())) {
+      gdk_window_set_cursor(gdkWindow, cursor);
+    }
+  }
+
+  // True once after the Cancel button was pressed.
+  bool TakeCancelRequest() { return std::exchange(cancelRequested_, false); }
+
+ private:
+  static void OnCancelClicked(GtkButton* /*button*/, gpointer data) {
+    static_cast<GtkView*>(data)->cancelRequested_ = true;
+  }
+  static gboolean OnKeyPress(GtkWidget* /*widget*/, GdkEventKey* event, gpointer data) {
+    auto* view = static_cast<GtkView*>(data);
+    if (event->keyval == GDK_KEY_Escape && view->button_ != nullptr) {
+      gtk_button_clicked(As<GtkButton>(view->button_));  // Escape presses the Cancel button
+      return TRUE;
+    }
+    return FALSE;
+  }
+
+  void BuildSplash(GtkFixed* fixed, GdkPixbuf* icon);
+  void BuildUpdater(GtkFixed* fixed, GdkPixbuf* icon);
+
+  void DrawProgress() {
+    const double fraction = maximum_ > 0 ? std::clamp(position_ / maximum_, 0.0, 1.0) : 0.0;
+    gtk_progress_bar_set_fraction(As<GtkProgressBar>(progress_), fraction);
+    Publish();
+  }
+
+  void Publish() {
+    std::vector<std::pair<std::string, std::string>> entries(texts_.begin(), texts_.end());
+    entries.emplace_back(progressName_, std::to_string(std::llround(position_)) + "/" +
+                                            std::to_string(std::llround(maximum_)));
+    PublishTexts(window_.get(), entries);
+  }
+
+  GtkInterface& owner_;
+  std::string name_;
+  std::string progressName_;
+  WindowPtr window_;
+  GtkWidget* group_ = nullptr;
+  GtkWidget* button_ = nullptr;
+  GtkWidget* progress_ = nullptr;
+  std::map<std::string, GtkWidget*> labels_;
+  std::map<std::string, std::string> texts_;
+  double maximum_ = 100;
+  double position_ = 0;
+  bool cancelRequested_ = false;
+};
+
+class GtkInterface final : public UserInterface {
+ public:
+  GtkInterface() : icon_(ApplicationIcon(48)) {
+    gtk_window_set_default_icon(icon_.get());
+  }
+  ~GtkInterface() override { Pump(); }
+  GtkInterface(const GtkInterface&) = delete;
+  GtkInterface& operator=(const GtkInterface&) = delete;
+
+  MessageAnswer ShowMessage(const MessageBoxRequest& request) override;
+
+  std::unique_ptr<View> CreateSplash() override {
+    return std::make_unique<GtkView>(*this, GtkView::Kind::kSplash);
+  }
+  std::unique_ptr<View> CreateUpdater() override {
+    return std::make_unique<GtkView>(*this, GtkView::Kind::kUpdater);
+  }
+
+  void SetCursor(CursorKind cursor) override {
+    cursor_ = cursor;
+    for (GtkView* view : views_) {
+      view->SetCursor(CurrentCursor());
+    }
+    gdk_display_flush(gdk_display_get_default());
+  }
+
+  void ProcessMessages() override {
+    Pump();
+    for (GtkView* view : std::set<GtkView*>(views_)) {
+      // A handler may free another view: fire only for views still alive.
+      if (views_.count(view) != 0 && view->TakeCancelRequest() && view->OnCancel) {
+        view->OnCancel();
+      }
+    }
+  }
+
+  void Register(GtkView* view) {
+    views_.insert(view);
+    view->SetCursor(CurrentCursor());
+  }
+  void Unregister(GtkView* view) { views_.erase(view); }
+  [[nodiscard]] GdkPixbuf* Icon() const { return icon_.get(); }
+
+ private:
+  static void Pump() {
+    while (gtk_events_pending() != FALSE) {
+      gtk_main_iteration_do(FALSE);
+    }
+  }
+
+  GdkCursor* CurrentCursor() {
+    if (cursor_ == CursorKind::kDefault) {
+      return nullptr;  // the window's parent cursor, the arrow
+    }
+    if (!progressCursor_) {
+      progressCursor_.reset(gdk_cursor_new_from_name(gdk_display_get_default(), "progress"));
+      if (!progressCursor_) {
+        progressCursor_.reset(gdk_cursor_new_for_display(gdk_display_get_default(), GDK_WATCH));
+      }
+    }
+    return progressCursor_.get();
+  }
+
+  PixbufPtr icon_;
+  CursorPtr progressCursor_;
+  CursorKind cursor_ = CursorKind::kDefault;
+  std::set<GtkView*> views_;
+};
+
+GtkView::GtkView(GtkInterface& owner, Kind kind)
+    : owner_(owner),
+      name_(kind == Kind::kSplash ? "frmSplash" : "frmUpdater"),
+      progressName_(kind == Kind::kSplash ? "dxfProgressBar1" : "ProgressBar"),
+      window_(kind == Kind::kSplash ? CreateFixedWindow("frmSplash", 344, 131)
+                                    : CreateFixedWindow("frmUpdater", 352, 158)) {
+  GtkWidget* fixed = gtk_fixed_new();
+  gtk_container_add(As<GtkContainer>(window_.get()), fixed);
+  if (kind == Kind::kSplash) {
+    BuildSplash(As<GtkFixed>(fixed), owner_.Icon());
+  } else {
+    BuildUpdater(As<GtkFixed>(fixed), owner_.Icon());
+  }
+  gtk_widget_realize(window_.get());
+  owner_.Register(this);
+  Publish();
+}
+
+GtkView::~GtkView() {
+  owner_.Unregister(this);
+}
+
+void GtkView::BuildSplash(GtkFixed* fixed, GdkPixbuf* icon) {
+  gtk_window_set_title(As<GtkWindow>(window_.get()), "");
+  gtk_style_context_add_class(gtk_widget_get_style_context(window_.get()), "splash");
+  labels_["lblPrompt"] = PlaceLabel(fixed, 80, 8, "");
+  GtkWidget* status = PlaceLabel(fixed, 80, 32, "...");
+  PangoAttrList* bold = pango_attr_list_new();
+  pango_attr_list_insert(bold, pango_attr_weight_new(PANGO_WEIGHT_BOLD));
+  gtk_label_set_attributes(As<GtkLabel>(status), bold);
+  pango_attr_list_unref(bold);
+  labels_["lblStatus"] = status;
+  texts_["lblStatus"] = "...";
+  GtkWidget* bevel = gtk_frame_new(nullptr);
+  gtk_frame_set_shadow_type(As<GtkFrame>(bevel), GTK_SHADOW_OUT);
+  gtk_widget_set_size_request(bevel, 41, 36);
+  gtk_fixed_put(fixed, bevel, 12, 12);
+  const PixbufPtr scaled(gdk_pixbuf_scale_simple(icon, 39, 39, GDK_INTERP_BILINEAR));
+  gtk_fixed_put(fixed, gtk_image_new_from_pixbuf(scaled.get()), 16, 15);
+  progress_ = gtk_progress_bar_new();
+  gtk_widget_set_size_request(progress_, 313, 25);
+  gtk_fixed_put(fixed, progress_, 8, 64);
+}
+
+void GtkView::BuildUpdater(GtkFixed* fixed, GdkPixbuf* icon) {
+  // Controls inside the group box are placed relative to it (left 9, top 8).
+  constexpr int kLeft = 9;
+  constexpr int kTop = 8;
+  gtk_window_set_title(As<GtkWindow>(window_.get()), "Web Update");
+  group_ = gtk_frame_new("Program Update:");
+  gtk_widget_set_size_request(group_, 336, 113);
+  gtk_fixed_put(fixed, group_, kLeft, kTop);
+  labels_["lblYourVer"] = PlaceLabel(fixed, kLeft + 58, kTop + 24, "Your version:");
+  labels_["lblWebVer"] = PlaceLabel(fixed, kLeft + 58, kTop + 40, "Version at the web:");
+  for (const auto& [name, top] : {std::pair<const char*, int>{"lbl_YourVersion", 24},
+                                  std::pair<const char*, int>{"lbl_WebVersion", 40}}) {
+    GtkWidget* label = PlaceLabel(fixed, kLeft + 152, kTop + top, " ");
+    gtk_widget_set_size_request(label, 177, -1);
+    gtk_label_set_ellipsize(As<GtkLabel>(label), PANGO_ELLIPSIZE_END);
+    labels_[name] = label;
+  }
+  GtkWidget* bevel = gtk_separator_new(GTK_ORIENTATION_HORIZONTAL);
+  gtk_widget_set_size_request(bevel, 321, -1);
+  gtk_fixed_put(fixed, bevel, kLeft + 8, kTop + 64);
+  // The file line sits between the bevel line and the progress bar, inside
+  // the group box (its stored place lies below the box, under the button).
+  GtkWidget* file = PlaceLabel(fixed, kLeft + 8, kTop + 66, "");
+  gtk_widget_set_size_request(file, 321, -1);
+  gtk_label_set_ellipsize(As<GtkLabel>(file), PANGO_ELLIPSIZE_MIDDLE);
+  labels_["lbl_File"] = file;
+  const PixbufPtr scaled(gdk_pixbuf_scale_simple(icon, 32, 32, GDK_INTERP_BILINEAR));
+  gtk_fixed_put(fixed, gtk_image_new_from_pixbuf(scaled.get()), kLeft + 14, kTop + 20);
+  progress_ = gtk_progress_bar_new();
+  gtk_widget_set_size_request(progress_, 321, 16);
+  gtk_fixed_put(fixed, progress_, kLeft + 8, kTop + 80);
+  button_ = gtk_button_new_with_mnemonic("_Cancel");
+  gtk_widget_set_size_request(button_, 75, 25);
+  gtk_fixed_put(fixed, button_, 139, 128);
+  texts_["btn_Update"] = "&Cancel";
+  g_signal_connect(button_, "clicked", Callback(&GtkView::OnCancelClicked), this);
+  g_signal_connect(window_.get(), "key-press-event", Callback(&GtkView::OnKeyPress), this);
+  g_signal_connect(window_.get(), "map-event", Callback(&FocusOnMap), nullptr);
+}
+
+const char* AnswerName(MessageAnswer answer) {
+  switch (answer) {
+    case MessageAnswer::kOk:
+      return "OK";
+    case MessageAnswer::kCancel:
+      return "Cancel";
+    case MessageAnswer::kYes:
+      return "Yes";
+    case MessageAnswer::kNo:
+      return "No";
+  }
+  return "";
+}
+
+GtkResponseType ResponseOf(MessageAnswer answer) {
+  switch (answer) {
+    case MessageAnswer::kOk:
+      return GTK_RESPONSE_OK;
+    case MessageAnswer::kCancel:
+      return GTK_RESPONSE_CANCEL;
+    case MessageAnswer::kYes:
+      return GTK_RESPONSE_YES;
+    case MessageAnswer::kNo:
+      return GTK_RESPONSE_NO;
+  }
+  return GTK_RESPONSE_NONE;
+}
+
+MessageAnswer GtkInterface::ShowMessage(const MessageBoxRequest& request) {
+  std::vector<MessageAnswer> buttons;
+  switch (request.buttons) {
+    case MessageButtons::kOk:
+      buttons = {MessageAnswer::kOk};
+      break;
+    case MessageButtons::kOkCancel:
+      buttons = {MessageAnswer::kOk, MessageAnswer::kCancel};
+      break;
+    case MessageButtons::kYesNo:
+      buttons = {MessageAnswer::kYes, MessageAnswer::kNo};
+      break;
+    case MessageButtons::kYesNoCancel:
+      buttons = {MessageAnswer::kYes, MessageAnswer::kNo, MessageAnswer::kCancel};
+      break;
+  }
+  // Escape (or closing the box) answers Cancel, or No when there is no Cancel.
+  const MessageAnswer escape = request.buttons == MessageButtons::kOk      ? MessageAnswer::kOk
+                               : request.buttons == MessageButtons::kYesNo ? MessageAnswer::kNo
+                                                                           : MessageAnswer::kCancel;
+  const MessageAnswer byDefault =
+      std::find(buttons.begin(), buttons.end(), request.defaultButton) != buttons.end()
+          ? request.defaultButton
+          : buttons.front();
+
+  const char* iconName = "none";
+  const char* themeIcon = nullptr;
+  switch (request.icon) {
+    case MessageIcon::kError:
+      iconName = "error";
+      themeIcon = "dialog-error";
+      break;
+    case MessageIcon::kWarning:
+      iconName = "warning";
+      themeIcon = "dialog-warning";
+      break;
+    case MessageIcon::kInformation:
+      iconName = "information";
+      themeIcon = "dialog-information";
+      break;
+    case MessageIcon::kQuestion:
+      iconName = "question";
+      themeIcon = "dialog-question";
+      break;
+    case MessageIcon::kNone:
+      break;
+  }
+  const std::string caption = DisplayText(request.caption);
+  const std::string text = DisplayText(request.text);
+  // A box of its own rather than GtkMessageDialog, which no longer shows the
+  // icon that tells an error from a question.
+  WindowPtr dialog(gtk_dialog_new());
+  GtkWidget* row = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 12);
+  gtk_container_set_border_width(As<GtkContainer>(row), 12);
+  if (themeIcon != nullptr) {
+    GtkWidget* image = gtk_image_new_from_icon_name(themeIcon, GTK_ICON_SIZE_DIALOG);
+    gtk_widget_set_valign(image, GTK_ALIGN_START);
+    gtk_box_pack_start(As<GtkBox>(row), image, FALSE, FALSE, 0);
+  }
+  GtkWidget* label = gtk_label_new(text.c_str());
+  gtk_label_set_xalign(As<GtkLabel>(label), 0.0F);
+  gtk_label_set_line_wrap(As<GtkLabel>(label), TRUE);
+  gtk_label_set_max_width_chars(As<GtkLabel>(label), 80);
+  gtk_box_pack_start(As<GtkBox>(row), label, TRUE, TRUE, 0);
+  gtk_box_pack_start(As<GtkBox>(gtk_dialog_get_content_area(As<GtkDialog>(dialog.get()))), row,
+                     TRUE, TRUE, 0);
+  gtk_window_set_modal(As<GtkWindow>(dialog.get()), TRUE);
+  gtk_window_set_resizable(As<GtkWindow>(dialog.get()), FALSE);
+  ApplyWindowStyle(dialog.get());
+  GtkWindow* window = As<GtkWindow>(dialog.get());
+  gtk_window_set_title(window, caption.c_str());
+  gtk_window_set_role(window, "MessageBox");
+  gtk_window_set_position(window, GTK_WIN_POS_CENTER);
+  gtk_window_set_deletable(window, request.buttons != MessageButtons::kYesNo);
+  if (request.systemModal) {
+    gtk_window_set_keep_above(window, TRUE);
+  }
+  std::string buttonList;
+  for (const MessageAnswer answer : buttons) {
+    const std::string buttonLabel = std::string("_") + AnswerName(answer);
+    gtk_dialog_add_button(As<GtkDialog>(dialog.get()), buttonLabel.c_str(), ResponseOf(answer));
+    buttonList += (buttonList.empty() ? "" : ",") + std::string(AnswerName(answer));
+  }
+  gtk_dialog_set_default_response(As<GtkDialog>(dialog.get()), ResponseOf(byDefault));
+  if (GtkWidget* defaultWidget =
+          gtk_dialog_get_widget_for_response(As<GtkDialog>(dialog.get()), ResponseOf(byDefault))) {
+    gtk_widget_grab_focus(defaultWidget);
+  }
+  g_signal_connect(dialog.get(), "map-event", Callback(&FocusOnMap), nullptr);
+  gtk_widget_show_all(row);
+  gtk_widget_realize(dialog.get());
+  PublishTexts(dialog.get(), {{"caption", caption},
+                              {"text", text},
+                              {"icon", iconName},
+                              {"buttons", buttonList},
+                              {"default", AnswerName(byDefault)}});
+  const gint response = gtk_dialog_run(As<GtkDialog>(dialog.get()));
+  dialog.reset();
+  Pump();
+  for (const MessageAnswer answer : buttons) {
+    if (response == ResponseOf(answer)) {
+      return answer;
+    }
+  }
+  return escape;
+}
+
+bool DisplayGiven() {
+  const char* x11 = std::getenv("DISPLAY");                // NOLINT(concurrency-mt-unsafe)
+  const char* wayland = std::getenv("WAYLAND_DISPLAY");    // NOLINT(concurrency-mt-unsafe)
+  return (x11 != nullptr && *x11 != '\0') || (wayland != nullptr && *wayland != '\0');
+}
+
+// Starts GTK once per process; false when there is no usable display.
+bool StartGtk() {
+  static const bool started = [] {
+    if (!DisplayGiven()) {
+      return false;
+    }
+    // The program's own text handling relies on the "C" locale (number
+    // formats in INI files and version texts): GTK must not change it.
+    gtk_disable_setlocale();
+    return gtk_init_check(nullptr, nullptr) != FALSE;
+  }();
+  return started;
+}
+
+gboolean OnInput(gint fd, GIOCondition /*condition*/, gpointer /*data*/) {
+  char buffer[256];
+  const ssize_t n = ::read(fd, buffer, sizeof buffer);
+  if (n > 0) {
+    return G_SOURCE_CONTINUE;
+  }
+  gtk_main_quit();
+  return G_SOURCE_REMOVE;
+}
+
+void OnMainWindowDestroyed(GtkWidget* /*window*/, gpointer data) {
+  *static_cast<bool*>(data) = true;
+  gtk_main_quit();
+}
+
+}  // namespace
+
+std::unique_ptr<UserInterface> CreateGtkInterface() {
+  if (!StartGtk()) {
+    return nullptr;
+  }
+  return std::make_unique<GtkInterface>();
+}
+
+bool RunMainWindow(const char* title, const char* text, bool stopOnInputEnd) {
+  if (!StartGtk()) {
+    return false;
+  }
+  const PixbufPtr icon = ApplicationIcon(48);
+  gtk_window_set_default_icon(icon.get());
+  GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+  gtk_window_set_title(As<GtkWindow>(window), title);
+  gtk_window_set_role(As<GtkWindow>(window), "MainWindow");
+  gtk_window_set_default_size(As<GtkWindow>(window), 480, 240);
+  gtk_window_set_position(As<GtkWindow>(window), GTK_WIN_POS_CENTER);
+  GtkWidget* label = gtk_label_new(text);
+  gtk_label_set_line_wrap(As<GtkLabel>(label), TRUE);
+  gtk_container_add(As<GtkContainer>(window), label);
+  // Closing the window ends the program; the window is gone by then.
+  bool closed = false;
+  g_signal_connect(window, "destroy", Callback(&OnMainWindowDestroyed), &closed);
+  guint inputWatch = 0;
+  if (stopOnInputEnd) {
+    inputWatch = g_unix_fd_add(STDIN_FILENO,
+                               static_cast<GIOCondition>(G_IO_IN | G_IO_HUP | G_IO_ERR), &OnInput,
+                               nullptr);
+  }
+  gtk_widget_show_all(window);
+  gtk_main();
+  if (inputWatch != 0 && g_main_context_find_source_by_id(nullptr, inputWatch) != nullptr) {
+    g_source_remove(inputWatch);
+  }
+  if (!closed) {
+    gtk_widget_destroy(window);  // standard input ended while the window was open
+  }
+  return true;
+}
+
+}  // namespace lumivora::platform

@@ -1,0 +1,164 @@
+// The GTK backend in this process, on a private X server: the update dialog's
+// Cancel button and Escape reach OnCancel only through ProcessMessages, byte
+// counts beyond 32 bits drive the bar, and message boxes answer with their
+// default and Escape buttons.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include "platform/ui.h"
+#include "tests/gtk/x_session.h"
+
+namespace lumivora::testing {
+namespace {
+
+using platform::MessageAnswer;
+using platform::MessageButtons;
+using std::chrono::seconds;
+
+// One X server per test program run: GTK binds to the first display it opens
+// (each test runs in a process of its own under ctest).
+class GtkInterfaceTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    session = new XSession(false);  // NOLINT: lives until the suite ends
+    ::setenv("DISPLAY", session->DisplayName().c_str(), 1);
+    ::setenv("GDK_BACKEND", "x11", 1);
+    ::setenv("NO_AT_BRIDGE", "1", 1);
+    ::unsetenv("WAYLAND_DISPLAY");
+    ui = platform::CreateDesktopInterface().release();
+  }
+  static void TearDownTestSuite() {
+    delete ui;  // NOLINT
+    ui = nullptr;
+    delete session;  // NOLINT
+    session = nullptr;
+  }
+
+  // Handles events until CONDITION holds (bounded).
+  static bool ProcessUntil(const std::function<bool()>& condition) {
+    return PollUntil(
+        [&] {
+          ui->ProcessMessages();
+          return condition();
+        },
+        seconds(20));
+  }
+
+  static XSession* session;
+  static platform::UserInterface* ui;
+};
+
+XSession* GtkInterfaceTest::session = nullptr;
+platform::UserInterface* GtkInterfaceTest::ui = nullptr;
+
+TEST_F(GtkInterfaceTest, CancelReachesTheWorkOnlyThroughProcessMessages) {
+  const std::unique_ptr<platform::View> dialog = ui->CreateUpdater();
+  int cancels = 0;
+  dialog->OnCancel = [&] { ++cancels; };
+  dialog->SetText("frmUpdater", "Lumivora");
+  dialog->SetText("lbl_File", "Downloading file Lumivorapack.new");
+  dialog->SetProgressMax(10'000'000'000);  // beyond 32 bits
+  dialog->SetProgressPosition(2'500'000'000);
+  dialog->Show();
+  const auto window = session->WaitForWindow("Lumivora", "frmUpdater", "Lumivora");
+  ASSERT_TRUE(window.has_value());
+  auto texts = session->Texts(*window);
+  EXPECT_EQ(texts["ProgressBar"], "2500000000/10000000000");
+  EXPECT_EQ(texts["lbl_File"], "Downloading file Lumivorapack.new");
+  EXPECT_EQ(texts["btn_Update"], "&Cancel");
+  EXPECT_EQ(session->Size(*window), std::make_pair(352, 158));
+
+  // Escape presses the button; the press waits for the next ProcessMessages.
+  ASSERT_TRUE(ProcessUntil([&] { return session->IsShownNormally(*window); }));
+  ASSERT_EQ(session->Xdotool({"windowfocus", "--sync", std::to_string(*window)}).exitCode, 0);
+  ASSERT_EQ(session->Xdotool({"key", "Escape"}).exitCode, 0);
+  EXPECT_EQ(cancels, 0);
+  ASSERT_TRUE(ProcessUntil([&] { return cancels == 1; }));
+
+  // A click on the button (139, 128, 75 x 25).
+  ASSERT_EQ(session->Xdotool({"mousemove", "--window", std::to_string(*window), "176", "140",
+                              "click", "1"})
+                .exitCode,
+            0);
+  ASSERT_TRUE(ProcessUntil([&] { return cancels == 2; }));
+  ui->ProcessMessages();
+  EXPECT_EQ(cancels, 2);  // fired once per press
+}
+
+TEST_F(GtkInterfaceTest, SplashTakesNoInputAndShowsItsProgress) {
+  const std::unique_ptr<platform::View> splash = ui->CreateSplash();
+  int cancels = 0;
+  splash->OnCancel = [&] { ++cancels; };
+  splash->SetText("frmSplash", "Lumivora");
+  splash->SetText("lblStatus", "Ready !");
+  splash->SetProgressMax(3);
+  splash->SetProgressPosition(5);  // shown full, not beyond
+  splash->Show();
+  const auto window = session->WaitForWindow("Lumivora", "lblStatus", "Ready !");
+  ASSERT_TRUE(window.has_value());
+  EXPECT_EQ(session->Texts(*window)["dxfProgressBar1"], "5/3");
+  ASSERT_TRUE(ProcessUntil([&] { return session->IsShownNormally(*window); }));
+  ASSERT_EQ(session->Xdotool({"windowfocus", "--sync", std::to_string(*window)}).exitCode, 0);
+  ASSERT_EQ(session->Xdotool({"key", "Escape", "Return", "alt+F4"}).exitCode, 0);
+  ui->ProcessMessages();
+  EXPECT_TRUE(session->IsShownNormally(*window));
+  EXPECT_EQ(cancels, 0);
+}
+
+struct AnswerCase {
+  const char* name;
+  MessageButtons buttons;
+  MessageAnswer defaultButton;
+  const char* key;
+  MessageAnswer expected;
+};
+
+void PrintTo(const AnswerCase& row, std::ostream* out) {
+  *out << row.name;
+}
+
+class MessageBoxTest : public GtkInterfaceTest, public ::testing::WithParamInterface<AnswerCase> {};
+
+// The key is pressed by xdotool started before the box: it waits for the box
+// to be on the screen, focuses it, then presses the key on the keyboard.
+TEST_P(MessageBoxTest, KeyGivesTheAnswer) {
+  const AnswerCase& row = GetParam();
+  const std::string xdotool = FindProgram("xdotool");
+  ChildProcess presser({"/bin/sh", "-c",
+                        xdotool + " search --sync --onlyvisible --name '^Warning$' windowfocus "
+                                  "--sync %1 && " + xdotool + " key " + row.key},
+                       lumivora::testing::Environment({}));
+  platform::MessageBoxRequest request;
+  request.caption = "Warning";
+  request.text = "You are using version 1.0, but version 1.1 is available to download.\r\nDo "
+                 "you want to update your application now ?";
+  request.icon = platform::MessageIcon::kWarning;
+  request.buttons = row.buttons;
+  request.defaultButton = row.defaultButton;
+  EXPECT_EQ(ui->ShowMessage(request), row.expected);
+  EXPECT_EQ(presser.Wait(seconds(30)).exitCode, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Answers, MessageBoxTest,
+    ::testing::Values(
+        AnswerCase{"YesDefaultReturn", MessageButtons::kYesNo, MessageAnswer::kYes, "Return",
+                   MessageAnswer::kYes},
+        AnswerCase{"YesNoEscape", MessageButtons::kYesNo, MessageAnswer::kYes, "Escape",
+                   MessageAnswer::kNo},
+        AnswerCase{"NoDefaultReturn", MessageButtons::kYesNo, MessageAnswer::kNo, "Return",
+                   MessageAnswer::kNo},
+        AnswerCase{"NoByAccessKey", MessageButtons::kYesNo, MessageAnswer::kYes, "alt+n",
+                   MessageAnswer::kNo},
+        AnswerCase{"OkCancelReturn", MessageButtons::kOkCancel, MessageAnswer::kOk, "Return",
+                   MessageAnswer::kOk},
+        AnswerCase{"OkCancelEscape", MessageButtons::kOkCancel, MessageAnswer::kOk, "Escape",
+                   MessageAnswer::kCancel},
+        AnswerCase{"OkEscape", MessageButtons::kOk, MessageAnswer::kOk, "Escape",
+                   MessageAnswer::kOk},
+        AnswerCase{"DefaultNotOnTheBox", MessageButtons::kOk, MessageAnswer::kYes, "Return",
+                   MessageAnswer::kOk}),
+    [](const ::testing::TestParamInfo<AnswerCase>& param) { return param.param.name; });
+
+}  // namespace
+}  // namespace lumivora::testing

@@ -1,0 +1,249 @@
+// A private X server for desktop tests: Xvfb on a display number it picks
+// itself (-displayfd), optionally with a window manager (openbox), and the
+// tools that drive it: xdotool for finding windows by title and pressing keys,
+// ImageMagick's import for screenshots, Xlib for reading window state and the
+// control texts that the GTK backend publishes in _LUMIVORA_TEXTS.
+#pragma once
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <signal.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <optional>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "tests/process_support.h"
+
+namespace lumivora::testing {
+
+// The full path of PROGRAM found on PATH; throws when it is not installed
+// (tools/install-deps installs every one of them).
+inline std::string FindProgram(const std::string& program) {
+  const char* path = std::getenv("PATH");  // NOLINT(concurrency-mt-unsafe)
+  std::stringstream folders(path != nullptr ? path : "/usr/bin:/bin");
+  std::string folder;
+  while (std::getline(folders, folder, ':')) {
+    const std::filesystem::path candidate = std::filesystem::path(folder) / program;
+    if (::access(candidate.c_str(), X_OK) == 0) {
+      return candidate;
+    }
+  }
+  throw std::runtime_error(program + " is not installed (run tools/install-deps)");
+}
+
+// Polls CONDITION until it holds or BOUND passes (for states that no tool can
+// wait for).
+template <typename F>
+bool PollUntil(F condition, std::chrono::milliseconds bound) {
+  const auto deadline = std::chrono::steady_clock::now() + bound;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() >= deadline) {
+      return false;
+    }
+    ::poll(nullptr, 0, 20);  // the next look, not a synchronisation
+  }
+  return true;
+}
+
+struct DisplayCloser {
+  void operator()(Display* display) const { XCloseDisplay(display); }
+};
+
+class XSession {
+ public:
+  explicit XSession(bool withWindowManager) {
+    server_ = std::make_unique<ChildProcess>(
+        std::vector<std::string>{FindProgram("Xvfb"), "-displayfd", "1", "-screen", "0",
+                                 "1024x768x24", "-nolisten", "tcp", "-noreset"},
+        lumivora::testing::Environment({}));
+    if (!server_->WaitForOutput("\n", std::chrono::seconds(30))) {
+      throw std::runtime_error("Xvfb did not start");
+    }
+    display_ = ":" + server_->Output().substr(0, server_->Output().find('\n'));
+    connection_.reset(XOpenDisplay(display_.c_str()));
+    if (!connection_) {
+      throw std::runtime_error("cannot open display " + display_);
+    }
+    if (withWindowManager) {
+      windowManager_ = std::make_unique<ChildProcess>(
+          std::vector<std::string>{FindProgram("openbox"), "--sm-disable"},
+          lumivora::testing::Environment(Environment({})));
+      // The window manager is ready once it announces itself on the root window.
+      const bool ready = PollUntil(
+          [this] { return RootWindowProperty("_NET_SUPPORTING_WM_CHECK").has_value(); },
+          std::chrono::seconds(30));
+      if (!ready) {
+        throw std::runtime_error("openbox did not start");
+      }
+    }
+  }
+  XSession(const XSession&) = delete;
+  XSession& operator=(const XSession&) = delete;
+  ~XSession() {
+    connection_.reset();
+    for (std::unique_ptr<ChildProcess>* child : {&windowManager_, &server_}) {
+      if (*child) {
+        ::kill((*child)->Pid(), SIGTERM);
+        (*child)->Wait(std::chrono::seconds(10));
+      }
+    }
+  }
+
+  [[nodiscard]] const std::string& DisplayName() const { return display_; }
+
+  // The environment of a program on this display (the X11 backend of GTK).
+  [[nodiscard]] std::map<std::string, std::string> Environment(
+      std::map<std::string, std::string> overrides) const {
+    overrides.emplace("DISPLAY", display_);
+    overrides.emplace("WAYLAND_DISPLAY", "");
+    overrides.emplace("GDK_BACKEND", "x11");
+    overrides.emplace("NO_AT_BRIDGE", "1");  // no accessibility bus in tests
+    return overrides;
+  }
+
+  ProcessResult Xdotool(std::vector<std::string> arguments,
+                        std::chrono::milliseconds bound = std::chrono::seconds(20)) const {
+    arguments.insert(arguments.begin(), FindProgram("xdotool"));
+    return RunProcess(arguments, Environment({}), bound);
+  }
+
+  // The windows titled exactly TITLE, waiting (bounded) until there is one.
+  std::vector<Window> WaitForTitle(const std::string& title,
+                                   std::chrono::milliseconds bound = std::chrono::seconds(30)) {
+    const ProcessResult result =
+        Xdotool({"search", "--sync", "--onlyvisible", "--name", "^" + title + "$"}, bound);
+    std::vector<Window> windows;
+    std::istringstream ids(result.out);
+    unsigned long id = 0;
+    while (ids >> id) {
+      windows.push_back(id);
+    }
+    return windows;
+  }
+
+  // The window titled TITLE whose published texts contain KEY=VALUE.
+  std::optional<Window> WaitForWindow(const std::string& title, const std::string& key,
+                                      const std::string& value,
+                                      std::chrono::milliseconds bound = std::chrono::seconds(30)) {
+    std::optional<Window> found;
+    PollUntil(
+        [&] {
+          for (const Window window : WaitForTitle(title, bound)) {
+            const auto texts = Texts(window);
+            const auto it = texts.find(key);
+            if (it != texts.end() && it->second == value) {
+              found = window;
+              return true;
+            }
+          }
+          return false;
+        },
+        bound);
+    return found;
+  }
+
+  // The control texts the window publishes ("name" to "text").
+  std::map<std::string, std::string> Texts(Window window) {
+    std::map<std::string, std::string> texts;
+    const std::string data = Property(window, "_LUMIVORA_TEXTS");
+    size_t start = 0;
+    while (start < data.size()) {
+      const size_t end = data.find('\0', start);
+      const std::string entry = data.substr(start, end - start);
+      const size_t equals = entry.find('=');
+      if (equals != std::string::npos) {
+        texts[entry.substr(0, equals)] = entry.substr(equals + 1);
+      }
+      start = end == std::string::npos ? data.size() : end + 1;
+    }
+    return texts;
+  }
+
+  // Whether the window is mapped (viewable) and not iconic by ICCCM's WM_STATE.
+  bool IsShownNormally(Window window) {
+    XWindowAttributes attributes{};
+    if (XGetWindowAttributes(connection_.get(), window, &attributes) == 0 ||
+        attributes.map_state != IsViewable) {
+      return false;
+    }
+    const std::string state = Property(window, "WM_STATE");
+    return state.size() < 4 || static_cast<unsigned char>(state[0]) == NormalState;
+  }
+
+  // Whether a window manager has taken the window in (it sets WM_STATE).
+  bool IsManaged(Window window) { return Property(window, "WM_STATE").size() >= 4; }
+
+  bool IsIconic(Window window) {
+    const std::string state = Property(window, "WM_STATE");
+    return state.size() >= 4 && static_cast<unsigned char>(state[0]) == IconicState;
+  }
+
+  // The window the window manager reports as active, if any.
+  std::optional<Window> ActiveWindow() {
+    const auto value = RootWindowProperty("_NET_ACTIVE_WINDOW");
+    if (!value || *value == 0) {
+      return std::nullopt;
+    }
+    return static_cast<Window>(*value);
+  }
+
+  std::pair<int, int> Size(Window window) {
+    XWindowAttributes attributes{};
+    XGetWindowAttributes(connection_.get(), window, &attributes);
+    return {attributes.width, attributes.height};
+  }
+
+  // Saves the screen (or one window) as a PNG file.
+  bool Screenshot(const std::string& path, const std::string& window = "root") const {
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    return RunProcess({FindProgram("import"), "-window", window, path}, Environment({}),
+                      std::chrono::seconds(60))
+               .exitCode == 0;
+  }
+
+ private:
+  std::string Property(Window window, const char* name) {
+    Display* d = connection_.get();
+    Atom type = 0;
+    int format = 0;
+    unsigned long count = 0;
+    unsigned long after = 0;
+    unsigned char* data = nullptr;
+    std::string value;
+    if (XGetWindowProperty(d, window, XInternAtom(d, name, False), 0, 65536, False,
+                           AnyPropertyType, &type, &format, &count, &after, &data) == Success &&
+        data != nullptr) {
+      const size_t unit = format == 32 ? sizeof(long) : static_cast<size_t>(format) / 8;
+      value.assign(reinterpret_cast<const char*>(data), count * unit);
+      XFree(data);
+    }
+    return value;
+  }
+
+  std::optional<unsigned long> RootWindowProperty(const char* name) {
+    const std::string value = Property(DefaultRootWindow(connection_.get()), name);
+    if (value.size() < sizeof(long)) {
+      return std::nullopt;
+    }
+    unsigned long number = 0;
+    std::memcpy(&number, value.data(), sizeof number);
+    return number;
+  }
+
+  std::unique_ptr<ChildProcess> server_;
+  std::unique_ptr<ChildProcess> windowManager_;
+  std::string display_;
+  std::unique_ptr<Display, DisplayCloser> connection_;
+};
+
+}  // namespace lumivora::testing
