@@ -41,7 +41,8 @@ T* As(GtkWidget* widget) {
 
 template <typename F>
 GCallback Callback(F* function) {
-  return reinterpret_cast<GCallback>(function);  // NOLINT(cppcoreguidelines-pro-type-reinterpret-cast)
+  return reinterpret_cast<GCallback>(
+      function);  // NOLINT(cppcoreguidelines-pro-type-reinterpret-cast)
 }
 
 struct ObjectUnref {
@@ -64,10 +65,9 @@ struct GFreer {
 std::string DisplayText(const std::string& text) {
   std::string source = text.substr(0, text.find('\0'));
   if (g_utf8_validate(source.data(), static_cast<gssize>(source.size()), nullptr) == FALSE) {
-    const std::unique_ptr<gchar, GFreer> converted(g_convert(source.data(),
-                                                             static_cast<gssize>(source.size()),
-                                                             "UTF-8", "WINDOWS-1252", nullptr,
-                                                             nullptr, nullptr));
+    const std::unique_ptr<gchar, GFreer> converted(
+        g_convert(source.data(), static_cast<gssize>(source.size()), "UTF-8", "WINDOWS-1252",
+                  nullptr, nullptr, nullptr));
     if (converted) {
       source = converted.get();
     } else {  // bytes that Windows-1252 leaves undefined: read as Latin-1
@@ -138,7 +138,8 @@ PixbufPtr ApplicationIcon(int size) {
   cairo_set_source(cr, tile);
   cairo_fill(cr);
   cairo_pattern_destroy(tile);
-  cairo_pattern_t* glow = cairo_pattern_create_radial(s / 2, s * 0.42, 0, s / 2, s * 0.42, s * 0.36);
+  cairo_pattern_t* glow =
+      cairo_pattern_create_radial(s / 2, s * 0.42, 0, s / 2, s * 0.42, s * 0.36);
   cairo_pattern_add_color_stop_rgba(glow, 0, 1.0, 0.95, 0.6, 1.0);
   cairo_pattern_add_color_stop_rgba(glow, 0.45, 1.0, 0.8, 0.3, 0.9);
   cairo_pattern_add_color_stop_rgba(glow, 1, 1.0, 0.7, 0.2, 0.0);
@@ -167,13 +168,15 @@ void ApplyWindowStyle(GtkWidget* window) {
         -1, nullptr);
     return css;
   }();
-  gtk_style_context_add_provider_for_screen(gtk_widget_get_screen(window),
-                                            reinterpret_cast<GtkStyleProvider*>(provider),  // NOLINT
-                                            GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
+  gtk_style_context_add_provider_for_screen(
+      gtk_widget_get_screen(window),
+      reinterpret_cast<GtkStyleProvider*>(provider),  // NOLINT
+      GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
 }
 
 // Publishes ENTRIES in the window's _LUMIVORA_TEXTS property (X11 only).
-void PublishTexts(GtkWidget* window, const std::vector<std::pair<std::string, std::string>>& entries) {
+void PublishTexts(GtkWidget* window,
+                  const std::vector<std::pair<std::string, std::string>>& entries) {
   GdkWindow* gdkWindow = gtk_widget_get_window(window);
   if (gdkWindow == nullptr) {
     return;
@@ -316,9 +319,7 @@ class GtkView final : public View {
 
 class GtkInterface final : public UserInterface {
  public:
-  GtkInterface() : icon_(ApplicationIcon(48)) {
-    gtk_window_set_default_icon(icon_.get());
-  }
+  GtkInterface() : icon_(ApplicationIcon(48)) { gtk_window_set_default_icon(icon_.get()); }
   ~GtkInterface() override { Pump(); }
   GtkInterface(const GtkInterface&) = delete;
   GtkInterface& operator=(const GtkInterface&) = delete;
@@ -603,8 +604,8 @@ MessageAnswer GtkInterface::ShowMessage(const MessageBoxRequest& request) {
 }
 
 bool DisplayGiven() {
-  const char* x11 = std::getenv("DISPLAY");                // NOLINT(concurrency-mt-unsafe)
-  const char* wayland = std::getenv("WAYLAND_DISPLAY");    // NOLINT(concurrency-mt-unsafe)
+  const char* x11 = std::getenv("DISPLAY");              // NOLINT(concurrency-mt-unsafe)
+  const char* wayland = std::getenv("WAYLAND_DISPLAY");  // NOLINT(concurrency-mt-unsafe)
   return (x11 != nullptr && *x11 != '\0') || (wayland != nullptr && *wayland != '\0');
 }
 
@@ -665,9 +666,8 @@ bool RunMainWindow(const char* title, const char* text, bool stopOnInputEnd) {
   g_signal_connect(window, "destroy", Callback(&OnMainWindowDestroyed), &closed);
   guint inputWatch = 0;
   if (stopOnInputEnd) {
-    inputWatch = g_unix_fd_add(STDIN_FILENO,
-                               static_cast<GIOCondition>(G_IO_IN | G_IO_HUP | G_IO_ERR), &OnInput,
-                               nullptr);
+    inputWatch = g_unix_fd_add(
+        STDIN_FILENO, static_cast<GIOCondition>(G_IO_IN | G_IO_HUP | G_IO_ERR), &OnInput, nullptr);
   }
   gtk_widget_show_all(window);
   gtk_main();

@@ -111,9 +111,8 @@ class RestoreTest : public DesktopProcessTest, public ::testing::WithParamInterf
 // The running main program's window comes back when the launcher is started a
 // second time; the launcher itself shows nothing and ends.
 TEST_P(RestoreTest, SecondStartBringsTheMainWindowBack) {
-  ChildProcess mainProgram(
-      {std::string(LUMIVORA_BIN_DIR) + "/lumivora-sample-main", "x", "--hold"},
-      lumivora::testing::Environment(Environment()));
+  ChildProcess mainProgram({std::string(LUMIVORA_BIN_DIR) + "/lumivora-sample-main", "x", "--hold"},
+                           lumivora::testing::Environment(Environment()));
   ASSERT_TRUE(mainProgram.WaitForOutput("holding the guard", seconds(30)));
   const std::vector<Window> windows = session.WaitForTitle("Lumivora");
   ASSERT_EQ(windows.size(), 1U);

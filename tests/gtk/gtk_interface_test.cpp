@@ -76,10 +76,11 @@ TEST_F(GtkInterfaceTest, CancelReachesTheWorkOnlyThroughProcessMessages) {
   ASSERT_TRUE(ProcessUntil([&] { return cancels == 1; }));
 
   // A click on the button (139, 128, 75 x 25).
-  ASSERT_EQ(session->Xdotool({"mousemove", "--window", std::to_string(*window), "176", "140",
-                              "click", "1"})
-                .exitCode,
-            0);
+  ASSERT_EQ(
+      session
+          ->Xdotool({"mousemove", "--window", std::to_string(*window), "176", "140", "click", "1"})
+          .exitCode,
+      0);
   ASSERT_TRUE(ProcessUntil([&] { return cancels == 2; }));
   ui->ProcessMessages();
   EXPECT_EQ(cancels, 2);  // fired once per press
@@ -125,13 +126,16 @@ TEST_P(MessageBoxTest, KeyGivesTheAnswer) {
   const AnswerCase& row = GetParam();
   const std::string xdotool = FindProgram("xdotool");
   ChildProcess presser({"/bin/sh", "-c",
-                        xdotool + " search --sync --onlyvisible --name '^Warning$' windowfocus "
-                                  "--sync %1 && " + xdotool + " key " + row.key},
+                        xdotool +
+                            " search --sync --onlyvisible --name '^Warning$' windowfocus "
+                            "--sync %1 && " +
+                            xdotool + " key " + row.key},
                        lumivora::testing::Environment({}));
   platform::MessageBoxRequest request;
   request.caption = "Warning";
-  request.text = "You are using version 1.0, but version 1.1 is available to download.\r\nDo "
-                 "you want to update your application now ?";
+  request.text =
+      "You are using version 1.0, but version 1.1 is available to download.\r\nDo "
+      "you want to update your application now ?";
   request.icon = platform::MessageIcon::kWarning;
   request.buttons = row.buttons;
   request.defaultButton = row.defaultButton;
@@ -141,23 +145,22 @@ TEST_P(MessageBoxTest, KeyGivesTheAnswer) {
 
 INSTANTIATE_TEST_SUITE_P(
     Answers, MessageBoxTest,
-    ::testing::Values(
-        AnswerCase{"YesDefaultReturn", MessageButtons::kYesNo, MessageAnswer::kYes, "Return",
-                   MessageAnswer::kYes},
-        AnswerCase{"YesNoEscape", MessageButtons::kYesNo, MessageAnswer::kYes, "Escape",
-                   MessageAnswer::kNo},
-        AnswerCase{"NoDefaultReturn", MessageButtons::kYesNo, MessageAnswer::kNo, "Return",
-                   MessageAnswer::kNo},
-        AnswerCase{"NoByAccessKey", MessageButtons::kYesNo, MessageAnswer::kYes, "alt+n",
-                   MessageAnswer::kNo},
-        AnswerCase{"OkCancelReturn", MessageButtons::kOkCancel, MessageAnswer::kOk, "Return",
-                   MessageAnswer::kOk},
-        AnswerCase{"OkCancelEscape", MessageButtons::kOkCancel, MessageAnswer::kOk, "Escape",
-                   MessageAnswer::kCancel},
-        AnswerCase{"OkEscape", MessageButtons::kOk, MessageAnswer::kOk, "Escape",
-                   MessageAnswer::kOk},
-        AnswerCase{"DefaultNotOnTheBox", MessageButtons::kOk, MessageAnswer::kYes, "Return",
-                   MessageAnswer::kOk}),
+    ::testing::Values(AnswerCase{"YesDefaultReturn", MessageButtons::kYesNo, MessageAnswer::kYes,
+                                 "Return", MessageAnswer::kYes},
+                      AnswerCase{"YesNoEscape", MessageButtons::kYesNo, MessageAnswer::kYes,
+                                 "Escape", MessageAnswer::kNo},
+                      AnswerCase{"NoDefaultReturn", MessageButtons::kYesNo, MessageAnswer::kNo,
+                                 "Return", MessageAnswer::kNo},
+                      AnswerCase{"NoByAccessKey", MessageButtons::kYesNo, MessageAnswer::kYes,
+                                 "alt+n", MessageAnswer::kNo},
+                      AnswerCase{"OkCancelReturn", MessageButtons::kOkCancel, MessageAnswer::kOk,
+                                 "Return", MessageAnswer::kOk},
+                      AnswerCase{"OkCancelEscape", MessageButtons::kOkCancel, MessageAnswer::kOk,
+                                 "Escape", MessageAnswer::kCancel},
+                      AnswerCase{"OkEscape", MessageButtons::kOk, MessageAnswer::kOk, "Escape",
+                                 MessageAnswer::kOk},
+                      AnswerCase{"DefaultNotOnTheBox", MessageButtons::kOk, MessageAnswer::kYes,
+                                 "Return", MessageAnswer::kOk}),
     [](const ::testing::TestParamInfo<AnswerCase>& param) { return param.param.name; });
 
 }  // namespace

@@ -79,9 +79,9 @@ class XSession {
           std::vector<std::string>{FindProgram("openbox"), "--sm-disable"},
           lumivora::testing::Environment(Environment({})));
       // The window manager is ready once it announces itself on the root window.
-      const bool ready = PollUntil(
-          [this] { return RootWindowProperty("_NET_SUPPORTING_WM_CHECK").has_value(); },
-          std::chrono::seconds(30));
+      const bool ready =
+          PollUntil([this] { return RootWindowProperty("_NET_SUPPORTING_WM_CHECK").has_value(); },
+                    std::chrono::seconds(30));
       if (!ready) {
         throw std::runtime_error("openbox did not start");
       }
@@ -220,8 +220,8 @@ class XSession {
     unsigned long after = 0;
     unsigned char* data = nullptr;
     std::string value;
-    if (XGetWindowProperty(d, window, XInternAtom(d, name, False), 0, 65536, False,
-                           AnyPropertyType, &type, &format, &count, &after, &data) == Success &&
+    if (XGetWindowProperty(d, window, XInternAtom(d, name, False), 0, 65536, False, AnyPropertyType,
+                           &type, &format, &count, &after, &data) == Success &&
         data != nullptr) {
       const size_t unit = format == 32 ? sizeof(long) : static_cast<size_t>(format) / 8;
       value.assign(reinterpret_cast<const char*>(data), count * unit);
