@@ -120,14 +120,12 @@ bool ParseReadOptions(const Arguments& arguments, bool allowExtract, ReadOptions
       options.destDir = arguments[++i];
     } else if (allowExtract && argument == "--recreate-dirs") {
       options.recreateDirs = true;
-    } else if (!argument.empty() && argument[0] == '-') {
-      return false;
-    } else if (options.archive.empty()) {
+    } else if (options.archive.empty() && (argument.empty() || argument[0] != '-')) {
       options.archive = argument;
-    } else if (allowExtract) {
+    } else if (allowExtract && (argument.empty() || argument[0] != '-')) {
       options.patterns.push_back(argument);
     } else {
-      return false;
+      return false;  // an unknown option, or a pattern where none is taken
     }
   }
   return !options.archive.empty();
@@ -245,7 +243,7 @@ int PackCommand(const Arguments& arguments) {
     std::fprintf(stderr, "%s: %s\n", output.c_str(), zip_strerror(archive.get()));
     return kExitArchiveError;
   }
-  archive.release();  // closed
+  (void)archive.release();  // zip_close freed it
   // Read the pack back through the extraction component.
   ReadOptions check;
   check.archive = output;
