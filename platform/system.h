@@ -53,6 +53,12 @@ class SystemServices {
   virtual bool ShellOpen(const std::string& address) = 0;
 };
 
+// The text that the Windows process start receives: TEXT, with PROGRAM put in
+// double quotes when it contains a blank and TEXT begins with it unquoted.
+// Unquoted, a path such as C:\Users\Ann Lee\Temp\Lumivoramain.exe would make
+// the process start try C:\Users\Ann.exe first.
+std::string ProcessStartText(const CommandLine& commandLine);
+
 // The backend's real services.
 std::unique_ptr<SystemServices> CreateSystemServices();
 

@@ -69,7 +69,8 @@ class UserInterface {
 // terminal when there is one (No otherwise), Ctrl-C as Cancel.
 std::unique_ptr<UserInterface> CreateConsoleInterface();
 
-// The interface of a desktop program: real windows (GTK on Linux) when a
+// The interface of a desktop program: real windows (Win32 on Windows; GTK
+// on Linux) when a
 // display is available (DISPLAY or WAYLAND_DISPLAY set) and the toolkit
 // starts on it, the console backend otherwise. Built into
 // lumivora_desktop_ui.

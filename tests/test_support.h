@@ -2,10 +2,13 @@
 // whole-file reads and writes.
 #pragma once
 
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 
 namespace lumivora::testing {
@@ -13,12 +16,30 @@ namespace lumivora::testing {
 class TempDir {
  public:
   TempDir() {
+#ifdef _WIN32
+    // A new folder of a random name: create_directory fails for one that exists.
+    static std::atomic<unsigned> counter{0};
+    std::random_device random;
+    const std::filesystem::path base = std::filesystem::temp_directory_path();
+    for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+      const std::filesystem::path candidate =
+          base / ("lumivora-test-" + std::to_string(random()) + "-" + std::to_string(++counter));
+      std::error_code error;
+      if (std::filesystem::create_directory(candidate, error)) {
+        path_ = candidate.string();
+      }
+    }
+    if (path_.empty()) {
+      throw std::runtime_error("cannot create a temporary folder");
+    }
+#else
     std::string pattern =
         (std::filesystem::temp_directory_path() / "lumivora-test-XXXXXX").string();
     if (::mkdtemp(pattern.data()) == nullptr) {
       throw std::runtime_error("mkdtemp failed");
     }
     path_ = pattern;
+#endif
   }
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
@@ -32,8 +53,12 @@ class TempDir {
     }
     std::filesystem::remove_all(path_, ignored);
   }
-  [[nodiscard]] const std::string& Path() const { return path_; }
-  [[nodiscard]] std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+  [[nodiscard]] const std::string& Path() const {
+    return path_;
+  }
+  [[nodiscard]] std::string operator/(const std::string& name) const {
+    return path_ + "/" + name;
+  }
 
  private:
   std::string path_;

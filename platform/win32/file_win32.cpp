@@ -1,0 +1,256 @@
+// File layer on Windows: kernel file handles owned by File, whole-file
+// operations with the kernel's own calls (CopyFileA, MoveFileA, DeleteFileA,
+// SetFileAttributesA, SetFileTime). MS-DOS date/time values are local time.
+#include <algorithm>
+#include <array>
+#include <limits>
+#include <string>
+#include <utility>
+
+#include "platform/exception.h"
+#include "platform/file.h"
+#include "platform/win32/windows_api.h"
+
+namespace lumivora::platform {
+
+using win32::ScopedHandle;
+
+char PathSeparator() {
+  return '\\';
+}
+
+struct File::Handle {
+  ScopedHandle handle;
+  explicit Handle(HANDLE h) : handle(h) {}
+};
+
+namespace {
+
+bool IsSeparator(char c) {
+  return c == '\\' || c == '/';
+}
+
+// An MS-DOS date/time (local time) as a file time (UTC); false when invalid.
+bool DosToFileTime(uint32_t dosDateTime, FILETIME& utc) {
+  FILETIME local{};
+  if (::DosDateTimeToFileTime(static_cast<WORD>(dosDateTime >> 16U),
+                              static_cast<WORD>(dosDateTime & 0xFFFFU), &local) == 0) {
+    return false;
+  }
+  return ::LocalFileTimeToFileTime(&local, &utc) != 0;
+}
+
+// The file's attribute record; false when PATH does not exist.
+bool AttributeData(const std::string& path, WIN32_FILE_ATTRIBUTE_DATA& data) {
+  return ::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data) != 0;
+}
+
+}  // namespace
+
+File File::Open(const std::string& path, Mode mode) {
+  DWORD access = GENERIC_READ;
+  DWORD share = FILE_SHARE_READ;
+  DWORD disposition = OPEN_EXISTING;
+  switch (mode) {
+    case Mode::kRead:
+      break;
+    case Mode::kCreate:
+      access = GENERIC_WRITE;
+      share = 0;  // exclusive write access
+      disposition = CREATE_ALWAYS;
+      break;
+    case Mode::kReadWrite:
+      access = GENERIC_READ | GENERIC_WRITE;
+      break;
+  }
+  HANDLE handle = ::CreateFileA(path.c_str(), access, share, nullptr, disposition,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    if (mode == Mode::kCreate) {
+      throw EFCreateError("Cannot create file " + path);
+    }
+    throw EFOpenError("Cannot open file " + path);
+  }
+  File file;
+  file.handle_ = std::make_unique<Handle>(handle);
+  file.path_ = path;
+  return file;
+}
+
+File::File(File&&) noexcept = default;
+File& File::operator=(File&&) noexcept = default;
+File::~File() = default;
+
+bool File::IsOpen() const {
+  return handle_ != nullptr;
+}
+
+size_t File::Read(void* buffer, size_t size) {
+  if (!handle_) {
+    throw EReadError("Stream read error");
+  }
+  size_t done = 0;
+  auto* bytes = static_cast<char*>(buffer);
+  while (done < size) {
+    const DWORD chunk = static_cast<DWORD>(std::min<size_t>(size - done, 1U << 30U));
+    DWORD read = 0;
+    if (::ReadFile(handle_->handle.Get(), bytes + done, chunk, &read, nullptr) == 0) {
+      throw EReadError("Stream read error");
+    }
+    if (read == 0) {
+      break;
+    }
+    done += read;
+  }
+  return done;
+}
+
+void File::Write(const void* buffer, size_t size) {
+  if (!handle_) {
+    throw EWriteError("Stream write error");
+  }
+  size_t done = 0;
+  const auto* bytes = static_cast<const char*>(buffer);
+  while (done < size) {
+    const DWORD chunk = static_cast<DWORD>(std::min<size_t>(size - done, 1U << 30U));
+    DWORD written = 0;
+    if (::WriteFile(handle_->handle.Get(), bytes + done, chunk, &written, nullptr) == 0 ||
+        written == 0) {
+      throw EWriteError("Stream write error");
+    }
+    done += written;
+  }
+}
+
+void File::Seek(int64_t position) {
+  LARGE_INTEGER distance{};
+  distance.QuadPart = position;
+  if (!handle_ || position < 0 ||
+      ::SetFilePointerEx(handle_->handle.Get(), distance, nullptr, FILE_BEGIN) == 0) {
+    throw EReadError("Stream read error");
+  }
+}
+
+int64_t File::Position() const {
+  LARGE_INTEGER zero{};
+  LARGE_INTEGER position{};
+  if (!handle_ || ::SetFilePointerEx(handle_->handle.Get(), zero, &position, FILE_CURRENT) == 0) {
+    return -1;
+  }
+  return position.QuadPart;
+}
+
+int64_t File::Size() const {
+  LARGE_INTEGER size{};
+  if (!handle_ || ::GetFileSizeEx(handle_->handle.Get(), &size) == 0) {
+    return -1;
+  }
+  return size.QuadPart;
+}
+
+bool File::SetDosDateTime(uint32_t dosDateTime) {
+  FILETIME time{};
+  return handle_ && DosToFileTime(dosDateTime, time) &&
+         ::SetFileTime(handle_->handle.Get(), nullptr, nullptr, &time) != 0;
+}
+
+void File::Close() {
+  handle_.reset();
+}
+
+bool FileExists(const std::string& path) {
+  const DWORD attributes = ::GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+bool DirectoryExists(const std::string& path) {
+  const DWORD attributes = ::GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+bool CreateDirectory(const std::string& path) {
+  return ::CreateDirectoryA(path.c_str(), nullptr) != 0;
+}
+
+bool ForceDirectories(const std::string& path) {
+  if (path.empty()) {
+    return false;
+  }
+  std::string trimmed = path;
+  while (trimmed.size() > 1 && IsSeparator(trimmed.back())) {
+    trimmed.pop_back();
+  }
+  if (DirectoryExists(trimmed)) {
+    return true;
+  }
+  const size_t separator = trimmed.find_last_of("\\/");
+  // A drive root ("C:") or a share's root has no parent to create.
+  if (separator != std::string::npos && separator > 0 && trimmed[separator - 1] != ':' &&
+      !ForceDirectories(trimmed.substr(0, separator))) {
+    return false;
+  }
+  return CreateDirectory(trimmed) || DirectoryExists(trimmed);
+}
+
+bool DeleteFile(const std::string& path) {
+  return ::DeleteFileA(path.c_str()) != 0;
+}
+
+bool CopyFile(const std::string& source, const std::string& target, bool failIfExists) {
+  return ::CopyFileA(source.c_str(), target.c_str(), failIfExists ? TRUE : FALSE) != 0;
+}
+
+bool MoveFile(const std::string& source, const std::string& target) {
+  return ::MoveFileA(source.c_str(), target.c_str()) != 0;
+}
+
+bool ReplaceFile(const std::string& source, const std::string& target) {
+  return ::MoveFileExA(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
+std::optional<uint32_t> GetFileAttributes(const std::string& path) {
+  const DWORD attributes = ::GetFileAttributesA(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    return std::nullopt;
+  }
+  return static_cast<uint32_t>(attributes);
+}
+
+bool SetFileAttributes(const std::string& path, uint32_t attributes) {
+  // Zero would mean "no change" to the kernel; a plain file is "normal".
+  const DWORD value = attributes == 0 ? FILE_ATTRIBUTE_NORMAL : static_cast<DWORD>(attributes);
+  return ::SetFileAttributesA(path.c_str(), value) != 0;
+}
+
+std::optional<uint32_t> FileAgeDos(const std::string& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  FILETIME local{};
+  WORD date = 0;
+  WORD time = 0;
+  if (!AttributeData(path, data) || ::FileTimeToLocalFileTime(&data.ftLastWriteTime, &local) == 0 ||
+      ::FileTimeToDosDateTime(&local, &date, &time) == 0) {
+    return std::nullopt;
+  }
+  return static_cast<uint32_t>(date) << 16U | time;
+}
+
+bool SetFileDosDateTime(const std::string& path, uint32_t dosDateTime) {
+  FILETIME time{};
+  if (!DosToFileTime(dosDateTime, time)) {
+    return false;
+  }
+  const ScopedHandle file(::CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                        FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  return file.Valid() && ::SetFileTime(file.Get(), nullptr, nullptr, &time) != 0;
+}
+
+std::optional<int64_t> FileSize(const std::string& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (!AttributeData(path, data) || (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    return std::nullopt;
+  }
+  return static_cast<int64_t>(static_cast<uint64_t>(data.nFileSizeHigh) << 32U | data.nFileSizeLow);
+}
+
+}  // namespace lumivora::platform

@@ -1,0 +1,157 @@
+// The platform layer's behaviour that every backend shares: day numbers,
+// profile-file reading, the file layer and the whole-file operations, and the
+// text of a Windows process start. The same cases run against the POSIX and
+// the Win32 backends.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "platform/exception.h"
+#include "platform/file.h"
+#include "platform/profile.h"
+#include "platform/system.h"
+#include "tests/test_support.h"
+
+namespace lumivora::platform {
+namespace {
+
+using lumivora::testing::ReadFile;
+using lumivora::testing::TempDir;
+using lumivora::testing::WriteFile;
+
+TEST(DayNumber, CountsFromThe30thOfDecember1899) {
+  struct Row {
+    int year, month, day, number;
+  };
+  const Row rows[] = {
+      {1899, 12, 30, 0},   {1899, 12, 31, 1},    {1900, 1, 1, 2},      {1900, 3, 1, 61},
+      {1970, 1, 1, 25569}, {2000, 2, 29, 36585}, {2026, 12, 8, 46364}, {1899, 12, 29, -1},
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(DayNumber(row.year, row.month, row.day), row.number)
+        << row.year << "-" << row.month << "-" << row.day;
+  }
+}
+
+TEST(ProfileFile, ReadRules) {
+  struct Row {
+    const char* content;
+    const char* section;
+    const char* key;
+    const char* expected;  // default is "DEF"
+  };
+  const Row rows[] = {
+      {"[Setup]\nVersion=1.2\n", "Setup", "Version", "1.2"},
+      {"[SETUP]\nVERSION=1.2\n", "setup", "version", "1.2"},
+      {"[Setup]\n  Version  =  1.2  \n", "Setup", "Version", "1.2"},
+      {"[Setup]\nVersion=\"1.2 \"\n", "Setup", "Version", "1.2 "},
+      {"[Setup]\nVersion=\n", "Setup", "Version", ""},
+      {"[Setup]\nOther=1\n", "Setup", "Version", "DEF"},
+      {"[Other]\nVersion=1\n", "Setup", "Version", "DEF"},
+      {"[Setup]\nVersion=1\nVersion=2\n", "Setup", "Version", "1"},
+      {"[Setup]\r\nVersion=1.2\r\n", "Setup", "Version", "1.2"},
+      {"[Setup]\n;Version=3\nVersion=4\n", "Setup", "Version", "4"},
+      {"Version=0\n[Setup]\nVersion=a=b\n", "Setup", "Version", "a=b"},
+      {"[Setup]\n[Next]\nVersion=9\n", "Setup", "Version", "DEF"},
+  };
+  for (const Row& row : rows) {
+    const TempDir dir;
+    WriteFile(dir / "a.ini", row.content);
+    EXPECT_EQ(ReadProfileString(row.section, row.key, "DEF", dir / "a.ini"), row.expected)
+        << row.content;
+  }
+  EXPECT_EQ(ReadProfileString("Setup", "Version", "DEF", "/nonexistent/a.ini"), "DEF");
+}
+
+TEST(File, OpenErrorsCarryTheFileLayerMessages) {
+  const TempDir dir;
+  try {
+    File::Open(dir / "missing/out", File::Mode::kCreate);
+    FAIL();
+  } catch (const EFCreateError& error) {
+    EXPECT_EQ(error.Message(), "Cannot create file " + (dir / "missing/out"));
+  }
+  try {
+    File::Open(dir / "none", File::Mode::kRead);
+    FAIL();
+  } catch (const EFOpenError& error) {
+    EXPECT_EQ(error.Message(), "Cannot open file " + (dir / "none"));
+  }
+}
+
+TEST(File, ReadWriteSeekAndDosTime) {
+  const TempDir dir;
+  const std::string path = dir / "f";
+  {
+    File file = File::Open(path, File::Mode::kCreate);
+    file.Write("hello world", 11);
+    EXPECT_EQ(file.Size(), 11);
+    // 2024-02-29 13:37:58
+    const uint32_t dos =
+        ((2024U - 1980U) << 25U) | (2U << 21U) | (29U << 16U) | (13U << 11U) | (37U << 5U) | 29U;
+    EXPECT_TRUE(file.SetDosDateTime(dos));
+    file.Close();
+    EXPECT_EQ(FileAgeDos(path), dos);
+  }
+  File file = File::Open(path, File::Mode::kRead);
+  file.Seek(6);
+  std::array<char, 16> buffer{};
+  EXPECT_EQ(file.Read(buffer.data(), buffer.size()), 5U);
+  EXPECT_EQ(std::string(buffer.data(), 5), "world");
+  EXPECT_EQ(file.Read(buffer.data(), buffer.size()), 0U);
+}
+
+TEST(FileOperations, CopyMoveReplaceDeleteAttributes) {
+  const TempDir dir;
+  WriteFile(dir / "a", "A");
+  WriteFile(dir / "b", "B");
+  EXPECT_FALSE(CopyFile(dir / "a", dir / "b", true));
+  EXPECT_TRUE(CopyFile(dir / "a", dir / "b", false));
+  EXPECT_EQ(ReadFile(dir / "b"), "A");
+  EXPECT_FALSE(MoveFile(dir / "a", dir / "b"));  // target exists
+  EXPECT_TRUE(MoveFile(dir / "a", dir / "c"));
+  EXPECT_FALSE(FileExists(dir / "a"));
+  WriteFile(dir / "d", "D");
+  EXPECT_TRUE(ReplaceFile(dir / "d", dir / "c"));
+  EXPECT_EQ(ReadFile(dir / "c"), "D");
+  EXPECT_TRUE(SetFileAttributes(dir / "c", kAttrReadOnly | kAttrArchive));
+  EXPECT_EQ(GetFileAttributes(dir / "c").value_or(0) & kAttrReadOnly, kAttrReadOnly);
+  EXPECT_TRUE(SetFileAttributes(dir / "c", kAttrArchive));
+  EXPECT_EQ(GetFileAttributes(dir / "c").value_or(kAttrReadOnly) & kAttrReadOnly, 0U);
+  EXPECT_TRUE(DeleteFile(dir / "c"));
+  EXPECT_FALSE(DeleteFile(dir / "c"));
+  EXPECT_FALSE(DeleteFile(dir.Path()));
+  EXPECT_TRUE(ForceDirectories(dir / "x/y/z"));
+  EXPECT_TRUE(DirectoryExists(dir / "x/y/z"));
+}
+
+TEST(ProcessStartText, QuotesAProgramPathWithBlanks) {
+  struct Row {
+    const char* program;
+    const char* text;
+    const char* expected;
+  };
+  const Row rows[] = {
+      {R"(C:\Temp\Lumivoramain.exe)", R"(C:\Temp\Lumivoramain.exe REC arg)",
+       R"(C:\Temp\Lumivoramain.exe REC arg)"},
+      {R"(C:\Users\Ann Lee\Temp\Lumivoramain.exe)",
+       R"(C:\Users\Ann Lee\Temp\Lumivoramain.exe REC )",
+       R"("C:\Users\Ann Lee\Temp\Lumivoramain.exe" REC )"},
+      {R"(C:\A B\m.exe)", R"(C:\A B\m.exe)", R"("C:\A B\m.exe")"},
+      // A text that does not begin with the program itself is passed unchanged.
+      {R"(C:\A B\m.exe)", R"("C:\A B\m.exe" x)", R"("C:\A B\m.exe" x)"},
+      {R"(C:\A B\m)", R"(C:\A B\m.exe x)", R"(C:\A B\m.exe x)"},
+      {"", " REC ", " REC "},
+  };
+  for (const Row& row : rows) {
+    CommandLine commandLine;
+    commandLine.program = row.program;
+    commandLine.text = row.text;
+    EXPECT_EQ(ProcessStartText(commandLine), row.expected) << row.text;
+  }
+}
+
+}  // namespace
+}  // namespace lumivora::platform

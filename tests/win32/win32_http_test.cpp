@@ -1,0 +1,278 @@
+// The WinINet transport and the update component's HttpGet over it, against a
+// small HTTP server of the test's own on a free port of 127.0.0.1 (Winsock,
+// one thread, stopped by the test).
+#include <winsock2.h>
+// After <winsock2.h>, which must come first.
+#include <gtest/gtest.h>
+#include <ws2tcpip.h>
+
+#include <array>
+#include <atomic>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/http.h"
+#include "platform/system.h"
+#include "platform/ui.h"
+#include "tests/test_support.h"
+#include "tests/win32/win32_support.h"
+#include "webupdate/web_update.h"
+
+namespace lumivora::platform {
+namespace {
+
+using lumivora::testing::ReadFile;
+using lumivora::testing::TempDir;
+
+// Serves canned responses by path; keeps every request's head.
+class LoopbackServer {
+ public:
+  explicit LoopbackServer(std::map<std::string, std::string> responses)
+      : responses_(std::move(responses)) {
+    WSADATA data{};
+    ::WSAStartup(MAKEWORD(2, 2), &data);
+    listener_ = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = ::htonl(INADDR_LOOPBACK);
+    address.sin_port = 0;
+    int length = sizeof(address);
+    if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
+        ::listen(listener_, 8) != 0 ||
+        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+      return;
+    }
+    port_ = ::ntohs(address.sin_port);
+    thread_ = std::thread([this] { Serve(); });
+  }
+  LoopbackServer(const LoopbackServer&) = delete;
+  LoopbackServer& operator=(const LoopbackServer&) = delete;
+  ~LoopbackServer() {
+    stop_ = true;
+    if (thread_.joinable()) {
+      thread_.join();
+    }
+    ::closesocket(listener_);
+    ::WSACleanup();
+  }
+
+  [[nodiscard]] int Port() const { return port_; }
+  std::vector<std::string> Requests() {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return requests_;
+  }
+
+ private:
+  void Serve() {
+    while (!stop_) {
+      fd_set ready;
+      FD_ZERO(&ready);
+      FD_SET(listener_, &ready);
+      timeval wait{0, 50000};
+      if (::select(0, &ready, nullptr, nullptr, &wait) <= 0) {
+        continue;
+      }
+      const SOCKET client = ::accept(listener_, nullptr, nullptr);
+      if (client == INVALID_SOCKET) {
+        continue;
+      }
+      Answer(client);
+      ::shutdown(client, SD_SEND);
+      ::closesocket(client);
+    }
+  }
+
+  void Answer(SOCKET client) {
+    std::string head;
+    std::array<char, 4096> buffer{};
+    while (head.find("\r\n\r\n") == std::string::npos) {
+      const int n = ::recv(client, buffer.data(), static_cast<int>(buffer.size()), 0);
+      if (n <= 0) {
+        return;
+      }
+      head.append(buffer.data(), static_cast<size_t>(n));
+    }
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      requests_.push_back(head);
+    }
+    const size_t pathStart = head.find(' ') + 1;
+    const std::string path = head.substr(pathStart, head.find(' ', pathStart) - pathStart);
+    const auto found = responses_.find(path);
+    const std::string response =
+        found != responses_.end() ? found->second
+                                  : "HTTP/1.0 404 Not Found\r\nContent-Length: 9\r\n\r\nnot found";
+    size_t sent = 0;
+    while (sent < response.size()) {
+      const int n =
+          ::send(client, response.data() + sent, static_cast<int>(response.size() - sent), 0);
+      if (n <= 0) {
+        return;
+      }
+      sent += static_cast<size_t>(n);
+    }
+  }
+
+  std::map<std::string, std::string> responses_;
+  SOCKET listener_ = INVALID_SOCKET;
+  int port_ = 0;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+  std::mutex mutex_;
+  std::vector<std::string> requests_;
+};
+
+std::string Ok(const std::string& body) {
+  return "HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+}
+
+std::string Body(size_t size) {
+  std::string body(size, '\0');
+  for (size_t i = 0; i < size; ++i) {
+    body[i] = static_cast<char>((i * 7 + i / 251) & 0xFF);
+  }
+  return body;
+}
+
+HttpRequest Request(int port, const std::string& path) {
+  HttpRequest request;
+  request.hostName = "127.0.0.1";
+  request.port = port;
+  request.path = path;
+  request.userAgent = "TmxWebUpdate";
+  request.referrer = "I am a FReferer";
+  request.accept = "Accept: */*";
+  return request;
+}
+
+std::string ReadAll(HttpResponse& response, size_t blockSize, size_t& blocks) {
+  std::string body;
+  std::vector<uint8_t> block(blockSize);
+  blocks = 0;
+  for (;;) {
+    const size_t n = response.Read(block);
+    if (n == 0) {
+      return body;
+    }
+    EXPECT_LE(n, blockSize);
+    ++blocks;
+    body.append(reinterpret_cast<const char*>(block.data()), n);
+  }
+}
+
+TEST(WinInetTransport, SendsTheFixedRequestAndReadsTheBody) {
+  const std::string big = Body(100000);
+  LoopbackServer server(
+      {{"/lumivora/update.ini", Ok("[Setup]\r\nVersion=1.3\r\n")},
+       {"/big", Ok(big)},
+       {"/moved", "HTTP/1.0 302 Found\r\nLocation: /big\r\nContent-Length: 0\r\n\r\n"},
+       {"/nolength", "HTTP/1.0 200 OK\r\n\r\nno length here"}});
+  ASSERT_NE(server.Port(), 0);
+  const auto transport = CreateHttpTransport();
+
+  auto response = transport->Get(Request(server.Port(), "/lumivora/update.ini"));
+  EXPECT_EQ(response->StatusCode(), 200);
+  EXPECT_EQ(response->ContentLength(), "22");
+  size_t blocks = 0;
+  EXPECT_EQ(ReadAll(*response, 1025, blocks), "[Setup]\r\nVersion=1.3\r\n");
+  ASSERT_EQ(server.Requests().size(), 1U);
+  const std::string head = server.Requests().front();
+  EXPECT_EQ(head.rfind("GET /lumivora/update.ini HTTP/1.0\r\n", 0), 0U) << head;
+  EXPECT_NE(head.find("\r\nUser-Agent: TmxWebUpdate\r\n"), std::string::npos) << head;
+  EXPECT_NE(head.find("\r\nReferer: I am a FReferer\r\n"), std::string::npos) << head;
+  EXPECT_NE(head.find("*/*"), std::string::npos) << head;
+  EXPECT_NE(head.find("\r\nHost: 127.0.0.1:" + std::to_string(server.Port())), std::string::npos)
+      << head;
+
+  // A body larger than 64 KiB in blocks of at most 1025 bytes.
+  response = transport->Get(Request(server.Port(), "/big"));
+  EXPECT_EQ(response->ContentLength(), "100000");
+  EXPECT_EQ(ReadAll(*response, 1025, blocks), big);
+  EXPECT_GE(blocks, 98U);
+
+  // Redirections are followed by WinINet itself.
+  response = transport->Get(Request(server.Port(), "/moved"));
+  EXPECT_EQ(response->StatusCode(), 200);
+  EXPECT_EQ(ReadAll(*response, 1025, blocks), big);
+
+  // No Content-Length: none reported, the body is still readable.
+  response = transport->Get(Request(server.Port(), "/nolength"));
+  EXPECT_EQ(response->ContentLength(), std::nullopt);
+  EXPECT_EQ(ReadAll(*response, 1025, blocks), "no length here");
+
+  // An error status is reported with its body.
+  response = transport->Get(Request(server.Port(), "/none"));
+  EXPECT_EQ(response->StatusCode(), 404);
+}
+
+TEST(WinInetTransport, NoServerAndBadAddressesGiveStatusZero) {
+  // A port that was free a moment ago and is closed now.
+  int closedPort = 0;
+  {
+    const LoopbackServer server({});
+    closedPort = server.Port();
+  }
+  const auto transport = CreateHttpTransport();
+  struct Row {
+    std::string host;
+    int port;
+    std::string path;
+  };
+  const Row rows[] = {
+      {"127.0.0.1", closedPort, "/x.ini"}, {"", 80, "/x.ini"},
+      {"127.0.0.1", 70000, "/x.ini"},      {"127.0.0.1", closedPort, "x.ini"},
+      {"bad host", 80, "/x.ini"},
+  };
+  for (const Row& row : rows) {
+    HttpRequest request = Request(row.port, row.path);
+    request.hostName = row.host;
+    const auto response = transport->Get(request);
+    EXPECT_EQ(response->StatusCode(), 0) << row.host << ":" << row.port << row.path;
+    EXPECT_FALSE(response->Error().empty());
+    std::array<uint8_t, 16> block{};
+    EXPECT_EQ(response->Read(block), 0U);
+  }
+}
+
+// The update component over WinINet: the information text in memory, a
+// download to a file, and error pages that must never count as content.
+TEST(WinInetTransport, UpdateComponentHttpGet) {
+  const std::string pack = Body(70000);
+  LoopbackServer server({{"/update.ini", Ok("[Setup]\r\nVersion=1.3\r\nURL=x\r\n")},
+                         {"/pack", Ok(pack)},
+                         {"/gone", "HTTP/1.0 410 Gone\r\nContent-Length: 4\r\n\r\ngone"}});
+  ASSERT_NE(server.Port(), 0);
+  const TempDir dir;
+  const auto transport = CreateHttpTransport();
+  const auto system = CreateSystemServices();
+  const auto ui = CreateDesktopInterface();
+  webupdate::TmxWebUpdate update(*ui, *system, *transport);
+  int errors = 0;
+  update.OnDownloadError = [&](webupdate::TmxWebUpdate&) { ++errors; };
+  const std::string base = "http://127.0.0.1:" + std::to_string(server.Port());
+
+  update.HttpGet(base + "/update.ini", "", "", false, false, "");
+  EXPECT_TRUE(update.Succeeded());
+  ASSERT_GE(update.InfoText().size(), 2U);
+  EXPECT_EQ(update.InfoText()[1], "Version=1.3");
+
+  update.HttpGet(base + "/pack", "", "", true, true, dir / "Lumivorapack.new");
+  EXPECT_TRUE(update.Succeeded());
+  EXPECT_EQ(update.TotalSize(), 70000);
+  EXPECT_EQ(update.DownloadedSize(), 70000U);
+  EXPECT_EQ(ReadFile(dir / "Lumivorapack.new"), pack);
+  EXPECT_EQ(errors, 0);
+
+  update.HttpGet(base + "/gone", "", "", true, true, dir / "gone");
+  EXPECT_FALSE(update.Succeeded());
+  update.HttpGet(base + "/gone", "", "", false, false, "");
+  EXPECT_FALSE(update.Succeeded());
+  EXPECT_EQ(errors, 2);
+  EXPECT_NE(ReadFile(dir / "gone"), "gone");
+}
+
+}  // namespace
+}  // namespace lumivora::platform

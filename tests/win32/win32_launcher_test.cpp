@@ -1,0 +1,109 @@
+// The Windows launcher as a process: the message box of a missing pack (read
+// from the real window and answered), and a second start while the main
+// program runs (exactly one restore request reaches its window, exit code 0).
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+
+#include "platform/file.h"
+#include "tests/test_support.h"
+#include "tests/win32/win32_support.h"
+
+namespace lumivora::platform {
+namespace {
+
+using lumivora::testing::ChildProcess;
+using lumivora::testing::FindChild;
+using lumivora::testing::MessageBoxText;
+using lumivora::testing::ReadFile;
+using lumivora::testing::TempDir;
+using lumivora::testing::TopLevelWindows;
+using lumivora::testing::WaitUntil;
+using lumivora::testing::WindowText;
+using namespace std::chrono_literals;
+
+const std::string kBinDir = LUMIVORA_BIN_DIR;
+
+bool CanCreateWindows() {
+  HWND probe = ::CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr,
+                                 ::GetModuleHandleA(nullptr), nullptr);
+  if (probe == nullptr) {
+    return false;
+  }
+  ::DestroyWindow(probe);
+  return true;
+}
+
+// The launcher copied into a folder whose name has a blank, without a pack.
+TEST(Win32Launcher, MissingPackShowsTheErrorBoxAndExitsZero) {
+  if (!CanCreateWindows()) {
+    GTEST_SKIP() << "no window can be created (no display)";
+  }
+  const TempDir dir;
+  const std::string folder = dir.Path() + "\\Program Files";
+  ASSERT_TRUE(CreateDirectory(folder));
+  const std::string launcher = folder + "\\lumivora.exe";
+  ASSERT_TRUE(CopyFile(kBinDir + "/lumivora.exe", launcher, false));
+
+  ChildProcess process('"' + launcher + "\" first second");
+  ASSERT_TRUE(process.Started());
+  HWND box = nullptr;
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        const auto boxes = TopLevelWindows(process.Id(), "#32770");
+        box = boxes.empty() ? nullptr : boxes.front();
+        return box != nullptr;
+      },
+      30s));
+  EXPECT_EQ(WindowText(box), "Lumivora");
+  EXPECT_EQ(MessageBoxText(box), "Error in file processing : \r" + folder + "\\Lumivorapack");
+  EXPECT_NE(::GetDlgItem(box, IDOK), nullptr);
+  EXPECT_EQ(::GetDlgItem(box, IDCANCEL), nullptr);
+
+  // The splash window stands at step 3 of 3 behind the box.
+  const auto forms = TopLevelWindows(process.Id(), "LumivoraForm");
+  ASSERT_EQ(forms.size(), 1U);
+  EXPECT_EQ(WindowText(forms.front()), "Lumivora");
+  EXPECT_NE(FindChild(forms.front(), "Static", "Please, wait now ..."), nullptr);
+  EXPECT_NE(FindChild(forms.front(), "Static", "..."), nullptr);
+  HWND progress = FindChild(forms.front(), "msctls_progress32", "");
+  ASSERT_NE(progress, nullptr);
+  EXPECT_EQ(::SendMessageA(progress, PBM_GETPOS, 0, 0), 3);
+  EXPECT_EQ(::SendMessageA(progress, PBM_GETRANGE, FALSE, 0), 3);
+
+  ::PostMessageA(box, WM_COMMAND, IDOK, 0);
+  EXPECT_EQ(process.Wait(30s), 0);
+}
+
+TEST(Win32Launcher, SecondStartRestoresTheRunningMainProgramOnce) {
+  if (!CanCreateWindows()) {
+    GTEST_SKIP() << "no window can be created (no display)";
+  }
+  const TempDir dir;
+  const std::string output = dir / "main.txt";
+  ChildProcess mainProgram('"' + kBinDir + "/lumivora-sample-main.exe\" x --hold", output);
+  ASSERT_TRUE(mainProgram.Started());
+  // The main program's window, shown minimised.
+  HWND window = nullptr;
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        window = ::FindWindowA(nullptr, "Lumivora");
+        return window != nullptr && ::IsIconic(window) != 0;
+      },
+      30s));
+
+  ChildProcess launcher('"' + kBinDir + "/lumivora.exe\"");
+  ASSERT_TRUE(launcher.Started());
+  EXPECT_EQ(launcher.Wait(30s), 0);
+  EXPECT_TRUE(TopLevelWindows(launcher.Id(), "").empty());
+  EXPECT_EQ(::IsIconic(window), 0);
+
+  ::PostMessageA(window, WM_CLOSE, 0, 0);
+  EXPECT_EQ(mainProgram.Wait(30s), 0);
+  const std::string report = ReadFile(output);
+  EXPECT_NE(report.find("restore requests: 1"), std::string::npos) << report;
+}
+
+}  // namespace
+}  // namespace lumivora::platform

@@ -1,0 +1,309 @@
+// The Win32 user interface: the splash window and the update dialog as real
+// windows (places and sizes of their tables), Cancel through the message
+// processing, message boxes with their captions, icons, buttons and default
+// buttons, and the launcher's resources.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "platform/ui.h"
+#include "tests/win32/win32_support.h"
+
+namespace lumivora::platform {
+namespace {
+
+using lumivora::testing::ChildWindows;
+using lumivora::testing::ClassName;
+using lumivora::testing::FindChild;
+using lumivora::testing::MessageBoxText;
+using lumivora::testing::PlaceInParent;
+using lumivora::testing::TopLevelWindows;
+using lumivora::testing::WaitUntil;
+using lumivora::testing::WindowText;
+using namespace std::chrono_literals;
+
+bool CanCreateWindows() {
+  HWND probe = ::CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr,
+                                 ::GetModuleHandleA(nullptr), nullptr);
+  if (probe == nullptr) {
+    return false;
+  }
+  ::DestroyWindow(probe);
+  return true;
+}
+
+// The one top-level window of this process of class "LumivoraForm".
+HWND OurForm() {
+  const auto windows = TopLevelWindows(::GetCurrentProcessId(), "LumivoraForm");
+  return windows.size() == 1 ? windows.front() : nullptr;
+}
+
+void ExpectPlace(HWND control, int left, int top, int width, int height) {
+  ASSERT_NE(control, nullptr);
+  const RECT rect = PlaceInParent(control);
+  EXPECT_EQ(rect.left, left) << WindowText(control);
+  EXPECT_EQ(rect.top, top) << WindowText(control);
+  if (width >= 0) {
+    EXPECT_EQ(rect.right - rect.left, width) << WindowText(control);
+    EXPECT_EQ(rect.bottom - rect.top, height) << WindowText(control);
+  }
+}
+
+HWND ProgressBar(HWND form) {
+  for (HWND child : ChildWindows(form)) {
+    if (ClassName(child) == "msctls_progress32") {
+      return child;
+    }
+  }
+  return nullptr;
+}
+
+TEST(Win32Splash, LayoutCaptionAndProgress) {
+  if (!CanCreateWindows()) {
+    GTEST_SKIP() << "no window can be created (no display)";
+  }
+  const auto ui = CreateDesktopInterface();
+  auto splash = ui->CreateSplash();
+  splash->SetText("frmSplash", "Lumivora");
+  splash->SetText("lblStatus", "Ready !");
+  splash->Show();
+  ui->ProcessMessages();
+  HWND form = OurForm();
+  ASSERT_NE(form, nullptr);
+  EXPECT_EQ(WindowText(form), "Lumivora");
+  RECT outer{};
+  ::GetWindowRect(form, &outer);
+  EXPECT_EQ(outer.right - outer.left, 344);
+  EXPECT_EQ(outer.bottom - outer.top, 131);
+  const auto style = static_cast<DWORD>(::GetWindowLongPtrA(form, GWL_STYLE));
+  EXPECT_NE(style & WS_CAPTION, 0U);
+  EXPECT_EQ(style & (WS_SYSMENU | WS_MINIMIZEBOX | WS_MAXIMIZEBOX), 0U);
+  // Centred on the screen.
+  EXPECT_LE(std::abs((outer.left + outer.right) / 2 - ::GetSystemMetrics(SM_CXSCREEN) / 2), 1);
+
+  ExpectPlace(FindChild(form, "Static", "Please, wait now ..."), 80, 8, -1, -1);
+  HWND status = FindChild(form, "Static", "Ready !");
+  ExpectPlace(status, 80, 32, -1, -1);
+  HWND progress = ProgressBar(form);
+  ExpectPlace(progress, 8, 64, 313, 25);
+
+  // The status line is bold, the prompt is not.
+  LOGFONTA font{};
+  ::GetObjectA(reinterpret_cast<HFONT>(::SendMessageA(status, WM_GETFONT, 0, 0)), sizeof(font),
+               &font);
+  EXPECT_GE(font.lfWeight, FW_BOLD);
+  EXPECT_EQ(font.lfHeight, -11);
+
+  splash->SetProgressMax(3);
+  splash->SetProgressPosition(2);
+  EXPECT_EQ(::SendMessageA(progress, PBM_GETRANGE, FALSE, 0), 3);
+  EXPECT_EQ(::SendMessageA(progress, PBM_GETPOS, 0, 0), 2);
+  splash.reset();
+  EXPECT_EQ(OurForm(), nullptr);
+}
+
+TEST(Win32Updater, LayoutProgressInBytesAndCancel) {
+  if (!CanCreateWindows()) {
+    GTEST_SKIP() << "no window can be created (no display)";
+  }
+  const auto ui = CreateDesktopInterface();
+  auto updater = ui->CreateUpdater();
+  int cancels = 0;
+  updater->OnCancel = [&] { ++cancels; };
+  updater->SetText("frmUpdater", "Lumivora");
+  updater->SetText("grpUpdate", " Program Update: ");
+  updater->SetText("lbl_YourVersion", "1.2");
+  updater->SetText("lbl_WebVersion", "1.3");
+  updater->SetText("lbl_File", "Downloading file Lumivorapack");
+  updater->Show();
+  ui->ProcessMessages();
+  HWND form = OurForm();
+  ASSERT_NE(form, nullptr);
+  EXPECT_EQ(WindowText(form), "Lumivora");
+  RECT client{};
+  ::GetClientRect(form, &client);
+  EXPECT_EQ(client.right, 352);
+  EXPECT_EQ(client.bottom, 158);
+  const auto style = static_cast<DWORD>(::GetWindowLongPtrA(form, GWL_STYLE));
+  EXPECT_EQ(style & WS_SYSMENU, 0U);
+  EXPECT_NE(::GetWindowLongPtrA(form, GWL_EXSTYLE) & WS_EX_DLGMODALFRAME, 0);
+
+  HWND group = FindChild(form, "LumivoraGroup", " Program Update: ");
+  ExpectPlace(group, 9, 8, 336, 113);
+  ExpectPlace(FindChild(group, "Static", "Your version:"), 58, 24, -1, -1);
+  ExpectPlace(FindChild(group, "Static", "Version at the web:"), 58, 40, -1, -1);
+  ExpectPlace(FindChild(group, "Static", "1.2"), 152, 24, 177, 13);
+  ExpectPlace(FindChild(group, "Static", "1.3"), 152, 40, 177, 13);
+  ExpectPlace(FindChild(group, "Static", "Downloading file Lumivorapack"), 8, 66, -1, -1);
+  ExpectPlace(ProgressBar(group), 8, 80, 321, 16);
+  HWND button = FindChild(form, "Button", "&Cancel");
+  ExpectPlace(button, 139, 128, 75, 25);
+
+  // Byte counts beyond 16 and 31 bits.
+  HWND progress = ProgressBar(group);
+  updater->SetProgressMax(100000);
+  updater->SetProgressPosition(65536);
+  EXPECT_EQ(::SendMessageA(progress, PBM_GETRANGE, FALSE, 0), 100000);
+  EXPECT_EQ(::SendMessageA(progress, PBM_GETPOS, 0, 0), 65536);
+  updater->SetProgressMax(int64_t{6} << 30);
+  updater->SetProgressPosition(int64_t{3} << 30);
+  const auto range = ::SendMessageA(progress, PBM_GETRANGE, FALSE, 0);
+  EXPECT_EQ(::SendMessageA(progress, PBM_GETPOS, 0, 0) * 2, range);
+
+  // A click waiting in the queue, then Escape: each cancels once, from the
+  // message processing.
+  ::PostMessageA(button, BM_CLICK, 0, 0);
+  EXPECT_EQ(cancels, 0);
+  ui->ProcessMessages();
+  EXPECT_EQ(cancels, 1);
+  ::SetFocus(button);
+  ::PostMessageA(button, WM_KEYDOWN, VK_ESCAPE, 0);
+  ui->ProcessMessages();
+  EXPECT_EQ(cancels, 2);
+}
+
+// Answers the next message box of this process from another thread: reads
+// its caption, text, buttons and default button, then presses ANSWER.
+struct SeenBox {
+  std::string caption;
+  std::string text;
+  bool hasYes = false;
+  bool hasNo = false;
+  bool hasCancel = false;
+  int defaultId = 0;
+  bool hasIcon = false;
+};
+
+std::thread AnswerNextBox(SeenBox& seen, int answer, std::atomic<bool>& found) {
+  return std::thread([&seen, answer, &found] {
+    HWND box = nullptr;
+    WaitUntil(
+        [&] {
+          const auto boxes = TopLevelWindows(::GetCurrentProcessId(), "#32770");
+          box = boxes.empty() ? nullptr : boxes.front();
+          return box != nullptr;
+        },
+        20s);
+    if (box == nullptr) {
+      return;
+    }
+    seen.caption = WindowText(box);
+    seen.text = MessageBoxText(box);
+    seen.hasYes = ::GetDlgItem(box, IDYES) != nullptr;
+    seen.hasNo = ::GetDlgItem(box, IDNO) != nullptr;
+    seen.hasCancel = ::GetDlgItem(box, IDCANCEL) != nullptr;
+    for (const int id : {IDOK, IDCANCEL, IDYES, IDNO}) {
+      HWND button = ::GetDlgItem(box, id);
+      if (button != nullptr &&
+          (::GetWindowLongPtrA(button, GWL_STYLE) & BS_TYPEMASK) == BS_DEFPUSHBUTTON) {
+        seen.defaultId = id;
+      }
+    }
+    for (HWND child : ChildWindows(box)) {
+      if (ClassName(child) == "Static" &&
+          (::GetWindowLongPtrA(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON &&
+          ::IsWindowVisible(child) != 0) {
+        seen.hasIcon = true;
+      }
+    }
+    found = true;
+    ::PostMessageA(box, WM_COMMAND, static_cast<WPARAM>(answer), 0);
+  });
+}
+
+TEST(Win32MessageBox, CaptionsButtonsDefaultsAndAnswers) {
+  if (!CanCreateWindows()) {
+    GTEST_SKIP() << "no window can be created (no display)";
+  }
+  struct Row {
+    MessageBoxRequest request;
+    int press;
+    MessageAnswer expected;
+    int expectedDefault;
+    bool yesNo;
+  };
+  const std::string question =
+      "You are using version 1.2, but version 1.3 is available to download.\r\nDo you want to "
+      "update your application now ?";
+  const Row rows[] = {
+      {{"Lumivora", "Error in file processing : \rC:\\x\\Lumivorapack", MessageIcon::kError,
+        MessageButtons::kOk, MessageAnswer::kOk, false},
+       IDOK,
+       MessageAnswer::kOk,
+       IDOK,
+       false},
+      {{"Warning", question, MessageIcon::kWarning, MessageButtons::kYesNo, MessageAnswer::kYes,
+        false},
+       IDNO,
+       MessageAnswer::kNo,
+       IDYES,
+       true},
+      {{"Warning", question, MessageIcon::kWarning, MessageButtons::kYesNo, MessageAnswer::kYes,
+        false},
+       IDYES,
+       MessageAnswer::kYes,
+       IDYES,
+       true},
+      {{"Confirm", "Go?", MessageIcon::kQuestion, MessageButtons::kYesNo, MessageAnswer::kNo,
+        false},
+       IDNO,
+       MessageAnswer::kNo,
+       IDNO,
+       true},
+      {{"ERROR", "Can not start this program ", MessageIcon::kError, MessageButtons::kOkCancel,
+        MessageAnswer::kCancel, false},
+       IDCANCEL,
+       MessageAnswer::kCancel,
+       IDCANCEL,
+       false},
+  };
+  const auto ui = CreateDesktopInterface();
+  for (const Row& row : rows) {
+    SeenBox seen;
+    std::atomic<bool> found{false};
+    std::thread answerer = AnswerNextBox(seen, row.press, found);
+    const MessageAnswer answer = ui->ShowMessage(row.request);
+    answerer.join();
+    ASSERT_TRUE(found) << row.request.text;
+    EXPECT_EQ(answer, row.expected) << row.request.text;
+    EXPECT_EQ(seen.caption, row.request.caption);
+    EXPECT_EQ(seen.text, row.request.text);
+    EXPECT_EQ(seen.hasYes, row.yesNo);
+    EXPECT_EQ(seen.hasNo, row.yesNo);
+    EXPECT_EQ(seen.defaultId, row.expectedDefault) << row.request.text;
+    EXPECT_TRUE(seen.hasIcon);
+  }
+}
+
+TEST(Win32Resources, LauncherCarriesItsIconAndStringTable) {
+  const std::string launcher = std::string(LUMIVORA_BIN_DIR) + "/lumivora.exe";
+  HMODULE module = ::LoadLibraryExA(launcher.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  ASSERT_NE(module, nullptr) << launcher;
+  EXPECT_NE(::FindResourceA(module, "MAINICON", reinterpret_cast<LPCSTR>(14)),
+            nullptr);  // RT_GROUP_ICON
+  struct Row {
+    UINT number;
+    const char* text;
+  };
+  const Row rows[] = {
+      {65342, "Lumivora"},
+      {65314, " Program Update: "},
+      {65315, "Your version:"},
+      {65316, "Version at the web:"},
+      {65317,
+       "You are using version %s, but version %s is available to download.\r\nDo you want to "
+       "update your application now ?"},
+  };
+  for (const Row& row : rows) {
+    char text[512] = {};
+    const int length = ::LoadStringA(module, row.number, text, sizeof(text));
+    EXPECT_EQ(std::string(text, static_cast<size_t>(std::max(length, 0))), row.text) << row.number;
+  }
+  ::FreeLibrary(module);
+}
+
+}  // namespace
+}  // namespace lumivora::platform
