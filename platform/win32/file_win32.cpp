@@ -222,6 +222,19 @@ bool SetFileAttributes(const std::string& path, uint32_t attributes) {
   return ::SetFileAttributesA(path.c_str(), value) != 0;
 }
 
+bool SetFileUnixMode(const std::string& path, uint32_t mode) {
+  // Windows keeps no permission bits: a mode without the owner's write
+  // permission becomes the read-only attribute, as Info-ZIP's unzip does.
+  const DWORD attributes = ::GetFileAttributesA(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    return false;
+  }
+  const DWORD readOnly = (mode & 0200U) == 0 ? FILE_ATTRIBUTE_READONLY : 0;
+  const DWORD updated = (attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY)) | readOnly;
+  return updated == attributes ||
+         ::SetFileAttributesA(path.c_str(), updated == 0 ? FILE_ATTRIBUTE_NORMAL : updated) != 0;
+}
+
 std::optional<uint32_t> FileAgeDos(const std::string& path) {
   WIN32_FILE_ATTRIBUTE_DATA data{};
   FILETIME local{};
