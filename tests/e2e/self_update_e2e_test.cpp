@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "tests/e2e/update_server.h"
 #include "tests/process_support.h"
 #include "tests/test_support.h"
 
@@ -17,61 +18,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using std::chrono::seconds;
-
-const std::string kBin = LUMIVORA_BIN_DIR;
-const std::string kSource = LUMIVORA_SOURCE_DIR;
-
-// A pack holding PROGRAM as "Lumivoramain", made with the vendor tool.
-void MakePack(const std::string& program, const std::string& pack) {
-  const ProcessResult result =
-      RunProcess({kBin + "/lumivora-tool", "pack", program, "-o", pack}, {});
-  ASSERT_EQ(result.exitCode, 0) << result.err;
-}
-
-// True when PACK is a whole pack whose main program passes its CRC check.
-bool PackIsWhole(const std::string& pack) {
-  return RunProcess({kBin + "/lumivora-tool", "test", pack, "-P", LUMIVORA_PACK_PASSWORD}, {})
-             .exitCode == 0;
-}
-
-class UpdateServer {
- public:
-  UpdateServer(const std::string& root, const std::string& rate)
-      : child_({kSource + "/tools/update-server", root, "8808", "--rate", rate,
-                "--until-stdin-closes"},
-               lumivora::testing::Environment({})) {
-    if (!child_.WaitForOutput("ready", seconds(20))) {
-      throw std::runtime_error("the update server did not start");
-    }
-    const std::string& line = child_.Output();
-    log_ = line.substr(line.find(" log ") + 5);
-    log_ = log_.substr(0, log_.find('\n'));
-  }
-  UpdateServer(const UpdateServer&) = delete;
-  UpdateServer& operator=(const UpdateServer&) = delete;
-  // Closing its input stops the server and its nginx, which frees the port.
-  ~UpdateServer() {
-    child_.CloseInput();
-    child_.Wait(seconds(20));
-  }
-  // The request lines nginx logged so far ("GET /lumivora/update.ini").
-  [[nodiscard]] std::vector<std::string> Requests() const {
-    std::vector<std::string> requests;
-    std::ifstream in(log_);
-    std::string line;
-    while (std::getline(in, line)) {
-      const size_t start = line.find("\"GET ");
-      if (start != std::string::npos) {
-        requests.push_back(line.substr(start + 1, line.find(" HTTP/") - start - 1));
-      }
-    }
-    return requests;
-  }
-
- private:
-  ChildProcess child_;
-  std::string log_;
-};
 
 class SelfUpdateTest : public ::testing::Test {
  protected:

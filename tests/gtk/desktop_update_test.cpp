@@ -1,0 +1,126 @@
+// The self-update with real windows: the real lumivora binary on a private X
+// server asks the update question in a GTK message box and shows the update
+// dialog during the download. The program runs in a private network
+// namespace (tests/e2e/in-private-network) with the loopback update server on
+// the launcher's built-in address.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "tests/e2e/update_server.h"
+#include "tests/gtk/x_session.h"
+#include "tests/process_support.h"
+#include "tests/test_support.h"
+
+namespace lumivora::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string ScreenshotPath(const std::string& name) {
+  return std::string(LUMIVORA_BIN_DIR) + "/../screenshots/" + name;
+}
+
+class DesktopUpdateTest : public ::testing::Test {
+ protected:
+  DesktopUpdateTest() : session(false) {
+    for (const char* folder : {"install", "home/.config/Lumivora", "tmp", "www/lumivora"}) {
+      fs::create_directories(dir / folder);
+    }
+    fs::copy_file(kBin + "/lumivora", dir / "install/lumivora");
+    MakePack(kBin + "/lumivora-sample-main", Pack());
+    oldPack = ReadFile(Pack());
+    MakePack(kBin + "/lumivora-sample-main-1.1", dir / "www/lumivora/Lumivorapack-1.1");
+    WriteFile(dir / "www/lumivora/update.ini",
+              "[Setup]\r\nVersion=1.1\r\nURL=http://127.0.0.1:8808/lumivora/Lumivorapack-1.1\r\n"
+              "ClientSideName=Lumivorapack-1.1\r\n");
+  }
+
+  [[nodiscard]] std::string Pack() const { return dir / "install/Lumivorapack"; }
+  void Settings(const std::string& silent) {
+    WriteFile(dir / "home/.config/Lumivora/Lumivora.ini",
+              "[Setup]\nVersion=1.0\nSilentUpdate=" + silent + "\n");
+  }
+  [[nodiscard]] std::string InstalledVersion() const {
+    const std::string text = ReadFile(dir / "home/.config/Lumivora/Lumivora.ini");
+    const size_t start = text.find("Version=") + 8;
+    return text.substr(start, text.find('\n', start) - start);
+  }
+  std::unique_ptr<ChildProcess> Start() {
+    // The launcher hands "--hold" on to the main program, which then ends
+    // when its standard input (inherited, closed at once here) is at its end
+    // instead of keeping its window open.
+    auto launcher = std::make_unique<ChildProcess>(
+        std::vector<std::string>{dir / "install/lumivora", "--hold"},
+        lumivora::testing::Environment(
+            session.Environment({{"HOME", dir / "home"},
+                                 {"XDG_CONFIG_HOME", dir / "home/.config"},
+                                 {"XDG_RUNTIME_DIR", ""},
+                                 {"TMPDIR", dir / "tmp"}})));
+    launcher->CloseInput();
+    return launcher;
+  }
+  void Press(Window window, const std::string& key) {
+    ASSERT_EQ(session.Xdotool({"windowfocus", "--sync", std::to_string(window)}).exitCode, 0);
+    ASSERT_EQ(session.Xdotool({"key", key}).exitCode, 0);
+  }
+
+  TempDir dir;
+  XSession session;
+  std::string oldPack;
+};
+
+TEST_F(DesktopUpdateTest, QuestionAnsweredByKeys) {
+  struct Row {
+    const char* key;
+    bool updated;
+  };
+  for (const Row& row : {Row{"Return", true}, Row{"Escape", false}}) {
+    SCOPED_TRACE(row.key);
+    WriteFile(Pack(), oldPack);
+    Settings("0");
+    const UpdateServer server(dir / "www", "0");
+    const auto launcher = Start();
+    const auto question = session.WaitForWindow("Warning", "caption", "Warning");
+    ASSERT_TRUE(question.has_value());
+    auto texts = session.Texts(*question);
+    EXPECT_EQ(texts["text"],
+              "You are using version 1.0, but version 1.1 is available to download.\n"
+              "Do you want to update your application now ?");
+    EXPECT_EQ(texts["icon"], "warning");
+    EXPECT_EQ(texts["default"], "Yes");
+    if (row.updated) {
+      EXPECT_TRUE(session.Screenshot(ScreenshotPath("update-question.png")));
+    }
+    Press(*question, row.key);
+    const ProcessResult result = launcher->Wait(seconds(60));
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(InstalledVersion(), row.updated ? "1.1" : "1.0");
+    EXPECT_EQ(ReadFile(Pack()) == oldPack, !row.updated);
+  }
+}
+
+TEST_F(DesktopUpdateTest, EscapeInTheUpdateDialogCancelsTheDownload) {
+  Settings("1");
+  const UpdateServer server(dir / "www", "20000");  // bytes per second
+  const auto launcher = Start();
+  const auto dialog =
+      session.WaitForWindow("Lumivora", "lbl_File", "Downloading file Lumivorapack-1.1");
+  ASSERT_TRUE(dialog.has_value());
+  auto texts = session.Texts(*dialog);
+  EXPECT_EQ(texts["lbl_YourVersion"], "1.0");
+  EXPECT_EQ(texts["lbl_WebVersion"], "1.1");
+  EXPECT_TRUE(session.Screenshot(ScreenshotPath("update-dialog.png")));
+  Press(*dialog, "Escape");
+  const ProcessResult result = launcher->Wait(seconds(60));
+  EXPECT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_EQ(ReadFile(Pack()), oldPack);
+  EXPECT_EQ(InstalledVersion(), "1.0");
+  // The download stopped: the second address was asked next.
+  const std::vector<std::string> requests = server.Requests();
+  ASSERT_EQ(requests.size(), 3U);
+  EXPECT_EQ(requests[2], "GET /lumivora/update2.ini");
+}
+
+}  // namespace
+}  // namespace lumivora::testing
