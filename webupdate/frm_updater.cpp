@@ -6,6 +6,7 @@
 
 #include "platform/exception.h"
 #include "platform/file.h"
+#include "webupdate/info_file.h"
 
 namespace lumivora::webupdate {
 namespace {
@@ -16,23 +17,6 @@ std::string FileNamePart(const std::string& path) {
 }
 
 }  // namespace
-
-std::string FormatWithText(const std::string& format, const std::string& argument) {
-  std::string text;
-  for (size_t i = 0; i < format.size(); ++i) {
-    if (format[i] == '%' && i + 1 < format.size() &&
-        (format[i + 1] == 's' || format[i + 1] == 'S')) {
-      text += argument;
-      ++i;
-    } else if (format[i] == '%' && i + 1 < format.size() && format[i + 1] == '%') {
-      text += '%';
-      ++i;
-    } else {
-      text += format[i];
-    }
-  }
-  return text;
-}
 
 std::string ApplicationTitle(const std::string& executablePath) {
   std::string title = FileNamePart(executablePath);
@@ -122,12 +106,7 @@ void TfrmUpdater::mxWebUpdateUpdateAvailable(TmxWebUpdate& /*sender*/,
     platform::MessageBoxRequest question;
     question.caption = "Warning";
     // The two "%s" take the installed and the offered version, in order.
-    std::string text = updater_strings::kUpdateQuestion;
-    const size_t first = text.find("%s");
-    text.replace(first, 2, actualVersion);
-    const size_t second = text.find("%s", first + actualVersion.size());
-    text.replace(second, 2, newVersion);
-    question.text = text;
+    question.text = FormatText(updater_strings::kUpdateQuestion, {actualVersion, newVersion});
     question.icon = platform::MessageIcon::kWarning;
     question.buttons = platform::MessageButtons::kYesNo;
     question.defaultButton = platform::MessageAnswer::kYes;
@@ -188,7 +167,7 @@ void TfrmUpdater::Execute(UpdaterEnvironment& environment, const std::string& cu
   environment.ui.ProcessMessages();
   TmxWebUpdate& update = dialog.mxWebUpdate();
   update.SetActualVersion(currentVersion);
-  update.SetUpgradeURL(FormatWithText(upgradeURLFormat, currentVersion));
+  update.SetUpgradeURL(FormatText(upgradeURLFormat, {currentVersion}));
   dialog.Silent = silent;
   bool downloaded = update.CheckForUpdate(infoURL1);
   if (!downloaded && dialog.UpdateAccepted) {

@@ -84,9 +84,6 @@ class TfrmUpdater {
   std::unique_ptr<TmxWebUpdate> webUpdate_;
 };
 
-// FORMAT with "%s" replaced by ARGUMENT and "%%" by "%"; any other "%" stays.
-std::string FormatWithText(const std::string& format, const std::string& argument);
-
 // The application title: the file name of EXECUTABLEPATH without folder and
 // without anything from its first "." on, every letter after the first in
 // lower case.

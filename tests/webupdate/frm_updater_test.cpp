@@ -12,6 +12,7 @@
 #include "platform/recording/ui_recording.h"
 #include "tests/launcher/fake_system.h"
 #include "tests/test_support.h"
+#include "webupdate/info_file.h"
 
 namespace lumivora::webupdate {
 namespace {
@@ -254,10 +255,10 @@ TEST_F(UpdaterTest, DialogTextsLabelsAndProgressInBytes) {
 }
 
 TEST(UpdaterText, FormatAndApplicationTitle) {
-  EXPECT_EQ(FormatWithText("http://x/?v=%s", "1.2"), "http://x/?v=1.2");
-  EXPECT_EQ(FormatWithText("http://x/100%%/%s", "1.2"), "http://x/100%/1.2");
-  EXPECT_EQ(FormatWithText("http://x/", "1.2"), "http://x/");
-  EXPECT_EQ(FormatWithText("%", "1.2"), "%");
+  EXPECT_EQ(FormatText("http://x/?v=%s", {"1.2"}), "http://x/?v=1.2");
+  EXPECT_EQ(FormatText("http://x/100%%/%s", {"1.2"}), "http://x/100%/1.2");
+  EXPECT_EQ(FormatText("http://x/", {"1.2"}), "http://x/");
+  EXPECT_EQ(FormatText("%", {"1.2"}), "%");
   EXPECT_EQ(ApplicationTitle("/opt/app/LUMIVORA.EXE"), "Lumivora");
   EXPECT_EQ(ApplicationTitle("/opt/app/lumivora"), "lumivora");
   EXPECT_EQ(ApplicationTitle("C:\\Apps\\MyApp.v2.exe"), "Myapp");
