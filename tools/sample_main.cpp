@@ -4,8 +4,12 @@
 // argument "--hold" it keeps the guard until its standard input closes. When a
 // display is available it shows its main window, titled "Lumivora" (the title
 // a second launcher start looks for to restore it), and runs until that window
-// is closed, or until standard input closes in --hold mode.
+// is closed, or until standard input closes in --hold mode. When the
+// environment variable LUMIVORA_SAMPLE_REPORT names a file, the report goes
+// there instead of standard output (a program started by the Windows launcher
+// gets a console of its own, which a test cannot read).
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
 #include <span>
 #include <string>
@@ -20,6 +24,10 @@
 
 int main(int argc, char** argv) {
   const std::span<char*> args(argv, static_cast<size_t>(argc));
+  if (const char* report = std::getenv("LUMIVORA_SAMPLE_REPORT");
+      report != nullptr && *report != '\0' && std::freopen(report, "w", stdout) == nullptr) {
+    return 4;
+  }
   const auto guard = lumivora::platform::InstanceGuard::Acquire("LumivoraMutexName");
   if (!guard) {
     std::fputs("Lumivoramain: another instance is running\n", stderr);

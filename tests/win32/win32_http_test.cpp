@@ -1,17 +1,12 @@
 // The WinINet transport and the update component's HttpGet over it, against a
 // small HTTP server of the test's own on a free port of 127.0.0.1 (Winsock,
 // one thread, stopped by the test).
-#include <winsock2.h>
-// After <winsock2.h>, which must come first.
+#include "tests/win32/loopback_server.h"
+// After the server's <winsock2.h>, which must come first.
 #include <gtest/gtest.h>
-#include <ws2tcpip.h>
 
 #include <array>
-#include <atomic>
-#include <map>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "platform/http.h"
@@ -24,110 +19,10 @@
 namespace lumivora::platform {
 namespace {
 
+using lumivora::testing::LoopbackServer;
+using lumivora::testing::Ok;
 using lumivora::testing::ReadFile;
 using lumivora::testing::TempDir;
-
-// Serves canned responses by path; keeps every request's head.
-class LoopbackServer {
- public:
-  explicit LoopbackServer(std::map<std::string, std::string> responses)
-      : responses_(std::move(responses)) {
-    WSADATA data{};
-    ::WSAStartup(MAKEWORD(2, 2), &data);
-    listener_ = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = ::htonl(INADDR_LOOPBACK);
-    address.sin_port = 0;
-    int length = sizeof(address);
-    if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
-        ::listen(listener_, 8) != 0 ||
-        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-      return;
-    }
-    port_ = ::ntohs(address.sin_port);
-    thread_ = std::thread([this] { Serve(); });
-  }
-  LoopbackServer(const LoopbackServer&) = delete;
-  LoopbackServer& operator=(const LoopbackServer&) = delete;
-  ~LoopbackServer() {
-    stop_ = true;
-    if (thread_.joinable()) {
-      thread_.join();
-    }
-    ::closesocket(listener_);
-    ::WSACleanup();
-  }
-
-  [[nodiscard]] int Port() const { return port_; }
-  std::vector<std::string> Requests() {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    return requests_;
-  }
-
- private:
-  void Serve() {
-    while (!stop_) {
-      fd_set ready;
-      FD_ZERO(&ready);
-      FD_SET(listener_, &ready);
-      timeval wait{0, 50000};
-      if (::select(0, &ready, nullptr, nullptr, &wait) <= 0) {
-        continue;
-      }
-      const SOCKET client = ::accept(listener_, nullptr, nullptr);
-      if (client == INVALID_SOCKET) {
-        continue;
-      }
-      Answer(client);
-      ::shutdown(client, SD_SEND);
-      ::closesocket(client);
-    }
-  }
-
-  void Answer(SOCKET client) {
-    std::string head;
-    std::array<char, 4096> buffer{};
-    while (head.find("\r\n\r\n") == std::string::npos) {
-      const int n = ::recv(client, buffer.data(), static_cast<int>(buffer.size()), 0);
-      if (n <= 0) {
-        return;
-      }
-      head.append(buffer.data(), static_cast<size_t>(n));
-    }
-    {
-      const std::lock_guard<std::mutex> lock(mutex_);
-      requests_.push_back(head);
-    }
-    const size_t pathStart = head.find(' ') + 1;
-    const std::string path = head.substr(pathStart, head.find(' ', pathStart) - pathStart);
-    const auto found = responses_.find(path);
-    const std::string response =
-        found != responses_.end() ? found->second
-                                  : "HTTP/1.0 404 Not Found\r\nContent-Length: 9\r\n\r\nnot found";
-    size_t sent = 0;
-    while (sent < response.size()) {
-      const int n =
-          ::send(client, response.data() + sent, static_cast<int>(response.size() - sent), 0);
-      if (n <= 0) {
-        return;
-      }
-      sent += static_cast<size_t>(n);
-    }
-  }
-
-  std::map<std::string, std::string> responses_;
-  SOCKET listener_ = INVALID_SOCKET;
-  int port_ = 0;
-  std::atomic<bool> stop_{false};
-  std::thread thread_;
-  std::mutex mutex_;
-  std::vector<std::string> requests_;
-};
-
-std::string Ok(const std::string& body) {
-  return "HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
-}
 
 std::string Body(size_t size) {
   std::string body(size, '\0');

@@ -1,25 +1,34 @@
-// The Windows launcher as a process: the message box of a missing pack (read
-// from the real window and answered), and a second start while the main
-// program runs (exactly one restore request reaches its window, exit code 0).
+// The Windows launcher as a process: a launch that extracts the main program
+// from the pack and starts it with the hand-off record, the message box of a
+// missing pack (read from the real window and answered), and a second start
+// while the main program runs (exactly one restore request reaches its
+// window, exit code 0).
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 #include <string>
 
 #include "platform/file.h"
 #include "tests/test_support.h"
+#include "tests/win32/screenshot.h"
 #include "tests/win32/win32_support.h"
 
 namespace lumivora::platform {
 namespace {
 
 using lumivora::testing::ChildProcess;
+using lumivora::testing::CloseMainProgram;
 using lumivora::testing::FindChild;
 using lumivora::testing::MessageBoxText;
 using lumivora::testing::ReadFile;
+using lumivora::testing::SaveScreenshot;
+using lumivora::testing::SettingsFile;
 using lumivora::testing::TempDir;
 using lumivora::testing::TopLevelWindows;
+using lumivora::testing::WaitForMainWindow;
 using lumivora::testing::WaitUntil;
+using lumivora::testing::WaitUntilPainted;
 using lumivora::testing::WindowText;
 using namespace std::chrono_literals;
 
@@ -33,6 +42,47 @@ bool CanCreateWindows() {
   }
   ::DestroyWindow(probe);
   return true;
+}
+
+// The launcher and a pack made by Info-ZIP zip in a folder whose name has a
+// blank; no update check is due.
+TEST(Win32Launcher, LaunchExtractsAndStartsTheMainProgram) {
+  if (!CanCreateWindows()) {
+    GTEST_SKIP() << "no window can be created (no display)";
+  }
+  const std::string pack = std::string(LUMIVORA_TEST_PACKS) + "/Lumivorapack";
+  ASSERT_FALSE(ReadFile(pack).empty()) << "no test pack (zip missing?): " << pack;
+  const TempDir dir;
+  const std::string folder = dir.Path() + "\\Program Files";
+  ASSERT_TRUE(CreateDirectory(folder));
+  const std::string launcher = folder + "\\lumivora.exe";
+  ASSERT_TRUE(CopyFile(kBinDir + "/lumivora.exe", launcher, false));
+  ASSERT_TRUE(CopyFile(pack, folder + "\\Lumivorapack", false));
+  const SettingsFile settings("[Setup]\r\nAutoUpdate=0\r\n");
+  const std::string report = dir.Path() + "\\report.txt";
+  ::SetEnvironmentVariableA("LUMIVORA_SAMPLE_REPORT", report.c_str());
+
+  ChildProcess process('"' + launcher + "\" \"first argument\"");
+  ::SetEnvironmentVariableA("LUMIVORA_SAMPLE_REPORT", nullptr);
+  ASSERT_TRUE(process.Started());
+  EXPECT_EQ(process.Wait(30s), 0);
+  HWND window = WaitForMainWindow(30s);
+  ASSERT_NE(window, nullptr);
+  EXPECT_EQ(WindowText(window), "Lumivora");
+  const std::string text = ReadFile(report);
+  EXPECT_TRUE(CloseMainProgram(window, 30s));
+
+  // Extracted into the temporary folder and started from there with the
+  // enciphered record and the launcher's first argument (the command line
+  // is "<program> <record> <first argument>", so its blank splits it).
+  char temp[MAX_PATH] = {};
+  ::GetTempPathA(MAX_PATH, temp);
+  EXPECT_NE(text.find("Lumivoramain 1.0 started"), std::string::npos) << text;
+  EXPECT_NE(text.find("argument 2: first\r\nargument 3: argument\r\n"), std::string::npos) << text;
+  // CommaText quotes an element with a blank.
+  EXPECT_NE(text.find("hand-off record: [Start],\"Starter=" + launcher + "\","), std::string::npos)
+      << text;
+  EXPECT_TRUE(GetFileAttributes(std::string(temp) + "Lumivoramain").has_value());
 }
 
 // The launcher copied into a folder whose name has a blank, without a pack.
@@ -71,6 +121,20 @@ TEST(Win32Launcher, MissingPackShowsTheErrorBoxAndExitsZero) {
   ASSERT_NE(progress, nullptr);
   EXPECT_EQ(::SendMessageA(progress, PBM_GETPOS, 0, 0), 3);
   EXPECT_EQ(::SendMessageA(progress, PBM_GETRANGE, FALSE, 0), 3);
+
+  // The box moved below the splash window, both painted: a screenshot of the
+  // splash window as the launch shows it.
+  RECT splash{};
+  RECT place{};
+  ::GetWindowRect(forms.front(), &splash);
+  ::GetWindowRect(box, &place);
+  ::SetWindowPos(box, nullptr, place.left, splash.bottom + 16, 0, 0,
+                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  EXPECT_TRUE(WaitUntilPainted(forms.front(), 30s));
+  EXPECT_TRUE(WaitUntilPainted(box, 30s));
+  std::error_code ignored;
+  std::filesystem::create_directories(LUMIVORA_SCREENSHOT_DIR, ignored);
+  EXPECT_TRUE(SaveScreenshot(std::string(LUMIVORA_SCREENSHOT_DIR) + "/win32-splash.png"));
 
   ::PostMessageA(box, WM_COMMAND, IDOK, 0);
   EXPECT_EQ(process.Wait(30s), 0);

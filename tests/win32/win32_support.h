@@ -1,10 +1,14 @@
 // Helpers of the Windows tests: child processes with their exit codes,
-// waits bounded in time for a window or a file, and reading what a window
-// shows (its class, text, place and child controls).
+// waits bounded in time for a window or a file, reading what a window shows
+// (its class, text, place and child controls), and the launcher's
+// surroundings (its settings file, the main program it starts).
 #pragma once
 
 #include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <functional>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -157,6 +161,131 @@ inline std::string MessageBoxText(HWND box) {
     }
   }
   return {};
+}
+
+// A message to a window of another process that may be busy: its result,
+// or -1 when the window did not answer within a second (a plain SendMessage
+// would wait for ever on a thread that processes no messages).
+inline LRESULT QueryWindow(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  DWORD_PTR result = 0;
+  if (::SendMessageTimeoutA(window, message, wParam, lParam, SMTO_ABORTIFHUNG, 1000, &result) ==
+      0) {
+    return -1;
+  }
+  return static_cast<LRESULT>(result);
+}
+
+// Waits until a window of another process and its children have nothing
+// left to paint and the window has answered a message (it must be
+// processing messages, as a message box does); false when that did not
+// happen within TIMEOUT.
+inline bool WaitUntilPainted(HWND window, std::chrono::milliseconds timeout) {
+  const bool painted = WaitUntil(
+      [&] {
+        if (::GetUpdateRect(window, nullptr, FALSE) != 0) {
+          return false;
+        }
+        for (HWND child : ChildWindows(window)) {
+          if (::GetUpdateRect(child, nullptr, FALSE) != 0) {
+            return false;
+          }
+        }
+        return true;
+      },
+      timeout);
+  return painted && QueryWindow(window, WM_NULL, 0, 0) == 0;
+}
+
+// The user's application-data folder (CSIDL_APPDATA), where the launcher
+// keeps "Lumivora\Lumivora.ini".
+inline std::string ApplicationDataFolder() {
+  char path[MAX_PATH] = {};
+  if (::SHGetFolderPathA(nullptr, CSIDL_APPDATA, nullptr, 0, path) != S_OK) {
+    return {};
+  }
+  return path;
+}
+
+// The launcher's settings file for one test: the file the test writes, and
+// whatever stood there before put back at the end.
+class SettingsFile {
+ public:
+  explicit SettingsFile(const std::string& text)
+      : folder_(ApplicationDataFolder() + "\\Lumivora"), path_(folder_ + "\\Lumivora.ini") {
+    std::error_code ignored;
+    std::filesystem::create_directories(folder_, ignored);
+    if (std::ifstream old(path_, std::ios::binary); old) {
+      std::ostringstream content;
+      content << old.rdbuf();
+      saved_ = content.str();
+      existed_ = true;
+    }
+    Write(text);
+  }
+  SettingsFile(const SettingsFile&) = delete;
+  SettingsFile& operator=(const SettingsFile&) = delete;
+  ~SettingsFile() {
+    if (existed_) {
+      Write(saved_);
+    } else {
+      ::DeleteFileA(path_.c_str());
+    }
+  }
+
+  void Write(const std::string& text) const {
+    std::ofstream(path_, std::ios::binary | std::ios::trunc) << text;
+  }
+  [[nodiscard]] std::string Read() const {
+    std::ifstream file(path_, std::ios::binary);
+    std::ostringstream content;
+    content << file.rdbuf();
+    return content.str();
+  }
+  // The value of KEY ("Version=1.1" gives "1.1"), empty when absent.
+  [[nodiscard]] std::string Value(const std::string& key) const {
+    std::istringstream lines(Read());
+    for (std::string line; std::getline(lines, line);) {
+      if (line.rfind(key + "=", 0) == 0) {
+        line = line.substr(key.size() + 1);
+        if (!line.empty() && line.back() == '\r') {
+          line.pop_back();
+        }
+        return line;
+      }
+    }
+    return {};
+  }
+
+ private:
+  std::string folder_;
+  std::string path_;
+  std::string saved_;
+  bool existed_ = false;
+};
+
+// The main window of a sample main program started by the launcher (class
+// "LumivoraMainWindow"), found within TIMEOUT; nullptr otherwise.
+inline HWND WaitForMainWindow(std::chrono::milliseconds timeout) {
+  HWND window = nullptr;
+  WaitUntil(
+      [&] {
+        const auto windows = TopLevelWindows(0, "LumivoraMainWindow");
+        window = windows.empty() ? nullptr : windows.front();
+        return window != nullptr;
+      },
+      timeout);
+  return window;
+}
+
+// Closes the main program that owns WINDOW and waits for its end; true when it
+// ended within TIMEOUT.
+inline bool CloseMainProgram(HWND window, std::chrono::milliseconds timeout) {
+  DWORD pid = 0;
+  ::GetWindowThreadProcessId(window, &pid);
+  const platform::win32::ScopedHandle process(::OpenProcess(SYNCHRONIZE, FALSE, pid));
+  ::PostMessageA(window, WM_CLOSE, 0, 0);
+  return process.Valid() &&
+         ::WaitForSingleObject(process.Get(), static_cast<DWORD>(timeout.count())) == WAIT_OBJECT_0;
 }
 
 }  // namespace lumivora::testing

@@ -1,0 +1,318 @@
+// The self-update through the Windows launcher under Wine: WinINet fetches the
+// update information file and the new pack from a server of the test's own on
+// 127.0.0.1:8808, the address built into the demo launcher. The program runs
+// in a network namespace of its own (tests/e2e/in-private-network, with a Wine
+// server started inside it), so that port is free and nothing leaves the
+// machine. The packs are made at build time by Info-ZIP zip.
+//
+// The asked update is followed window by window: the update dialog while the
+// information file is on its way, the update question and the update dialog
+// with a download held halfway (both saved as screenshots).
+#include "tests/win32/loopback_server.h"
+#include "tests/win32/win32_support.h"
+// After the server's <winsock2.h>, which must come first, and before the
+// platform headers: <windows.h> defines CopyFile and CreateDirectory as macros.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/file.h"
+#include "tests/test_support.h"
+#include "tests/win32/screenshot.h"
+
+namespace lumivora::testing {
+namespace {
+
+using namespace std::chrono_literals;
+
+const std::string kBinDir = LUMIVORA_BIN_DIR;
+const std::string kPackDir = LUMIVORA_TEST_PACKS;
+const std::string kScreenshotDir = LUMIVORA_SCREENSHOT_DIR;
+
+const std::string kInfoPath = "/lumivora/update.ini";
+const std::string kPackPath = "/lumivora/Lumivorapack-1.1";
+const std::string kQuestion =
+    "You are using version 1.0, but version 1.1 is available to download.\r\nDo you want to "
+    "update your application now ?";
+
+std::string Settings(bool silent) {
+  return std::string("[Setup]\r\nVersion=1.0\r\nAutoUpdate=1\r\nNextUpdate=0\r\nSilentUpdate=") +
+         (silent ? "1" : "0") + "\r\n";
+}
+
+std::string Offer(const std::string& version) {
+  return Ok("[Setup]\r\nVersion=" + version + "\r\nURL=http://127.0.0.1:8808" + kPackPath +
+            "\r\nClientSideName=Lumivorapack-1.1\r\n");
+}
+
+void Screenshot(const std::string& name) {
+  std::error_code ignored;
+  std::filesystem::create_directories(kScreenshotDir, ignored);
+  EXPECT_TRUE(SaveScreenshot(kScreenshotDir + "/" + name)) << name;
+}
+
+// The update dialog of process PID: its form with the group box.
+HWND UpdateDialog(DWORD pid) {
+  for (HWND form : TopLevelWindows(pid, "LumivoraForm")) {
+    for (HWND child : ChildWindows(form)) {
+      if (ClassName(child) == "LumivoraGroup") {
+        return form;
+      }
+    }
+  }
+  return nullptr;
+}
+
+HWND ProgressBar(HWND form) {
+  for (HWND child : ChildWindows(form)) {
+    if (ClassName(child) == "msctls_progress32") {
+      return child;
+    }
+  }
+  return nullptr;
+}
+
+HWND MessageBoxOf(DWORD pid) {
+  const auto boxes = TopLevelWindows(pid, "#32770");
+  return boxes.empty() ? nullptr : boxes.front();
+}
+
+class Win32SelfUpdate : public ::testing::Test {
+ protected:
+  Win32SelfUpdate()
+      : install_(dir_.Path() + "\\Program Files"),
+        report_(dir_.Path() + "\\report.txt"),
+        oldPack_(ReadFile(kPackDir + "/Lumivorapack")),
+        newPack_(ReadFile(kPackDir + "/Lumivorapack-1.1")) {
+    for (const std::string& name : LeftoverDownloads()) {
+      ::DeleteFileA((std::filesystem::temp_directory_path() / name).string().c_str());
+    }
+    platform::CreateDirectory(install_);
+    platform::CopyFile(kBinDir + "/lumivora.exe", install_ + "\\lumivora.exe", false);
+    WriteFile(Pack(), oldPack_);
+    ::SetEnvironmentVariableA("LUMIVORA_SAMPLE_REPORT", report_.c_str());
+  }
+  Win32SelfUpdate(const Win32SelfUpdate&) = delete;
+  Win32SelfUpdate& operator=(const Win32SelfUpdate&) = delete;
+  ~Win32SelfUpdate() override {
+    for (HWND window : TopLevelWindows(0, "LumivoraMainWindow")) {
+      CloseMainProgram(window, 30s);
+    }
+    ::SetEnvironmentVariableA("LUMIVORA_SAMPLE_REPORT", nullptr);
+  }
+
+  void SetUp() override {
+    ASSERT_EQ(sizeof(void*), 8U);
+    ASSERT_FALSE(oldPack_.empty()) << "no test pack in " << kPackDir;
+    ASSERT_FALSE(newPack_.empty()) << "no test pack in " << kPackDir;
+    ASSERT_FALSE(ApplicationDataFolder().empty());
+  }
+
+  [[nodiscard]] std::string Pack() const { return install_ + "\\Lumivorapack"; }
+
+  [[nodiscard]] std::map<std::string, std::string> Responses() const {
+    return {{kInfoPath, Offer("1.1")}, {kPackPath, Ok(newPack_)}};
+  }
+
+  [[nodiscard]] ChildProcess StartLauncher() const {
+    return ChildProcess('"' + install_ + "\\lumivora.exe\" first");
+  }
+
+  // The report of the main program that the launcher started (empty when
+  // none started within 30 s); the program is closed afterwards.
+  [[nodiscard]] std::string MainProgramReport() const {
+    HWND window = WaitForMainWindow(30s);
+    if (window == nullptr) {
+      return {};
+    }
+    std::string report = ReadFile(report_);
+    EXPECT_TRUE(CloseMainProgram(window, 30s));
+    return report;
+  }
+
+  // The outcome of a run: the launcher ended with 0, the main program
+  // VERSION started from the pack, which holds PACK, and the settings record
+  // VERSION. Returns the main program's report.
+  std::string ExpectOutcome(ChildProcess& launcher, const SettingsFile& settings,
+                            const std::string& version, const std::string& pack) const {
+    EXPECT_EQ(launcher.Wait(60s), 0);
+    std::string report = MainProgramReport();
+    EXPECT_NE(report.find("Lumivoramain " + version + " started"), std::string::npos) << report;
+    EXPECT_TRUE(ReadFile(Pack()) == pack);
+    EXPECT_EQ(settings.Value("Version"), version);
+    return report;
+  }
+
+  // Files named "Lumivorapack..." left in the temporary folder.
+  static std::vector<std::string> LeftoverDownloads() {
+    std::vector<std::string> names;
+    std::error_code ignored;
+    for (const auto& entry :
+         std::filesystem::directory_iterator(std::filesystem::temp_directory_path(), ignored)) {
+      if (entry.path().filename().string().rfind("Lumivorapack", 0) == 0) {
+        names.push_back(entry.path().filename().string());
+      }
+    }
+    return names;
+  }
+
+  const TempDir dir_;
+  const std::string install_;
+  const std::string report_;
+  const std::string oldPack_;
+  const std::string newPack_;
+};
+
+TEST_F(Win32SelfUpdate, SilentFreeUpdateReplacesThePackAndStartsTheNewProgram) {
+  const SettingsFile settings(Settings(true));
+  LoopbackServer server(Responses(), 8808);
+  ASSERT_EQ(server.Port(), 8808);
+  ChildProcess launcher = StartLauncher();
+  ASSERT_TRUE(launcher.Started());
+  const std::string report = ExpectOutcome(launcher, settings, "1.1", newPack_);
+  EXPECT_NE(report.find("argument 2: first"), std::string::npos) << report;
+  // CommaText quotes an element with a blank.
+  EXPECT_NE(report.find("hand-off record: [Start],\"Starter=" + install_ + "\\lumivora.exe\","),
+            std::string::npos)
+      << report;
+  EXPECT_EQ(server.RequestLines(),
+            (std::vector<std::string>{"GET " + kInfoPath, "GET " + kPackPath}));
+  for (const std::string& head : server.Requests()) {
+    EXPECT_NE(head.find(" HTTP/1.0\r\n"), std::string::npos) << head;
+    EXPECT_NE(head.find("\r\nUser-Agent: TmxWebUpdate\r\n"), std::string::npos) << head;
+  }
+  EXPECT_TRUE(LeftoverDownloads().empty());
+}
+
+// The asked update, window by window, with a screenshot of each.
+TEST_F(Win32SelfUpdate, AskedUpdateInTheNativeWindows) {
+  const SettingsFile settings(Settings(false));
+  LoopbackServer server(Responses(), 8808);
+  ASSERT_EQ(server.Port(), 8808);
+  const size_t packHead = Ok(newPack_).size() - newPack_.size();
+  server.Hold(kInfoPath, 0);
+  server.Hold(kPackPath, packHead + newPack_.size() / 2);
+  ChildProcess launcher = StartLauncher();
+  ASSERT_TRUE(launcher.Started());
+
+  // The update dialog while the information file is on its way (it covers
+  // the splash window, both being centred on the screen).
+  ASSERT_TRUE(
+      WaitUntil([&] { return UpdateDialog(launcher.Id()) != nullptr && server.Holding(); }, 30s));
+  EXPECT_EQ(WindowText(UpdateDialog(launcher.Id())), "Lumivora");
+  server.Release(kInfoPath);
+
+  // The update question: a Yes/No warning.
+  HWND box = nullptr;
+  ASSERT_TRUE(WaitUntil([&] { return (box = MessageBoxOf(launcher.Id())) != nullptr; }, 30s));
+  EXPECT_EQ(MessageBoxText(box), kQuestion);
+  EXPECT_NE(::GetDlgItem(box, IDYES), nullptr);
+  EXPECT_NE(::GetDlgItem(box, IDNO), nullptr);
+  EXPECT_EQ(::GetDlgItem(box, IDCANCEL), nullptr);
+  EXPECT_EQ(WindowText(box), "Warning");
+  EXPECT_TRUE(WaitUntilPainted(box, 30s));
+  Screenshot("win32-update-question.png");
+  ::PostMessageA(box, WM_COMMAND, IDYES, 0);
+
+  // The update dialog with the download standing at its half. The launcher
+  // waits for data there and processes no messages (so it stops answering
+  // queries): what it painted after its last block stays on the screen.
+  HWND dialog = nullptr;
+  LRESULT position = -1;
+  LRESULT range = -1;
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        dialog = UpdateDialog(launcher.Id());
+        HWND progress = dialog != nullptr ? ProgressBar(dialog) : nullptr;
+        if (progress == nullptr || !server.Holding()) {
+          return false;
+        }
+        const LRESULT answer = QueryWindow(progress, PBM_GETPOS, 0, 0);
+        if (answer >= 0) {
+          position = answer;
+          range = QueryWindow(progress, PBM_GETRANGE, FALSE, 0);
+          return false;
+        }
+        return position > 0;
+      },
+      60s));
+  EXPECT_LE(position, static_cast<LRESULT>(newPack_.size() / 2));
+  EXPECT_EQ(range, static_cast<LRESULT>(newPack_.size()));
+  EXPECT_NE(FindChild(dialog, "Static", "1.0"), nullptr);
+  EXPECT_NE(FindChild(dialog, "Static", "1.1"), nullptr);
+  EXPECT_NE(FindChild(dialog, "Static", "Downloading file Lumivorapack-1.1"), nullptr);
+  Screenshot("win32-update-dialog.png");
+  server.Release(kPackPath);
+  ExpectOutcome(launcher, settings, "1.1", newPack_);
+}
+
+// Updates that do not happen: the old pack stays, the old program starts,
+// the settings keep version 1.0. (A partial download stays in the temporary
+// folder, as the transfer leaves every file it wrote.)
+TEST_F(Win32SelfUpdate, RefusedCancelledOrBrokenUpdatesKeepTheOldPack) {
+  enum class Act { kAnswerNo, kCancelDownload, kNone };
+  struct Row {
+    const char* name;
+    bool silent;
+    Act act;
+    std::string packResponse;
+    std::vector<std::string> requests;
+  };
+  const std::string cutShort =
+      "HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(newPack_.size()) + "\r\n\r\n" +
+      newPack_.substr(0, newPack_.size() / 3);
+  const std::string info = "GET " + kInfoPath;
+  const std::string pack = "GET " + kPackPath;
+  const std::string info2 = "GET /lumivora/update2.ini";
+  const Row rows[] = {
+      // No is not retried at the second address.
+      {"answered No", false, Act::kAnswerNo, Ok(newPack_), {info}},
+      // An accepted update that fails is tried once more at the second address
+      // (which has nothing here).
+      {"Cancel during the download", true, Act::kCancelDownload, Ok(newPack_), {info, pack, info2}},
+      {"download cut short", true, Act::kNone, cutShort, {info, pack, info2}},
+      {"error page instead of the pack",
+       true,
+       Act::kNone,
+       "HTTP/1.0 403 Forbidden\r\nContent-Length: 9\r\n\r\nforbidden",
+       {info, pack, info2}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    WriteFile(Pack(), oldPack_);
+    const SettingsFile settings(Settings(row.silent));
+    LoopbackServer server({{kInfoPath, Offer("1.1")}, {kPackPath, row.packResponse}}, 8808);
+    ASSERT_EQ(server.Port(), 8808);
+    if (row.act == Act::kCancelDownload) {
+      server.Hold(kPackPath, 4096);
+    }
+    ChildProcess launcher = StartLauncher();
+    ASSERT_TRUE(launcher.Started());
+    if (row.act == Act::kAnswerNo) {
+      HWND box = nullptr;
+      ASSERT_TRUE(WaitUntil([&] { return (box = MessageBoxOf(launcher.Id())) != nullptr; }, 30s));
+      ::PostMessageA(box, WM_COMMAND, IDNO, 0);
+    } else if (row.act == Act::kCancelDownload) {
+      // The click waits in the queue until the next block arrives.
+      HWND cancel = nullptr;
+      ASSERT_TRUE(WaitUntil(
+          [&] {
+            HWND dialog = UpdateDialog(launcher.Id());
+            cancel = dialog != nullptr ? FindChild(dialog, "Button", "&Cancel") : nullptr;
+            return cancel != nullptr && server.Holding();
+          },
+          30s));
+      ::PostMessageA(cancel, BM_CLICK, 0, 0);
+      server.Release(kPackPath);
+    }
+    ExpectOutcome(launcher, settings, "1.0", oldPack_);
+    EXPECT_EQ(server.RequestLines(), row.requests);
+  }
+}
+
+}  // namespace
+}  // namespace lumivora::testing
