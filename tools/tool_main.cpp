@@ -12,11 +12,11 @@ namespace lumivora::tool {
 // Commands contributed by the subsystems (declared here, defined in cmd_*.cpp).
 int EncipherCommand(const Arguments& arguments);  // cmd_cipher.cpp
 int DecipherCommand(const Arguments& arguments);  // cmd_cipher.cpp
-#if LUMIVORA_TOOL_ZIP_COMMANDS
-int PackCommand(const Arguments& arguments);     // cmd_zip.cpp
-int ListCommand(const Arguments& arguments);     // cmd_zip.cpp
-int TestCommand(const Arguments& arguments);     // cmd_zip.cpp
-int ExtractCommand(const Arguments& arguments);  // cmd_zip.cpp
+int ListCommand(const Arguments& arguments);      // cmd_unzip.cpp
+int TestCommand(const Arguments& arguments);      // cmd_unzip.cpp
+int ExtractCommand(const Arguments& arguments);   // cmd_unzip.cpp
+#if LUMIVORA_TOOL_PACK_COMMAND
+int PackCommand(const Arguments& arguments);  // cmd_pack.cpp
 #endif
 }  // namespace lumivora::tool
 
@@ -28,13 +28,13 @@ constexpr Command kCommands[] = {
     {"help", "help", nullptr},
     {"encipher", "encipher TEXT", lumivora::tool::EncipherCommand},
     {"decipher", "decipher BASE64", lumivora::tool::DecipherCommand},
-#if LUMIVORA_TOOL_ZIP_COMMANDS  // libzip: not in the Windows build
+#if LUMIVORA_TOOL_PACK_COMMAND  // libzip: not in the Windows build
     {"pack", "pack FILE -o PACK [-P PASSWORD]", lumivora::tool::PackCommand},
+#endif
     {"list", "list ARCHIVE", lumivora::tool::ListCommand},
     {"test", "test ARCHIVE [-P PASSWORD]", lumivora::tool::TestCommand},
     {"extract", "extract ARCHIVE [-d DIR] [-P PASSWORD] [--recreate-dirs] [PATTERN ...]",
      lumivora::tool::ExtractCommand},
-#endif
 };
 
 int Usage() {

@@ -25,6 +25,31 @@ extern "C" void OnInterrupt(int /*signal*/) {
   gInterrupted.store(true);
 }
 
+// Installing and restoring the Ctrl-C handler: sigaction where there is one
+// (without SA_RESTART, so that a blocking read is interrupted), the C
+// library's signal() on a Windows console.
+#ifdef _WIN32
+using SavedInterruptHandler = void (*)(int);
+bool InstallInterruptHandler(SavedInterruptHandler& previous) {
+  previous = std::signal(SIGINT, OnInterrupt);
+  return previous != SIG_ERR;
+}
+void RestoreInterruptHandler(SavedInterruptHandler previous) {
+  std::signal(SIGINT, previous);
+}
+#else
+using SavedInterruptHandler = struct sigaction;
+bool InstallInterruptHandler(SavedInterruptHandler& previous) {
+  struct sigaction action {};
+  action.sa_handler = OnInterrupt;
+  sigemptyset(&action.sa_mask);
+  return ::sigaction(SIGINT, &action, &previous) == 0;
+}
+void RestoreInterruptHandler(const SavedInterruptHandler& previous) {
+  ::sigaction(SIGINT, &previous, nullptr);
+}
+#endif
+
 const char* IconLabel(MessageIcon icon) {
   switch (icon) {
     case MessageIcon::kError:
@@ -221,10 +246,7 @@ class ConsoleInterface final : public UserInterface {
   void Register(ConsoleView* view) {
     views_.insert(view);
     if (!signalInstalled_) {
-      struct sigaction action {};
-      action.sa_handler = OnInterrupt;
-      sigemptyset(&action.sa_mask);
-      signalInstalled_ = ::sigaction(SIGINT, &action, &previous_) == 0;
+      signalInstalled_ = InstallInterruptHandler(previous_);
     }
   }
   void Unregister(ConsoleView* view) {
@@ -237,7 +259,7 @@ class ConsoleInterface final : public UserInterface {
  private:
   void RestoreSignal() {
     if (signalInstalled_) {
-      ::sigaction(SIGINT, &previous_, nullptr);
+      RestoreInterruptHandler(previous_);
       signalInstalled_ = false;
       if (gInterrupted.exchange(false)) {
         std::raise(SIGINT);  // Ctrl-C outside any cancellable work ends the program
@@ -247,7 +269,7 @@ class ConsoleInterface final : public UserInterface {
 
   std::set<ConsoleView*> views_;
   bool signalInstalled_ = false;
-  struct sigaction previous_ {};
+  SavedInterruptHandler previous_{};
 };
 
 ConsoleView::ConsoleView(ConsoleInterface& owner, std::string name, bool tracksBytes)

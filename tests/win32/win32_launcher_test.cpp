@@ -85,6 +85,37 @@ TEST(Win32Launcher, LaunchExtractsAndStartsTheMainProgram) {
   EXPECT_TRUE(GetFileAttributes(std::string(temp) + "Lumivoramain").has_value());
 }
 
+// lumivora-tool.exe reads a pack through the extraction component: list,
+// test with the right and a wrong password, extract.
+TEST(Win32Tool, ListsTestsAndExtractsAPack) {
+  const std::string pack = std::string(LUMIVORA_TEST_PACKS) + "/Lumivorapack";
+  ASSERT_FALSE(ReadFile(pack).empty()) << "no test pack (zip missing?): " << pack;
+  const TempDir dir;
+  const std::string password = LUMIVORA_PACK_PASSWORD;
+  struct Row {
+    std::string arguments;
+    long exitCode;
+    std::string output;
+  };
+  const Row rows[] = {
+      {"list \"" + pack + "\"", 0, "deflate"},
+      {"test \"" + pack + "\" -P \"" + password + "\"", 0, "no errors in 1 entries"},
+      {"test \"" + pack + "\" -P wrong", 1, "Lumivoramain: skipped (wrong password or damaged)"},
+      {"extract \"" + pack + "\" -d \"" + dir.Path() + "\" -P \"" + password + "\"", 0, ""},
+  };
+  int number = 0;
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.arguments);
+    const std::string output = dir / ("output" + std::to_string(++number) + ".txt");
+    ChildProcess tool('"' + kBinDir + "/lumivora-tool.exe\" " + row.arguments, output);
+    ASSERT_TRUE(tool.Started());
+    EXPECT_EQ(tool.Wait(30s), row.exitCode);
+    const std::string text = ReadFile(output);
+    EXPECT_NE(text.find(row.output), std::string::npos) << text;
+  }
+  EXPECT_TRUE(ReadFile(dir / "Lumivoramain") == ReadFile(kBinDir + "/lumivora-sample-main.exe"));
+}
+
 // The launcher copied into a folder whose name has a blank, without a pack.
 TEST(Win32Launcher, MissingPackShowsTheErrorBoxAndExitsZero) {
   if (!CanCreateWindows()) {
