@@ -17,9 +17,11 @@
 namespace lumivora::platform {
 namespace {
 
+using lumivora::testing::CanCreateWindows;
 using lumivora::testing::ChildProcess;
 using lumivora::testing::CloseMainProgram;
 using lumivora::testing::FindChild;
+using lumivora::testing::FirstTopLevelWindow;
 using lumivora::testing::MessageBoxText;
 using lumivora::testing::ReadFile;
 using lumivora::testing::SaveScreenshot;
@@ -33,16 +35,6 @@ using lumivora::testing::WindowText;
 using namespace std::chrono_literals;
 
 const std::string kBinDir = LUMIVORA_BIN_DIR;
-
-bool CanCreateWindows() {
-  HWND probe = ::CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr,
-                                 ::GetModuleHandleA(nullptr), nullptr);
-  if (probe == nullptr) {
-    return false;
-  }
-  ::DestroyWindow(probe);
-  return true;
-}
 
 // The launcher and a pack made by Info-ZIP zip in a folder whose name has a
 // blank; no update check is due.
@@ -131,12 +123,7 @@ TEST(Win32Launcher, MissingPackShowsTheErrorBoxAndExitsZero) {
   ASSERT_TRUE(process.Started());
   HWND box = nullptr;
   ASSERT_TRUE(WaitUntil(
-      [&] {
-        const auto boxes = TopLevelWindows(process.Id(), "#32770");
-        box = boxes.empty() ? nullptr : boxes.front();
-        return box != nullptr;
-      },
-      30s));
+      [&] { return (box = FirstTopLevelWindow(process.Id(), "#32770")) != nullptr; }, 30s));
   EXPECT_EQ(WindowText(box), "Lumivora");
   EXPECT_EQ(MessageBoxText(box), "Error in file processing : \r" + folder + "\\Lumivorapack");
   EXPECT_NE(::GetDlgItem(box, IDOK), nullptr);

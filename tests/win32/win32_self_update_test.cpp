@@ -67,20 +67,6 @@ HWND UpdateDialog(DWORD pid) {
   return nullptr;
 }
 
-HWND ProgressBar(HWND form) {
-  for (HWND child : ChildWindows(form)) {
-    if (ClassName(child) == "msctls_progress32") {
-      return child;
-    }
-  }
-  return nullptr;
-}
-
-HWND MessageBoxOf(DWORD pid) {
-  const auto boxes = TopLevelWindows(pid, "#32770");
-  return boxes.empty() ? nullptr : boxes.front();
-}
-
 class Win32SelfUpdate : public ::testing::Test {
  protected:
   Win32SelfUpdate()
@@ -208,7 +194,8 @@ TEST_F(Win32SelfUpdate, AskedUpdateInTheNativeWindows) {
 
   // The update question: a Yes/No warning.
   HWND box = nullptr;
-  ASSERT_TRUE(WaitUntil([&] { return (box = MessageBoxOf(launcher.Id())) != nullptr; }, 30s));
+  ASSERT_TRUE(WaitUntil(
+      [&] { return (box = FirstTopLevelWindow(launcher.Id(), "#32770")) != nullptr; }, 30s));
   EXPECT_EQ(MessageBoxText(box), kQuestion);
   EXPECT_NE(::GetDlgItem(box, IDYES), nullptr);
   EXPECT_NE(::GetDlgItem(box, IDNO), nullptr);
@@ -294,7 +281,8 @@ TEST_F(Win32SelfUpdate, RefusedCancelledOrBrokenUpdatesKeepTheOldPack) {
     ASSERT_TRUE(launcher.Started());
     if (row.act == Act::kAnswerNo) {
       HWND box = nullptr;
-      ASSERT_TRUE(WaitUntil([&] { return (box = MessageBoxOf(launcher.Id())) != nullptr; }, 30s));
+      ASSERT_TRUE(WaitUntil(
+          [&] { return (box = FirstTopLevelWindow(launcher.Id(), "#32770")) != nullptr; }, 30s));
       ::PostMessageA(box, WM_COMMAND, IDNO, 0);
     } else if (row.act == Act::kCancelDownload) {
       // The click waits in the queue until the next block arrives.

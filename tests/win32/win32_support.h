@@ -135,6 +135,34 @@ inline std::vector<HWND> ChildWindows(HWND parent) {
   return children;
 }
 
+// True when this process can create a window (there is a display).
+inline bool CanCreateWindows() {
+  HWND probe = ::CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr,
+                                 ::GetModuleHandleA(nullptr), nullptr);
+  if (probe == nullptr) {
+    return false;
+  }
+  ::DestroyWindow(probe);
+  return true;
+}
+
+// The first visible top-level window of process PID of class CLASSNAME, or
+// nullptr.
+inline HWND FirstTopLevelWindow(DWORD pid, const std::string& className) {
+  const auto windows = TopLevelWindows(pid, className);
+  return windows.empty() ? nullptr : windows.front();
+}
+
+// The first progress bar among PARENT's children, or nullptr.
+inline HWND ProgressBar(HWND parent) {
+  for (HWND child : ChildWindows(parent)) {
+    if (ClassName(child) == "msctls_progress32") {
+      return child;
+    }
+  }
+  return nullptr;
+}
+
 // The first child of PARENT (at any depth) with that class and text.
 inline HWND FindChild(HWND parent, const std::string& className, const std::string& text) {
   for (HWND child : ChildWindows(parent)) {
@@ -267,13 +295,8 @@ class SettingsFile {
 // "LumivoraMainWindow"), found within TIMEOUT; nullptr otherwise.
 inline HWND WaitForMainWindow(std::chrono::milliseconds timeout) {
   HWND window = nullptr;
-  WaitUntil(
-      [&] {
-        const auto windows = TopLevelWindows(0, "LumivoraMainWindow");
-        window = windows.empty() ? nullptr : windows.front();
-        return window != nullptr;
-      },
-      timeout);
+  WaitUntil([&] { return (window = FirstTopLevelWindow(0, "LumivoraMainWindow")) != nullptr; },
+            timeout);
   return window;
 }
 

@@ -15,25 +15,18 @@
 namespace lumivora::platform {
 namespace {
 
+using lumivora::testing::CanCreateWindows;
 using lumivora::testing::ChildWindows;
 using lumivora::testing::ClassName;
 using lumivora::testing::FindChild;
+using lumivora::testing::FirstTopLevelWindow;
 using lumivora::testing::MessageBoxText;
 using lumivora::testing::PlaceInParent;
+using lumivora::testing::ProgressBar;
 using lumivora::testing::TopLevelWindows;
 using lumivora::testing::WaitUntil;
 using lumivora::testing::WindowText;
 using namespace std::chrono_literals;
-
-bool CanCreateWindows() {
-  HWND probe = ::CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr,
-                                 ::GetModuleHandleA(nullptr), nullptr);
-  if (probe == nullptr) {
-    return false;
-  }
-  ::DestroyWindow(probe);
-  return true;
-}
 
 // The one top-level window of this process of class "LumivoraForm".
 HWND OurForm() {
@@ -50,15 +43,6 @@ void ExpectPlace(HWND control, int left, int top, int width, int height) {
     EXPECT_EQ(rect.right - rect.left, width) << WindowText(control);
     EXPECT_EQ(rect.bottom - rect.top, height) << WindowText(control);
   }
-}
-
-HWND ProgressBar(HWND form) {
-  for (HWND child : ChildWindows(form)) {
-    if (ClassName(child) == "msctls_progress32") {
-      return child;
-    }
-  }
-  return nullptr;
 }
 
 TEST(Win32Splash, LayoutCaptionAndProgress) {
@@ -183,11 +167,7 @@ std::thread AnswerNextBox(SeenBox& seen, int answer, std::atomic<bool>& found) {
   return std::thread([&seen, answer, &found] {
     HWND box = nullptr;
     WaitUntil(
-        [&] {
-          const auto boxes = TopLevelWindows(::GetCurrentProcessId(), "#32770");
-          box = boxes.empty() ? nullptr : boxes.front();
-          return box != nullptr;
-        },
+        [&] { return (box = FirstTopLevelWindow(::GetCurrentProcessId(), "#32770")) != nullptr; },
         20s);
     if (box == nullptr) {
       return;
