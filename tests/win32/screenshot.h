@@ -6,6 +6,7 @@
 #include <zlib.h>
 
 #include <cstdint>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -118,9 +119,10 @@ inline ScreenImage CaptureScreen() {
   return image;
 }
 
-// Writes what the screen shows to PATH as a PNG file, once two captures in a
-// row agree (Wine hands a window's painting to the X server a moment after
-// the window has painted); false on failure.
+// Writes what the screen shows to PATH as a PNG file (its folder created
+// when missing), once two captures in a row agree (Wine hands a window's
+// painting to the X server a moment after the window has painted); false on
+// failure.
 inline bool SaveScreenshot(const std::string& path) {
   ScreenImage image = CaptureScreen();
   for (int attempt = 0; attempt < 100 && !image.rgb.empty(); ++attempt) {
@@ -135,6 +137,8 @@ inline bool SaveScreenshot(const std::string& path) {
     return false;
   }
   const std::string png = EncodePng(image.width, image.height, image.rgb);
+  std::error_code ignored;
+  std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ignored);
   std::ofstream file(path, std::ios::binary | std::ios::trunc);
   file.write(png.data(), static_cast<std::streamsize>(png.size()));
   return !png.empty() && file.good();

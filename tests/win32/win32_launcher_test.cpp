@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <filesystem>
 #include <string>
 
 #include "platform/file.h"
@@ -150,8 +149,6 @@ TEST(Win32Launcher, MissingPackShowsTheErrorBoxAndExitsZero) {
                  SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
   EXPECT_TRUE(WaitUntilPainted(forms.front(), 30s));
   EXPECT_TRUE(WaitUntilPainted(box, 30s));
-  std::error_code ignored;
-  std::filesystem::create_directories(LUMIVORA_SCREENSHOT_DIR, ignored);
   EXPECT_TRUE(SaveScreenshot(std::string(LUMIVORA_SCREENSHOT_DIR) + "/win32-splash.png"));
 
   ::PostMessageA(box, WM_COMMAND, IDOK, 0);

@@ -50,8 +50,6 @@ std::string Offer(const std::string& version) {
 }
 
 void Screenshot(const std::string& name) {
-  std::error_code ignored;
-  std::filesystem::create_directories(kScreenshotDir, ignored);
   EXPECT_TRUE(SaveScreenshot(kScreenshotDir + "/" + name)) << name;
 }
 

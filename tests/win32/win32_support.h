@@ -6,7 +6,6 @@
 
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <sstream>
 #include <string>
@@ -14,6 +13,7 @@
 #include <vector>
 
 #include "platform/win32/windows_api.h"
+#include "tests/test_support.h"
 
 namespace lumivora::testing {
 
@@ -242,10 +242,8 @@ class SettingsFile {
       : folder_(ApplicationDataFolder() + "\\Lumivora"), path_(folder_ + "\\Lumivora.ini") {
     std::error_code ignored;
     std::filesystem::create_directories(folder_, ignored);
-    if (std::ifstream old(path_, std::ios::binary); old) {
-      std::ostringstream content;
-      content << old.rdbuf();
-      saved_ = content.str();
+    if (std::filesystem::exists(path_, ignored)) {
+      saved_ = ReadFile(path_);
       existed_ = true;
     }
     Write(text);
@@ -260,18 +258,10 @@ class SettingsFile {
     }
   }
 
-  void Write(const std::string& text) const {
-    std::ofstream(path_, std::ios::binary | std::ios::trunc) << text;
-  }
-  [[nodiscard]] std::string Read() const {
-    std::ifstream file(path_, std::ios::binary);
-    std::ostringstream content;
-    content << file.rdbuf();
-    return content.str();
-  }
+  void Write(const std::string& text) const { WriteFile(path_, text); }
   // The value of KEY ("Version=1.1" gives "1.1"), empty when absent.
   [[nodiscard]] std::string Value(const std::string& key) const {
-    std::istringstream lines(Read());
+    std::istringstream lines(ReadFile(path_));
     for (std::string line; std::getline(lines, line);) {
       if (line.rfind(key + "=", 0) == 0) {
         line = line.substr(key.size() + 1);
