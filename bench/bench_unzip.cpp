@@ -1,6 +1,6 @@
 // Extraction benchmark: one large executable-like entry, deflated and
 // encrypted by Info-ZIP zip -P, extracted in the same run by Info-ZIP unzip
-// and by lumivora-tool extract (TVCLUnZip), each as a whole process. Prints
+// and by lumivora-tool extract (TUnZip), each as a whole process. Prints
 // the times, the peak resident memory of each process, and the ratio last.
 //
 //   bench_unzip [MEBIBYTES] [ROUNDS]     (defaults: 200 MiB, 3 rounds)

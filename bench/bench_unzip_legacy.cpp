@@ -1,5 +1,5 @@
 // Decoding throughput of the legacy methods, side by side with a peer in the
-// same run. Shrink and implode: TVCLUnZip testing an entry (decode + CRC, no
+// same run. Shrink and implode: TUnZip testing an entry (decode + CRC, no
 // output file) against Info-ZIP `unzip -t` on the same archive entry, each
 // over at least 8 MiB of output; the ratio is ours / peer (goal >= 1).
 // Reduce has no peer here: its MB/s is printed beside our shrink decoder on
@@ -18,7 +18,7 @@
 
 #include "tests/unzip/legacy_tools/implode_encoder.h"
 #include "tests/unzip/legacy_tools/zip_build.h"
-#include "unzip/vcl_unzip.h"
+#include "unzip/unzip.h"
 
 namespace {
 
@@ -50,7 +50,7 @@ double Throughput(double entryBytes, Action action) {
 }
 
 bool OursOnce(const Sample& s) {
-  lumivora::unzip::TVCLUnZip unzip;
+  lumivora::unzip::TUnZip unzip;
   unzip.SetZipName(s.archive);
   unzip.SetFilesList({s.entry});
   unzip.SetTestOnly(true);

@@ -1,5 +1,5 @@
 // Download benchmark: a 200 MiB file from a local nginx in file mode, through
-// TmxWebUpdate::HttpGet (1025-byte blocks, an event and message processing
+// TWebUpdate::HttpGet (1025-byte blocks, an event and message processing
 // after each), side by side with `curl -o` on the same file in the same run.
 // Prints both throughputs, their ratio and the peak resident memory of this
 // process. Exit status 1 when the ratio is below 0.5 or the peak reaches
@@ -25,7 +25,7 @@ extern char** environ;
 
 namespace {
 
-using lumivora::webupdate::TmxWebUpdate;
+using lumivora::webupdate::TWebUpdate;
 namespace wt = lumivora::webupdate::testing;
 
 constexpr size_t kFileSize = 200U * 1024U * 1024U;
@@ -72,9 +72,9 @@ int main() {
   wt::ScriptedSystem system;
   const std::unique_ptr<lumivora::platform::HttpTransport> transport =
       lumivora::platform::CreateHttpTransport();
-  TmxWebUpdate update(ui, system, *transport);
+  TWebUpdate update(ui, system, *transport);
   uint64_t events = 0;
-  update.OnDownload = [&events](TmxWebUpdate&, int32_t, int32_t) { ++events; };
+  update.OnDownload = [&events](TWebUpdate&, int32_t, int32_t) { ++events; };
 
   double bestCurl = 1e9;
   double bestOurs = 1e9;

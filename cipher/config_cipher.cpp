@@ -5,7 +5,7 @@
 #include <span>
 #include <stdexcept>
 
-#include "cipher/dcp_rijndael.h"
+#include "cipher/rijndael.h"
 #include "cipher/secure_zero.h"
 
 namespace lumivora::cipher {
@@ -47,7 +47,7 @@ struct KeyMaterial {
     std::copy(ivText.begin(), ivText.end(), iv.begin());
   }
 
-  void Key(TDCP_rijndael& cipher) { cipher.Initialise(AsBytes(keyText), kKeySizeBits, iv); }
+  void Key(TRijndael& cipher) { cipher.Initialise(AsBytes(keyText), kKeySizeBits, iv); }
 };
 
 }  // namespace
@@ -125,7 +125,7 @@ std::string EncipherConfigText(std::string_view plain) {
   KeyMaterial keyMaterial;
   std::string data = PadWithZeros(plain, 16);
   {
-    TDCP_rijndael cipher;
+    TRijndael cipher;
     keyMaterial.Key(cipher);
     cipher.EncipherCbc(AsBytes(data), AsBytes(data));
   }
@@ -135,7 +135,7 @@ std::string EncipherConfigText(std::string_view plain) {
 std::string DecipherConfigText(std::string_view encoded) {
   KeyMaterial keyMaterial;
   std::string data = FromBase64(encoded);
-  TDCP_rijndael cipher;
+  TRijndael cipher;
   keyMaterial.Key(cipher);
   cipher.DecipherCbc(AsBytes(data), AsBytes(data));
   return data;

@@ -1,4 +1,4 @@
-// libFuzzer target: the directory reader of TVCLUnZip (end record search,
+// libFuzzer target: the directory reader of TUnZip (end record search,
 // central directory, local-header scan, comments, sort orders) takes any
 // file and either reads a directory or raises one of its errors.
 #include <cstddef>
@@ -7,17 +7,17 @@
 
 #include "fuzz/fuzz_zip_support.h"
 #include "platform/exception.h"
-#include "unzip/vcl_unzip.h"
+#include "unzip/unzip.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace lumivora::unzip;
   const std::string path = lumivora::fuzz::WriteArchive(data, size);
   for (const TIncompleteZipMode mode :
        {TIncompleteZipMode::izAssumeMulti, TIncompleteZipMode::izAssumeBad}) {
-    TVCLUnZip unzip;
+    TUnZip unzip;
     unzip.SetIncompleteZipMode(mode);
     // A set's other disks do not exist here: no disk is ever asked for twice.
-    unzip.OnGetNextDisk = [](TVCLUnZip&, int, std::string& name) { name.clear(); };
+    unzip.OnGetNextDisk = [](TUnZip&, int, std::string& name) { name.clear(); };
     unzip.SetZipName(path);
     try {
       unzip.ReadZip();

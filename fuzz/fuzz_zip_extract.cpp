@@ -7,7 +7,7 @@
 
 #include "fuzz/fuzz_zip_support.h"
 #include "platform/exception.h"
-#include "unzip/vcl_unzip.h"
+#include "unzip/unzip.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace lumivora::unzip;
@@ -18,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const uint8_t options = data[0];
   const std::string path = lumivora::fuzz::WriteArchive(data + 1, size - 1);
   const std::string out = lumivora::fuzz::MemoryFolder() + "/out";
-  TVCLUnZip unzip;
+  TUnZip unzip;
   unzip.SetZipName(path);
   unzip.SetDestDir(out);
   unzip.SetPassword((options & 1U) != 0 ? "password" : "");
@@ -29,9 +29,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   unzip.SetOverwriteMode(TUZOverwriteMode::Always);
   unzip.SetDoProcessMessages(false);
   unzip.SetDoAll(true);
-  unzip.OnGetNextDisk = [](TVCLUnZip&, int, std::string& name) { name.clear(); };
+  unzip.OnGetNextDisk = [](TUnZip&, int, std::string& name) { name.clear(); };
   int percentEvents = 0;
-  unzip.OnFilePercentDone = [&](TVCLUnZip&, int percent) {
+  unzip.OnFilePercentDone = [&](TUnZip&, int percent) {
     if (percent < 0 || percent > 100) {
       std::abort();
     }

@@ -4,7 +4,7 @@
 #include "platform/exception.h"
 #include "platform/http.h"
 #include "unzip/uncompress.h"
-#include "unzip/vcl_unzip.h"
+#include "unzip/unzip.h"
 #include "webupdate/frm_updater.h"
 
 namespace lumivora::launcher {
@@ -14,17 +14,17 @@ namespace {
 // pack password and passes its CRC check (nothing is written).
 std::string CheckPack(const std::string& path, const std::string& password) {
   try {
-    unzip::TVCLUnZip zip(nullptr);
+    unzip::TUnZip zip(nullptr);
     zip.SetZipName(path);
     zip.SetPassword(password);
     zip.SetTestOnly(true);
     zip.SetDoProcessMessages(false);
     zip.FilesList().push_back(kMainProgramName);
     std::string problem;
-    zip.OnBadCRC = [&](unzip::TVCLUnZip&, uint32_t, uint32_t, int) {
+    zip.OnBadCRC = [&](unzip::TUnZip&, uint32_t, uint32_t, int) {
       problem = "The main program in the download fails its CRC check.";
     };
-    zip.OnBadPassword = [&](unzip::TVCLUnZip&, int, std::string&) {
+    zip.OnBadPassword = [&](unzip::TUnZip&, int, std::string&) {
       problem = "The download is not encrypted with the pack password.";
     };
     if (zip.UnZip() > 0) {

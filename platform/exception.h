@@ -1,5 +1,5 @@
 // The error base of every component: an error object that carries a message
-// text. Components derive their own classes (EBadZipFile, EDCP_cipher, ...) so
+// text. Components derive their own classes (EBadZipFile, ECipher, ...) so
 // that callers can tell failure kinds apart; the message is shown to the user
 // unchanged, so it is kept byte for byte as raised.
 #pragma once

@@ -1,5 +1,5 @@
 // lumivora-tool list / test / extract: the vendor's reading commands, all
-// through TVCLUnZip (the extraction component), on every platform.
+// through TUnZip (the extraction component), on every platform.
 #include <unistd.h>
 
 #include <cstdio>
@@ -12,7 +12,7 @@
 #include "platform/file.h"
 #include "platform/ui.h"
 #include "tools/tool_commands.h"
-#include "unzip/vcl_unzip.h"
+#include "unzip/unzip.h"
 
 namespace lumivora::tool {
 
@@ -56,11 +56,11 @@ class ProgressBar {
   ProgressBar& operator=(const ProgressBar&) = delete;
   ~ProgressBar() { Finish(); }
 
-  void Attach(unzip::TVCLUnZip& unzip) {
+  void Attach(unzip::TUnZip& unzip) {
     if (!enabled_) {
       return;
     }
-    unzip.OnTotalPercentDone = [this](unzip::TVCLUnZip&, int percent) { Draw(percent); };
+    unzip.OnTotalPercentDone = [this](unzip::TUnZip&, int percent) { Draw(percent); };
   }
   void Draw(int percent) {
     if (percent == last_) {
@@ -119,7 +119,7 @@ bool ParseReadOptions(const Arguments& arguments, bool allowExtract, ReadOptions
 // Runs UnZip for test or extract; one stderr line per entry that failed.
 int RunEntries(const ReadOptions& options, bool testOnly) {
   const std::unique_ptr<platform::UserInterface> ui = platform::CreateConsoleInterface();
-  unzip::TVCLUnZip unzip(ui.get());
+  unzip::TUnZip unzip(ui.get());
   int failed = 0;
   ProgressBar progress;
   try {
@@ -136,14 +136,14 @@ int RunEntries(const ReadOptions& options, bool testOnly) {
       unzip.SetFilesList(options.patterns);
     }
     progress.Attach(unzip);
-    unzip.OnBadCRC = [&](unzip::TVCLUnZip& sender, uint32_t computed, uint32_t stored, int index) {
+    unzip.OnBadCRC = [&](unzip::TUnZip& sender, uint32_t computed, uint32_t stored, int index) {
       progress.Finish();
       std::fprintf(stderr, "%s: CRC error (computed %08x, stored %08x)\n",
                    StoredName(sender.Entry(index)).c_str(), computed, stored);
       ++failed;
     };
-    unzip.OnSkippingFile = [&](unzip::TVCLUnZip&, unzip::TSkipReason reason,
-                               const std::string& name, int) {
+    unzip.OnSkippingFile = [&](unzip::TUnZip&, unzip::TSkipReason reason, const std::string& name,
+                               int) {
       progress.Finish();
       const char* why = reason == unzip::TSkipReason::srBadPassword ? "wrong password or damaged"
                         : reason == unzip::TSkipReason::srUnsafePath
@@ -180,7 +180,7 @@ int ListCommand(const Arguments& arguments) {
     return kExitArchiveError;
   }
   const std::unique_ptr<platform::UserInterface> ui = platform::CreateConsoleInterface();
-  unzip::TVCLUnZip unzip(ui.get());
+  unzip::TUnZip unzip(ui.get());
   try {
     unzip.SetZipName(arguments[0]);
     unzip.ReadZip();

@@ -1,4 +1,4 @@
-// One UnZip run of TVCLUnZip: the work buffers, the entry being extracted,
+// One UnZip run of TUnZip: the work buffers, the entry being extracted,
 // its output file, the CRC-32 register, the cipher keys and the decoders of
 // the stored and deflate methods. Internal to the component.
 #pragma once
@@ -12,7 +12,7 @@
 #include "platform/file.h"
 #include "unzip/legacy_decoders.h"
 #include "unzip/pkware_cipher.h"
-#include "unzip/vcl_unzip.h"
+#include "unzip/unzip.h"
 
 namespace lumivora::unzip {
 
@@ -23,7 +23,7 @@ bool MatchPattern(const std::string& pattern, const std::string& text);
 
 class ExtractionRun final : public DecoderIo {
  public:
-  explicit ExtractionRun(TVCLUnZip& owner);
+  explicit ExtractionRun(TUnZip& owner);
   // Selection and the per-entry extractions; returns the count.
   int Run();
 
@@ -48,7 +48,7 @@ class ExtractionRun final : public DecoderIo {
   void Skip(TSkipReason reason, int index, int& count);
   void Decode();
 
-  TVCLUnZip& owner_;
+  TUnZip& owner_;
   std::vector<uint8_t> workArea_;
   std::vector<uint8_t> input_;
   std::vector<uint8_t> output_;

@@ -1,4 +1,4 @@
-// The decoder engine of TVCLUnZip: the machinery every ZIP decompression
+// The decoder engine of TUnZip: the machinery every ZIP decompression
 // method shares (chunked compressed input with traditional PKWARE decryption
 // already applied, bit reading, the output buffer with its flush, the work
 // area), and the entry points of the three legacy decoders that plug into it:
@@ -13,12 +13,12 @@
 // file exists and then defines LUMIVORA_HAVE_EXPAND_SHRUNK / _REDUCED /
 // _IMPLODED for the library; FindLegacyDecoder() (unzip/legacy_dispatch.cpp)
 // returns the decoder for a method, or nullptr while its file is absent, in
-// which case TVCLUnZip takes its "Unknown Compression Method" path.
+// which case TUnZip takes its "Unknown Compression Method" path.
 // Tests of the decoders go into tests/unzip/expand_*_test.cpp; the
 // tests/unzip/CMakeLists.txt collects them into the program unzip_legacy_test
 // (linked with lumivora_unzip and GTest). They can drive a decoder directly
 // with a DecoderIo of their own (see the contract below) and compare the
-// flushed blocks with the expected bytes, and later through TVCLUnZip itself.
+// flushed blocks with the expected bytes, and later through TUnZip itself.
 //
 // Contract for a decoder function `void ExpandX(DecoderState& state)`:
 // - On entry the state is reset for one entry: bit buffer and bit count 0,
@@ -113,7 +113,7 @@ class DecoderState {
         workArea_(workArea.first(kWorkAreaSize)),
         processMessages_(processMessages) {}
 
-  // Prepares the state for one entry (done by TVCLUnZip before each decoder).
+  // Prepares the state for one entry (done by TUnZip before each decoder).
   void Reset(const Entry& entry) {
     entry_ = entry;
     remaining_ = entry.compressedSize;

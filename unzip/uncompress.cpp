@@ -1,4 +1,4 @@
-// UnCompress: one TVCLUnZip for one call, every failure turned into false.
+// UnCompress: one TUnZip for one call, every failure turned into false.
 #include "unzip/uncompress.h"
 
 #include <algorithm>
@@ -7,7 +7,7 @@
 #include "platform/exception.h"
 #include "platform/file.h"
 #include "platform/ui.h"
-#include "unzip/vcl_unzip.h"
+#include "unzip/unzip.h"
 
 namespace lumivora::unzip {
 
@@ -32,7 +32,7 @@ bool UnCompress(const std::string& packPath, const std::string& destFolder,
   }
   bool result = false;
   try {
-    TVCLUnZip unzip(&ui);
+    TUnZip unzip(&ui);
     unzip.SetOverwriteMode(TUZOverwriteMode::Always);
     unzip.SetPassword(password);
     unzip.SetZipName(packPath);

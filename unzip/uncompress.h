@@ -1,4 +1,4 @@
-// The launcher's one extraction operation on top of TVCLUnZip, and the
+// The launcher's one extraction operation on top of TUnZip, and the
 // builder that assembles the pack password from its table of codes.
 #pragma once
 

@@ -1,4 +1,4 @@
-// The reading half of TVCLUnZip: the archive stream, the directory records
+// The reading half of TUnZip: the archive stream, the directory records
 // and their sorted views, the end of central directory search, the central
 // directory reader, the local-header scan and the multi-disk (numbered-file)
 // sets. Layouts: PKWARE APPNOTE 4.3.7 (local header), 4.3.12 (central
@@ -14,7 +14,7 @@
 #include "platform/file.h"
 #include "platform/ui.h"
 #include "unzip/le_reader.h"
-#include "unzip/vcl_unzip.h"
+#include "unzip/unzip.h"
 
 namespace lumivora::unzip {
 
@@ -343,9 +343,9 @@ void TLFNFileStream::Seek(int64_t position) {
   pos_ = 0;
 }
 
-// ---- TVCLUnZip: archive state -------------------------------------------------
+// ---- TUnZip: archive state -------------------------------------------------
 
-void TVCLUnZip::SetZipName(const std::string& name) {
+void TUnZip::SetZipName(const std::string& name) {
   if (CompareText(name, zipName_) == 0) {
     return;
   }
@@ -362,7 +362,7 @@ void TVCLUnZip::SetZipName(const std::string& name) {
   zipTime_.reset();
 }
 
-void TVCLUnZip::ClearZip() {
+void TUnZip::ClearZip() {
   zipStream_.Close();
   sorted_.reset();
   files_.reset();
@@ -374,25 +374,25 @@ void TVCLUnZip::ClearZip() {
   zipName_.clear();
 }
 
-int TVCLUnZip::Count() const {
+int TUnZip::Count() const {
   return files_ ? files_->Count() : 0;
 }
 
-const TZipHeaderInfo& TVCLUnZip::Entry(int index) const {
+const TZipHeaderInfo& TUnZip::Entry(int index) const {
   if (!files_) {
     throw EListError("Index " + std::to_string(index) + " is out of range");
   }
   return (sorted_ ? *sorted_ : *files_).At(index);
 }
 
-void TVCLUnZip::SetSortMode(TZipSortMode mode) {
+void TUnZip::SetSortMode(TZipSortMode mode) {
   sortMode_ = mode;
   if (files_) {
     ApplySortMode();
   }
 }
 
-void TVCLUnZip::ApplySortMode() {
+void TUnZip::ApplySortMode() {
   sorted_.reset();
   if (sortMode_ == TZipSortMode::ByNone || !files_) {
     return;
@@ -404,7 +404,7 @@ void TVCLUnZip::ApplySortMode() {
   sorted_ = std::move(view);
 }
 
-void TVCLUnZip::OpenZip() {
+void TUnZip::OpenZip() {
   if (!zipStream_.IsOpen()) {
     zipStream_.Open(zipName_);
   }
@@ -414,24 +414,24 @@ void TVCLUnZip::OpenZip() {
   ReadDirectory();
 }
 
-void TVCLUnZip::CloseZip() {
+void TUnZip::CloseZip() {
   if (!keepZipOpen_) {
     zipStream_.Close();
   }
 }
 
-void TVCLUnZip::ReadZip() {
+void TUnZip::ReadZip() {
   OpenZip();
   CloseZip();
 }
 
-void TVCLUnZip::ProcessMessages() {
+void TUnZip::ProcessMessages() {
   if (ui_ != nullptr) {
     ui_->ProcessMessages();
   }
 }
 
-void TVCLUnZip::ShowBusyCursor(bool busy) {
+void TUnZip::ShowBusyCursor(bool busy) {
   if (ui_ != nullptr) {
     ui_->SetCursor(busy ? platform::CursorKind::kAppStarting : platform::CursorKind::kDefault);
   }
@@ -439,7 +439,7 @@ void TVCLUnZip::ShowBusyCursor(bool busy) {
 
 // ---- end of central directory ------------------------------------------------
 
-bool TVCLUnZip::FindEndCentral() {
+bool TUnZip::FindEndCentral() {
   const int64_t size = zipStream_.Size();
   if (size < static_cast<int64_t>(kEndRecordSize)) {
     return false;
@@ -495,7 +495,7 @@ bool TVCLUnZip::FindEndCentral() {
 
 // ---- central directory -------------------------------------------------------
 
-bool TVCLUnZip::ReadCentralHeader(TZipHeaderInfo& record) {
+bool TUnZip::ReadCentralHeader(TZipHeaderInfo& record) {
   const int64_t remembered = zipStream_.Position();
   std::array<uint8_t, kCentralHeaderSize> header{};
   size_t got = zipStream_.Read(header.data(), header.size());
@@ -547,7 +547,7 @@ bool TVCLUnZip::ReadCentralHeader(TZipHeaderInfo& record) {
   return true;
 }
 
-bool TVCLUnZip::LocalHeaderScan() {
+bool TUnZip::LocalHeaderScan() {
   fromLocalScan_ = true;
   sorted_.reset();
   files_.reset();
@@ -637,7 +637,7 @@ bool TVCLUnZip::LocalHeaderScan() {
   return true;
 }
 
-void TVCLUnZip::ReadDirectory() {
+void TUnZip::ReadDirectory() {
   try {
     zipTime_ = platform::FileAgeDos(zipName_);
     sorted_.reset();
@@ -733,7 +733,7 @@ void TVCLUnZip::ReadDirectory() {
 
 // ---- comments ------------------------------------------------------------------
 
-std::string TVCLUnZip::ReadCommentAt(int64_t position, uint16_t length, bool archiveComment) {
+std::string TUnZip::ReadCommentAt(int64_t position, uint16_t length, bool archiveComment) {
   if (archiveComment) {
     zipStream_.Seek(position);
   } else {
@@ -754,7 +754,7 @@ std::string TVCLUnZip::ReadCommentAt(int64_t position, uint16_t length, bool arc
   return text;
 }
 
-std::string TVCLUnZip::FileComment(int index) {
+std::string TUnZip::FileComment(int index) {
   if (!files_ || index < 0 || index >= Count()) {
     throw EListError("Index " + std::to_string(index) + " is out of range");
   }
@@ -774,7 +774,7 @@ std::string TVCLUnZip::FileComment(int index) {
   return *info.fileComment;
 }
 
-std::string TVCLUnZip::ZipComment() {
+std::string TUnZip::ZipComment() {
   if (!files_ && !zipName_.empty()) {
     OpenZip();
     CloseZip();
@@ -795,7 +795,7 @@ std::string TVCLUnZip::ZipComment() {
 
 // ---- multi-disk sets ---------------------------------------------------------------
 
-void TVCLUnZip::DefaultGetNextDisk(int nextDisk, std::string& fName) {
+void TUnZip::DefaultGetNextDisk(int nextDisk, std::string& fName) {
   // Numbered-file set: the extension becomes the disk number in three digits.
   std::array<char, 16> number{};
   std::snprintf(number.data(), number.size(), ".%3.3d", nextDisk);
@@ -807,7 +807,7 @@ void TVCLUnZip::DefaultGetNextDisk(int nextDisk, std::string& fName) {
   fName += number.data();
 }
 
-void TVCLUnZip::OpenDisk(int disk) {
+void TUnZip::OpenDisk(int disk) {
   zipStream_.Close();
   std::string name = zipName_;
   std::string previous;

@@ -30,23 +30,23 @@ std::string ApplicationTitle(const std::string& executablePath) {
 TfrmUpdater::TfrmUpdater(UpdaterEnvironment& environment)
     : environment_(environment),
       view_(environment.ui.CreateUpdater()),
-      webUpdate_(std::make_unique<TmxWebUpdate>(environment.ui, environment.system,
-                                                environment.transport)) {
+      webUpdate_(
+          std::make_unique<TWebUpdate>(environment.ui, environment.system, environment.transport)) {
   // The stored layout of the component: overwrite only, no credentials, the
   // temporary folder, and the dialog's handlers.
-  TmxWebUpdate& update = *webUpdate_;
+  TWebUpdate& update = *webUpdate_;
   update.SetOptions({uoOverwrite});
-  update.OnBeforeGetInfo = [this](TmxWebUpdate& sender) { mxWebUpdateBeforeGetInfo(sender); };
-  update.OnAfterGetInfo = [this](TmxWebUpdate& sender) { mxWebUpdateAfterGetInfo(sender); };
-  update.OnDownload = [this](TmxWebUpdate& sender, int32_t total, int32_t downloaded) {
-    mxWebUpdateDownload(sender, total, downloaded);
+  update.OnBeforeGetInfo = [this](TWebUpdate& sender) { WebUpdateBeforeGetInfo(sender); };
+  update.OnAfterGetInfo = [this](TWebUpdate& sender) { WebUpdateAfterGetInfo(sender); };
+  update.OnDownload = [this](TWebUpdate& sender, int32_t total, int32_t downloaded) {
+    WebUpdateDownload(sender, total, downloaded);
   };
-  update.OnUpdateAvailable = [this](TmxWebUpdate& sender, const std::string& actualVersion,
+  update.OnUpdateAvailable = [this](TWebUpdate& sender, const std::string& actualVersion,
                                     const std::string& newVersion, bool& canUpdate) {
-    mxWebUpdateUpdateAvailable(sender, actualVersion, newVersion, canUpdate);
+    WebUpdateUpdateAvailable(sender, actualVersion, newVersion, canUpdate);
   };
-  update.OnBeforeDownload = [this](TmxWebUpdate& sender, const std::string& fileName) {
-    mxWebUpdateBeforeDownload(sender, fileName);
+  update.OnBeforeDownload = [this](TWebUpdate& sender, const std::string& fileName) {
+    WebUpdateBeforeDownload(sender, fileName);
   };
   // OnDownloadError, OnNoUpdateFound, OnGetClientFileName, OnClientFileExists
   // and OnAfterDownload have handlers that do nothing.
@@ -80,26 +80,25 @@ void TfrmUpdater::btn_UpdateClick() {
   webUpdate_->Cancel();
 }
 
-void TfrmUpdater::mxWebUpdateBeforeGetInfo(TmxWebUpdate& /*sender*/) {
+void TfrmUpdater::WebUpdateBeforeGetInfo(TWebUpdate& /*sender*/) {
   GettingInfo = true;
 }
 
-void TfrmUpdater::mxWebUpdateAfterGetInfo(TmxWebUpdate& sender) {
+void TfrmUpdater::WebUpdateAfterGetInfo(TWebUpdate& sender) {
   view_->SetText("lbl_YourVersion", sender.ActualVersion());
   view_->SetText("lbl_WebVersion", sender.NewVersion());
   GettingInfo = false;
 }
 
-void TfrmUpdater::mxWebUpdateDownload(TmxWebUpdate& /*sender*/, int32_t total, int32_t downloaded) {
+void TfrmUpdater::WebUpdateDownload(TWebUpdate& /*sender*/, int32_t total, int32_t downloaded) {
   if (!GettingInfo) {
     view_->SetProgressMax(total);
     view_->SetProgressPosition(downloaded);
   }
 }
 
-void TfrmUpdater::mxWebUpdateUpdateAvailable(TmxWebUpdate& /*sender*/,
-                                             const std::string& actualVersion,
-                                             const std::string& newVersion, bool& canUpdate) {
+void TfrmUpdater::WebUpdateUpdateAvailable(TWebUpdate& /*sender*/, const std::string& actualVersion,
+                                           const std::string& newVersion, bool& canUpdate) {
   if (Silent) {
     canUpdate = true;
   } else {
@@ -119,7 +118,7 @@ void TfrmUpdater::mxWebUpdateUpdateAvailable(TmxWebUpdate& /*sender*/,
   UpdateAccepted = canUpdate;
 }
 
-void TfrmUpdater::mxWebUpdateBeforeDownload(TmxWebUpdate& /*sender*/, const std::string& fileName) {
+void TfrmUpdater::WebUpdateBeforeDownload(TWebUpdate& /*sender*/, const std::string& fileName) {
   view_->SetText("lbl_File", "Downloading file " + FileNamePart(fileName));
 }
 
@@ -165,7 +164,7 @@ void TfrmUpdater::Execute(UpdaterEnvironment& environment, const std::string& cu
   TfrmUpdater dialog(environment);
   dialog.View().Show();
   environment.ui.ProcessMessages();
-  TmxWebUpdate& update = dialog.mxWebUpdate();
+  TWebUpdate& update = dialog.WebUpdate();
   update.SetActualVersion(currentVersion);
   update.SetUpgradeURL(FormatText(upgradeURLFormat, {currentVersion}));
   dialog.Silent = silent;

@@ -1,4 +1,4 @@
-// TfrmUpdater: the update dialog. It carries a TmxWebUpdate, shows the
+// TfrmUpdater: the update dialog. It carries a TWebUpdate, shows the
 // installed and the offered version, a progress bar over the download's byte
 // count and a Cancel button, asks the update question, and puts a downloaded
 // pack in place of the old one. Execute is the one entry of the web update
@@ -59,18 +59,18 @@ class TfrmUpdater {
   void FormCreate();
   void LoadCaptions();
   void btn_UpdateClick();
-  void mxWebUpdateBeforeGetInfo(TmxWebUpdate& sender);
-  void mxWebUpdateAfterGetInfo(TmxWebUpdate& sender);
-  void mxWebUpdateDownload(TmxWebUpdate& sender, int32_t total, int32_t downloaded);
-  void mxWebUpdateUpdateAvailable(TmxWebUpdate& sender, const std::string& actualVersion,
-                                  const std::string& newVersion, bool& canUpdate);
-  void mxWebUpdateBeforeDownload(TmxWebUpdate& sender, const std::string& fileName);
+  void WebUpdateBeforeGetInfo(TWebUpdate& sender);
+  void WebUpdateAfterGetInfo(TWebUpdate& sender);
+  void WebUpdateDownload(TWebUpdate& sender, int32_t total, int32_t downloaded);
+  void WebUpdateUpdateAvailable(TWebUpdate& sender, const std::string& actualVersion,
+                                const std::string& newVersion, bool& canUpdate);
+  void WebUpdateBeforeDownload(TWebUpdate& sender, const std::string& fileName);
 
   bool Silent = false;
   bool GettingInfo = false;
   bool UpdateAccepted = false;
 
-  [[nodiscard]] TmxWebUpdate& mxWebUpdate() { return *webUpdate_; }
+  [[nodiscard]] TWebUpdate& WebUpdate() { return *webUpdate_; }
   [[nodiscard]] platform::View& View() { return *view_; }
 
  private:
@@ -81,7 +81,7 @@ class TfrmUpdater {
 
   UpdaterEnvironment& environment_;
   std::unique_ptr<platform::View> view_;
-  std::unique_ptr<TmxWebUpdate> webUpdate_;
+  std::unique_ptr<TWebUpdate> webUpdate_;
 };
 
 // The application title: the file name of EXECUTABLEPATH without folder and

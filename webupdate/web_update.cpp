@@ -85,15 +85,15 @@ class BusyScope {
 
 }  // namespace
 
-TmxWebUpdate::TmxWebUpdate(platform::UserInterface& ui, platform::SystemServices& system,
-                           platform::HttpTransport& transport)
+TWebUpdate::TWebUpdate(platform::UserInterface& ui, platform::SystemServices& system,
+                       platform::HttpTransport& transport)
     : ui_(ui), system_(system), transport_(transport) {}
 
-TmxWebUpdate::~TmxWebUpdate() {
+TWebUpdate::~TWebUpdate() {
   Cancel();
 }
 
-bool TmxWebUpdate::CheckForUpdate(const std::string& infoUrl) {
+bool TWebUpdate::CheckForUpdate(const std::string& infoUrl) {
   if (busy_) {
     return false;
   }
@@ -125,7 +125,7 @@ bool TmxWebUpdate::CheckForUpdate(const std::string& infoUrl) {
   return succeeded_;
 }
 
-void TmxWebUpdate::GetInfo(const std::string& infoUrl) {
+void TWebUpdate::GetInfo(const std::string& infoUrl) {
   for (int hops = 0;; ++hops) {
     newVersion_.clear();
     downloadUrl_.clear();
@@ -147,7 +147,7 @@ void TmxWebUpdate::GetInfo(const std::string& infoUrl) {
   }
 }
 
-void TmxWebUpdate::ParseInfo() {
+void TWebUpdate::ParseInfo() {
   UpdateInfo info = ReadUpdateInfo(infoText_);
   redirectionUrl_ = std::move(info.redirectionUrl);
   newVersion_ = std::move(info.version);
@@ -155,7 +155,7 @@ void TmxWebUpdate::ParseInfo() {
   clientSideName_ = std::move(info.clientSideName);
 }
 
-bool TmxWebUpdate::CompareVersions() {
+bool TWebUpdate::CompareVersions() {
   switch (CompareVersionTexts(actualVersion_, newVersion_)) {
     case VersionDecision::kFreeUpdate:
       return true;
@@ -169,7 +169,7 @@ bool TmxWebUpdate::CompareVersions() {
   return false;
 }
 
-void TmxWebUpdate::AskPaidUpgrade() {
+void TWebUpdate::AskPaidUpgrade() {
   platform::MessageBoxRequest question;
   question.caption = "Upgrade";
   question.text = FormatText(kPaidUpgradeText, {actualVersion_, newVersion_});
@@ -192,7 +192,7 @@ void TmxWebUpdate::AskPaidUpgrade() {
   ui_.ShowMessage(error);
 }
 
-void TmxWebUpdate::DownloadUpdate() {
+void TWebUpdate::DownloadUpdate() {
   clientFileName_ = DefaultClientFileName();
   if (OnGetClientFileName) {
     OnGetClientFileName(*this, clientFileName_);
@@ -219,7 +219,7 @@ void TmxWebUpdate::DownloadUpdate() {
   DoAfterDownload(clientFileName_);
 }
 
-std::string TmxWebUpdate::DefaultClientFileName() {
+std::string TWebUpdate::DefaultClientFileName() {
   const std::string name = SafeFileNamePart(clientSideName_);
   if (name.empty()) {
     return {};
@@ -240,13 +240,13 @@ std::string TmxWebUpdate::DefaultClientFileName() {
   return folder + name;
 }
 
-UrlParts TmxWebUpdate::ParseURL(const std::string& url) {
+UrlParts TWebUpdate::ParseURL(const std::string& url) {
   return SplitUrl(url);
 }
 
-void TmxWebUpdate::HttpGet(const std::string& url, const std::string& userName,
-                           const std::string& password, bool checkSize, bool toFile,
-                           const std::string& fileName) {
+void TWebUpdate::HttpGet(const std::string& url, const std::string& userName,
+                         const std::string& password, bool checkSize, bool toFile,
+                         const std::string& fileName) {
   cancelled_ = false;
   try {
     std::string text;
@@ -272,11 +272,10 @@ void TmxWebUpdate::HttpGet(const std::string& url, const std::string& userName,
   }
 }
 
-TmxWebUpdate::Transfer TmxWebUpdate::RunTransfer(const std::string& url,
-                                                 const std::string& userName,
-                                                 const std::string& password, bool checkSize,
-                                                 bool toFile, const std::string& fileName,
-                                                 std::string& text) {
+TWebUpdate::Transfer TWebUpdate::RunTransfer(const std::string& url, const std::string& userName,
+                                             const std::string& password, bool checkSize,
+                                             bool toFile, const std::string& fileName,
+                                             std::string& text) {
   const UrlParts parts = ParseURL(url);
   if (parts.port < 0 || parts.port > 65535) {
     return Transfer::kFailedQuietly;
@@ -361,49 +360,49 @@ TmxWebUpdate::Transfer TmxWebUpdate::RunTransfer(const std::string& url,
   return Transfer::kFinished;
 }
 
-void TmxWebUpdate::DoDownload() {
+void TWebUpdate::DoDownload() {
   if (OnDownload) {
     OnDownload(*this, totalSize_, static_cast<int32_t>(downloadedSize_));
   }
 }
 
-void TmxWebUpdate::DoDownloadError() {
+void TWebUpdate::DoDownloadError() {
   if (OnDownloadError) {
     OnDownloadError(*this);
   }
 }
 
-void TmxWebUpdate::DoBeforeDownload(const std::string& fileName) {
+void TWebUpdate::DoBeforeDownload(const std::string& fileName) {
   if (OnBeforeDownload) {
     OnBeforeDownload(*this, fileName);
   }
 }
 
-void TmxWebUpdate::DoAfterDownload(const std::string& fileName) {
+void TWebUpdate::DoAfterDownload(const std::string& fileName) {
   if (OnAfterDownload) {
     OnAfterDownload(*this, fileName);
   }
 }
 
-void TmxWebUpdate::DoNoUpdateFound() {
+void TWebUpdate::DoNoUpdateFound() {
   if (OnNoUpdateFound) {
     OnNoUpdateFound(*this);
   }
 }
 
-void TmxWebUpdate::DoAfterGetInfo() {
+void TWebUpdate::DoAfterGetInfo() {
   if (OnAfterGetInfo) {
     OnAfterGetInfo(*this);
   }
 }
 
-void TmxWebUpdate::DoBeforeGetInfo() {
+void TWebUpdate::DoBeforeGetInfo() {
   if (OnBeforeGetInfo) {
     OnBeforeGetInfo(*this);
   }
 }
 
-void TmxWebUpdate::DoCannotExecute() {
+void TWebUpdate::DoCannotExecute() {
   if (OnCannotExecute) {
     OnCannotExecute(*this);
   }

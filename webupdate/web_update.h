@@ -1,4 +1,4 @@
-// TmxWebUpdate: the non-visual update component. One CheckForUpdate fetches
+// TWebUpdate: the non-visual update component. One CheckForUpdate fetches
 // the update information file, decides whether the offered version is a free
 // update, asks its owner through OnUpdateAvailable, chooses the local file
 // name and downloads the new file with progress, reporting every step through
@@ -20,48 +20,48 @@
 
 namespace lumivora::webupdate {
 
-enum TmxUpdateOption : uint8_t {
+enum TUpdateOption : uint8_t {
   uoRunUpdate = 0,  // stored with the owner's layout; no operation consults it
   uoTerminate = 1,  // stored with the owner's layout; no operation consults it
   uoOverwrite = 2,  // an existing local file may be replaced by the download
 };
 
-// A set of TmxUpdateOption held in one byte.
-class TmxUpdateOptions {
+// A set of TUpdateOption held in one byte.
+class TUpdateOptions {
  public:
-  constexpr TmxUpdateOptions() = default;
-  constexpr TmxUpdateOptions(std::initializer_list<TmxUpdateOption> options) {
-    for (const TmxUpdateOption option : options) {
+  constexpr TUpdateOptions() = default;
+  constexpr TUpdateOptions(std::initializer_list<TUpdateOption> options) {
+    for (const TUpdateOption option : options) {
       bits_ = static_cast<uint8_t>(bits_ | Bit(option));
     }
   }
-  [[nodiscard]] constexpr bool Contains(TmxUpdateOption option) const {
+  [[nodiscard]] constexpr bool Contains(TUpdateOption option) const {
     return (bits_ & Bit(option)) != 0;
   }
   [[nodiscard]] constexpr uint8_t Bits() const { return bits_; }
-  constexpr bool operator==(const TmxUpdateOptions&) const = default;
+  constexpr bool operator==(const TUpdateOptions&) const = default;
 
  private:
-  static constexpr uint8_t Bit(TmxUpdateOption option) {
+  static constexpr uint8_t Bit(TUpdateOption option) {
     return static_cast<uint8_t>(1U << static_cast<unsigned>(option));
   }
   uint8_t bits_ = 0;
 };
 
-class TmxWebUpdate;
+class TWebUpdate;
 
-using TNotifyEvent = std::function<void(TmxWebUpdate& sender)>;
-using TDownloadEvent = std::function<void(TmxWebUpdate& sender, int32_t total, int32_t downloaded)>;
-using TGetClientFileNameEvent = std::function<void(TmxWebUpdate& sender, std::string& fileName)>;
-using TDownloadFileEvent = std::function<void(TmxWebUpdate& sender, const std::string& fileName)>;
+using TNotifyEvent = std::function<void(TWebUpdate& sender)>;
+using TDownloadEvent = std::function<void(TWebUpdate& sender, int32_t total, int32_t downloaded)>;
+using TGetClientFileNameEvent = std::function<void(TWebUpdate& sender, std::string& fileName)>;
+using TDownloadFileEvent = std::function<void(TWebUpdate& sender, const std::string& fileName)>;
 using TClientFileExistsEvent =
-    std::function<void(TmxWebUpdate& sender, std::string& fileName, bool& overwrite)>;
+    std::function<void(TWebUpdate& sender, std::string& fileName, bool& overwrite)>;
 using TUpdateAvailableEvent =
-    std::function<void(TmxWebUpdate& sender, const std::string& actualVersion,
+    std::function<void(TWebUpdate& sender, const std::string& actualVersion,
                        const std::string& newVersion, bool& canUpdate)>;
 
 // Fixed values of every request the component sends.
-inline constexpr const char* kUserAgent = "TmxWebUpdate";
+inline constexpr const char* kUserAgent = "TWebUpdate";
 inline constexpr const char* kReferrer = "I am a FReferer";
 inline constexpr const char* kAcceptTypes = "Accept: */*";
 // Bytes read per block of a transfer; each block fires OnDownload.
@@ -77,16 +77,16 @@ inline constexpr int kStallTimeoutSeconds = 60;
 // "RedirectionURL" hops of the information file followed within one check.
 inline constexpr int kMaxInfoRedirections = 10;
 
-class TmxWebUpdate {
+class TWebUpdate {
  public:
   // The component works through the owner's user interface (message boxes,
   // processing of pending messages), the system services (temporary folder,
   // shell open) and the HTTP transport; all three outlive it.
-  TmxWebUpdate(platform::UserInterface& ui, platform::SystemServices& system,
-               platform::HttpTransport& transport);
-  TmxWebUpdate(const TmxWebUpdate&) = delete;
-  TmxWebUpdate& operator=(const TmxWebUpdate&) = delete;
-  virtual ~TmxWebUpdate();
+  TWebUpdate(platform::UserInterface& ui, platform::SystemServices& system,
+             platform::HttpTransport& transport);
+  TWebUpdate(const TWebUpdate&) = delete;
+  TWebUpdate& operator=(const TWebUpdate&) = delete;
+  virtual ~TWebUpdate();
 
   // One update check against the information file at INFOURL. True when a
   // newer file was downloaded completely to ClientFileName(). A check started
@@ -98,14 +98,14 @@ class TmxWebUpdate {
   // Set by the owner before a check.
   void SetActualVersion(std::string value) { actualVersion_ = std::move(value); }
   void SetUpgradeURL(std::string value) { upgradeUrl_ = std::move(value); }
-  void SetOptions(TmxUpdateOptions value) { options_ = value; }
+  void SetOptions(TUpdateOptions value) { options_ = value; }
   void SetUserName(std::string value) { userName_ = std::move(value); }
   void SetPassword(std::string value) { password_ = std::move(value); }
   void SetTargetFolder(std::string value) { targetFolder_ = std::move(value); }
 
   [[nodiscard]] const std::string& ActualVersion() const { return actualVersion_; }
   [[nodiscard]] const std::string& UpgradeURL() const { return upgradeUrl_; }
-  [[nodiscard]] TmxUpdateOptions Options() const { return options_; }
+  [[nodiscard]] TUpdateOptions Options() const { return options_; }
   [[nodiscard]] const std::string& UserName() const { return userName_; }
   [[nodiscard]] const std::string& Password() const { return password_; }
   [[nodiscard]] const std::string& TargetFolder() const { return targetFolder_; }
@@ -180,7 +180,7 @@ class TmxWebUpdate {
 
   std::string upgradeUrl_;
   std::string actualVersion_;
-  TmxUpdateOptions options_{uoRunUpdate, uoTerminate};
+  TUpdateOptions options_{uoRunUpdate, uoTerminate};
   bool busy_ = false;
   std::string clientFileName_;
   std::string userName_;

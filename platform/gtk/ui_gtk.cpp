@@ -7,7 +7,7 @@
 // (or Escape) only marks its window; the next ProcessMessages fires OnCancel,
 // so running work sees the stop request at its next poll, never in between.
 //
-// Texts arrive in the 8-bit code page of the description (Windows-1252 when
+// Texts arrive as 8-bit ANSI text (Windows-1252 when
 // they are not UTF-8 already), with CR, CR LF or LF as line breaks and "&"
 // marking a button's access key.
 //
@@ -387,7 +387,7 @@ class GtkInterface final : public UserInterface {
 GtkView::GtkView(GtkInterface& owner, Kind kind)
     : owner_(owner),
       name_(kind == Kind::kSplash ? "frmSplash" : "frmUpdater"),
-      progressName_(kind == Kind::kSplash ? "dxfProgressBar1" : "ProgressBar"),
+      progressName_(kind == Kind::kSplash ? "prgSteps" : "ProgressBar"),
       window_(kind == Kind::kSplash ? CreateFixedWindow("frmSplash", 344, 131)
                                     : CreateFixedWindow("frmUpdater", 352, 158)) {
   GtkWidget* fixed = gtk_fixed_new();

@@ -449,7 +449,7 @@ class Win32Interface final : public UserInterface {
     view->AddLabel("lblStatus", form, Box(80, 32, 13, 13), "...", true, true);
     Win32View::AddGraphic(form, Graphic::Kind::kRaisedBevel, Box(12, 12, 41, 36));
     Win32View::AddGraphic(form, Graphic::Kind::kIcon, Box(16, 15, 39, 39));
-    view->AddProgressBar("dxfProgressBar1", form, Box(8, 64, 313, 25));
+    view->AddProgressBar("prgSteps", form, Box(8, 64, 313, 25));
     return view;
   }
 

@@ -15,7 +15,7 @@
 #include <memory>
 #include <string>
 
-#include "cipher/dcp_rijndael.h"
+#include "cipher/rijndael.h"
 #include "launcher/config_constants.h"
 #include "tests/cipher/hex.h"
 
@@ -167,7 +167,7 @@ TEST(ConfigCipherTest, TwentyByteTailRule) {
 
   const std::string key = FromHex(kKeyHex);
   const std::string iv = FromHex(kIvHex);
-  TDCP_rijndael aes;
+  TRijndael aes;
   aes.Initialise(
       {reinterpret_cast<const std::uint8_t*>(key.data()), key.size()}, 128,
       std::span<const std::uint8_t, 16>(reinterpret_cast<const std::uint8_t*>(iv.data()), 16));

@@ -1,5 +1,7 @@
-// TDCP_rijndael against FIPS-197 appendices B and C and NIST SP 800-38A F.2,
+// TRijndael against FIPS-197 appendices B and C and NIST SP 800-38A F.2,
 // its key-size guard, its not-initialised guard and the CBC tail rule.
+#include "cipher/rijndael.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -7,7 +9,6 @@
 #include <cstdint>
 #include <vector>
 
-#include "cipher/dcp_rijndael.h"
 #include "tests/cipher/hex.h"
 
 namespace lumivora::cipher {
@@ -24,7 +25,7 @@ Block ToBlock(const std::vector<std::uint8_t>& bytes) {
   return block;
 }
 
-void Key(TDCP_rijndael& cipher, const std::vector<std::uint8_t>& key, std::uint32_t bits,
+void Key(TRijndael& cipher, const std::vector<std::uint8_t>& key, std::uint32_t bits,
          const std::vector<std::uint8_t>& iv = kZeroIv) {
   cipher.Initialise(key, bits, std::span<const std::uint8_t, 16>(iv.data(), 16));
 }
@@ -52,7 +53,7 @@ TEST(RijndaelTest, BlockVectors) {
   for (const BlockVector& v : kBlockVectors) {
     SCOPED_TRACE(v.name);
     const std::vector<std::uint8_t> key = Bytes(v.key);
-    TDCP_rijndael cipher;
+    TRijndael cipher;
     Key(cipher, key, static_cast<std::uint32_t>(key.size() * 8));
     EXPECT_EQ(cipher.Rounds(), v.rounds);
 
@@ -66,7 +67,7 @@ TEST(RijndaelTest, BlockVectors) {
 }
 
 TEST(RijndaelTest, Properties) {
-  TDCP_rijndael cipher;
+  TRijndael cipher;
   EXPECT_EQ(cipher.Id(), 9);
   EXPECT_EQ(cipher.Algorithm(), "Rijndael");
   EXPECT_EQ(cipher.MaxKeySize(), 256);
@@ -87,7 +88,7 @@ TEST(RijndaelTest, CbcAes128Vectors) {
       "7649abac8119b246cee98e9b12e9197d5086cb9b507219ee95db113a917678b2"
       "73bed6b8e3c1743b7116e69e222295163ff1caa1681fac09120eca307586e1a7";
 
-  TDCP_rijndael cipher;
+  TRijndael cipher;
   Key(cipher, key, 128, iv);
   std::vector<std::uint8_t> out(plain.size());
   cipher.EncipherCbc(plain, out);
@@ -112,17 +113,17 @@ TEST(RijndaelTest, KeySizes) {
   const std::vector<std::uint8_t> key(32, 0x5a);
   for (const Row& row : rows) {
     SCOPED_TRACE(row.bits);
-    TDCP_rijndael cipher;
+    TRijndael cipher;
     // Refusal also drops an earlier key.
     Key(cipher, key, 128);
     try {
       Key(cipher, key, row.bits);
       EXPECT_NE(row.rounds, 0) << "accepted";
       EXPECT_TRUE(cipher.Initialised());
-    } catch (const EDCP_cipher& error) {
+    } catch (const ECipher& error) {
       EXPECT_EQ(row.rounds, 0) << "refused";
       EXPECT_EQ(error.Message(), "Invalid key size");
-      EXPECT_STREQ(error.ClassName(), "EDCP_cipher");
+      EXPECT_STREQ(error.ClassName(), "ECipher");
       EXPECT_FALSE(cipher.Initialised());
     }
     EXPECT_EQ(cipher.Rounds(), row.rounds);
@@ -148,8 +149,8 @@ TEST(RijndaelTest, ShortKeysAreZeroExtended) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.bits);
     const std::vector<std::uint8_t> extended = Bytes(row.extended);
-    TDCP_rijndael shortCipher;
-    TDCP_rijndael fullCipher;
+    TRijndael shortCipher;
+    TRijndael fullCipher;
     Key(shortCipher, key, row.bits);
     Key(fullCipher, extended, static_cast<std::uint32_t>(extended.size() * 8));
     const Block plain = ToBlock(Bytes("00112233445566778899aabbccddeeff"));
@@ -162,31 +163,31 @@ TEST(RijndaelTest, ShortKeysAreZeroExtended) {
 }
 
 TEST(RijndaelTest, KeyShorterThanItsSizeIsRefused) {
-  TDCP_rijndael cipher;
+  TRijndael cipher;
   const std::vector<std::uint8_t> key(15, 1);
-  EXPECT_THROW(Key(cipher, key, 128), EDCP_cipher);
+  EXPECT_THROW(Key(cipher, key, 128), ECipher);
   EXPECT_FALSE(cipher.Initialised());
 }
 
 TEST(RijndaelTest, NotInitialisedOperationsAreRefused) {
   const std::vector<std::uint8_t> key(16, 7);
-  TDCP_rijndael fresh;
-  TDCP_rijndael wiped;
+  TRijndael fresh;
+  TRijndael wiped;
   Key(wiped, key, 128);
   wiped.Wipe();
-  TDCP_rijndael refused;
-  EXPECT_THROW(Key(refused, key, 264), EDCP_cipher);
+  TRijndael refused;
+  EXPECT_THROW(Key(refused, key, 264), ECipher);
 
-  for (TDCP_rijndael* cipher : {&fresh, &wiped, &refused}) {
+  for (TRijndael* cipher : {&fresh, &wiped, &refused}) {
     std::vector<std::uint8_t> data(32, 0);
     Block block{};
     const auto expectRefused = [](auto operation) {
       try {
         operation();
         ADD_FAILURE() << "no error";
-      } catch (const EDCP_blockcipher& error) {
+      } catch (const EBlockCipher& error) {
         EXPECT_EQ(error.Message(), "Cipher not initialized");
-        EXPECT_STREQ(error.ClassName(), "EDCP_blockcipher");
+        EXPECT_STREQ(error.ClassName(), "EBlockCipher");
       }
     };
     expectRefused([&] { cipher->EncipherCbc(data, data); });
@@ -202,7 +203,7 @@ TEST(RijndaelTest, NotInitialisedOperationsAreRefused) {
 TEST(RijndaelTest, WipeForgetsTheKey) {
   const std::vector<std::uint8_t> key(16, 7);
   const std::vector<std::uint8_t> iv = Bytes("000102030405060708090a0b0c0d0e0f");
-  TDCP_rijndael cipher;
+  TRijndael cipher;
   Block allFF{};
   allFF.fill(0xFF);
   EXPECT_EQ(cipher.IV(), allFF);  // construction wipes
@@ -230,7 +231,7 @@ TEST(RijndaelTest, CbcTailRule) {
     for (std::size_t i = 0; i < size; ++i) {
       plain[i] = static_cast<std::uint8_t>(i * 37 + 11);
     }
-    TDCP_rijndael cipher;
+    TRijndael cipher;
     Key(cipher, key, 128, iv);
 
     // Expected: CBC by hand over whole blocks, then the tail rule.
@@ -265,12 +266,12 @@ TEST(RijndaelTest, CbcTailRule) {
 
 TEST(RijndaelTest, ShortOutputBufferIsRefused) {
   const std::vector<std::uint8_t> key(16, 1);
-  TDCP_rijndael cipher;
+  TRijndael cipher;
   Key(cipher, key, 128);
   const std::vector<std::uint8_t> in(20, 0);
   std::vector<std::uint8_t> out(19, 0);
-  EXPECT_THROW(cipher.EncipherCbc(in, out), EDCP_blockcipher);
-  EXPECT_THROW(cipher.DecipherCbc(in, out), EDCP_blockcipher);
+  EXPECT_THROW(cipher.EncipherCbc(in, out), EBlockCipher);
+  EXPECT_THROW(cipher.DecipherCbc(in, out), EBlockCipher);
   EXPECT_EQ(out, std::vector<std::uint8_t>(19, 0));
 }
 

@@ -58,7 +58,7 @@ TEST_P(MissingPackBoxTest, SplashAndMissingPackBoxAppearAndTheKeyEndsTheLauncher
   auto texts = session.Texts(*splash);
   EXPECT_EQ(texts["lblPrompt"], "Please, wait now ...");
   EXPECT_EQ(texts["lblStatus"], "...");  // "Ready !" comes after the box
-  EXPECT_EQ(texts["dxfProgressBar1"], "3/3");
+  EXPECT_EQ(texts["prgSteps"], "3/3");
   EXPECT_EQ(session.Size(*splash), std::make_pair(344, 131));
 
   texts = session.Texts(*box);

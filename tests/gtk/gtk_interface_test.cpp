@@ -97,7 +97,7 @@ TEST_F(GtkInterfaceTest, SplashTakesNoInputAndShowsItsProgress) {
   splash->Show();
   const auto window = session->WaitForWindow("Lumivora", "lblStatus", "Ready !");
   ASSERT_TRUE(window.has_value());
-  EXPECT_EQ(session->Texts(*window)["dxfProgressBar1"], "5/3");
+  EXPECT_EQ(session->Texts(*window)["prgSteps"], "5/3");
   ASSERT_TRUE(ProcessUntil([&] { return session->IsShownNormally(*window); }));
   ASSERT_EQ(session->Xdotool({"windowfocus", "--sync", std::to_string(*window)}).exitCode, 0);
   ASSERT_EQ(session->Xdotool({"key", "Escape", "Return", "alt+F4"}).exitCode, 0);

@@ -1,4 +1,4 @@
-// The legacy decoders inside TVCLUnZip: real archives extract byte-exactly,
+// The legacy decoders inside TUnZip: real archives extract byte-exactly,
 // encrypted legacy entries decrypt like any other, and damaged legacy entries
 // end in a clean CRC failure instead of a crash or a huge output.
 #include <gtest/gtest.h>
@@ -8,7 +8,7 @@
 #include <set>
 
 #include "tests/unzip/legacy_test_support.h"
-#include "unzip/vcl_unzip.h"
+#include "unzip/unzip.h"
 
 namespace lumivora::unzip::testing {
 namespace {
@@ -47,15 +47,15 @@ struct Extraction {
 Extraction ExtractAll(const std::string& archive, const std::string& password = "") {
   TempDir out;
   Extraction result;
-  TVCLUnZip unzip;
+  TUnZip unzip;
   unzip.SetZipName(archive);
   unzip.SetDestDir(out.Path());
   unzip.SetRecreateDirs(true);
   unzip.SetPassword(password);
   unzip.SetOverwriteMode(TUZOverwriteMode::Always);
   unzip.SetDoAll(true);
-  unzip.OnBadCRC = [&](TVCLUnZip&, uint32_t, uint32_t, int) { ++result.badCrc; };
-  unzip.OnSkippingFile = [&](TVCLUnZip&, TSkipReason reason, const std::string&, int) {
+  unzip.OnBadCRC = [&](TUnZip&, uint32_t, uint32_t, int) { ++result.badCrc; };
+  unzip.OnSkippingFile = [&](TUnZip&, TSkipReason reason, const std::string&, int) {
     result.badPassword += reason == TSkipReason::srBadPassword ? 1 : 0;
   };
   result.extracted = unzip.UnZip();

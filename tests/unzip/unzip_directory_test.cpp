@@ -8,7 +8,7 @@
 
 #include "platform/file.h"
 #include "tests/unzip/unzip_support.h"
-#include "unzip/vcl_unzip.h"
+#include "unzip/unzip.h"
 
 namespace lumivora::unzip {
 namespace {
@@ -20,7 +20,7 @@ using test::ToBytes;
 using test::ZipEntrySpec;
 using test::ZipLayout;
 
-std::vector<std::string> Names(TVCLUnZip& unzip) {
+std::vector<std::string> Names(TUnZip& unzip) {
   std::vector<std::string> names;
   for (int i = 0; i < unzip.Count(); ++i) {
     names.push_back(unzip.Entry(i).Directory() + unzip.Entry(i).FileName());
@@ -142,7 +142,7 @@ TEST(UnzipDirectory, MalformedArchivesTable) {
     SCOPED_TRACE(row.name);
     TempDir dir;
     test::WriteBytes(dir / "a.zip", row.make());
-    TVCLUnZip unzip;
+    TUnZip unzip;
     unzip.SetIncompleteZipMode(row.mode);
     unzip.SetZipName(dir / "a.zip");
     if (row.errorClass == nullptr) {
@@ -168,9 +168,9 @@ TEST(UnzipDirectory, IncompleteZipEventChangesTheMode) {
   Bytes zip = BuildZip(layout);
   zip.resize(zip.size() - 22);
   test::WriteBytes(dir / "a.zip", zip);
-  TVCLUnZip unzip;
+  TUnZip unzip;
   int calls = 0;
-  unzip.OnInCompleteZip = [&](TVCLUnZip& sender, TIncompleteZipMode& mode) {
+  unzip.OnInCompleteZip = [&](TUnZip& sender, TIncompleteZipMode& mode) {
     EXPECT_EQ(&sender, &unzip);
     EXPECT_EQ(mode, TIncompleteZipMode::izAssumeMulti);
     mode = TIncompleteZipMode::izAssumeBad;
@@ -191,7 +191,7 @@ TEST(UnzipDirectory, MisplacedDirectoryKeepsCentralNamesAndComments) {
   layout.entries.push_back({.name = "b.txt", .data = ToBytes("bravo")});
   layout.centralOffsetOverride = 1;
   test::WriteBytes(dir / "a.zip", BuildZip(layout));
-  TVCLUnZip unzip;
+  TUnZip unzip;
   unzip.SetZipName(dir / "a.zip");
   unzip.ReadZip();
   EXPECT_TRUE(unzip.FromLocalScan());
@@ -207,7 +207,7 @@ TEST(UnzipDirectory, CommentsAndSeparators) {
   layout.entries.push_back({.name = "Sub/Dir/inner.txt", .data = ToBytes("2")});
   layout.comment = "archive comment";
   test::WriteBytes(dir / "a.zip", BuildZip(layout));
-  TVCLUnZip unzip;
+  TUnZip unzip;
   unzip.SetZipName(dir / "a.zip");
   unzip.ReadZip();
   ASSERT_EQ(unzip.Count(), 2);
@@ -235,7 +235,7 @@ TEST(UnzipDirectory, CommentHoldingACompleteEndRecordMakesTheInnerOneWin) {
   const Bytes inner(plain.end() - 22, plain.end());
   layout.comment = std::string(inner.begin(), inner.end());
   test::WriteBytes(dir / "a.zip", BuildZip(layout));
-  TVCLUnZip unzip;
+  TUnZip unzip;
   unzip.SetZipName(dir / "a.zip");
   unzip.ReadZip();
   EXPECT_EQ(unzip.Count(), 1);
@@ -250,7 +250,7 @@ TEST(UnzipDirectory, InfoZipArchiveWithCommentContainingEndSignature) {
       test::Run("cd " + dir.Path() + "/in && printf 'note PK\\005\\006 inside\\n' | zip -q -z " +
                 dir.Path() + "/c.zip one.txt two.txt"),
       0);
-  TVCLUnZip unzip;
+  TUnZip unzip;
   unzip.SetZipName(dir / "c.zip");
   unzip.ReadZip();
   ASSERT_EQ(unzip.Count(), 2);
@@ -265,7 +265,7 @@ TEST(UnzipDirectory, PhysicalOrderUnderByNone) {
   }
   layout.reverseCentral = true;
   test::WriteBytes(dir / "a.zip", BuildZip(layout));
-  TVCLUnZip unzip;
+  TUnZip unzip;
   unzip.SetZipName(dir / "a.zip");
   unzip.ReadZip();
   EXPECT_EQ(Names(unzip), (std::vector<std::string>{"c.txt", "a.txt", "b.txt"}));
@@ -306,7 +306,7 @@ TEST(UnzipDirectory, SortOrdersTable) {
       {TZipSortMode::ByDate, {"a/alpha.txt", "mid.txt", "b/Zed.txt", "A/Alpha.txt"}},
       {TZipSortMode::ByUnCompressedSize, {"a/alpha.txt", "b/Zed.txt", "mid.txt", "A/Alpha.txt"}},
   };
-  TVCLUnZip unzip;
+  TUnZip unzip;
   unzip.SetZipName(dir / "a.zip");
   for (const Row& row : rows) {
     SCOPED_TRACE(static_cast<int>(row.mode));
@@ -347,7 +347,7 @@ TEST(UnzipDirectory, ReadsAgainWhenTheArchiveTimeChanges) {
   two.entries.push_back({.name = "b.txt", .data = ToBytes("bravo")});
   test::WriteBytes(dir / "a.zip", BuildZip(one));
   ASSERT_TRUE(platform::SetFileDosDateTime(dir / "a.zip", 0x5A8C6B2D));
-  TVCLUnZip unzip;
+  TUnZip unzip;
   unzip.SetZipName(dir / "a.zip");
   unzip.ReadZip();
   EXPECT_EQ(unzip.Count(), 1);
@@ -365,7 +365,7 @@ TEST(UnzipDirectory, ZipNameChangeDiscardsAndClearForgets) {
   ZipLayout layout;
   layout.entries.push_back({.name = "a.txt", .data = ToBytes("alpha")});
   test::WriteBytes(dir / "a.zip", BuildZip(layout));
-  TVCLUnZip unzip;
+  TUnZip unzip;
   unzip.SetZipName(dir / "a.zip");
   unzip.ReadZip();
   EXPECT_EQ(unzip.Count(), 1);

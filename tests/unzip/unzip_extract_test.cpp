@@ -15,7 +15,7 @@
 #include "tests/unzip/unzip_support.h"
 #include "unzip/extraction.h"
 #include "unzip/pkware_cipher.h"
-#include "unzip/vcl_unzip.h"
+#include "unzip/unzip.h"
 
 namespace lumivora::unzip {
 namespace {
@@ -33,16 +33,15 @@ std::string Sep() {
 
 struct Recorder {
   std::vector<std::string> lines;
-  void Attach(TVCLUnZip& unzip) {
-    unzip.OnSkippingFile = [this](TVCLUnZip&, TSkipReason reason, const std::string& name,
-                                  int index) {
+  void Attach(TUnZip& unzip) {
+    unzip.OnSkippingFile = [this](TUnZip&, TSkipReason reason, const std::string& name, int index) {
       lines.push_back("skip " + std::to_string(static_cast<int>(reason)) + " " + name + " " +
                       std::to_string(index));
     };
-    unzip.OnBadCRC = [this](TVCLUnZip&, uint32_t, uint32_t, int index) {
+    unzip.OnBadCRC = [this](TUnZip&, uint32_t, uint32_t, int index) {
       lines.push_back("badcrc " + std::to_string(index));
     };
-    unzip.OnEndUnZip = [this](TVCLUnZip&, int index, const std::string&) {
+    unzip.OnEndUnZip = [this](TUnZip&, int index, const std::string&) {
       lines.push_back("end " + std::to_string(index));
     };
   }
@@ -135,7 +134,7 @@ TEST(UnzipExtract, InfoZipArchivesMatchInfoZipUnzip) {
                         "' program.bin Docs empty.txt"),
               0);
     TempDir out;
-    TVCLUnZip unzip;
+    TUnZip unzip;
     unzip.SetZipName(zip);
     unzip.SetDestDir(out.Path());
     unzip.SetPassword(row.password);
@@ -158,7 +157,7 @@ TEST(UnzipExtract, StreamedInfoZipArchiveChecksPasswordAgainstTime) {
   test::WriteBytes(dir / "data.bin", test::SampleData(50000, 3));
   // zip reading standard input writes data descriptors (flag bit 3).
   ASSERT_EQ(test::Run("cd " + dir.Path() + " && zip -q -P pw - data.bin > s.zip"), 0);
-  TVCLUnZip unzip;
+  TUnZip unzip;
   unzip.SetZipName(dir / "s.zip");
   unzip.ReadZip();
   ASSERT_EQ(unzip.Count(), 1);
@@ -181,7 +180,7 @@ TEST(UnzipExtract, PasswordCheckSkipsOrRetries) {
 
   {  // Wrong password, no handler: skipped, no output file.
     TempDir out;
-    TVCLUnZip unzip;
+    TUnZip unzip;
     Recorder recorder;
     recorder.Attach(unzip);
     unzip.SetZipName(dir / "a.zip");
@@ -194,9 +193,9 @@ TEST(UnzipExtract, PasswordCheckSkipsOrRetries) {
   }
   {  // The handler offers the right password on the second call.
     TempDir out;
-    TVCLUnZip unzip;
+    TUnZip unzip;
     std::vector<std::string> offered;
-    unzip.OnBadPassword = [&](TVCLUnZip&, int index, std::string& password) {
+    unzip.OnBadPassword = [&](TUnZip&, int index, std::string& password) {
       offered.push_back(std::to_string(index) + ":" + password);
       password = offered.size() == 1 ? "still wrong" : "right";
     };
@@ -219,7 +218,7 @@ TEST(UnzipExtract, EncryptedStoredEntrySizes) {
       {.name = "hundred", .data = test::SampleData(100), .method = 0, .password = "p"});
   test::WriteBytes(dir / "a.zip", BuildZip(layout));
   TempDir out;
-  TVCLUnZip unzip;
+  TUnZip unzip;
   unzip.SetZipName(dir / "a.zip");
   unzip.ReadZip();
   EXPECT_EQ(unzip.Entry(0).compressedSize, 112U);
@@ -327,7 +326,7 @@ TEST(UnzipExtract, DamagedEntriesTable) {
     test::WriteBytes(dir / "a.zip", BuildZip(layout));
     TempDir out;
     platform::RecordingInterface ui;
-    TVCLUnZip unzip(&ui);
+    TUnZip unzip(&ui);
     Recorder recorder;
     recorder.Attach(unzip);
     unzip.SetZipName(dir / "a.zip");
@@ -357,7 +356,7 @@ TEST(UnzipExtract, PrematureEndEndsTheRunWithoutLeavingAFile) {
                             .compressedOverride = 90000});
   test::WriteBytes(dir / "a.zip", BuildZip(layout));
   TempDir out;
-  TVCLUnZip unzip;
+  TUnZip unzip;
   unzip.SetZipName(dir / "a.zip");
   unzip.SetDestDir(out.Path());
   unzip.SetDoAll(true);
@@ -377,14 +376,14 @@ TEST(UnzipExtract, PercentEventsRoundHalfToEven) {
   layout.entries.push_back({.name = "small", .data = test::SampleData(160000), .method = 0});
   test::WriteBytes(dir / "a.zip", BuildZip(layout));
   TempDir out;
-  TVCLUnZip unzip;
+  TUnZip unzip;
   std::vector<int> file;
   std::vector<int> total;
-  unzip.OnFilePercentDone = [&](TVCLUnZip&, int percent) { file.push_back(percent); };
-  unzip.OnTotalPercentDone = [&](TVCLUnZip&, int percent) { total.push_back(percent); };
+  unzip.OnFilePercentDone = [&](TUnZip&, int percent) { file.push_back(percent); };
+  unzip.OnTotalPercentDone = [&](TUnZip&, int percent) { total.push_back(percent); };
   int64_t announcedBytes = 0;
   int announcedFiles = 0;
-  unzip.OnStartUnZipInfo = [&](TVCLUnZip&, int files, int64_t bytes, bool&) {
+  unzip.OnStartUnZipInfo = [&](TUnZip&, int files, int64_t bytes, bool&) {
     announcedFiles = files;
     announcedBytes = bytes;
   };
@@ -412,8 +411,8 @@ TEST(UnzipExtract, StartEventsCanStopOrSkip) {
   test::WriteBytes(dir / "a.zip", BuildZip(layout));
   {
     TempDir out;
-    TVCLUnZip unzip;
-    unzip.OnStartUnZipInfo = [](TVCLUnZip&, int, int64_t, bool& stop) { stop = true; };
+    TUnZip unzip;
+    unzip.OnStartUnZipInfo = [](TUnZip&, int, int64_t, bool& stop) { stop = true; };
     unzip.SetZipName(dir / "a.zip");
     unzip.SetDestDir(out.Path());
     unzip.SetDoAll(true);
@@ -422,9 +421,9 @@ TEST(UnzipExtract, StartEventsCanStopOrSkip) {
   }
   {
     TempDir out;
-    TVCLUnZip unzip;
+    TUnZip unzip;
     std::vector<std::string> started;
-    unzip.OnStartUnZip = [&](TVCLUnZip&, int index, const std::string& name, bool& skip) {
+    unzip.OnStartUnZip = [&](TUnZip&, int index, const std::string& name, bool& skip) {
       started.push_back(name);
       skip = index == 0;
     };
@@ -465,7 +464,7 @@ TEST(UnzipExtract, SelectionByFilesList) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.lines[0]);
     TempDir out;
-    TVCLUnZip unzip;
+    TUnZip unzip;
     unzip.SetZipName(dir / "a.zip");
     unzip.SetDestDir(out.Path());
     unzip.SetFilesList(row.lines);
@@ -524,11 +523,11 @@ TEST(UnzipExtract, OverwriteModes) {
     test::WriteText(out / "a.txt", "old");
     platform::RecordingInterface ui;
     ui.answers = row.answers;
-    TVCLUnZip unzip(&ui);
+    TUnZip unzip(&ui);
     Recorder recorder;
     recorder.Attach(unzip);
     if (row.handler >= 0) {
-      unzip.OnPromptForOverwrite = [&](TVCLUnZip&, bool& overwrite, int, std::string& name) {
+      unzip.OnPromptForOverwrite = [&](TUnZip&, bool& overwrite, int, std::string& name) {
         overwrite = row.handler > 0;
         if (row.handler == 2) {
           name = out / "renamed.txt";
@@ -563,7 +562,7 @@ TEST(UnzipExtract, ReadOnlyExistingFileRaisesEvenWithAlways) {
   TempDir out;
   test::WriteText(out / "a.txt", "old");
   ASSERT_TRUE(platform::SetFileAttributes(out / "a.txt", platform::kAttrReadOnly));
-  TVCLUnZip unzip;
+  TUnZip unzip;
   unzip.SetZipName(dir / "a.zip");
   unzip.SetDestDir(out.Path());
   unzip.SetOverwriteMode(TUZOverwriteMode::Always);
@@ -587,7 +586,7 @@ TEST(UnzipExtract, TimeAndAttributesOnTheOutput) {
   layout.entries.push_back({.name = "rw.txt", .data = ToBytes("y"), .dosDateTime = 0x4A8C6B2D});
   test::WriteBytes(dir / "a.zip", BuildZip(layout));
   TempDir out;
-  TVCLUnZip unzip;
+  TUnZip unzip;
   unzip.SetZipName(dir / "a.zip");
   unzip.SetDestDir(out.Path());
   unzip.SetDoAll(true);
@@ -627,7 +626,7 @@ TEST(UnzipExtract, OutputPathsStayInsideDestDir) {
     test::WriteBytes(dir / "a.zip", BuildZip(layout));
     TempDir parent;
     const std::string dest = parent / "x/y";
-    TVCLUnZip unzip;
+    TUnZip unzip;
     Recorder recorder;
     recorder.Attach(unzip);
     unzip.SetZipName(dir / "a.zip");
@@ -656,7 +655,7 @@ TEST(UnzipExtract, OutputPathsStayInsideDestDir) {
   // Zip.Evil.zip from sharpcompress: "..\" forty times, then Temp\evil.txt.
   TempDir parent;
   const std::string dest = parent / "d";
-  TVCLUnZip unzip;
+  TUnZip unzip;
   unzip.SetZipName(std::string(LUMIVORA_SHARED_TESTDATA) +
                    "/legacy/sharpcompress/malformed/Zip.Evil.zip");
   unzip.SetDestDir(dest);
@@ -675,7 +674,7 @@ TEST(UnzipExtract, TestOnlyLeavesNoFiles) {
   layout.entries.push_back({.name = "b.bin", .data = test::SampleData(100), .crcOverride = 1});
   test::WriteBytes(dir / "a.zip", BuildZip(layout));
   TempDir out;
-  TVCLUnZip unzip;
+  TUnZip unzip;
   Recorder recorder;
   recorder.Attach(unzip);
   unzip.SetZipName(dir / "a.zip");
@@ -688,7 +687,7 @@ TEST(UnzipExtract, TestOnlyLeavesNoFiles) {
 }
 
 TEST(UnzipExtract, DestDirAndRootDirForms) {
-  TVCLUnZip unzip;
+  TUnZip unzip;
   unzip.SetDestDir("/tmp/x/");
   EXPECT_EQ(unzip.DestDir(), "/tmp/x");
   unzip.SetDestDir("/tmp/y");
@@ -733,9 +732,9 @@ TEST(UnzipMultiDisk, InfoZipSplitSetAsNumberedFiles) {
   char last[32];
   std::snprintf(last, sizeof last, "set.%03zu", parts.size());
   TempDir out;
-  TVCLUnZip unzip;
+  TUnZip unzip;
   std::vector<int> disks;
-  unzip.OnGetNextDisk = [&](TVCLUnZip& sender, int disk, std::string& name) {
+  unzip.OnGetNextDisk = [&](TUnZip& sender, int disk, std::string& name) {
     disks.push_back(disk);
     sender.DefaultGetNextDisk(disk, name);
   };
@@ -752,7 +751,7 @@ TEST(UnzipMultiDisk, InfoZipSplitSetAsNumberedFiles) {
   EXPECT_EQ(unzip.SortMode(), TZipSortMode::ByName);  // restored after the run
   // A missing part ends the run with an error, not with a hang.
   std::filesystem::remove(dir / "set.002");
-  TVCLUnZip again;
+  TUnZip again;
   again.SetZipName(dir / last);
   again.SetDestDir(out.Path());
   again.SetOverwriteMode(TUZOverwriteMode::Always);

@@ -14,7 +14,7 @@
 #include "platform/recording/ui_recording.h"
 #include "tests/unzip/unzip_support.h"
 #include "unzip/legacy_decoders.h"
-#include "unzip/vcl_unzip.h"
+#include "unzip/unzip.h"
 
 namespace lumivora::unzip {
 namespace {
@@ -78,7 +78,7 @@ TEST(UnzipRealWorld, ManifestEntriesCheckAgainstTheirCrc) {
   for (const auto& [file, rows] : archives) {
     SCOPED_TRACE(file);
     platform::RecordingInterface ui;
-    TVCLUnZip unzip(&ui);
+    TUnZip unzip(&ui);
     unzip.SetZipName(Legacy() + "/" + file);
     unzip.SetPassword(rows[0].password);
     unzip.SetTestOnly(true);
@@ -91,13 +91,9 @@ TEST(UnzipRealWorld, ManifestEntriesCheckAgainstTheirCrc) {
       }
       return text;
     };
-    unzip.OnEndUnZip = [&](TVCLUnZip&, int index, const std::string&) {
-      outcome[name(index)] = "ok";
-    };
-    unzip.OnBadCRC = [&](TVCLUnZip&, uint32_t, uint32_t, int index) {
-      outcome[name(index)] = "bad";
-    };
-    unzip.OnSkippingFile = [&](TVCLUnZip&, TSkipReason, const std::string&, int index) {
+    unzip.OnEndUnZip = [&](TUnZip&, int index, const std::string&) { outcome[name(index)] = "ok"; };
+    unzip.OnBadCRC = [&](TUnZip&, uint32_t, uint32_t, int index) { outcome[name(index)] = "bad"; };
+    unzip.OnSkippingFile = [&](TUnZip&, TSkipReason, const std::string&, int index) {
       outcome[name(index)] = "skipped";
     };
     unzip.UnZip();
@@ -213,19 +209,19 @@ TEST(UnzipRealWorld, MalformedArchivesTable) {
     SCOPED_TRACE(std::string(row.file) + " / " + row.password);
     test::TempDir out;
     platform::RecordingInterface ui;
-    TVCLUnZip unzip(&ui);
+    TUnZip unzip(&ui);
     unzip.SetZipName(Legacy() + "/" + row.file);
     unzip.SetDestDir(out.Path());
     unzip.SetPassword(row.password);
     unzip.SetDoAll(true);
     std::vector<std::string> events;
-    unzip.OnEndUnZip = [&](TVCLUnZip&, int index, const std::string&) {
+    unzip.OnEndUnZip = [&](TUnZip&, int index, const std::string&) {
       events.push_back("end " + std::to_string(index));
     };
-    unzip.OnBadCRC = [&](TVCLUnZip&, uint32_t, uint32_t, int index) {
+    unzip.OnBadCRC = [&](TUnZip&, uint32_t, uint32_t, int index) {
       events.push_back("bad " + std::to_string(index));
     };
-    unzip.OnSkippingFile = [&](TVCLUnZip&, TSkipReason reason, const std::string&, int index) {
+    unzip.OnSkippingFile = [&](TUnZip&, TSkipReason reason, const std::string&, int index) {
       events.push_back("skip " + std::to_string(index));
       EXPECT_EQ(reason, TSkipReason::srBadPassword);
     };

@@ -12,7 +12,7 @@
 #include "platform/recording/ui_recording.h"
 #include "tests/unzip/unzip_support.h"
 #include "unzip/uncompress.h"
-#include "unzip/vcl_unzip.h"
+#include "unzip/unzip.h"
 
 // Largest single allocation while tracking is on.
 namespace {
@@ -184,7 +184,7 @@ TEST(UnzipAllocation, NoAllocationSizedFromHeaderFields) {
   gLargest = 0;
   gTracking = true;
   for (const char* name : {"a.zip", "b.zip"}) {
-    TVCLUnZip unzip;
+    TUnZip unzip;
     unzip.SetZipName(dir / name);
     unzip.SetDestDir(dir / "out");
     unzip.SetDoAll(true);

@@ -76,24 +76,24 @@ class CheckTest : public ::testing::Test {
       }
       events_.push_back(name);
     };
-    update_.OnBeforeGetInfo = [add](TmxWebUpdate&) { add("BeforeGetInfo"); };
-    update_.OnAfterGetInfo = [add](TmxWebUpdate&) { add("AfterGetInfo"); };
-    update_.OnDownload = [add](TmxWebUpdate&, int32_t, int32_t) { add("Download"); };
-    update_.OnDownloadError = [add](TmxWebUpdate&) { add("DownloadError"); };
-    update_.OnNoUpdateFound = [add](TmxWebUpdate&) { add("NoUpdateFound"); };
-    update_.OnCannotExecute = [add](TmxWebUpdate&) { add("CannotExecute"); };
-    update_.OnUpdateAvailable = [add, this](TmxWebUpdate&, const std::string&, const std::string&,
+    update_.OnBeforeGetInfo = [add](TWebUpdate&) { add("BeforeGetInfo"); };
+    update_.OnAfterGetInfo = [add](TWebUpdate&) { add("AfterGetInfo"); };
+    update_.OnDownload = [add](TWebUpdate&, int32_t, int32_t) { add("Download"); };
+    update_.OnDownloadError = [add](TWebUpdate&) { add("DownloadError"); };
+    update_.OnNoUpdateFound = [add](TWebUpdate&) { add("NoUpdateFound"); };
+    update_.OnCannotExecute = [add](TWebUpdate&) { add("CannotExecute"); };
+    update_.OnUpdateAvailable = [add, this](TWebUpdate&, const std::string&, const std::string&,
                                             bool& canUpdate) {
       add("UpdateAvailable");
       canUpdate = canUpdate_;
     };
-    update_.OnGetClientFileName = [add](TmxWebUpdate&, std::string&) { add("GetClientFileName"); };
-    update_.OnClientFileExists = [add, this](TmxWebUpdate&, std::string&, bool& overwrite) {
+    update_.OnGetClientFileName = [add](TWebUpdate&, std::string&) { add("GetClientFileName"); };
+    update_.OnClientFileExists = [add, this](TWebUpdate&, std::string&, bool& overwrite) {
       add("ClientFileExists");
       overwrite = overwrite_;
     };
-    update_.OnBeforeDownload = [add](TmxWebUpdate&, const std::string&) { add("BeforeDownload"); };
-    update_.OnAfterDownload = [add](TmxWebUpdate&, const std::string&) { add("AfterDownload"); };
+    update_.OnBeforeDownload = [add](TWebUpdate&, const std::string&) { add("BeforeDownload"); };
+    update_.OnAfterDownload = [add](TWebUpdate&, const std::string&) { add("AfterDownload"); };
   }
 
   static std::unique_ptr<Nginx> nginx_;
@@ -103,7 +103,7 @@ class CheckTest : public ::testing::Test {
   ScriptedUi ui_;
   ScriptedSystem system_;
   std::unique_ptr<platform::HttpTransport> transport_ = platform::CreateHttpTransport();
-  TmxWebUpdate update_{ui_, system_, *transport_};
+  TWebUpdate update_{ui_, system_, *transport_};
   Events events_;
   bool canUpdate_ = true;
   bool overwrite_ = false;
@@ -188,7 +188,7 @@ TEST_F(CheckTest, EarlyEndsFireTheirEvents) {
        Then(kUpToInfo, {"UpdateAvailable", "GetClientFileName", "BeforeDownload", "Download",
                         "AfterDownload"}),
        [](CheckTest& t) {
-         t.update_.OnBeforeDownload = [&t](TmxWebUpdate&, const std::string&) {
+         t.update_.OnBeforeDownload = [&t](TWebUpdate&, const std::string&) {
            t.events_.push_back("BeforeDownload");
            t.ui_.onProcessMessages = [&t] { t.update_.Cancel(); };
          };
@@ -224,7 +224,7 @@ TEST_F(CheckTest, EarlyEndsFireTheirEvents) {
 TEST_F(CheckTest, NestedCheckIsTurnedAway) {
   const std::string info = Offer("nested.ini", "1.3");
   bool nested = true;
-  update_.OnAfterGetInfo = [&](TmxWebUpdate& sender) {
+  update_.OnAfterGetInfo = [&](TWebUpdate& sender) {
     events_.push_back("AfterGetInfo");
     nested = sender.CheckForUpdate(info);
   };
@@ -328,7 +328,7 @@ TEST_F(CheckTest, EndlessRedirectionIsBounded) {
   const std::string self = nginx_->Url("/self.ini");
   nginx_->Put("self.ini", InfoFile("1.3", nginx_->Url("/pack-1.3.zip"), "pack.zip", self));
   int fetches = 0;
-  update_.OnDownload = [&](TmxWebUpdate&, int32_t, int32_t) { ++fetches; };
+  update_.OnDownload = [&](TWebUpdate&, int32_t, int32_t) { ++fetches; };
   EXPECT_FALSE(update_.CheckForUpdate(self));
   EXPECT_EQ(fetches, kMaxInfoRedirections + 1);
   EXPECT_EQ(update_.NewVersion(), "");

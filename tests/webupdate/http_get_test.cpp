@@ -45,8 +45,8 @@ class HttpGetTest : public ::testing::Test {
   }
 
   void SetUp() override {
-    update_.OnDownloadError = [this](TmxWebUpdate&) { ++errors_; };
-    update_.OnDownload = [this](TmxWebUpdate&, int32_t total, int32_t downloaded) {
+    update_.OnDownloadError = [this](TWebUpdate&) { ++errors_; };
+    update_.OnDownload = [this](TWebUpdate&, int32_t total, int32_t downloaded) {
       progress_.emplace_back(total, downloaded);
     };
   }
@@ -72,7 +72,7 @@ class HttpGetTest : public ::testing::Test {
   ScriptedUi ui_;
   ScriptedSystem system_;
   std::unique_ptr<platform::HttpTransport> transport_ = platform::CreateHttpTransport();
-  TmxWebUpdate update_{ui_, system_, *transport_};
+  TWebUpdate update_{ui_, system_, *transport_};
   TempDir dir_;
   int errors_ = 0;
   std::vector<std::pair<int32_t, int32_t>> progress_;
@@ -119,7 +119,7 @@ TEST_F(HttpGetTest, RequestCarriesTheFixedValues) {
   const testing::RecordedRequest& withUser = requests[requests.size() - 2];
   const testing::RecordedRequest& anonymous = requests.back();
   for (const testing::RecordedRequest* request : {&withUser, &anonymous}) {
-    EXPECT_EQ(request->Header("User-Agent"), "TmxWebUpdate");
+    EXPECT_EQ(request->Header("User-Agent"), "TWebUpdate");
     EXPECT_EQ(request->Header("Referer"), "I am a FReferer");
     EXPECT_EQ(request->Header("Accept"), "*/*");
     EXPECT_EQ(request->Header("Pragma"), "no-cache");
@@ -193,9 +193,9 @@ TEST_F(HttpGetTest, FailureTable) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
     ScriptedUi ui;
-    TmxWebUpdate update(ui, system_, *transport_);
+    TWebUpdate update(ui, system_, *transport_);
     int errors = 0;
-    update.OnDownloadError = [&errors](TmxWebUpdate&) { ++errors; };
+    update.OnDownloadError = [&errors](TWebUpdate&) { ++errors; };
     // A successful fetch first, so that the row shows what it changes.
     update.HttpGet(fault_->Url("/plain/info.ini"), "", "", false, false, "");
     ASSERT_TRUE(update.Succeeded());
@@ -303,7 +303,7 @@ TEST_F(HttpGetTest, CancelBetweenTransfersHasNoEffect) {
 }
 
 TEST_F(HttpGetTest, ErrorsInsideTheTransferEndItWithoutAnEvent) {
-  update_.OnDownload = [](TmxWebUpdate&, int32_t, int32_t) {
+  update_.OnDownload = [](TWebUpdate&, int32_t, int32_t) {
     throw std::runtime_error("handler failed");
   };
   EXPECT_NO_THROW(update_.HttpGet(nginx_->Url("/info.ini"), "", "", false, false, ""));

@@ -37,7 +37,7 @@ HttpRequest Request(int port, const std::string& path) {
   request.hostName = "127.0.0.1";
   request.port = port;
   request.path = path;
-  request.userAgent = "TmxWebUpdate";
+  request.userAgent = "TWebUpdate";
   request.referrer = "I am a FReferer";
   request.accept = "Accept: */*";
   return request;
@@ -76,7 +76,7 @@ TEST(WinInetTransport, SendsTheFixedRequestAndReadsTheBody) {
   ASSERT_EQ(server.Requests().size(), 1U);
   const std::string head = server.Requests().front();
   EXPECT_EQ(head.rfind("GET /lumivora/update.ini HTTP/1.0\r\n", 0), 0U) << head;
-  EXPECT_NE(head.find("\r\nUser-Agent: TmxWebUpdate\r\n"), std::string::npos) << head;
+  EXPECT_NE(head.find("\r\nUser-Agent: TWebUpdate\r\n"), std::string::npos) << head;
   EXPECT_NE(head.find("\r\nReferer: I am a FReferer\r\n"), std::string::npos) << head;
   EXPECT_NE(head.find("*/*"), std::string::npos) << head;
   EXPECT_NE(head.find("\r\nHost: 127.0.0.1:" + std::to_string(server.Port())), std::string::npos)
@@ -144,9 +144,9 @@ TEST(WinInetTransport, UpdateComponentHttpGet) {
   const auto transport = CreateHttpTransport();
   const auto system = CreateSystemServices();
   const auto ui = CreateDesktopInterface();
-  webupdate::TmxWebUpdate update(*ui, *system, *transport);
+  webupdate::TWebUpdate update(*ui, *system, *transport);
   int errors = 0;
-  update.OnDownloadError = [&](webupdate::TmxWebUpdate&) { ++errors; };
+  update.OnDownloadError = [&](webupdate::TWebUpdate&) { ++errors; };
   const std::string base = "http://127.0.0.1:" + std::to_string(server.Port());
 
   update.HttpGet(base + "/update.ini", "", "", false, false, "");

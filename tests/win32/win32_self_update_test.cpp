@@ -167,7 +167,7 @@ TEST_F(Win32SelfUpdate, SilentFreeUpdateReplacesThePackAndStartsTheNewProgram) {
             (std::vector<std::string>{"GET " + kInfoPath, "GET " + kPackPath}));
   for (const std::string& head : server.Requests()) {
     EXPECT_NE(head.find(" HTTP/1.0\r\n"), std::string::npos) << head;
-    EXPECT_NE(head.find("\r\nUser-Agent: TmxWebUpdate\r\n"), std::string::npos) << head;
+    EXPECT_NE(head.find("\r\nUser-Agent: TWebUpdate\r\n"), std::string::npos) << head;
   }
   EXPECT_TRUE(LeftoverDownloads().empty());
 }

@@ -1,8 +1,8 @@
-// The cipher component's class chain: TDCP_cipher (key-size check, the
-// initialised flag), TDCP_blockcipher (block size and chaining mode) and
-// TDCP_blockcipher128 (IV, chaining value and the CBC operations of NIST
+// The cipher component's class chain: TCipher (key-size check, the
+// initialised flag), TBlockCipher (block size and chaining mode) and
+// TBlockCipher128 (IV, chaining value and the CBC operations of NIST
 // SP 800-38A for ciphers with 128-bit blocks). The block transform itself
-// comes from a derived class (TDCP_rijndael).
+// comes from a derived class (TRijndael).
 //
 // A cipher object is either not initialised (after construction, after Wipe,
 // after a refused Initialise) or initialised (after a successful Initialise);
@@ -20,14 +20,14 @@
 namespace lumivora::cipher {
 
 // "Invalid key size" from Initialise.
-LUMIVORA_DECLARE_EXCEPTION(EDCP_cipher, Exception);
+LUMIVORA_DECLARE_EXCEPTION(ECipher, Exception);
 // "Cipher not initialized" from the block and CBC operations.
-LUMIVORA_DECLARE_EXCEPTION(EDCP_blockcipher, EDCP_cipher);
+LUMIVORA_DECLARE_EXCEPTION(EBlockCipher, ECipher);
 
 // Chaining mode of a block cipher. The configuration cipher calls the CBC
 // operations directly, so CBC is the only mode there is.
-enum class TDCP_ciphermode : std::uint8_t { cmCBC };
-using enum TDCP_ciphermode;
+enum class TCipherMode : std::uint8_t { cmCBC };
+using enum TCipherMode;
 
 using Bytes = std::span<const std::uint8_t>;
 using MutableBytes = std::span<std::uint8_t>;
@@ -35,12 +35,12 @@ using Block = std::array<std::uint8_t, 16>;
 using BlockIn = std::span<const std::uint8_t, 16>;
 using BlockOut = std::span<std::uint8_t, 16>;
 
-class TDCP_cipher {
+class TCipher {
  public:
-  TDCP_cipher() = default;
-  virtual ~TDCP_cipher() = default;
-  TDCP_cipher(const TDCP_cipher&) = delete;
-  TDCP_cipher& operator=(const TDCP_cipher&) = delete;
+  TCipher() = default;
+  virtual ~TCipher() = default;
+  TCipher(const TCipher&) = delete;
+  TCipher& operator=(const TCipher&) = delete;
 
   [[nodiscard]] virtual int Id() const noexcept = 0;
   [[nodiscard]] virtual std::string Algorithm() const = 0;
@@ -51,7 +51,7 @@ class TDCP_cipher {
   // Keys the object with size bits of key (size div 8 bytes are read) and
   // loads the IV. An initialised object is wiped first. A size of 0, not a
   // multiple of 4 or above MaxKeySize, or a key shorter than size div 8
-  // bytes, raises EDCP_cipher "Invalid key size" and leaves the object not
+  // bytes, raises ECipher "Invalid key size" and leaves the object not
   // initialised.
   virtual void Initialise(Bytes key, std::uint32_t size, BlockIn iv);
   // Forgets the key: the object is no longer initialised.
@@ -61,18 +61,18 @@ class TDCP_cipher {
   bool initialised_ = false;
 };
 
-class TDCP_blockcipher : public TDCP_cipher {
+class TBlockCipher : public TCipher {
  public:
   // Block size in bits.
   [[nodiscard]] virtual int BlockSize() const noexcept = 0;
-  [[nodiscard]] TDCP_ciphermode CipherMode() const noexcept { return cipherMode_; }
-  void SetCipherMode(TDCP_ciphermode mode) noexcept { cipherMode_ = mode; }
+  [[nodiscard]] TCipherMode CipherMode() const noexcept { return cipherMode_; }
+  void SetCipherMode(TCipherMode mode) noexcept { cipherMode_ = mode; }
 
  private:
-  TDCP_ciphermode cipherMode_ = cmCBC;
+  TCipherMode cipherMode_ = cmCBC;
 };
 
-class TDCP_blockcipher128 : public TDCP_blockcipher {
+class TBlockCipher128 : public TBlockCipher {
  public:
   [[nodiscard]] int BlockSize() const noexcept override { return 128; }
 

@@ -1,4 +1,4 @@
-// The extracting half of TVCLUnZip: properties, selection by patterns, the
+// The extracting half of TUnZip: properties, selection by patterns, the
 // output folder and path of each entry, existing files, the password check
 // against the encryption header (APPNOTE 6.1.6), the decoders by method
 // (APPNOTE 4.4.5), attributes and time of the output file and the CRC check.
@@ -153,17 +153,17 @@ bool MatchPattern(const std::string& pattern, const std::string& text) {
   return p == tokens.size();
 }
 
-// ---- TVCLUnZip ------------------------------------------------------------------
+// ---- TUnZip ------------------------------------------------------------------
 
-TVCLUnZip::TVCLUnZip(platform::UserInterface* ui) : ui_(ui) {
-  OnGetNextDisk = [](TVCLUnZip& sender, int nextDisk, std::string& fName) {
+TUnZip::TUnZip(platform::UserInterface* ui) : ui_(ui) {
+  OnGetNextDisk = [](TUnZip& sender, int nextDisk, std::string& fName) {
     sender.DefaultGetNextDisk(nextDisk, fName);
   };
 }
 
-TVCLUnZip::~TVCLUnZip() = default;
+TUnZip::~TUnZip() = default;
 
-void TVCLUnZip::SetDestDir(const std::string& dir) {
+void TUnZip::SetDestDir(const std::string& dir) {
   if (dir == "?") {
     // No folder-selection dialog in this user-interface layer.
     throw EUserCanceled("User canceled Set Desination Directory");
@@ -174,14 +174,14 @@ void TVCLUnZip::SetDestDir(const std::string& dir) {
   }
 }
 
-void TVCLUnZip::SetRootDir(const std::string& dir) {
+void TUnZip::SetRootDir(const std::string& dir) {
   rootDir_ = dir;
   if (!rootDir_.empty() && !IsSeparator(rootDir_.back())) {
     rootDir_.push_back(platform::PathSeparator());
   }
 }
 
-int TVCLUnZip::UnZip() {
+int TUnZip::UnZip() {
   OpenZip();
   ExtractionRun run(*this);
   const int count = run.Run();
@@ -191,7 +191,7 @@ int TVCLUnZip::UnZip() {
 
 // ---- ExtractionRun ----------------------------------------------------------------
 
-ExtractionRun::ExtractionRun(TVCLUnZip& owner)
+ExtractionRun::ExtractionRun(TUnZip& owner)
     : owner_(owner),
       workArea_(kWorkAreaSize),
       input_(kIoBufferAllocation),
@@ -205,7 +205,7 @@ int ExtractionRun::Run() {
   }
   // A multi-disk set is read in physical order whatever the sort mode.
   struct ViewRestore {
-    TVCLUnZip& owner;
+    TUnZip& owner;
     TZipSortMode mode;
     bool active;
     ~ViewRestore() {

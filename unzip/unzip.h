@@ -1,4 +1,4 @@
-// TVCLUnZip: the ZIP extraction component. It reads an archive's directory
+// TUnZip: the ZIP extraction component. It reads an archive's directory
 // (end of central directory record, central directory, or a scan of the local
 // headers when the directory is missing or misplaced; PKWARE APPNOTE 4.3),
 // offers it in a chosen order, and extracts the selected entries with
@@ -167,16 +167,16 @@ class TLFNFileStream {
 
 class ExtractionRun;
 
-class TVCLUnZip {
+class TUnZip {
  public:
   static constexpr int kThisVersion = 217;
 
   // UI is used for message boxes, the cursor and message processing; it may
   // be null (no boxes shown: an overwrite prompt then answers No).
-  explicit TVCLUnZip(platform::UserInterface* ui = nullptr);
-  TVCLUnZip(const TVCLUnZip&) = delete;
-  TVCLUnZip& operator=(const TVCLUnZip&) = delete;
-  ~TVCLUnZip();
+  explicit TUnZip(platform::UserInterface* ui = nullptr);
+  TUnZip(const TUnZip&) = delete;
+  TUnZip& operator=(const TUnZip&) = delete;
+  ~TUnZip();
 
   // ---- properties --------------------------------------------------------
   [[nodiscard]] int ThisVersion() const { return kThisVersion; }
@@ -213,24 +213,22 @@ class TVCLUnZip {
   void SetTestOnly(bool value) { testOnly_ = value; }
 
   // ---- events (Sender first; reference parameters are changeable) -------
-  std::function<void(TVCLUnZip& sender, int numFiles, int64_t totalBytes, bool& stopNow)>
+  std::function<void(TUnZip& sender, int numFiles, int64_t totalBytes, bool& stopNow)>
       OnStartUnZipInfo;
-  std::function<void(TVCLUnZip& sender, int percent)> OnFilePercentDone;
-  std::function<void(TVCLUnZip& sender, int percent)> OnTotalPercentDone;
-  std::function<void(TVCLUnZip& sender, int fileIndex, const std::string& fName, bool& skip)>
+  std::function<void(TUnZip& sender, int percent)> OnFilePercentDone;
+  std::function<void(TUnZip& sender, int percent)> OnTotalPercentDone;
+  std::function<void(TUnZip& sender, int fileIndex, const std::string& fName, bool& skip)>
       OnStartUnZip;
-  std::function<void(TVCLUnZip& sender, int fileIndex, const std::string& fName)> OnEndUnZip;
-  std::function<void(TVCLUnZip& sender, bool& overWriteIt, int fileIndex, std::string& fName)>
+  std::function<void(TUnZip& sender, int fileIndex, const std::string& fName)> OnEndUnZip;
+  std::function<void(TUnZip& sender, bool& overWriteIt, int fileIndex, std::string& fName)>
       OnPromptForOverwrite;
-  std::function<void(TVCLUnZip& sender, TSkipReason reason, const std::string& fName,
-                     int fileIndex)>
+  std::function<void(TUnZip& sender, TSkipReason reason, const std::string& fName, int fileIndex)>
       OnSkippingFile;
-  std::function<void(TVCLUnZip& sender, int fileIndex, std::string& newPassword)> OnBadPassword;
-  std::function<void(TVCLUnZip& sender, uint32_t calcCrc, uint32_t storedCrc, int fileIndex)>
-      OnBadCRC;
-  std::function<void(TVCLUnZip& sender, TIncompleteZipMode& mode)> OnInCompleteZip;
+  std::function<void(TUnZip& sender, int fileIndex, std::string& newPassword)> OnBadPassword;
+  std::function<void(TUnZip& sender, uint32_t calcCrc, uint32_t storedCrc, int fileIndex)> OnBadCRC;
+  std::function<void(TUnZip& sender, TIncompleteZipMode& mode)> OnInCompleteZip;
   // Starts out as the component's own disk prompt (DefaultGetNextDisk).
-  std::function<void(TVCLUnZip& sender, int nextDisk, std::string& fName)> OnGetNextDisk;
+  std::function<void(TUnZip& sender, int nextDisk, std::string& fName)> OnGetNextDisk;
 
   // ---- operations ----------------------------------------------------------
   // Extracts the selected entries; returns how many came out whole.

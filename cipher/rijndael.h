@@ -1,5 +1,5 @@
-// TDCP_rijndael: AES (FIPS-197) with 128-, 192- and 256-bit keys as a
-// TDCP_blockcipher128. Deciphering uses the equivalent inverse cipher
+// TRijndael: AES (FIPS-197) with 128-, 192- and 256-bit keys as a
+// TBlockCipher128. Deciphering uses the equivalent inverse cipher
 // (FIPS-197 section 5.3.5): its round keys are the enciphering round keys with
 // InvMixColumns applied to all but the first and the last.
 #pragma once
@@ -8,16 +8,16 @@
 #include <cstdint>
 #include <string>
 
-#include "cipher/dcp_cipher.h"
+#include "cipher/block_cipher.h"
 
 namespace lumivora::cipher {
 
-class TDCP_rijndael final : public TDCP_blockcipher128 {
+class TRijndael final : public TBlockCipher128 {
  public:
   // A new object is wiped and not initialised.
-  TDCP_rijndael() noexcept;
+  TRijndael() noexcept;
   // Wipes the key material when the object is initialised.
-  ~TDCP_rijndael() override;
+  ~TRijndael() override;
 
   [[nodiscard]] int Id() const noexcept override { return 9; }
   [[nodiscard]] std::string Algorithm() const override { return "Rijndael"; }

@@ -1,4 +1,4 @@
-#include "cipher/dcp_rijndael.h"
+#include "cipher/rijndael.h"
 
 #include <algorithm>
 
@@ -137,18 +137,18 @@ void CopyBlock(BlockIn in, State& s) {
 
 }  // namespace
 
-TDCP_rijndael::TDCP_rijndael() noexcept {
+TRijndael::TRijndael() noexcept {
   Wipe();
 }
 
-TDCP_rijndael::~TDCP_rijndael() {
+TRijndael::~TRijndael() {
   if (Initialised()) {
     Wipe();
   }
 }
 
-void TDCP_rijndael::Wipe() noexcept {
-  TDCP_blockcipher128::Wipe();
+void TRijndael::Wipe() noexcept {
+  TBlockCipher128::Wipe();
   rounds_ = 0;
   SecureZero(encipherKeys_.data(), encipherKeys_.size());
   SecureZero(decipherKeys_.data(), decipherKeys_.size());
@@ -156,7 +156,7 @@ void TDCP_rijndael::Wipe() noexcept {
 
 // Key expansion, FIPS-197 5.2. A key of k = size div 8 bytes is zero-extended
 // to 16 (k <= 16), 24 (k <= 24) or 32 bytes.
-void TDCP_rijndael::InitKey(Bytes key, std::uint32_t size) {
+void TRijndael::InitKey(Bytes key, std::uint32_t size) {
   const std::size_t keyBytes = size / 8;
   std::array<std::uint8_t, 32> keyBuffer{};
   std::copy_n(key.begin(), keyBytes, keyBuffer.begin());
@@ -198,9 +198,9 @@ void TDCP_rijndael::InitKey(Bytes key, std::uint32_t size) {
 }
 
 // The cipher of FIPS-197 5.1.
-void TDCP_rijndael::EncipherBlock(BlockIn in, BlockOut out) const {
+void TRijndael::EncipherBlock(BlockIn in, BlockOut out) const {
   if (!Initialised()) {
-    throw EDCP_blockcipher("Cipher not initialized");
+    throw EBlockCipher("Cipher not initialized");
   }
   const auto rounds = static_cast<std::size_t>(rounds_);
   State s{};
@@ -220,9 +220,9 @@ void TDCP_rijndael::EncipherBlock(BlockIn in, BlockOut out) const {
 }
 
 // The equivalent inverse cipher of FIPS-197 5.3.5.
-void TDCP_rijndael::DecipherBlock(BlockIn in, BlockOut out) const {
+void TRijndael::DecipherBlock(BlockIn in, BlockOut out) const {
   if (!Initialised()) {
-    throw EDCP_blockcipher("Cipher not initialized");
+    throw EBlockCipher("Cipher not initialized");
   }
   const auto rounds = static_cast<std::size_t>(rounds_);
   State s{};

@@ -1,4 +1,4 @@
-#include "cipher/dcp_cipher.h"
+#include "cipher/block_cipher.h"
 
 #include <algorithm>
 
@@ -10,31 +10,31 @@ namespace {
 
 constexpr std::size_t kBlockBytes = 16;
 
-void CheckInitialised(const TDCP_cipher& cipher) {
+void CheckInitialised(const TCipher& cipher) {
   if (!cipher.Initialised()) {
-    throw EDCP_blockcipher("Cipher not initialized");
+    throw EBlockCipher("Cipher not initialized");
   }
 }
 
 }  // namespace
 
-void TDCP_cipher::Initialise(Bytes key, std::uint32_t size, BlockIn /*iv*/) {
+void TCipher::Initialise(Bytes key, std::uint32_t size, BlockIn /*iv*/) {
   if (initialised_) {
     Wipe();
   }
   const auto maxKeySize = static_cast<std::uint32_t>(MaxKeySize());
   if (size == 0 || size % 4 != 0 || size > maxKeySize || key.size() < size / 8) {
-    throw EDCP_cipher("Invalid key size");
+    throw ECipher("Invalid key size");
   }
   initialised_ = true;
 }
 
-void TDCP_cipher::Wipe() noexcept {
+void TCipher::Wipe() noexcept {
   initialised_ = false;
 }
 
-void TDCP_blockcipher128::Initialise(Bytes key, std::uint32_t size, BlockIn iv) {
-  TDCP_blockcipher::Initialise(key, size, iv);
+void TBlockCipher128::Initialise(Bytes key, std::uint32_t size, BlockIn iv) {
+  TBlockCipher::Initialise(key, size, iv);
   try {
     InitKey(key, size);
   } catch (...) {
@@ -45,27 +45,27 @@ void TDCP_blockcipher128::Initialise(Bytes key, std::uint32_t size, BlockIn iv) 
   chainingValue_ = iv_;
 }
 
-void TDCP_blockcipher128::Wipe() noexcept {
-  TDCP_blockcipher::Wipe();
+void TBlockCipher128::Wipe() noexcept {
+  TBlockCipher::Wipe();
   SecureFill(iv_.data(), iv_.size(), 0xFF);
   SecureFill(chainingValue_.data(), chainingValue_.size(), 0xFF);
 }
 
-void TDCP_blockcipher128::CheckOperands(Bytes in, MutableBytes out) const {
+void TBlockCipher128::CheckOperands(Bytes in, MutableBytes out) const {
   CheckInitialised(*this);
   if (out.size() < in.size()) {
-    throw EDCP_blockcipher("Output buffer too small");
+    throw EBlockCipher("Output buffer too small");
   }
 }
 
-void TDCP_blockcipher128::CipherTail(Bytes in, MutableBytes out, std::size_t offset) {
+void TBlockCipher128::CipherTail(Bytes in, MutableBytes out, std::size_t offset) {
   EncipherBlock(chainingValue_, chainingValue_);
   for (std::size_t i = offset; i < in.size(); ++i) {
     out[i] = static_cast<std::uint8_t>(in[i] ^ chainingValue_[i - offset]);
   }
 }
 
-void TDCP_blockcipher128::EncipherCbc(Bytes in, MutableBytes out) {
+void TBlockCipher128::EncipherCbc(Bytes in, MutableBytes out) {
   CheckOperands(in, out);
   std::size_t offset = 0;
   Block block{};
@@ -83,7 +83,7 @@ void TDCP_blockcipher128::EncipherCbc(Bytes in, MutableBytes out) {
   SecureZero(block.data(), block.size());
 }
 
-void TDCP_blockcipher128::DecipherCbc(Bytes in, MutableBytes out) {
+void TBlockCipher128::DecipherCbc(Bytes in, MutableBytes out) {
   CheckOperands(in, out);
   std::size_t offset = 0;
   Block kept{};
