@@ -577,7 +577,7 @@ MessageAnswer GtkInterface::ShowMessage(const MessageBoxRequest& request) {
   for (const MessageAnswer answer : buttons) {
     const std::string buttonLabel = std::string("_") + AnswerName(answer);
     gtk_dialog_add_button(As<GtkDialog>(dialog.get()), buttonLabel.c_str(), ResponseOf(answer));
-    buttonList += (buttonList.empty() ? "" : ",") + std::string(AnswerName(answer));
+    buttonList.append(buttonList.empty() ? "" : ",").append(AnswerName(answer));
   }
   gtk_dialog_set_default_response(As<GtkDialog>(dialog.get()), ResponseOf(byDefault));
   if (GtkWidget* defaultWidget =

@@ -235,25 +235,26 @@ TEST(ConfigCipherTest, MatchesOpenssl) {
   }
 }
 
+// The tool's quoted path and a blank, ready for its arguments.
 std::string Tool() {
-  return std::string(LUMIVORA_BIN_DIR) + "/lumivora-tool";
+  return "'" LUMIVORA_BIN_DIR "/lumivora-tool' ";
 }
 
 TEST(CipherToolTest, EncipherAndDecipher) {
   const std::string url = "http://127.0.0.1:8808/lumivora/update.ini";
-  const CommandResult encipher = RunCommand("'" + Tool() + "' encipher '" + url + "'");
+  const CommandResult encipher = RunCommand(Tool() + "encipher '" + url + "'");
   EXPECT_EQ(encipher.exitCode, 0);
   EXPECT_EQ(encipher.output, EncipherConfigText(url) + "\n");
 
   // The padding zeros come out unchanged.
   const CommandResult decipher =
-      RunCommand("'" + Tool() + "' decipher '" + EncipherConfigText(url) + "'");
+      RunCommand(Tool() + "decipher '" + EncipherConfigText(url) + "'");
   EXPECT_EQ(decipher.exitCode, 0);
   EXPECT_EQ(ToHex(decipher.output), ToHex(url + std::string(7, '\0')));
 
-  const CommandResult empty = RunCommand("'" + Tool() + "' encipher ''");
+  const CommandResult empty = RunCommand(Tool() + "encipher ''");
   EXPECT_EQ(empty.output, "YwCHmYkkZs6REXr+jN5HEA==\n");
-  const CommandResult shortText = RunCommand("'" + Tool() + "' decipher 'Yw='");
+  const CommandResult shortText = RunCommand(Tool() + "decipher 'Yw='");
   EXPECT_EQ(shortText.exitCode, 0);
   EXPECT_EQ(shortText.output, "");
 }
@@ -261,7 +262,7 @@ TEST(CipherToolTest, EncipherAndDecipher) {
 TEST(CipherToolTest, WrongArgumentsAreRefused) {
   for (const char* arguments : {"encipher", "decipher", "encipher a b", "decipher a b"}) {
     SCOPED_TRACE(arguments);
-    const CommandResult result = RunCommand("'" + Tool() + "' " + arguments + " 2>/dev/null");
+    const CommandResult result = RunCommand(Tool() + arguments + " 2>/dev/null");
     EXPECT_EQ(result.exitCode, 2);
     EXPECT_EQ(result.output, "");
   }

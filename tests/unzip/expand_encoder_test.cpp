@@ -87,8 +87,8 @@ std::vector<Input> EncoderInputs() {
   inputs.push_back(
       {"test.exe", legacytools::ReadWholeFile(kLegacyData + "sharpcompress/expected/test.exe")});
   // Zeros first: with -z the encoder matches them before the first byte.
-  std::vector<uint8_t> zeros(3000, 0);
-  zeros.insert(zeros.end(), inputs[0].bytes.begin(), inputs[0].bytes.end());
+  std::vector<uint8_t> zeros = inputs[0].bytes;
+  zeros.insert(zeros.begin(), size_t{3000}, uint8_t{0});
   inputs.push_back({"zeros.bin", zeros});
   // Long runs (length code 63 plus the extra byte) and repeats at distances
   // between 4 KiB and 8 KiB, which only the 8 KiB dictionary reaches.
@@ -116,7 +116,8 @@ TEST_P(ImplodeEncoderCrossCheck, InfoZipAcceptsAndOurDecoderAgrees) {
   std::string command = Quote(kToolsDir + "/implode_zip") + " -z " + Quote(dir.File("out.zip"));
   for (const Input& input : inputs) {
     legacytools::WriteWholeFile(dir.File(input.name), input.bytes);
-    command += " " + std::to_string(flags) + " " + input.name + " " + Quote(dir.File(input.name));
+    command.append(" ").append(std::to_string(flags)).append(" ").append(input.name);
+    command.append(" ").append(Quote(dir.File(input.name)));
   }
   const CommandResult encoded = RunCommand(command);
   ASSERT_EQ(encoded.status, 0) << encoded.output;

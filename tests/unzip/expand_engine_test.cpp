@@ -119,10 +119,9 @@ TEST(LegacyThroughComponent, EncryptedLegacyEntriesDecryptLikeAnyOther) {
         "defacto2/HWIMPODE.ZIP"}) {
     SCOPED_TRACE(file);
     const std::string wrapped = dir.File("wrapped.zip");
-    ASSERT_EQ(std::system(("'" + std::string(LUMIVORA_LEGACY_TOOLS_DIR) + "/zipcrypt_wrap' '" +
-                           kLegacyData + file + "' '" + wrapped + "' 'Lumi p@ss'")
-                              .c_str()),
-              0);
+    const std::string command = "'" LUMIVORA_LEGACY_TOOLS_DIR "/zipcrypt_wrap' '" + kLegacyData +
+                                file + "' '" + wrapped + "' 'Lumi p@ss'";
+    ASSERT_EQ(std::system(command.c_str()), 0);
     const auto& rows = archives.at(file);
     ExpectAllRows(ExtractAll(wrapped, "Lumi p@ss"), rows);
     const Extraction wrong = ExtractAll(wrapped, "lumi p@ss");

@@ -92,7 +92,8 @@ struct Tree {
   std::vector<int> lengths;
   std::vector<uint32_t> codes;  // canonical codes (shorter first, then symbol order)
 
-  explicit Tree(const std::vector<uint64_t>& freq) : lengths(CodeLengths(freq)) {
+  explicit Tree(const std::vector<uint64_t>& freq)
+      : lengths(CodeLengths(freq)), codes(lengths.size(), 0) {
     std::array<uint32_t, 17> count{};
     for (int len : lengths) {
       ++count[static_cast<size_t>(len)];
@@ -104,7 +105,6 @@ struct Tree {
       code = (code + count[bits - 1]) << 1;
       nextCode[bits] = code;
     }
-    codes.resize(lengths.size());
     for (size_t sym = 0; sym < lengths.size(); ++sym) {
       codes[sym] = nextCode[static_cast<size_t>(lengths[sym])]++;
     }
