@@ -1,6 +1,7 @@
 // System services on POSIX (Linux).
 //
-//  - data folder: $XDG_CONFIG_HOME, else $HOME/.config;
+//  - data folder: $XDG_CONFIG_HOME, else $HOME/.config, created with mode 0700
+//    when missing;
 //  - temporary folder: $XDG_RUNTIME_DIR, else a folder of the user's own with
 //    mode 0700 under $TMPDIR or /tmp ("lumivora-<uid>"), created when missing
 //    and refused when it is not the user's, is open to others or is a link;
@@ -54,6 +55,22 @@ bool IsPrivateFolder(const std::string& path) {
   struct stat st {};
   return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::getuid() &&
          (st.st_mode & 077U) == 0;
+}
+
+// Creates FOLDER and its missing parents with mode 0700, as the XDG Base
+// Directory rules ask of the configuration home (a fresh account, a container
+// or a server may have none); folders that exist keep their mode. A failure
+// shows later, when the data folder inside cannot be created.
+void CreatePrivateFolders(const std::string& folder) {
+  for (size_t slash = folder.find('/', 1);; slash = folder.find('/', slash + 1)) {
+    const std::string part = folder.substr(0, slash);
+    if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) {
+      return;
+    }
+    if (slash == std::string::npos) {
+      return;
+    }
+  }
 }
 
 std::string PrivateTempFolder() {
@@ -206,11 +223,11 @@ class PosixSystemServices final : public SystemServices {
         return {};
       }
       folder = home + "/.config";
-      ForceDirectories(folder);
     }
     while (folder.size() > 1 && folder.back() == '/') {
       folder.pop_back();
     }
+    CreatePrivateFolders(folder);
     return folder;
   }
 

@@ -15,15 +15,16 @@ namespace fs = std::filesystem;
 class LauncherProcessTest : public ::testing::Test {
  protected:
   LauncherProcessTest() {
-    for (const char* folder : {"install", "home", "home/.config", "tmp"}) {
+    for (const char* folder : {"install", "home", "tmp"}) {
       fs::create_directories(dir / folder);
     }
     fs::copy_file(std::string(LUMIVORA_BIN_DIR) + "/lumivora", Launcher());
   }
 
   [[nodiscard]] std::string Launcher() const { return dir / "install/lumivora"; }
+  // A fresh account: a HOME without .config.
   [[nodiscard]] std::map<std::string, std::string> Environment() const {
-    return {{"HOME", dir / "home"},  {"XDG_CONFIG_HOME", dir / "home/.config"},
+    return {{"HOME", dir / "home"},  {"XDG_CONFIG_HOME", ""},
             {"XDG_RUNTIME_DIR", ""}, {"TMPDIR", dir / "tmp"},
             {"DISPLAY", ""},         {"WAYLAND_DISPLAY", ""}};
   }
@@ -40,6 +41,7 @@ TEST_F(LauncherProcessTest, MissingPackIsReportedAndTheLauncherEnds) {
       << result.err;
   EXPECT_NE(result.err.find("Ready !"), std::string::npos) << result.err;
   EXPECT_TRUE(fs::is_directory(SettingsFolder()));
+  EXPECT_EQ(fs::status(dir / "home/.config").permissions(), fs::perms::owner_all);
 }
 
 TEST_F(LauncherProcessTest, RunningMainProgramMakesTheLauncherStandAside) {

@@ -104,21 +104,41 @@ TEST(SystemServices, TemporaryFolderIsPrivate) {
 }
 
 TEST(SystemServices, DataFolderFollowsXdgConfigHome) {
-  const TempDir dir;
+  struct Row {
+    const char* xdgConfigHome;  // "@" stands for the test's folder
+    const char* home;
+    const char* existing;  // a folder made beforehand with mode 0755, or ""
+    const char* expected;  // "" when the system gives no folder
+    unsigned mode;         // of the expected folder afterwards
+  };
+  const Row rows[] = {
+      {"@/conf/", "@", "conf", "@/conf", 0755},
+      {"@/new/conf", "@", "", "@/new/conf", 0700},
+      {"", "@", ".config", "@/.config", 0755},
+      {"", "@", "", "@/.config", 0700},  // a fresh account: created
+      {"relative", "@", "", "@/.config", 0700},
+      {"", "", "", "", 0},
+  };
   const auto system = CreateSystemServices();
-  {
-    const ScopedEnvironment config("XDG_CONFIG_HOME", dir / "conf/");
-    EXPECT_EQ(system->AppDataFolder(), dir / "conf");
-  }
-  {
-    const ScopedEnvironment config("XDG_CONFIG_HOME", "");
-    const ScopedEnvironment home("HOME", dir.Path());
-    EXPECT_EQ(system->AppDataFolder(), dir / ".config");
-  }
-  {
-    const ScopedEnvironment config("XDG_CONFIG_HOME", "");
-    const ScopedEnvironment home("HOME", "");
-    EXPECT_EQ(system->AppDataFolder(), "");
+  for (const Row& row : rows) {
+    const TempDir dir;
+    const auto resolve = [&](std::string text) {
+      if (!text.empty() && text[0] == '@') {
+        text.replace(0, 1, dir.Path());
+      }
+      return text;
+    };
+    if (*row.existing != '\0') {
+      ASSERT_EQ(::mkdir((dir / row.existing).c_str(), 0755), 0);
+      ::chmod((dir / row.existing).c_str(), 0755);
+    }
+    const ScopedEnvironment config("XDG_CONFIG_HOME", resolve(row.xdgConfigHome));
+    const ScopedEnvironment home("HOME", resolve(row.home));
+    const std::string expected = resolve(row.expected);
+    EXPECT_EQ(system->AppDataFolder(), expected) << row.xdgConfigHome << " " << row.existing;
+    struct stat st {};
+    EXPECT_TRUE(expected.empty() || ::stat(expected.c_str(), &st) == 0);
+    EXPECT_EQ(st.st_mode & 0777U, row.mode) << expected;
   }
 }
 
