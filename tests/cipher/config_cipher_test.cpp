@@ -247,8 +247,7 @@ TEST(CipherToolTest, EncipherAndDecipher) {
   EXPECT_EQ(encipher.output, EncipherConfigText(url) + "\n");
 
   // The padding zeros come out unchanged.
-  const CommandResult decipher =
-      RunCommand(Tool() + "decipher '" + EncipherConfigText(url) + "'");
+  const CommandResult decipher = RunCommand(Tool() + "decipher '" + EncipherConfigText(url) + "'");
   EXPECT_EQ(decipher.exitCode, 0);
   EXPECT_EQ(ToHex(decipher.output), ToHex(url + std::string(7, '\0')));
 

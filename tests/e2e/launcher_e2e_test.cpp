@@ -24,9 +24,8 @@ class LauncherProcessTest : public ::testing::Test {
   [[nodiscard]] std::string Launcher() const { return dir / "install/lumivora"; }
   // A fresh account: a HOME without .config.
   [[nodiscard]] std::map<std::string, std::string> Environment() const {
-    return {{"HOME", dir / "home"},  {"XDG_CONFIG_HOME", ""},
-            {"XDG_RUNTIME_DIR", ""}, {"TMPDIR", dir / "tmp"},
-            {"DISPLAY", ""},         {"WAYLAND_DISPLAY", ""}};
+    return {{"HOME", dir / "home"},  {"XDG_CONFIG_HOME", ""}, {"XDG_RUNTIME_DIR", ""},
+            {"TMPDIR", dir / "tmp"}, {"DISPLAY", ""},         {"WAYLAND_DISPLAY", ""}};
   }
   [[nodiscard]] std::string SettingsFolder() const { return dir / "home/.config/Lumivora"; }
 
