@@ -7,6 +7,10 @@ if(LUMIVORA_SANITIZE)
   target_compile_options(lumivora_flags INTERFACE -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
   target_link_options(lumivora_flags INTERFACE -fsanitize=address,undefined)
 endif()
+if(LUMIVORA_TSAN)
+  target_compile_options(lumivora_flags INTERFACE -fsanitize=thread -fno-omit-frame-pointer)
+  target_link_options(lumivora_flags INTERFACE -fsanitize=thread)
+endif()
 if(LUMIVORA_FUZZ)
   # Coverage and sanitizers for libFuzzer in every library; the targets under
   # fuzz/ link the fuzzer runtime itself.
