@@ -86,7 +86,8 @@ int main() {
     }
     bestCurl = std::min(bestCurl, curl);
     const auto start = std::chrono::steady_clock::now();
-    update.HttpGet(url, "", "", true, true, scratch.Path() + "/ours.out");
+    update.HttpGet(
+        lumivora::webupdate::TransferRequest::Download(url, scratch.Path() + "/ours.out"));
     const double ours = Seconds(std::chrono::steady_clock::now() - start);
     if (!update.Succeeded() ||
         lumivora::platform::FileSize(scratch.Path() + "/ours.out").value_or(0) !=

@@ -5,6 +5,7 @@
 // are followed by the transport itself, as the platform's HTTP API does.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -13,6 +14,20 @@
 #include <string>
 
 namespace lumivora::platform {
+
+// When a transfer is given up. Each limit that is passed fails the transfer
+// with a reason in HttpResponse::Error(); a zero duration switches it off.
+struct TransferLimits {
+  // The connection must be made within this time.
+  std::chrono::milliseconds connect{std::chrono::seconds(60)};
+  // The whole transfer, headers and body, must end within this time.
+  std::chrono::milliseconds overall{0};
+  // At least lowSpeedBytesPerSecond * lowSpeedTime bytes must arrive in every
+  // lowSpeedTime, counted from the request or from the last time the amount
+  // was reached: a server that stops sending or only trickles is dropped.
+  uint32_t lowSpeedBytesPerSecond = 1;
+  std::chrono::milliseconds lowSpeedTime{std::chrono::seconds(60)};
+};
 
 // Every value that goes on the wire for one GET request.
 struct HttpRequest {
@@ -28,10 +43,7 @@ struct HttpRequest {
   bool http10 = true;  // protocol version HTTP/1.0 rather than HTTP/1.1
   bool reload = true;  // bypass caches: "Pragma: no-cache", "Cache-Control: no-cache"
   int maxRedirections = 10;
-  // A connection that cannot be made within this time, or a response that
-  // delivers nothing for this long, fails the transfer (0: wait forever).
-  int connectTimeoutSeconds = 60;
-  int stallTimeoutSeconds = 60;
+  TransferLimits limits;
 };
 
 // The response of one request. The headers are those of the final response,

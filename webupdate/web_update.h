@@ -10,6 +10,8 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -70,10 +72,62 @@ inline constexpr size_t kReadBlockSize = 1025;
 inline constexpr size_t kContentLengthBufferSize = 1024;
 // Redirections the transport follows within one transfer.
 inline constexpr int kMaxHttpRedirections = 10;
-// A server that cannot be reached, or stops sending, within this time fails
-// the transfer instead of holding the dialog forever.
-inline constexpr int kConnectTimeoutSeconds = 60;
-inline constexpr int kStallTimeoutSeconds = 60;
+// The two kinds of transfer.
+enum class TransferMode {
+  // The update information file: the body becomes InfoText; a response
+  // without Content-Length is read to its end.
+  kFetchToMemory,
+  // The new file: a Content-Length is required and the body goes to a file,
+  // which is complete exactly when the byte count matches it.
+  kDownloadToFile,
+};
+
+// How a transfer ended.
+enum class TransferStatus {
+  kSucceeded,
+  kCancelled,  // Cancel() was called; no error event
+  kFailed,     // reported through OnDownloadError
+  // Ended without an error event, as the transfer's callers expect of an
+  // address whose port is out of range, a Content-Length that is not a
+  // number, a local file that cannot be created, and an error raised by an
+  // event handler.
+  kAbandoned,
+};
+
+struct TransferResult {
+  TransferStatus status = TransferStatus::kSucceeded;
+  std::string reason;  // why it did not succeed; empty when it did
+  [[nodiscard]] bool Succeeded() const { return status == TransferStatus::kSucceeded; }
+};
+
+// One GET of the component.
+struct TransferRequest {
+  TransferMode mode = TransferMode::kFetchToMemory;
+  std::string url;
+  std::string fileName;  // kDownloadToFile: the local file, created or replaced
+  // When to give up; DefaultTransferLimits(mode) when not set.
+  std::optional<platform::TransferLimits> limits;
+  // kDownloadToFile: sees every body byte, in order, as it goes to the file.
+  std::function<void(std::span<const uint8_t> bytes)> onBytes;
+
+  static TransferRequest Fetch(std::string url) {
+    TransferRequest request;
+    request.url = std::move(url);
+    return request;
+  }
+  static TransferRequest Download(std::string url, std::string fileName) {
+    TransferRequest request;
+    request.mode = TransferMode::kDownloadToFile;
+    request.url = std::move(url);
+    request.fileName = std::move(fileName);
+    return request;
+  }
+};
+
+// A server that cannot be reached, stops sending or only trickles does not
+// hold the dialog: the information file must arrive within 2 minutes, and a
+// download that gets less than 1 KiB/s for 60 seconds is given up.
+platform::TransferLimits DefaultTransferLimits(TransferMode mode);
 // "RedirectionURL" hops of the information file followed within one check.
 inline constexpr int kMaxInfoRedirections = 10;
 
@@ -123,6 +177,7 @@ class TWebUpdate {
   [[nodiscard]] int32_t TotalSize() const { return totalSize_; }
   [[nodiscard]] uint32_t BytesRead() const { return bytesRead_; }
   [[nodiscard]] uint32_t DownloadedSize() const { return downloadedSize_; }
+  [[nodiscard]] const TransferResult& LastTransfer() const { return lastTransfer_; }
 
   // Steps of the check, public so that an owner (and its tests) can run them
   // one at a time.
@@ -135,9 +190,10 @@ class TWebUpdate {
   bool CompareVersions();
   // Downloads DownloadURL to the chosen local file.
   void DownloadUpdate();
-  // One GET; the outcome is left in Succeeded().
-  void HttpGet(const std::string& url, const std::string& userName, const std::string& password,
-               bool checkSize, bool toFile, const std::string& fileName);
+  // One GET with the component's UserName and Password. The outcome is also
+  // left in Succeeded() and LastTransfer(); every kFailed outcome has fired
+  // OnDownloadError once.
+  TransferResult HttpGet(const TransferRequest& request);
 
   // The local path for the new file: TargetFolder when it names an existing
   // folder, else the temporary folder, followed by the file-name part of
@@ -168,10 +224,9 @@ class TWebUpdate {
   virtual void DoCannotExecute();
 
  private:
-  enum class Transfer { kFinished, kCancelled, kFailedQuietly };
-  Transfer RunTransfer(const std::string& url, const std::string& userName,
-                       const std::string& password, bool checkSize, bool toFile,
-                       const std::string& fileName, std::string& text);
+  TransferResult RunTransfer(const TransferRequest& request, std::string& text);
+  TransferResult ReadBody(const TransferRequest& request, platform::HttpResponse& response,
+                          std::string& text);
   void AskPaidUpgrade();
 
   platform::UserInterface& ui_;
@@ -196,6 +251,7 @@ class TWebUpdate {
   uint32_t bytesRead_ = 0;
   uint32_t downloadedSize_ = 0;
   std::string targetFolder_;
+  TransferResult lastTransfer_;
 };
 
 }  // namespace lumivora::webupdate

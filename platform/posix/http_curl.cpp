@@ -145,13 +145,17 @@ class CurlResponse final : public HttpResponse {
         Set(CURLOPT_HEADERFUNCTION, &HeaderCallback) && Set(CURLOPT_HEADERDATA, this) &&
         Set(CURLOPT_WRITEFUNCTION, &WriteCallback) && Set(CURLOPT_WRITEDATA, this) &&
         Set(CURLOPT_ERRORBUFFER, errorBuffer_);
-    if (ok && request.connectTimeoutSeconds > 0) {
-      ok = Set(CURLOPT_CONNECTTIMEOUT, static_cast<long>(request.connectTimeoutSeconds));
+    const TransferLimits& limits = request.limits;
+    if (ok && limits.connect.count() > 0) {
+      ok = Set(CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(limits.connect.count()));
     }
-    if (ok && request.stallTimeoutSeconds > 0) {
-      // Less than one byte per second over the whole period: stalled.
-      ok = Set(CURLOPT_LOW_SPEED_LIMIT, 1L) &&
-           Set(CURLOPT_LOW_SPEED_TIME, static_cast<long>(request.stallTimeoutSeconds));
+    if (ok && limits.overall.count() > 0) {
+      ok = Set(CURLOPT_TIMEOUT_MS, static_cast<long>(limits.overall.count()));
+    }
+    if (ok && limits.lowSpeedTime.count() > 0) {
+      const auto seconds = std::chrono::ceil<std::chrono::seconds>(limits.lowSpeedTime);
+      ok = Set(CURLOPT_LOW_SPEED_LIMIT, static_cast<long>(limits.lowSpeedBytesPerSecond)) &&
+           Set(CURLOPT_LOW_SPEED_TIME, static_cast<long>(seconds.count()));
     }
     if (ok && !request.userName.empty()) {
       ok = Set(CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC)) &&

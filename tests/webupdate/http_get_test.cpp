@@ -82,7 +82,7 @@ std::unique_ptr<Nginx> HttpGetTest::nginx_;
 std::unique_ptr<FaultServer> HttpGetTest::fault_;
 
 TEST_F(HttpGetTest, MemoryModeFillsInfoTextFromNginx) {
-  update_.HttpGet(nginx_->Url("/info.ini"), "", "", false, false, "");
+  update_.HttpGet(TransferRequest::Fetch(nginx_->Url("/info.ini")));
   EXPECT_TRUE(update_.Succeeded());
   EXPECT_EQ(errors_, 0);
   EXPECT_EQ(update_.InfoText(),
@@ -96,7 +96,7 @@ TEST_F(HttpGetTest, MemoryModeFillsInfoTextFromNginx) {
 TEST_F(HttpGetTest, FileModeStreamsTheBodyToTheFile) {
   const std::string target = dir_.Path() + "/blob.out";
   dir_.Write("blob.out", "older and longer content that must disappear");
-  update_.HttpGet(nginx_->Url("/blob"), "", "", true, true, target);
+  update_.HttpGet(TransferRequest::Download(nginx_->Url("/blob"), target));
   EXPECT_TRUE(update_.Succeeded());
   EXPECT_EQ(errors_, 0);
   EXPECT_TRUE(ReadWholeFile(target) == PatternContent(300000));
@@ -110,9 +110,13 @@ TEST_F(HttpGetTest, FileModeStreamsTheBodyToTheFile) {
 }
 
 TEST_F(HttpGetTest, RequestCarriesTheFixedValues) {
-  update_.HttpGet(fault_->Url("/plain/info.ini"), "alice", "s3cret:x", false, false, "");
+  update_.SetUserName("alice");
+  update_.SetPassword("s3cret:x");
+  update_.HttpGet(TransferRequest::Fetch(fault_->Url("/plain/info.ini")));
   ASSERT_TRUE(update_.Succeeded());
-  update_.HttpGet(fault_->Url("/plain/info.ini?x=1"), "", "", false, false, "");
+  update_.SetUserName("");
+  update_.SetPassword("");
+  update_.HttpGet(TransferRequest::Fetch(fault_->Url("/plain/info.ini?x=1")));
   ASSERT_TRUE(update_.Succeeded());
   const std::vector<testing::RecordedRequest> requests = fault_->Requests();
   ASSERT_GE(requests.size(), 2U);
@@ -135,7 +139,7 @@ TEST_F(HttpGetTest, RequestCarriesTheFixedValues) {
 
 // One transfer per row: its outcome, its error events and what is on disk.
 TEST_F(HttpGetTest, FailureTable) {
-  enum class Disk { kNone, kAbsent, kWhole, kPartial, kEmpty };
+  enum class Disk { kNone, kAbsent, kWhole, kPartial, kEmpty, kFull };
   struct Row {
     const char* what;
     std::string url;
@@ -187,6 +191,7 @@ TEST_F(HttpGetTest, FailureTable) {
        "https://127.0.0.1:" + std::to_string(nginx_->TlsPort()) + "/info.ini", false, false, 1,
        Disk::kNone},
       {"unknown scheme", "ftp://127.0.0.1/x", false, false, 1, Disk::kNone},
+      {"disk full", ok, true, false, 1, Disk::kFull},
       {"plain control row", ok, true, true, 0, Disk::kWhole},
   };
   const std::string full = PatternContent(100000);
@@ -197,17 +202,22 @@ TEST_F(HttpGetTest, FailureTable) {
     int errors = 0;
     update.OnDownloadError = [&errors](TWebUpdate&) { ++errors; };
     // A successful fetch first, so that the row shows what it changes.
-    update.HttpGet(fault_->Url("/plain/info.ini"), "", "", false, false, "");
+    update.HttpGet(TransferRequest::Fetch(fault_->Url("/plain/info.ini")));
     ASSERT_TRUE(update.Succeeded());
     const std::vector<std::string> before = update.InfoText();
-    const std::string target = dir_.Path() + "/row.out";
-    std::filesystem::remove(target);
-    update.HttpGet(row.url, "", "", row.toFile, row.toFile, target);
+    // A device on which every write fails with ENOSPC stands for a full disk.
+    const std::string target = row.disk == Disk::kFull ? "/dev/full" : dir_.Path() + "/row.out";
+    if (row.disk != Disk::kFull) {
+      std::filesystem::remove(target);
+    }
+    update.HttpGet(row.toFile ? TransferRequest::Download(row.url, target)
+                              : TransferRequest::Fetch(row.url));
     EXPECT_EQ(update.Succeeded(), row.succeeded);
     EXPECT_EQ(errors, row.errorEvents);
     if (!row.toFile && !row.succeeded) {
       EXPECT_EQ(update.InfoText(), before) << "a failed fetch left its body in InfoText";
     }
+    EXPECT_EQ(update.LastTransfer().reason.empty(), row.succeeded) << update.LastTransfer().reason;
     const bool exists = std::filesystem::exists(target);
     switch (row.disk) {
       case Disk::kNone:
@@ -225,6 +235,9 @@ TEST_F(HttpGetTest, FailureTable) {
         EXPECT_TRUE(exists);
         EXPECT_EQ(ReadWholeFile(target), "");
         break;
+      case Disk::kFull:
+        EXPECT_NE(update.LastTransfer().reason.find("Stream write error"), std::string::npos);
+        break;
     }
   }
 }
@@ -238,14 +251,14 @@ TEST_F(HttpGetTest, HttpsVerifiesTheCertificate) {
   EXPECT_EQ(ReadWholeFile(dir_.Path() + "/k.ini"), kInfo);
   // The component verifies it against the system's store, which does not
   // know this self-signed certificate.
-  update_.HttpGet(url, "", "", false, false, "");
+  update_.HttpGet(TransferRequest::Fetch(url));
   EXPECT_FALSE(update_.Succeeded());
   EXPECT_EQ(errors_, 1);
 }
 
 TEST_F(HttpGetTest, NoContentLengthKeepsTheEarlierTotalSize) {
-  update_.HttpGet(fault_->Url("/plain/blob"), "", "", false, false, "");
-  update_.HttpGet(fault_->Url("/nolength/info.ini"), "", "", false, false, "");
+  update_.HttpGet(TransferRequest::Fetch(fault_->Url("/plain/blob")));
+  update_.HttpGet(TransferRequest::Fetch(fault_->Url("/nolength/info.ini")));
   EXPECT_TRUE(update_.Succeeded());
   EXPECT_EQ(update_.TotalSize(), 100000);
   EXPECT_EQ(update_.DownloadedSize(), kInfo.size());
@@ -262,7 +275,7 @@ TEST_F(HttpGetTest, CancelFromTheMessageLoopStopsASlowDownload) {
     }
   };
   const auto start = std::chrono::steady_clock::now();
-  update_.HttpGet(fault_->Url("/slow/blob"), "", "", true, true, target);
+  update_.HttpGet(TransferRequest::Download(fault_->Url("/slow/blob"), target));
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
   EXPECT_FALSE(update_.Succeeded());
   EXPECT_TRUE(update_.Cancelled());
@@ -280,7 +293,7 @@ TEST_F(HttpGetTest, TransportGivesUpOnAStalledResponse) {
   request.port = fault_->Port();
   request.path = "/slow/blob";
   request.accept = "Accept: */*";
-  request.stallTimeoutSeconds = 1;
+  request.limits.lowSpeedTime = std::chrono::seconds(1);
   const auto start = std::chrono::steady_clock::now();
   const std::unique_ptr<platform::HttpResponse> response = transport_->Get(request);
   EXPECT_EQ(response->StatusCode(), 200);
@@ -297,7 +310,7 @@ TEST_F(HttpGetTest, TransportGivesUpOnAStalledResponse) {
 
 TEST_F(HttpGetTest, CancelBetweenTransfersHasNoEffect) {
   update_.Cancel();
-  update_.HttpGet(nginx_->Url("/info.ini"), "", "", false, false, "");
+  update_.HttpGet(TransferRequest::Fetch(nginx_->Url("/info.ini")));
   EXPECT_TRUE(update_.Succeeded());
   EXPECT_FALSE(update_.Cancelled());
 }
@@ -306,12 +319,12 @@ TEST_F(HttpGetTest, ErrorsInsideTheTransferEndItWithoutAnEvent) {
   update_.OnDownload = [](TWebUpdate&, int32_t, int32_t) {
     throw std::runtime_error("handler failed");
   };
-  EXPECT_NO_THROW(update_.HttpGet(nginx_->Url("/info.ini"), "", "", false, false, ""));
+  EXPECT_NO_THROW(update_.HttpGet(TransferRequest::Fetch(nginx_->Url("/info.ini"))));
   EXPECT_FALSE(update_.Succeeded());
   EXPECT_EQ(errors_, 0);
 
   update_.OnDownload = nullptr;
-  update_.HttpGet(nginx_->Url("/blob"), "", "", true, true, dir_.Path() + "/no/such/dir/f");
+  update_.HttpGet(TransferRequest::Download(nginx_->Url("/blob"), dir_.Path() + "/no/such/dir/f"));
   EXPECT_FALSE(update_.Succeeded());
   EXPECT_EQ(errors_, 0);
 }
@@ -319,10 +332,10 @@ TEST_F(HttpGetTest, ErrorsInsideTheTransferEndItWithoutAnEvent) {
 TEST_F(HttpGetTest, NginxRedirectionIsFollowed) {
   // nginx answers /moved/... with 302 to /.
   nginx_->Put("index.html", "front page\n");
-  update_.HttpGet(nginx_->Url("/moved/x"), "", "", false, false, "");
+  update_.HttpGet(TransferRequest::Fetch(nginx_->Url("/moved/x")));
   EXPECT_TRUE(update_.Succeeded());
   EXPECT_EQ(update_.InfoText(), std::vector<std::string>{"front page"});
-  update_.HttpGet(nginx_->Url("/missing.ini"), "", "", false, false, "");
+  update_.HttpGet(TransferRequest::Fetch(nginx_->Url("/missing.ini")));
   EXPECT_FALSE(update_.Succeeded());
   EXPECT_EQ(errors_, 1);
 }

@@ -149,21 +149,21 @@ TEST(WinInetTransport, UpdateComponentHttpGet) {
   update.OnDownloadError = [&](webupdate::TWebUpdate&) { ++errors; };
   const std::string base = "http://127.0.0.1:" + std::to_string(server.Port());
 
-  update.HttpGet(base + "/update.ini", "", "", false, false, "");
+  update.HttpGet(webupdate::TransferRequest::Fetch(base + "/update.ini"));
   EXPECT_TRUE(update.Succeeded());
   ASSERT_GE(update.InfoText().size(), 2U);
   EXPECT_EQ(update.InfoText()[1], "Version=1.3");
 
-  update.HttpGet(base + "/pack", "", "", true, true, dir / "Lumivorapack.new");
+  update.HttpGet(webupdate::TransferRequest::Download(base + "/pack", dir / "Lumivorapack.new"));
   EXPECT_TRUE(update.Succeeded());
   EXPECT_EQ(update.TotalSize(), 70000);
   EXPECT_EQ(update.DownloadedSize(), 70000U);
   EXPECT_EQ(ReadFile(dir / "Lumivorapack.new"), pack);
   EXPECT_EQ(errors, 0);
 
-  update.HttpGet(base + "/gone", "", "", true, true, dir / "gone");
+  update.HttpGet(webupdate::TransferRequest::Download(base + "/gone", dir / "gone"));
   EXPECT_FALSE(update.Succeeded());
-  update.HttpGet(base + "/gone", "", "", false, false, "");
+  update.HttpGet(webupdate::TransferRequest::Fetch(base + "/gone"));
   EXPECT_FALSE(update.Succeeded());
   EXPECT_EQ(errors, 2);
   EXPECT_NE(ReadFile(dir / "gone"), "gone");
