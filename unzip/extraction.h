@@ -1,6 +1,8 @@
-// One UnZip run of TUnZip: the work buffers, the entry being extracted,
-// its output file, the CRC-32 register, the cipher keys and the decoders of
-// the stored and deflate methods. Internal to the component.
+// Internal to TUnZip: one UnZip run. Selection picks the entries by the
+// owner's FilesList; ExtractionRun takes each selected entry through named
+// steps (seek to its data, check the password, resolve an existing output,
+// open the output, decode, finish: attributes, time and the CRC check) and
+// counts the entries that came out whole.
 #pragma once
 
 #include <cstdint>
@@ -10,53 +12,68 @@
 #include <vector>
 
 #include "platform/file.h"
-#include "unzip/legacy_decoders.h"
+#include "unzip/entry_decoder.h"
 #include "unzip/pkware_cipher.h"
 #include "unzip/unzip.h"
 
+namespace lumivora::platform {
+class UserInterface;
+}
+
 namespace lumivora::unzip {
+
+class ZipArchive;
 
 // Matches TEXT against a selection pattern: "*" any sequence, "?" one
 // character, "<...>" a class of characters and ranges ("!" or "^" first
 // negates; an unclosed class matches nothing); the whole text must match.
 bool MatchPattern(const std::string& pattern, const std::string& text);
 
-class ExtractionRun final : public DecoderIo {
+// The entries of one run: their positions in the sorted view, and the total
+// of their uncompressed sizes. Marks every entry's `selected`.
+struct Selection {
+  std::vector<int> indices;
+  int64_t totalBytes = 0;
+};
+Selection SelectEntries(const TUnZip& owner, ZipArchive& archive);
+
+class ExtractionRun final : public EntrySink {
  public:
-  explicit ExtractionRun(TUnZip& owner);
+  ExtractionRun(TUnZip& owner, ZipArchive& archive, platform::UserInterface* ui);
   // Selection and the per-entry extractions; returns the count.
   int Run();
 
-  // DecoderIo
-  size_t ReadChunk(std::span<uint8_t> buffer) override;
-  void ProcessMessages() override;
+  // EntrySink
   void WriteBlock(std::span<const uint8_t> block) override;
+  void ProcessMessages() override;
   void ReportOutOfMemory() override;
-
-  // Reads and decrypts the 12-byte encryption header; returns its last byte.
-  uint8_t ReadEncryptionHeader(const std::string& password);
-  void CopyStored();
-  void InflateDeflated();
 
  private:
   enum class Outcome { kDone, kRetry };
-  Outcome ExtractEntry(int index, int& count);
-  // The output folder of the working copy (with a trailing separator, or
-  // empty for the current folder); false when the stored directory would
-  // lead outside DestDir.
+  void CreateDestDir() const;
+  Outcome ExtractEntry(int index);
+  // The steps of one entry, in order. A step that returns false has ended
+  // the entry (skipped, and reported when the owner listens).
+  void SeekToData();
   bool OutputFolder(std::string& folder) const;
-  void Skip(TSkipReason reason, int index, int& count);
-  void Decode();
+  bool CheckPassword(int index);
+  bool ResolveOverwrite(int index, std::string& outPath);
+  void OpenOutput(const std::string& outPath);
+  void Decode(const std::string& outPath);
+  Outcome Finish(int index, const std::string& outPath);
+  void SetTimeAndAttributes(const std::string& outPath) const;
+  void Skip(TSkipReason reason, int index);
+  void ShowMessage(const std::string& caption, const std::string& text) const;
 
   TUnZip& owner_;
-  std::vector<uint8_t> workArea_;
-  std::vector<uint8_t> input_;
-  std::vector<uint8_t> output_;
-  DecoderState state_;
-  TZipHeaderInfo work_;         // working copy of the entry
-  int64_t compressedLeft_ = 0;  // bytes not yet read by ReadChunk
-  TraditionalCipher cipher_;
-  uint32_t crc_ = 0xFFFFFFFF;
+  ZipArchive& archive_;
+  platform::UserInterface* ui_;
+  DecodeBuffers buffers_;
+  int count_ = 0;
+  TZipHeaderInfo work_;        // working copy of the entry
+  int64_t dataLength_ = 0;     // compressed bytes after any encryption header
+  TraditionalCipher cipher_;   // keys as the password check left them
+  uint32_t crc_ = 0xFFFFFFFF;  // CRC-32 register of the entry's output
   std::optional<platform::File> outFile_;
   uint64_t written_ = 0;  // bytes written for this entry
   int64_t selectedTotal_ = 0;

@@ -15,7 +15,6 @@
 #include <vector>
 
 #include "platform/exception.h"
-#include "platform/file.h"
 
 namespace lumivora::platform {
 class UserInterface;
@@ -48,9 +47,6 @@ enum class TIncompleteZipMode { izAssumeMulti = 0, izAssumeBad = 1 };
 enum class TSkipReason { srBadPassword = 0, srNoOverwrite = 1, srUnsafePath = 2 };
 enum class TMultiMode { mmNone, mmRemovable, mmNumbered };
 
-// Sanitises an MS-DOS date/time: invalid fields are replaced field by field.
-uint32_t SanitizeDosDateTime(uint32_t dosDateTime);
-
 // The end of central directory record (APPNOTE 4.3.16).
 struct TEndCentral {
   uint32_t signature = 0x06054b50;
@@ -73,7 +69,7 @@ class TZipHeaderInfo {
  public:
   uint16_t versionMadeBy = 20;
   uint16_t versionNeeded = 20;
-  uint16_t flags = 0;  // bit 0 encrypted, bit 3 data descriptor
+  uint16_t flags = 0;  // general purpose flags (APPNOTE 4.4.4)
   uint16_t compressionMethod = 8;
   uint32_t dateTime = 0;  // MS-DOS: time low, date high
   uint32_t crc32 = 0xFFFFFFFF;
@@ -92,7 +88,7 @@ class TZipHeaderInfo {
   [[nodiscard]] const std::string& FileName() const { return fileName_; }
   [[nodiscard]] const std::string& Directory() const { return directory_; }
   [[nodiscard]] uint16_t NameLength() const { return nameLength_; }
-  [[nodiscard]] bool Encrypted() const { return (flags & 1U) != 0; }
+  [[nodiscard]] bool Encrypted() const;
   void SetFileName(std::string name);
   // A non-empty directory gets a trailing path separator.
   void SetDirectory(std::string directory);
@@ -106,66 +102,7 @@ class TZipHeaderInfo {
   uint16_t nameLength_ = 0;
 };
 
-enum class TDuplicates { dupIgnore, dupAccept, dupError };
-
-// An ordered list of directory records with binary-search insertion.
-class TSortedZip {
- public:
-  TSortedZip(TZipSortMode mode, TDuplicates duplicates, bool ownsRecords)
-      : mode_(mode), duplicates_(duplicates), owns_(ownsRecords) {}
-
-  // Inserts RECORD (takes it over when the list owns its records). Returns
-  // the record's position, or -1 when an equal one was ignored.
-  int Insert(std::unique_ptr<TZipHeaderInfo> record);
-  int InsertShared(TZipHeaderInfo* record);
-  // Position of the record that compares equal to PROBE, or -1.
-  [[nodiscard]] int Find(const TZipHeaderInfo& probe) const;
-  [[nodiscard]] int Count() const { return static_cast<int>(items_.size()); }
-  [[nodiscard]] TZipHeaderInfo& At(int index) const;
-  [[nodiscard]] TZipSortMode Mode() const { return mode_; }
-  // <0, 0, >0 as A orders before, with, after B.
-  [[nodiscard]] int Compare(const TZipHeaderInfo& a, const TZipHeaderInfo& b) const;
-
- private:
-  int InsertPointer(TZipHeaderInfo* record);
-  TZipSortMode mode_;
-  TDuplicates duplicates_;
-  bool owns_;
-  std::vector<TZipHeaderInfo*> items_;
-  std::vector<std::unique_ptr<TZipHeaderInfo>> owned_;
-};
-
-// The archive file read through one 8192-byte buffer.
-class TLFNFileStream {
- public:
-  static constexpr size_t kBufferSize = 8192;
-  void Open(const std::string& path);
-  void Close();
-  [[nodiscard]] bool IsOpen() const { return file_.has_value() && file_->IsOpen(); }
-  size_t Read(void* buffer, size_t size);
-  // Reads one byte; false at the end of the file.
-  bool ReadByte(uint8_t& byte) {
-    if (pos_ < fill_) {
-      byte = buffer_[pos_++];
-      return true;
-    }
-    return ReadByteSlow(byte);
-  }
-  void Seek(int64_t position);
-  [[nodiscard]] int64_t Position() const { return bufferStart_ + static_cast<int64_t>(pos_); }
-  [[nodiscard]] int64_t Size() const { return size_; }
-
- private:
-  bool ReadByteSlow(uint8_t& byte);
-  std::optional<platform::File> file_;
-  std::vector<uint8_t> buffer_ = std::vector<uint8_t>(kBufferSize);
-  int64_t bufferStart_ = 0;  // file position of buffer_[0]
-  size_t fill_ = 0;
-  size_t pos_ = 0;
-  int64_t size_ = 0;
-};
-
-class ExtractionRun;
+class ZipArchive;
 
 class TUnZip {
  public:
@@ -181,7 +118,7 @@ class TUnZip {
   // ---- properties --------------------------------------------------------
   [[nodiscard]] int ThisVersion() const { return kThisVersion; }
   void SetThisVersion(int /*ignored*/) {}
-  [[nodiscard]] const std::string& ZipName() const { return zipName_; }
+  [[nodiscard]] const std::string& ZipName() const;
   void SetZipName(const std::string& name);
   [[nodiscard]] const std::string& DestDir() const { return destDir_; }
   void SetDestDir(const std::string& dir);
@@ -242,33 +179,18 @@ class TUnZip {
   [[nodiscard]] const TZipHeaderInfo& Entry(int index) const;
   std::string FileComment(int index);
   std::string ZipComment();
-  [[nodiscard]] const TEndCentral& EndCentral() const { return endCentral_; }
-  [[nodiscard]] int NumberOfDisks() const { return numberOfDisks_; }
-  [[nodiscard]] TMultiMode MultiMode() const { return multiMode_; }
+  [[nodiscard]] const TEndCentral& EndCentral() const;
+  [[nodiscard]] int NumberOfDisks() const;
+  [[nodiscard]] TMultiMode MultiMode() const;
   // True when the directory came from the local-header scan.
-  [[nodiscard]] bool FromLocalScan() const { return fromLocalScan_; }
+  [[nodiscard]] bool FromLocalScan() const;
 
   // The disk prompt used when no other handler is set: for a numbered-file
   // set, the name's extension becomes "." + the disk number in three digits.
   void DefaultGetNextDisk(int nextDisk, std::string& fName);
 
  private:
-  friend class ExtractionRun;
-
-  void OpenZip();
-  void CloseZip();
-  void ReadDirectory();
-  bool FindEndCentral();
-  bool ReadCentralHeader(TZipHeaderInfo& record);
-  bool LocalHeaderScan();
-  void OpenDisk(int disk);  // 1-based
-  void ApplySortMode();
-  void ProcessMessages();
-  void ShowBusyCursor(bool busy);
-  std::string ReadCommentAt(int64_t centralRecordOffset, uint16_t length, bool archiveComment);
-
   platform::UserInterface* ui_;
-  std::string zipName_;
   std::string destDir_;
   std::string rootDir_;
   TZipSortMode sortMode_ = TZipSortMode::ByNone;
@@ -282,16 +204,7 @@ class TUnZip {
   bool retainAttributes_ = true;
   bool testOnly_ = false;
   std::string password_;
-
-  TLFNFileStream zipStream_;
-  std::unique_ptr<TSortedZip> files_;   // main directory, owns the records
-  std::unique_ptr<TSortedZip> sorted_;  // sorted view (null: the main directory)
-  TEndCentral endCentral_;
-  std::optional<uint32_t> zipTime_;
-  int currentDisk_ = 0;
-  int numberOfDisks_ = 1;
-  TMultiMode multiMode_ = TMultiMode::mmNone;
-  bool fromLocalScan_ = false;
+  std::unique_ptr<ZipArchive> archive_;  // the archive file and its directory
 };
 
 }  // namespace lumivora::unzip

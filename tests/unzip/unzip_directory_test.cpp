@@ -9,6 +9,7 @@
 #include "platform/file.h"
 #include "tests/unzip/unzip_support.h"
 #include "unzip/unzip.h"
+#include "unzip/zip_archive.h"
 
 namespace lumivora::unzip {
 namespace {

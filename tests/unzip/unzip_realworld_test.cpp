@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/file.h"
 #include "platform/recording/ui_recording.h"
 #include "tests/unzip/unzip_support.h"
 #include "unzip/legacy_decoders.h"

@@ -1,0 +1,76 @@
+// Internal to TUnZip: the decode step of one entry, a seam of its own. It
+// takes the entry's compressed bytes as an opened range of the archive, the
+// traditional PKWARE decryptor in the state the password check left it (or
+// none), and a sink for the decoded blocks; it reads and decrypts the range
+// chunk by chunk and runs the decoder of the entry's method over it.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "unzip/legacy_decoders.h"
+#include "unzip/pkware_cipher.h"
+
+namespace lumivora::unzip {
+
+class ZipArchive;
+
+// How one entry is coded (from its central directory record).
+struct EntryCoding {
+  uint16_t method = 0;
+  uint16_t flags = 0;
+  uint32_t uncompressedSize = 0;
+};
+
+// The entry's compressed data: LENGTH bytes of the archive from the stream's
+// current position, continued on the next disks of a numbered set.
+class EntryInput {
+ public:
+  EntryInput(ZipArchive& archive, int64_t length) : archive_(archive), left_(length) {}
+  // Reads exactly min(Left(), BUFFER's size) bytes as stored (still
+  // encrypted) and returns that count. Raises EFatalUnzipError "Premature
+  // end of file reached" when the archive ends first (EUserCanceled "User
+  // Aborted Operation" when the next disk of a set cannot be opened).
+  size_t Read(std::span<uint8_t> buffer);
+  [[nodiscard]] int64_t Left() const { return left_; }
+
+ private:
+  ZipArchive& archive_;
+  int64_t left_;
+};
+
+// Where the decoded blocks go. WriteBlock applies the size guard (raises
+// EBiggerThanUncompressed before writing a block that would pass the
+// uncompressed size), writes, keeps the CRC-32 register and fires progress.
+class EntrySink {
+ public:
+  EntrySink() = default;
+  EntrySink(const EntrySink&) = delete;
+  EntrySink& operator=(const EntrySink&) = delete;
+  virtual ~EntrySink() = default;
+  virtual void WriteBlock(std::span<const uint8_t> block) = 0;
+  // Lets the message queue run (before each chunk, when the owner wants it).
+  virtual void ProcessMessages() = 0;
+  // "*** inflate out of memory ***" (caption "Error").
+  virtual void ReportOutOfMemory() = 0;
+};
+
+// The buffers of one extraction run, allocated once and reused per entry.
+struct DecodeBuffers {
+  std::vector<uint8_t> input = std::vector<uint8_t>(kIoBufferAllocation);
+  std::vector<uint8_t> output = std::vector<uint8_t>(kIoBufferAllocation);
+  std::vector<uint8_t> workArea = std::vector<uint8_t>(kWorkAreaSize);
+};
+
+enum class DecodeResult { kDecoded, kUnknownMethod };
+
+// Decodes one whole entry from INPUT into SINK, decrypting with DECRYPTOR
+// when it is not null. Returns kUnknownMethod, having read and written
+// nothing, when no decoder handles CODING's method. Invalid compressed data
+// ends the decoding quietly (the CRC comparison then fails the entry); the
+// errors of INPUT and SINK pass through.
+DecodeResult DecodeEntry(const EntryCoding& coding, EntryInput& input, TraditionalCipher* decryptor,
+                         EntrySink& sink, DecodeBuffers& buffers, bool processMessages);
+
+}  // namespace lumivora::unzip

@@ -1,0 +1,351 @@
+// One UnZip run of TUnZip: the destination folder, the selected entries in
+// the order of the sorted view, and each entry's steps: seek to its data
+// (past the local header), the output folder and path, the password check
+// against the encryption header (APPNOTE 6.1.6), an existing output file, the
+// output file, the decode step, attributes and time, and the CRC check.
+#include <array>
+#include <cmath>
+#include <optional>
+#include <span>
+#include <string>
+#include <utility>
+
+#include "platform/file.h"
+#include "platform/ui.h"
+#include "unzip/extraction.h"
+#include "unzip/zip_archive.h"
+#include "unzip/zip_format.h"
+
+namespace lumivora::unzip {
+
+namespace {
+
+// Percent of PART in WHOLE rounded to the nearest integer, ties to even,
+// capped at 100; 0 for an empty whole.
+int Percent(double part, double whole) {
+  if (whole <= 0) {
+    return 0;
+  }
+  const double value = std::nearbyint(part * 100.0 / whole);
+  return value >= 100.0 ? 100 : static_cast<int>(value);
+}
+
+}  // namespace
+
+ExtractionRun::ExtractionRun(TUnZip& owner, ZipArchive& archive, platform::UserInterface* ui)
+    : owner_(owner), archive_(archive), ui_(ui) {}
+
+void ExtractionRun::CreateDestDir() const {
+  const std::string& destDir = owner_.DestDir();
+  if (!owner_.TestOnly() && !destDir.empty() && !platform::DirectoryExists(destDir)) {
+    platform::ForceDirectories(destDir);
+  }
+}
+
+int ExtractionRun::Run() {
+  CreateDestDir();
+  // A multi-disk set is read in physical order whatever the sort mode.
+  struct ViewRestore {
+    TUnZip& owner;
+    TZipSortMode mode;
+    bool active;
+    ~ViewRestore() {
+      if (active) {
+        owner.SetSortMode(mode);
+      }
+    }
+  } restore{owner_, owner_.SortMode(),
+            archive_.IsMultiDisk() && owner_.SortMode() != TZipSortMode::ByNone};
+  if (restore.active) {
+    owner_.SetSortMode(TZipSortMode::ByNone);
+  }
+  const Selection selection = SelectEntries(owner_, archive_);
+  selectedTotal_ = selection.totalBytes;
+  runningTotal_ = 0;
+  count_ = static_cast<int>(selection.indices.size());
+  bool stopNow = false;
+  if (owner_.OnStartUnZipInfo) {
+    owner_.OnStartUnZipInfo(owner_, count_, selectedTotal_, stopNow);
+  }
+  if (count_ <= 0 || stopNow) {
+    return count_;
+  }
+  const auto runIndex = [this](int index) {
+    while (ExtractEntry(index) == Outcome::kRetry) {
+    }
+  };
+  if (owner_.DoAll()) {
+    const int entries = archive_.Count();
+    for (int i = 0; i < entries; ++i) {
+      runIndex(i);
+    }
+  } else {
+    for (const int i : selection.indices) {
+      runIndex(i);
+    }
+  }
+  return count_;
+}
+
+void ExtractionRun::Skip(TSkipReason reason, int index) {
+  if (owner_.OnSkippingFile) {
+    owner_.OnSkippingFile(owner_, reason, work_.Directory() + work_.FileName(), index);
+  }
+  --count_;
+}
+
+void ExtractionRun::ShowMessage(const std::string& caption, const std::string& text) const {
+  if (ui_ != nullptr) {
+    platform::MessageBoxRequest request;
+    request.caption = caption;
+    request.text = text;
+    request.buttons = platform::MessageButtons::kOk;
+    ui_->ShowMessage(request);
+  }
+}
+
+ExtractionRun::Outcome ExtractionRun::ExtractEntry(int index) {
+  work_ = archive_.Entry(index);
+  dataLength_ = work_.compressedSize;
+  const bool isFile = !work_.FileName().empty();
+  if (isFile) {
+    SeekToData();
+  }
+  std::string folder;
+  if (!OutputFolder(folder) || work_.FileName() == "." || work_.FileName() == "..") {
+    if (isFile) {
+      Skip(TSkipReason::srUnsafePath, index);
+    }
+    return Outcome::kDone;
+  }
+  if (!isFile) {
+    if (owner_.RecreateDirs() && owner_.OnStartUnZip) {
+      bool skip = false;
+      owner_.OnStartUnZip(owner_, index, folder, skip);
+    }
+    return Outcome::kDone;
+  }
+  std::string outPath = folder + work_.FileName();
+  if (!CheckPassword(index) || !ResolveOverwrite(index, outPath)) {
+    return Outcome::kDone;
+  }
+  OpenOutput(outPath);
+  crc_ = 0xFFFFFFFF;
+  written_ = 0;
+  if (owner_.OnStartUnZip) {
+    bool skip = false;
+    owner_.OnStartUnZip(owner_, index, outPath, skip);
+    if (skip) {
+      outFile_.reset();
+      return Outcome::kDone;
+    }
+  }
+  Decode(outPath);
+  return Finish(index, outPath);
+}
+
+// Seek to data: past the local header, its name and its extra field.
+void ExtractionRun::SeekToData() {
+  if (archive_.IsMultiDisk() && work_.diskNumberStart != archive_.CurrentDisk()) {
+    archive_.OpenDisk(work_.diskNumberStart + 1);
+  }
+  TLFNFileStream& stream = archive_.Stream();
+  stream.Seek(work_.localHeaderOffset);
+  std::array<uint8_t, zip::kLocalHeaderSize> local{};
+  const size_t got = stream.Read(local.data(), local.size());
+  // Only the two lengths are taken from the local header; the rest comes
+  // from the central directory.
+  const zip::LocalLengths lengths = zip::LocalLengths::Parse(local);
+  stream.Seek(work_.localHeaderOffset + static_cast<int64_t>(got) + lengths.nameLength +
+              lengths.extraLength);
+}
+
+// Check password: the last byte of the decrypted encryption header against
+// the high byte of the time (data descriptor) or of the CRC-32.
+bool ExtractionRun::CheckPassword(int index) {
+  if (!work_.Encrypted()) {
+    return true;
+  }
+  const uint8_t check = (work_.flags & zip::kFlagDataDescriptor) != 0
+                            ? static_cast<uint8_t>((work_.dateTime >> 8U) & 0xFFU)
+                            : static_cast<uint8_t>(work_.crc32 >> 24U);
+  TLFNFileStream& stream = archive_.Stream();
+  const int64_t headerPosition = stream.Position();
+  for (;;) {
+    std::array<uint8_t, zip::kEncryptionHeaderSize> header{};
+    stream.Read(header.data(), header.size());
+    dataLength_ = work_.compressedSize - zip::kEncryptionHeaderSize;
+    cipher_.InitCipherKeys(owner_.Password());
+    cipher_.DecryptBuffer(header.data(), header.size());
+    if (header.back() == check) {
+      return true;
+    }
+    std::string newPassword = owner_.Password();
+    if (owner_.OnBadPassword) {
+      owner_.OnBadPassword(owner_, index, newPassword);
+    }
+    if (!owner_.OnBadPassword || newPassword == owner_.Password()) {
+      Skip(TSkipReason::srBadPassword, index);
+      return false;
+    }
+    owner_.SetPassword(newPassword);
+    stream.Seek(headerPosition);
+  }
+}
+
+// Resolve overwrite: an existing output file is replaced with Always, kept
+// with Never, and asked about with Prompt (which may change the path).
+bool ExtractionRun::ResolveOverwrite(int index, std::string& outPath) {
+  if (owner_.TestOnly() || owner_.OverwriteMode() == TUZOverwriteMode::Always ||
+      !platform::FileExists(outPath)) {
+    return true;
+  }
+  bool overwrite = false;
+  if (owner_.OverwriteMode() == TUZOverwriteMode::Prompt) {
+    if (owner_.OnPromptForOverwrite) {
+      owner_.OnPromptForOverwrite(owner_, overwrite, index, outPath);
+    } else if (ui_ != nullptr) {
+      platform::MessageBoxRequest request;
+      request.caption = "File Exists Alert";
+      request.text = "Replace existing file " + work_.FileName() + "?";
+      request.buttons = platform::MessageButtons::kYesNo;
+      request.icon = platform::MessageIcon::kQuestion;
+      request.defaultButton = platform::MessageAnswer::kYes;
+      overwrite = ui_->ShowMessage(request) == platform::MessageAnswer::kYes;
+    }
+  }
+  if (!overwrite) {
+    Skip(TSkipReason::srNoOverwrite, index);
+  }
+  return overwrite;
+}
+
+// Open output. A read-only file is never replaced, as on Windows (also for
+// root).
+void ExtractionRun::OpenOutput(const std::string& outPath) {
+  if (owner_.TestOnly()) {
+    return;
+  }
+  const std::optional<uint32_t> attributes = platform::GetFileAttributes(outPath);
+  if (attributes.has_value() && (*attributes & platform::kAttrReadOnly) != 0) {
+    throw EFCreateError("Cannot create file " + outPath);
+  }
+  outFile_.emplace(platform::File::Open(outPath, platform::File::Mode::kCreate));
+}
+
+// Decode: the entry's data range, decrypted, through the decoder of its
+// method into the output. Output past the declared size ends the decoding
+// and leaves the verdict to the CRC; any other error ends the run, and the
+// partial output is removed so that no truncated file is left behind.
+void ExtractionRun::Decode(const std::string& outPath) {
+  EntryCoding coding;
+  coding.method = work_.compressionMethod;
+  coding.flags = work_.flags;
+  coding.uncompressedSize = work_.uncompressedSize;
+  EntryInput input(archive_, dataLength_);
+  try {
+    const DecodeResult result = DecodeEntry(coding, input, work_.Encrypted() ? &cipher_ : nullptr,
+                                            *this, buffers_, owner_.DoProcessMessages());
+    if (result == DecodeResult::kUnknownMethod) {
+      ShowMessage("Zip Error", "Unknown Compression Method");
+    }
+  } catch (const EBiggerThanUncompressed&) {
+    // The entry completes; the CRC comparison decides.
+  } catch (...) {
+    if (outFile_.has_value()) {
+      outFile_.reset();
+      platform::DeleteFile(outPath);
+    }
+    throw;
+  }
+}
+
+void ExtractionRun::SetTimeAndAttributes(const std::string& outPath) const {
+  if (owner_.RetainAttributes()) {
+    // An entry made on a Unix host carries its permission bits in the high
+    // half; elsewhere the DOS attributes.
+    const uint32_t unixMode = work_.externalAttributes >> zip::kUnixModeShift;
+    if ((work_.versionMadeBy >> zip::kHostShift) == zip::kHostUnix && unixMode != 0) {
+      platform::SetFileUnixMode(outPath, unixMode);
+    } else {
+      platform::SetFileAttributes(outPath, work_.externalAttributes);
+    }
+  }
+  platform::SetFileDosDateTime(outPath, work_.dateTime);
+}
+
+// Finish: close the output, give it its attributes and time, and compare
+// the CRC-32; a mismatch removes the output and, for an encrypted entry,
+// may ask for another password and a retry.
+ExtractionRun::Outcome ExtractionRun::Finish(int index, const std::string& outPath) {
+  if (outFile_.has_value()) {
+    outFile_.reset();
+    SetTimeAndAttributes(outPath);
+  }
+  const uint32_t computed = ~crc_;
+  if (computed == work_.crc32) {
+    if (owner_.OnEndUnZip) {
+      owner_.OnEndUnZip(owner_, index, outPath);
+    }
+    return Outcome::kDone;
+  }
+  bool retry = false;
+  if (work_.Encrypted()) {
+    std::string newPassword = owner_.Password();
+    if (owner_.OnBadPassword) {
+      owner_.OnBadPassword(owner_, index, newPassword);
+      if (newPassword != owner_.Password()) {
+        owner_.SetPassword(newPassword);
+        retry = true;
+      }
+    }
+    if (!retry && owner_.OnSkippingFile) {
+      owner_.OnSkippingFile(owner_, TSkipReason::srBadPassword,
+                            work_.Directory() + work_.FileName(), index);
+    }
+  } else if (owner_.OnBadCRC) {
+    owner_.OnBadCRC(owner_, computed, work_.crc32, index);
+  }
+  if (!owner_.TestOnly()) {
+    platform::SetFileAttributes(outPath, 0);  // a read-only result can still go
+    platform::DeleteFile(outPath);
+  }
+  if (retry) {
+    return Outcome::kRetry;
+  }
+  --count_;
+  return Outcome::kDone;
+}
+
+void ExtractionRun::WriteBlock(std::span<const uint8_t> block) {
+  const size_t n = block.size();
+  if (written_ + n > work_.uncompressedSize) {
+    throw EBiggerThanUncompressed("File is larger than uncompressed size!");
+  }
+  if (outFile_.has_value()) {
+    outFile_->Write(block.data(), n);  // raises EWriteError on a short write
+  }
+  crc_ = UpdateCrc(crc_, block.data(), n);
+  written_ += n;
+  if (owner_.OnFilePercentDone) {
+    owner_.OnFilePercentDone(owner_, Percent(static_cast<double>(written_),
+                                             static_cast<double>(work_.uncompressedSize)));
+  }
+  if (owner_.OnTotalPercentDone) {
+    runningTotal_ += static_cast<int64_t>(n);
+    owner_.OnTotalPercentDone(
+        owner_, Percent(static_cast<double>(runningTotal_), static_cast<double>(selectedTotal_)));
+  }
+}
+
+void ExtractionRun::ProcessMessages() {
+  if (ui_ != nullptr) {
+    ui_->ProcessMessages();
+  }
+}
+
+void ExtractionRun::ReportOutOfMemory() {
+  ShowMessage("Error", "*** inflate out of memory ***");
+}
+
+}  // namespace lumivora::unzip

@@ -1,0 +1,94 @@
+// The output folder of an entry: DestDir, or with RecreateDirs the stored
+// directory below it (RootDir removed, drive letters and leading separators
+// dropped, ".." never climbing out of DestDir).
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/file.h"
+#include "unzip/extraction.h"
+#include "unzip/zip_archive.h"
+
+namespace lumivora::unzip {
+
+namespace {
+
+bool StartsWithNoCase(const std::string& text, const std::string& prefix) {
+  if (prefix.size() > text.size()) {
+    return false;
+  }
+  for (size_t i = 0; i < prefix.size(); ++i) {
+    if (LowerAscii(text[i]) != LowerAscii(prefix[i])) {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool IsSeparator(char c) {
+  return c == '/' || c == '\\' || c == platform::PathSeparator();
+}
+
+// The folders of a stored directory below the destination: "." dropped,
+// ".." climbing only inside what the path itself descended; nullopt when it
+// would climb above its start.
+std::optional<std::vector<std::string>> ContainedParts(const std::string& path) {
+  std::vector<std::string> parts;
+  size_t start = 0;
+  while (start <= path.size()) {
+    size_t end = start;
+    while (end < path.size() && !IsSeparator(path[end])) {
+      ++end;
+    }
+    std::string part = path.substr(start, end - start);
+    if (part == "..") {
+      if (parts.empty()) {
+        return std::nullopt;
+      }
+      parts.pop_back();
+    } else if (!part.empty() && part != ".") {
+      parts.push_back(std::move(part));
+    }
+    start = end + 1;
+  }
+  return parts;
+}
+
+}  // namespace
+
+// The output folder of the working copy (with a trailing separator, or
+// empty for the current folder); false when the stored directory would lead
+// outside DestDir. Creates the folder when it is missing.
+bool ExtractionRun::OutputFolder(std::string& folder) const {
+  const char separator = platform::PathSeparator();
+  const std::string& destDir = owner_.DestDir();
+  folder = destDir.empty() ? std::string() : destDir + separator;
+  if (!owner_.RecreateDirs() || work_.Directory().empty()) {
+    return true;  // the stored directory is ignored
+  }
+  std::string path = work_.Directory();
+  const std::string& rootDir = owner_.RootDir();
+  if (!rootDir.empty() && StartsWithNoCase(path, rootDir)) {
+    path.erase(0, rootDir.size());
+  }
+  // An absolute stored path (leading separator or drive letter) lands under
+  // DestDir.
+  if (path.size() >= 2 && path[1] == ':') {
+    path.erase(0, 2);
+  }
+  const std::optional<std::vector<std::string>> parts = ContainedParts(path);
+  if (!parts.has_value()) {
+    return false;
+  }
+  for (const std::string& part : *parts) {
+    folder += part;
+    folder += separator;
+  }
+  if (!owner_.TestOnly() && !folder.empty() && !platform::DirectoryExists(folder)) {
+    platform::ForceDirectories(folder);
+  }
+  return true;
+}
+
+}  // namespace lumivora::unzip

@@ -1,0 +1,158 @@
+// Internal to TUnZip: the archive file and its directory. TLFNFileStream
+// reads the archive through one buffer; TSortedZip keeps directory records in
+// a sort order; ZipArchive opens the archive, finds its end record, reads the
+// central directory (or scans the local headers when it is missing or
+// misplaced), keeps the sorted view and walks the disks of a numbered set.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/file.h"
+#include "unzip/unzip.h"
+
+namespace lumivora::platform {
+class UserInterface;
+}
+
+namespace lumivora::unzip {
+
+// Sanitises an MS-DOS date/time: invalid fields are replaced field by field.
+uint32_t SanitizeDosDateTime(uint32_t dosDateTime);
+// ASCII letters lowered; other bytes as they are.
+char LowerAscii(char c);
+// <0, 0, >0 as A orders before, with, after B, ASCII letter case ignored.
+int CompareTextNoCase(const std::string& a, const std::string& b);
+// A stored name with '/' and '\\' mapped to the platform separator.
+std::string MapStoredName(std::string name);
+
+enum class TDuplicates { dupIgnore, dupAccept, dupError };
+
+// An ordered list of directory records with binary-search insertion.
+class TSortedZip {
+ public:
+  TSortedZip(TZipSortMode mode, TDuplicates duplicates, bool ownsRecords)
+      : mode_(mode), duplicates_(duplicates), owns_(ownsRecords) {}
+
+  // Inserts RECORD (takes it over when the list owns its records). Returns
+  // the record's position, or -1 when an equal one was ignored.
+  int Insert(std::unique_ptr<TZipHeaderInfo> record);
+  int InsertShared(TZipHeaderInfo* record);
+  // Position of the record that compares equal to PROBE, or -1.
+  [[nodiscard]] int Find(const TZipHeaderInfo& probe) const;
+  [[nodiscard]] int Count() const { return static_cast<int>(items_.size()); }
+  [[nodiscard]] TZipHeaderInfo& At(int index) const;
+  [[nodiscard]] TZipSortMode Mode() const { return mode_; }
+  // <0, 0, >0 as A orders before, with, after B.
+  [[nodiscard]] int Compare(const TZipHeaderInfo& a, const TZipHeaderInfo& b) const;
+
+ private:
+  int InsertPointer(TZipHeaderInfo* record);
+  TZipSortMode mode_;
+  TDuplicates duplicates_;
+  bool owns_;
+  std::vector<TZipHeaderInfo*> items_;
+  std::vector<std::unique_ptr<TZipHeaderInfo>> owned_;
+};
+
+// The archive file read through one 8192-byte buffer.
+class TLFNFileStream {
+ public:
+  static constexpr size_t kBufferSize = 8192;
+  void Open(const std::string& path);
+  void Close();
+  [[nodiscard]] bool IsOpen() const { return file_.has_value() && file_->IsOpen(); }
+  size_t Read(void* buffer, size_t size);
+  // Reads one byte; false at the end of the file.
+  bool ReadByte(uint8_t& byte) {
+    if (pos_ < fill_) {
+      byte = buffer_[pos_++];
+      return true;
+    }
+    return ReadByteSlow(byte);
+  }
+  void Seek(int64_t position);
+  [[nodiscard]] int64_t Position() const { return bufferStart_ + static_cast<int64_t>(pos_); }
+  [[nodiscard]] int64_t Size() const { return size_; }
+
+ private:
+  bool ReadByteSlow(uint8_t& byte);
+  std::optional<platform::File> file_;
+  std::vector<uint8_t> buffer_ = std::vector<uint8_t>(kBufferSize);
+  int64_t bufferStart_ = 0;  // file position of buffer_[0]
+  size_t fill_ = 0;
+  size_t pos_ = 0;
+  int64_t size_ = 0;
+};
+
+// The archive named by the owner's ZipName and its directory. The owner's
+// properties (IncompleteZipMode, KeepZipOpen, DoProcessMessages, SortMode)
+// and events (OnInCompleteZip, OnGetNextDisk) are read through its public
+// interface.
+class ZipArchive {
+ public:
+  ZipArchive(TUnZip& owner, platform::UserInterface* ui) : owner_(owner), ui_(ui) {}
+
+  [[nodiscard]] const std::string& Name() const { return name_; }
+  // A different name (letter case ignored) discards the directory.
+  void SetName(const std::string& name);
+  // Opens the file when closed; reads the directory when none is loaded or
+  // the archive's time changed since it was read.
+  void Open();
+  // Closes the file unless the owner keeps it open.
+  void Close();
+  // Closes the file and forgets the directory and the name.
+  void Clear();
+  // Rebuilds the sorted view in MODE (no-op while no directory is loaded).
+  void ApplySortMode(TZipSortMode mode);
+
+  [[nodiscard]] int Count() const { return files_ ? files_->Count() : 0; }
+  // Record INDEX of the sorted view.
+  [[nodiscard]] TZipHeaderInfo& Entry(int index) const;
+  [[nodiscard]] const TEndCentral& EndCentral() const { return endCentral_; }
+  [[nodiscard]] int NumberOfDisks() const { return numberOfDisks_; }
+  [[nodiscard]] int CurrentDisk() const { return currentDisk_; }
+  [[nodiscard]] TMultiMode MultiMode() const { return multiMode_; }
+  [[nodiscard]] bool FromLocalScan() const { return fromLocalScan_; }
+  [[nodiscard]] bool IsMultiDisk() const { return endCentral_.thisDisk != 0; }
+  [[nodiscard]] bool HasNextDiskHandler() const { return static_cast<bool>(owner_.OnGetNextDisk); }
+  TLFNFileStream& Stream() { return stream_; }
+
+  // Closes the current file and opens disk DISK (1-based) of the set, asking
+  // OnGetNextDisk for its name; raises EUserCanceled when the name is empty.
+  void OpenDisk(int disk);
+  std::string FileComment(int index);
+  std::string ZipComment();
+
+ private:
+  void ReadDirectory();
+  void LocateCentralDirectory();
+  void ReadCentralDirectory();
+  bool FindEndCentral();
+  bool ReadCentralHeader(TZipHeaderInfo& record);
+  bool ScanWithBusyCursor();
+  bool LocalHeaderScan();
+  bool FindFirstLocalHeader();
+  void ReadLocalHeaders();
+  void ProcessMessages();
+  void ShowBusyCursor(bool busy);
+  std::string ReadCommentAt(int64_t position, uint16_t length, bool archiveComment);
+
+  TUnZip& owner_;
+  platform::UserInterface* ui_;
+  std::string name_;
+  TLFNFileStream stream_;
+  std::unique_ptr<TSortedZip> files_;   // main directory, owns the records
+  std::unique_ptr<TSortedZip> sorted_;  // sorted view (null: the main directory)
+  TEndCentral endCentral_;
+  std::optional<uint32_t> zipTime_;
+  int currentDisk_ = 0;
+  int numberOfDisks_ = 1;
+  TMultiMode multiMode_ = TMultiMode::mmNone;
+  bool fromLocalScan_ = false;
+};
+
+}  // namespace lumivora::unzip
