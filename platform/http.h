@@ -12,6 +12,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 
 namespace lumivora::platform {
 
@@ -46,6 +47,36 @@ struct HttpRequest {
   TransferLimits limits;
 };
 
+// The address rules of both transports. A host name goes into a URL or to
+// the platform's connect call, so it must not carry syntax of its own: no
+// user information, path, query, fragment, port, IPv6 brackets, zone index,
+// blanks or control characters. A path begins with '/' and holds no blank or
+// control character.
+bool UsableHostName(std::string_view host);
+bool UsablePath(std::string_view path);
+
+// Applies TransferLimits (all but connect) to one running transfer: told how
+// many body bytes arrived so far, it says when a limit is passed.
+class TransferWatch {
+ public:
+  using Clock = std::chrono::steady_clock;
+
+  explicit TransferWatch(const TransferLimits& limits, Clock::time_point start = Clock::now());
+  // Why the transfer must end now, or the empty text. RECEIVED counts the
+  // body bytes received since the start.
+  std::string Check(uint64_t received, Clock::time_point now = Clock::now());
+  // How long the transfer may wait for data before Check must run again; at
+  // most LONGEST, never negative.
+  [[nodiscard]] std::chrono::milliseconds WaitLimit(std::chrono::milliseconds longest,
+                                                    Clock::time_point now = Clock::now()) const;
+
+ private:
+  TransferLimits limits_;
+  Clock::time_point start_;
+  Clock::time_point markTime_;  // the low-speed period runs from here
+  uint64_t markBytes_ = 0;
+};
+
 // The response of one request. The headers are those of the final response,
 // after the transport followed any redirections.
 class HttpResponse {
@@ -67,6 +98,10 @@ class HttpResponse {
   // Why no response or only part of it arrived, for diagnostics; empty when
   // nothing went wrong.
   [[nodiscard]] virtual std::string Error() const = 0;
+  // True when the transfer was given up because a limit of the request's
+  // TransferLimits passed: the body read is not all of it, whatever the
+  // Content-Length says. Error() says which limit.
+  [[nodiscard]] virtual bool LimitPassed() const { return false; }
 };
 
 class HttpTransport {

@@ -5,12 +5,10 @@
 #include <limits>
 #include <optional>
 
+#include "platform/text.h"
+
 namespace lumivora::webupdate {
 namespace {
-
-char LowerAscii(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
 
 std::optional<int64_t> ParseDecimal(std::string_view text) {
   if (!text.empty() && text.front() == '+') {
@@ -32,12 +30,6 @@ std::optional<int64_t> ParseDecimal(std::string_view text) {
 }
 
 }  // namespace
-
-bool SameTextIgnoringCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return LowerAscii(x) == LowerAscii(y);
-         });
-}
 
 std::vector<std::string> SplitLines(std::string_view text) {
   const size_t nul = text.find('\0');
@@ -76,7 +68,7 @@ std::string ReadIniValue(const std::vector<std::string>& lines, std::string_view
         return {};
       }
       const std::string_view name(line.data() + 1, line.size() - 2);
-      inside = !seen && SameTextIgnoringCase(name, section);
+      inside = !seen && platform::EqualsIgnoreCase(name, section);
       seen = seen || inside;
       continue;
     }
@@ -87,7 +79,7 @@ std::string ReadIniValue(const std::vector<std::string>& lines, std::string_view
     if (equals == std::string::npos) {
       continue;
     }
-    if (SameTextIgnoringCase(std::string_view(line).substr(0, equals), key)) {
+    if (platform::EqualsIgnoreCase(std::string_view(line).substr(0, equals), key)) {
       return line.substr(equals + 1);
     }
   }
@@ -141,10 +133,9 @@ UrlParts SplitUrl(std::string_view url) {
   UrlParts parts;
   constexpr std::string_view kHttp = "http://";
   constexpr std::string_view kHttps = "https://";
-  if (url.size() >= kHttp.size() && SameTextIgnoringCase(url.substr(0, kHttp.size()), kHttp)) {
+  if (platform::StartsWithIgnoreCase(url, kHttp)) {
     url.remove_prefix(kHttp.size());
-  } else if (url.size() >= kHttps.size() &&
-             SameTextIgnoringCase(url.substr(0, kHttps.size()), kHttps)) {
+  } else if (platform::StartsWithIgnoreCase(url, kHttps)) {
     url.remove_prefix(kHttps.size());
     parts.secure = true;
     parts.port = 443;

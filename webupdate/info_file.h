@@ -78,7 +78,4 @@ std::string FormatText(std::string_view format, const std::vector<std::string>& 
 // last "/", "\" or ":". Empty when nothing usable is left ("", ".", "..").
 std::string SafeFileNamePart(std::string_view name);
 
-// Compares two texts without regard to ASCII letter case.
-bool SameTextIgnoringCase(std::string_view a, std::string_view b);
-
 }  // namespace lumivora::webupdate

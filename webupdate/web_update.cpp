@@ -384,6 +384,9 @@ TransferResult TWebUpdate::ReadBody(const TransferRequest& request,
     DoDownload();
     ui_.ProcessMessages();
   }
+  if (response.LimitPassed()) {
+    return Failed("transfer given up", response);
+  }
   if (!file) {
     return downloadedSize_ != 0 ? TransferResult{} : Failed("empty response", response);
   }

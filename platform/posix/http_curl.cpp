@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "platform/http.h"
+#include "platform/text.h"
 
 namespace lumivora::platform {
 namespace {
@@ -21,7 +22,7 @@ namespace {
 // CURL_MAX_WRITE_SIZE per callback on top of this).
 constexpr size_t kMaxBuffered = size_t{64} * 1024;
 // Upper bound of one wait for socket activity; the loop re-checks after it.
-constexpr int kPollMilliseconds = 1000;
+constexpr std::chrono::milliseconds kLongestPoll{1000};
 
 void GlobalInit() {
   static std::once_flag once;
@@ -38,36 +39,9 @@ struct SlistDeleter {
   void operator()(curl_slist* list) const { curl_slist_free_all(list); }
 };
 
-bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) ==
-                  std::tolower(static_cast<unsigned char>(y));
-         });
-}
-
-// A host name is passed to curl inside a URL, so it must not carry URL syntax
-// of its own (user information, path, query, fragment, another port).
-bool UsableHostName(std::string_view host) {
-  if (host.empty()) {
-    return false;
-  }
-  return std::all_of(host.begin(), host.end(), [](char c) {
-    const auto u = static_cast<unsigned char>(c);
-    return u > 0x20 && u < 0x7f && c != '@' && c != '/' && c != '?' && c != '#' && c != '\\' &&
-           c != ':' && c != '[' && c != ']' && c != '%';
-  });
-}
-
-bool UsablePath(std::string_view path) {
-  return !path.empty() && path.front() == '/' && std::none_of(path.begin(), path.end(), [](char c) {
-    const auto u = static_cast<unsigned char>(c);
-    return u <= 0x20 || u == 0x7f;
-  });
-}
-
 class CurlResponse final : public HttpResponse {
  public:
-  explicit CurlResponse(const HttpRequest& request) { Start(request); }
+  explicit CurlResponse(const HttpRequest& request) : watch_(request.limits) { Start(request); }
 
   ~CurlResponse() override {
     if (multi_ && easy_ && added_) {
@@ -81,6 +55,7 @@ class CurlResponse final : public HttpResponse {
   [[nodiscard]] int StatusCode() const override { return status_; }
   [[nodiscard]] std::optional<std::string> ContentLength() const override { return contentLength_; }
   [[nodiscard]] std::string Error() const override { return error_; }
+  [[nodiscard]] bool LimitPassed() const override { return limitPassed_; }
 
   size_t Read(std::span<uint8_t> block) override {
     if (block.empty()) {
@@ -145,17 +120,8 @@ class CurlResponse final : public HttpResponse {
         Set(CURLOPT_HEADERFUNCTION, &HeaderCallback) && Set(CURLOPT_HEADERDATA, this) &&
         Set(CURLOPT_WRITEFUNCTION, &WriteCallback) && Set(CURLOPT_WRITEDATA, this) &&
         Set(CURLOPT_ERRORBUFFER, errorBuffer_);
-    const TransferLimits& limits = request.limits;
-    if (ok && limits.connect.count() > 0) {
-      ok = Set(CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(limits.connect.count()));
-    }
-    if (ok && limits.overall.count() > 0) {
-      ok = Set(CURLOPT_TIMEOUT_MS, static_cast<long>(limits.overall.count()));
-    }
-    if (ok && limits.lowSpeedTime.count() > 0) {
-      const auto seconds = std::chrono::ceil<std::chrono::seconds>(limits.lowSpeedTime);
-      ok = Set(CURLOPT_LOW_SPEED_LIMIT, static_cast<long>(limits.lowSpeedBytesPerSecond)) &&
-           Set(CURLOPT_LOW_SPEED_TIME, static_cast<long>(seconds.count()));
+    if (ok && request.limits.connect.count() > 0) {
+      ok = Set(CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(request.limits.connect.count()));
     }
     if (ok && !request.userName.empty()) {
       ok = Set(CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC)) &&
@@ -201,6 +167,17 @@ class CurlResponse final : public HttpResponse {
     error_ = why;
   }
 
+  // A limit passed: the response (when one arrived) stays, its body ends.
+  void GiveUp(std::string why) {
+    done_ = true;
+    limitPassed_ = true;
+    error_ = std::move(why);
+    if (!bodyStarted_) {
+      status_ = 0;
+      contentLength_.reset();
+    }
+  }
+
   [[nodiscard]] size_t Buffered() const { return buffer_.size() - readPosition_; }
 
   void Resume() {
@@ -210,20 +187,30 @@ class CurlResponse final : public HttpResponse {
     }
   }
 
-  // One round of the transfer: move what can be moved, then wait for the
-  // socket when nothing arrived.
+  // One round of the transfer: move what can be moved, then, when nothing
+  // arrived, sleep until the socket has something or a limit is due.
   void Step() {
+    const uint64_t before = received_;
     int running = 0;
     if (curl_multi_perform(multi_.get(), &running) != CURLM_OK) {
       Fail("transfer failed");
       return;
     }
     CheckDone();
-    if (done_ || bodyStarted_ || Buffered() > 0 || paused_) {
+    if (done_) {
       return;
     }
+    if (std::string why = watch_.Check(received_); !why.empty()) {
+      GiveUp(std::move(why));
+      return;
+    }
+    if (received_ != before || paused_) {
+      return;
+    }
+    const auto wait = watch_.WaitLimit(kLongestPoll);
     int ready = 0;
-    if (curl_multi_poll(multi_.get(), nullptr, 0, kPollMilliseconds, &ready) != CURLM_OK) {
+    if (curl_multi_poll(multi_.get(), nullptr, 0, static_cast<int>(wait.count()), &ready) !=
+        CURLM_OK) {
       Fail("transfer failed");
     }
   }
@@ -300,6 +287,7 @@ class CurlResponse final : public HttpResponse {
       self->readPosition_ = 0;
     }
     self->buffer_.append(data, length);
+    self->received_ += length;
     self->bodyStarted_ = true;
     return length;
   }
@@ -311,6 +299,9 @@ class CurlResponse final : public HttpResponse {
   bool done_ = false;
   bool paused_ = false;
   bool bodyStarted_ = false;
+  bool limitPassed_ = false;
+  TransferWatch watch_;
+  uint64_t received_ = 0;  // body bytes so far
   int status_ = 0;
   std::optional<std::string> contentLength_;
   std::string buffer_;

@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -14,6 +13,7 @@
 
 #include "platform/file.h"
 #include "platform/profile.h"
+#include "platform/text.h"
 
 namespace lumivora::platform {
 namespace {
@@ -29,13 +29,6 @@ std::string Trim(const std::string& text) {
     --last;
   }
   return text.substr(first, last - first);
-}
-
-bool SameName(const std::string& a, const std::string& b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) ==
-                  std::tolower(static_cast<unsigned char>(y));
-         });
 }
 
 // The section name of a "[name]" line, or false when LINE is no section line.
@@ -107,13 +100,13 @@ std::string ReadProfileString(const std::string& section, const std::string& key
       if (sectionSeen && inSection) {
         break;  // the first section of that name wins
       }
-      inSection = SameName(name, section);
+      inSection = EqualsIgnoreCase(name, section);
       sectionSeen = sectionSeen || inSection;
       continue;
     }
     std::string lineKey;
     std::string value;
-    if (inSection && KeyValue(line, lineKey, value) && SameName(lineKey, key)) {
+    if (inSection && KeyValue(line, lineKey, value) && EqualsIgnoreCase(lineKey, key)) {
       if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
           value.back() == value.front()) {
         value = value.substr(1, value.size() - 2);
@@ -149,7 +142,7 @@ bool WriteProfileString(const std::string& section, const std::string& key,
       if (sectionLine != lines.size()) {
         break;
       }
-      if (SameName(name, section)) {
+      if (EqualsIgnoreCase(name, section)) {
         sectionLine = i;
         insertAt = i + 1;
       }
@@ -160,7 +153,7 @@ bool WriteProfileString(const std::string& section, const std::string& key,
     }
     std::string lineKey;
     std::string lineValue;
-    if (KeyValue(lines[i], lineKey, lineValue) && SameName(lineKey, key)) {
+    if (KeyValue(lines[i], lineKey, lineValue) && EqualsIgnoreCase(lineKey, key)) {
       lines[i] = entry;
       replaced = true;
     } else if (!Trim(lines[i]).empty()) {

@@ -7,6 +7,7 @@
 // INTERNET_FLAG_NO_CACHE_WRITE, so downloads never pile up in the cache.
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <string>
 
 #include "platform/http.h"
@@ -37,28 +38,16 @@ class InternetHandle {
 
 // Room for the Content-Length text, as the query is made.
 constexpr DWORD kQueryBufferSize = 1024;
+// Upper bound of one wait for the server; the limits are checked after it.
+constexpr std::chrono::milliseconds kLongestWait{std::chrono::minutes(10)};
 
-bool UsableHostName(const std::string& host) {
-  return !host.empty() && std::all_of(host.begin(), host.end(), [](char c) {
-    const auto u = static_cast<unsigned char>(c);
-    return u > 0x20 && u < 0x7f && c != '/' && c != '\\' && c != '@' && c != '?' && c != '#';
-  });
-}
-
-bool UsablePath(const std::string& path) {
-  return !path.empty() && path.front() == '/' && std::none_of(path.begin(), path.end(), [](char c) {
-    const auto u = static_cast<unsigned char>(c);
-    return u <= 0x20 || u == 0x7f;
-  });
-}
-
-std::string SystemError(const char* call) {
-  return std::string(call) + " failed (error " + std::to_string(::GetLastError()) + ")";
+std::string SystemError(const char* call, DWORD code = ::GetLastError()) {
+  return std::string(call) + " failed (error " + std::to_string(code) + ")";
 }
 
 class WinInetResponse final : public HttpResponse {
  public:
-  explicit WinInetResponse(const HttpRequest& request) { Start(request); }
+  explicit WinInetResponse(const HttpRequest& request) : watch_(request.limits) { Start(request); }
   WinInetResponse(const WinInetResponse&) = delete;
   WinInetResponse& operator=(const WinInetResponse&) = delete;
   ~WinInetResponse() override {
@@ -71,18 +60,26 @@ class WinInetResponse final : public HttpResponse {
   [[nodiscard]] int StatusCode() const override { return status_; }
   [[nodiscard]] std::optional<std::string> ContentLength() const override { return contentLength_; }
   [[nodiscard]] std::string Error() const override { return error_; }
+  [[nodiscard]] bool LimitPassed() const override { return limitPassed_; }
 
+  // Waits (in the system, without using the processor) until some of the
+  // body is there, then reads no more than that, so that the limits are
+  // checked between reads however slowly the server sends.
   size_t Read(std::span<uint8_t> block) override {
     if (!request_ || block.empty() || finished_) {
       return 0;
     }
+    const DWORD available = WaitForData();
     DWORD read = 0;
-    const auto size = static_cast<DWORD>(std::min<size_t>(block.size(), 0x7FFFFFFF));
-    if (::InternetReadFile(request_.Get(), block.data(), size, &read) == 0) {
-      error_ = SystemError("InternetReadFile");
+    const auto size = static_cast<DWORD>(std::min<size_t>(block.size(), available));
+    if (available == 0 || ::InternetReadFile(request_.Get(), block.data(), size, &read) == 0) {
+      if (available != 0) {
+        error_ = SystemError("InternetReadFile");
+      }
       finished_ = true;
       return 0;
     }
+    received_ += read;
     finished_ = read == 0;
     return read;
   }
@@ -103,6 +100,9 @@ class WinInetResponse final : public HttpResponse {
     if (!internet_) {
       error_ = SystemError("InternetOpen");
       return;
+    }
+    if (request.limits.connect.count() > 0) {
+      SetTimeout(internet_.Get(), INTERNET_OPTION_CONNECT_TIMEOUT, request.limits.connect);
     }
     // User name and password go as (possibly empty) texts, never as absent values.
     connection_.Reset(::InternetConnectA(internet_.Get(), request.hostName.c_str(), port,
@@ -128,10 +128,14 @@ class WinInetResponse final : public HttpResponse {
       error_ = SystemError("HttpOpenRequest");
       return;
     }
+    SetWait(watch_.WaitLimit(kLongestWait));
     if (::HttpSendRequestA(request_.Get(), nullptr, 0, nullptr, 0) == 0) {
       // No response: what the handle might still report does not count.
       error_ = SystemError("HttpSendRequest");
       finished_ = true;
+      if (std::string why = watch_.Check(received_); !why.empty()) {
+        GiveUp(std::move(why));
+      }
       return;
     }
     DWORD status = 0;
@@ -149,9 +153,58 @@ class WinInetResponse final : public HttpResponse {
     }
   }
 
+  // The count of body bytes that can be read without waiting; 0 at the end
+  // of the body, on a failure, or when a limit passed.
+  DWORD WaitForData() {
+    for (;;) {
+      if (std::string why = watch_.Check(received_); !why.empty()) {
+        return static_cast<DWORD>(GiveUp(std::move(why)));
+      }
+      SetWait(watch_.WaitLimit(kLongestWait));
+      DWORD available = 0;
+      const bool answered = ::InternetQueryDataAvailable(request_.Get(), &available, 0, 0) != 0;
+      if (answered && available > 0) {
+        return available;
+      }
+      // The end of the body, a failure, or a wait that ended at a limit
+      // (reported as a time-out, an error of its own or as no data, depending
+      // on the system's version).
+      const DWORD code = answered ? ERROR_SUCCESS : ::GetLastError();
+      if (std::string why = watch_.Check(received_); !why.empty()) {
+        return static_cast<DWORD>(GiveUp(std::move(why)));
+      }
+      if (code != ERROR_INTERNET_TIMEOUT) {
+        error_ = answered ? std::string() : SystemError("InternetQueryDataAvailable", code);
+        return 0;
+      }
+    }
+  }
+
+  // A limit passed: the response (when one arrived) stays, its body ends.
+  size_t GiveUp(std::string why) {
+    error_ = std::move(why);
+    limitPassed_ = true;
+    finished_ = true;
+    return 0;
+  }
+
+  // The longest the next blocking call may wait for the server.
+  void SetWait(std::chrono::milliseconds wait) {
+    SetTimeout(request_.Get(), INTERNET_OPTION_RECEIVE_TIMEOUT, wait);
+    SetTimeout(request_.Get(), INTERNET_OPTION_SEND_TIMEOUT, wait);
+  }
+
+  static void SetTimeout(HINTERNET handle, DWORD option, std::chrono::milliseconds wait) {
+    DWORD value = static_cast<DWORD>(std::max<int64_t>(wait.count(), 1));
+    ::InternetSetOptionA(handle, option, &value, sizeof(value));
+  }
+
   InternetHandle internet_;
   InternetHandle connection_;
   InternetHandle request_;
+  TransferWatch watch_;
+  uint64_t received_ = 0;  // body bytes so far
+  bool limitPassed_ = false;
   int status_ = 0;
   std::optional<std::string> contentLength_;
   std::string error_;

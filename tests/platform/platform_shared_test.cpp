@@ -7,9 +7,12 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "platform/exception.h"
 #include "platform/file.h"
+#include "platform/http.h"
 #include "platform/profile.h"
 #include "platform/system.h"
 #include "tests/test_support.h"
@@ -150,6 +153,74 @@ TEST(ProcessStartText, QuotesAProgramPathWithBlanks) {
     commandLine.program = row.program;
     commandLine.text = row.text;
     EXPECT_EQ(ProcessStartText(commandLine), row.expected) << row.text;
+  }
+}
+
+TEST(HttpAddress, HostAndPathRules) {
+  struct Row {
+    std::string_view host;
+    bool usable;
+  };
+  const Row rows[] = {
+      {"127.0.0.1", true}, {"update.example.com", true},
+      {"", false},         {"a b", false},
+      {"x@host", false},   {"host/x", false},
+      {"host?x", false},   {"host#x", false},
+      {"host\\x", false},  {"host:81", false},
+      {"[::1]", false},    {"fe80::1%eth0", false},
+      {"h\x7f", false},    {std::string_view("h\0st", 4), false},
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(UsableHostName(row.host), row.usable) << row.host;
+  }
+  EXPECT_TRUE(UsablePath("/x.ini?a=1"));
+  EXPECT_FALSE(UsablePath("x.ini"));
+  EXPECT_FALSE(UsablePath("/a b"));
+  EXPECT_FALSE(UsablePath("/a\tb"));
+}
+
+// Bytes received by a moment of the transfer, and what the watch says then.
+TEST(TransferWatch, LimitsEndATransfer) {
+  using std::chrono::seconds;
+  struct Step {
+    int second;
+    uint64_t received;
+    bool ends;
+  };
+  struct Row {
+    const char* what;
+    TransferLimits limits;
+    std::vector<Step> steps;
+  };
+  const auto limits = [](seconds overall, uint32_t bytesPerSecond, seconds time) {
+    TransferLimits result;
+    result.overall = overall;
+    result.lowSpeedBytesPerSecond = bytesPerSecond;
+    result.lowSpeedTime = time;
+    return result;
+  };
+  const Row rows[] = {
+      {"overall limit", limits(seconds(10), 1, seconds(60)), {{5, 1000, false}, {10, 2000, true}}},
+      {"a trickle below the low speed",
+       limits(seconds(0), 1024, seconds(60)),
+       {{30, 30000, false}, {59, 60000, false}, {60, 61000, true}}},
+      {"the speed reached in time",
+       limits(seconds(0), 1024, seconds(60)),
+       {{50, 61440, false}, {100, 122000, false}, {111, 122880, false}, {170, 170000, false}}},
+      {"a burst, then silence",
+       limits(seconds(0), 1024, seconds(60)),
+       {{1, 100000, false}, {60, 100000, false}, {61, 100000, true}}},
+      {"nothing at all, 1 byte/s", limits(seconds(0), 1, seconds(60)), {{60, 0, true}}},
+      {"no limits", limits(seconds(0), 1024, seconds(0)), {{100000, 0, false}}},
+  };
+  const TransferWatch::Clock::time_point start{};
+  for (const Row& row : rows) {
+    TransferWatch watch(row.limits, start);
+    for (const Step& step : row.steps) {
+      const auto now = start + seconds(step.second);
+      EXPECT_EQ(!watch.Check(step.received, now).empty(), step.ends)
+          << row.what << " at " << step.second << " s";
+    }
   }
 }
 

@@ -19,6 +19,8 @@ Routes (NAME is a file of --root):
   /slow/NAME             correct Content-Length, the first 4100 bytes, then
                          nothing until the client closes (at most 30 s)
   /empty                 200 with Content-Length 0
+  /trickle/MS/NAME       correct Content-Length, then one byte every MS
+                         milliseconds until the client leaves
 """
 
 import argparse
@@ -28,6 +30,7 @@ import socket
 import socketserver
 import sys
 import threading
+import time
 
 ARGS = None
 LOG_LOCK = threading.Lock()
@@ -96,6 +99,12 @@ class Handler(socketserver.StreamRequestHandler):
             return self.send(302, [("Location", location), ("Content-Length", "0")])
         if kind == "loop":
             return self.send(302, [("Location", "/loop"), ("Content-Length", "0")])
+        if kind == "trickle":
+            interval, _, name = rest.partition("/")
+            body = read_file(name)
+            if body is None or not interval.isdigit():
+                return self.not_found()
+            return self.trickle(body, int(interval) / 1000.0)
         if kind == "empty":
             return self.send(200, [("Content-Length", "0")])
         if kind == "status":
@@ -125,6 +134,17 @@ class Handler(socketserver.StreamRequestHandler):
                 self.wfile.write(body[first:])
             return None
         return self.not_found()
+
+
+    def trickle(self, body, interval):
+        self.send(200, [("Content-Length", str(len(body)))])
+        for i in range(len(body)):
+            time.sleep(interval)
+            try:
+                self.wfile.write(body[i:i + 1])
+                self.wfile.flush()
+            except OSError:
+                return
 
 
 class Server(socketserver.ThreadingTCPServer):

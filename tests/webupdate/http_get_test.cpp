@@ -2,10 +2,12 @@
 // the wire, blocks and progress, memory and file mode, Cancel, and the
 // outcome and events of every failure.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <array>
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <stdexcept>
 
@@ -28,6 +30,24 @@ using testing::TempDir;
 const std::string kInfo =
     "; update information\r\n[Setup]\r\nVersion=1.3\r\nURL=http://127.0.0.1/p.zip\r\n"
     "ClientSideName=p.zip\r\n";
+
+// The wall time of CALL and the processor time (user and system) that the
+// whole process spent meanwhile.
+std::pair<std::chrono::microseconds, std::chrono::microseconds> WallAndProcessorTime(
+    const std::function<void()>& call) {
+  const auto processor = [] {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return std::chrono::seconds(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           std::chrono::microseconds(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec);
+  };
+  const auto startWall = std::chrono::steady_clock::now();
+  const auto startProcessor = processor();
+  call();
+  return {std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() -
+                                                                startWall),
+          processor() - startProcessor};
+}
 
 class HttpGetTest : public ::testing::Test {
  protected:
@@ -139,7 +159,7 @@ TEST_F(HttpGetTest, RequestCarriesTheFixedValues) {
 
 // One transfer per row: its outcome, its error events and what is on disk.
 TEST_F(HttpGetTest, FailureTable) {
-  enum class Disk { kNone, kAbsent, kWhole, kPartial, kEmpty, kFull };
+  enum class Disk { kNone, kAbsent, kWhole, kPartial, kEmpty, kFull, kPrefix };
   struct Row {
     const char* what;
     std::string url;
@@ -192,6 +212,10 @@ TEST_F(HttpGetTest, FailureTable) {
        Disk::kNone},
       {"unknown scheme", "ftp://127.0.0.1/x", false, false, 1, Disk::kNone},
       {"disk full", ok, true, false, 1, Disk::kFull},
+      {"one byte every 0.3 s, memory: time limit", fault_->Url("/trickle/300/info.ini"), false,
+       false, 1, Disk::kNone},
+      {"one byte every 0.3 s, file: too slow", fault_->Url("/trickle/300/blob"), true, false, 1,
+       Disk::kPrefix},
       {"plain control row", ok, true, true, 0, Disk::kWhole},
   };
   const std::string full = PatternContent(100000);
@@ -210,8 +234,19 @@ TEST_F(HttpGetTest, FailureTable) {
     if (row.disk != Disk::kFull) {
       std::filesystem::remove(target);
     }
-    update.HttpGet(row.toFile ? TransferRequest::Download(row.url, target)
-                              : TransferRequest::Fetch(row.url));
+    TransferRequest request =
+        row.toFile ? TransferRequest::Download(row.url, target) : TransferRequest::Fetch(row.url);
+    // Short limits, so that the slow rows end soon: the information file
+    // within 2 s, a download at 1 KiB/s over 2 s.
+    request.limits = DefaultTransferLimits(request.mode);
+    request.limits->overall = std::chrono::seconds(row.toFile ? 0 : 2);
+    request.limits->lowSpeedTime = std::chrono::seconds(2);
+    const auto [wall, processor] = WallAndProcessorTime([&] { update.HttpGet(request); });
+    EXPECT_LT(wall, std::chrono::seconds(8));
+    // A transfer that waits for a slow server sleeps in the system.
+    if (wall > std::chrono::seconds(1)) {
+      EXPECT_LT(processor, wall / 5);
+    }
     EXPECT_EQ(update.Succeeded(), row.succeeded);
     EXPECT_EQ(errors, row.errorEvents);
     if (!row.toFile && !row.succeeded) {
@@ -234,6 +269,9 @@ TEST_F(HttpGetTest, FailureTable) {
       case Disk::kEmpty:
         EXPECT_TRUE(exists);
         EXPECT_EQ(ReadWholeFile(target), "");
+        break;
+      case Disk::kPrefix:
+        EXPECT_TRUE(full.starts_with(ReadWholeFile(target)));
         break;
       case Disk::kFull:
         EXPECT_NE(update.LastTransfer().reason.find("Stream write error"), std::string::npos);
@@ -294,6 +332,7 @@ TEST_F(HttpGetTest, TransportGivesUpOnAStalledResponse) {
   request.path = "/slow/blob";
   request.accept = "Accept: */*";
   request.limits.lowSpeedTime = std::chrono::seconds(1);
+  request.limits.lowSpeedBytesPerSecond = 1;
   const auto start = std::chrono::steady_clock::now();
   const std::unique_ptr<platform::HttpResponse> response = transport_->Get(request);
   EXPECT_EQ(response->StatusCode(), 200);

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -138,7 +139,9 @@ TEST(WinInetTransport, UpdateComponentHttpGet) {
   const std::string pack = Body(70000);
   LoopbackServer server({{"/update.ini", Ok("[Setup]\r\nVersion=1.3\r\nURL=x\r\n")},
                          {"/pack", Ok(pack)},
-                         {"/gone", "HTTP/1.0 410 Gone\r\nContent-Length: 4\r\n\r\ngone"}});
+                         {"/gone", "HTTP/1.0 410 Gone\r\nContent-Length: 4\r\n\r\ngone"},
+                         {"/held.ini", Ok("[Setup]\r\nVersion=1.3\r\n")},
+                         {"/held", Ok(pack)}});
   ASSERT_NE(server.Port(), 0);
   const TempDir dir;
   const auto transport = CreateHttpTransport();
@@ -167,6 +170,25 @@ TEST(WinInetTransport, UpdateComponentHttpGet) {
   EXPECT_FALSE(update.Succeeded());
   EXPECT_EQ(errors, 2);
   EXPECT_NE(ReadFile(dir / "gone"), "gone");
+
+  // A server that stops sending: the information file is given up at its
+  // time limit, a download at its low-speed limit, both with an error event.
+  server.Hold("/held.ini", 45);
+  server.Hold("/held", 4000);
+  auto info = webupdate::TransferRequest::Fetch(base + "/held.ini");
+  info.limits = webupdate::DefaultTransferLimits(info.mode);
+  info.limits->overall = std::chrono::seconds(2);
+  auto file = webupdate::TransferRequest::Download(base + "/held", dir / "held");
+  file.limits = webupdate::DefaultTransferLimits(file.mode);
+  file.limits->lowSpeedTime = std::chrono::seconds(2);
+  for (const auto* request : {&info, &file}) {
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(update.HttpGet(*request).status, webupdate::TransferStatus::kFailed)
+        << update.LastTransfer().reason;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    server.Release(request == &info ? "/held.ini" : "/held");
+  }
+  EXPECT_EQ(errors, 4);
 }
 
 }  // namespace

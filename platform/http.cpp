@@ -1,0 +1,74 @@
+// The rules that both HTTP transports apply alike: which addresses they
+// accept, and when a running transfer is given up.
+#include "platform/http.h"
+
+#include <algorithm>
+
+namespace lumivora::platform {
+namespace {
+
+using std::chrono::duration_cast;
+using std::chrono::milliseconds;
+
+std::string DurationText(milliseconds duration) {
+  if (duration.count() % 1000 == 0) {
+    return std::to_string(duration.count() / 1000) + " s";
+  }
+  return std::to_string(duration.count()) + " ms";
+}
+
+}  // namespace
+
+bool UsableHostName(std::string_view host) {
+  return !host.empty() && std::all_of(host.begin(), host.end(), [](char c) {
+    const auto u = static_cast<unsigned char>(c);
+    return u > 0x20 && u < 0x7f && std::string_view("@/?#\\:[]%").find(c) == std::string_view::npos;
+  });
+}
+
+bool UsablePath(std::string_view path) {
+  return !path.empty() && path.front() == '/' && std::none_of(path.begin(), path.end(), [](char c) {
+    const auto u = static_cast<unsigned char>(c);
+    return u <= 0x20 || u == 0x7f;
+  });
+}
+
+TransferWatch::TransferWatch(const TransferLimits& limits, Clock::time_point start)
+    : limits_(limits), start_(start), markTime_(start) {}
+
+std::string TransferWatch::Check(uint64_t received, Clock::time_point now) {
+  if (limits_.overall.count() > 0 && now - start_ >= limits_.overall) {
+    return "time limit of " + DurationText(limits_.overall) + " passed";
+  }
+  if (limits_.lowSpeedTime.count() <= 0) {
+    return {};
+  }
+  const uint64_t needed = uint64_t{limits_.lowSpeedBytesPerSecond} *
+                          static_cast<uint64_t>(limits_.lowSpeedTime.count()) / 1000;
+  if (received - markBytes_ >= std::max<uint64_t>(needed, 1)) {
+    markTime_ = now;
+    markBytes_ = received;
+    return {};
+  }
+  if (now - markTime_ >= limits_.lowSpeedTime) {
+    return "less than " + std::to_string(needed) + " bytes in " +
+           DurationText(limits_.lowSpeedTime);
+  }
+  return {};
+}
+
+milliseconds TransferWatch::WaitLimit(milliseconds longest, Clock::time_point now) const {
+  milliseconds wait = longest;
+  const auto until = [&](Clock::time_point deadline) {
+    wait = std::min(wait, duration_cast<milliseconds>(deadline - now) + milliseconds(1));
+  };
+  if (limits_.overall.count() > 0) {
+    until(start_ + limits_.overall);
+  }
+  if (limits_.lowSpeedTime.count() > 0) {
+    until(markTime_ + limits_.lowSpeedTime);
+  }
+  return std::max(wait, milliseconds(0));
+}
+
+}  // namespace lumivora::platform
