@@ -20,8 +20,7 @@ bool WriteAll(const std::string& bytes) {
 
 int EncipherCommand(const Arguments& arguments) {
   if (arguments.size() != 1) {
-    std::fputs("usage: lumivora-tool encipher TEXT\n", stderr);
-    return 2;
+    throw UsageError();
   }
   if (!WriteAll(cipher::EncipherConfigText(arguments[0]) + "\n")) {
     std::perror("lumivora-tool encipher: standard output");
@@ -32,8 +31,7 @@ int EncipherCommand(const Arguments& arguments) {
 
 int DecipherCommand(const Arguments& arguments) {
   if (arguments.size() != 1) {
-    std::fputs("usage: lumivora-tool decipher BASE64\n", stderr);
-    return 2;
+    throw UsageError();
   }
   if (!WriteAll(cipher::DecipherConfigText(arguments[0]))) {
     std::perror("lumivora-tool decipher: standard output");

@@ -42,8 +42,7 @@ int PackCommand(const Arguments& arguments) {
     }
   }
   if (input.empty() || output.empty()) {
-    std::fputs("usage: lumivora-tool pack FILE -o PACK [-P PASSWORD]\n", stderr);
-    return kExitArchiveError;
+    throw UsageError();
   }
   struct stat status {};
   if (::stat(input.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) {

@@ -176,8 +176,7 @@ int TestArchive(const std::string& archive, const std::string& password) {
 
 int ListCommand(const Arguments& arguments) {
   if (arguments.size() != 1) {
-    std::fputs("usage: lumivora-tool list ARCHIVE\n", stderr);
-    return kExitArchiveError;
+    throw UsageError();
   }
   const std::unique_ptr<platform::UserInterface> ui = platform::CreateConsoleInterface();
   unzip::TUnZip unzip(ui.get());
@@ -209,8 +208,7 @@ int ListCommand(const Arguments& arguments) {
 int TestCommand(const Arguments& arguments) {
   ReadOptions options;
   if (!ParseReadOptions(arguments, false, options)) {
-    std::fputs("usage: lumivora-tool test ARCHIVE [-P PASSWORD]\n", stderr);
-    return kExitArchiveError;
+    throw UsageError();
   }
   return RunEntries(options, true);
 }
@@ -218,11 +216,7 @@ int TestCommand(const Arguments& arguments) {
 int ExtractCommand(const Arguments& arguments) {
   ReadOptions options;
   if (!ParseReadOptions(arguments, true, options)) {
-    std::fputs(
-        "usage: lumivora-tool extract ARCHIVE [-d DIR] [-P PASSWORD] [--recreate-dirs] "
-        "[PATTERN ...]\n",
-        stderr);
-    return kExitArchiveError;
+    throw UsageError();
   }
   return RunEntries(options, false);
 }

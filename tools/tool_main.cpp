@@ -1,5 +1,5 @@
 // lumivora-tool COMMAND [ARGUMENTS]: the vendor's tool for packs and
-// enciphered configuration texts.
+// enciphered configuration texts. Its manual page is lumivora-tool.1.
 #include <cstdio>
 #include <exception>
 #include <span>
@@ -25,7 +25,7 @@ namespace {
 using lumivora::tool::Command;
 
 constexpr Command kCommands[] = {
-    {"help", "help", nullptr},
+    {"help", "help [COMMAND]", nullptr},
     {"encipher", "encipher TEXT", lumivora::tool::EncipherCommand},
     {"decipher", "decipher BASE64", lumivora::tool::DecipherCommand},
 #if LUMIVORA_TOOL_PACK_COMMAND  // libzip: not in the Windows build
@@ -37,34 +37,80 @@ constexpr Command kCommands[] = {
      lumivora::tool::ExtractCommand},
 };
 
-int Usage() {
-  std::fputs("usage: lumivora-tool COMMAND [ARGUMENTS]\ncommands:\n", stderr);
+constexpr const char* kProgram = "lumivora-tool";
+
+void PrintUsage(std::FILE* stream) {
+  std::fprintf(stream,
+               "usage: %s COMMAND [ARGUMENTS]\n"
+               "       %s COMMAND --help\n"
+               "       %s --help | --version\n"
+               "commands:\n",
+               kProgram, kProgram, kProgram);
   for (const Command& command : kCommands) {
-    std::fprintf(stderr, "  %s\n", command.usage);
+    std::fprintf(stream, "  %s\n", command.usage);
   }
-  return 2;
+  std::fprintf(stream, "See %s(1) for the options, exit statuses and examples.\n", kProgram);
+}
+
+const Command* FindCommand(const std::string& name) {
+  for (const Command& command : kCommands) {
+    if (name == command.name) {
+      return &command;
+    }
+  }
+  return nullptr;
+}
+
+int RunCommand(const Command& command, const lumivora::tool::Arguments& arguments) {
+  try {
+    return command.run(arguments);
+  } catch (const lumivora::tool::UsageError&) {
+    std::fprintf(stderr, "usage: %s %s\n", kProgram, command.usage);
+    return lumivora::tool::kExitUsage;
+  } catch (const lumivora::Exception& error) {
+    std::fprintf(stderr, "%s %s: %s\n", kProgram, command.name, error.Message().c_str());
+    return 1;
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "%s %s: %s\n", kProgram, command.name, error.what());
+    return 1;
+  }
+}
+
+bool IsHelp(const std::string& argument) {
+  return argument == "--help" || argument == "-h";
 }
 
 }  // namespace
 
+// lumivora-tool --help | -h | help [COMMAND], --version, COMMAND --help:
+// usage on standard output, exit 0. Anything else that is not a command is a
+// usage error: the usage on standard error, exit 2.
 int main(int argc, char** argv) {
   const std::span<char*> args(argv, static_cast<size_t>(argc));
-  if (args.size() < 2) {
-    return Usage();
+  const lumivora::tool::Arguments arguments(args.begin() + (args.empty() ? 0 : 1), args.end());
+  if (arguments.empty()) {
+    PrintUsage(stderr);
+    return lumivora::tool::kExitUsage;
   }
-  const std::string name = args[1];
-  for (const Command& command : kCommands) {
-    if (name == command.name && command.run != nullptr) {
-      try {
-        return command.run(lumivora::tool::Arguments(args.begin() + 2, args.end()));
-      } catch (const lumivora::Exception& error) {
-        std::fprintf(stderr, "lumivora-tool %s: %s\n", command.name, error.Message().c_str());
-        return 1;
-      } catch (const std::exception& error) {
-        std::fprintf(stderr, "lumivora-tool %s: %s\n", command.name, error.what());
-        return 1;
-      }
-    }
+  const std::string& name = arguments[0];
+  if (name == "--version" && arguments.size() == 1) {
+    std::printf("%s %s\n", kProgram, LUMIVORA_VERSION);
+    return 0;
   }
-  return Usage();
+  const bool help = IsHelp(name) || name == "help";
+  const Command* command = FindCommand(help && arguments.size() == 2 ? arguments[1] : name);
+  if (command != nullptr && command->run != nullptr &&
+      (help || (arguments.size() == 2 && IsHelp(arguments[1])))) {
+    std::printf("usage: %s %s\n", kProgram, command->usage);
+    return 0;
+  }
+  if (help && arguments.size() == 1) {
+    PrintUsage(stdout);
+    return 0;
+  }
+  if (command == nullptr || command->run == nullptr || help) {
+    PrintUsage(stderr);
+    return lumivora::tool::kExitUsage;
+  }
+  return RunCommand(*command, lumivora::tool::Arguments(arguments.begin() + 1, arguments.end()));
 }

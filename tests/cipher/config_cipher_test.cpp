@@ -258,12 +258,42 @@ TEST(CipherToolTest, EncipherAndDecipher) {
   EXPECT_EQ(shortText.output, "");
 }
 
-TEST(CipherToolTest, WrongArgumentsAreRefused) {
-  for (const char* arguments : {"encipher", "decipher", "encipher a b", "decipher a b"}) {
-    SCOPED_TRACE(arguments);
-    const CommandResult result = RunCommand(Tool() + arguments + " 2>/dev/null");
-    EXPECT_EQ(result.exitCode, 2);
-    EXPECT_EQ(result.output, "");
+// The tool's conventions: help and version on standard output with exit 0,
+// a usage error with the usage on standard error and exit 2.
+TEST(CipherToolTest, HelpVersionAndUsageErrors) {
+  struct Row {
+    const char* arguments;
+    int exitCode;
+    const char* out;  // the beginning of standard output
+    const char* err;  // the beginning of standard error
+  };
+  const Row rows[] = {
+      {"--help", 0, "usage: lumivora-tool COMMAND [ARGUMENTS]\n", ""},
+      {"-h", 0, "usage: lumivora-tool COMMAND [ARGUMENTS]\n", ""},
+      {"help", 0, "usage: lumivora-tool COMMAND [ARGUMENTS]\n", ""},
+      {"encipher --help", 0, "usage: lumivora-tool encipher TEXT\n", ""},
+      {"help decipher", 0, "usage: lumivora-tool decipher BASE64\n", ""},
+      {"list -h", 0, "usage: lumivora-tool list ARCHIVE\n", ""},
+      {"--version", 0, "lumivora-tool " LUMIVORA_VERSION "\n", ""},
+      {"", 2, "", "usage: lumivora-tool COMMAND [ARGUMENTS]\n"},
+      {"frobnicate", 2, "", "usage: lumivora-tool COMMAND [ARGUMENTS]\n"},
+      {"help frobnicate", 2, "", "usage: lumivora-tool COMMAND [ARGUMENTS]\n"},
+      {"--version x", 2, "", "usage: lumivora-tool COMMAND [ARGUMENTS]\n"},
+      {"encipher", 2, "", "usage: lumivora-tool encipher TEXT\n"},
+      {"encipher a b", 2, "", "usage: lumivora-tool encipher TEXT\n"},
+      {"decipher", 2, "", "usage: lumivora-tool decipher BASE64\n"},
+      {"test", 2, "", "usage: lumivora-tool test ARCHIVE [-P PASSWORD]\n"},
+      {"extract a.zip -x", 2, "", "usage: lumivora-tool extract ARCHIVE"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.arguments);
+    const CommandResult out = RunCommand(Tool() + row.arguments + " 2>/dev/null");
+    const CommandResult err = RunCommand(Tool() + row.arguments + " 2>&1 >/dev/null");
+    EXPECT_EQ(out.exitCode, row.exitCode);
+    EXPECT_EQ(out.output.substr(0, std::string(row.out).size()), row.out);
+    EXPECT_EQ(out.output.empty(), *row.out == '\0');
+    EXPECT_EQ(err.output.substr(0, std::string(row.err).size()), row.err);
+    EXPECT_EQ(err.output.empty(), *row.err == '\0');
   }
 }
 

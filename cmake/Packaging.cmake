@@ -1,0 +1,35 @@
+# Packages (cpack, or `cmake --build BUILD --target package`):
+#  - Linux: lumivora-tool_VERSION_ARCH.deb, the vendor tool and its manual
+#    page, with its library dependencies found by dpkg-shlibdeps; and
+#    lumivora-kit-VERSION-linux.tar.gz, the vendor's distribution kit.
+#  - Windows (the mingw-w64 build): lumivora-kit-VERSION-windows.zip.
+# The kit is a product folder, Lumivora/: the launcher as configured by this build's
+# LUMIVORA_* values, the sample main program's pack (to be replaced by the
+# vendor's own) and a README.
+set(CPACK_PACKAGE_NAME lumivora)
+set(CPACK_PACKAGE_VENDOR "Lumivora")
+set(CPACK_PACKAGE_CONTACT "Lumivora maintainers <lumivora@localhost>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "vendor tool of the Lumivora launcher")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_STRIP_FILES ON)
+
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_DEBIAN_TOOL_PACKAGE_NAME lumivora-tool)
+set(CPACK_DEBIAN_TOOL_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_TOOL_PACKAGE_SECTION utils)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_TOOL_DESCRIPTION "lumivora-tool makes the packs that the Lumivora launcher starts programs
+from, lists, tests and extracts ZIP archives, signs update releases and
+enciphers the launcher's configuration texts.")
+
+set(CPACK_ARCHIVE_COMPONENT_INSTALL ON)
+if(WIN32)
+  set(CPACK_GENERATOR ZIP)
+  set(CPACK_ARCHIVE_KIT_FILE_NAME lumivora-kit-${PROJECT_VERSION}-windows)
+else()
+  set(CPACK_GENERATOR DEB TGZ)
+  set(CPACK_ARCHIVE_KIT_FILE_NAME lumivora-kit-${PROJECT_VERSION}-linux)
+endif()
+# The Debian package holds the tool, the archives the kit.
+set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/PackagingGenerator.cmake)
+include(CPack)
