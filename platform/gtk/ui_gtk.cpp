@@ -156,13 +156,14 @@ PixbufPtr ApplicationIcon(int size) {
   return pixbuf;
 }
 
-// Windows at 96 dots per inch with an 8-point font, as their layouts assume.
+// Compact buttons and bars as on Windows; texts keep the desktop's font, and
+// the windows are laid out around them.
 void ApplyWindowStyle(GtkWidget* window) {
   static GtkCssProvider* provider = [] {
     GtkCssProvider* css = gtk_css_provider_new();
     gtk_css_provider_load_from_data(
         css,
-        "* { font-size: 8pt; } button { min-height: 0; padding: 2px 8px; } "
+        "button { min-height: 0; padding: 2px 8px; } "
         "progressbar trough, progressbar progress { min-height: 14px; } "
         ".splash progressbar trough, .splash progressbar progress { min-height: 23px; }",
         -1, nullptr);
@@ -214,11 +215,59 @@ gboolean FocusOnMap(GtkWidget* widget, GdkEvent* /*event*/, gpointer /*data*/) {
   return FALSE;
 }
 
-GtkWidget* PlaceLabel(GtkFixed* fixed, int left, int top, const char* text) {
+// A left-aligned label in the grid's cell (LEFT, TOP), WIDTH cells wide.
+GtkWidget* PlaceLabel(GtkGrid* grid, int left, int top, int width, const char* text) {
   GtkWidget* label = gtk_label_new(text);
   gtk_label_set_xalign(As<GtkLabel>(label), 0.0F);
-  gtk_fixed_put(fixed, label, left, top);
+  gtk_grid_attach(grid, label, left, top, width, 1);
   return label;
+}
+
+GtkWidget* NewGrid(int rowSpacing, int columnSpacing, int margin) {
+  GtkWidget* grid = gtk_grid_new();
+  gtk_grid_set_row_spacing(As<GtkGrid>(grid), static_cast<guint>(rowSpacing));
+  gtk_grid_set_column_spacing(As<GtkGrid>(grid), static_cast<guint>(columnSpacing));
+  gtk_container_set_border_width(As<GtkContainer>(grid), static_cast<guint>(margin));
+  return grid;
+}
+
+// Publishes where each control lies in WINDOW as it was drawn last, and the
+// size its content needs, in the property _LUMIVORA_LAYOUT ("name=x y width height needed-width
+// needed-height" entries separated by NUL bytes), for automation tools and the
+// tests that check that no text overlaps another or is cut.
+void PublishLayout(GtkWidget* window, const std::map<std::string, GtkWidget*>& controls) {
+  GdkWindow* gdkWindow = gtk_widget_get_window(window);
+  if (gdkWindow == nullptr) {
+    return;
+  }
+  std::string data;
+  for (const auto& [name, widget] : controls) {
+    // No control has a window of its own: allocations are relative to the
+    // top-level window, realized or not.
+    GtkAllocation place{};
+    gtk_widget_get_allocation(widget, &place);
+    int minimum = 0;
+    int neededWidth = 0;
+    int neededHeight = 0;
+    // The preferred sizes include the margins, the allocation does not.
+    gtk_widget_get_preferred_width(widget, &minimum, &neededWidth);
+    neededWidth -= gtk_widget_get_margin_start(widget) + gtk_widget_get_margin_end(widget);
+    gtk_widget_get_preferred_height_for_width(widget, neededWidth, &minimum, &neededHeight);
+    neededHeight -= gtk_widget_get_margin_top(widget) + gtk_widget_get_margin_bottom(widget);
+    data += name;
+    char separator = '=';
+    for (const int value :
+         {place.x, place.y, place.width, place.height, neededWidth, neededHeight}) {
+      data += separator;
+      data += std::to_string(value);
+      separator = ' ';
+    }
+    data += '\0';
+  }
+  gdk_property_change(gdkWindow, gdk_atom_intern_static_string("_LUMIVORA_LAYOUT"),
+                      gdk_atom_intern_static_string("UTF8_STRING"), 8, GDK_PROP_MODE_REPLACE,
+                      reinterpret_cast<const guchar*>(data.data()),  // NOLINT
+                      static_cast<gint>(data.size()));
 }
 
 class GtkInterface;
@@ -237,7 +286,8 @@ class GtkView final : public View {
     if (control == name_) {
       gtk_window_set_title(As<GtkWindow>(window_.get()), shown.c_str());
     } else if (control == "grpUpdate" && group_ != nullptr) {
-      gtk_frame_set_label(As<GtkFrame>(group_), shown.c_str());
+      gtk_label_set_text(As<GtkLabel>(gtk_frame_get_label_widget(As<GtkFrame>(group_))),
+                         shown.c_str());
     } else if (control == "btn_Update" && button_ != nullptr) {
       gtk_button_set_label(As<GtkButton>(button_), MnemonicText(text).c_str());
     } else if (const auto it = labels_.find(control); it != labels_.end()) {
@@ -245,6 +295,10 @@ class GtkView final : public View {
     }
     texts_[control] = shown;
     Publish();
+    // The layout describes the window as drawn: none until it is drawn again.
+    if (GdkWindow* gdkWindow = gtk_widget_get_window(window_.get())) {
+      gdk_property_delete(gdkWindow, gdk_atom_intern_static_string("_LUMIVORA_LAYOUT"));
+    }
   }
 
   void SetProgressMax(int64_t maximum) override {
@@ -287,8 +341,14 @@ class GtkView final : public View {
     return FALSE;
   }
 
-  void BuildSplash(GtkFixed* fixed, GdkPixbuf* icon);
-  void BuildUpdater(GtkFixed* fixed, GdkPixbuf* icon);
+  void BuildSplash(GtkGrid* grid, GdkPixbuf* icon);
+  void BuildUpdater(GtkBox* box, GdkPixbuf* icon);
+
+  // After every drawing of the window: the layout as it is on the screen.
+  static gboolean OnDrawn(GtkWidget* window, cairo_t* /*cr*/, gpointer data) {
+    PublishLayout(window, static_cast<GtkView*>(data)->controls_);
+    return FALSE;
+  }
 
   void DrawProgress() {
     const double fraction = maximum_ > 0 ? std::clamp(position_ / maximum_, 0.0, 1.0) : 0.0;
@@ -311,6 +371,7 @@ class GtkView final : public View {
   GtkWidget* button_ = nullptr;
   GtkWidget* progress_ = nullptr;
   std::map<std::string, GtkWidget*> labels_;
+  std::map<std::string, GtkWidget*> controls_;  // every control, for the layout
   std::map<std::string, std::string> texts_;
   double maximum_ = 100;
   double position_ = 0;
@@ -390,14 +451,24 @@ GtkView::GtkView(GtkInterface& owner, Kind kind)
       progressName_(kind == Kind::kSplash ? "prgSteps" : "ProgressBar"),
       window_(kind == Kind::kSplash ? CreateFixedWindow("frmSplash", 344, 131)
                                     : CreateFixedWindow("frmUpdater", 352, 158)) {
-  GtkWidget* fixed = gtk_fixed_new();
-  gtk_container_add(As<GtkContainer>(window_.get()), fixed);
   if (kind == Kind::kSplash) {
-    BuildSplash(As<GtkFixed>(fixed), owner_.Icon());
+    GtkWidget* grid = NewGrid(6, 16, 8);
+    gtk_container_add(As<GtkContainer>(window_.get()), grid);
+    BuildSplash(As<GtkGrid>(grid), owner_.Icon());
   } else {
-    BuildUpdater(As<GtkFixed>(fixed), owner_.Icon());
+    GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 8);
+    gtk_container_set_border_width(As<GtkContainer>(box), 8);
+    gtk_container_add(As<GtkContainer>(window_.get()), box);
+    BuildUpdater(As<GtkBox>(box), owner_.Icon());
   }
+  controls_.insert(labels_.begin(), labels_.end());
+  controls_[progressName_] = progress_;
+  g_signal_connect_after(window_.get(), "draw", Callback(&GtkView::OnDrawn), this);
   gtk_widget_realize(window_.get());
+  // A title bar without buttons: the window manager may only move the window.
+  gdk_window_set_decorations(gtk_widget_get_window(window_.get()),
+                             static_cast<GdkWMDecoration>(GDK_DECOR_BORDER | GDK_DECOR_TITLE));
+  gdk_window_set_functions(gtk_widget_get_window(window_.get()), GDK_FUNC_MOVE);
   owner_.Register(this);
   Publish();
 }
@@ -406,62 +477,82 @@ GtkView::~GtkView() {
   owner_.Unregister(this);
 }
 
-void GtkView::BuildSplash(GtkFixed* fixed, GdkPixbuf* icon) {
+// The icon in a raised bevel left of the prompt and the bold status line,
+// the progress bar below them across the window.
+void GtkView::BuildSplash(GtkGrid* grid, GdkPixbuf* icon) {
   gtk_window_set_title(As<GtkWindow>(window_.get()), "");
   gtk_style_context_add_class(gtk_widget_get_style_context(window_.get()), "splash");
-  labels_["lblPrompt"] = PlaceLabel(fixed, 80, 8, "");
-  GtkWidget* status = PlaceLabel(fixed, 80, 32, "...");
+  GtkWidget* bevel = gtk_frame_new(nullptr);
+  gtk_frame_set_shadow_type(As<GtkFrame>(bevel), GTK_SHADOW_OUT);
+  const PixbufPtr scaled(gdk_pixbuf_scale_simple(icon, 39, 39, GDK_INTERP_BILINEAR));
+  GtkWidget* image = gtk_image_new_from_pixbuf(scaled.get());
+  gtk_container_add(As<GtkContainer>(bevel), image);
+  gtk_widget_set_valign(bevel, GTK_ALIGN_CENTER);
+  gtk_widget_set_halign(bevel, GTK_ALIGN_START);
+  gtk_grid_attach(grid, bevel, 0, 0, 1, 2);
+  controls_["ProgramIcon"] = image;
+  labels_["lblPrompt"] = PlaceLabel(grid, 1, 0, 1, "");
+  gtk_widget_set_valign(labels_["lblPrompt"], GTK_ALIGN_END);
+  gtk_widget_set_hexpand(labels_["lblPrompt"], TRUE);
+  GtkWidget* status = PlaceLabel(grid, 1, 1, 1, "...");
+  gtk_widget_set_valign(status, GTK_ALIGN_START);
   PangoAttrList* bold = pango_attr_list_new();
   pango_attr_list_insert(bold, pango_attr_weight_new(PANGO_WEIGHT_BOLD));
   gtk_label_set_attributes(As<GtkLabel>(status), bold);
   pango_attr_list_unref(bold);
   labels_["lblStatus"] = status;
   texts_["lblStatus"] = "...";
-  GtkWidget* bevel = gtk_frame_new(nullptr);
-  gtk_frame_set_shadow_type(As<GtkFrame>(bevel), GTK_SHADOW_OUT);
-  gtk_widget_set_size_request(bevel, 41, 36);
-  gtk_fixed_put(fixed, bevel, 12, 12);
-  const PixbufPtr scaled(gdk_pixbuf_scale_simple(icon, 39, 39, GDK_INTERP_BILINEAR));
-  gtk_fixed_put(fixed, gtk_image_new_from_pixbuf(scaled.get()), 16, 15);
   progress_ = gtk_progress_bar_new();
   gtk_widget_set_size_request(progress_, 313, 25);
-  gtk_fixed_put(fixed, progress_, 8, 64);
+  gtk_widget_set_hexpand(progress_, TRUE);
+  gtk_widget_set_valign(progress_, GTK_ALIGN_END);
+  gtk_widget_set_vexpand(progress_, TRUE);
+  gtk_grid_attach(grid, progress_, 0, 2, 2, 1);
 }
 
-void GtkView::BuildUpdater(GtkFixed* fixed, GdkPixbuf* icon) {
-  // Controls inside the group box are placed relative to it (left 9, top 8).
-  constexpr int kLeft = 9;
-  constexpr int kTop = 8;
+// The group box holds the icon, the two version lines (captions in one
+// column, values in the next), a line, the file line and the progress bar;
+// the Cancel button lies centred below it.
+void GtkView::BuildUpdater(GtkBox* box, GdkPixbuf* icon) {
   gtk_window_set_title(As<GtkWindow>(window_.get()), "Web Update");
   group_ = gtk_frame_new("Program Update:");
-  gtk_widget_set_size_request(group_, 336, 113);
-  gtk_fixed_put(fixed, group_, kLeft, kTop);
-  labels_["lblYourVer"] = PlaceLabel(fixed, kLeft + 58, kTop + 24, "Your version:");
-  labels_["lblWebVer"] = PlaceLabel(fixed, kLeft + 58, kTop + 40, "Version at the web:");
-  for (const auto& [name, top] : {std::pair<const char*, int>{"lbl_YourVersion", 24},
-                                  std::pair<const char*, int>{"lbl_WebVersion", 40}}) {
-    GtkWidget* label = PlaceLabel(fixed, kLeft + 152, kTop + top, " ");
-    gtk_widget_set_size_request(label, 177, -1);
-    gtk_label_set_ellipsize(As<GtkLabel>(label), PANGO_ELLIPSIZE_END);
+  gtk_box_pack_start(box, group_, TRUE, TRUE, 0);
+  GtkWidget* grid = NewGrid(4, 12, 8);
+  gtk_container_add(As<GtkContainer>(group_), grid);
+  GtkGrid* cells = As<GtkGrid>(grid);
+  const PixbufPtr scaled(gdk_pixbuf_scale_simple(icon, 32, 32, GDK_INTERP_BILINEAR));
+  GtkWidget* image = gtk_image_new_from_pixbuf(scaled.get());
+  gtk_widget_set_margin_start(image, 6);
+  gtk_grid_attach(cells, image, 0, 0, 1, 2);
+  controls_["ProgramIcon"] = image;
+  labels_["lblYourVer"] = PlaceLabel(cells, 1, 0, 1, "Your version:");
+  labels_["lblWebVer"] = PlaceLabel(cells, 1, 1, 1, "Version at the web:");
+  for (const auto& [name, top] : {std::pair<const char*, int>{"lbl_YourVersion", 0},
+                                  std::pair<const char*, int>{"lbl_WebVersion", 1}}) {
+    GtkWidget* label = PlaceLabel(cells, 2, top, 1, " ");
+    gtk_widget_set_hexpand(label, TRUE);
     labels_[name] = label;
   }
   GtkWidget* bevel = gtk_separator_new(GTK_ORIENTATION_HORIZONTAL);
-  gtk_widget_set_size_request(bevel, 321, -1);
-  gtk_fixed_put(fixed, bevel, kLeft + 8, kTop + 64);
+  gtk_widget_set_margin_top(bevel, 4);
+  gtk_grid_attach(cells, bevel, 0, 2, 3, 1);
   // The file line sits between the bevel line and the progress bar, inside
-  // the group box (its stored place lies below the box, under the button).
-  GtkWidget* file = PlaceLabel(fixed, kLeft + 8, kTop + 66, "");
-  gtk_widget_set_size_request(file, 321, -1);
+  // the group box (its stored place lies below the box, under the button). A
+  // very long name is shortened in the middle rather than widening the window
+  // beyond the screen.
+  GtkWidget* file = PlaceLabel(cells, 0, 3, 3, "");
   gtk_label_set_ellipsize(As<GtkLabel>(file), PANGO_ELLIPSIZE_MIDDLE);
+  gtk_label_set_max_width_chars(As<GtkLabel>(file), 72);
   labels_["lbl_File"] = file;
-  const PixbufPtr scaled(gdk_pixbuf_scale_simple(icon, 32, 32, GDK_INTERP_BILINEAR));
-  gtk_fixed_put(fixed, gtk_image_new_from_pixbuf(scaled.get()), kLeft + 14, kTop + 20);
   progress_ = gtk_progress_bar_new();
   gtk_widget_set_size_request(progress_, 321, 16);
-  gtk_fixed_put(fixed, progress_, kLeft + 8, kTop + 80);
+  gtk_grid_attach(cells, progress_, 0, 4, 3, 1);
   button_ = gtk_button_new_with_mnemonic("_Cancel");
   gtk_widget_set_size_request(button_, 75, 25);
-  gtk_fixed_put(fixed, button_, 139, 128);
+  gtk_widget_set_halign(button_, GTK_ALIGN_CENTER);
+  gtk_box_pack_start(box, button_, FALSE, FALSE, 0);
+  controls_["btn_Update"] = button_;
+  controls_["grpUpdate"] = gtk_frame_get_label_widget(As<GtkFrame>(group_));
   texts_["btn_Update"] = "&Cancel";
   g_signal_connect(button_, "clicked", Callback(&GtkView::OnCancelClicked), this);
   g_signal_connect(window_.get(), "key-press-event", Callback(&GtkView::OnKeyPress), this);

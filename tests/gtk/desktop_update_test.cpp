@@ -23,7 +23,7 @@ std::string ScreenshotPath(const std::string& name) {
 
 class DesktopUpdateTest : public ::testing::Test {
  protected:
-  DesktopUpdateTest() : session(false) {
+  DesktopUpdateTest() : session(true) {  // a window manager: the screenshots show frames
     for (const char* folder : {"install", "home/.config/Lumivora", "tmp", "www/lumivora"}) {
       fs::create_directories(dir / folder);
     }
@@ -61,7 +61,7 @@ class DesktopUpdateTest : public ::testing::Test {
     return launcher;
   }
   void Press(Window window, const std::string& key) {
-    ASSERT_EQ(session.Xdotool({"windowfocus", "--sync", std::to_string(window)}).exitCode, 0);
+    ASSERT_EQ(session.Xdotool({"windowactivate", "--sync", std::to_string(window)}).exitCode, 0);
     ASSERT_EQ(session.Xdotool({"key", key}).exitCode, 0);
   }
 
@@ -90,7 +90,11 @@ TEST_F(DesktopUpdateTest, QuestionAnsweredByKeys) {
     EXPECT_EQ(texts["icon"], "warning");
     EXPECT_EQ(texts["default"], "Yes");
     if (row.updated) {
-      EXPECT_TRUE(session.Screenshot(ScreenshotPath("update-question.png")));
+      const auto dialog = session.WaitForWindow("Lumivora", "lbl_WebVersion", "1.1");
+      ASSERT_TRUE(dialog.has_value());
+      EXPECT_TRUE(PollUntil([&] { return session.LayoutProblems(*dialog).empty(); }, seconds(20)))
+          << session.LayoutProblems(*dialog);
+      EXPECT_TRUE(session.Screenshot(ScreenshotPath("update-question.png"), {*dialog, *question}));
     }
     Press(*question, row.key);
     const ProcessResult result = launcher->Wait(seconds(60));
@@ -110,7 +114,9 @@ TEST_F(DesktopUpdateTest, EscapeInTheUpdateDialogCancelsTheDownload) {
   auto texts = session.Texts(*dialog);
   EXPECT_EQ(texts["lbl_YourVersion"], "1.0");
   EXPECT_EQ(texts["lbl_WebVersion"], "1.1");
-  EXPECT_TRUE(session.Screenshot(ScreenshotPath("update-dialog.png")));
+  EXPECT_TRUE(PollUntil([&] { return session.LayoutProblems(*dialog).empty(); }, seconds(20)))
+      << session.LayoutProblems(*dialog);
+  EXPECT_TRUE(session.Screenshot(ScreenshotPath("update-dialog.png"), {*dialog}));
   Press(*dialog, "Escape");
   const ProcessResult result = launcher->Wait(seconds(60));
   EXPECT_EQ(result.exitCode, 0) << result.err;

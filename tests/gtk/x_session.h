@@ -10,7 +10,9 @@
 #include <X11/Xutil.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <chrono>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -70,6 +72,9 @@ class XSession {
       throw std::runtime_error("Xvfb did not start");
     }
     display_ = ":" + server_->Output().substr(0, server_->Output().find('\n'));
+    // A window that goes away while a test looks at it has no properties
+    // rather than ending the test program (Xlib's default handler exits).
+    XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
     connection_.reset(XOpenDisplay(display_.c_str()));
     if (!connection_) {
       throw std::runtime_error("cannot open display " + display_);
@@ -154,8 +159,52 @@ class XSession {
 
   // The control texts the window publishes ("name" to "text").
   std::map<std::string, std::string> Texts(Window window) {
+    return Entries(window, "_LUMIVORA_TEXTS");
+  }
+
+  // What is wrong with the layout the window publishes in _LUMIVORA_LAYOUT: a
+  // control smaller than its content needs (a cut text), one that reaches
+  // outside the window, two that overlap. Empty when nothing is.
+  std::string LayoutProblems(Window window) {
+    struct Box {
+      std::string name;
+      int x = 0, y = 0, width = 0, height = 0, neededWidth = 0, neededHeight = 0;
+    };
+    std::vector<Box> boxes;
+    for (const auto& [name, text] : Entries(window, "_LUMIVORA_LAYOUT")) {
+      Box box{name};
+      std::istringstream(text) >> box.x >> box.y >> box.width >> box.height >> box.neededWidth >>
+          box.neededHeight;
+      boxes.push_back(box);
+    }
+    if (boxes.empty()) {
+      return "no layout published";
+    }
+    const auto [width, height] = Size(window);
+    std::string problems;
+    for (size_t i = 0; i < boxes.size(); ++i) {
+      const Box& a = boxes[i];
+      if (a.width < a.neededWidth || a.height < a.neededHeight) {
+        problems += a.name + " is cut; ";
+      }
+      if (a.x < 0 || a.y < 0 || a.x + a.width > width || a.y + a.height > height) {
+        problems += a.name + " reaches outside the window; ";
+      }
+      for (size_t j = i + 1; j < boxes.size(); ++j) {
+        const Box& b = boxes[j];
+        if (a.x < b.x + b.width && b.x < a.x + a.width && a.y < b.y + b.height &&
+            b.y < a.y + a.height) {
+          problems += a.name + " overlaps " + b.name + "; ";
+        }
+      }
+    }
+    return problems;
+  }
+
+  // The "name=value" entries, separated by NUL bytes, of a window property.
+  std::map<std::string, std::string> Entries(Window window, const char* property) {
     std::map<std::string, std::string> texts;
-    const std::string data = Property(window, "_LUMIVORA_TEXTS");
+    const std::string data = Property(window, property);
     size_t start = 0;
     while (start < data.size()) {
       const size_t end = data.find('\0', start);
@@ -203,11 +252,44 @@ class XSession {
     return {attributes.width, attributes.height};
   }
 
-  // Saves the screen (or one window) as a PNG file.
-  bool Screenshot(const std::string& path, const std::string& window = "root") const {
+  // Saves the part of the screen that WINDOWS cover, with the frames that the
+  // window manager put around them, as a PNG file.
+  bool Screenshot(const std::string& path, const std::vector<Window>& windows) {
+    Display* d = connection_.get();
+    int left = INT_MAX;
+    int top = INT_MAX;
+    int right = 0;
+    int bottom = 0;
+    for (Window window : windows) {
+      // The frame is the client window's ancestor just below the root window.
+      for (;;) {
+        Window root = 0;
+        Window parent = 0;
+        Window* children = nullptr;
+        unsigned int count = 0;
+        if (XQueryTree(d, window, &root, &parent, &children, &count) == 0) {
+          return false;
+        }
+        if (children != nullptr) {
+          XFree(children);
+        }
+        if (parent == root || parent == 0) {
+          break;
+        }
+        window = parent;
+      }
+      XWindowAttributes frame{};
+      XGetWindowAttributes(d, window, &frame);
+      left = std::min(left, frame.x);
+      top = std::min(top, frame.y);
+      right = std::max(right, frame.x + frame.width + 2 * frame.border_width);
+      bottom = std::max(bottom, frame.y + frame.height + 2 * frame.border_width);
+    }
+    const std::string crop = std::to_string(right - left) + "x" + std::to_string(bottom - top) +
+                             "+" + std::to_string(left) + "+" + std::to_string(top);
     std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-    return RunProcess({FindProgram("import"), "-window", window, path}, Environment({}),
-                      std::chrono::seconds(60))
+    return RunProcess({FindProgram("import"), "-window", "root", "-crop", crop, "+repage", path},
+                      Environment({}), std::chrono::seconds(60))
                .exitCode == 0;
   }
 
