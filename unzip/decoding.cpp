@@ -6,7 +6,11 @@
 
 #include <algorithm>
 #include <memory>
+#include <optional>
+#include <system_error>
+#include <thread>
 
+#include "unzip/chunk_pipeline.h"
 #include "unzip/entry_decoder.h"
 #include "unzip/zip_archive.h"
 #include "unzip/zip_format.h"
@@ -19,6 +23,16 @@ struct InflateEnd {
   void operator()(z_stream* stream) const { inflateEnd(stream); }
 };
 
+// The next chunk of INPUT (at most kChunkSize bytes), decrypted when
+// DECRYPTOR is set.
+size_t ReadAndDecrypt(EntryInput& input, TraditionalCipher* decryptor, std::span<uint8_t> buffer) {
+  const size_t n = input.Read(buffer.first(std::min(buffer.size(), kChunkSize)));
+  if (decryptor != nullptr) {
+    decryptor->DecryptBuffer(buffer.data(), n);
+  }
+  return n;
+}
+
 // The decoders' view of one entry: chunks read from the input and
 // decrypted, blocks handed to the sink.
 class EntryIo final : public DecoderIo {
@@ -27,11 +41,7 @@ class EntryIo final : public DecoderIo {
       : input_(input), decryptor_(decryptor), sink_(sink) {}
 
   size_t ReadChunk(std::span<uint8_t> buffer) override {
-    const size_t n = input_.Read(buffer.first(std::min(buffer.size(), kChunkSize)));
-    if (decryptor_ != nullptr) {
-      decryptor_->DecryptBuffer(buffer.data(), n);
-    }
-    return n;
+    return ReadAndDecrypt(input_, decryptor_, buffer);
   }
   void ProcessMessages() override { sink_.ProcessMessages(); }
   void WriteBlock(std::span<const uint8_t> block) override { sink_.WriteBlock(block); }
@@ -44,9 +54,42 @@ class EntryIo final : public DecoderIo {
   EntrySink& sink_;
 };
 
+// The same view with the reading and decryption on a worker thread, chunks
+// ahead of the decoder (ChunkPipeline). The input and the decryptor belong
+// to the worker until the pipeline is destroyed; the decoder, the CRC, the
+// writing, the events and the message processing stay on this thread.
+class PipelinedIo final : public DecoderIo {
+ public:
+  PipelinedIo(EntryInput& input, TraditionalCipher* decryptor, EntrySink& sink)
+      : left_(input.Left()),
+        sink_(sink),
+        pipeline_(kChunkSize, [&input, decryptor](std::span<uint8_t> buffer) -> size_t {
+          return input.Left() > 0 ? ReadAndDecrypt(input, decryptor, buffer) : 0;
+        }) {}
+
+  // The worker has read and decrypted it already, or is at it; its error
+  // (a premature end) is raised here, where the serial read would raise it.
+  size_t ReadChunk(std::span<uint8_t> buffer) override {
+    const std::span<const uint8_t> chunk = pipeline_.Next();
+    std::copy(chunk.begin(), chunk.end(), buffer.begin());
+    left_ -= static_cast<int64_t>(chunk.size());
+    return chunk.size();
+  }
+  void ProcessMessages() override { sink_.ProcessMessages(); }
+  void WriteBlock(std::span<const uint8_t> block) override { sink_.WriteBlock(block); }
+  void ReportOutOfMemory() override { sink_.ReportOutOfMemory(); }
+  [[nodiscard]] int64_t Left() const { return left_; }
+
+ private:
+  int64_t left_;  // bytes not yet handed to the decoder
+  EntrySink& sink_;
+  ChunkPipeline pipeline_;
+};
+
 // Method 0: chunks go straight into the output buffer; no message
 // processing here.
-void CopyStored(DecoderState& state, EntryIo& io) {
+template <typename Io>
+void CopyStored(DecoderState& state, Io& io) {
   while (io.Left() > 0) {
     const std::span<uint8_t> space = state.OutputSpace();
     const size_t n = io.ReadChunk(space);
@@ -103,6 +146,10 @@ void InflateDeflated(DecoderState& state) {
 
 }  // namespace
 
+bool EntryInput::OnMultiDiskSet() const {
+  return archive_.IsMultiDisk();
+}
+
 size_t EntryInput::Read(std::span<uint8_t> buffer) {
   const auto n =
       static_cast<size_t>(std::clamp<int64_t>(left_, 0, static_cast<int64_t>(buffer.size())));
@@ -129,17 +176,15 @@ size_t EntryInput::Read(std::span<uint8_t> buffer) {
   return n;
 }
 
-DecodeResult DecodeEntry(const EntryCoding& coding, EntryInput& input, TraditionalCipher* decryptor,
-                         EntrySink& sink, DecodeBuffers& buffers, bool processMessages) {
-  const LegacyDecoder legacy = FindLegacyDecoder(coding.method);
-  if (coding.method != zip::kMethodStored && coding.method != zip::kMethodDeflated &&
-      legacy == nullptr) {
-    return DecodeResult::kUnknownMethod;
-  }
-  EntryIo io(input, decryptor, sink);
+namespace {
+
+// The decoder of CODING's method over IO (LEGACY for methods 1 to 6).
+template <typename Io>
+void RunDecoder(const EntryCoding& coding, int64_t compressedSize, Io& io, LegacyDecoder legacy,
+                DecodeBuffers& buffers, bool processMessages) {
   DecoderState state(io, buffers.input, buffers.output, buffers.workArea, processMessages);
   DecoderState::Entry entry;
-  entry.compressedSize = input.Left();
+  entry.compressedSize = compressedSize;
   entry.uncompressedSize = coding.uncompressedSize;
   entry.flags = coding.flags;
   entry.method = coding.method;
@@ -151,6 +196,33 @@ DecodeResult DecodeEntry(const EntryCoding& coding, EntryInput& input, Tradition
   } else {
     legacy(state);
   }
+}
+
+}  // namespace
+
+DecodeResult DecodeEntry(const EntryCoding& coding, EntryInput& input, TraditionalCipher* decryptor,
+                         EntrySink& sink, DecodeBuffers& buffers, bool processMessages) {
+  const LegacyDecoder legacy = FindLegacyDecoder(coding.method);
+  if (coding.method != zip::kMethodStored && coding.method != zip::kMethodDeflated &&
+      legacy == nullptr) {
+    return DecodeResult::kUnknownMethod;
+  }
+  const int64_t compressedSize = input.Left();
+  if (ShouldPipeline(GetPipelineMode(), coding.method, compressedSize, input.OnMultiDiskSet(),
+                     std::thread::hardware_concurrency())) {
+    std::optional<PipelinedIo> pipelined;
+    try {
+      pipelined.emplace(input, decryptor, sink);
+    } catch (const std::system_error&) {
+      // No thread to be had: the entry is decoded serially below.
+    }
+    if (pipelined.has_value()) {
+      RunDecoder(coding, compressedSize, *pipelined, legacy, buffers, processMessages);
+      return DecodeResult::kDecoded;
+    }
+  }
+  EntryIo io(input, decryptor, sink);
+  RunDecoder(coding, compressedSize, io, legacy, buffers, processMessages);
   return DecodeResult::kDecoded;
 }
 

@@ -34,6 +34,9 @@ class EntryInput {
   // Aborted Operation" when the next disk of a set cannot be opened).
   size_t Read(std::span<uint8_t> buffer);
   [[nodiscard]] int64_t Left() const { return left_; }
+  // Whether the archive is one disk of a set (whose next disk may have to be
+  // asked for while reading).
+  [[nodiscard]] bool OnMultiDiskSet() const;
 
  private:
   ZipArchive& archive_;
@@ -69,7 +72,10 @@ enum class DecodeResult { kDecoded, kUnknownMethod };
 // when it is not null. Returns kUnknownMethod, having read and written
 // nothing, when no decoder handles CODING's method. Invalid compressed data
 // ends the decoding quietly (the CRC comparison then fails the entry); the
-// errors of INPUT and SINK pass through.
+// errors of INPUT and SINK pass through. For stored and deflated entries the
+// reading and decryption may run on a worker thread chunks ahead
+// (chunk_pipeline.h); SINK is still called on this thread only, in the same
+// order, and INPUT's errors are raised where a serial read would raise them.
 DecodeResult DecodeEntry(const EntryCoding& coding, EntryInput& input, TraditionalCipher* decryptor,
                          EntrySink& sink, DecodeBuffers& buffers, bool processMessages);
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <deque>
 #include <filesystem>
 #include <string>
@@ -13,6 +14,7 @@
 #include "platform/file.h"
 #include "platform/recording/ui_recording.h"
 #include "tests/unzip/unzip_support.h"
+#include "unzip/chunk_pipeline.h"
 #include "unzip/extraction.h"
 #include "unzip/pkware_cipher.h"
 #include "unzip/unzip.h"
@@ -30,6 +32,21 @@ using test::ZipLayout;
 std::string Sep() {
   return std::string(1, platform::PathSeparator());
 }
+
+// Every test of this program runs twice (tests/unzip/CMakeLists.txt): with
+// LUMIVORA_TEST_PIPELINE=always every stored and deflated entry, however
+// small, is read and decrypted on the worker thread; otherwise every entry
+// is decoded serially.
+class PipelineModeEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    const char* mode = std::getenv("LUMIVORA_TEST_PIPELINE");
+    SetPipelineMode(mode != nullptr && std::string(mode) == "always" ? PipelineMode::kAlways
+                                                                     : PipelineMode::kNever);
+  }
+};
+const ::testing::Environment* const pipelineModeEnvironment =
+    ::testing::AddGlobalTestEnvironment(new PipelineModeEnvironment);
 
 struct Recorder {
   std::vector<std::string> lines;
@@ -74,6 +91,39 @@ TEST(UnzipCipher, TraditionalKeysAndCrcStep) {
   cipher.InitCipherKeys("pass\xE9word");
   cipher.DecryptBuffer(data.data(), data.size());
   EXPECT_EQ(data, plain);
+}
+
+TEST(UnzipPipeline, WhenTheWorkerReadsAhead) {
+  struct Row {
+    PipelineMode mode;
+    uint16_t method;
+    int64_t compressedSize;
+    bool multiDisk;
+    unsigned processors;
+    bool pipelined;
+  };
+  constexpr int64_t kLarge = int64_t{100} << 20U;
+  const Row rows[] = {
+      {PipelineMode::kAuto, 8, kPipelineThreshold, false, 2, true},
+      {PipelineMode::kAuto, 8, kPipelineThreshold - 1, false, 2, false},
+      {PipelineMode::kAuto, 0, kLarge, false, 2, true},
+      {PipelineMode::kAuto, 8, kLarge, false, 1, false},  // one processor
+      {PipelineMode::kAuto, 8, kLarge, false, 0, false},  // count unknown
+      {PipelineMode::kAuto, 6, kLarge, false, 2, false},  // legacy methods stay serial
+      {PipelineMode::kAuto, 8, kLarge, true, 2, false},   // the next disk is asked for here
+      {PipelineMode::kAlways, 8, 0, false, 1, true},
+      {PipelineMode::kAlways, 0, 1, false, 2, true},
+      {PipelineMode::kAlways, 1, kLarge, false, 2, false},
+      {PipelineMode::kAlways, 8, kLarge, true, 2, false},
+      {PipelineMode::kNever, 8, kLarge, false, 2, false},
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(
+        ShouldPipeline(row.mode, row.method, row.compressedSize, row.multiDisk, row.processors),
+        row.pipelined)
+        << static_cast<int>(row.mode) << " " << row.method << " " << row.compressedSize << " "
+        << row.multiDisk << " " << row.processors;
+  }
 }
 
 TEST(UnzipPatterns, MatchTable) {
@@ -239,8 +289,19 @@ TEST(UnzipExtract, DamagedEntriesTable) {
     std::vector<std::string> events;
     bool fileStays;
     std::string messageBox;
+    std::string password;  // for encrypted entries
   };
   const Bytes data = test::SampleData(40000);
+  // Several chunks of input for the worker to be busy with.
+  const Bytes large = test::SampleData(200000, 5);
+  // Deflate stored blocks of 50000 bytes, then an invalid one in the last chunk.
+  Bytes lastChunkInvalid;
+  for (size_t at = 0; at < 100000; at += 50000) {
+    lastChunkInvalid.insert(lastChunkInvalid.end(), {0x00, 0x50, 0xC3, 0xAF, 0x3C});
+    lastChunkInvalid.insert(lastChunkInvalid.end(), large.begin() + static_cast<long>(at),
+                            large.begin() + static_cast<long>(at + 50000));
+  }
+  lastChunkInvalid.insert(lastChunkInvalid.end(), {0x01, 0x05, 0x00, 0xFA, 0xF0, 'h', 'e', 'y'});
   Bytes deflated = test::RawDeflate(data);
   Bytes trailing = deflated;
   trailing.insert(trailing.end(), {1, 2, 3, 4, 5});
@@ -317,6 +378,21 @@ TEST(UnzipExtract, DamagedEntriesTable) {
        {"badcrc 0"},
        false,
        "Zip Error|Unknown Compression Method"},
+      {"wrong password that passes the check: invalid data in the first chunk",
+       {.name = "f", .data = large, .password = "right"},
+       0,
+       {"skip 0 f 0"},
+       false,
+       "",
+       test::PasswordPassingCheck(large, "right")},
+      {"invalid data in the last chunk",
+       {.name = "f",
+        .data = Bytes(large.begin(), large.begin() + 100000),
+        .rawData = lastChunkInvalid},
+       0,
+       {"badcrc 0"},
+       false,
+       ""},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -331,8 +407,10 @@ TEST(UnzipExtract, DamagedEntriesTable) {
     recorder.Attach(unzip);
     unzip.SetZipName(dir / "a.zip");
     unzip.SetDestDir(out.Path());
+    unzip.SetPassword(row.password);
     unzip.SetDoAll(true);
     EXPECT_EQ(unzip.UnZip(), row.expectedCount);
+    EXPECT_EQ(ChunkPipeline::LiveWorkers(), 0);
     EXPECT_EQ(recorder.lines, row.events);
     EXPECT_EQ(platform::FileExists(out / "f"), row.fileStays);
     if (row.fileStays) {
@@ -346,27 +424,78 @@ TEST(UnzipExtract, DamagedEntriesTable) {
   }
 }
 
-TEST(UnzipExtract, PrematureEndEndsTheRunWithoutLeavingAFile) {
-  TempDir dir;
-  ZipLayout layout;
-  layout.entries.push_back({.name = "f",
-                            .data = test::SampleData(50000),
-                            .method = 0,
-                            .uncompressedOverride = 90000,
-                            .compressedOverride = 90000});
-  test::WriteBytes(dir / "a.zip", BuildZip(layout));
-  TempDir out;
-  TUnZip unzip;
-  unzip.SetZipName(dir / "a.zip");
-  unzip.SetDestDir(out.Path());
-  unzip.SetDoAll(true);
-  try {
-    unzip.UnZip();
-    ADD_FAILURE();
-  } catch (const EFatalUnzipError& error) {
-    EXPECT_EQ(error.Message(), "Premature end of file reached");
+// Errors that end the run, also while the worker reads ahead: the error as
+// raised, no output file, no thread left.
+TEST(UnzipExtract, ErrorsEndTheRunWithoutLeavingAFile) {
+  struct Row {
+    const char* name;
+    ZipEntrySpec entry;
+    const char* error;
+    int64_t fileSizeLimit = -1;  // bytes the process may write to a file
+    int cancelAtChunk = 0;       // the owner cancels while this chunk is due
+  };
+  const Bytes large = test::SampleData(300000, 9);
+  const Row rows[] = {
+      {"premature end",
+       {.name = "f",
+        .data = test::SampleData(50000),
+        .method = 0,
+        .uncompressedOverride = 90000,
+        .compressedOverride = 90000},
+       "EFatalUnzipError: Premature end of file reached"},
+#ifndef _WIN32
+      {"short write in the middle, deflated",
+       {.name = "f", .data = large, .password = "p"},
+       "EWriteError: Stream write error",
+       100000},
+      {"short write in the middle, stored",
+       {.name = "f", .data = large, .method = 0},
+       "EWriteError: Stream write error",
+       100000},
+#endif
+      {"cancel during a chunk",
+       {.name = "f", .data = large, .password = "p"},
+       "EUserCanceled: User Aborted Operation",
+       -1,
+       3},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    TempDir dir;
+    ZipLayout layout;
+    layout.entries.push_back(row.entry);
+    test::WriteBytes(dir / "a.zip", BuildZip(layout));
+    TempDir out;
+    platform::RecordingInterface ui;
+    TUnZip unzip(&ui);
+    bool decoding = false;
+    int chunks = 0;
+    int workersAtCancel = -1;
+    unzip.OnStartUnZip = [&](TUnZip&, int, const std::string&, bool&) { decoding = true; };
+    ui.onProcessMessages = [&](int) {
+      if (decoding && ++chunks == row.cancelAtChunk) {
+        workersAtCancel = ChunkPipeline::LiveWorkers();
+        throw EUserCanceled("User Aborted Operation");
+      }
+    };
+    unzip.SetZipName(dir / "a.zip");
+    unzip.SetDestDir(out.Path());
+    unzip.SetPassword("p");
+    unzip.SetDoAll(true);
+    std::string error;
+    try {
+      const test::FileSizeLimit limit(row.fileSizeLimit);
+      unzip.UnZip();
+    } catch (const Exception& raised) {
+      error = std::string(raised.ClassName()) + ": " + raised.Message();
+    }
+    EXPECT_EQ(error, row.error);
+    EXPECT_FALSE(platform::FileExists(out / "f"));
+    EXPECT_EQ(ChunkPipeline::LiveWorkers(), 0);
+    if (row.cancelAtChunk > 0) {  // the worker was busy reading ahead
+      EXPECT_EQ(workersAtCancel, GetPipelineMode() == PipelineMode::kAlways ? 1 : 0);
+    }
   }
-  EXPECT_FALSE(platform::FileExists(out / "f"));
 }
 
 TEST(UnzipExtract, PercentEventsRoundHalfToEven) {

@@ -5,6 +5,11 @@
 
 #include <zlib.h>
 
+#ifndef _WIN32
+#include <sys/resource.h>
+#endif
+
+#include <csignal>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -236,6 +241,65 @@ inline Bytes BuildZip(const ZipLayout& layout) {
   out.insert(out.end(), layout.comment.begin(), layout.comment.end());
   return out;
 }
+
+// A password other than RIGHT whose decryption of the encryption header
+// that BuildZip writes for DATA passes the check byte (one in 256 does).
+inline std::string PasswordPassingCheck(const Bytes& data, const std::string& right) {
+  const auto check = static_cast<uint8_t>(Crc(data) >> 24U);
+  TraditionalCipher cipher;
+  cipher.InitCipherKeys(right);
+  Bytes header(12, 0x5A);
+  header[11] = check;
+  for (uint8_t& b : header) {
+    const uint8_t plain = b;
+    b = static_cast<uint8_t>(b ^ cipher.CipherByte());
+    cipher.UpdateCipherKeys(plain);
+  }
+  for (int i = 0;; ++i) {
+    const std::string password = "wrong" + std::to_string(i);
+    Bytes copy = header;
+    cipher.InitCipherKeys(password);
+    cipher.DecryptBuffer(copy.data(), copy.size());
+    if (copy[11] == check) {
+      return password;
+    }
+  }
+}
+
+#ifndef _WIN32
+// While it lives, files this process writes may not grow past LIMIT bytes
+// (none when negative): SIGXFSZ is ignored, so a write past it comes back
+// short, as on a full disk.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(int64_t limit) : active_(limit >= 0) {
+    if (active_) {
+      getrlimit(RLIMIT_FSIZE, &saved_);
+      previous_ = std::signal(SIGXFSZ, SIG_IGN);
+      rlimit lowered = saved_;
+      lowered.rlim_cur = static_cast<rlim_t>(limit);
+      setrlimit(RLIMIT_FSIZE, &lowered);
+    }
+  }
+  FileSizeLimit(const FileSizeLimit&) = delete;
+  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+  ~FileSizeLimit() {
+    if (active_) {
+      setrlimit(RLIMIT_FSIZE, &saved_);
+      std::signal(SIGXFSZ, previous_);
+    }
+  }
+
+ private:
+  bool active_;
+  rlimit saved_{};
+  void (*previous_)(int) = nullptr;
+};
+#else
+struct FileSizeLimit {
+  explicit FileSizeLimit(int64_t /*limit*/) {}
+};
+#endif
 
 inline Bytes ToBytes(const std::string& text) {
   return Bytes(text.begin(), text.end());

@@ -1,0 +1,116 @@
+// The worker thread and the ring of chunk buffers of ChunkPipeline.
+#include "unzip/chunk_pipeline.h"
+
+#include <atomic>
+#include <utility>
+
+#include "unzip/zip_format.h"
+
+namespace lumivora::unzip {
+
+namespace {
+
+std::atomic<int> liveWorkers{0};
+std::atomic<PipelineMode> pipelineMode{PipelineMode::kAuto};
+
+}  // namespace
+
+void SetPipelineMode(PipelineMode mode) {
+  pipelineMode.store(mode);
+}
+
+PipelineMode GetPipelineMode() {
+  return pipelineMode.load();
+}
+
+bool ShouldPipeline(PipelineMode mode, uint16_t method, int64_t compressedSize, bool multiDisk,
+                    unsigned processors) {
+  if (mode == PipelineMode::kNever || multiDisk ||
+      (method != zip::kMethodStored && method != zip::kMethodDeflated)) {
+    return false;
+  }
+  return mode == PipelineMode::kAlways || (processors > 1 && compressedSize >= kPipelineThreshold);
+}
+
+ChunkPipeline::ChunkPipeline(size_t chunkSize, Fill fill, size_t depth)
+    : chunkSize_(chunkSize),
+      depth_(depth < 2 ? 2 : depth),
+      fill_(std::move(fill)),
+      buffers_(chunkSize_ * depth_),
+      sizes_(depth_) {
+  worker_ = std::thread([this] { Work(); });
+  liveWorkers.fetch_add(1);
+}
+
+ChunkPipeline::~ChunkPipeline() {
+  {
+    const std::lock_guard lock(mutex_);
+    stop_ = true;
+  }
+  slotFree_.notify_one();
+  worker_.join();
+  liveWorkers.fetch_sub(1);
+}
+
+int ChunkPipeline::LiveWorkers() {
+  return liveWorkers.load();
+}
+
+void ChunkPipeline::Work() {
+  for (uint64_t index = 0;; ++index) {
+    {
+      std::unique_lock lock(mutex_);
+      // Chunks not yet released by the consumer occupy their buffers.
+      slotFree_.wait(lock, [&] { return stop_ || index - (taken_ - (holding_ ? 1 : 0)) < depth_; });
+      if (stop_) {
+        return;
+      }
+    }
+    const size_t slot = index % depth_;
+    size_t size = 0;
+    std::exception_ptr error;
+    try {
+      size = fill_(std::span<uint8_t>(buffers_.data() + slot * chunkSize_, chunkSize_));
+    } catch (...) {
+      error = std::current_exception();
+    }
+    const bool finished = error || size == 0;
+    {
+      const std::lock_guard lock(mutex_);
+      if (error) {
+        error_ = std::move(error);
+      } else {
+        sizes_[slot] = size;
+        filled_ = index + 1;
+      }
+      done_ = finished;
+    }
+    chunkReady_.notify_one();
+    if (finished) {
+      return;
+    }
+  }
+}
+
+std::span<const uint8_t> ChunkPipeline::Next() {
+  std::unique_lock lock(mutex_);
+  if (holding_) {
+    holding_ = false;  // the previous chunk's buffer is free again
+    slotFree_.notify_one();
+  }
+  chunkReady_.wait(lock, [&] { return filled_ > taken_ || done_; });
+  if (filled_ == taken_) {
+    // The worker ended without this chunk: its error, or the end of data
+    // already passed (a further call after the empty chunk).
+    if (error_) {
+      std::rethrow_exception(error_);
+    }
+    return {};
+  }
+  const size_t slot = taken_ % depth_;
+  ++taken_;
+  holding_ = true;
+  return {buffers_.data() + slot * chunkSize_, sizes_[slot]};
+}
+
+}  // namespace lumivora::unzip
