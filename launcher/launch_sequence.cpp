@@ -55,8 +55,8 @@ LaunchState RunLaunchSequence(LaunchEnvironment& environment, TfrmSplash* splash
   const std::string settingsFile = SettingsFilePath(state.DataFolder);
   state.Settings = ReadSettings(settingsFile);
   if (splash != nullptr) {
-    splash->SetProgressMax(3);
-    splash->SetProgressPosition(1);
+    splash->SetProgressMax(kStepExtracted);
+    splash->SetProgressPosition(kStepSettingsRead);
   }
   ui.SetCursor(platform::CursorKind::kAppStarting);
   const CursorRestorer cursor(ui);
@@ -70,11 +70,12 @@ LaunchState RunLaunchSequence(LaunchEnvironment& environment, TfrmSplash* splash
     int minor = 0;
     const int platformId = GetPlatformId(system, major, minor);
     const std::string extractedPath = state.TempFolder + kMainProgramName;
-    state.TargetPath = platformId == 2 ? extractedPath : extractedPath + kExeExtension;
+    state.TargetPath =
+        platformId == platform::kPlatformIdNT ? extractedPath : extractedPath + kExeExtension;
     platform::DeleteFile(state.TargetPath);
     ui.ProcessMessages();
     if (splash != nullptr) {
-      splash->SetProgressPosition(2);
+      splash->SetProgressPosition(kStepPrepared);
     }
     state.PackPath = FolderOf(system.ExecutablePath()) + kPackName;
 
@@ -95,11 +96,11 @@ LaunchState RunLaunchSequence(LaunchEnvironment& environment, TfrmSplash* splash
     state.Extracted = environment.extractor.UnCompress(state.PackPath, state.TempFolder, password,
                                                        kMainProgramName);
     if (splash != nullptr) {
-      splash->SetProgressPosition(3);
+      splash->SetProgressPosition(kStepExtracted);
     }
     if (state.Extracted) {
       ui.ProcessMessages();
-      if (platformId != 2) {
+      if (platformId != platform::kPlatformIdNT) {
         platform::MoveFile(extractedPath, state.TargetPath);
         ui.ProcessMessages();
       }

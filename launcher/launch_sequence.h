@@ -19,6 +19,13 @@ inline constexpr char kMainProgramName[] = "Lumivoramain";
 inline constexpr char kPackName[] = "Lumivorapack";
 inline constexpr char kExeExtension[] = ".exe";
 
+// The splash window's progress steps, the last one being the maximum: the
+// settings are read, the target is prepared (the update check follows), the
+// main program is extracted.
+inline constexpr int64_t kStepSettingsRead = 1;
+inline constexpr int64_t kStepPrepared = 2;
+inline constexpr int64_t kStepExtracted = 3;
+
 // Extracts ENTRYNAME from the pack into DESTFOLDER; true when it was
 // extracted and passed its CRC check. Shows its own message for errors.
 class PackExtractor {

@@ -101,7 +101,7 @@ bool IsUpdateDue(LauncherSettings& settings, int32_t today) {
   if (settings.AutoUpdate <= 0 || settings.NextUpdate > today) {
     return false;
   }
-  settings.NextUpdate = today + (settings.AutoUpdate == 1 ? 7 : 30);
+  settings.NextUpdate = today + (settings.AutoUpdate == 1 ? kWeeklyCheckDays : kMonthlyCheckDays);
   return true;
 }
 

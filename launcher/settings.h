@@ -14,6 +14,11 @@ struct LauncherSettings {
   bool SilentUpdate = false;
 };
 
+// Days from one update check to the next: AutoUpdate 1 checks weekly, 2 and
+// more monthly.
+inline constexpr int32_t kWeeklyCheckDays = 7;
+inline constexpr int32_t kMonthlyCheckDays = 30;
+
 inline constexpr char kSettingsFileName[] = "Lumivora.ini";
 inline constexpr char kSettingsSection[] = "Setup";
 
@@ -29,7 +34,8 @@ std::string SettingsFilePath(const std::string& dataFolder);
 LauncherSettings ReadSettings(const std::string& settingsFile);
 
 // The schedule test: true when a check is due; then NextUpdate moves to
-// TODAY + 7 (AutoUpdate 1) or TODAY + 30 (AutoUpdate 2 or more).
+// TODAY + kWeeklyCheckDays (AutoUpdate 1) or TODAY + kMonthlyCheckDays
+// (AutoUpdate 2 or more).
 bool IsUpdateDue(LauncherSettings& settings, int32_t today);
 
 // Writes Version (only when UPDATEDVERSION is not empty), then NextUpdate.

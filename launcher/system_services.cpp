@@ -54,7 +54,7 @@ void StartProgram(platform::SystemServices& system, platform::UserInterface& ui,
     showFailure();
     throw;
   }
-  if (result < 32) {
+  if (!platform::ProcessStarted(result)) {
     showFailure();
   }
 }

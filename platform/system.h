@@ -11,6 +11,24 @@
 
 namespace lumivora::platform {
 
+// Platform id of the Windows NT family (VER_PLATFORM_WIN32_NT), the one every
+// backend reports: the extracted program is started under the name it has in
+// the pack, without ".exe" appended and without a rename.
+inline constexpr int kPlatformIdNT = 2;
+
+// Results of a process start as the Windows process start (WinExec) gives
+// them: a value below kStartErrorLimit is an error code.
+inline constexpr unsigned kStartErrorLimit = 32;
+inline constexpr unsigned kStartFileNotFound = 2;  // ERROR_FILE_NOT_FOUND
+inline constexpr unsigned kStartAccessDenied = 5;  // ERROR_ACCESS_DENIED
+inline constexpr unsigned kStartOutOfMemory = 8;   // ERROR_NOT_ENOUGH_MEMORY
+inline constexpr unsigned kStartBadFormat = 11;    // ERROR_BAD_FORMAT
+inline constexpr unsigned kStarted = 33;           // a success value
+
+constexpr bool ProcessStarted(unsigned result) {
+  return result >= kStartErrorLimit;
+}
+
 // A program start: the program, its arguments, and the command-line text the
 // Windows process start receives. POSIX starts PROGRAM with ARGUMENTS, no shell.
 struct CommandLine {
@@ -37,7 +55,8 @@ class SystemServices {
   virtual std::string AppDataFolder() = 0;
   // The user's temporary folder, ending with the path separator.
   virtual std::string TempFolder() = 0;
-  // Platform id (2: no extension on the target, no rename) with version.
+  // Platform id (kPlatformIdNT: no extension on the target, no rename) with
+  // the system's version.
   virtual int PlatformId(int& major, int& minor) = 0;
   // True when the system reports a network connection; sends nothing.
   virtual bool IsOnline() = 0;
@@ -46,8 +65,8 @@ class SystemServices {
   // Today in the local calendar as whole days since 30 December 1899.
   virtual int Today() = 0;
 
-  // Starts a process without waiting. Returns a value above 31 on success and
-  // an error code below 32 on failure, as the Windows process start does.
+  // Starts a process without waiting. Returns a value that ProcessStarted
+  // accepts on success, else an error code below kStartErrorLimit.
   virtual unsigned StartProcess(const CommandLine& commandLine) = 0;
   // Opens a web address in the user's browser; false when that failed.
   virtual bool ShellOpen(const std::string& address) = 0;

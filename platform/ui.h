@@ -26,6 +26,15 @@ struct MessageBoxRequest {
   bool systemModal = false;
 };
 
+// The answer of a box that the user leaves with Escape or by closing it (or
+// that cannot be shown): Cancel, No when the box has no Cancel, OK when OK is
+// its only button. Every backend answers so.
+MessageAnswer EscapeAnswer(MessageButtons buttons);
+
+// The icon's name where a box is described in text: "error", "warning",
+// "information", "question", or "none".
+const char* IconName(MessageIcon icon);
+
 enum class CursorKind { kDefault, kAppStarting };
 
 // A small window made of named controls (labels, a progress bar, a button).

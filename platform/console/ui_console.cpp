@@ -14,6 +14,7 @@
 #include <set>
 #include <string>
 
+#include "platform/text.h"
 #include "platform/ui.h"
 
 namespace lumivora::platform {
@@ -49,22 +50,6 @@ void RestoreInterruptHandler(const SavedInterruptHandler& previous) {
   ::sigaction(SIGINT, &previous, nullptr);
 }
 #endif
-
-const char* IconLabel(MessageIcon icon) {
-  switch (icon) {
-    case MessageIcon::kError:
-      return "error";
-    case MessageIcon::kWarning:
-      return "warning";
-    case MessageIcon::kInformation:
-      return "information";
-    case MessageIcon::kQuestion:
-      return "question";
-    case MessageIcon::kNone:
-      break;
-  }
-  return "";
-}
 
 // Windows message texts break lines with CR, CR LF or LF.
 std::string TerminalText(const std::string& text) {
@@ -194,17 +179,18 @@ class ConsoleInterface final : public UserInterface {
     for (ConsoleView* view : views_) {
       view->EndProgressLine();
     }
-    const char* icon = IconLabel(request.icon);
-    std::fprintf(stderr, "%s%s%s%s\n", request.caption.c_str(), *icon != 0 ? " (" : "", icon,
-                 *icon != 0 ? ")" : "");
+    const bool icon = request.icon != MessageIcon::kNone;
+    std::fprintf(stderr, "%s%s%s%s\n", request.caption.c_str(), icon ? " (" : "",
+                 icon ? IconName(request.icon) : "", icon ? ")" : "");
     std::fprintf(stderr, "%s\n", TerminalText(request.text).c_str());
     if (request.buttons == MessageButtons::kOk) {
       return MessageAnswer::kOk;
     }
     const bool yesNo = request.buttons != MessageButtons::kOkCancel;
-    const MessageAnswer safe = yesNo ? MessageAnswer::kNo : MessageAnswer::kCancel;
+    const MessageAnswer safe = EscapeAnswer(request.buttons);
     if (::isatty(STDIN_FILENO) == 0) {
-      std::fprintf(stderr, "(no terminal: answered %s)\n", yesNo ? "No" : "Cancel");
+      std::fprintf(stderr, "(no terminal: answered %s)\n",
+                   safe == MessageAnswer::kNo ? "No" : "Cancel");
       return safe;
     }
     const bool defaultYes =
@@ -217,7 +203,7 @@ class ConsoleInterface final : public UserInterface {
     if (!std::getline(std::cin, line)) {
       return safe;
     }
-    const char first = line.empty() ? '\0' : static_cast<char>(std::tolower(line[0]));
+    const char first = line.empty() ? '\0' : LowerAscii(line[0]);
     const bool positive = first == '\0' ? defaultYes : (first == 'y' || first == 'o');
     if (yesNo) {
       return positive ? MessageAnswer::kYes : MessageAnswer::kNo;

@@ -370,37 +370,13 @@ MessageAnswer GtkInterface::ShowMessage(const MessageBoxRequest& request) {
       buttons = {MessageAnswer::kYes, MessageAnswer::kNo, MessageAnswer::kCancel};
       break;
   }
-  // Escape (or closing the box) answers Cancel, or No when there is no Cancel.
-  const MessageAnswer escape = request.buttons == MessageButtons::kOk      ? MessageAnswer::kOk
-                               : request.buttons == MessageButtons::kYesNo ? MessageAnswer::kNo
-                                                                           : MessageAnswer::kCancel;
+  const MessageAnswer escape = EscapeAnswer(request.buttons);
   const MessageAnswer byDefault =
       std::find(buttons.begin(), buttons.end(), request.defaultButton) != buttons.end()
           ? request.defaultButton
           : buttons.front();
 
-  const char* iconName = "none";
-  const char* themeIcon = nullptr;
-  switch (request.icon) {
-    case MessageIcon::kError:
-      iconName = "error";
-      themeIcon = "dialog-error";
-      break;
-    case MessageIcon::kWarning:
-      iconName = "warning";
-      themeIcon = "dialog-warning";
-      break;
-    case MessageIcon::kInformation:
-      iconName = "information";
-      themeIcon = "dialog-information";
-      break;
-    case MessageIcon::kQuestion:
-      iconName = "question";
-      themeIcon = "dialog-question";
-      break;
-    case MessageIcon::kNone:
-      break;
-  }
+  const char* iconName = IconName(request.icon);
   const std::string caption = DisplayText(request.caption);
   const std::string text = DisplayText(request.text);
   // A box of its own rather than GtkMessageDialog, which no longer shows the
@@ -408,8 +384,9 @@ MessageAnswer GtkInterface::ShowMessage(const MessageBoxRequest& request) {
   WindowPtr dialog(gtk_dialog_new());
   GtkWidget* row = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 12);
   gtk_container_set_border_width(As<GtkContainer>(row), 12);
-  if (themeIcon != nullptr) {
-    GtkWidget* image = gtk_image_new_from_icon_name(themeIcon, GTK_ICON_SIZE_DIALOG);
+  if (request.icon != MessageIcon::kNone) {
+    const std::string themeIcon = std::string("dialog-") + iconName;
+    GtkWidget* image = gtk_image_new_from_icon_name(themeIcon.c_str(), GTK_ICON_SIZE_DIALOG);
     gtk_widget_set_valign(image, GTK_ALIGN_START);
     gtk_box_pack_start(As<GtkBox>(row), image, FALSE, FALSE, 0);
   }

@@ -5,7 +5,10 @@
 //  - temporary folder: $XDG_RUNTIME_DIR, else a folder of the user's own with
 //    mode 0700 under $TMPDIR or /tmp ("lumivora-<uid>"), created when missing
 //    and refused when it is not the user's, is open to others or is a link;
-//  - platform id 2 (no ".exe" on the target, no rename);
+//    then a private "lumivora-<uid>-XXXXXX" folder there is used, made by
+//    mkdtemp when there is none, so that another user cannot stop the
+//    launcher by taking the name first;
+//  - platform id kPlatformIdNT (no ".exe" on the target, no rename);
 //  - connection state: an interface that is up, running and not loopback;
 //  - process start: posix_spawn without a shell, not waited for;
 //  - window restore: under X11 the top-level window with that exact title is
@@ -25,6 +28,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <ctime>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -73,6 +77,28 @@ void CreatePrivateFolders(const std::string& folder) {
   }
 }
 
+// When the fixed temporary folder is taken: a folder NAME-XXXXXX under BASE
+// that is private to the user. Only the user (or the administrator) can own
+// one, so an existing one is used again, by this run and the next ones;
+// otherwise mkdtemp makes one, exclusively, with an unpredictable name and
+// mode 0700.
+std::string FallbackTempFolder(const std::string& base, const std::string& name) {
+  const std::string prefix = name + "-";
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(base, error)) {
+    const std::string entryName = entry.path().filename().string();
+    if (entryName.size() == prefix.size() + 6 && entryName.starts_with(prefix) &&
+        IsPrivateFolder(entry.path().string())) {
+      return entry.path().string();
+    }
+  }
+  std::string folder = base + "/" + prefix + "XXXXXX";
+  if (::mkdtemp(folder.data()) == nullptr) {
+    throw EOSError("Cannot create folder - " + folder);
+  }
+  return folder;
+}
+
 std::string PrivateTempFolder() {
   const std::string runtime = EnvironmentValue("XDG_RUNTIME_DIR");
   if (!runtime.empty() && IsPrivateFolder(runtime)) {
@@ -85,14 +111,15 @@ std::string PrivateTempFolder() {
   while (base.size() > 1 && base.back() == '/') {
     base.pop_back();
   }
-  const std::string folder = base + "/lumivora-" + std::to_string(::getuid());
+  const std::string name = "lumivora-" + std::to_string(::getuid());
+  const std::string folder = base + "/" + name;
   if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
     throw EOSError("Cannot create folder - " + folder);
   }
-  if (!IsPrivateFolder(folder)) {
-    throw EOSError("Temporary folder is not private to this user: " + folder);
+  if (IsPrivateFolder(folder)) {
+    return folder + "/";
   }
-  return folder + "/";
+  return FallbackTempFolder(base, name) + "/";
 }
 
 // The posix_spawn error as the Windows process start reports it.
@@ -100,14 +127,14 @@ unsigned SpawnErrorCode(int error) {
   switch (error) {
     case ENOENT:
     case ENOTDIR:
-      return 2;  // ERROR_FILE_NOT_FOUND
+      return kStartFileNotFound;
     case EACCES:
     case EPERM:
-      return 5;  // ERROR_ACCESS_DENIED
+      return kStartAccessDenied;
     case ENOMEM:
-      return 8;  // ERROR_NOT_ENOUGH_MEMORY
+      return kStartOutOfMemory;
     default:
-      return 11;  // ERROR_BAD_FORMAT
+      return kStartBadFormat;
   }
 }
 
@@ -285,7 +312,7 @@ class PosixSystemServices final : public SystemServices {
   }
 
   bool ShellOpen(const std::string& address) override {
-    return Spawn("xdg-open", {"xdg-open", address}, true, true) > 31;
+    return ProcessStarted(Spawn("xdg-open", {"xdg-open", address}, true, true));
   }
 
  private:
@@ -309,9 +336,9 @@ class PosixSystemServices final : public SystemServices {
       int status = 0;
       while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
       }
-      return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? 33U : 2U;
+      return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? kStarted : kStartFileNotFound;
     }
-    return 33;
+    return kStarted;
   }
 };
 

@@ -40,22 +40,6 @@ class RecordingView final : public View {
 
 namespace {
 
-const char* IconName(MessageIcon icon) {
-  switch (icon) {
-    case MessageIcon::kError:
-      return "error";
-    case MessageIcon::kWarning:
-      return "warning";
-    case MessageIcon::kInformation:
-      return "information";
-    case MessageIcon::kQuestion:
-      return "question";
-    case MessageIcon::kNone:
-      break;
-  }
-  return "none";
-}
-
 const char* ButtonsName(MessageButtons buttons) {
   switch (buttons) {
     case MessageButtons::kOk:

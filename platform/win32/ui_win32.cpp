@@ -434,10 +434,7 @@ class Win32Interface final : public UserInterface {
         return MessageAnswer::kCancel;
       default:
         // The box could not be shown: the answer that changes nothing.
-        return request.buttons == MessageButtons::kOk
-                   ? MessageAnswer::kOk
-                   : (request.buttons == MessageButtons::kYesNo ? MessageAnswer::kNo
-                                                                : MessageAnswer::kCancel);
+        return EscapeAnswer(request.buttons);
     }
   }
 

@@ -15,6 +15,7 @@
 #include "platform/http.h"
 #include "platform/profile.h"
 #include "platform/system.h"
+#include "platform/ui.h"
 #include "tests/test_support.h"
 
 namespace lumivora::platform {
@@ -153,6 +154,19 @@ TEST(ProcessStartText, QuotesAProgramPathWithBlanks) {
     commandLine.program = row.program;
     commandLine.text = row.text;
     EXPECT_EQ(ProcessStartText(commandLine), row.expected) << row.text;
+  }
+}
+
+// The answer of a box left with Escape, on every backend.
+TEST(MessageBox, EscapeAnswersCancelElseNo) {
+  const std::pair<MessageButtons, MessageAnswer> rows[] = {
+      {MessageButtons::kOk, MessageAnswer::kOk},
+      {MessageButtons::kOkCancel, MessageAnswer::kCancel},
+      {MessageButtons::kYesNo, MessageAnswer::kNo},
+      {MessageButtons::kYesNoCancel, MessageAnswer::kCancel},
+  };
+  for (const auto& [buttons, answer] : rows) {
+    EXPECT_EQ(EscapeAnswer(buttons), answer) << static_cast<int>(buttons);
   }
 }
 

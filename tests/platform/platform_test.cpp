@@ -82,25 +82,47 @@ TEST(ProfileFile, RefusedWritesLeaveTheFileWhole) {
   EXPECT_FALSE(WriteProfileString("Setup", "Key", "new", dir / "missing/a.ini"));
 }
 
+// What another user may have left at /tmp/lumivora-<uid>, and the folder
+// used then: that one, or a private folder of the user's own beside it.
 TEST(SystemServices, TemporaryFolderIsPrivate) {
-  const TempDir dir;
+  enum class Planted { kNothing, kOpenToOthers, kLink };
+  struct Row {
+    const char* what;
+    Planted planted;
+    bool fixedName;
+  };
+  const Row rows[] = {
+      {"nothing: created with mode 0700", Planted::kNothing, true},
+      {"open to others: refused", Planted::kOpenToOthers, false},
+      {"a link to a folder of the attacker: refused", Planted::kLink, false},
+  };
   const ScopedEnvironment runtime("XDG_RUNTIME_DIR", "");
-  const ScopedEnvironment tmp("TMPDIR", dir.Path());
   const auto system = CreateSystemServices();
-  const std::string folder = system->TempFolder();
-  EXPECT_EQ(folder, dir / ("lumivora-" + std::to_string(::getuid()) + "/"));
-  struct stat st {};
-  ASSERT_EQ(::stat(folder.c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777U, 0700U);
-  // Opened to others: refused, not used.
-  ::chmod(folder.c_str(), 0777);
-  EXPECT_THROW(system->TempFolder(), Exception);
-  ::chmod(folder.c_str(), 0700);
-  // A link planted in its place: refused.
-  const std::string planted = dir / ("lumivora-" + std::to_string(::getuid()));
-  ::rmdir(planted.c_str());
-  ASSERT_EQ(::symlink(dir.Path().c_str(), planted.c_str()), 0);
-  EXPECT_THROW(system->TempFolder(), Exception);
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    const TempDir dir;
+    const TempDir elsewhere;
+    const ScopedEnvironment tmp("TMPDIR", dir.Path());
+    const std::string fixed = dir / ("lumivora-" + std::to_string(::getuid()));
+    if (row.planted == Planted::kOpenToOthers) {
+      ASSERT_EQ(::mkdir(fixed.c_str(), 0777), 0);
+      ::chmod(fixed.c_str(), 0777);
+    } else if (row.planted == Planted::kLink) {
+      ASSERT_EQ(::symlink(elsewhere.Path().c_str(), fixed.c_str()), 0);
+    }
+    const std::string folder = system->TempFolder();
+    if (row.fixedName) {
+      EXPECT_EQ(folder, fixed + "/");
+    } else {
+      EXPECT_EQ(folder.rfind(fixed + "-", 0), 0U) << folder;
+      EXPECT_EQ(folder.size(), fixed.size() + 8) << folder;
+    }
+    struct stat st {};
+    ASSERT_EQ(::lstat(folder.substr(0, folder.size() - 1).c_str(), &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+    EXPECT_EQ(st.st_mode & 0777U, 0700U);
+    EXPECT_EQ(system->TempFolder(), folder) << "the same folder on every call";
+  }
 }
 
 TEST(SystemServices, DataFolderFollowsXdgConfigHome) {
