@@ -11,6 +11,8 @@ LauncherConfig BuiltInConfig() {
   config.PackPasswordTable = std::span<const uint8_t>(
       config::kPackPasswordTable, static_cast<size_t>(config::kPackPasswordLastIndex) + 1);
   config.PackPasswordLastIndex = config::kPackPasswordLastIndex;
+  config.UpdateRootKeys = config::kUpdateRootKeys;
+  config.ProductIdentity = config::kProductIdentity;
   return config;
 }
 

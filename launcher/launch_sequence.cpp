@@ -80,6 +80,7 @@ LaunchState RunLaunchSequence(LaunchEnvironment& environment, TfrmSplash* splash
     state.PackPath = FolderOf(system.ExecutablePath()) + kPackName;
 
     if (IsOnline(system)) {
+      const uint64_t recordedSerial = state.Settings.SigningSerial;
       if (IsUpdateDue(state.Settings, system.Today())) {
         const std::string url1 =
             UpToFirstZero(cipher::DecipherConfigText(environment.config.InfoURL1));
@@ -88,9 +89,11 @@ LaunchState RunLaunchSequence(LaunchEnvironment& environment, TfrmSplash* splash
         const std::string upgrade =
             UpToFirstZero(cipher::DecipherConfigText(environment.config.UpgradeURLFormat));
         environment.updater.Execute(state.Settings.Version, state.PackPath, url1, url2, upgrade,
-                                    state.Settings.SilentUpdate, state.UpdatedVersion);
+                                    state.Settings.SilentUpdate, state.Settings.SigningSerial,
+                                    state.UpdatedVersion);
       }
-      WriteSettings(settingsFile, state.Settings, state.UpdatedVersion);
+      WriteSettings(settingsFile, state.Settings, state.UpdatedVersion,
+                    state.Settings.SigningSerial != recordedSerial);
     }
 
     state.Extracted = environment.extractor.UnCompress(state.PackPath, state.TempFolder, password,

@@ -39,7 +39,9 @@ class PackExtractor {
 };
 
 // Runs the update dialog: checks, downloads, replaces the pack, and sets
-// NEWVERSION to the installed version or to the empty text.
+// NEWVERSION to the installed version or to the empty text. SIGNINGSERIAL
+// holds the highest certificate serial accepted so far and rises when a
+// higher one is accepted.
 class UpdateDialog {
  public:
   UpdateDialog() = default;
@@ -49,7 +51,7 @@ class UpdateDialog {
   virtual void Execute(const std::string& currentVersion, const std::string& packPath,
                        const std::string& infoURL1, const std::string& infoURL2,
                        const std::string& upgradeURLFormat, bool silent,
-                       std::string& newVersion) = 0;
+                       uint64_t& signingSerial, std::string& newVersion) = 0;
 };
 
 // The enciphered deployment configuration the launcher carries.
@@ -59,6 +61,8 @@ struct LauncherConfig {
   std::string UpgradeURLFormat;                // EncipherConfigText output
   std::span<const uint8_t> PackPasswordTable;  // one character code per element
   int PackPasswordLastIndex = -1;
+  std::string UpdateRootKeys;   // Ed25519 public keys, Base64, separated by ";"
+  std::string ProductIdentity;  // bound into every signed release statement
 };
 
 // The built-in configuration of this build.

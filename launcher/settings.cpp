@@ -1,5 +1,6 @@
 #include "launcher/settings.h"
 
+#include <charconv>
 #include <cstdint>
 #include <limits>
 
@@ -94,6 +95,12 @@ LauncherSettings ReadSettings(const std::string& settingsFile) {
   settings.AutoUpdate = readInteger("AutoUpdate", 2);
   settings.NextUpdate = readInteger("NextUpdate", 0);
   settings.SilentUpdate = readInteger("SilentUpdate", 0) != 0;
+  const std::string serial =
+      platform::ReadProfileString(kSettingsSection, "SigningSerial", "", settingsFile, kValueRoom);
+  const char* end = serial.data() + serial.size();
+  if (std::from_chars(serial.data(), end, settings.SigningSerial).ptr != end) {
+    settings.SigningSerial = 0;
+  }
   return settings;
 }
 
@@ -106,7 +113,7 @@ bool IsUpdateDue(LauncherSettings& settings, int32_t today) {
 }
 
 void WriteSettings(const std::string& settingsFile, const LauncherSettings& settings,
-                   const std::string& updatedVersion) {
+                   const std::string& updatedVersion, bool writeSigningSerial) {
   const auto write = [&](const char* key, const std::string& value) {
     if (!platform::WriteProfileString(kSettingsSection, key, value, settingsFile)) {
       throw EIniFileException("Unable to write to " + settingsFile);
@@ -116,6 +123,9 @@ void WriteSettings(const std::string& settingsFile, const LauncherSettings& sett
     write("Version", updatedVersion);
   }
   write("NextUpdate", std::to_string(settings.NextUpdate));
+  if (writeSigningSerial) {
+    write("SigningSerial", std::to_string(settings.SigningSerial));
+  }
 }
 
 }  // namespace lumivora::launcher

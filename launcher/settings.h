@@ -12,6 +12,9 @@ struct LauncherSettings {
   int32_t AutoUpdate = 2;  // <= 0 never, 1 weekly, >= 2 monthly
   int32_t NextUpdate = 0;  // day number of the next check
   bool SilentUpdate = false;
+  // Highest certificate serial of a signing key accepted so far: signing
+  // keys certified with a lower serial are refused.
+  uint64_t SigningSerial = 0;
 };
 
 // Days from one update check to the next: AutoUpdate 1 checks weekly, 2 and
@@ -30,7 +33,8 @@ int32_t StrToIntDef(const std::string& text, int32_t defaultValue);
 // The settings file path in DATAFOLDER (held without trailing separator).
 std::string SettingsFilePath(const std::string& dataFolder);
 
-// Reads Version, AutoUpdate, NextUpdate and SilentUpdate, in this order.
+// Reads Version, AutoUpdate, NextUpdate, SilentUpdate and SigningSerial, in
+// this order (a SigningSerial that is not a decimal number reads as 0).
 LauncherSettings ReadSettings(const std::string& settingsFile);
 
 // The schedule test: true when a check is due; then NextUpdate moves to
@@ -38,9 +42,10 @@ LauncherSettings ReadSettings(const std::string& settingsFile);
 // (AutoUpdate 2 or more).
 bool IsUpdateDue(LauncherSettings& settings, int32_t today);
 
-// Writes Version (only when UPDATEDVERSION is not empty), then NextUpdate.
+// Writes Version (only when UPDATEDVERSION is not empty), then NextUpdate,
+// then SigningSerial (only when WRITESIGNINGSERIAL is set).
 // A refused write raises EIniFileException("Unable to write to <file>").
 void WriteSettings(const std::string& settingsFile, const LauncherSettings& settings,
-                   const std::string& updatedVersion);
+                   const std::string& updatedVersion, bool writeSigningSerial = false);
 
 }  // namespace lumivora::launcher

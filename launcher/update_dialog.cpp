@@ -44,15 +44,19 @@ class WebUpdateDialog final : public UpdateDialog {
 
   void Execute(const std::string& currentVersion, const std::string& packPath,
                const std::string& infoURL1, const std::string& infoURL2,
-               const std::string& upgradeURLFormat, bool silent, std::string& newVersion) override {
+               const std::string& upgradeURLFormat, bool silent, uint64_t& signingSerial,
+               std::string& newVersion) override {
     const std::unique_ptr<platform::HttpTransport> transport = platform::CreateHttpTransport();
     const std::string password =
         unzip::BuildPassword(config_.PackPasswordTable, config_.PackPasswordLastIndex);
     webupdate::UpdaterEnvironment environment{
         ui_, system_, *transport,
-        [&password](const std::string& path) { return CheckPack(path, password); }};
+        [&password](const std::string& path) { return CheckPack(path, password); },
+        webupdate::ReleaseTrust{config_.ProductIdentity,
+                                webupdate::ParsePublicKeys(config_.UpdateRootKeys), signingSerial}};
     webupdate::TfrmUpdater::Execute(environment, currentVersion, packPath, infoURL1, infoURL2,
                                     upgradeURLFormat, silent, newVersion);
+    signingSerial = environment.trust.recordedSerial;
   }
 
  private:

@@ -1,5 +1,6 @@
-// lumivora-tool COMMAND [ARGUMENTS]: the vendor's tool for packs and
-// enciphered configuration texts. Its manual page is lumivora-tool.1.
+// lumivora-tool COMMAND [ARGUMENTS]: the vendor's tool for packs, signed
+// releases and enciphered configuration texts. Its manual page is
+// lumivora-tool.1.
 #include <cstdio>
 #include <exception>
 #include <span>
@@ -15,8 +16,12 @@ int DecipherCommand(const Arguments& arguments);  // cmd_cipher.cpp
 int ListCommand(const Arguments& arguments);      // cmd_unzip.cpp
 int TestCommand(const Arguments& arguments);      // cmd_unzip.cpp
 int ExtractCommand(const Arguments& arguments);   // cmd_unzip.cpp
+int KeygenCommand(const Arguments& arguments);   // cmd_release.cpp
+int CertifyCommand(const Arguments& arguments);  // cmd_release.cpp
+int VerifyCommand(const Arguments& arguments);   // cmd_release.cpp
 #if LUMIVORA_TOOL_PACK_COMMAND
-int PackCommand(const Arguments& arguments);  // cmd_pack.cpp
+int PackCommand(const Arguments& arguments);     // cmd_pack.cpp
+int ReleaseCommand(const Arguments& arguments);  // cmd_release.cpp
 #endif
 }  // namespace lumivora::tool
 
@@ -30,7 +35,15 @@ constexpr Command kCommands[] = {
     {"decipher", "decipher BASE64", lumivora::tool::DecipherCommand},
 #if LUMIVORA_TOOL_PACK_COMMAND  // libzip: not in the Windows build
     {"pack", "pack FILE -o PACK [-P PASSWORD]", lumivora::tool::PackCommand},
+    {"release",
+     "release MAIN_PROGRAM --version V --url URL --key SECRET_KEY_FILE [--cert CERT_FILE] "
+     "[--client-name NAME] [-P PASSWORD] -o DIR",
+     lumivora::tool::ReleaseCommand},
 #endif
+    {"keygen", "keygen -o SECRET_KEY_FILE", lumivora::tool::KeygenCommand},
+    {"certify", "certify --root SECRET_KEY_FILE --key PUBLIC_KEY --serial N -o CERT_FILE",
+     lumivora::tool::CertifyCommand},
+    {"verify", "verify INFO_FILE FILE --root-keys KEYS", lumivora::tool::VerifyCommand},
     {"list", "list ARCHIVE", lumivora::tool::ListCommand},
     {"test", "test ARCHIVE [-P PASSWORD]", lumivora::tool::TestCommand},
     {"extract", "extract ARCHIVE [-d DIR] [-P PASSWORD] [--recreate-dirs] [PATTERN ...]",

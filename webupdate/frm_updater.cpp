@@ -48,8 +48,9 @@ TfrmUpdater::TfrmUpdater(UpdaterEnvironment& environment)
   update.OnBeforeDownload = [this](TWebUpdate& sender, const std::string& fileName) {
     WebUpdateBeforeDownload(sender, fileName);
   };
-  // OnDownloadError, OnNoUpdateFound, OnGetClientFileName, OnClientFileExists
-  // and OnAfterDownload have handlers that do nothing.
+  update.OnDownloadError = [this](TWebUpdate& sender) { WebUpdateDownloadError(sender); };
+  // OnNoUpdateFound, OnGetClientFileName, OnClientFileExists and
+  // OnAfterDownload have handlers that do nothing.
   view_->OnCancel = [this] { btn_UpdateClick(); };
   FormCreate();
 }
@@ -122,6 +123,14 @@ void TfrmUpdater::WebUpdateBeforeDownload(TWebUpdate& /*sender*/, const std::str
   view_->SetText("lbl_File", "Downloading file " + FileNamePart(fileName));
 }
 
+void TfrmUpdater::WebUpdateDownloadError(TWebUpdate& sender) {
+  // An offer that is not validly signed says why; transfer failures stay
+  // silent.
+  if (!sender.RefusalReason().empty()) {
+    ShowError("The update was refused: " + sender.RefusalReason());
+  }
+}
+
 void TfrmUpdater::ShowError(const std::string& text) {
   platform::MessageBoxRequest box;
   box.caption = ApplicationTitle(environment_.system.ExecutablePath());
@@ -132,6 +141,12 @@ void TfrmUpdater::ShowError(const std::string& text) {
 
 bool TfrmUpdater::ReplacePack(const std::string& source, const std::string& packPath) {
   const std::string refused = "Can not copy: " + source + "\r" + " to: " + packPath;
+  // Size and SHA-256 first: only the signed release goes any further.
+  const std::string mismatch = webUpdate_->DownloadProblem();
+  if (!mismatch.empty()) {
+    ShowError(refused + "\r" + mismatch);
+    return false;
+  }
   // A download goes in place only when the launcher can start it.
   const std::string problem =
       environment_.checkPack ? environment_.checkPack(source) : std::string("no pack check");
@@ -168,10 +183,14 @@ void TfrmUpdater::Execute(UpdaterEnvironment& environment, const std::string& cu
   update.SetActualVersion(currentVersion);
   update.SetUpgradeURL(FormatText(upgradeURLFormat, {currentVersion}));
   dialog.Silent = silent;
+  update.SetReleaseTrust(environment.trust);
   bool downloaded = update.CheckForUpdate(infoURL1);
-  if (!downloaded && dialog.UpdateAccepted) {
+  // An offer refused for its signature counts as a download that did not
+  // arrive: the second address is asked.
+  if (!downloaded && (dialog.UpdateAccepted || !update.RefusalReason().empty())) {
     downloaded = update.CheckForUpdate(infoURL2);
   }
+  environment.trust.recordedSerial = update.Trust().recordedSerial;
   if (!downloaded) {
     return;
   }

@@ -37,6 +37,10 @@ struct UpdaterEnvironment {
   platform::SystemServices& system;
   platform::HttpTransport& transport;
   PackCheck checkPack;
+  // The keys and product a download must be signed for (none: unsigned
+  // downloads are taken). Execute leaves the highest certificate serial
+  // accepted in its recordedSerial.
+  ReleaseTrust trust{};
 };
 
 class TfrmUpdater {
@@ -65,6 +69,7 @@ class TfrmUpdater {
   void WebUpdateUpdateAvailable(TWebUpdate& sender, const std::string& actualVersion,
                                 const std::string& newVersion, bool& canUpdate);
   void WebUpdateBeforeDownload(TWebUpdate& sender, const std::string& fileName);
+  void WebUpdateDownloadError(TWebUpdate& sender);
 
   bool Silent = false;
   bool GettingInfo = false;

@@ -119,8 +119,14 @@ bool TWebUpdate::CheckForUpdate(const std::string& infoUrl) {
   }
   const BusyScope busy(busy_);
   redirectionUrl_.clear();
+  refusal_.clear();
+  release_.reset();
   DoBeforeGetInfo();
   GetInfo(infoUrl);
+  // An offer that is not validly signed is never shown: no version is read.
+  if (succeeded_ && !newVersion_.empty() && !VerifyOffer()) {
+    newVersion_.clear();
+  }
   DoAfterGetInfo();
   if (newVersion_.empty()) {
     DoDownloadError();
@@ -173,6 +179,32 @@ void TWebUpdate::ParseInfo() {
   newVersion_ = std::move(info.version);
   downloadUrl_ = std::move(info.url);
   clientSideName_ = std::move(info.clientSideName);
+}
+
+bool TWebUpdate::VerifyOffer() {
+  if (!trust_.Enabled()) {
+    return true;
+  }
+  const ReleaseVerdict verdict = VerifyRelease(trust_, infoText_, newVersion_);
+  if (!verdict.problem.empty()) {
+    refusal_ = verdict.problem;
+    return false;
+  }
+  release_ = verdict.statement;
+  if (verdict.serial && *verdict.serial > trust_.recordedSerial) {
+    trust_.recordedSerial = *verdict.serial;
+  }
+  return true;
+}
+
+std::string TWebUpdate::DownloadProblem() const {
+  if (!trust_.Enabled()) {
+    return {};
+  }
+  if (!release_ || !downloadDigest_) {
+    return "The download was not checked against a signed release.";
+  }
+  return DownloadMismatch(*release_, downloadDigest_->first, downloadDigest_->second);
 }
 
 bool TWebUpdate::CompareVersions() {
@@ -235,7 +267,16 @@ void TWebUpdate::DownloadUpdate() {
     }
   }
   DoBeforeDownload(clientFileName_);
-  HttpGet(TransferRequest::Download(downloadUrl_, clientFileName_));
+  // Size and SHA-256 are computed as the bytes go to the file: no second
+  // read, and no copy of the file in memory.
+  Sha256Stream hash;
+  TransferRequest request = TransferRequest::Download(downloadUrl_, clientFileName_);
+  request.onBytes = [&hash](std::span<const uint8_t> bytes) { hash.Update(bytes); };
+  downloadDigest_.reset();
+  if (HttpGet(request).Succeeded()) {
+    const uint64_t size = hash.Size();
+    downloadDigest_.emplace(size, hash.Finish());
+  }
   DoAfterDownload(clientFileName_);
 }
 

@@ -19,6 +19,7 @@
 #include "platform/system.h"
 #include "platform/ui.h"
 #include "webupdate/info_file.h"
+#include "webupdate/release_signature.h"
 
 namespace lumivora::webupdate {
 
@@ -164,6 +165,19 @@ class TWebUpdate {
   [[nodiscard]] const std::string& Password() const { return password_; }
   [[nodiscard]] const std::string& TargetFolder() const { return targetFolder_; }
 
+  // Signed releases: the keys and product a check trusts. Without root keys
+  // an offer is taken unsigned; with them, an offer that is not validly
+  // signed ends the check with OnDownloadError and RefusalReason(). The
+  // recorded serial rises when a certificate with a higher one is accepted.
+  void SetReleaseTrust(ReleaseTrust value) { trust_ = std::move(value); }
+  [[nodiscard]] const ReleaseTrust& Trust() const { return trust_; }
+  // Why the last check refused the offer; empty when it did not.
+  [[nodiscard]] const std::string& RefusalReason() const { return refusal_; }
+  // Why the downloaded file is not the signed release (size and SHA-256
+  // computed while it was written); empty when it is, or when nothing is
+  // trusted.
+  [[nodiscard]] std::string DownloadProblem() const;
+
   // Results of the last check and transfer.
   [[nodiscard]] bool Busy() const { return busy_; }
   [[nodiscard]] bool Cancelled() const { return cancelled_; }
@@ -228,6 +242,9 @@ class TWebUpdate {
   TransferResult ReadBody(const TransferRequest& request, platform::HttpResponse& response,
                           std::string& text);
   void AskPaidUpgrade();
+  // Checks the signed statement of the information just read; false (with
+  // RefusalReason) when the offer may not be taken.
+  bool VerifyOffer();
 
   platform::UserInterface& ui_;
   platform::SystemServices& system_;
@@ -252,6 +269,11 @@ class TWebUpdate {
   uint32_t downloadedSize_ = 0;
   std::string targetFolder_;
   TransferResult lastTransfer_;
+  ReleaseTrust trust_;
+  std::string refusal_;
+  std::optional<ReleaseStatement> release_;  // the verified offer
+  // Size and SHA-256 of the last file transfer, computed as it was written.
+  std::optional<std::pair<uint64_t, Sha256Digest>> downloadDigest_;
 };
 
 }  // namespace lumivora::webupdate

@@ -48,13 +48,15 @@ struct ScriptedUpdater final : UpdateDialog {
   int calls = 0;
   std::vector<std::string> received;
   bool silent = false;
+  uint64_t acceptedSerial = 0;  // a certificate serial the "check" accepts
   void Execute(const std::string& currentVersion, const std::string& packPath,
                const std::string& infoURL1, const std::string& infoURL2,
-               const std::string& upgradeURLFormat, bool silentUpdate,
+               const std::string& upgradeURLFormat, bool silentUpdate, uint64_t& signingSerial,
                std::string& newVersion) override {
     ++calls;
     received = {currentVersion, packPath, infoURL1, infoURL2, upgradeURLFormat};
     silent = silentUpdate;
+    signingSerial = std::max(signingSerial, acceptedSerial);
     if (action) {
       action();
     }
@@ -144,21 +146,29 @@ TEST_F(LaunchSequenceTest, OnlineScheduleAndSettingsWrite) {
     const char* settings;
     const char* updaterAnswer;
     int updaterCalls;
+    uint64_t acceptedSerial;
     const char* expectedFile;
   };
   // Today is 46000 in the fake system.
   const Row rows[] = {
       // No settings file: due at once, NextUpdate today + 30.
-      {nullptr, "", 1, "[Setup]\nNextUpdate=46030\n"},
+      {nullptr, "", 1, 0, "[Setup]\nNextUpdate=46030\n"},
       // Not due: written back unchanged, no dialog.
-      {"[Setup]\nNextUpdate=46001\n", "", 0, "[Setup]\nNextUpdate=46001\n"},
+      {"[Setup]\nNextUpdate=46001\n", "", 0, 0, "[Setup]\nNextUpdate=46001\n"},
       // Never checks, but still writes.
-      {"[Setup]\nAutoUpdate=0\nNextUpdate=12\n", "", 0, "[Setup]\nAutoUpdate=0\nNextUpdate=12\n"},
+      {"[Setup]\nAutoUpdate=0\nNextUpdate=12\n", "", 0, 0,
+       "[Setup]\nAutoUpdate=0\nNextUpdate=12\n"},
       // Weekly, due today.
-      {"[Setup]\nAutoUpdate=1\nNextUpdate=46000\n", "", 1,
+      {"[Setup]\nAutoUpdate=1\nNextUpdate=46000\n", "", 1, 0,
        "[Setup]\nAutoUpdate=1\nNextUpdate=46007\n"},
       // An update was installed: the version is recorded.
-      {"[Setup]\nVersion=1.2\n", "1.3", 1, "[Setup]\nVersion=1.3\nNextUpdate=46030\n"},
+      {"[Setup]\nVersion=1.2\n", "1.3", 1, 0, "[Setup]\nVersion=1.3\nNextUpdate=46030\n"},
+      // A signing certificate of a higher serial was accepted: recorded.
+      {"[Setup]\nSigningSerial=3\n", "", 1, 5, "[Setup]\nSigningSerial=5\nNextUpdate=46030\n"},
+      // A lower or equal one: the recorded serial stays (and is not rewritten).
+      {"[Setup]\nSigningSerial=3\n", "", 1, 2, "[Setup]\nSigningSerial=3\nNextUpdate=46030\n"},
+      // A recorded serial that is not a number counts as 0.
+      {"[Setup]\nSigningSerial=x\n", "", 1, 1, "[Setup]\nSigningSerial=1\nNextUpdate=46030\n"},
   };
   for (const Row& row : rows) {
     ::mkdir((dir / "appdata/Lumivora").c_str(), 0755);
@@ -170,6 +180,7 @@ TEST_F(LaunchSequenceTest, OnlineScheduleAndSettingsWrite) {
     system.online = true;
     updater.calls = 0;
     updater.answer = row.updaterAnswer;
+    updater.acceptedSerial = row.acceptedSerial;
     Run();
     EXPECT_EQ(updater.calls, row.updaterCalls) << (row.settings ? row.settings : "(none)");
     EXPECT_EQ(ReadFile(SettingsFile()), row.expectedFile);

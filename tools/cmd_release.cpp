@@ -1,0 +1,286 @@
+// Signed releases (docs/signing.md):
+//   lumivora-tool keygen -o SECRET_KEY_FILE
+//   lumivora-tool certify --root SECRET_KEY_FILE --key PUBLIC_KEY --serial N -o CERT_FILE
+//   lumivora-tool release MAIN_PROGRAM --version V --url URL --key SECRET_KEY_FILE
+//       [--cert CERT_FILE] [--client-name NAME] [-P PASSWORD] -o DIR
+//   lumivora-tool verify INFO_FILE FILE --root-keys KEYS
+// A secret key file holds Base64 of the key's 32-byte seed (lines starting
+// with "#" are comments); it is created with mode 0600 and never printed.
+#include <fcntl.h>
+#include <sodium.h>
+#include <sys/stat.h>
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <initializer_list>
+#include <optional>
+#include <tuple>
+#include <cstdio>
+#include <map>
+#include <string>
+
+#include "platform/exception.h"
+#include "platform/file.h"
+#include "tools/tool_commands.h"
+#include "webupdate/info_file.h"
+#include "webupdate/release_signature.h"
+
+#ifndef LUMIVORA_PRODUCT_IDENTITY
+#error "LUMIVORA_PRODUCT_IDENTITY must be defined by the build"
+#endif
+
+namespace lumivora::tool {
+
+namespace {
+
+namespace wu = webupdate;
+
+// Options of the form "--name VALUE" (or "-o VALUE"), and the words without
+// a dash. Raises an Exception for an option without value or one not in
+// KNOWN.
+struct Parsed {
+  std::map<std::string, std::string> options;
+  std::vector<std::string> words;
+};
+
+Parsed Parse(const Arguments& arguments, std::initializer_list<const char*> known) {
+  Parsed parsed;
+  for (size_t i = 0; i < arguments.size(); ++i) {
+    const std::string& argument = arguments[i];
+    if (argument.empty() || argument[0] != '-') {
+      parsed.words.push_back(argument);
+      continue;
+    }
+    if (std::find_if(known.begin(), known.end(), [&](const char* name) {
+          return argument == name;
+        }) == known.end() ||
+        i + 1 >= arguments.size()) {
+      throw Exception("unknown option or missing value: " + argument);
+    }
+    parsed.options[argument] = arguments[++i];
+  }
+  return parsed;
+}
+
+std::string Required(const Parsed& parsed, const char* name) {
+  const auto found = parsed.options.find(name);
+  if (found == parsed.options.end() || found->second.empty()) {
+    throw Exception(std::string("missing ") + name);
+  }
+  return found->second;
+}
+
+std::string Optional(const Parsed& parsed, const char* name, const std::string& fallback) {
+  const auto found = parsed.options.find(name);
+  return found == parsed.options.end() ? fallback : found->second;
+}
+
+std::string ReadSmallFile(const std::string& path) {
+  platform::File file = platform::File::Open(path, platform::File::Mode::kRead);
+  std::string text;
+  std::array<char, 4096> block{};
+  while (const size_t count = file.Read(block.data(), block.size())) {
+    text.append(block.data(), count);
+    if (text.size() > 65536) {
+      throw Exception(path + ": too large for a key or certificate file");
+    }
+  }
+  return text;
+}
+
+// The first line of TEXT that is neither empty nor a "#" comment.
+std::string FirstValueLine(const std::string& text) {
+  for (std::string& line : wu::SplitLines(text)) {
+    if (!line.empty() && line[0] != '#') {
+      return line;
+    }
+  }
+  return {};
+}
+
+wu::SecretKey ReadSecretKey(const std::string& path) {
+  std::string text = ReadSmallFile(path);
+  std::optional<std::vector<uint8_t>> seed = wu::Base64Bytes(FirstValueLine(text), 32);
+  sodium_memzero(text.data(), text.size());
+  if (!seed) {
+    throw Exception(path + ": not a secret key file (Base64 of a 32-byte seed)");
+  }
+  wu::SecretKey key = wu::SecretKey::FromSeed(*seed);
+  sodium_memzero(seed->data(), seed->size());
+  return key;
+}
+
+// Creates PATH (never an existing file or link) readable by its owner only.
+void WriteSecretKey(const std::string& path, const wu::SecretKey& key) {
+  int flags = O_WRONLY | O_CREAT | O_EXCL;
+#ifdef O_NOFOLLOW
+  flags |= O_NOFOLLOW;
+#endif
+#ifdef O_BINARY
+  flags |= O_BINARY;
+#endif
+  const int fd = ::open(path.c_str(), flags, 0600);
+  if (fd < 0) {
+    throw Exception(path + ": cannot create the key file (it must not exist yet)");
+  }
+  std::string text = "# Lumivora Ed25519 secret key. Keep it offline and never share it.\n" +
+                     wu::Base64Text(key.Seed()) + "\n";
+  const auto count = ::write(fd, text.data(), static_cast<unsigned>(text.size()));
+  const bool written = count >= 0 && static_cast<size_t>(count) == text.size();
+  sodium_memzero(text.data(), text.size());
+  if (::close(fd) != 0 || !written) {
+    throw Exception(path + ": cannot write the key file");
+  }
+}
+
+void WriteTextFile(const std::string& path, const std::string& text) {
+  platform::File file = platform::File::Open(path, platform::File::Mode::kCreate);
+  file.Write(text.data(), text.size());
+  file.Close();
+}
+
+uint64_t ParseSerial(const std::string& text) {
+  uint64_t serial = 0;
+  const char* end = text.data() + text.size();
+  const auto [stop, error] = std::from_chars(text.data(), end, serial);
+  if (text.empty() || error != std::errc() || stop != end) {
+    throw Exception("not a serial number (a decimal integer): " + text);
+  }
+  return serial;
+}
+
+// Size and SHA-256 of the file at PATH, read in blocks.
+std::pair<uint64_t, wu::Sha256Digest> HashFile(const std::string& path) {
+  platform::File file = platform::File::Open(path, platform::File::Mode::kRead);
+  wu::Sha256Stream hash;
+  std::vector<uint8_t> block(size_t{64} * 1024);
+  while (const size_t count = file.Read(block.data(), block.size())) {
+    hash.Update({block.data(), count});
+  }
+  const uint64_t size = hash.Size();
+  return {size, hash.Finish()};
+}
+
+}  // namespace
+
+int KeygenCommand(const Arguments& arguments) {
+  const Parsed parsed = Parse(arguments, {"-o"});
+  if (!parsed.words.empty()) {
+    throw Exception("usage: lumivora-tool keygen -o SECRET_KEY_FILE");
+  }
+  const wu::SecretKey key = wu::SecretKey::Generate();
+  WriteSecretKey(Required(parsed, "-o"), key);
+  std::printf("%s\n", wu::Base64Text(key.Public()).c_str());
+  return 0;
+}
+
+int CertifyCommand(const Arguments& arguments) {
+  const Parsed parsed = Parse(arguments, {"--root", "--key", "--serial", "-o", "--product"});
+  const wu::SecretKey root = ReadSecretKey(Required(parsed, "--root"));
+  const std::optional<wu::PublicKey> key = wu::DecodePublicKey(Required(parsed, "--key"));
+  if (!key || !parsed.words.empty()) {
+    throw Exception("--key takes the public key that keygen printed (Base64 of 32 bytes)");
+  }
+  const std::string product = Optional(parsed, "--product", LUMIVORA_PRODUCT_IDENTITY);
+  wu::SigningCertificate certificate;
+  certificate.root = root.Public();
+  certificate.key = *key;
+  certificate.serial = ParseSerial(Required(parsed, "--serial"));
+  certificate.signature = root.Sign(wu::CertificateText(product, *key, certificate.serial));
+  WriteTextFile(Required(parsed, "-o"), wu::EncodeCertificate(certificate) + "\n");
+  std::printf("certificate for %s, product %s, serial %llu, by root %s\n",
+              wu::Base64Text(*key).c_str(), product.c_str(),
+              static_cast<unsigned long long>(certificate.serial),
+              wu::Base64Text(certificate.root).c_str());
+  return 0;
+}
+
+#if LUMIVORA_TOOL_PACK_COMMAND
+int PackCommand(const Arguments& arguments);  // cmd_pack.cpp
+
+int ReleaseCommand(const Arguments& arguments) {
+  const Parsed parsed = Parse(arguments, {"--version", "--url", "--key", "--cert",
+                                          "--client-name", "-P", "-o", "--product"});
+  if (parsed.words.size() != 1) {
+    throw Exception("usage: lumivora-tool release MAIN_PROGRAM --version V --url URL --key "
+                    "SECRET_KEY_FILE [--cert CERT_FILE] [--client-name NAME] [-P PASSWORD] -o DIR");
+  }
+  const std::string url = Required(parsed, "--url");
+  const std::string packName = wu::SafeFileNamePart(url);
+  const std::string clientName = Optional(parsed, "--client-name", packName);
+  const std::string folder = Required(parsed, "-o");
+  const wu::SecretKey key = ReadSecretKey(Required(parsed, "--key"));
+  const std::string certificate =
+      parsed.options.contains("--cert") ? FirstValueLine(ReadSmallFile(parsed.options.at("--cert")))
+                                        : std::string();
+  if (packName.empty() || wu::SafeFileNamePart(clientName) != clientName) {
+    throw Exception("--url must end in the pack's file name, --client-name be a file name");
+  }
+  platform::ForceDirectories(folder);
+  const std::string pack = folder + platform::PathSeparator() + packName;
+  Arguments packArguments = {parsed.words[0], "-o", pack};
+  if (parsed.options.contains("-P")) {
+    packArguments.insert(packArguments.end(), {"-P", parsed.options.at("-P")});
+  }
+  if (const int result = PackCommand(packArguments); result != kExitOk) {
+    return result;
+  }
+  wu::ReleaseStatement statement;
+  statement.product = Optional(parsed, "--product", LUMIVORA_PRODUCT_IDENTITY);
+  statement.version = Required(parsed, "--version");
+  std::tie(statement.size, statement.sha256) = HashFile(pack);
+  WriteTextFile(folder + platform::PathSeparator() + "update.ini",
+                "[Setup]\r\nVersion=" + statement.version + "\r\nURL=" + url +
+                    "\r\nClientSideName=" + clientName + "\r\n" +
+                    wu::SignedReleaseLines(statement, key, certificate));
+  std::printf("%s and update.ini in %s signed by %s: %s", packName.c_str(), folder.c_str(),
+              wu::Base64Text(key.Public()).c_str(), wu::StatementText(statement).c_str());
+  return 0;
+}
+#endif
+
+int VerifyCommand(const Arguments& arguments) {
+  const Parsed parsed = Parse(arguments, {"--root-keys", "--product", "--serial"});
+  if (parsed.words.size() != 2) {
+    throw Exception("usage: lumivora-tool verify INFO_FILE FILE --root-keys KEYS");
+  }
+  wu::ReleaseTrust trust;
+  trust.product = Optional(parsed, "--product", LUMIVORA_PRODUCT_IDENTITY);
+  trust.roots = wu::ParsePublicKeys(Required(parsed, "--root-keys"));
+  trust.recordedSerial = ParseSerial(Optional(parsed, "--serial", "0"));
+  const std::vector<std::string> lines = wu::SplitLines(ReadSmallFile(parsed.words[0]));
+  const std::string version = wu::ReadUpdateInfo(lines).version;
+  const wu::ReleaseVerdict verdict = wu::VerifyRelease(trust, lines, version);
+  if (!verdict.problem.empty()) {
+    std::printf("refused: %s\n", verdict.problem.c_str());
+    return 1;
+  }
+  std::printf("statement: product %s, version %s, size %llu, SHA-256 %s\n",
+              verdict.statement.product.c_str(), version.c_str(),
+              static_cast<unsigned long long>(verdict.statement.size),
+              wu::HexText(verdict.statement.sha256).c_str());
+  if (verdict.serial) {
+    std::printf("signed by %s, certified by root key %s with serial %llu\n",
+                wu::Base64Text(verdict.signer).c_str(), wu::Base64Text(*verdict.root).c_str(),
+                static_cast<unsigned long long>(*verdict.serial));
+  } else {
+    std::printf("signed by root key %s\n", wu::Base64Text(verdict.signer).c_str());
+  }
+  const auto [size, digest] = HashFile(parsed.words[1]);
+  const std::string mismatch = wu::DownloadMismatch(verdict.statement, size, digest);
+  if (!mismatch.empty()) {
+    std::printf("refused: %s\n", mismatch.c_str());
+    return 1;
+  }
+  std::printf("%s: size %llu and SHA-256 match\n", parsed.words[1].c_str(),
+              static_cast<unsigned long long>(size));
+  return 0;
+}
+
+}  // namespace lumivora::tool

@@ -1,0 +1,143 @@
+// Signed releases: the release statement that the vendor signs with Ed25519
+// (product identity, offered version, size and SHA-256 of the file), the
+// certificate by which an offline root key delegates signing to another key,
+// and their check against the root keys built into the launcher. The
+// statement travels as extra keys of the information file's [Setup] section
+// (docs/signing.md). Cryptography is libsodium's.
+#pragma once
+
+#include <sodium/crypto_hash_sha256.h>
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace lumivora::webupdate {
+
+using PublicKey = std::array<uint8_t, 32>;
+using Signature = std::array<uint8_t, 64>;
+using Sha256Digest = std::array<uint8_t, 32>;
+
+// The [Setup] keys of a signed information file.
+namespace release_keys {
+inline constexpr char kProduct[] = "ReleaseProduct";
+inline constexpr char kSize[] = "ReleaseSize";
+inline constexpr char kSha256[] = "ReleaseSHA256";
+inline constexpr char kKey[] = "ReleaseKey";
+inline constexpr char kSignature[] = "ReleaseSignature";
+inline constexpr char kCertificate[] = "ReleaseCertificate";
+}  // namespace release_keys
+
+// What a signature binds. The version is the information file's "Version".
+struct ReleaseStatement {
+  std::string product;
+  std::string version;
+  uint64_t size = 0;
+  Sha256Digest sha256{};
+};
+
+// The bytes that are signed: five LF-terminated lines,
+//   "Lumivora release statement 1", "product=P", "version=V", "size=N",
+//   "sha256=" followed by 64 lower-case hexadecimal digits.
+std::string StatementText(const ReleaseStatement& statement);
+
+// A root key's delegation of signing to KEY for PRODUCT, numbered SERIAL.
+struct SigningCertificate {
+  PublicKey root{};
+  PublicKey key{};
+  uint64_t serial = 0;
+  Signature signature{};  // by ROOT over CertificateText(product, key, serial)
+};
+
+// The bytes a root signs: "Lumivora signing certificate 1", "product=P",
+// "key=" Base64 of KEY, "serial=N", each LF-terminated.
+std::string CertificateText(std::string_view product, const PublicKey& key, uint64_t serial);
+// Base64 of serial (8 bytes, big-endian), key, root and signature: 136 bytes.
+std::string EncodeCertificate(const SigningCertificate& certificate);
+std::optional<SigningCertificate> DecodeCertificate(std::string_view text);
+
+// Standard Base64 with padding (RFC 4648 section 4), strict: nullopt for any
+// other character, missing padding or a length other than SIZE bytes.
+std::string Base64Text(std::span<const uint8_t> bytes);
+std::optional<std::vector<uint8_t>> Base64Bytes(std::string_view text, size_t size);
+std::optional<PublicKey> DecodePublicKey(std::string_view text);
+std::string HexText(std::span<const uint8_t> bytes);
+
+// Public keys separated by ";" (blanks around each are ignored; empty
+// elements are skipped). Raises Exception naming the first element that is
+// not Base64 of 32 bytes.
+std::vector<PublicKey> ParsePublicKeys(std::string_view text);
+
+// What the launcher trusts: built in at build time, except the highest
+// certificate serial accepted so far, which the settings file keeps.
+struct ReleaseTrust {
+  std::string product;
+  std::vector<PublicKey> roots;  // none: unsigned releases are accepted
+  uint64_t recordedSerial = 0;
+  [[nodiscard]] bool Enabled() const { return !roots.empty(); }
+};
+
+// The outcome of checking a signed offer.
+struct ReleaseVerdict {
+  std::string problem;  // empty when the statement is validly signed
+  ReleaseStatement statement;
+  PublicKey signer{};
+  std::optional<uint64_t> serial;  // the certificate's, when one was used
+  std::optional<PublicKey> root;   // the root key that vouches for the signer
+};
+
+// Checks the statement carried in the [Setup] section of LINES for the
+// offered version VERSION against TRUST (which must be enabled).
+ReleaseVerdict VerifyRelease(const ReleaseTrust& trust, const std::vector<std::string>& lines,
+                             const std::string& version);
+
+// Why a file of SIZE bytes with DIGEST is not the signed release of
+// STATEMENT; empty when it is.
+std::string DownloadMismatch(const ReleaseStatement& statement, uint64_t size,
+                             const Sha256Digest& digest);
+
+// SHA-256 and byte count of data that arrives in pieces.
+class Sha256Stream {
+ public:
+  Sha256Stream();
+  void Update(std::span<const uint8_t> bytes);
+  [[nodiscard]] uint64_t Size() const { return size_; }
+  // The digest of everything so far; the stream starts afresh.
+  Sha256Digest Finish();
+
+ private:
+  crypto_hash_sha256_state state_{};
+  uint64_t size_ = 0;
+};
+
+// An Ed25519 key pair held as its 32-byte seed (the vendor tool's key files).
+class SecretKey {
+ public:
+  static SecretKey Generate();
+  // Raises Exception unless SEED is 32 bytes.
+  static SecretKey FromSeed(std::span<const uint8_t> seed);
+  SecretKey(const SecretKey&) = delete;
+  SecretKey& operator=(const SecretKey&) = delete;
+  SecretKey(SecretKey&& other) noexcept;
+  SecretKey& operator=(SecretKey&&) = delete;
+  ~SecretKey();
+
+  [[nodiscard]] std::span<const uint8_t> Seed() const { return {pair_.data(), 32}; }
+  [[nodiscard]] PublicKey Public() const;
+  [[nodiscard]] Signature Sign(std::string_view message) const;
+
+ private:
+  SecretKey() = default;
+  std::array<uint8_t, 64> pair_{};  // seed followed by the public key
+};
+
+// The [Setup] lines (CR LF) that carry STATEMENT signed by KEY, with
+// CERTIFICATE (Base64, may be empty).
+std::string SignedReleaseLines(const ReleaseStatement& statement, const SecretKey& key,
+                               const std::string& certificate);
+
+}  // namespace lumivora::webupdate
