@@ -1,5 +1,7 @@
-// libFuzzer target: the update information file reader, the version decision
-// and the address splitting take any text and keep their invariants.
+// libFuzzer target: the update information file reader, the version decision,
+// the address splitting and the signed-release keys (statement, signature,
+// certificate, Base64) take any text and keep their invariants.
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -7,6 +9,7 @@
 #include <string_view>
 
 #include "webupdate/info_file.h"
+#include "webupdate/release_signature.h"
 
 namespace {
 
@@ -15,6 +18,50 @@ using namespace lumivora::webupdate;
 void Check(bool condition) {
   if (!condition) {
     std::abort();
+  }
+}
+
+// A fixed trust: one root key (the seed is all 7s) and a product.
+const ReleaseTrust& Trust() {
+  static const ReleaseTrust trust = [] {
+    const std::array<uint8_t, 32> seed{7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7,
+                                       7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7};
+    return ReleaseTrust{"fuzz-product", {SecretKey::FromSeed(seed).Public()}, 3};
+  }();
+  return trust;
+}
+
+// The signed-release keys of LINES checked against the fixed trust.
+void CheckRelease(const std::vector<std::string>& lines, const std::string& version) {
+  const ReleaseVerdict verdict = VerifyRelease(Trust(), lines, version);
+  if (verdict.problem.empty()) {
+    // Accepted only for this product, by the root or a certificate that is
+    // not below the recorded serial.
+    Check(verdict.statement.product == Trust().product);
+    Check(verdict.statement.version == version);
+    Check(verdict.root.has_value() && verdict.root == Trust().roots.front());
+    Check(!verdict.serial || *verdict.serial >= Trust().recordedSerial);
+  }
+}
+
+// Strict Base64 and the certificate codec: what decodes re-encodes to the
+// same bytes.
+void CheckCodecs(std::string_view input) {
+  if (const std::optional<std::vector<uint8_t>> bytes = Base64Bytes(input, input.size() * 3 / 4)) {
+    Check(Base64Bytes(Base64Text(*bytes), bytes->size()) == bytes);
+  }
+  if (const std::optional<SigningCertificate> certificate = DecodeCertificate(input)) {
+    const std::optional<SigningCertificate> again =
+        DecodeCertificate(EncodeCertificate(*certificate));
+    Check(again && again->serial == certificate->serial && again->key == certificate->key &&
+          again->root == certificate->root && again->signature == certificate->signature);
+  }
+  try {
+    for (const PublicKey& key : ParsePublicKeys(input)) {
+      Check(DecodePublicKey(Base64Text(key)) == key);
+    }
+  } catch (const std::exception&) {
+    // An element that is not a key: refused with a message.
   }
 }
 
@@ -33,6 +80,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
        {&info.version, &info.url, &info.clientSideName, &info.redirectionUrl}) {
     Check(value->size() <= input.size());
   }
+
+  CheckRelease(lines, info.version);
+  CheckCodecs(input);
 
   // The first line names a section and a key looked up in the rest.
   if (!lines.empty()) {

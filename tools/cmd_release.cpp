@@ -18,12 +18,12 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
-#include <initializer_list>
-#include <optional>
-#include <tuple>
 #include <cstdio>
+#include <initializer_list>
 #include <map>
+#include <optional>
 #include <string>
+#include <tuple>
 
 #include "platform/exception.h"
 #include "platform/file.h"
@@ -57,9 +57,8 @@ Parsed Parse(const Arguments& arguments, std::initializer_list<const char*> know
       parsed.words.push_back(argument);
       continue;
     }
-    if (std::find_if(known.begin(), known.end(), [&](const char* name) {
-          return argument == name;
-        }) == known.end() ||
+    if (std::find_if(known.begin(), known.end(),
+                     [&](const char* name) { return argument == name; }) == known.end() ||
         i + 1 >= arguments.size()) {
       throw Exception("unknown option or missing value: " + argument);
     }
@@ -94,26 +93,16 @@ std::string ReadSmallFile(const std::string& path) {
   return text;
 }
 
-// The first line of TEXT that is neither empty nor a "#" comment.
-std::string FirstValueLine(const std::string& text) {
-  for (std::string& line : wu::SplitLines(text)) {
-    if (!line.empty() && line[0] != '#') {
-      return line;
-    }
-  }
-  return {};
-}
-
 wu::SecretKey ReadSecretKey(const std::string& path) {
   std::string text = ReadSmallFile(path);
-  std::optional<std::vector<uint8_t>> seed = wu::Base64Bytes(FirstValueLine(text), 32);
-  sodium_memzero(text.data(), text.size());
-  if (!seed) {
-    throw Exception(path + ": not a secret key file (Base64 of a 32-byte seed)");
+  try {
+    wu::SecretKey key = wu::SecretKeyFromText(text);
+    sodium_memzero(text.data(), text.size());
+    return key;
+  } catch (const Exception& error) {
+    sodium_memzero(text.data(), text.size());
+    throw Exception(path + ": " + error.Message());
   }
-  wu::SecretKey key = wu::SecretKey::FromSeed(*seed);
-  sodium_memzero(seed->data(), seed->size());
-  return key;
 }
 
 // Creates PATH (never an existing file or link) readable by its owner only.
@@ -129,8 +118,7 @@ void WriteSecretKey(const std::string& path, const wu::SecretKey& key) {
   if (fd < 0) {
     throw Exception(path + ": cannot create the key file (it must not exist yet)");
   }
-  std::string text = "# Lumivora Ed25519 secret key. Keep it offline and never share it.\n" +
-                     wu::Base64Text(key.Seed()) + "\n";
+  std::string text = wu::SecretKeyText(key);
   const auto count = ::write(fd, text.data(), static_cast<unsigned>(text.size()));
   const bool written = count >= 0 && static_cast<size_t>(count) == text.size();
   sodium_memzero(text.data(), text.size());
@@ -188,11 +176,8 @@ int CertifyCommand(const Arguments& arguments) {
     throw Exception("--key takes the public key that keygen printed (Base64 of 32 bytes)");
   }
   const std::string product = Optional(parsed, "--product", LUMIVORA_PRODUCT_IDENTITY);
-  wu::SigningCertificate certificate;
-  certificate.root = root.Public();
-  certificate.key = *key;
-  certificate.serial = ParseSerial(Required(parsed, "--serial"));
-  certificate.signature = root.Sign(wu::CertificateText(product, *key, certificate.serial));
+  const wu::SigningCertificate certificate =
+      wu::CertifyKey(root, *key, ParseSerial(Required(parsed, "--serial")), product);
   WriteTextFile(Required(parsed, "-o"), wu::EncodeCertificate(certificate) + "\n");
   std::printf("certificate for %s, product %s, serial %llu, by root %s\n",
               wu::Base64Text(*key).c_str(), product.c_str(),
@@ -204,21 +189,36 @@ int CertifyCommand(const Arguments& arguments) {
 #if LUMIVORA_TOOL_PACK_COMMAND
 int PackCommand(const Arguments& arguments);  // cmd_pack.cpp
 
+namespace {
+
+// The first line of TEXT that is neither empty nor a "#" comment.
+std::string FirstValueLine(const std::string& text) {
+  for (std::string& line : wu::SplitLines(text)) {
+    if (!line.empty() && line[0] != '#') {
+      return line;
+    }
+  }
+  return {};
+}
+
+}  // namespace
+
 int ReleaseCommand(const Arguments& arguments) {
-  const Parsed parsed = Parse(arguments, {"--version", "--url", "--key", "--cert",
-                                          "--client-name", "-P", "-o", "--product"});
+  const Parsed parsed = Parse(arguments, {"--version", "--url", "--key", "--cert", "--client-name",
+                                          "-P", "-o", "--product"});
   if (parsed.words.size() != 1) {
-    throw Exception("usage: lumivora-tool release MAIN_PROGRAM --version V --url URL --key "
-                    "SECRET_KEY_FILE [--cert CERT_FILE] [--client-name NAME] [-P PASSWORD] -o DIR");
+    throw Exception(
+        "usage: lumivora-tool release MAIN_PROGRAM --version V --url URL --key "
+        "SECRET_KEY_FILE [--cert CERT_FILE] [--client-name NAME] [-P PASSWORD] -o DIR");
   }
   const std::string url = Required(parsed, "--url");
   const std::string packName = wu::SafeFileNamePart(url);
   const std::string clientName = Optional(parsed, "--client-name", packName);
   const std::string folder = Required(parsed, "-o");
   const wu::SecretKey key = ReadSecretKey(Required(parsed, "--key"));
-  const std::string certificate =
-      parsed.options.contains("--cert") ? FirstValueLine(ReadSmallFile(parsed.options.at("--cert")))
-                                        : std::string();
+  const std::string certificate = parsed.options.contains("--cert")
+                                      ? FirstValueLine(ReadSmallFile(parsed.options.at("--cert")))
+                                      : std::string();
   if (packName.empty() || wu::SafeFileNamePart(clientName) != clientName) {
     throw Exception("--url must end in the pack's file name, --client-name be a file name");
   }

@@ -1,6 +1,9 @@
 #include "webupdate/release_signature.h"
 
 #include <sodium.h>
+#if LUMIVORA_SHA256_OPENSSL
+#include <openssl/evp.h>
+#endif
 
 #include <charconv>
 
@@ -28,8 +31,7 @@ std::span<const uint8_t> AsBytes(std::string_view text) {
 
 bool Verifies(const Signature& signature, std::string_view message, const PublicKey& key) {
   const std::span<const uint8_t> bytes = AsBytes(message);
-  return crypto_sign_verify_detached(signature.data(), bytes.data(), bytes.size(), key.data()) ==
-         0;
+  return crypto_sign_verify_detached(signature.data(), bytes.data(), bytes.size(), key.data()) == 0;
 }
 
 bool IsRoot(const ReleaseTrust& trust, const PublicKey& key) {
@@ -96,8 +98,7 @@ void CheckCertificate(const ReleaseTrust& trust, std::string_view text, ReleaseV
     return;
   }
   if (certificate->serial < trust.recordedSerial) {
-    verdict.problem = "The update's certificate has serial " +
-                      std::to_string(certificate->serial) +
+    verdict.problem = "The update's certificate has serial " + std::to_string(certificate->serial) +
                       ", below the highest accepted serial " +
                       std::to_string(trust.recordedSerial) + " (a retired signing key).";
     return;
@@ -249,8 +250,8 @@ ReleaseVerdict VerifyRelease(const ReleaseTrust& trust, const std::vector<std::s
     return verdict;
   }
   if (verdict.statement.product != trust.product) {
-    verdict.problem = "The update is signed for another product (\"" +
-                      verdict.statement.product + "\").";
+    verdict.problem =
+        "The update is signed for another product (\"" + verdict.statement.product + "\").";
     return verdict;
   }
   const std::string certificate = ReadIniValue(lines, "Setup", release_keys::kCertificate);
@@ -282,20 +283,62 @@ std::string DownloadMismatch(const ReleaseStatement& statement, uint64_t size,
   return {};
 }
 
-Sha256Stream::Sha256Stream() {
-  InitSodium();
-  crypto_hash_sha256_init(&state_);
-}
+#if LUMIVORA_SHA256_OPENSSL
+struct Sha256Stream::State {
+  State() : context(EVP_MD_CTX_new()) {
+    if (context == nullptr) {
+      throw ESignature("SHA-256: out of memory");
+    }
+    Start();
+  }
+  State(const State&) = delete;
+  State& operator=(const State&) = delete;
+  ~State() { EVP_MD_CTX_free(context); }
+  void Start() {
+    if (EVP_DigestInit_ex(context, EVP_sha256(), nullptr) != 1) {
+      throw ESignature("SHA-256: cannot start");
+    }
+  }
+  void Update(std::span<const uint8_t> bytes) {
+    if (EVP_DigestUpdate(context, bytes.data(), bytes.size()) != 1) {
+      throw ESignature("SHA-256: cannot hash");
+    }
+  }
+  void Final(Sha256Digest& digest) {
+    if (EVP_DigestFinal_ex(context, digest.data(), nullptr) != 1) {
+      throw ESignature("SHA-256: cannot finish");
+    }
+  }
+  EVP_MD_CTX* context;
+};
+#else
+struct Sha256Stream::State {
+  State() {
+    InitSodium();
+    Start();
+  }
+  void Start() { crypto_hash_sha256_init(&state); }
+  void Update(std::span<const uint8_t> bytes) {
+    crypto_hash_sha256_update(&state, bytes.data(), bytes.size());
+  }
+  void Final(Sha256Digest& digest) { crypto_hash_sha256_final(&state, digest.data()); }
+  crypto_hash_sha256_state state{};
+};
+#endif
+
+Sha256Stream::Sha256Stream() : state_(std::make_unique<State>()) {}
+
+Sha256Stream::~Sha256Stream() = default;
 
 void Sha256Stream::Update(std::span<const uint8_t> bytes) {
-  crypto_hash_sha256_update(&state_, bytes.data(), bytes.size());
+  state_->Update(bytes);
   size_ += bytes.size();
 }
 
 Sha256Digest Sha256Stream::Finish() {
   Sha256Digest digest{};
-  crypto_hash_sha256_final(&state_, digest.data());
-  crypto_hash_sha256_init(&state_);
+  state_->Final(digest);
+  state_->Start();
   size_ = 0;
   return digest;
 }
@@ -339,6 +382,39 @@ Signature SecretKey::Sign(std::string_view message) const {
   const std::span<const uint8_t> bytes = AsBytes(message);
   crypto_sign_detached(signature.data(), nullptr, bytes.data(), bytes.size(), pair_.data());
   return signature;
+}
+
+SecretKey SecretKeyFromText(std::string_view text) {
+  std::string line;
+  for (std::string& candidate : SplitLines(text)) {
+    if (!candidate.empty() && candidate[0] != '#') {
+      line.swap(candidate);
+      break;
+    }
+  }
+  std::optional<std::vector<uint8_t>> seed = Base64Bytes(line, 32);
+  sodium_memzero(line.data(), line.size());
+  if (!seed) {
+    throw ESignature("not a secret key file (Base64 of a 32-byte seed)");
+  }
+  SecretKey key = SecretKey::FromSeed(*seed);
+  sodium_memzero(seed->data(), seed->size());
+  return key;
+}
+
+std::string SecretKeyText(const SecretKey& key) {
+  return "# Lumivora Ed25519 secret key. Keep it offline and never share it.\n" +
+         Base64Text(key.Seed()) + "\n";
+}
+
+SigningCertificate CertifyKey(const SecretKey& root, const PublicKey& key, uint64_t serial,
+                              std::string_view product) {
+  SigningCertificate certificate;
+  certificate.root = root.Public();
+  certificate.key = key;
+  certificate.serial = serial;
+  certificate.signature = root.Sign(CertificateText(product, key, serial));
+  return certificate;
 }
 
 std::string SignedReleaseLines(const ReleaseStatement& statement, const SecretKey& key,

@@ -6,10 +6,9 @@
 // (docs/signing.md). Cryptography is libsodium's.
 #pragma once
 
-#include <sodium/crypto_hash_sha256.h>
-
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -100,17 +99,23 @@ ReleaseVerdict VerifyRelease(const ReleaseTrust& trust, const std::vector<std::s
 std::string DownloadMismatch(const ReleaseStatement& statement, uint64_t size,
                              const Sha256Digest& digest);
 
-// SHA-256 and byte count of data that arrives in pieces.
+// SHA-256 and byte count of data that arrives in pieces. OpenSSL's where the
+// build has it (it uses the processor's SHA instructions, several times
+// faster than libsodium's portable code), libsodium's otherwise.
 class Sha256Stream {
  public:
   Sha256Stream();
+  Sha256Stream(const Sha256Stream&) = delete;
+  Sha256Stream& operator=(const Sha256Stream&) = delete;
+  ~Sha256Stream();
   void Update(std::span<const uint8_t> bytes);
   [[nodiscard]] uint64_t Size() const { return size_; }
   // The digest of everything so far; the stream starts afresh.
   Sha256Digest Finish();
 
  private:
-  crypto_hash_sha256_state state_{};
+  struct State;
+  std::unique_ptr<State> state_;
   uint64_t size_ = 0;
 };
 
@@ -134,6 +139,15 @@ class SecretKey {
   SecretKey() = default;
   std::array<uint8_t, 64> pair_{};  // seed followed by the public key
 };
+
+// A secret key file: comment lines starting with "#", and one line of
+// Base64 of the 32-byte seed. Reading raises Exception for anything else.
+SecretKey SecretKeyFromText(std::string_view text);
+std::string SecretKeyText(const SecretKey& key);
+
+// ROOT's certificate for KEY, PRODUCT and SERIAL.
+SigningCertificate CertifyKey(const SecretKey& root, const PublicKey& key, uint64_t serial,
+                              std::string_view product);
 
 // The [Setup] lines (CR LF) that carry STATEMENT signed by KEY, with
 // CERTIFICATE (Base64, may be empty).

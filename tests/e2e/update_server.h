@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/e2e/signed_offer.h"
 #include "tests/process_support.h"
 
 namespace lumivora::testing {

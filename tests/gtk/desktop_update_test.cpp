@@ -33,7 +33,8 @@ class DesktopUpdateTest : public ::testing::Test {
     MakePack(kBin + "/lumivora-sample-main-1.1", dir / "www/lumivora/Lumivorapack-1.1");
     WriteFile(dir / "www/lumivora/update.ini",
               "[Setup]\r\nVersion=1.1\r\nURL=http://127.0.0.1:8808/lumivora/Lumivorapack-1.1\r\n"
-              "ClientSideName=Lumivorapack-1.1\r\n");
+              "ClientSideName=Lumivorapack-1.1\r\n" +
+                  SignatureLines(ReadFile(dir / "www/lumivora/Lumivorapack-1.1"), "1.1"));
   }
 
   [[nodiscard]] std::string Pack() const { return dir / "install/Lumivorapack"; }

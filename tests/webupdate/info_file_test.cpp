@@ -1,8 +1,12 @@
-// Reading rules of the update information file, the version decision and the
-// address splitting, one row per case.
+// Reading rules of the update information file, the version decision, the
+// address splitting and the signed release statement, one row per case.
 #include "webupdate/info_file.h"
 
 #include <gtest/gtest.h>
+
+#include "tests/process_support.h"
+#include "tests/test_support.h"
+#include "webupdate/release_signature.h"
 
 namespace lumivora::webupdate {
 namespace {
@@ -173,6 +177,54 @@ TEST(SafeFileNamePart, ServerNamesStayInTheFolder) {
   };
   for (const auto& [name, expected] : rows) {
     EXPECT_EQ(SafeFileNamePart(name), expected) << name;
+  }
+}
+
+// An independent signer as oracle: the openssl command line signs the
+// statement with an Ed25519 key of its own making. The launcher's check
+// accepts it under that key's public half (as openssl gives it), refuses a
+// signature by another key, and libsodium signs byte for byte as openssl does.
+TEST(VerifyRelease, OpensslSignaturesAsOracle) {
+  const testing::TempDir dir;
+  const auto openssl = [](const std::vector<std::string>& arguments) {
+    std::vector<std::string> argv = {"/usr/bin/openssl"};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    const testing::ProcessResult result = testing::RunProcess(argv, {});
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+  };
+  // The raw 32 bytes at the end of openssl's DER forms of a key.
+  const auto tail = [](const std::string& der) {
+    return std::vector<uint8_t>(der.end() - 32, der.end());
+  };
+  for (const char* name : {"key", "other"}) {
+    openssl({"genpkey", "-algorithm", "ed25519", "-outform", "DER", "-out", dir / name});
+  }
+  openssl({"pkey", "-inform", "DER", "-in", dir / "key", "-pubout", "-outform", "DER", "-out",
+           dir / "key.pub"});
+  const std::string publicKey = Base64Text(tail(testing::ReadFile(dir / "key.pub")));
+  const ReleaseStatement statement{"oracle-product", "2.5", 123456, Sha256Digest{1, 2, 3}};
+  testing::WriteFile(dir / "statement", StatementText(statement));
+  const ReleaseTrust trust{"oracle-product", ParsePublicKeys(publicKey), 0};
+  const std::pair<const char*, const char*> rows[] = {
+      {"key", ""},
+      {"other", "The update's signature does not match its statement"},
+  };
+  for (const auto& [signer, problem] : rows) {
+    SCOPED_TRACE(signer);
+    openssl({"pkeyutl", "-sign", "-rawin", "-keyform", "DER", "-inkey", dir / signer, "-in",
+             dir / "statement", "-out", dir / "signature"});
+    const std::string signature = testing::ReadFile(dir / "signature");
+    const Lines lines = SplitLines(
+        "[Setup]\nVersion=2.5\nReleaseProduct=oracle-product\nReleaseSize=123456\n"
+        "ReleaseSHA256=" +
+        HexText(statement.sha256) + "\nReleaseKey=" + publicKey + "\nReleaseSignature=" +
+        Base64Text(std::vector<uint8_t>(signature.begin(), signature.end())));
+    const ReleaseVerdict verdict = VerifyRelease(trust, lines, "2.5");
+    EXPECT_EQ(verdict.problem.substr(0, std::string(problem).size()), problem);
+    EXPECT_EQ(verdict.problem.empty(), *problem == '\0');
+    const SecretKey same = SecretKey::FromSeed(tail(testing::ReadFile(dir / signer)));
+    const Signature ours = same.Sign(StatementText(statement));
+    EXPECT_EQ(std::string(ours.begin(), ours.end()), signature);
   }
 }
 

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "platform/file.h"
+#include "tests/e2e/signed_offer.h"
 #include "tests/test_support.h"
 #include "tests/win32/screenshot.h"
 
@@ -44,9 +45,11 @@ std::string Settings(bool silent) {
          (silent ? "1" : "0") + "\r\n";
 }
 
-std::string Offer(const std::string& version) {
+// The information file offering the 1.1 pack as VERSION with the lines of
+// its release statement (by default signed with the demo-only root key).
+std::string Offer(const std::string& version, const std::string& signature) {
   return Ok("[Setup]\r\nVersion=" + version + "\r\nURL=http://127.0.0.1:8808" + kPackPath +
-            "\r\nClientSideName=Lumivorapack-1.1\r\n");
+            "\r\nClientSideName=Lumivorapack-1.1\r\n" + signature);
 }
 
 void Screenshot(const std::string& name) {
@@ -94,12 +97,13 @@ class Win32SelfUpdate : public ::testing::Test {
     ASSERT_FALSE(oldPack_.empty()) << "no test pack in " << kPackDir;
     ASSERT_FALSE(newPack_.empty()) << "no test pack in " << kPackDir;
     ASSERT_FALSE(ApplicationDataFolder().empty());
+    ASSERT_TRUE(LauncherTrustsDemoRoot());
   }
 
   [[nodiscard]] std::string Pack() const { return install_ + "\\Lumivorapack"; }
 
   [[nodiscard]] std::map<std::string, std::string> Responses() const {
-    return {{kInfoPath, Offer("1.1")}, {kPackPath, Ok(newPack_)}};
+    return {{kInfoPath, Offer("1.1", SignatureLines(newPack_, "1.1"))}, {kPackPath, Ok(newPack_)}};
   }
 
   [[nodiscard]] ChildProcess StartLauncher() const {
@@ -237,7 +241,9 @@ TEST_F(Win32SelfUpdate, AskedUpdateInTheNativeWindows) {
 
 // Updates that do not happen: the old pack stays, the old program starts,
 // the settings keep version 1.0. (A partial download stays in the temporary
-// folder, as the transfer leaves every file it wrote.)
+// folder, as the transfer leaves every file it wrote.) Forged releases are
+// refused: an unsigned offer before anything is asked or downloaded, a pack
+// changed after signing once its SHA-256 is known.
 TEST_F(Win32SelfUpdate, RefusedCancelledOrBrokenUpdatesKeepTheOldPack) {
   enum class Act { kAnswerNo, kCancelDownload, kNone };
   struct Row {
@@ -246,6 +252,8 @@ TEST_F(Win32SelfUpdate, RefusedCancelledOrBrokenUpdatesKeepTheOldPack) {
     Act act;
     std::string packResponse;
     std::vector<std::string> requests;
+    std::string signature;
+    std::string message = {};  // of the error box that the run shows (answered OK)
   };
   const std::string cutShort =
       "HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(newPack_.size()) + "\r\n\r\n" +
@@ -253,24 +261,49 @@ TEST_F(Win32SelfUpdate, RefusedCancelledOrBrokenUpdatesKeepTheOldPack) {
   const std::string info = "GET " + kInfoPath;
   const std::string pack = "GET " + kPackPath;
   const std::string info2 = "GET /lumivora/update2.ini";
+  const std::string signature = SignatureLines(newPack_, "1.1");
+  std::string forged = newPack_;
+  forged[forged.size() / 2] = static_cast<char>(forged[forged.size() / 2] ^ 1);
   const Row rows[] = {
       // No is not retried at the second address.
-      {"answered No", false, Act::kAnswerNo, Ok(newPack_), {info}},
+      {"answered No", false, Act::kAnswerNo, Ok(newPack_), {info}, signature},
       // An accepted update that fails is tried once more at the second address
       // (which has nothing here).
-      {"Cancel during the download", true, Act::kCancelDownload, Ok(newPack_), {info, pack, info2}},
-      {"download cut short", true, Act::kNone, cutShort, {info, pack, info2}},
+      {"Cancel during the download",
+       true,
+       Act::kCancelDownload,
+       Ok(newPack_),
+       {info, pack, info2},
+       signature},
+      {"download cut short", true, Act::kNone, cutShort, {info, pack, info2}, signature},
       {"error page instead of the pack",
        true,
        Act::kNone,
        "HTTP/1.0 403 Forbidden\r\nContent-Length: 9\r\n\r\nforbidden",
-       {info, pack, info2}},
+       {info, pack, info2},
+       signature},
+      // Not signed: refused unseen, and asked at the second address.
+      {"unsigned offer",
+       false,
+       Act::kNone,
+       Ok(newPack_),
+       {info, info2},
+       "",
+       "The update was refused: The update is not signed."},
+      {"pack changed after signing",
+       true,
+       Act::kNone,
+       Ok(forged),
+       {info, pack},
+       signature,
+       "The download's SHA-256 is not the one of the signed release."},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     WriteFile(Pack(), oldPack_);
     const SettingsFile settings(Settings(row.silent));
-    LoopbackServer server({{kInfoPath, Offer("1.1")}, {kPackPath, row.packResponse}}, 8808);
+    LoopbackServer server({{kInfoPath, Offer("1.1", row.signature)}, {kPackPath, row.packResponse}},
+                          8808);
     ASSERT_EQ(server.Port(), 8808);
     if (row.act == Act::kCancelDownload) {
       server.Hold(kPackPath, 4096);
@@ -294,6 +327,13 @@ TEST_F(Win32SelfUpdate, RefusedCancelledOrBrokenUpdatesKeepTheOldPack) {
           30s));
       ::PostMessageA(cancel, BM_CLICK, 0, 0);
       server.Release(kPackPath);
+    }
+    if (!row.message.empty()) {
+      HWND box = nullptr;
+      ASSERT_TRUE(WaitUntil(
+          [&] { return (box = FirstTopLevelWindow(launcher.Id(), "#32770")) != nullptr; }, 30s));
+      EXPECT_NE(MessageBoxText(box).find(row.message), std::string::npos) << MessageBoxText(box);
+      ::PostMessageA(box, WM_COMMAND, IDOK, 0);
     }
     ExpectOutcome(launcher, settings, "1.0", oldPack_);
     EXPECT_EQ(server.RequestLines(), row.requests);
