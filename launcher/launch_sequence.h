@@ -50,8 +50,8 @@ class UpdateDialog {
   virtual ~UpdateDialog() = default;
   virtual void Execute(const std::string& currentVersion, const std::string& packPath,
                        const std::string& infoURL1, const std::string& infoURL2,
-                       const std::string& upgradeURLFormat, bool silent,
-                       uint64_t& signingSerial, std::string& newVersion) = 0;
+                       const std::string& upgradeURLFormat, bool silent, uint64_t& signingSerial,
+                       std::string& newVersion) = 0;
 };
 
 // The enciphered deployment configuration the launcher carries.

@@ -16,9 +16,9 @@ int DecipherCommand(const Arguments& arguments);  // cmd_cipher.cpp
 int ListCommand(const Arguments& arguments);      // cmd_unzip.cpp
 int TestCommand(const Arguments& arguments);      // cmd_unzip.cpp
 int ExtractCommand(const Arguments& arguments);   // cmd_unzip.cpp
-int KeygenCommand(const Arguments& arguments);   // cmd_release.cpp
-int CertifyCommand(const Arguments& arguments);  // cmd_release.cpp
-int VerifyCommand(const Arguments& arguments);   // cmd_release.cpp
+int KeygenCommand(const Arguments& arguments);    // cmd_release.cpp
+int CertifyCommand(const Arguments& arguments);   // cmd_release.cpp
+int VerifyCommand(const Arguments& arguments);    // cmd_release.cpp
 #if LUMIVORA_TOOL_PACK_COMMAND
 int PackCommand(const Arguments& arguments);     // cmd_pack.cpp
 int ReleaseCommand(const Arguments& arguments);  // cmd_release.cpp
