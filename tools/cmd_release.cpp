@@ -42,8 +42,7 @@ namespace {
 namespace wu = webupdate;
 
 // Options of the form "--name VALUE" (or "-o VALUE"), and the words without
-// a dash. Raises an Exception for an option without value or one not in
-// KNOWN.
+// a dash. An option without value or not in KNOWN is a usage error.
 struct Parsed {
   std::map<std::string, std::string> options;
   std::vector<std::string> words;
@@ -60,7 +59,7 @@ Parsed Parse(const Arguments& arguments, std::initializer_list<const char*> know
     if (std::find_if(known.begin(), known.end(),
                      [&](const char* name) { return argument == name; }) == known.end() ||
         i + 1 >= arguments.size()) {
-      throw Exception("unknown option or missing value: " + argument);
+      throw UsageError();
     }
     parsed.options[argument] = arguments[++i];
   }
@@ -70,7 +69,7 @@ Parsed Parse(const Arguments& arguments, std::initializer_list<const char*> know
 std::string Required(const Parsed& parsed, const char* name) {
   const auto found = parsed.options.find(name);
   if (found == parsed.options.end() || found->second.empty()) {
-    throw Exception(std::string("missing ") + name);
+    throw UsageError();
   }
   return found->second;
 }
@@ -160,7 +159,7 @@ std::pair<uint64_t, wu::Sha256Digest> HashFile(const std::string& path) {
 int KeygenCommand(const Arguments& arguments) {
   const Parsed parsed = Parse(arguments, {"-o"});
   if (!parsed.words.empty()) {
-    throw Exception("usage: lumivora-tool keygen -o SECRET_KEY_FILE");
+    throw UsageError();
   }
   const wu::SecretKey key = wu::SecretKey::Generate();
   WriteSecretKey(Required(parsed, "-o"), key);
@@ -207,9 +206,7 @@ int ReleaseCommand(const Arguments& arguments) {
   const Parsed parsed = Parse(arguments, {"--version", "--url", "--key", "--cert", "--client-name",
                                           "-P", "-o", "--product"});
   if (parsed.words.size() != 1) {
-    throw Exception(
-        "usage: lumivora-tool release MAIN_PROGRAM --version V --url URL --key "
-        "SECRET_KEY_FILE [--cert CERT_FILE] [--client-name NAME] [-P PASSWORD] -o DIR");
+    throw UsageError();
   }
   const std::string url = Required(parsed, "--url");
   const std::string packName = wu::SafeFileNamePart(url);
@@ -248,7 +245,7 @@ int ReleaseCommand(const Arguments& arguments) {
 int VerifyCommand(const Arguments& arguments) {
   const Parsed parsed = Parse(arguments, {"--root-keys", "--product", "--serial"});
   if (parsed.words.size() != 2) {
-    throw Exception("usage: lumivora-tool verify INFO_FILE FILE --root-keys KEYS");
+    throw UsageError();
   }
   wu::ReleaseTrust trust;
   trust.product = Optional(parsed, "--product", LUMIVORA_PRODUCT_IDENTITY);
