@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/file.h"
+#include "platform/text.h"
 #include "unzip/unzip.h"
 
 namespace lumivora::platform {
@@ -23,7 +24,7 @@ namespace lumivora::unzip {
 // Sanitises an MS-DOS date/time: invalid fields are replaced field by field.
 uint32_t SanitizeDosDateTime(uint32_t dosDateTime);
 // ASCII letters lowered; other bytes as they are.
-char LowerAscii(char c);
+using platform::LowerAscii;
 // <0, 0, >0 as A orders before, with, after B, ASCII letter case ignored.
 int CompareTextNoCase(const std::string& a, const std::string& b);
 // A stored name with '/' and '\\' mapped to the platform separator.

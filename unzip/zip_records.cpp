@@ -55,10 +55,6 @@ int Rate(const TZipHeaderInfo& info) {
 
 }  // namespace
 
-char LowerAscii(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 int CompareTextNoCase(const std::string& a, const std::string& b) {
   const size_t n = std::min(a.size(), b.size());
   for (size_t i = 0; i < n; ++i) {
