@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -225,7 +226,11 @@ TEST_F(SelfUpdateTest, OnlyWholeSignedReleasesReplaceThePack) {
   const auto damaged = [&](const std::string& key, size_t length, bool garble) {
     const size_t start = good.find(key + "=") + key.size() + 1;
     std::string value = good.substr(start, good.find('\r', start) - start);
-    value = garble ? "*" + value.substr(1) : value.substr(0, length);
+    if (garble) {
+      value[0] = '*';  // (a value is never empty)
+    } else {
+      value.resize(std::min(length, value.size()));
+    }
     return good.substr(0, start) + value + good.substr(good.find('\r', start));
   };
   std::string flipped = pack;
