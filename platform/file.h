@@ -28,6 +28,8 @@ class File {
     kRead,       // open an existing file for reading, sharing reads
     kCreate,     // create or truncate, exclusive write access
     kReadWrite,  // open an existing file for reading and writing
+    kReplace,    // as kCreate, but never through a link: a link at the path
+                 // is removed first and the open follows none
   };
 
   // Opens PATH. kCreate failures raise EFCreateError("Cannot create file %s"),
@@ -53,6 +55,12 @@ class File {
   [[nodiscard]] int64_t Size() const;
   // Sets the modification time from an MS-DOS date/time (local time).
   bool SetDosDateTime(uint32_t dosDateTime);
+  // Sets the permission bits of the open file to MODE & 0777 less the
+  // process umask: setuid, setgid and sticky are never set. Where there are
+  // no such bits, a MODE without the owner's write bit makes it read-only.
+  bool SetPermissions(uint32_t mode);
+  // Sets the attributes of the open file (POSIX keeps only read-only).
+  bool SetAttributes(uint32_t attributes);
   void Close();
 
  private:
@@ -84,6 +92,14 @@ bool SetFileUnixMode(const std::string& path, uint32_t mode);
 std::optional<uint32_t> FileAgeDos(const std::string& path);
 // Sets the modification time of PATH from an MS-DOS date/time (local time).
 bool SetFileDosDateTime(const std::string& path, uint32_t dosDateTime);
+// True when PATH itself is a symbolic link (on Windows, a reparse point).
+bool IsSymbolicLink(const std::string& path);
+// True when A and B name the same existing file.
+bool SameFile(const std::string& a, const std::string& b);
+// The longest path, and the longest name within it, that this platform's
+// file calls take.
+size_t MaxPathLength();
+size_t MaxNameLength();
 // Size of PATH in bytes, or nullopt.
 std::optional<int64_t> FileSize(const std::string& path);
 

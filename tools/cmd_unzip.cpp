@@ -38,6 +38,24 @@ std::string MethodName(uint16_t method) {
   }
 }
 
+// TEXT with its control characters shown as Info-ZIP's unzip and ls show
+// them ("^[" for escape, "^?" for delete), so that a name or a comment
+// cannot drive the terminal. KEEP lists the ones that pass as they are.
+std::string Printable(const std::string& text, const std::string& keep = "") {
+  std::string shown;
+  shown.reserve(text.size());
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if ((byte < 0x20 || byte == 0x7F) && keep.find(c) == std::string::npos) {
+      shown += '^';
+      shown += static_cast<char>(byte ^ 0x40U);
+    } else {
+      shown += c;
+    }
+  }
+  return shown;
+}
+
 std::string StoredName(const unzip::TZipHeaderInfo& info) {
   std::string name = info.Directory() + info.FileName();
   for (char& c : name) {
@@ -45,7 +63,27 @@ std::string StoredName(const unzip::TZipHeaderInfo& info) {
       c = '/';
     }
   }
-  return name;
+  return Printable(name);
+}
+
+std::string SkipText(unzip::TSkipReason reason, const unzip::TZipHeaderInfo& info) {
+  switch (reason) {
+    case unzip::TSkipReason::srBadPassword:
+      return "wrong password or damaged";
+    case unzip::TSkipReason::srNoOverwrite:
+      return "existing file kept";
+    case unzip::TSkipReason::srUnsafePath:
+      return "path leads outside the destination";
+    case unzip::TSkipReason::srUnsupportedMethod:
+      return "unsupported compression method " + std::to_string(info.compressionMethod);
+    case unzip::TSkipReason::srBadEntry:
+      return "invalid entry: local header, sizes or overlapping data";
+    case unzip::TSkipReason::srPathTooLong:
+      return "path too long";
+    case unzip::TSkipReason::srArchiveItself:
+      return "would overwrite the archive";
+  }
+  return "skipped";
 }
 
 // A progress bar on standard error, drawn only when it is a terminal.
@@ -142,20 +180,19 @@ int RunEntries(const ReadOptions& options, bool testOnly) {
                    StoredName(sender.Entry(index)).c_str(), computed, stored);
       ++failed;
     };
-    unzip.OnSkippingFile = [&](unzip::TUnZip&, unzip::TSkipReason reason, const std::string& name,
-                               int) {
+    unzip.OnSkippingFile = [&](unzip::TUnZip& sender, unzip::TSkipReason reason, const std::string&,
+                               int index) {
       progress.Finish();
-      const char* why = reason == unzip::TSkipReason::srBadPassword ? "wrong password or damaged"
-                        : reason == unzip::TSkipReason::srUnsafePath
-                            ? "path leads outside the destination"
-                            : "existing file kept";
-      std::fprintf(stderr, "%s: skipped (%s)\n", name.c_str(), why);
+      const unzip::TZipHeaderInfo& info = sender.Entry(index);
+      std::fprintf(stderr, "%s: skipped (%s)\n", StoredName(info).c_str(),
+                   SkipText(reason, info).c_str());
       ++failed;
     };
     unzip.UnZip();
   } catch (const Exception& error) {
     progress.Finish();
-    std::fprintf(stderr, "%s: %s\n", options.archive.c_str(), error.Message().c_str());
+    std::fprintf(stderr, "%s: %s\n", Printable(options.archive).c_str(),
+                 Printable(error.Message()).c_str());
     return kExitArchiveError;
   }
   progress.Finish();
@@ -196,10 +233,11 @@ int ListCommand(const Arguments& arguments) {
     }
     const std::string comment = unzip.ZipComment();
     if (!comment.empty()) {
-      std::printf("%s\n", comment.c_str());
+      std::printf("%s\n", Printable(comment, "\t\n").c_str());
     }
   } catch (const Exception& error) {
-    std::fprintf(stderr, "%s: %s\n", arguments[0].c_str(), error.Message().c_str());
+    std::fprintf(stderr, "%s: %s\n", Printable(arguments[0]).c_str(),
+                 Printable(error.Message()).c_str());
     return kExitArchiveError;
   }
   return kExitOk;

@@ -176,6 +176,11 @@ size_t EntryInput::Read(std::span<uint8_t> buffer) {
   return n;
 }
 
+bool CanDecode(uint16_t method) {
+  return method == zip::kMethodStored || method == zip::kMethodDeflated ||
+         FindLegacyDecoder(method) != nullptr;
+}
+
 namespace {
 
 // The decoder of CODING's method over IO (LEGACY for methods 1 to 6).

@@ -68,6 +68,9 @@ struct DecodeBuffers {
 
 enum class DecodeResult { kDecoded, kUnknownMethod };
 
+// True when a decoder handles METHOD.
+bool CanDecode(uint16_t method);
+
 // Decodes one whole entry from INPUT into SINK, decrypting with DECRYPTOR
 // when it is not null. Returns kUnknownMethod, having read and written
 // nothing, when no decoder handles CODING's method. Invalid compressed data

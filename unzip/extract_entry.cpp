@@ -20,6 +20,10 @@ namespace lumivora::unzip {
 
 namespace {
 
+// The attribute bits of MS-DOS: read-only, hidden, system and archive.
+constexpr uint32_t kDosAttributeMask = platform::kAttrReadOnly | platform::kAttrHidden |
+                                       platform::kAttrSystem | platform::kAttrArchive;
+
 // Percent of PART in WHOLE rounded to the nearest integer, ties to even,
 // capped at 100; 0 for an empty whole.
 int Percent(double part, double whole) {
@@ -108,13 +112,18 @@ ExtractionRun::Outcome ExtractionRun::ExtractEntry(int index) {
   work_ = archive_.Entry(index);
   dataLength_ = work_.compressedSize;
   const bool isFile = !work_.FileName().empty();
-  if (isFile) {
-    SeekToData();
+  if (isFile && !SeekToData()) {
+    Skip(TSkipReason::srBadEntry, index);
+    return Outcome::kDone;
   }
   std::string folder;
-  if (!OutputFolder(folder) || work_.FileName() == "." || work_.FileName() == "..") {
+  std::optional<TSkipReason> refused = OutputFolder(folder);
+  if (work_.FileName() == "." || work_.FileName() == "..") {
+    refused = TSkipReason::srUnsafePath;
+  }
+  if (refused.has_value()) {
     if (isFile) {
-      Skip(TSkipReason::srUnsafePath, index);
+      Skip(*refused, index);
     }
     return Outcome::kDone;
   }
@@ -126,6 +135,11 @@ ExtractionRun::Outcome ExtractionRun::ExtractEntry(int index) {
     return Outcome::kDone;
   }
   std::string outPath = folder + work_.FileName();
+  if (!CanDecode(work_.compressionMethod)) {
+    ShowMessage("Zip Error", "Unknown Compression Method");
+    Skip(TSkipReason::srUnsupportedMethod, index);
+    return Outcome::kDone;
+  }
   if (!CheckPassword(index) || !ResolveOverwrite(index, outPath)) {
     return Outcome::kDone;
   }
@@ -144,20 +158,40 @@ ExtractionRun::Outcome ExtractionRun::ExtractEntry(int index) {
   return Finish(index, outPath);
 }
 
-// Seek to data: past the local header, its name and its extra field.
-void ExtractionRun::SeekToData() {
+// Seek to data: past the local header, its name and its extra field. The
+// header must be one (its signature), its sizes must agree with the
+// directory's, and the data must end before the next entry's header or the
+// central directory: entries that share data (a zip bomb) are refused.
+bool ExtractionRun::SeekToData() {
   if (archive_.IsMultiDisk() && work_.diskNumberStart != archive_.CurrentDisk()) {
     archive_.OpenDisk(work_.diskNumberStart + 1);
   }
   TLFNFileStream& stream = archive_.Stream();
   stream.Seek(work_.localHeaderOffset);
-  std::array<uint8_t, zip::kLocalHeaderSize> local{};
-  const size_t got = stream.Read(local.data(), local.size());
-  // Only the two lengths are taken from the local header; the rest comes
-  // from the central directory.
-  const zip::LocalLengths lengths = zip::LocalLengths::Parse(local);
-  stream.Seek(work_.localHeaderOffset + static_cast<int64_t>(got) + lengths.nameLength +
-              lengths.extraLength);
+  std::array<uint8_t, zip::kLocalHeaderSize> bytes{};
+  const size_t got = stream.Read(bytes.data(), bytes.size());
+  const std::optional<zip::LocalHeader> local =
+      zip::LocalHeader::Parse(std::span<const uint8_t>(bytes.data(), got));
+  if (!local.has_value() || !LocalSizesAgree(*local)) {
+    return false;
+  }
+  const int64_t dataStart = work_.localHeaderOffset + local->TotalSize();
+  if (dataStart + work_.compressedSize > archive_.DataLimit(work_)) {
+    return false;
+  }
+  stream.Seek(dataStart);
+  return true;
+}
+
+// A local header written before its sizes were known (flag bit 3) may hold
+// zeros in their place.
+bool ExtractionRun::LocalSizesAgree(const zip::LocalHeader& local) const {
+  const bool descriptor = (local.flags & zip::kFlagDataDescriptor) != 0;
+  const auto agree = [descriptor](uint32_t inLocal, uint32_t inCentral) {
+    return inLocal == inCentral || (descriptor && inLocal == 0);
+  };
+  return agree(local.compressedSize, work_.compressedSize) &&
+         agree(local.uncompressedSize, work_.uncompressedSize);
 }
 
 // Check password: the last byte of the decrypted encryption header against
@@ -196,11 +230,10 @@ bool ExtractionRun::CheckPassword(int index) {
 // Resolve overwrite: an existing output file is replaced with Always, kept
 // with Never, and asked about with Prompt (which may change the path).
 bool ExtractionRun::ResolveOverwrite(int index, std::string& outPath) {
-  if (owner_.TestOnly() || owner_.OverwriteMode() == TUZOverwriteMode::Always ||
-      !platform::FileExists(outPath)) {
+  if (owner_.TestOnly() || !platform::FileExists(outPath)) {
     return true;
   }
-  bool overwrite = false;
+  bool overwrite = owner_.OverwriteMode() == TUZOverwriteMode::Always;
   if (owner_.OverwriteMode() == TUZOverwriteMode::Prompt) {
     if (owner_.OnPromptForOverwrite) {
       owner_.OnPromptForOverwrite(owner_, overwrite, index, outPath);
@@ -216,21 +249,28 @@ bool ExtractionRun::ResolveOverwrite(int index, std::string& outPath) {
   }
   if (!overwrite) {
     Skip(TSkipReason::srNoOverwrite, index);
+    return false;
   }
-  return overwrite;
+  // The archive being read is never an output (a link to it is replaced).
+  if (!platform::IsSymbolicLink(outPath) && platform::SameFile(outPath, archive_.Name())) {
+    Skip(TSkipReason::srArchiveItself, index);
+    return false;
+  }
+  return true;
 }
 
 // Open output. A read-only file is never replaced, as on Windows (also for
-// root).
+// root). A link at the output path is replaced, never followed.
 void ExtractionRun::OpenOutput(const std::string& outPath) {
   if (owner_.TestOnly()) {
     return;
   }
   const std::optional<uint32_t> attributes = platform::GetFileAttributes(outPath);
-  if (attributes.has_value() && (*attributes & platform::kAttrReadOnly) != 0) {
+  if (!platform::IsSymbolicLink(outPath) && attributes.has_value() &&
+      (*attributes & platform::kAttrReadOnly) != 0) {
     throw EFCreateError("Cannot create file " + outPath);
   }
-  outFile_.emplace(platform::File::Open(outPath, platform::File::Mode::kCreate));
+  outFile_.emplace(platform::File::Open(outPath, platform::File::Mode::kReplace));
 }
 
 // Decode: the entry's data range, decrypted, through the decoder of its
@@ -260,18 +300,31 @@ void ExtractionRun::Decode(const std::string& outPath) {
   }
 }
 
-void ExtractionRun::SetTimeAndAttributes(const std::string& outPath) const {
+// Attributes and time, set on the open output. An entry made on a Unix host
+// carries its mode in the high half of the external attributes: only its
+// permission bits are kept (never setuid, setgid or sticky; the umask
+// applies), and a link, device or fifo becomes a plain file. Elsewhere the
+// DOS attributes.
+void ExtractionRun::SetTimeAndAttributes() {
   if (owner_.RetainAttributes()) {
-    // An entry made on a Unix host carries its permission bits in the high
-    // half; elsewhere the DOS attributes.
     const uint32_t unixMode = work_.externalAttributes >> zip::kUnixModeShift;
     if ((work_.versionMadeBy >> zip::kHostShift) == zip::kHostUnix && unixMode != 0) {
-      platform::SetFileUnixMode(outPath, unixMode);
+      const uint32_t type = unixMode & zip::kUnixTypeMask;
+      const bool plain = type == 0 || type == zip::kUnixRegularFile;
+      outFile_->SetPermissions(plain ? unixMode & zip::kUnixPermissionMask
+                                     : zip::kUnixPlainFileMode);
     } else {
-      platform::SetFileAttributes(outPath, work_.externalAttributes);
+      outFile_->SetAttributes(work_.externalAttributes & kDosAttributeMask);
     }
   }
-  platform::SetFileDosDateTime(outPath, work_.dateTime);
+  outFile_->SetDosDateTime(work_.dateTime);
+}
+
+void ExtractionRun::RemoveOutput(const std::string& outPath) const {
+  if (!owner_.TestOnly()) {
+    platform::SetFileAttributes(outPath, 0);  // a read-only result can still go
+    platform::DeleteFile(outPath);
+  }
 }
 
 // Finish: close the output, give it its attributes and time, and compare
@@ -279,14 +332,20 @@ void ExtractionRun::SetTimeAndAttributes(const std::string& outPath) const {
 // may ask for another password and a retry.
 ExtractionRun::Outcome ExtractionRun::Finish(int index, const std::string& outPath) {
   if (outFile_.has_value()) {
+    SetTimeAndAttributes();
     outFile_.reset();
-    SetTimeAndAttributes(outPath);
   }
   const uint32_t computed = ~crc_;
-  if (computed == work_.crc32) {
+  if (computed == work_.crc32 && written_ == work_.uncompressedSize) {
     if (owner_.OnEndUnZip) {
       owner_.OnEndUnZip(owner_, index, outPath);
     }
+    return Outcome::kDone;
+  }
+  if (computed == work_.crc32) {
+    // The right CRC over fewer bytes than declared (an empty output has CRC 0).
+    RemoveOutput(outPath);
+    Skip(TSkipReason::srBadEntry, index);
     return Outcome::kDone;
   }
   bool retry = false;
@@ -306,10 +365,7 @@ ExtractionRun::Outcome ExtractionRun::Finish(int index, const std::string& outPa
   } else if (owner_.OnBadCRC) {
     owner_.OnBadCRC(owner_, computed, work_.crc32, index);
   }
-  if (!owner_.TestOnly()) {
-    platform::SetFileAttributes(outPath, 0);  // a read-only result can still go
-    platform::DeleteFile(outPath);
-  }
+  RemoveOutput(outPath);
   if (retry) {
     return Outcome::kRetry;
   }

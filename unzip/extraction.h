@@ -15,6 +15,7 @@
 #include "unzip/entry_decoder.h"
 #include "unzip/pkware_cipher.h"
 #include "unzip/unzip.h"
+#include "unzip/zip_format.h"
 
 namespace lumivora::platform {
 class UserInterface;
@@ -54,14 +55,18 @@ class ExtractionRun final : public EntrySink {
   Outcome ExtractEntry(int index);
   // The steps of one entry, in order. A step that returns false has ended
   // the entry (skipped, and reported when the owner listens).
-  void SeekToData();
-  bool OutputFolder(std::string& folder) const;
+  bool SeekToData();
+  [[nodiscard]] bool LocalSizesAgree(const zip::LocalHeader& local) const;
+  std::optional<TSkipReason> OutputFolder(std::string& folder) const;
+  std::optional<TSkipReason> CreateFolders(std::string& folder,
+                                           const std::vector<std::string>& parts) const;
   bool CheckPassword(int index);
   bool ResolveOverwrite(int index, std::string& outPath);
   void OpenOutput(const std::string& outPath);
   void Decode(const std::string& outPath);
   Outcome Finish(int index, const std::string& outPath);
-  void SetTimeAndAttributes(const std::string& outPath) const;
+  void SetTimeAndAttributes();
+  void RemoveOutput(const std::string& outPath) const;
   void Skip(TSkipReason reason, int index);
   void ShowMessage(const std::string& caption, const std::string& text) const;
 

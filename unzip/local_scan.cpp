@@ -54,16 +54,19 @@ bool ZipArchive::FindFirstLocalHeader() {
 }
 
 // Reads consecutive local headers into the main directory, each one skipped
-// by its sizes, until a position holds none.
+// by its sizes, until a position holds none. A header without a name ends
+// the scan, and so does the largest count of entries a directory can hold:
+// each record then stands for at least 31 bytes of the archive, which keeps
+// the directory's memory within a small multiple of the archive's size.
 void ZipArchive::ReadLocalHeaders() {
   files_ = std::make_unique<TSortedZip>(TZipSortMode::ByNone, TDuplicates::dupError, true);
-  for (;;) {
+  while (files_->Count() < zip::kMaxEntries) {
     const int64_t remembered = stream_.Position();
     std::array<uint8_t, zip::kLocalHeaderSize> header{};
     const size_t got = stream_.Read(header.data(), header.size());
     const std::optional<zip::LocalHeader> h =
         zip::LocalHeader::Parse(std::span<const uint8_t>(header.data(), got));
-    if (!h.has_value()) {
+    if (!h.has_value() || h->nameLength == 0) {
       stream_.Seek(remembered);
       break;
     }

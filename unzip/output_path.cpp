@@ -58,37 +58,60 @@ std::optional<std::vector<std::string>> ContainedParts(const std::string& path) 
 }  // namespace
 
 // The output folder of the working copy (with a trailing separator, or
-// empty for the current folder); false when the stored directory would lead
-// outside DestDir. Creates the folder when it is missing.
-bool ExtractionRun::OutputFolder(std::string& folder) const {
-  const char separator = platform::PathSeparator();
+// empty for the current folder), its missing folders created. Refused with
+// srUnsafePath when the stored directory would lead outside DestDir or
+// passes through a link, with srPathTooLong when the output path is longer
+// than the platform takes (checked before anything is created).
+std::optional<TSkipReason> ExtractionRun::OutputFolder(std::string& folder) const {
   const std::string& destDir = owner_.DestDir();
-  folder = destDir.empty() ? std::string() : destDir + separator;
-  if (!owner_.RecreateDirs() || work_.Directory().empty()) {
-    return true;  // the stored directory is ignored
+  folder = destDir.empty() ? std::string() : destDir + platform::PathSeparator();
+  std::vector<std::string> parts;
+  if (owner_.RecreateDirs() && !work_.Directory().empty()) {
+    std::string path = work_.Directory();
+    const std::string& rootDir = owner_.RootDir();
+    if (!rootDir.empty() && StartsWithNoCase(path, rootDir)) {
+      path.erase(0, rootDir.size());
+    }
+    // An absolute stored path (leading separator or drive letter) lands
+    // under DestDir.
+    if (path.size() >= 2 && path[1] == ':') {
+      path.erase(0, 2);
+    }
+    std::optional<std::vector<std::string>> contained = ContainedParts(path);
+    if (!contained.has_value()) {
+      return TSkipReason::srUnsafePath;
+    }
+    parts = std::move(*contained);
   }
-  std::string path = work_.Directory();
-  const std::string& rootDir = owner_.RootDir();
-  if (!rootDir.empty() && StartsWithNoCase(path, rootDir)) {
-    path.erase(0, rootDir.size());
+  size_t length = folder.size() + work_.FileName().size();
+  bool nameTooLong = work_.FileName().size() > platform::MaxNameLength();
+  for (const std::string& part : parts) {
+    length += part.size() + 1;
+    nameTooLong = nameTooLong || part.size() > platform::MaxNameLength();
   }
-  // An absolute stored path (leading separator or drive letter) lands under
-  // DestDir.
-  if (path.size() >= 2 && path[1] == ':') {
-    path.erase(0, 2);
+  if (nameTooLong || length > platform::MaxPathLength()) {
+    return TSkipReason::srPathTooLong;
   }
-  const std::optional<std::vector<std::string>> parts = ContainedParts(path);
-  if (!parts.has_value()) {
-    return false;
-  }
-  for (const std::string& part : *parts) {
+  return CreateFolders(folder, parts);
+}
+
+// Walks FOLDER down through PARTS one folder at a time, creating the missing
+// ones; a part that is a link (which could lead anywhere) refuses the entry.
+std::optional<TSkipReason> ExtractionRun::CreateFolders(
+    std::string& folder, const std::vector<std::string>& parts) const {
+  for (const std::string& part : parts) {
     folder += part;
-    folder += separator;
+    if (!owner_.TestOnly()) {
+      if (platform::IsSymbolicLink(folder)) {
+        return TSkipReason::srUnsafePath;
+      }
+      if (!platform::DirectoryExists(folder)) {
+        platform::CreateDirectory(folder);
+      }
+    }
+    folder += platform::PathSeparator();
   }
-  if (!owner_.TestOnly() && !folder.empty() && !platform::DirectoryExists(folder)) {
-    platform::ForceDirectories(folder);
-  }
-  return true;
+  return std::nullopt;
 }
 
 }  // namespace lumivora::unzip

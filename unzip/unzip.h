@@ -42,9 +42,26 @@ enum class TZipSortMode {
 
 enum class TUZOverwriteMode { Prompt = 0, Always = 1, Never = 2 };
 enum class TIncompleteZipMode { izAssumeMulti = 0, izAssumeBad = 1 };
-// Why an entry is skipped. srUnsafePath: the stored directory would lead
-// outside the destination folder.
-enum class TSkipReason { srBadPassword = 0, srNoOverwrite = 1, srUnsafePath = 2 };
+// Why an entry is skipped (it then does not count):
+// srBadPassword    the password check failed, or the CRC of an encrypted entry;
+// srNoOverwrite    the output file exists and is kept;
+// srUnsafePath     the stored directory would lead outside the destination
+//                  folder, or its folders pass through a link;
+// srUnsupportedMethod  no decoder for the entry's compression method;
+// srBadEntry       the entry's local header is missing or disagrees with the
+//                  directory, its data overlaps another entry's, or it
+//                  decoded to a size other than the one declared;
+// srPathTooLong    the output path is longer than the platform takes;
+// srArchiveItself  the output path is the archive being read.
+enum class TSkipReason {
+  srBadPassword = 0,
+  srNoOverwrite = 1,
+  srUnsafePath = 2,
+  srUnsupportedMethod = 3,
+  srBadEntry = 4,
+  srPathTooLong = 5,
+  srArchiveItself = 6,
+};
 enum class TMultiMode { mmNone, mmRemovable, mmNumbered };
 
 // The end of central directory record (APPNOTE 4.3.16).

@@ -121,6 +121,9 @@ class ZipArchive {
   [[nodiscard]] bool IsMultiDisk() const { return endCentral_.thisDisk != 0; }
   [[nodiscard]] bool HasNextDiskHandler() const { return static_cast<bool>(owner_.OnGetNextDisk); }
   TLFNFileStream& Stream() { return stream_; }
+  // Where the data of RECORD (an entry of this directory) must end at the
+  // latest: the next local header on its disk, or the central directory.
+  [[nodiscard]] int64_t DataLimit(const TZipHeaderInfo& record) const;
 
   // Closes the current file and opens disk DISK (1-based) of the set, asking
   // OnGetNextDisk for its name; raises EUserCanceled when the name is empty.

@@ -4,6 +4,7 @@
 // scan and the disks of a numbered set are in local_scan.cpp.
 #include <algorithm>
 #include <array>
+#include <limits>
 #include <span>
 #include <string>
 #include <utility>
@@ -59,6 +60,20 @@ void ZipArchive::ApplySortMode(TZipSortMode mode) {
     view->InsertShared(&files_->At(i));
   }
   sorted_ = std::move(view);
+}
+
+int64_t ZipArchive::DataLimit(const TZipHeaderInfo& record) const {
+  const int at = files_ ? files_->Find(record) : -1;
+  if (at >= 0 && at + 1 < files_->Count()) {
+    const TZipHeaderInfo& next = files_->At(at + 1);
+    if (next.diskNumberStart == record.diskNumberStart) {
+      return next.localHeaderOffset;
+    }
+  }
+  if (record.diskNumberStart == endCentral_.centralDisk) {
+    return endCentral_.centralOffset;
+  }
+  return std::numeric_limits<int64_t>::max();
 }
 
 void ZipArchive::Open() {

@@ -31,8 +31,11 @@ inline constexpr size_t kLocalHeaderSize = 30;
 inline constexpr size_t kCentralHeaderSize = 46;
 inline constexpr size_t kEndRecordSize = 22;
 inline constexpr size_t kMaxCommentLength = 0xFFFF;
-// How many of the archive's last bytes are searched for the end record.
-inline constexpr int64_t kEndSearchSize = 65528;
+// The end record is searched in the archive's last 22 + 65535 bytes: the
+// record itself followed by the longest comment it can announce.
+inline constexpr int64_t kEndSearchSize = kEndRecordSize + kMaxCommentLength;
+// Entries a directory can count without ZIP64 (a 16-bit field).
+inline constexpr int kMaxEntries = 0xFFFF;
 // A data descriptor (4.3.9) with its optional signature: signature, CRC-32,
 // compressed and uncompressed size.
 inline constexpr int64_t kDataDescriptorSize = 16;
@@ -54,6 +57,14 @@ inline constexpr uint16_t kMethodReducedFirst = 2;  // factor 1
 inline constexpr uint16_t kMethodReducedLast = 5;   // factor 4
 inline constexpr uint16_t kMethodImploded = 6;
 inline constexpr uint16_t kMethodDeflated = 8;
+
+// Unix file types in st_mode (the high half of the external attributes).
+inline constexpr uint32_t kUnixTypeMask = 0170000;
+inline constexpr uint32_t kUnixRegularFile = 0100000;
+inline constexpr uint32_t kUnixPermissionMask = 0777;
+// The mode given to an entry whose Unix type is a link, device or fifo: it
+// is written as a plain file, readable by all, writable by the owner.
+inline constexpr uint32_t kUnixPlainFileMode = 0644;
 
 // ---- version made by: the host system in the high byte (4.4.2) -----------------
 inline constexpr unsigned kHostShift = 8;

@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cerrno>
+#include <climits>
 #include <ctime>
 #include <string>
 #include <utility>
@@ -42,6 +43,8 @@ int OpenFlags(File::Mode mode) {
       return O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC;
     case File::Mode::kReadWrite:
       return O_RDWR | O_CLOEXEC;
+    case File::Mode::kReplace:
+      return O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW;
   }
   return O_RDONLY | O_CLOEXEC;
 }
@@ -61,6 +64,16 @@ time_t DosToTime(uint32_t dosDateTime) {
   return std::mktime(&tm);
 }
 
+// The process umask, read once (umask(2) can only be read by setting it).
+mode_t ProcessUmask() {
+  static const mode_t mask = [] {
+    const mode_t value = ::umask(077);
+    ::umask(value);
+    return value;
+  }();
+  return mask;
+}
+
 uint32_t TimeToDos(time_t value) {
   std::tm tm{};
   if (localtime_r(&value, &tm) == nullptr || tm.tm_year < 80) {
@@ -75,9 +88,12 @@ uint32_t TimeToDos(time_t value) {
 }  // namespace
 
 File File::Open(const std::string& path, Mode mode) {
+  if (mode == Mode::kReplace && IsSymbolicLink(path)) {
+    ::unlink(path.c_str());  // the link goes, never what it points at
+  }
   const int fd = ::open(path.c_str(), OpenFlags(mode), 0666);
   if (fd < 0) {
-    if (mode == Mode::kCreate) {
+    if (mode == Mode::kCreate || mode == Mode::kReplace) {
       throw EFCreateError("Cannot create file " + path);
     }
     throw EFOpenError("Cannot open file " + path);
@@ -161,6 +177,25 @@ bool File::SetDosDateTime(uint32_t dosDateTime) {
   }
   const std::array<timespec, 2> times{timespec{value, 0}, timespec{value, 0}};
   return ::futimens(handle_->fd, times.data()) == 0;
+}
+
+bool File::SetPermissions(uint32_t mode) {
+  const mode_t permissions = static_cast<mode_t>(mode & 0777U) & ~ProcessUmask();
+  return handle_ && ::fchmod(handle_->fd, permissions) == 0;
+}
+
+bool File::SetAttributes(uint32_t attributes) {
+  struct stat st {};
+  if (!handle_ || ::fstat(handle_->fd, &st) != 0) {
+    return false;
+  }
+  mode_t mode = st.st_mode & 0777U;
+  if ((attributes & kAttrReadOnly) != 0) {
+    mode &= ~static_cast<mode_t>(S_IWUSR | S_IWGRP | S_IWOTH);
+  } else {
+    mode |= S_IWUSR;
+  }
+  return ::fchmod(handle_->fd, mode) == 0;
 }
 
 void File::Close() {
@@ -291,6 +326,26 @@ bool SetFileDosDateTime(const std::string& path, uint32_t dosDateTime) {
   }
   const std::array<timespec, 2> times{timespec{value, 0}, timespec{value, 0}};
   return ::utimensat(AT_FDCWD, path.c_str(), times.data(), 0) == 0;
+}
+
+bool IsSymbolicLink(const std::string& path) {
+  struct stat st {};
+  return ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+  struct stat sa {};
+  struct stat sb {};
+  return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+         sa.st_ino == sb.st_ino;
+}
+
+size_t MaxPathLength() {
+  return PATH_MAX - 1;  // without the terminating zero
+}
+
+size_t MaxNameLength() {
+  return NAME_MAX;
 }
 
 std::optional<int64_t> FileSize(const std::string& path) {

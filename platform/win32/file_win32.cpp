@@ -62,11 +62,23 @@ File File::Open(const std::string& path, Mode mode) {
     case Mode::kReadWrite:
       access = GENERIC_READ | GENERIC_WRITE;
       break;
+    case Mode::kReplace:
+      access = GENERIC_WRITE;
+      share = 0;
+      disposition = CREATE_ALWAYS;
+      if (IsSymbolicLink(path)) {
+        // The link goes (a file link or a directory junction), never its target.
+        if (::DeleteFileA(path.c_str()) == 0) {
+          ::RemoveDirectoryA(path.c_str());
+        }
+      }
+      break;
   }
-  HANDLE handle = ::CreateFileA(path.c_str(), access, share, nullptr, disposition,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
+  const DWORD flags =
+      FILE_ATTRIBUTE_NORMAL | (mode == Mode::kReplace ? FILE_FLAG_OPEN_REPARSE_POINT : 0);
+  HANDLE handle = ::CreateFileA(path.c_str(), access, share, nullptr, disposition, flags, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
-    if (mode == Mode::kCreate) {
+    if (mode == Mode::kCreate || mode == Mode::kReplace) {
       throw EFCreateError("Cannot create file " + path);
     }
     throw EFOpenError("Cannot open file " + path);
@@ -152,6 +164,29 @@ bool File::SetDosDateTime(uint32_t dosDateTime) {
   FILETIME time{};
   return handle_ && DosToFileTime(dosDateTime, time) &&
          ::SetFileTime(handle_->handle.Get(), nullptr, nullptr, &time) != 0;
+}
+
+bool File::SetAttributes(uint32_t attributes) {
+  FILE_BASIC_INFO info{};
+  // Zero would mean "no change" to the kernel; a plain file is "normal".
+  info.FileAttributes = attributes == 0 ? FILE_ATTRIBUTE_NORMAL : static_cast<DWORD>(attributes);
+  return handle_ && ::SetFileInformationByHandle(handle_->handle.Get(), FileBasicInfo, &info,
+                                                 sizeof(info)) != 0;
+}
+
+bool File::SetPermissions(uint32_t mode) {
+  // Windows keeps no permission bits: a mode without the owner's write
+  // permission becomes the read-only attribute, as Info-ZIP's unzip does.
+  FILE_BASIC_INFO info{};
+  if (!handle_ || ::GetFileInformationByHandleEx(handle_->handle.Get(), FileBasicInfo, &info,
+                                                 sizeof(info)) == 0) {
+    return false;
+  }
+  DWORD attributes = info.FileAttributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
+  if ((mode & 0200U) == 0) {
+    attributes |= FILE_ATTRIBUTE_READONLY;
+  }
+  return SetAttributes(attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL));
 }
 
 void File::Close() {
@@ -256,6 +291,32 @@ bool SetFileDosDateTime(const std::string& path, uint32_t dosDateTime) {
                                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                         FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   return file.Valid() && ::SetFileTime(file.Get(), nullptr, nullptr, &time) != 0;
+}
+
+bool IsSymbolicLink(const std::string& path) {
+  const DWORD attributes = ::GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+  const auto identity = [](const std::string& path, BY_HANDLE_FILE_INFORMATION& info) {
+    const ScopedHandle file(
+        ::CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    return file.Valid() && ::GetFileInformationByHandle(file.Get(), &info) != 0;
+  };
+  BY_HANDLE_FILE_INFORMATION ia{};
+  BY_HANDLE_FILE_INFORMATION ib{};
+  return identity(a, ia) && identity(b, ib) && ia.dwVolumeSerialNumber == ib.dwVolumeSerialNumber &&
+         ia.nFileIndexHigh == ib.nFileIndexHigh && ia.nFileIndexLow == ib.nFileIndexLow;
+}
+
+size_t MaxPathLength() {
+  return MAX_PATH - 1;  // the ANSI calls, without the terminating zero
+}
+
+size_t MaxNameLength() {
+  return 255;
 }
 
 std::optional<int64_t> FileSize(const std::string& path) {

@@ -138,6 +138,35 @@ TEST(UnzipDirectory, MalformedArchivesTable) {
        TIncompleteZipMode::izAssumeMulti, nullptr, nullptr, 2},
       {"empty archive", [] { return BuildZip(ZipLayout{}); }, TIncompleteZipMode::izAssumeMulti,
        nullptr, nullptr, 0},
+      {"comment of 65,507 bytes",
+       [&] {
+         ZipLayout layout = twoEntries();
+         layout.comment = std::string(65507, 'c');
+         return BuildZip(layout);
+       },
+       TIncompleteZipMode::izAssumeMulti, nullptr, nullptr, 2},
+      {"comment of 65,535 bytes, the longest",
+       [&] {
+         ZipLayout layout = twoEntries();
+         layout.comment = std::string(65535, 'c');
+         return BuildZip(layout);
+       },
+       TIncompleteZipMode::izAssumeMulti, nullptr, nullptr, 2},
+      // 70,000 tiny local headers: the scan stops at the 65,535 entries a
+      // directory can hold, so its memory stays a small multiple of the file.
+      {"70,000 tiny local headers, scanned",
+       [] {
+         Bytes zip;
+         for (int i = 0; i < 70000; ++i) {
+           test::Put32(zip, 0x04034b50);
+           zip.resize(zip.size() + 22, 0);
+           test::Put16(zip, 1);  // name length
+           test::Put16(zip, 0);
+           zip.push_back('n');
+         }
+         return zip;
+       },
+       TIncompleteZipMode::izAssumeBad, nullptr, nullptr, 65535},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);

@@ -3,6 +3,9 @@
 // the decoders' edge cases, selection patterns, overwrite modes, events and
 // the output path that never leaves DestDir.
 #include <gtest/gtest.h>
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 #include <cstdio>
 #include <cstdlib>
@@ -289,7 +292,8 @@ TEST(UnzipExtract, DamagedEntriesTable) {
     std::vector<std::string> events;
     bool fileStays;
     std::string messageBox;
-    std::string password;  // for encrypted entries
+    std::string password;                 // for encrypted entries
+    std::vector<ZipEntrySpec> more = {};  // entries after the first
   };
   const Bytes data = test::SampleData(40000);
   // Several chunks of input for the worker to be busy with.
@@ -360,22 +364,26 @@ TEST(UnzipExtract, DamagedEntriesTable) {
        ""},
       {"exact size, stored", {.name = "f", .data = data, .method = 0}, 1, {"end 0"}, true, ""},
       {"empty stored", {.name = "f", .data = {}, .method = 0}, 1, {"end 0"}, true, ""},
-      {"unknown method 9, CRC 0",
-       {.name = "f", .data = {}, .method = 9, .rawData = ToBytes("zz")},
-       1,
-       {"end 0"},
-       true,
+      {"unknown method 99 (AES of other archivers), CRC 0: no empty file",
+       {.name = "f",
+        .data = {},
+        .method = 99,
+        .rawData = ToBytes("zz"),
+        .uncompressedOverride = 8893},
+       0,
+       {"skip 3 f 0"},
+       false,
        "Zip Error|Unknown Compression Method"},
       {"unknown method 12",
        {.name = "f", .data = ToBytes("abc"), .method = 12, .rawData = ToBytes("zz")},
        0,
-       {"badcrc 0"},
+       {"skip 3 f 0"},
        false,
        "Zip Error|Unknown Compression Method"},
       {"method 7 (tokenizing)",
        {.name = "f", .data = ToBytes("abc"), .method = 7, .rawData = ToBytes("zz")},
        0,
-       {"badcrc 0"},
+       {"skip 3 f 0"},
        false,
        "Zip Error|Unknown Compression Method"},
       {"wrong password that passes the check: invalid data in the first chunk",
@@ -393,12 +401,45 @@ TEST(UnzipExtract, DamagedEntriesTable) {
        {"badcrc 0"},
        false,
        ""},
+      {"deflate shorter than declared, CRC 0",
+       {.name = "f", .data = {}, .uncompressedOverride = 8893},
+       0,
+       {"skip 4 f 0"},
+       false,
+       ""},
+      {"no local header signature",
+       {.name = "f", .data = data, .localSignature = 0x04034b51},
+       0,
+       {"skip 4 f 0"},
+       false,
+       ""},
+      {"local sizes disagree with the central ones",
+       {.name = "f", .data = data, .uncompressedOverride = 40001, .localSizesAsWritten = true},
+       0,
+       {"skip 4 f 0"},
+       false,
+       ""},
+      // Forged lengths make the first entry's data cover the second entry's
+      // local header (the overlapping-entries zip bomb).
+      {"data overlapping the next entry",
+       {.name = "f",
+        .data = ToBytes("hello"),
+        .method = 0,
+        .uncompressedOverride = 41,
+        .compressedOverride = 41},
+       1,
+       {"skip 4 f 0", "end 1"},
+       false,
+       "",
+       "",
+       {{.name = "g", .data = ToBytes("world"), .method = 0}}},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     TempDir dir;
     ZipLayout layout;
     layout.entries.push_back(row.entry);
+    layout.entries.insert(layout.entries.end(), row.more.begin(), row.more.end());
     test::WriteBytes(dir / "a.zip", BuildZip(layout));
     TempDir out;
     platform::RecordingInterface ui;
@@ -433,6 +474,7 @@ TEST(UnzipExtract, ErrorsEndTheRunWithoutLeavingAFile) {
     const char* error;
     int64_t fileSizeLimit = -1;  // bytes the process may write to a file
     int cancelAtChunk = 0;       // the owner cancels while this chunk is due
+    size_t cutTo = 0;            // the archive ends here (its data found by the local-header scan)
   };
   const Bytes large = test::SampleData(300000, 9);
   const Row rows[] = {
@@ -442,7 +484,10 @@ TEST(UnzipExtract, ErrorsEndTheRunWithoutLeavingAFile) {
         .method = 0,
         .uncompressedOverride = 90000,
         .compressedOverride = 90000},
-       "EFatalUnzipError: Premature end of file reached"},
+       "EFatalUnzipError: Premature end of file reached",
+       -1,
+       0,
+       30 + 1 + 50000},
 #ifndef _WIN32
       {"short write in the middle, deflated",
        {.name = "f", .data = large, .password = "p"},
@@ -464,10 +509,15 @@ TEST(UnzipExtract, ErrorsEndTheRunWithoutLeavingAFile) {
     TempDir dir;
     ZipLayout layout;
     layout.entries.push_back(row.entry);
-    test::WriteBytes(dir / "a.zip", BuildZip(layout));
+    Bytes zip = BuildZip(layout);
+    if (row.cutTo > 0) {
+      zip.resize(row.cutTo);
+    }
+    test::WriteBytes(dir / "a.zip", zip);
     TempDir out;
     platform::RecordingInterface ui;
     TUnZip unzip(&ui);
+    unzip.SetIncompleteZipMode(TIncompleteZipMode::izAssumeBad);
     bool decoding = false;
     int chunks = 0;
     int workersAtCancel = -1;
@@ -622,11 +672,13 @@ TEST(UnzipExtract, OverwriteModes) {
     int handler;  // -1 none, 0 refuse, 1 accept, 2 accept under another name
     std::deque<platform::MessageAnswer> answers;
     int count;
-    const char* oldContent;
+    const char* oldContent;  // nullptr: the archive's own bytes
     bool boxShown;
   };
   const Row rows[] = {
       {"always", TUZOverwriteMode::Always, -1, {}, 1, "new", false},
+      // The output file is the archive being read: refused, whatever the mode.
+      {"always, over the archive itself", TUZOverwriteMode::Always, -1, {}, 0, nullptr, false},
       {"never", TUZOverwriteMode::Never, -1, {}, 0, "old", false},
       {"prompt, handler refuses", TUZOverwriteMode::Prompt, 0, {}, 0, "old", false},
       {"prompt, handler accepts", TUZOverwriteMode::Prompt, 1, {}, 1, "new", false},
@@ -650,6 +702,9 @@ TEST(UnzipExtract, OverwriteModes) {
     SCOPED_TRACE(row.name);
     TempDir out;
     test::WriteText(out / "a.txt", "old");
+    const std::string archive = row.oldContent == nullptr ? out / "a.txt" : dir / "a.zip";
+    const Bytes archiveBytes = test::ReadBytes(dir / "a.zip");
+    test::WriteBytes(archive, archiveBytes);
     platform::RecordingInterface ui;
     ui.answers = row.answers;
     TUnZip unzip(&ui);
@@ -663,11 +718,16 @@ TEST(UnzipExtract, OverwriteModes) {
         }
       };
     }
-    unzip.SetZipName(dir / "a.zip");
+    unzip.SetZipName(archive);
     unzip.SetDestDir(out.Path() + Sep());
     unzip.SetOverwriteMode(row.mode);
     unzip.SetDoAll(true);
     EXPECT_EQ(unzip.UnZip(), row.count);
+    if (row.oldContent == nullptr) {
+      EXPECT_EQ(test::ReadBytes(out / "a.txt"), archiveBytes);
+      EXPECT_EQ(recorder.lines, (std::vector<std::string>{"skip 6 a.txt 0"}));
+      continue;
+    }
     EXPECT_EQ(test::ReadText(out / "a.txt"), row.oldContent);
     if (row.handler == 2) {
       EXPECT_EQ(test::ReadText(out / "renamed.txt"), "new");
@@ -713,13 +773,45 @@ TEST(UnzipExtract, TimeAndAttributesOnTheOutput) {
                             .dosDateTime = 0x5A8C6B2D,
                             .externalAttributes = 0x21});
   layout.entries.push_back({.name = "rw.txt", .data = ToBytes("y"), .dosDateTime = 0x4A8C6B2D});
+  // Modes from a Unix host: never setuid, setgid or sticky, the umask
+  // applies, and a link, device or fifo becomes a plain file with 0644.
+  struct ModeRow {
+    const char* name;
+    uint32_t stored;
+    uint32_t expected;  // under umask 022
+  };
+  const ModeRow modes[] = {
+      {"setuid", 0104755, 0755},      {"setgid-world-writable", 0106777, 0755},
+      {"sticky", 0101777, 0755},      {"group-writable", 0100664, 0644},
+      {"link", 0120777, 0644},        {"fifo", 0010666, 0644},
+      {"char-device", 0020666, 0644}, {"no-type", 0000700, 0700},
+  };
+  for (const ModeRow& row : modes) {
+    layout.entries.push_back({.name = row.name,
+                              .data = ToBytes(row.name),
+                              .externalAttributes = row.stored << 16U,
+                              .versionMadeBy = 0x314});
+  }
   test::WriteBytes(dir / "a.zip", BuildZip(layout));
   TempDir out;
   TUnZip unzip;
   unzip.SetZipName(dir / "a.zip");
   unzip.SetDestDir(out.Path());
   unzip.SetDoAll(true);
-  EXPECT_EQ(unzip.UnZip(), 2);
+#ifndef _WIN32
+  const mode_t previous = umask(022);
+#endif
+  EXPECT_EQ(unzip.UnZip(), 2 + static_cast<int>(std::size(modes)));
+#ifndef _WIN32
+  umask(previous);
+  for (const ModeRow& row : modes) {
+    SCOPED_TRACE(row.name);
+    const auto status = std::filesystem::symlink_status(out / row.name);
+    EXPECT_EQ(status.type(), std::filesystem::file_type::regular);
+    EXPECT_EQ(static_cast<uint32_t>(status.permissions()), row.expected);
+    EXPECT_EQ(test::ReadText(out / row.name), row.name);
+  }
+#endif
   EXPECT_EQ(platform::FileAgeDos(out / "ro.txt"), 0x5A8C6B2DU);
   EXPECT_EQ(platform::FileAgeDos(out / "rw.txt"), 0x4A8C6B2DU);
   EXPECT_NE(*platform::GetFileAttributes(out / "ro.txt") & platform::kAttrReadOnly, 0U);
@@ -729,11 +821,19 @@ TEST(UnzipExtract, TimeAndAttributesOnTheOutput) {
 // Stored directories never lead outside DestDir.
 TEST(UnzipExtract, OutputPathsStayInsideDestDir) {
   struct Row {
-    const char* stored;
+    std::string stored;
     const char* rootDir;
-    const char* lands;  // relative to DestDir; nullptr: skipped as unsafe
+    const char* lands;  // relative to DestDir; nullptr: skipped
+    int reason = 2;     // the skip reason (unsafe path)
+    // A link already in DestDir: to a folder, or to a file, outside it.
+    const char* linkToFolder = nullptr;
+    const char* linkToFile = nullptr;
   };
-  const Row rows[] = {
+  std::string deep;
+  for (int i = 0; i < 30000; ++i) {
+    deep += "a/";
+  }
+  std::vector<Row> rows = {
       {"../evil.txt", "", nullptr},
       {"a/../../evil.txt", "", nullptr},
       {"..\\..\\evil.txt", "", nullptr},
@@ -746,15 +846,31 @@ TEST(UnzipExtract, OutputPathsStayInsideDestDir) {
       {"root/in.txt", "root/", "in.txt"},
       {"other/in.txt", "root", "other/in.txt"},
       {"dir/..", "", nullptr},
+      // 30,000 folders deep: refused before anything is created.
+      {deep + "x.txt", "", nullptr, 5},
+      {std::string(300, 'n') + ".txt", "", nullptr, 5},
   };
+#ifndef _WIN32
+  rows.push_back({"linked/x.txt", "", nullptr, 2, "linked"});
+  rows.push_back({"sub/linked/x.txt", "", nullptr, 2, "sub/linked"});
+  rows.push_back({"x.txt", "", "x.txt", 2, nullptr, "x.txt"});
+#endif
   for (const Row& row : rows) {
-    SCOPED_TRACE(row.stored);
+    SCOPED_TRACE(row.stored.substr(0, 40));
     TempDir dir;
     ZipLayout layout;
     layout.entries.push_back({.name = row.stored, .data = ToBytes("payload")});
     test::WriteBytes(dir / "a.zip", BuildZip(layout));
     TempDir parent;
     const std::string dest = parent / "x/y";
+    TempDir elsewhere;
+    test::WriteText(elsewhere / "target.txt", "old");
+    if (row.linkToFolder != nullptr || row.linkToFile != nullptr) {
+      const std::string link = dest + "/" + (row.linkToFolder ? row.linkToFolder : row.linkToFile);
+      std::filesystem::create_directories(std::filesystem::path(link).parent_path());
+      std::filesystem::create_symlink(
+          row.linkToFolder ? elsewhere.Path() : elsewhere / "target.txt", link);
+    }
     TUnZip unzip;
     Recorder recorder;
     recorder.Attach(unzip);
@@ -762,6 +878,7 @@ TEST(UnzipExtract, OutputPathsStayInsideDestDir) {
     unzip.SetDestDir(dest);
     unzip.SetRootDir(row.rootDir);
     unzip.SetRecreateDirs(true);
+    unzip.SetOverwriteMode(TUZOverwriteMode::Always);
     unzip.SetDoAll(true);
     const int count = unzip.UnZip();
     size_t files = 0;
@@ -771,11 +888,16 @@ TEST(UnzipExtract, OutputPathsStayInsideDestDir) {
         EXPECT_EQ(item.path().string().rfind(dest + "/", 0), 0U) << item.path();
       }
     }
+    // Nothing was written, or changed, through a link.
+    EXPECT_EQ(test::ReadText(elsewhere / "target.txt"), "old");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(elsewhere.Path()),
+                            std::filesystem::directory_iterator()),
+              1);
     if (row.lands == nullptr) {
       EXPECT_EQ(count, 0);
       EXPECT_EQ(files, 0U);
       ASSERT_EQ(recorder.lines.size(), 1U);
-      EXPECT_EQ(recorder.lines[0].rfind("skip 2 ", 0), 0U);
+      EXPECT_EQ(recorder.lines[0].rfind("skip " + std::to_string(row.reason) + " ", 0), 0U);
     } else {
       EXPECT_EQ(count, 1);
       EXPECT_EQ(test::ReadText(dest + "/" + row.lands), "payload");

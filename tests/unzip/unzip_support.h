@@ -134,11 +134,15 @@ struct ZipEntrySpec {
   uint32_t externalAttributes = 0x20;
   std::string comment;
   Bytes rawData;  // when set, the stored entry data as is
-  // Overrides of the central record.
+  // Overrides of the central record (the sizes also of the local header,
+  // unless localSizesAsWritten).
   int64_t crcOverride = -1;
   int64_t uncompressedOverride = -1;
   int64_t compressedOverride = -1;
   int64_t offsetOverride = -1;
+  bool localSizesAsWritten = false;
+  uint32_t localSignature = 0x04034b50;
+  uint16_t versionMadeBy = 20;  // 0x314: Unix host, mode in externalAttributes >> 16
 };
 
 struct ZipLayout {
@@ -179,14 +183,20 @@ inline Bytes BuildZip(const ZipLayout& layout) {
     }
     const auto compressed = static_cast<uint32_t>(body.size());
     const auto size = static_cast<uint32_t>(e.data.size());
-    Put32(out, 0x04034b50);
+    const auto declared = [&](int64_t override, uint32_t written) {
+      return override >= 0 ? static_cast<uint32_t>(override) : written;
+    };
+    const bool bent = !e.localSizesAsWritten;
+    Put32(out, e.localSignature);
     Put16(out, 20);
     Put16(out, flags);
     Put16(out, e.method);
     Put32(out, e.dosDateTime);
     Put32(out, (flags & 8U) != 0 ? 0 : crc);
-    Put32(out, (flags & 8U) != 0 ? 0 : compressed);
-    Put32(out, (flags & 8U) != 0 ? 0 : size);
+    Put32(out, (flags & 8U) != 0 ? 0
+               : bent            ? declared(e.compressedOverride, compressed)
+                                 : compressed);
+    Put32(out, (flags & 8U) != 0 ? 0 : bent ? declared(e.uncompressedOverride, size) : size);
     Put16(out, static_cast<uint32_t>(e.name.size()));
     Put16(out, 0);
     out.insert(out.end(), e.name.begin(), e.name.end());
@@ -199,7 +209,7 @@ inline Bytes BuildZip(const ZipLayout& layout) {
     }
     Bytes c;
     Put32(c, 0x02014b50);
-    Put16(c, 20);
+    Put16(c, e.versionMadeBy);
     Put16(c, 20);
     Put16(c, flags);
     Put16(c, e.method);

@@ -72,5 +72,66 @@ TEST(UnzipTool, DefaultPackPasswordAndComment) {
   EXPECT_NE(list.output.find("a.txt\nthe comment"), std::string::npos) << list.output;
 }
 
+// One row per archive the tool must not report wrongly: failed entries give
+// exit status 1 with a line that says why, and names and comments reach the
+// terminal with their control characters shown as ^X.
+TEST(UnzipTool, FailedEntriesAndHostileTextTable) {
+  struct Row {
+    const char* name;
+    test::ZipLayout layout;
+    const char* command;  // "list", "test" or "extract" (into the archive's folder)
+    int status;
+    std::string shows;
+  };
+  const Row rows[] = {
+      {"unknown method 99, test",
+       {.entries = {{.name = "f",
+                     .data = {},
+                     .method = 99,
+                     .rawData = test::ToBytes("zz"),
+                     .uncompressedOverride = 8893}}},
+       "test",
+       1,
+       "f: skipped (unsupported compression method 99)"},
+      {"unknown method 99, extract",
+       {.entries = {{.name = "f",
+                     .data = {},
+                     .method = 99,
+                     .rawData = test::ToBytes("zz"),
+                     .uncompressedOverride = 8893}}},
+       "extract",
+       1,
+       "f: skipped (unsupported compression method 99)"},
+      {"entry named like the archive",
+       {.entries = {{.name = "a.zip", .data = test::ToBytes("x")}}},
+       "extract",
+       1,
+       "a.zip: skipped (would overwrite the archive)"},
+      {"escape sequence in a name",
+       {.entries = {{.name = "\x1b[2Jred\x7f", .data = test::ToBytes("x")}}},
+       "list",
+       0,
+       " ^[[2Jred^?\n"},
+      {"escape sequence in the comment",
+       {.entries = {{.name = "a", .data = test::ToBytes("x")}}, .comment = "\x1b]0;title\x07\tend"},
+       "list",
+       0,
+       "^[]0;title^G\tend"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    test::TempDir dir;
+    const test::Bytes zip = test::BuildZip(row.layout);
+    test::WriteBytes(dir / "a.zip", zip);
+    const std::string extra = std::string(row.command) == "extract" ? " -d " + dir.Path() : "";
+    const Result result = Tool(std::string(row.command) + " " + (dir / "a.zip") + extra);
+    EXPECT_EQ(result.status, row.status) << result.output;
+    EXPECT_NE(result.output.find(row.shows), std::string::npos) << result.output;
+    EXPECT_EQ(result.output.find('\x1b'), std::string::npos) << result.output;
+    EXPECT_EQ(test::ReadBytes(dir / "a.zip"), zip);
+    EXPECT_FALSE(platform::FileExists(dir / "f"));
+  }
+}
+
 }  // namespace
 }  // namespace lumivora::unzip
