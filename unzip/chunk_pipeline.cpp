@@ -35,6 +35,7 @@ bool ShouldPipeline(PipelineMode mode, uint16_t method, int64_t compressedSize, 
 ChunkPipeline::ChunkPipeline(size_t chunkSize, Fill fill, size_t depth)
     : chunkSize_(chunkSize),
       depth_(depth < 2 ? 2 : depth),
+      wakeCount_(depth_ / 2),
       fill_(std::move(fill)),
       buffers_(chunkSize_ * depth_),
       sizes_(depth_) {
@@ -56,12 +57,22 @@ int ChunkPipeline::LiveWorkers() {
   return liveWorkers.load();
 }
 
+size_t ChunkPipeline::FreeBuffers(uint64_t index) const {
+  // Chunks not yet released by the consumer occupy their buffers.
+  return depth_ - static_cast<size_t>(index - (taken_ - (holding_ ? 1 : 0)));
+}
+
 void ChunkPipeline::Work() {
   for (uint64_t index = 0;; ++index) {
     {
       std::unique_lock lock(mutex_);
-      // Chunks not yet released by the consumer occupy their buffers.
-      slotFree_.wait(lock, [&] { return stop_ || index - (taken_ - (holding_ ? 1 : 0)) < depth_; });
+      if (!stop_ && FreeBuffers(index) == 0) {
+        // The ring is full: sleep until half of it is free again, so that
+        // one wake-up refills several chunks.
+        workerWaiting_ = true;
+        slotFree_.wait(lock, [&] { return stop_ || FreeBuffers(index) >= wakeCount_; });
+        workerWaiting_ = false;
+      }
       if (stop_) {
         return;
       }
@@ -75,6 +86,7 @@ void ChunkPipeline::Work() {
       error = std::current_exception();
     }
     const bool finished = error || size == 0;
+    bool wake = false;
     {
       const std::lock_guard lock(mutex_);
       if (error) {
@@ -84,8 +96,11 @@ void ChunkPipeline::Work() {
         filled_ = index + 1;
       }
       done_ = finished;
+      wake = consumerWaiting_ && (finished || filled_ - taken_ >= wakeCount_);
     }
-    chunkReady_.notify_one();
+    if (wake) {
+      chunkReady_.notify_one();
+    }
     if (finished) {
       return;
     }
@@ -96,9 +111,17 @@ std::span<const uint8_t> ChunkPipeline::Next() {
   std::unique_lock lock(mutex_);
   if (holding_) {
     holding_ = false;  // the previous chunk's buffer is free again
-    slotFree_.notify_one();
+    if (workerWaiting_ && FreeBuffers(filled_) >= wakeCount_) {
+      slotFree_.notify_one();
+    }
   }
-  chunkReady_.wait(lock, [&] { return filled_ > taken_ || done_; });
+  if (filled_ == taken_ && !done_) {
+    // Nothing ready: sleep until half of the ring is, so that one wake-up
+    // serves several chunks.
+    consumerWaiting_ = true;
+    chunkReady_.wait(lock, [&] { return filled_ - taken_ >= wakeCount_ || done_; });
+    consumerWaiting_ = false;
+  }
   if (filled_ == taken_) {
     // The worker ended without this chunk: its error, or the end of data
     // already passed (a further call after the empty chunk).

@@ -45,11 +45,13 @@ class ChunkPipeline {
   // data is used up. Called on the worker thread only, one call at a time.
   using Fill = std::function<size_t(std::span<uint8_t> buffer)>;
 
-  static constexpr size_t kDefaultDepth = 4;
+  static constexpr size_t kDefaultDepth = 8;
 
   // DEPTH buffers of CHUNKSIZE bytes: the consumer holds one, the worker
-  // fills the others ahead. Starts the worker; a failure to start it raises
-  // std::system_error before anything was filled.
+  // fills the others ahead. A side that has to wait sleeps until half of the
+  // ring is ready for it, so that one wake-up serves several chunks. Starts
+  // the worker; a failure to start it raises std::system_error before
+  // anything was filled.
   ChunkPipeline(size_t chunkSize, Fill fill, size_t depth = kDefaultDepth);
   ChunkPipeline(const ChunkPipeline&) = delete;
   ChunkPipeline& operator=(const ChunkPipeline&) = delete;
@@ -65,9 +67,12 @@ class ChunkPipeline {
 
  private:
   void Work();
+  // Buffers free for the worker's chunk INDEX (called with the lock held).
+  [[nodiscard]] size_t FreeBuffers(uint64_t index) const;
 
   const size_t chunkSize_;
   const size_t depth_;
+  const size_t wakeCount_;  // chunks or buffers that wake a waiting side
   Fill fill_;
   std::vector<uint8_t> buffers_;
   std::vector<size_t> sizes_;
@@ -81,6 +86,8 @@ class ChunkPipeline {
   bool done_ = false;                   // the worker ended (end of data or error)
   std::exception_ptr error_;            // raised when filling chunk filled_
   bool stop_ = false;
+  bool workerWaiting_ = false;    // for a free buffer
+  bool consumerWaiting_ = false;  // for a chunk
   std::thread worker_;
 };
 
