@@ -62,6 +62,10 @@ size_t ChunkPipeline::FreeBuffers(uint64_t index) const {
   return depth_ - static_cast<size_t>(index - (taken_ - (holding_ ? 1 : 0)));
 }
 
+uint64_t ChunkPipeline::ChunksToWakeFor() const {
+  return taken_ == 0 ? 1 : wakeCount_;
+}
+
 void ChunkPipeline::Work() {
   for (uint64_t index = 0;; ++index) {
     {
@@ -96,7 +100,7 @@ void ChunkPipeline::Work() {
         filled_ = index + 1;
       }
       done_ = finished;
-      wake = consumerWaiting_ && (finished || filled_ - taken_ >= wakeCount_);
+      wake = consumerWaiting_ && (finished || filled_ - taken_ >= ChunksToWakeFor());
     }
     if (wake) {
       chunkReady_.notify_one();
@@ -116,10 +120,10 @@ std::span<const uint8_t> ChunkPipeline::Next() {
     }
   }
   if (filled_ == taken_ && !done_) {
-    // Nothing ready: sleep until half of the ring is, so that one wake-up
-    // serves several chunks.
+    // Nothing ready: sleep until half of the ring is (the first chunk at the
+    // start), so that one wake-up serves several chunks.
     consumerWaiting_ = true;
-    chunkReady_.wait(lock, [&] { return filled_ - taken_ >= wakeCount_ || done_; });
+    chunkReady_.wait(lock, [&] { return filled_ - taken_ >= ChunksToWakeFor() || done_; });
     consumerWaiting_ = false;
   }
   if (filled_ == taken_) {

@@ -69,6 +69,8 @@ class ChunkPipeline {
   void Work();
   // Buffers free for the worker's chunk INDEX (called with the lock held).
   [[nodiscard]] size_t FreeBuffers(uint64_t index) const;
+  // Chunks ready that wake a waiting consumer (called with the lock held).
+  [[nodiscard]] uint64_t ChunksToWakeFor() const;
 
   const size_t chunkSize_;
   const size_t depth_;
