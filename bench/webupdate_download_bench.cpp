@@ -94,7 +94,7 @@ int main() {
 
   double bestCurl = 1e9;
   double bestOurs = 1e9;
-  for (int round = 0; round < 2; ++round) {
+  for (int round = 0; round < 3; ++round) {
     const double curl = RunCurl(url, scratch.Path() + "/curl.out");
     if (curl < 0) {
       std::fprintf(stderr, "curl failed\n");
@@ -119,12 +119,12 @@ int main() {
   const double peakMiB = static_cast<double>(usage.ru_maxrss) / 1024.0;
   const double mib = static_cast<double>(kFileSize) / (1024.0 * 1024.0);
   const double ratio = bestCurl / bestOurs;
-  std::printf("signed release of %.0f MiB from local nginx, best of 2\n", mib);
+  std::printf("signed release of %.0f MiB from local nginx, best of 3\n", mib);
   std::printf("  curl -o            : %8.1f MiB/s (%.3f s)\n", mib / bestCurl, bestCurl);
   std::printf(
       "  CheckForUpdate     : %8.1f MiB/s (%.3f s), %llu OnDownload events,\n"
       "                       signature verified, size and SHA-256 matched\n",
-      mib / bestOurs, bestOurs, static_cast<unsigned long long>(events / 2));
+      mib / bestOurs, bestOurs, static_cast<unsigned long long>(events / 3));
   std::printf("  ratio ours/curl    : %.2f (target >= 0.80)\n", ratio);
   std::printf("  peak resident memory of this process: %.1f MiB (target < 16)\n", peakMiB);
   const bool pass = ratio >= 0.8 && peakMiB < 16.0;

@@ -5,6 +5,7 @@
 #include <openssl/evp.h>
 #endif
 
+#include <algorithm>
 #include <charconv>
 
 #include "platform/exception.h"
@@ -341,6 +342,86 @@ Sha256Digest Sha256Stream::Finish() {
   state_->Start();
   size_ = 0;
   return digest;
+}
+
+namespace {
+constexpr size_t kPipelinePiece = size_t{64} * 1024;
+constexpr size_t kPipelineDepth = 16;
+}  // namespace
+
+Sha256Pipeline::Sha256Pipeline() : worker_([this] { Work(); }) {
+  current_.reserve(kPipelinePiece);
+}
+
+Sha256Pipeline::~Sha256Pipeline() {
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    closing_ = true;
+    waiting_.clear();
+  }
+  changed_.notify_all();
+  if (worker_.joinable()) {
+    worker_.join();
+  }
+}
+
+void Sha256Pipeline::Update(std::span<const uint8_t> bytes) {
+  while (!bytes.empty()) {
+    const size_t take = std::min(bytes.size(), kPipelinePiece - current_.size());
+    current_.insert(current_.end(), bytes.begin(),
+                    bytes.begin() + static_cast<std::ptrdiff_t>(take));
+    bytes = bytes.subspan(take);
+    if (current_.size() == kPipelinePiece) {
+      Hand(std::move(current_));
+    }
+  }
+}
+
+void Sha256Pipeline::Hand(std::vector<uint8_t>&& piece) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  changed_.wait(lock, [this] { return waiting_.size() < kPipelineDepth; });
+  waiting_.push_back(std::move(piece));
+  if (spare_.empty()) {
+    current_ = std::vector<uint8_t>();
+    current_.reserve(kPipelinePiece);
+  } else {
+    current_ = std::move(spare_.back());
+    spare_.pop_back();
+  }
+  lock.unlock();
+  changed_.notify_all();
+}
+
+void Sha256Pipeline::Work() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (;;) {
+    changed_.wait(lock, [this] { return closing_ || !waiting_.empty(); });
+    if (waiting_.empty()) {
+      return;
+    }
+    std::vector<uint8_t> piece = std::move(waiting_.front());
+    waiting_.pop_front();
+    lock.unlock();
+    changed_.notify_all();
+    hash_.Update(piece);
+    piece.clear();
+    lock.lock();
+    spare_.push_back(std::move(piece));
+  }
+}
+
+std::pair<uint64_t, Sha256Digest> Sha256Pipeline::Finish() {
+  if (!current_.empty()) {
+    Hand(std::move(current_));
+  }
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    closing_ = true;
+  }
+  changed_.notify_all();
+  worker_.join();
+  const uint64_t size = hash_.Size();
+  return {size, hash_.Finish()};
 }
 
 SecretKey SecretKey::Generate() {

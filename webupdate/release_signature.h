@@ -7,12 +7,17 @@
 #pragma once
 
 #include <array>
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
+#include <thread>
+#include <utility>
 #include <vector>
 
 namespace lumivora::webupdate {
@@ -117,6 +122,33 @@ class Sha256Stream {
   struct State;
   std::unique_ptr<State> state_;
   uint64_t size_ = 0;
+};
+
+// SHA-256 and byte count of data that arrives in pieces, computed on a worker
+// thread in pieces of 64 KiB while the caller goes on receiving (at most 1 MiB
+// waits). The caller's thread only copies.
+class Sha256Pipeline {
+ public:
+  Sha256Pipeline();
+  Sha256Pipeline(const Sha256Pipeline&) = delete;
+  Sha256Pipeline& operator=(const Sha256Pipeline&) = delete;
+  ~Sha256Pipeline();
+  void Update(std::span<const uint8_t> bytes);
+  // Waits for the worker; the size and digest of everything given.
+  std::pair<uint64_t, Sha256Digest> Finish();
+
+ private:
+  void Hand(std::vector<uint8_t>&& piece);
+  void Work();
+
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<std::vector<uint8_t>> waiting_;
+  std::vector<std::vector<uint8_t>> spare_;
+  std::vector<uint8_t> current_;
+  bool closing_ = false;
+  Sha256Stream hash_;  // the worker's until it has ended
+  std::thread worker_;
 };
 
 // An Ed25519 key pair held as its 32-byte seed (the vendor tool's key files).

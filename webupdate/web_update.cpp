@@ -267,15 +267,15 @@ void TWebUpdate::DownloadUpdate() {
     }
   }
   DoBeforeDownload(clientFileName_);
-  // Size and SHA-256 are computed as the bytes go to the file: no second
-  // read, and no copy of the file in memory.
-  Sha256Stream hash;
+  // Size and SHA-256 are computed as the bytes go to the file (on a worker
+  // thread, beside the transfer): no second read, and no copy of the file in
+  // memory.
+  Sha256Pipeline hash;
   TransferRequest request = TransferRequest::Download(downloadUrl_, clientFileName_);
   request.onBytes = [&hash](std::span<const uint8_t> bytes) { hash.Update(bytes); };
   downloadDigest_.reset();
   if (HttpGet(request).Succeeded()) {
-    const uint64_t size = hash.Size();
-    downloadDigest_.emplace(size, hash.Finish());
+    downloadDigest_ = hash.Finish();
   }
   DoAfterDownload(clientFileName_);
 }
