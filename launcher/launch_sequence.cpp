@@ -44,6 +44,33 @@ void ShowError(platform::UserInterface& ui, const std::string& text) {
   ui.ShowMessage(box);
 }
 
+// The online part of the sequence: the update dialog when a check is due,
+// then the settings write under the lock (the schedule, a new signing serial,
+// and the version of a dialog that did not record it itself).
+void RunUpdateStep(LaunchEnvironment& environment, LaunchState& state,
+                   const std::string& settingsFile, const std::string& lockFile) {
+  const uint64_t recordedSerial = state.Settings.SigningSerial;
+  bool recorded = false;
+  if (IsUpdateDue(state.Settings, environment.system.Today())) {
+    const std::string url1 = UpToFirstZero(cipher::DecipherConfigText(environment.config.InfoURL1));
+    const std::string url2 = UpToFirstZero(cipher::DecipherConfigText(environment.config.InfoURL2));
+    const std::string upgrade =
+        UpToFirstZero(cipher::DecipherConfigText(environment.config.UpgradeURLFormat));
+    // The version of a replaced pack is written while the replacement still
+    // holds the lock, so that it always names the pack in place.
+    const PackGuard guard{lockFile, [&](const std::string& version) {
+                            WriteSettings(settingsFile, state.Settings, version);
+                            recorded = true;
+                          }};
+    environment.updater.Execute(state.Settings.Version, state.PackPath, url1, url2, upgrade,
+                                state.Settings.SilentUpdate, state.Settings.SigningSerial, guard,
+                                state.UpdatedVersion);
+  }
+  const std::unique_ptr<platform::FileLock> lock = platform::FileLock::Acquire(lockFile);
+  WriteSettings(settingsFile, state.Settings, recorded ? std::string() : state.UpdatedVersion,
+                state.Settings.SigningSerial != recordedSerial);
+}
+
 }  // namespace
 
 LaunchState RunLaunchSequence(LaunchEnvironment& environment, TfrmSplash* splash) {
@@ -53,6 +80,7 @@ LaunchState RunLaunchSequence(LaunchEnvironment& environment, TfrmSplash* splash
 
   state.DataFolder = GetDataFolder(system);
   const std::string settingsFile = SettingsFilePath(state.DataFolder);
+  const std::string lockFile = state.DataFolder + platform::PathSeparator() + kLockFileName;
   state.Settings = ReadSettings(settingsFile);
   if (splash != nullptr) {
     splash->SetProgressMax(kStepExtracted);
@@ -80,24 +108,15 @@ LaunchState RunLaunchSequence(LaunchEnvironment& environment, TfrmSplash* splash
     state.PackPath = FolderOf(system.ExecutablePath()) + kPackName;
 
     if (IsOnline(system)) {
-      const uint64_t recordedSerial = state.Settings.SigningSerial;
-      if (IsUpdateDue(state.Settings, system.Today())) {
-        const std::string url1 =
-            UpToFirstZero(cipher::DecipherConfigText(environment.config.InfoURL1));
-        const std::string url2 =
-            UpToFirstZero(cipher::DecipherConfigText(environment.config.InfoURL2));
-        const std::string upgrade =
-            UpToFirstZero(cipher::DecipherConfigText(environment.config.UpgradeURLFormat));
-        environment.updater.Execute(state.Settings.Version, state.PackPath, url1, url2, upgrade,
-                                    state.Settings.SilentUpdate, state.Settings.SigningSerial,
-                                    state.UpdatedVersion);
-      }
-      WriteSettings(settingsFile, state.Settings, state.UpdatedVersion,
-                    state.Settings.SigningSerial != recordedSerial);
+      RunUpdateStep(environment, state, settingsFile, lockFile);
     }
 
-    state.Extracted = environment.extractor.UnCompress(state.PackPath, state.TempFolder, password,
-                                                       kMainProgramName);
+    {
+      // No other launcher replaces the pack while this one reads it.
+      const std::unique_ptr<platform::FileLock> lock = platform::FileLock::Acquire(lockFile);
+      state.Extracted = environment.extractor.UnCompress(state.PackPath, state.TempFolder, password,
+                                                         kMainProgramName);
+    }
     if (splash != nullptr) {
       splash->SetProgressPosition(kStepExtracted);
     }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <vector>
@@ -18,6 +19,9 @@ namespace lumivora::launcher {
 inline constexpr char kMainProgramName[] = "Lumivoramain";
 inline constexpr char kPackName[] = "Lumivorapack";
 inline constexpr char kExeExtension[] = ".exe";
+// The lock file in the data folder that a launcher holds while it replaces
+// the pack, extracts it or writes the settings.
+inline constexpr char kLockFileName[] = "Lumivora.lock";
 
 // The splash window's progress steps, the last one being the maximum: the
 // settings are read, the target is prepared (the update check follows), the
@@ -38,6 +42,14 @@ class PackExtractor {
                           const std::string& password, const std::string& entryName) = 0;
 };
 
+// What the update dialog gets to guard a replacement: the lock file, and the
+// write of the new version to the settings, which it calls right after the
+// new pack was renamed into place while it still holds the lock.
+struct PackGuard {
+  std::string lockFile;
+  std::function<void(const std::string& version)> recordVersion;
+};
+
 // Runs the update dialog: checks, downloads, replaces the pack, and sets
 // NEWVERSION to the installed version or to the empty text. SIGNINGSERIAL
 // holds the highest certificate serial accepted so far and rises when a
@@ -51,7 +63,7 @@ class UpdateDialog {
   virtual void Execute(const std::string& currentVersion, const std::string& packPath,
                        const std::string& infoURL1, const std::string& infoURL2,
                        const std::string& upgradeURLFormat, bool silent, uint64_t& signingSerial,
-                       std::string& newVersion) = 0;
+                       const PackGuard& guard, std::string& newVersion) = 0;
 };
 
 // The enciphered deployment configuration the launcher carries.

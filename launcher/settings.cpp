@@ -84,19 +84,19 @@ std::string SettingsFilePath(const std::string& dataFolder) {
 }
 
 LauncherSettings ReadSettings(const std::string& settingsFile) {
-  LauncherSettings settings;
+  // One read of the file for all the keys.
+  const platform::ProfileValues values = platform::ReadProfileSection(
+      kSettingsSection, {"Version", "AutoUpdate", "NextUpdate", "SilentUpdate", "SigningSerial"},
+      settingsFile);
   const auto readInteger = [&](const char* key, int32_t defaultValue) {
-    const std::string text =
-        platform::ReadProfileString(kSettingsSection, key, "", settingsFile, kValueRoom);
-    return StrToIntDef(text, defaultValue);
+    return StrToIntDef(platform::ProfileValue(values, key, "", kValueRoom), defaultValue);
   };
-  settings.Version =
-      platform::ReadProfileString(kSettingsSection, "Version", "1.0", settingsFile, kValueRoom);
+  LauncherSettings settings;
+  settings.Version = platform::ProfileValue(values, "Version", "1.0", kValueRoom);
   settings.AutoUpdate = readInteger("AutoUpdate", 2);
   settings.NextUpdate = readInteger("NextUpdate", 0);
   settings.SilentUpdate = readInteger("SilentUpdate", 0) != 0;
-  const std::string serial =
-      platform::ReadProfileString(kSettingsSection, "SigningSerial", "", settingsFile, kValueRoom);
+  const std::string serial = platform::ProfileValue(values, "SigningSerial", "", kValueRoom);
   const char* end = serial.data() + serial.size();
   if (std::from_chars(serial.data(), end, settings.SigningSerial).ptr != end) {
     settings.SigningSerial = 0;
@@ -114,17 +114,16 @@ bool IsUpdateDue(LauncherSettings& settings, int32_t today) {
 
 void WriteSettings(const std::string& settingsFile, const LauncherSettings& settings,
                    const std::string& updatedVersion, bool writeSigningSerial) {
-  const auto write = [&](const char* key, const std::string& value) {
-    if (!platform::WriteProfileString(kSettingsSection, key, value, settingsFile)) {
-      throw EIniFileException("Unable to write to " + settingsFile);
-    }
-  };
+  platform::ProfileValues values;
   if (!updatedVersion.empty()) {
-    write("Version", updatedVersion);
+    values.emplace_back("Version", updatedVersion);
   }
-  write("NextUpdate", std::to_string(settings.NextUpdate));
+  values.emplace_back("NextUpdate", std::to_string(settings.NextUpdate));
   if (writeSigningSerial) {
-    write("SigningSerial", std::to_string(settings.SigningSerial));
+    values.emplace_back("SigningSerial", std::to_string(settings.SigningSerial));
+  }
+  if (!platform::WriteProfileStrings(kSettingsSection, values, settingsFile)) {
+    throw EIniFileException("Unable to write to " + settingsFile);
   }
 }
 

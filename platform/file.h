@@ -30,11 +30,18 @@ class File {
     kReadWrite,  // open an existing file for reading and writing
     kReplace,    // as kCreate, but never through a link: a link at the path
                  // is removed first and the open follows none
+    kCreateNew,  // create a file that does not exist yet (nothing, not even a
+                 // link, may be at the path), readable and writable by the
+                 // user only until SetModeOf gives it another mode
   };
 
   // Opens PATH. kCreate failures raise EFCreateError("Cannot create file %s"),
   // other failures EFOpenError("Cannot open file %s").
   static File Open(const std::string& path, Mode mode);
+  // Creates a new file (kCreateNew) named PREFIX followed by characters of
+  // its own, in PREFIX's folder; raises EFCreateError("Cannot create file
+  // <prefix>...") when no name could be created.
+  static File CreateUnique(const std::string& prefix);
 
   File() = default;
   File(File&&) noexcept;
@@ -61,6 +68,11 @@ class File {
   bool SetPermissions(uint32_t mode);
   // Sets the attributes of the open file (POSIX keeps only read-only).
   bool SetAttributes(uint32_t attributes);
+  // Gives the file the permission bits and, where the process may, the owner
+  // of the file at PATH (on Windows: its attributes, read-only excepted).
+  bool SetModeOf(const std::string& path);
+  // Writes everything written so far through to the disk.
+  bool Flush();
   void Close();
 
  private:
@@ -75,6 +87,14 @@ bool DirectoryExists(const std::string& path);
 bool CreateDirectory(const std::string& path);
 // Creates a directory and every missing parent.
 bool ForceDirectories(const std::string& path);
+// Creates a new folder for the user only, named PREFIX followed by characters
+// of its own; its path (no trailing separator), or the empty text.
+std::string CreateUniqueFolder(const std::string& prefix);
+// Removes an empty folder.
+bool RemoveDirectory(const std::string& path);
+// Writes the folder's entries (a rename into it) through to the disk; true
+// where the platform does that with the rename itself.
+bool FlushFolder(const std::string& path);
 bool DeleteFile(const std::string& path);
 // Copies SOURCE over TARGET (replacing it unless failIfExists).
 bool CopyFile(const std::string& source, const std::string& target, bool failIfExists);
@@ -102,5 +122,22 @@ size_t MaxPathLength();
 size_t MaxNameLength();
 // Size of PATH in bytes, or nullopt.
 std::optional<int64_t> FileSize(const std::string& path);
+
+// An exclusive lock between processes on the lock file PATH (created when
+// missing, never removed), held while the object lives. Acquire waits while
+// another process holds it; the system releases it when its holder ends,
+// however it ends. Null when the lock file cannot be opened.
+class FileLock {
+ public:
+  FileLock(const FileLock&) = delete;
+  FileLock& operator=(const FileLock&) = delete;
+  ~FileLock();
+  static std::unique_ptr<FileLock> Acquire(const std::string& path);
+
+ private:
+  struct Handle;
+  explicit FileLock(std::unique_ptr<Handle> handle);
+  std::unique_ptr<Handle> handle_;
+};
 
 }  // namespace lumivora::platform

@@ -1,7 +1,6 @@
 #include "webupdate/frm_updater.h"
 
-#include <unistd.h>
-
+#include <array>
 #include <cctype>
 
 #include "platform/exception.h"
@@ -15,6 +14,39 @@ std::string FileNamePart(const std::string& path) {
   const size_t separator = path.find_last_of("/\\");
   return separator == std::string::npos ? path : path.substr(separator + 1);
 }
+
+// The folder part of PATH with its separator.
+std::string FolderPart(const std::string& path) {
+  const size_t separator = path.find_last_of("/\\");
+  return separator == std::string::npos ? std::string() : path.substr(0, separator + 1);
+}
+
+// Copies every byte of SOURCE to OUT; false unless exactly EXPECTED bytes
+// were read and the source kept that size throughout.
+bool CopyWhole(const std::string& source, platform::File& out, int64_t expected) {
+  platform::File in = platform::File::Open(source, platform::File::Mode::kRead);
+  std::array<char, 65536> buffer{};
+  int64_t copied = 0;
+  for (size_t n = in.Read(buffer.data(), buffer.size()); n != 0;
+       n = in.Read(buffer.data(), buffer.size())) {
+    out.Write(buffer.data(), n);
+    copied += static_cast<int64_t>(n);
+  }
+  return copied == expected && in.Size() == expected;
+}
+
+// Deletes the file at PATH when it goes out of scope, unless PATH was cleared.
+struct PartialFile {
+  std::string path;
+  PartialFile() = default;
+  PartialFile(const PartialFile&) = delete;
+  PartialFile& operator=(const PartialFile&) = delete;
+  ~PartialFile() {
+    if (!path.empty()) {
+      platform::DeleteFile(path);
+    }
+  }
+};
 
 }  // namespace
 
@@ -49,14 +81,28 @@ TfrmUpdater::TfrmUpdater(UpdaterEnvironment& environment)
     WebUpdateBeforeDownload(sender, fileName);
   };
   update.OnDownloadError = [this](TWebUpdate& sender) { WebUpdateDownloadError(sender); };
-  // OnNoUpdateFound, OnGetClientFileName, OnClientFileExists and
-  // OnAfterDownload have handlers that do nothing.
+  update.OnGetClientFileName = [this](TWebUpdate& sender, std::string& fileName) {
+    WebUpdateGetClientFileName(sender, fileName);
+  };
+  // OnNoUpdateFound, OnClientFileExists and OnAfterDownload have handlers
+  // that do nothing.
   view_->OnCancel = [this] { btn_UpdateClick(); };
   FormCreate();
 }
 
 TfrmUpdater::~TfrmUpdater() {
   view_->OnCancel = nullptr;
+  if (!runFolder_.empty()) {
+    DiscardDownload();
+    platform::RemoveDirectory(runFolder_);
+  }
+}
+
+void TfrmUpdater::DiscardDownload() {
+  const std::string& file = webUpdate_->ClientFileName();
+  if (!runFolder_.empty() && file.rfind(runFolder_, 0) == 0) {
+    platform::DeleteFile(file);
+  }
 }
 
 void TfrmUpdater::FormCreate() {
@@ -131,6 +177,19 @@ void TfrmUpdater::WebUpdateDownloadError(TWebUpdate& sender) {
   }
 }
 
+void TfrmUpdater::WebUpdateGetClientFileName(TWebUpdate& /*sender*/, std::string& fileName) {
+  // The download keeps the name the server gives it, inside a new folder of
+  // this run's own: no other launcher opens, truncates or replaces it.
+  if (fileName.empty()) {
+    return;
+  }
+  if (runFolder_.empty()) {
+    runFolder_ = platform::CreateUniqueFolder(FolderPart(fileName) + "Lumivora-update-");
+  }
+  fileName = runFolder_.empty() ? std::string()
+                                : runFolder_ + platform::PathSeparator() + FileNamePart(fileName);
+}
+
 void TfrmUpdater::ShowError(const std::string& text) {
   platform::MessageBoxRequest box;
   box.caption = ApplicationTitle(environment_.system.ExecutablePath());
@@ -139,19 +198,13 @@ void TfrmUpdater::ShowError(const std::string& text) {
   environment_.ui.ShowMessage(box);
 }
 
-bool TfrmUpdater::ReplacePack(const std::string& source, const std::string& packPath) {
+bool TfrmUpdater::ReplacePack(const std::string& source, const std::string& packPath,
+                              const std::string& version) {
   const std::string refused = "Can not copy: " + source + "\r" + " to: " + packPath;
   // Size and SHA-256 first: only the signed release goes any further.
   const std::string mismatch = webUpdate_->DownloadProblem();
   if (!mismatch.empty()) {
     ShowError(refused + "\r" + mismatch);
-    return false;
-  }
-  // A download goes in place only when the launcher can start it.
-  const std::string problem =
-      environment_.checkPack ? environment_.checkPack(source) : std::string("no pack check");
-  if (!problem.empty()) {
-    ShowError(refused + "\r" + problem);
     return false;
   }
   // A read-only pack refuses the copy, as it does on Windows.
@@ -160,15 +213,55 @@ bool TfrmUpdater::ReplacePack(const std::string& source, const std::string& pack
     ShowError(refused);
     return false;
   }
-  // Copy beside the pack, then rename over it in one step: the pack is
-  // always either the old one or the new one, never half written.
-  const std::string partial = packPath + ".part" + std::to_string(::getpid());
-  if (!platform::CopyFile(source, partial, false) || !platform::ReplaceFile(partial, packPath)) {
-    platform::DeleteFile(partial);
-    ShowError(refused);
+  std::optional<std::string> problem;
+  {
+    // Another launcher that replaces the pack, extracts it or writes the
+    // settings holds the lock; this one waits for it.
+    const std::unique_ptr<platform::FileLock> lock =
+        environment_.lockFile.empty() ? nullptr
+                                      : platform::FileLock::Acquire(environment_.lockFile);
+    problem = InstallPack(source, packPath, version);
+  }
+  if (problem) {
+    ShowError(problem->empty() ? refused : refused + "\r" + *problem);
     return false;
   }
   return true;
+}
+
+std::optional<std::string> TfrmUpdater::InstallPack(const std::string& source,
+                                                    const std::string& packPath,
+                                                    const std::string& version) {
+  // A copy beside the pack, in a new file of its own: every byte of the
+  // download, the pack's mode and owner, flushed to disk.
+  PartialFile copy;
+  try {
+    platform::File out = platform::File::CreateUnique(packPath + ".new-");
+    copy.path = out.Path();
+    if (!CopyWhole(source, out, webUpdate_->DownloadedSize()) ||
+        (platform::FileExists(packPath) && !out.SetModeOf(packPath)) || !out.Flush()) {
+      return std::string();
+    }
+    out.Close();
+  } catch (const Exception&) {
+    return std::string();
+  }
+  // The check reads the very file that the rename puts in place.
+  std::string problem =
+      environment_.checkPack ? environment_.checkPack(copy.path) : std::string("no pack check");
+  if (!problem.empty()) {
+    return problem;
+  }
+  // One rename: the pack is always either the old one or the new one.
+  if (!platform::ReplaceFile(copy.path, packPath)) {
+    return std::string();
+  }
+  copy.path.clear();
+  platform::FlushFolder(FolderPart(packPath).empty() ? std::string(".") : FolderPart(packPath));
+  if (environment_.recordVersion) {
+    environment_.recordVersion(version);
+  }
+  return std::nullopt;
 }
 
 void TfrmUpdater::Execute(UpdaterEnvironment& environment, const std::string& currentVersion,
@@ -188,14 +281,15 @@ void TfrmUpdater::Execute(UpdaterEnvironment& environment, const std::string& cu
   // An offer refused for its signature counts as a download that did not
   // arrive: the second address is asked.
   if (!downloaded && (dialog.UpdateAccepted || !update.RefusalReason().empty())) {
+    dialog.DiscardDownload();
     downloaded = update.CheckForUpdate(infoURL2);
   }
   environment.trust.recordedSerial = update.Trust().recordedSerial;
   if (!downloaded) {
-    return;
+    return;  // the dialog takes the download's folder with it
   }
   const std::string source = update.ClientFileName();
-  const bool replaced = dialog.ReplacePack(source, packPath);
+  const bool replaced = dialog.ReplacePack(source, packPath, update.NewVersion());
   if (!platform::DeleteFile(source)) {
     dialog.ShowError("Can not delete: " + source);
   }

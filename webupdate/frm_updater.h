@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "platform/http.h"
@@ -31,6 +32,11 @@ inline constexpr char kUpdateQuestion[] =                          // 65317
 // empty text when it is, else why it is not.
 using PackCheck = std::function<std::string(const std::string& path)>;
 
+// Records VERSION as the installed version in the settings; called right
+// after the new pack was renamed into place, while the lock is held. May
+// raise an error, which leaves Execute.
+using VersionRecord = std::function<void(const std::string& version)>;
+
 // What the dialog works with; all of it outlives the dialog.
 struct UpdaterEnvironment {
   platform::UserInterface& ui;
@@ -41,6 +47,10 @@ struct UpdaterEnvironment {
   // downloads are taken). Execute leaves the highest certificate serial
   // accepted in its recordedSerial.
   ReleaseTrust trust{};
+  // The lock file that launchers take before they change the pack or the
+  // settings (empty: none).
+  std::string lockFile;
+  VersionRecord recordVersion;
 };
 
 class TfrmUpdater {
@@ -70,6 +80,7 @@ class TfrmUpdater {
                                 const std::string& newVersion, bool& canUpdate);
   void WebUpdateBeforeDownload(TWebUpdate& sender, const std::string& fileName);
   void WebUpdateDownloadError(TWebUpdate& sender);
+  void WebUpdateGetClientFileName(TWebUpdate& sender, std::string& fileName);
 
   bool Silent = false;
   bool GettingInfo = false;
@@ -79,12 +90,22 @@ class TfrmUpdater {
   [[nodiscard]] platform::View& View() { return *view_; }
 
  private:
-  // Replaces PACKPATH with SOURCE in one rename after checking SOURCE; false
-  // (after its message box) when the pack was left as it was.
-  bool ReplacePack(const std::string& source, const std::string& packPath);
+  // Puts the download SOURCE in place of PACKPATH and records VERSION, under
+  // the lock; false (after its message box) when the pack was left as it was.
+  bool ReplacePack(const std::string& source, const std::string& packPath,
+                   const std::string& version);
+  // The replacement itself; nothing when it was done, else why not (the
+  // empty text: the copy or the rename failed).
+  std::optional<std::string> InstallPack(const std::string& source, const std::string& packPath,
+                                         const std::string& version);
+  // Removes the file of a download that did not complete.
+  void DiscardDownload();
   void ShowError(const std::string& text);
 
   UpdaterEnvironment& environment_;
+  // The folder of this run's downloads, made on the first download and
+  // removed with the dialog.
+  std::string runFolder_;
   std::unique_ptr<platform::View> view_;
   std::unique_ptr<TWebUpdate> webUpdate_;
 };

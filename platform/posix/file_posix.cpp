@@ -1,6 +1,7 @@
 // File layer on POSIX: file descriptors owned by File, whole-file operations
 // on paths. MS-DOS date/time values are local time, as Windows keeps them.
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -45,6 +46,8 @@ int OpenFlags(File::Mode mode) {
       return O_RDWR | O_CLOEXEC;
     case File::Mode::kReplace:
       return O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW;
+    case File::Mode::kCreateNew:
+      return O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
   }
   return O_RDONLY | O_CLOEXEC;
 }
@@ -91,12 +94,24 @@ File File::Open(const std::string& path, Mode mode) {
   if (mode == Mode::kReplace && IsSymbolicLink(path)) {
     ::unlink(path.c_str());  // the link goes, never what it points at
   }
-  const int fd = ::open(path.c_str(), OpenFlags(mode), 0666);
+  const int fd = ::open(path.c_str(), OpenFlags(mode), mode == Mode::kCreateNew ? 0600 : 0666);
   if (fd < 0) {
-    if (mode == Mode::kCreate || mode == Mode::kReplace) {
+    if (mode == Mode::kCreate || mode == Mode::kReplace || mode == Mode::kCreateNew) {
       throw EFCreateError("Cannot create file " + path);
     }
     throw EFOpenError("Cannot open file " + path);
+  }
+  File file;
+  file.handle_ = std::make_unique<Handle>(fd);
+  file.path_ = path;
+  return file;
+}
+
+File File::CreateUnique(const std::string& prefix) {
+  std::string path = prefix + "XXXXXX";
+  const int fd = ::mkostemp(path.data(), O_CLOEXEC);
+  if (fd < 0) {
+    throw EFCreateError("Cannot create file " + prefix + "...");
   }
   File file;
   file.handle_ = std::make_unique<Handle>(fd);
@@ -198,6 +213,24 @@ bool File::SetAttributes(uint32_t attributes) {
   return ::fchmod(handle_->fd, mode) == 0;
 }
 
+bool File::SetModeOf(const std::string& path) {
+  struct stat st {};
+  if (!handle_ || ::stat(path.c_str(), &st) != 0) {
+    return false;
+  }
+  // The owner first: a change of owner clears the set-id bits again. Only a
+  // privileged process may give the file away; others keep their own.
+  if ((st.st_uid != ::geteuid() || st.st_gid != ::getegid()) &&
+      ::fchown(handle_->fd, st.st_uid, st.st_gid) != 0 && errno != EPERM) {
+    return false;
+  }
+  return ::fchmod(handle_->fd, st.st_mode & 07777U) == 0;
+}
+
+bool File::Flush() {
+  return handle_ && ::fsync(handle_->fd) == 0;
+}
+
 void File::Close() {
   handle_.reset();
 }
@@ -234,6 +267,25 @@ bool ForceDirectories(const std::string& path) {
   return CreateDirectory(trimmed) || DirectoryExists(trimmed);
 }
 
+std::string CreateUniqueFolder(const std::string& prefix) {
+  std::string path = prefix + "XXXXXX";
+  return ::mkdtemp(path.data()) == nullptr ? std::string() : path;
+}
+
+bool RemoveDirectory(const std::string& path) {
+  return ::rmdir(path.c_str()) == 0;
+}
+
+bool FlushFolder(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) {
+    return false;
+  }
+  const bool flushed = ::fsync(fd) == 0;
+  ::close(fd);
+  return flushed;
+}
+
 bool DeleteFile(const std::string& path) {
   return !DirectoryExists(path) && ::unlink(path.c_str()) == 0;
 }
@@ -244,14 +296,21 @@ bool CopyFile(const std::string& source, const std::string& target, bool failIfE
   }
   try {
     File in = File::Open(source, File::Mode::kRead);
+    const int64_t size = in.Size();
     File out = File::Open(target, File::Mode::kCreate);
     std::array<char, 65536> buffer{};
+    int64_t copied = 0;
     for (;;) {
       const size_t n = in.Read(buffer.data(), buffer.size());
       if (n == 0) {
         break;
       }
       out.Write(buffer.data(), n);
+      copied += static_cast<int64_t>(n);
+    }
+    // A source that shrank or grew while it was read was not copied.
+    if (copied != size || in.Size() != size) {
+      return false;
     }
     struct stat st {};
     if (::stat(source.c_str(), &st) == 0) {
@@ -354,6 +413,33 @@ std::optional<int64_t> FileSize(const std::string& path) {
     return std::nullopt;
   }
   return static_cast<int64_t>(st.st_size);
+}
+
+struct FileLock::Handle {
+  int fd = -1;
+  explicit Handle(int descriptor) : fd(descriptor) {}
+  Handle(const Handle&) = delete;
+  Handle& operator=(const Handle&) = delete;
+  ~Handle() { ::close(fd); }  // closing the descriptor releases the lock
+};
+
+FileLock::FileLock(std::unique_ptr<Handle> handle) : handle_(std::move(handle)) {}
+FileLock::~FileLock() = default;
+
+std::unique_ptr<FileLock> FileLock::Acquire(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    return nullptr;
+  }
+  auto handle = std::make_unique<Handle>(fd);
+  int result = 0;
+  do {
+    result = ::flock(fd, LOCK_EX);
+  } while (result != 0 && errno == EINTR);
+  if (result != 0) {
+    return nullptr;
+  }
+  return std::unique_ptr<FileLock>(new FileLock(std::move(handle)));
 }
 
 }  // namespace lumivora::platform

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <array>
 #include <limits>
+#include <random>
 #include <string>
 #include <utility>
 
@@ -73,12 +74,17 @@ File File::Open(const std::string& path, Mode mode) {
         }
       }
       break;
+    case Mode::kCreateNew:
+      access = GENERIC_WRITE;
+      share = 0;
+      disposition = CREATE_NEW;  // fails when anything is at the path
+      break;
   }
   const DWORD flags =
       FILE_ATTRIBUTE_NORMAL | (mode == Mode::kReplace ? FILE_FLAG_OPEN_REPARSE_POINT : 0);
   HANDLE handle = ::CreateFileA(path.c_str(), access, share, nullptr, disposition, flags, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
-    if (mode == Mode::kCreate || mode == Mode::kReplace) {
+    if (mode == Mode::kCreate || mode == Mode::kReplace || mode == Mode::kCreateNew) {
       throw EFCreateError("Cannot create file " + path);
     }
     throw EFOpenError("Cannot open file " + path);
@@ -87,6 +93,34 @@ File File::Open(const std::string& path, Mode mode) {
   file.handle_ = std::make_unique<Handle>(handle);
   file.path_ = path;
   return file;
+}
+
+namespace {
+
+// Eight characters no other process can predict.
+std::string UniqueSuffix() {
+  static constexpr char kDigits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
+  std::random_device random;
+  std::string suffix;
+  for (int i = 0; i < 8; ++i) {
+    suffix.push_back(kDigits[random() % 36U]);
+  }
+  return suffix;
+}
+
+}  // namespace
+
+File File::CreateUnique(const std::string& prefix) {
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    try {
+      return Open(prefix + UniqueSuffix(), Mode::kCreateNew);
+    } catch (const EFCreateError&) {
+      if (::GetLastError() != ERROR_FILE_EXISTS) {
+        break;
+      }
+    }
+  }
+  throw EFCreateError("Cannot create file " + prefix + "...");
 }
 
 File::File(File&&) noexcept = default;
@@ -189,6 +223,25 @@ bool File::SetPermissions(uint32_t mode) {
   return SetAttributes(attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL));
 }
 
+bool File::SetModeOf(const std::string& path) {
+  // Windows keeps no permission bits: the attributes stand for the mode. The
+  // file stays writable until it is closed.
+  const DWORD attributes = ::GetFileAttributesA(path.c_str());
+  if (!handle_ || attributes == INVALID_FILE_ATTRIBUTES) {
+    return false;
+  }
+  FILE_BASIC_INFO info{};  // times of zero are left as they are
+  const DWORD kept = attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                                   FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
+  info.FileAttributes = kept == 0 ? FILE_ATTRIBUTE_NORMAL : kept;
+  return ::SetFileInformationByHandle(handle_->handle.Get(), FileBasicInfo, &info, sizeof info) !=
+         0;
+}
+
+bool File::Flush() {
+  return handle_ && ::FlushFileBuffers(handle_->handle.Get()) != 0;
+}
+
 void File::Close() {
   handle_.reset();
 }
@@ -227,6 +280,27 @@ bool ForceDirectories(const std::string& path) {
   return CreateDirectory(trimmed) || DirectoryExists(trimmed);
 }
 
+std::string CreateUniqueFolder(const std::string& prefix) {
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::string path = prefix + UniqueSuffix();
+    if (::CreateDirectoryA(path.c_str(), nullptr) != 0) {
+      return path;
+    }
+    if (::GetLastError() != ERROR_ALREADY_EXISTS) {
+      break;
+    }
+  }
+  return {};
+}
+
+bool RemoveDirectory(const std::string& path) {
+  return ::RemoveDirectoryA(path.c_str()) != 0;
+}
+
+bool FlushFolder(const std::string& /*path*/) {
+  return true;  // ReplaceFile renames with MOVEFILE_WRITE_THROUGH
+}
+
 bool DeleteFile(const std::string& path) {
   return ::DeleteFileA(path.c_str()) != 0;
 }
@@ -240,7 +314,8 @@ bool MoveFile(const std::string& source, const std::string& target) {
 }
 
 bool ReplaceFile(const std::string& source, const std::string& target) {
-  return ::MoveFileExA(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+  return ::MoveFileExA(source.c_str(), target.c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
 
 std::optional<uint32_t> GetFileAttributes(const std::string& path) {
@@ -325,6 +400,30 @@ std::optional<int64_t> FileSize(const std::string& path) {
     return std::nullopt;
   }
   return static_cast<int64_t>(static_cast<uint64_t>(data.nFileSizeHigh) << 32U | data.nFileSizeLow);
+}
+
+struct FileLock::Handle {
+  ScopedHandle handle;  // closing the handle releases the lock
+  explicit Handle(HANDLE h) : handle(h) {}
+};
+
+FileLock::FileLock(std::unique_ptr<Handle> handle) : handle_(std::move(handle)) {}
+FileLock::~FileLock() = default;
+
+std::unique_ptr<FileLock> FileLock::Acquire(const std::string& path) {
+  auto handle =
+      std::make_unique<Handle>(::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                             nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!handle->handle.Valid()) {
+    return nullptr;
+  }
+  OVERLAPPED whole{};
+  if (::LockFileEx(handle->handle.Get(), LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole) ==
+      0) {
+    return nullptr;
+  }
+  return std::unique_ptr<FileLock>(new FileLock(std::move(handle)));
 }
 
 }  // namespace lumivora::platform

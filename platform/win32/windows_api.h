@@ -24,6 +24,7 @@
 #undef DeleteFile
 #undef GetFileAttributes
 #undef MoveFile
+#undef RemoveDirectory
 #undef ReplaceFile
 #undef SetFileAttributes
 #undef WriteProfileString

@@ -14,6 +14,7 @@
 #include "tests/e2e/update_server.h"
 #include "tests/process_support.h"
 #include "tests/test_support.h"
+#include "tests/unzip/unzip_support.h"
 
 namespace lumivora::testing {
 namespace {
@@ -43,14 +44,15 @@ class SelfUpdateTest : public ::testing::Test {
   // default that of FILE (of the 1.1 pack when FILE is not served) signed
   // with the demo root key.
   void Offer(const std::string& name, const std::string& version, const std::string& file,
-             std::optional<std::string> signature = std::nullopt) {
+             std::optional<std::string> signature = std::nullopt,
+             const std::string& folder = "http://127.0.0.1:8808/lumivora/") {
     if (!signature) {
       const std::string served = dir / ("www/lumivora/" + file);
       signature = SignatureLines(
           ReadFile(fs::exists(served) ? served : dir / "www/lumivora/Lumivorapack-1.1"), version);
     }
     WriteFile(dir / ("www/lumivora/" + name),
-              "[Setup]\r\nVersion=" + version + "\r\nURL=http://127.0.0.1:8808/lumivora/" + file +
+              "[Setup]\r\nVersion=" + version + "\r\nURL=" + folder + file +
                   "\r\nClientSideName=" + file + "\r\n" + *signature);
   }
   [[nodiscard]] std::map<std::string, std::string> Env() const {
@@ -63,6 +65,12 @@ class SelfUpdateTest : public ::testing::Test {
                         lumivora::testing::Environment(Env()), terminal);
   }
   [[nodiscard]] bool OldPackKept() const { return ReadFile(Pack()) == oldPack_; }
+  // The pack is the old or the new one, whole, and Version names it.
+  [[nodiscard]] bool PackAndVersionAgree(const std::string& newPack) const {
+    const std::string pack = ReadFile(Pack());
+    return PackIsWhole(Pack()) && ((pack == oldPack_ && SettingsVersion() == "1.0") ||
+                                   (pack == newPack && SettingsVersion() == "1.1"));
+  }
   [[nodiscard]] std::string SettingsValue(const std::string& key) const {
     const std::string text = ReadFile(Settings());
     const size_t found = text.find("\n" + key + "=");
@@ -73,10 +81,12 @@ class SelfUpdateTest : public ::testing::Test {
     return text.substr(start, text.find('\n', start) - start);
   }
   [[nodiscard]] std::string SettingsVersion() const { return SettingsValue("Version"); }
+  // Downloads and download folders left in the temporary folder.
   [[nodiscard]] std::vector<std::string> Downloads() const {
     std::vector<std::string> names;
     for (const auto& entry : fs::recursive_directory_iterator(dir / "tmp")) {
-      if (entry.path().filename().string().rfind("Lumivorapack", 0) == 0) {
+      const std::string name = entry.path().filename().string();
+      if (name.rfind("Lumivorapack", 0) == 0 || name.rfind("Lumivora-update-", 0) == 0) {
         names.push_back(entry.path().filename());
       }
     }
@@ -95,8 +105,15 @@ TEST_F(SelfUpdateTest, SilentFreeUpdateReplacesThePackAndStartsTheNewProgram) {
   WriteSettings("1");
   Offer("update.ini", "1.1", "Lumivorapack-1.1");
   const UpdateServer server(dir / "www", "0");
+  // Under umask 000 the new pack still has the old one's mode.
+  ::chmod(Pack().c_str(), 0750);
+  const mode_t umask = ::umask(0);
   ChildProcess launcher = Start();
+  ::umask(umask);
   const ProcessResult result = launcher.Wait(seconds(60));
+  struct stat status {};
+  ASSERT_EQ(::stat(Pack().c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 07777U, 0750U);
   EXPECT_EQ(result.exitCode, 0) << result.err;
   EXPECT_NE(result.out.find("Lumivoramain 1.1 started"), std::string::npos) << result.out;
   EXPECT_NE(result.out.find("argument 2: first argument"), std::string::npos) << result.out;
@@ -185,6 +202,7 @@ TEST_F(SelfUpdateTest, BrokenFirstDownloadIsFollowedByTheSecondCheck) {
   EXPECT_EQ(server.Requests(), (std::vector<std::string>{kUpdateIni, "GET /lumivora/missing-pack",
                                                          kUpdate2Ini, kNewPack}));
   EXPECT_EQ(SettingsVersion(), "1.1");
+  EXPECT_TRUE(Downloads().empty());
   EXPECT_NE(result.out.find("Lumivoramain 1.1 started"), std::string::npos);
 }
 
@@ -202,6 +220,27 @@ TEST_F(SelfUpdateTest, CtrlCDuringTheDownloadCancelsIt) {
   // The accepted update is tried once more at the second address.
   EXPECT_EQ(server.Requests(), (std::vector<std::string>{kUpdateIni, kNewPack, kUpdate2Ini}));
   EXPECT_NE(result.out.find("Lumivoramain 1.0 started"), std::string::npos);
+  EXPECT_TRUE(Downloads().empty());  // the cancelled download's file is gone
+}
+
+// A ZIP archive made by hand that holds PROGRAM once per entry of NAMES;
+// with PASSWORD encrypted; entry BADCRC (if any) with a wrong CRC.
+std::string HandMadeZip(const unzip::test::Bytes& program, const std::vector<std::string>& names,
+                        const std::string& password, size_t badCrc = SIZE_MAX) {
+  unzip::test::ZipLayout layout;
+  for (size_t i = 0; i < names.size(); ++i) {
+    unzip::test::ZipEntrySpec entry;
+    entry.name = names[i];
+    entry.data = program;
+    entry.password = password;
+    // The low byte only: the password check uses the high one.
+    if (i == badCrc) {
+      entry.crcOverride = unzip::test::Crc(program) ^ 1U;
+    }
+    layout.entries.push_back(entry);
+  }
+  const unzip::test::Bytes bytes = unzip::test::BuildZip(layout);
+  return {bytes.begin(), bytes.end()};
 }
 
 // Forged, damaged and refused releases leave the old pack and Version with a
@@ -236,6 +275,14 @@ TEST_F(SelfUpdateTest, OnlyWholeSignedReleasesReplaceThePack) {
   std::string flipped = pack;
   flipped[flipped.size() / 2] = static_cast<char>(flipped[flipped.size() / 2] ^ 1);
   const std::string garbage(5000, 'g');
+  const unzip::test::Bytes program = unzip::test::ReadBytes(kBin + "/lumivora-sample-main-1.1");
+  const std::string password = LUMIVORA_PACK_PASSWORD;
+  const unzip::test::Bytes deflated = unzip::test::RawDeflate({pack.begin(), pack.end()});
+  const std::string gzip = std::string("\x1f\x8b\x08\0\0\0\0\0\0\x03", 10) +
+                           std::string(deflated.begin(), deflated.end());
+  const std::string plain = HandMadeZip(program, {"Lumivoramain"}, "");
+  const std::string twice = HandMadeZip(program, {"Lumivoramain", "Lumivoramain"}, password, 1);
+  const std::string capitals = HandMadeZip(program, {"LUMIVORAMAIN"}, password);
   const std::string refused = "lumivora (error)\nThe update was refused: ";
   const std::string notCopied = "\n to: " + Pack() + "\n";
   struct Row {
@@ -277,6 +324,14 @@ TEST_F(SelfUpdateTest, OnlyWholeSignedReleasesReplaceThePack) {
       {"read-only pack", "1.1", good, pack, "", notCopied, "", true},
       {"download that is not a pack", "1.1", SignatureLines(garbage, "1.1"), garbage, "",
        notCopied + "The download is not a valid pack: ", ""},
+      {"gzip download", "1.1", SignatureLines(gzip, "1.1"), gzip, "",
+       notCopied + "The download is gzip data, not a pack.", ""},
+      {"main program not encrypted", "1.1", SignatureLines(plain, "1.1"), plain, "",
+       notCopied + "The main program in the download is not encrypted.", ""},
+      {"two main programs, the second with a bad CRC", "1.1", SignatureLines(twice, "1.1"), twice,
+       "", notCopied + "The download holds 2 entries named \"Lumivoramain\".", ""},
+      {"main program stored in capitals", "1.1", SignatureLines(capitals, "1.1"), capitals, "",
+       notCopied + "The main program is stored as \"LUMIVORAMAIN\", not \"Lumivoramain\".", ""},
       {"signed by the root key", "1.1", good, pack, "", "", ""},
       {"signed by a certified signing key", "1.1", certified(DemoRootKey(), 1), pack, "", "", "1"},
       {"after a rotation to a higher serial", "1.1", certified(DemoRootKey(), 3), pack,
@@ -307,6 +362,40 @@ TEST_F(SelfUpdateTest, OnlyWholeSignedReleasesReplaceThePack) {
     }
     ::chmod(Pack().c_str(), 0644);
   }
+}
+
+// Two launchers update at once: both have read the settings and asked the
+// question; the second downloads while the first replaces the pack, and the
+// server answers it whole only after the first has ended.
+TEST_F(SelfUpdateTest, TwoLaunchersUpdatingAtOnceLeaveAWholePackThatVersionNames) {
+  ChildProcess packs({"/usr/bin/python3", kSource + "/tests/webupdate/fault_server.py", "--root",
+                      dir / "www/lumivora", "--log", dir / "packs.log", "--lifetime", "120"},
+                     lumivora::testing::Environment({}));
+  ASSERT_TRUE(packs.WaitForOutput("READY ", seconds(20)));
+  const std::string port = packs.Output().substr(packs.Output().find("READY ") + 6);
+  Offer("update.ini", "1.1", "Lumivorapack-1.1", std::nullopt,
+        "http://127.0.0.1:" + port.substr(0, port.find('\n')) + "/hold/");
+  const std::string newPack = ReadFile(dir / "www/lumivora/Lumivorapack-1.1");
+  const UpdateServer server(dir / "www", "0");
+  const std::string question = "Do you want to update your application now ?";
+  ChildProcess first = Start(true);
+  ChildProcess second = Start(true);
+  ASSERT_TRUE(first.WaitForError(question, seconds(30)));
+  ASSERT_TRUE(second.WaitForError(question, seconds(30)));
+  first.Type("y\n");
+  ASSERT_TRUE(first.WaitForError(" of ", seconds(30)));  // its download is complete
+  second.Type("y\n");
+  ASSERT_TRUE(packs.WaitForOutput("HELD", seconds(30)));  // the second is downloading
+  const ProcessResult firstResult = first.Wait(seconds(60));
+  EXPECT_NE(firstResult.out.find("Lumivoramain 1.1 started"), std::string::npos) << firstResult.err;
+  EXPECT_TRUE(PackAndVersionAgree(newPack));
+  packs.Type("release\n");
+  const ProcessResult secondResult = second.Wait(seconds(60));
+  EXPECT_NE(secondResult.out.find("Lumivoramain 1.1 started"), std::string::npos)
+      << secondResult.err;
+  EXPECT_EQ(ReadFile(Pack()), newPack);
+  EXPECT_TRUE(PackAndVersionAgree(newPack));
+  EXPECT_TRUE(Downloads().empty());
 }
 
 TEST_F(SelfUpdateTest, KilledLauncherNeverLeavesABrokenPack) {

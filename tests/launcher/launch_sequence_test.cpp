@@ -52,7 +52,7 @@ struct ScriptedUpdater final : UpdateDialog {
   void Execute(const std::string& currentVersion, const std::string& packPath,
                const std::string& infoURL1, const std::string& infoURL2,
                const std::string& upgradeURLFormat, bool silentUpdate, uint64_t& signingSerial,
-               std::string& newVersion) override {
+               const PackGuard& /*guard*/, std::string& newVersion) override {
     ++calls;
     received = {currentVersion, packPath, infoURL1, infoURL2, upgradeURLFormat};
     silent = silentUpdate;

@@ -129,6 +129,16 @@ TEST(FileOperations, CopyMoveReplaceDeleteAttributes) {
   EXPECT_FALSE(DeleteFile(dir.Path()));
   EXPECT_TRUE(ForceDirectories(dir / "x/y/z"));
   EXPECT_TRUE(DirectoryExists(dir / "x/y/z"));
+  // A new file never opens what is already there; unique names differ.
+  EXPECT_THROW(File::Open(dir / "b", File::Mode::kCreateNew), EFCreateError);
+  EXPECT_EQ(ReadFile(dir / "b"), "A");
+  const File first = File::CreateUnique(dir / "b.");
+  const File second = File::CreateUnique(dir / "b.");
+  EXPECT_NE(first.Path(), second.Path());
+  const std::string folder = CreateUniqueFolder(dir / "run-");
+  EXPECT_TRUE(DirectoryExists(folder));
+  EXPECT_NE(folder, CreateUniqueFolder(dir / "run-"));
+  EXPECT_TRUE(RemoveDirectory(folder));
 }
 
 TEST(ProcessStartText, QuotesAProgramPathWithBlanks) {

@@ -21,6 +21,10 @@ Routes (NAME is a file of --root):
   /empty                 200 with Content-Length 0
   /trickle/MS/NAME       correct Content-Length, then one byte every MS
                          milliseconds until the client leaves
+  /hold/NAME             the first request whole; each later one gets the
+                         headers and the first 4100 bytes, prints "HELD" and
+                         gets the rest once a line "release" arrives on
+                         standard input (at most 30 s)
 """
 
 import argparse
@@ -34,6 +38,8 @@ import time
 
 ARGS = None
 LOG_LOCK = threading.Lock()
+HOLD_COUNTS = {}
+RELEASE = threading.Event()
 
 
 def log_request(request_line, headers):
@@ -124,6 +130,18 @@ class Handler(socketserver.StreamRequestHandler):
             return self.send(200, [("Content-Length", str(len(body) + 1000))], body)
         if kind == "badlength":
             return self.send(200, [("Content-Length", "12abc")], body)
+        if kind == "hold":
+            with LOG_LOCK:
+                earlier = HOLD_COUNTS.get(rest, 0)
+                HOLD_COUNTS[rest] = earlier + 1
+            if earlier == 0:
+                return self.send(200, [("Content-Length", str(len(body)))], body)
+            first = min(len(body), 4100)
+            self.send(200, [("Content-Length", str(len(body)))], body[:first])
+            print("HELD", flush=True)
+            RELEASE.wait(30)
+            self.wfile.write(body[first:])
+            return None
         if kind == "slow":
             first = min(len(body), 4100)
             self.send(200, [("Content-Length", str(len(body)))], body[:first])
@@ -168,7 +186,9 @@ def main():
 
     def watch_stdin():
         try:
-            sys.stdin.buffer.read()
+            for line in sys.stdin.buffer:
+                if line.strip() == b"release":
+                    RELEASE.set()
         finally:
             done.set()
 

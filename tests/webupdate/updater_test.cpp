@@ -59,11 +59,17 @@ class UpdaterTest : public ::testing::Test {
 
   std::string Run(const std::string& info1, const std::string& info2, bool silent) {
     const size_t before = fault_->Requests().size();
-    UpdaterEnvironment environment{ui_, system_, *transport_, [](const std::string& path) {
+    UpdaterEnvironment environment{ui_,
+                                   system_,
+                                   *transport_,
+                                   [](const std::string& path) {
                                      return ReadWholeFile(path) == PatternContent(kPackSize)
                                                 ? std::string()
                                                 : std::string("not a pack");
-                                   }};
+                                   },
+                                   {},
+                                   {},
+                                   {}};
     std::string result = "unset";
     TfrmUpdater::Execute(environment, "1.2", packPath_, InfoUrl(info1), InfoUrl(info2),
                          "http://127.0.0.1:1/up?from=%s&x=100%%", silent, result);
@@ -91,7 +97,7 @@ class UpdaterTest : public ::testing::Test {
   }
 
   [[nodiscard]] bool DownloadLeftBehind() const {
-    return std::filesystem::exists(system_.tempFolder + "dl.zip");
+    return !std::filesystem::is_empty(system_.tempFolder);
   }
 
   static std::unique_ptr<Nginx> nginx_;
@@ -253,8 +259,9 @@ TEST_F(UpdaterTest, ReadOnlyPackIsLeftAndTheDownloadDeleted) {
   ASSERT_TRUE(platform::SetFileAttributes(packPath_, platform::kAttrReadOnly));
   EXPECT_EQ(Run("free.ini", "free.ini", true), "");
   ASSERT_EQ(ui_.messages.size(), 1U);
-  EXPECT_TRUE(ui_.messages[0].text.starts_with("Can not copy: " + system_.tempFolder +
-                                               "dl.zip\r to: " + packPath_));
+  const std::string& text = ui_.messages[0].text;
+  EXPECT_TRUE(text.starts_with("Can not copy: " + system_.tempFolder + "Lumivora-update-")) << text;
+  EXPECT_NE(text.find("/dl.zip\r to: " + packPath_), std::string::npos) << text;
   EXPECT_EQ(ui_.messages[0].icon, platform::MessageIcon::kError);
   EXPECT_EQ(ReadWholeFile(packPath_), kOldPack);
   EXPECT_FALSE(DownloadLeftBehind());
