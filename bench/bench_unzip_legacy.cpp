@@ -16,8 +16,8 @@
 #include <random>
 #include <string>
 
+#include "tests/support/zip.h"
 #include "tests/unzip/legacy_tools/implode_encoder.h"
-#include "tests/unzip/legacy_tools/zip_build.h"
 #include "unzip/unzip.h"
 
 namespace {
@@ -66,8 +66,8 @@ bool PeerOnce(const Sample& s) {
 // A 9 MiB text of words drawn from a real text, imploded with flags 6 into
 // a one-entry archive under DIR.
 Sample MakeLargeImploded(const std::string& data, const std::string& dir) {
-  using namespace lumivora::legacytools;
-  const std::vector<uint8_t> source = ReadWholeFile(data + "megazeux/dch1.txt");
+  using namespace lumivora::testing;
+  const std::vector<uint8_t> source = ReadBytes(data + "megazeux/dch1.txt");
   std::vector<std::string> words;
   std::string word;
   for (uint8_t c : source) {
@@ -87,15 +87,10 @@ Sample MakeLargeImploded(const std::string& data, const std::string& dir) {
     text.insert(text.end(), w.begin(), w.end());
     text.push_back((random() % 12) == 0 ? '\n' : ' ');
   }
-  ZipEntry entry;
-  entry.name = "words.txt";
-  entry.method = 6;
-  entry.flags = 6;
-  entry.crc32 = Crc32(text);
-  entry.uncompressedSize = static_cast<uint32_t>(text.size());
-  entry.data = ImplodeEncode(text, {entry.flags, false});
+  ZipEntrySpec entry{.name = "words.txt", .data = text, .method = 6, .extraFlags = 6};
+  entry.rawData = lumivora::legacytools::ImplodeEncode(text, {entry.extraFlags, false});
   const std::string archive = dir + "/words.zip";
-  WriteWholeFile(archive, BuildZip({entry}));
+  WriteBytes(archive, BuildZip({.entries = {entry}}));
   return {archive, entry.name, static_cast<double>(text.size())};
 }
 

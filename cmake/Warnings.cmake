@@ -11,6 +11,11 @@ if(LUMIVORA_TSAN)
   target_compile_options(lumivora_flags INTERFACE -fsanitize=thread -fno-omit-frame-pointer)
   target_link_options(lumivora_flags INTERFACE -fsanitize=thread)
 endif()
+if(LUMIVORA_COVERAGE)
+  # Line coverage (gcov); tools/coverage builds with it and prints the figures.
+  target_compile_options(lumivora_flags INTERFACE --coverage -O0)
+  target_link_options(lumivora_flags INTERFACE --coverage)
+endif()
 if(LUMIVORA_FUZZ)
   # Coverage and sanitizers for libFuzzer in every library; the targets under
   # fuzz/ link the fuzzer runtime itself.

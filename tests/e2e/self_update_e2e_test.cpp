@@ -12,9 +12,9 @@
 #include <optional>
 
 #include "tests/e2e/update_server.h"
-#include "tests/process_support.h"
-#include "tests/test_support.h"
-#include "tests/unzip/unzip_support.h"
+#include "tests/support/files.h"
+#include "tests/support/process.h"
+#include "tests/support/zip.h"
 
 namespace lumivora::testing {
 namespace {
@@ -225,21 +225,21 @@ TEST_F(SelfUpdateTest, CtrlCDuringTheDownloadCancelsIt) {
 
 // A ZIP archive made by hand that holds PROGRAM once per entry of NAMES;
 // with PASSWORD encrypted; entry BADCRC (if any) with a wrong CRC.
-std::string HandMadeZip(const unzip::test::Bytes& program, const std::vector<std::string>& names,
+std::string HandMadeZip(const Bytes& program, const std::vector<std::string>& names,
                         const std::string& password, size_t badCrc = SIZE_MAX) {
-  unzip::test::ZipLayout layout;
+  ZipLayout layout;
   for (size_t i = 0; i < names.size(); ++i) {
-    unzip::test::ZipEntrySpec entry;
+    ZipEntrySpec entry;
     entry.name = names[i];
     entry.data = program;
     entry.password = password;
     // The low byte only: the password check uses the high one.
     if (i == badCrc) {
-      entry.crcOverride = unzip::test::Crc(program) ^ 1U;
+      entry.crcOverride = Crc(program) ^ 1U;
     }
     layout.entries.push_back(entry);
   }
-  const unzip::test::Bytes bytes = unzip::test::BuildZip(layout);
+  const Bytes bytes = BuildZip(layout);
   return {bytes.begin(), bytes.end()};
 }
 
@@ -275,9 +275,9 @@ TEST_F(SelfUpdateTest, OnlyWholeSignedReleasesReplaceThePack) {
   std::string flipped = pack;
   flipped[flipped.size() / 2] = static_cast<char>(flipped[flipped.size() / 2] ^ 1);
   const std::string garbage(5000, 'g');
-  const unzip::test::Bytes program = unzip::test::ReadBytes(kBin + "/lumivora-sample-main-1.1");
+  const Bytes program = ReadBytes(kBin + "/lumivora-sample-main-1.1");
   const std::string password = LUMIVORA_PACK_PASSWORD;
-  const unzip::test::Bytes deflated = unzip::test::RawDeflate({pack.begin(), pack.end()});
+  const Bytes deflated = RawDeflate(ToBytes(pack));
   const std::string gzip = std::string("\x1f\x8b\x08\0\0\0\0\0\0\x03", 10) +
                            std::string(deflated.begin(), deflated.end());
   const std::string plain = HandMadeZip(program, {"Lumivoramain"}, "");

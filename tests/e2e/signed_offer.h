@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/test_support.h"
+#include "tests/support/files.h"
 #include "webupdate/release_signature.h"
 
 namespace lumivora::testing {

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "tests/e2e/signed_offer.h"
-#include "tests/process_support.h"
+#include "tests/support/process.h"
 
 namespace lumivora::testing {
 

@@ -9,8 +9,8 @@
 
 #include "tests/e2e/update_server.h"
 #include "tests/gtk/x_session.h"
-#include "tests/process_support.h"
-#include "tests/test_support.h"
+#include "tests/support/files.h"
+#include "tests/support/process.h"
 
 namespace lumivora::testing {
 namespace {

@@ -24,7 +24,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/process_support.h"
+#include "tests/support/process.h"
 
 namespace lumivora::testing {
 

@@ -11,7 +11,7 @@
 #include "platform/exception.h"
 #include "platform/recording/ui_recording.h"
 #include "tests/launcher/fake_system.h"
-#include "tests/test_support.h"
+#include "tests/support/files.h"
 
 namespace lumivora::launcher {
 namespace {

@@ -4,7 +4,7 @@
 #include <sys/stat.h>
 
 #include "platform/exception.h"
-#include "tests/test_support.h"
+#include "tests/support/files.h"
 
 namespace lumivora::launcher {
 namespace {

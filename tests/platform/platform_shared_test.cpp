@@ -16,7 +16,7 @@
 #include "platform/profile.h"
 #include "platform/system.h"
 #include "platform/ui.h"
-#include "tests/test_support.h"
+#include "tests/support/files.h"
 
 namespace lumivora::platform {
 namespace {

@@ -13,7 +13,7 @@
 #include "platform/instance_guard.h"
 #include "platform/profile.h"
 #include "platform/system.h"
-#include "tests/test_support.h"
+#include "tests/support/files.h"
 
 namespace lumivora::platform {
 namespace {

@@ -313,7 +313,7 @@ INSTANTIATE_TEST_SUITE_P(Streams, LegacyEdge, ::testing::ValuesIn(Rows()),
 // Real streams cut short or given an absurd size: the decoders stop at the end
 // of the data with a correct prefix instead of running on.
 TEST(LegacyTruncated, RealStreamsStopCleanly) {
-  const auto expected = legacytools::ReadWholeFile(kLegacyData + "megazeux/dch1.txt");
+  const auto expected = ReadBytes(kLegacyData + "megazeux/dch1.txt");
   struct Stream {
     const char* file;
     uint16_t method;
@@ -323,7 +323,7 @@ TEST(LegacyTruncated, RealStreamsStopCleanly) {
        {Stream{"megazeux/dch1.shrink", 1, 0}, Stream{"megazeux/dch1.reduce1", 2, 0},
         Stream{"megazeux/dch1.reduce4", 5, 0}, Stream{"megazeux/dch1.implode", 6, 6}}) {
     SCOPED_TRACE(s.file);
-    const auto data = legacytools::ReadWholeFile(kLegacyData + s.file);
+    const auto data = ReadBytes(kLegacyData + s.file);
     for (const size_t keep :
          {size_t{0}, size_t{1}, size_t{100}, data.size() / 2, data.size() - 1}) {
       const std::span<const uint8_t> part(data.data(), keep);

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <random>
 
+#include "tests/support/process.h"
 #include "tests/unzip/legacy_test_support.h"
 
 namespace lumivora::unzip::testing {
@@ -19,53 +20,17 @@ namespace {
 
 namespace fs = std::filesystem;
 
+using ::lumivora::testing::ShellResult;
+
 const std::string kToolsDir = LUMIVORA_LEGACY_TOOLS_DIR;
 
-struct CommandResult {
-  int status = -1;
-  std::string output;
-};
-
-CommandResult RunCommand(const std::string& command) {
-  CommandResult result;
-  FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-  if (pipe == nullptr) {
-    return result;
-  }
-  std::array<char, 4096> buffer{};
-  size_t n = 0;
-  while ((n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0) {
-    result.output.append(buffer.data(), n);
-  }
-  const int status = pclose(pipe);
-  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return result;
+ShellResult RunShell(const std::string& command) {
+  return ::lumivora::testing::Shell(command + " 2>&1");
 }
 
 std::string Quote(const std::string& text) {
   return "'" + text + "'";
 }
-
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "lumivora-legacy-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) {
-      throw std::runtime_error("mkdtemp failed");
-    }
-    path_ = pattern;
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  ~TempDir() {
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-  }
-  [[nodiscard]] std::string File(const std::string& name) const { return (path_ / name).string(); }
-
- private:
-  fs::path path_;
-};
 
 // Counts the entries Info-ZIP reports as tested OK.
 int CountOk(const std::string& output) {
@@ -83,9 +48,8 @@ struct Input {
 
 std::vector<Input> EncoderInputs() {
   std::vector<Input> inputs;
-  inputs.push_back({"dch1.txt", legacytools::ReadWholeFile(kLegacyData + "megazeux/dch1.txt")});
-  inputs.push_back(
-      {"test.exe", legacytools::ReadWholeFile(kLegacyData + "sharpcompress/expected/test.exe")});
+  inputs.push_back({"dch1.txt", ReadBytes(kLegacyData + "megazeux/dch1.txt")});
+  inputs.push_back({"test.exe", ReadBytes(kLegacyData + "sharpcompress/expected/test.exe")});
   // Zeros first: with -z the encoder matches them before the first byte.
   std::vector<uint8_t> zeros = inputs[0].bytes;
   zeros.insert(zeros.begin(), size_t{3000}, uint8_t{0});
@@ -113,31 +77,28 @@ TEST_P(ImplodeEncoderCrossCheck, InfoZipAcceptsAndOurDecoderAgrees) {
   const uint16_t flags = GetParam();
   TempDir dir;
   const std::vector<Input> inputs = EncoderInputs();
-  std::string command = Quote(kToolsDir + "/implode_zip") + " -z " + Quote(dir.File("out.zip"));
+  std::string command = Quote(kToolsDir + "/implode_zip") + " -z " + Quote(dir / "out.zip");
   for (const Input& input : inputs) {
-    legacytools::WriteWholeFile(dir.File(input.name), input.bytes);
-    command.append(" ").append(std::to_string(flags)).append(" ").append(input.name);
-    command.append(" ").append(Quote(dir.File(input.name)));
+    WriteBytes(dir / input.name, input.bytes);
+    command += " " + std::to_string(flags) + " " + input.name + " " + Quote(dir / input.name);
   }
-  const CommandResult encoded = RunCommand(command);
-  ASSERT_EQ(encoded.status, 0) << encoded.output;
+  const ShellResult encoded = RunShell(command);
+  ASSERT_EQ(encoded.exitCode, 0) << encoded.output;
 
-  const CommandResult proof = RunCommand("unzip -t " + Quote(dir.File("out.zip")));
-  ASSERT_EQ(proof.status, 0) << proof.output;
+  const ShellResult proof = RunShell("unzip -t " + Quote(dir / "out.zip"));
+  ASSERT_EQ(proof.exitCode, 0) << proof.output;
   ASSERT_EQ(CountOk(proof.output), static_cast<int>(inputs.size())) << proof.output;
 
-  std::vector<legacytools::ZipEntry> entries;
+  std::vector<ZipEntrySpec> entries;
   std::string error;
-  ASSERT_TRUE(
-      legacytools::ParseZip(legacytools::ReadWholeFile(dir.File("out.zip")), entries, error))
-      << error;
+  ASSERT_TRUE(ParseZip(ReadBytes(dir / "out.zip"), entries, error)) << error;
   ASSERT_EQ(entries.size(), inputs.size());
   for (size_t i = 0; i < inputs.size(); ++i) {
     SCOPED_TRACE(inputs[i].name);
     EXPECT_EQ(entries[i].method, 6);
-    EXPECT_EQ(entries[i].flags, flags);
+    EXPECT_EQ(entries[i].extraFlags, flags);
     const DecodeResult result =
-        Decode(6, entries[i].flags, entries[i].uncompressedSize, entries[i].data);
+        Decode(6, entries[i].extraFlags, *entries[i].size, entries[i].rawData);
     EXPECT_FALSE(result.sizeGuardTripped);
     EXPECT_TRUE(result.bytes == inputs[i].bytes);
   }
@@ -150,17 +111,17 @@ INSTANTIATE_TEST_SUITE_P(AllLayouts, ImplodeEncoderCrossCheck, ::testing::Values
 // for shrunk and imploded entries (Info-ZIP has no reduce decoder).
 TEST(EncryptionWrapper, InfoZipDecryptsWrappedLegacyEntries) {
   TempDir dir;
-  const CommandResult encoded =
-      RunCommand(Quote(kToolsDir + "/implode_zip") + " " + Quote(dir.File("imploded.zip")) +
-                 " 2 a.txt " + Quote(kLegacyData + "megazeux/dch1.txt") + " 4 b.exe " +
-                 Quote(kLegacyData + "sharpcompress/expected/test.exe"));
-  ASSERT_EQ(encoded.status, 0) << encoded.output;
+  const ShellResult encoded =
+      RunShell(Quote(kToolsDir + "/implode_zip") + " " + Quote(dir / "imploded.zip") + " 2 a.txt " +
+               Quote(kLegacyData + "megazeux/dch1.txt") + " 4 b.exe " +
+               Quote(kLegacyData + "sharpcompress/expected/test.exe"));
+  ASSERT_EQ(encoded.exitCode, 0) << encoded.output;
   struct Case {
     std::string archive;
     int okEntries;
   };
   const std::vector<Case> cases = {
-      {dir.File("imploded.zip"), 2},
+      {dir / "imploded.zip", 2},
       {kLegacyData + "pkzip-dos/PKZ110ES.ZIP", 15},
       {kLegacyData + "pkzip-dos/PKZ110EI.ZIP", 15},
       {kLegacyData + "defacto2/HWSHRINK.ZIP", 3},
@@ -168,25 +129,22 @@ TEST(EncryptionWrapper, InfoZipDecryptsWrappedLegacyEntries) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.archive);
-    const CommandResult wrapped =
-        RunCommand(Quote(kToolsDir + "/zipcrypt_wrap") + " " + Quote(c.archive) + " " +
-                   Quote(dir.File("wrapped.zip")) + " 'open sesame'");
-    ASSERT_EQ(wrapped.status, 0) << wrapped.output;
-    const CommandResult right =
-        RunCommand("unzip -t -P 'open sesame' " + Quote(dir.File("wrapped.zip")));
-    EXPECT_EQ(right.status, 0) << right.output;
+    const ShellResult wrapped =
+        RunShell(Quote(kToolsDir + "/zipcrypt_wrap") + " " + Quote(c.archive) + " " +
+                 Quote(dir / "wrapped.zip") + " 'open sesame'");
+    ASSERT_EQ(wrapped.exitCode, 0) << wrapped.output;
+    const ShellResult right = RunShell("unzip -t -P 'open sesame' " + Quote(dir / "wrapped.zip"));
+    EXPECT_EQ(right.exitCode, 0) << right.output;
     EXPECT_EQ(CountOk(right.output), c.okEntries) << right.output;
-    const CommandResult wrong =
-        RunCommand("unzip -t -P 'open sesamE' " + Quote(dir.File("wrapped.zip")));
-    EXPECT_NE(wrong.status, 0) << wrong.output;
+    const ShellResult wrong = RunShell("unzip -t -P 'open sesamE' " + Quote(dir / "wrapped.zip"));
+    EXPECT_NE(wrong.exitCode, 0) << wrong.output;
     EXPECT_EQ(CountOk(wrong.output), 0) << wrong.output;
 
-    std::vector<legacytools::ZipEntry> entries;
+    std::vector<ZipEntrySpec> entries;
     std::string error;
-    ASSERT_TRUE(
-        legacytools::ParseZip(legacytools::ReadWholeFile(dir.File("wrapped.zip")), entries, error));
+    ASSERT_TRUE(ParseZip(ReadBytes(dir / "wrapped.zip"), entries, error));
     for (const auto& e : entries) {
-      EXPECT_EQ(e.flags & 1, 1) << e.name;
+      EXPECT_EQ(e.extraFlags & 1, 1) << e.name;
     }
   }
 }
@@ -197,17 +155,13 @@ TEST(EncryptionWrapper, InfoZipDecryptsWrappedLegacyEntries) {
 TEST(ShrinkPeer, PartialClearAgreesWithInfoZip) {
   TempDir dir;
   const std::vector<uint8_t> expected = Bytes("ABCDEDEFGHIJKDE");
-  legacytools::ZipEntry entry;
-  entry.name = "clear.txt";
-  entry.method = 1;
-  entry.crc32 = legacytools::Crc32(expected);
-  entry.uncompressedSize = static_cast<uint32_t>(expected.size());
-  entry.data = PartialClearAboveNextFree();
-  legacytools::WriteWholeFile(dir.File("clear.zip"), legacytools::BuildZip({entry}));
-  const CommandResult peer = RunCommand("unzip -p " + Quote(dir.File("clear.zip")));
-  ASSERT_EQ(peer.status, 0) << peer.output;
+  const ZipEntrySpec entry{
+      .name = "clear.txt", .data = expected, .method = 1, .rawData = PartialClearAboveNextFree()};
+  WriteBytes(dir / "clear.zip", BuildZip({.entries = {entry}}));
+  const ShellResult peer = RunShell("unzip -p " + Quote(dir / "clear.zip"));
+  ASSERT_EQ(peer.exitCode, 0) << peer.output;
   EXPECT_EQ(peer.output, "ABCDEDEFGHIJKDE");
-  EXPECT_EQ(Decode(1, 0, entry.uncompressedSize, entry.data).bytes, expected);
+  EXPECT_EQ(Decode(1, 0, static_cast<uint32_t>(expected.size()), entry.rawData).bytes, expected);
 }
 
 }  // namespace

@@ -15,28 +15,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "lumivora-legacy-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) {
-      throw std::runtime_error("mkdtemp failed");
-    }
-    path_ = pattern;
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  ~TempDir() {
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-  }
-  [[nodiscard]] std::string Path() const { return path_.string(); }
-  [[nodiscard]] std::string File(const std::string& name) const { return (path_ / name).string(); }
-
- private:
-  fs::path path_;
-};
-
 struct Extraction {
   int extracted = 0;
   int badCrc = 0;
@@ -63,7 +41,7 @@ Extraction ExtractAll(const std::string& archive, const std::string& password = 
   result.extracted = unzip.UnZip();
   for (const auto& item : fs::recursive_directory_iterator(out.Path())) {
     if (item.is_regular_file()) {
-      result.sha256.insert(Sha256Hex(legacytools::ReadWholeFile(item.path().string())));
+      result.sha256.insert(Sha256Hex(ReadBytes(item.path().string())));
     }
   }
   return result;
@@ -120,10 +98,11 @@ TEST(LegacyThroughComponent, EncryptedLegacyEntriesDecryptLikeAnyOther) {
         "pkzip-dos/PKZ80B4.ZIP", "pkzip-dos/PKZ110ES.ZIP", "pkzip-dos/PKZ110EI.ZIP",
         "defacto2/HWIMPODE.ZIP"}) {
     SCOPED_TRACE(file);
-    const std::string wrapped = dir.File("wrapped.zip");
-    const std::string command = "'" LUMIVORA_LEGACY_TOOLS_DIR "/zipcrypt_wrap' '" + kLegacyData +
-                                file + "' '" + wrapped + "' 'Lumi p@ss'";
-    ASSERT_EQ(std::system(command.c_str()), 0);
+    const std::string wrapped = dir / "wrapped.zip";
+    ASSERT_EQ(std::system(("'" + std::string(LUMIVORA_LEGACY_TOOLS_DIR) + "/zipcrypt_wrap' '" +
+                           kLegacyData + file + "' '" + wrapped + "' 'Lumi p@ss'")
+                              .c_str()),
+              0);
     const auto& rows = archives.at(file);
     ExpectAllRows(ExtractAll(wrapped, "Lumi p@ss"), rows);
     const Extraction wrong = ExtractAll(wrapped, "lumi p@ss");
@@ -139,7 +118,7 @@ TEST(LegacyThroughComponent, DamagedLegacyEntriesFailCleanly) {
     const char* name;
     const char* archive;
     const char* entry;
-    void (*damage)(legacytools::ZipEntry&);
+    void (*damage)(ZipEntrySpec&);
     // The data itself is whole but the entry claims more: the decoder stops
     // at the data's end with the right CRC, yet fewer bytes than declared
     // came out, so the entry is refused and leaves no file.
@@ -147,49 +126,48 @@ TEST(LegacyThroughComponent, DamagedLegacyEntriesFailCleanly) {
   };
   const Row rows[] = {
       {"shrunk data with a flipped byte", "pkzip-dos/PKZ110ES.ZIP", "TEST.PCX",
-       [](legacytools::ZipEntry& e) { e.data[e.data.size() / 2] ^= 0x5A; }},
+       [](ZipEntrySpec& e) { e.rawData[e.rawData.size() / 2] ^= 0x5A; }},
       {"shrunk data cut in half", "pkzip-dos/PKZ110ES.ZIP", "TEST.JPG",
-       [](legacytools::ZipEntry& e) { e.data.resize(e.data.size() / 2); }},
+       [](ZipEntrySpec& e) { e.rawData.resize(e.rawData.size() / 2); }},
       {"reduced entry one byte smaller than it decodes", "pkzip-dos/PKZ80B3.ZIP", "TEST.PCX",
-       [](legacytools::ZipEntry& e) { e.uncompressedSize -= 1; }},
+       [](ZipEntrySpec& e) { e.size = *e.size - 1; }},
       {"reduced entry claiming 4 GiB", "pkzip-dos/PKZ80B2.ZIP", "TEST.GIF",
-       [](legacytools::ZipEntry& e) { e.uncompressedSize = 0xFFFFFFF0u; }, true},
+       [](ZipEntrySpec& e) { e.size = 0xFFFFFFF0u; }, true},
       {"imploded entry with a broken tree description", "pkzip-dos/PKZ110EI.ZIP", "TEST.PNG",
-       [](legacytools::ZipEntry& e) { e.data[0] = 0xFF; }},
+       [](ZipEntrySpec& e) { e.rawData[0] = 0xFF; }},
       {"imploded entry claiming 4 GiB", "defacto2/IMPLODE.ZIP", "TEST.GIF",
-       [](legacytools::ZipEntry& e) { e.uncompressedSize = 0xFFFFFFF0u; }, true},
+       [](ZipEntrySpec& e) { e.size = 0xFFFFFFF0u; }, true},
       {"imploded data read as reduced", "pkzip-dos/PKZ110EI.ZIP", "TEST.GIF",
-       [](legacytools::ZipEntry& e) { e.method = 5; }},
+       [](ZipEntrySpec& e) { e.method = 5; }},
       {"shrink code size raised past 13 bits", "pkzip-dos/PKZ110ES.ZIP", "TEST.ANS",
-       [](legacytools::ZipEntry& e) {
+       [](ZipEntrySpec& e) {
          BitStream s;
          s.Put('A', 9);
          for (unsigned width = 9; width < 14; ++width) {
            s.Put(256, width).Put(1, width);
          }
          s.Put('B', 14);
-         e.data = s.Bytes();
+         e.rawData = s.Bytes();
        }},
   };
   TempDir dir;
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
-    std::vector<legacytools::ZipEntry> entries;
+    std::vector<ZipEntrySpec> entries;
     std::string error;
-    ASSERT_TRUE(legacytools::ParseZip(legacytools::ReadWholeFile(kLegacyData + row.archive),
-                                      entries, error));
-    std::vector<legacytools::ZipEntry> damaged;
+    ASSERT_TRUE(ParseZip(ReadBytes(kLegacyData + row.archive), entries, error));
+    std::vector<ZipEntrySpec> damaged;
     uint32_t crc = 0;
     for (auto& e : entries) {
       if (e.name == row.entry) {
-        crc = e.crc32;
+        crc = e.crc.value_or(0);
         row.damage(e);
         damaged.push_back(e);
       }
     }
     ASSERT_EQ(damaged.size(), 1u);
-    legacytools::WriteWholeFile(dir.File("damaged.zip"), legacytools::BuildZip(damaged));
-    const Extraction got = ExtractAll(dir.File("damaged.zip"));
+    WriteBytes(dir / "damaged.zip", BuildZip({.entries = damaged}));
+    const Extraction got = ExtractAll(dir / "damaged.zip");
     if (row.shortOfDeclared) {
       EXPECT_EQ(got.extracted, 0);
       EXPECT_EQ(got.badCrc, 0);

@@ -37,7 +37,7 @@ TEST_P(LegacyManifest, DecodesToRecordedBytes) {
       Decode(MethodNumber(row.method), row.flags, row.uncompressedSize, data);
   EXPECT_FALSE(result.sizeGuardTripped);
   ASSERT_EQ(result.bytes.size(), row.uncompressedSize);
-  EXPECT_EQ(legacytools::Crc32(result.bytes), row.crc32);
+  EXPECT_EQ(::lumivora::testing::Crc(result.bytes), row.crc32);
   EXPECT_EQ(Sha256Hex(result.bytes), row.sha256);
 }
 
@@ -74,8 +74,8 @@ TEST(LegacyManifestCoverage, EveryMethodAndImplodeLayoutIsPresent) {
 // The stream that reaches back before its first byte: the 1024 bytes after
 // the 2048 text bytes are zeros copied from before the start.
 TEST(LegacyRealStreams, ReduceMatchBeforeFirstByteYieldsZeros) {
-  const auto data = legacytools::ReadWholeFile(kLegacyData + "zip-rs/raw/reduce_zero_reduced.bin");
-  const auto text = legacytools::ReadWholeFile(kLegacyData + "zip-rs/raw/implode_hamlet_2048.out");
+  const auto data = ReadBytes(kLegacyData + "zip-rs/raw/reduce_zero_reduced.bin");
+  const auto text = ReadBytes(kLegacyData + "zip-rs/raw/implode_hamlet_2048.out");
   const DecodeResult result = Decode(5, 0, 3072, data);
   ASSERT_EQ(result.bytes.size(), 3072u);
   EXPECT_TRUE(std::equal(text.begin(), text.end(), result.bytes.begin()));

@@ -16,10 +16,19 @@
 #include <string>
 #include <vector>
 
-#include "tests/unzip/legacy_tools/zip_build.h"
+#include "tests/support/files.h"
+#include "tests/support/zip.h"
 #include "unzip/legacy_decoders.h"
 
 namespace lumivora::unzip::testing {
+
+using ::lumivora::testing::BuildZip;
+using ::lumivora::testing::ParseZip;
+using ::lumivora::testing::ReadBytes;
+using ::lumivora::testing::TempDir;
+using ::lumivora::testing::WriteBytes;
+using ::lumivora::testing::ZipEntrySpec;
+using ::lumivora::testing::ZipLayout;
 
 inline const std::string kLegacyData = std::string(LUMIVORA_SHARED_TESTDATA) + "/legacy/";
 
@@ -185,24 +194,24 @@ inline std::vector<ManifestRow> LoadManifest() {
 // The compressed bytes of a manifest row: the raw stream file, or the entry's
 // data inside its archive (matched by name, else by CRC and sizes).
 inline std::vector<uint8_t> CompressedBytes(const ManifestRow& row) {
-  std::vector<uint8_t> file = legacytools::ReadWholeFile(kLegacyData + row.file);
+  std::vector<uint8_t> file = ReadBytes(kLegacyData + row.file);
   if (row.IsRawStream()) {
     return file;
   }
-  std::vector<legacytools::ZipEntry> entries;
+  std::vector<ZipEntrySpec> entries;
   std::string error;
-  if (!legacytools::ParseZip(file, entries, error)) {
+  if (!ParseZip(file, entries, error)) {
     throw std::runtime_error(row.file + ": " + error);
   }
   for (const auto& e : entries) {
     if (e.name == row.entry) {
-      return e.data;
+      return e.rawData;
     }
   }
   for (const auto& e : entries) {
-    if (e.crc32 == row.crc32 && e.uncompressedSize == row.uncompressedSize &&
-        e.data.size() == row.compressedSize) {
-      return e.data;
+    if (e.crc == row.crc32 && e.size == row.uncompressedSize &&
+        e.rawData.size() == row.compressedSize) {
+      return e.rawData;
     }
   }
   throw std::runtime_error(row.file + ": no entry " + row.entry);

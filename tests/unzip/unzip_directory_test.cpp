@@ -7,12 +7,16 @@
 #include <vector>
 
 #include "platform/file.h"
-#include "tests/unzip/unzip_support.h"
+#include "tests/support/files.h"
+#include "tests/support/process.h"
+#include "tests/support/zip.h"
 #include "unzip/unzip.h"
 #include "unzip/zip_archive.h"
 
 namespace lumivora::unzip {
 namespace {
+
+namespace test = ::lumivora::testing;
 
 using test::BuildZip;
 using test::Bytes;
@@ -274,11 +278,12 @@ TEST(UnzipDirectory, CommentHoldingACompleteEndRecordMakesTheInnerOneWin) {
 
 TEST(UnzipDirectory, InfoZipArchiveWithCommentContainingEndSignature) {
   TempDir dir;
-  test::WriteText(dir / "in/one.txt", "one");
-  test::WriteText(dir / "in/two.txt", "two two");
+  test::WriteFile(dir / "in/one.txt", "one");
+  test::WriteFile(dir / "in/two.txt", "two two");
   ASSERT_EQ(
-      test::Run("cd " + dir.Path() + "/in && printf 'note PK\\005\\006 inside\\n' | zip -q -z " +
-                dir.Path() + "/c.zip one.txt two.txt"),
+      test::Shell("cd " + dir.Path() + "/in && printf 'note PK\\005\\006 inside\\n' | zip -q -z " +
+                  dir.Path() + "/c.zip one.txt two.txt")
+          .exitCode,
       0);
   TUnZip unzip;
   unzip.SetZipName(dir / "c.zip");

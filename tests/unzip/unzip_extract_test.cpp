@@ -16,7 +16,9 @@
 
 #include "platform/file.h"
 #include "platform/recording/ui_recording.h"
-#include "tests/unzip/unzip_support.h"
+#include "tests/support/files.h"
+#include "tests/support/process.h"
+#include "tests/support/zip.h"
 #include "unzip/chunk_pipeline.h"
 #include "unzip/extraction.h"
 #include "unzip/pkware_cipher.h"
@@ -25,12 +27,38 @@
 namespace lumivora::unzip {
 namespace {
 
+namespace test = ::lumivora::testing;
+
 using test::BuildZip;
 using test::Bytes;
 using test::TempDir;
 using test::ToBytes;
 using test::ZipEntrySpec;
 using test::ZipLayout;
+
+// A password other than RIGHT whose decryption of the encryption header
+// that BuildZip writes for DATA passes the check byte (one in 256 does).
+std::string PasswordPassingCheck(const Bytes& data, const std::string& right) {
+  const auto check = static_cast<uint8_t>(test::Crc(data) >> 24U);
+  TraditionalCipher cipher;
+  cipher.InitCipherKeys(right);
+  Bytes header(12, 0x5A);
+  header[11] = check;
+  for (uint8_t& b : header) {
+    const uint8_t plain = b;
+    b = static_cast<uint8_t>(b ^ cipher.CipherByte());
+    cipher.UpdateCipherKeys(plain);
+  }
+  for (int i = 0;; ++i) {
+    const std::string password = "wrong" + std::to_string(i);
+    Bytes copy = header;
+    cipher.InitCipherKeys(password);
+    cipher.DecryptBuffer(copy.data(), copy.size());
+    if (copy[11] == check) {
+      return password;
+    }
+  }
+}
 
 std::string Sep() {
   return std::string(1, platform::PathSeparator());
@@ -166,7 +194,7 @@ TEST(UnzipPatterns, MatchTable) {
 TEST(UnzipExtract, InfoZipArchivesMatchInfoZipUnzip) {
   TempDir dir;
   test::WriteBytes(dir / "in/program.bin", test::SampleData(300000));
-  test::WriteText(dir / "in/Docs/readme.txt", "read me\n");
+  test::WriteFile(dir / "in/Docs/readme.txt", "read me\n");
   test::WriteBytes(dir / "in/empty.txt", {});
   struct Row {
     const char* name;
@@ -183,8 +211,9 @@ TEST(UnzipExtract, InfoZipArchivesMatchInfoZipUnzip) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     const std::string zip = dir / (std::string(row.name) + ".zip");
-    ASSERT_EQ(test::Run("cd " + dir.Path() + "/in && zip -q -r " + row.options + " '" + zip +
-                        "' program.bin Docs empty.txt"),
+    ASSERT_EQ(test::Shell("cd " + dir.Path() + "/in && zip -q -r " + row.options + " '" + zip +
+                          "' program.bin Docs empty.txt")
+                  .exitCode,
               0);
     TempDir out;
     TUnZip unzip;
@@ -195,9 +224,10 @@ TEST(UnzipExtract, InfoZipArchivesMatchInfoZipUnzip) {
     unzip.SetDoAll(true);
     EXPECT_EQ(unzip.UnZip(), 4);  // Docs/, Docs/readme.txt, program.bin, empty.txt minus dir
     TempDir peer;
-    ASSERT_EQ(test::Run(std::string("unzip -qq ") +
-                        (row.password[0] != 0 ? std::string("-P ") + row.password : "") + " '" +
-                        zip + "' -d " + peer.Path()),
+    ASSERT_EQ(test::Shell(std::string("unzip -qq ") +
+                          (row.password[0] != 0 ? std::string("-P ") + row.password : "") + " '" +
+                          zip + "' -d " + peer.Path())
+                  .exitCode,
               0);
     for (const char* file : {"program.bin", "Docs/readme.txt", "empty.txt"}) {
       EXPECT_EQ(test::ReadBytes(out / file), test::ReadBytes(peer / file)) << file;
@@ -209,7 +239,7 @@ TEST(UnzipExtract, StreamedInfoZipArchiveChecksPasswordAgainstTime) {
   TempDir dir;
   test::WriteBytes(dir / "data.bin", test::SampleData(50000, 3));
   // zip reading standard input writes data descriptors (flag bit 3).
-  ASSERT_EQ(test::Run("cd " + dir.Path() + " && zip -q -P pw - data.bin > s.zip"), 0);
+  ASSERT_EQ(test::Shell("cd " + dir.Path() + " && zip -q -P pw - data.bin > s.zip").exitCode, 0);
   TUnZip unzip;
   unzip.SetZipName(dir / "s.zip");
   unzip.ReadZip();
@@ -260,7 +290,7 @@ TEST(UnzipExtract, PasswordCheckSkipsOrRetries) {
     EXPECT_EQ(offered, (std::vector<std::string>{"0:wrong", "0:still wrong"}));
     EXPECT_EQ(unzip.Password(), "right");
     EXPECT_EQ(test::ReadBytes(out / "a.bin"), test::SampleData(5000));
-    EXPECT_EQ(test::ReadText(out / "b.txt"), "streamed");
+    EXPECT_EQ(test::ReadFile(out / "b.txt"), "streamed");
   }
 }
 
@@ -392,7 +422,7 @@ TEST(UnzipExtract, DamagedEntriesTable) {
        {"skip 0 f 0"},
        false,
        "",
-       test::PasswordPassingCheck(large, "right")},
+       PasswordPassingCheck(large, "right")},
       {"invalid data in the last chunk",
        {.name = "f",
         .data = Bytes(large.begin(), large.begin() + 100000),
@@ -611,8 +641,8 @@ TEST(UnzipExtract, StartEventsCanStopOrSkip) {
     unzip.SetDoAll(true);
     EXPECT_EQ(unzip.UnZip(), 2);
     EXPECT_EQ(started, (std::vector<std::string>{out / "a.txt", out / "b.txt"}));
-    EXPECT_EQ(test::ReadText(out / "a.txt"), "");  // skipped: stays empty
-    EXPECT_EQ(test::ReadText(out / "b.txt"), "bravo");
+    EXPECT_EQ(test::ReadFile(out / "a.txt"), "");  // skipped: stays empty
+    EXPECT_EQ(test::ReadFile(out / "b.txt"), "bravo");
   }
 }
 
@@ -701,7 +731,7 @@ TEST(UnzipExtract, OverwriteModes) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     TempDir out;
-    test::WriteText(out / "a.txt", "old");
+    test::WriteFile(out / "a.txt", "old");
     const std::string archive = row.oldContent == nullptr ? out / "a.txt" : dir / "a.zip";
     const Bytes archiveBytes = test::ReadBytes(dir / "a.zip");
     test::WriteBytes(archive, archiveBytes);
@@ -728,9 +758,9 @@ TEST(UnzipExtract, OverwriteModes) {
       EXPECT_EQ(recorder.lines, (std::vector<std::string>{"skip 6 a.txt 0"}));
       continue;
     }
-    EXPECT_EQ(test::ReadText(out / "a.txt"), row.oldContent);
+    EXPECT_EQ(test::ReadFile(out / "a.txt"), row.oldContent);
     if (row.handler == 2) {
-      EXPECT_EQ(test::ReadText(out / "renamed.txt"), "new");
+      EXPECT_EQ(test::ReadFile(out / "renamed.txt"), "new");
     }
     ASSERT_EQ(ui.messages.size(), row.boxShown ? 1U : 0U);
     if (row.boxShown) {
@@ -749,7 +779,7 @@ TEST(UnzipExtract, ReadOnlyExistingFileRaisesEvenWithAlways) {
   layout.entries.push_back({.name = "a.txt", .data = ToBytes("new")});
   test::WriteBytes(dir / "a.zip", BuildZip(layout));
   TempDir out;
-  test::WriteText(out / "a.txt", "old");
+  test::WriteFile(out / "a.txt", "old");
   ASSERT_TRUE(platform::SetFileAttributes(out / "a.txt", platform::kAttrReadOnly));
   TUnZip unzip;
   unzip.SetZipName(dir / "a.zip");
@@ -762,7 +792,7 @@ TEST(UnzipExtract, ReadOnlyExistingFileRaisesEvenWithAlways) {
   } catch (const EFCreateError& error) {
     EXPECT_EQ(error.Message(), "Cannot create file " + (out / "a.txt"));
   }
-  EXPECT_EQ(test::ReadText(out / "a.txt"), "old");
+  EXPECT_EQ(test::ReadFile(out / "a.txt"), "old");
 }
 
 TEST(UnzipExtract, TimeAndAttributesOnTheOutput) {
@@ -809,7 +839,7 @@ TEST(UnzipExtract, TimeAndAttributesOnTheOutput) {
     const auto status = std::filesystem::symlink_status(out / row.name);
     EXPECT_EQ(status.type(), std::filesystem::file_type::regular);
     EXPECT_EQ(static_cast<uint32_t>(status.permissions()), row.expected);
-    EXPECT_EQ(test::ReadText(out / row.name), row.name);
+    EXPECT_EQ(test::ReadFile(out / row.name), row.name);
   }
 #endif
   EXPECT_EQ(platform::FileAgeDos(out / "ro.txt"), 0x5A8C6B2DU);
@@ -864,7 +894,7 @@ TEST(UnzipExtract, OutputPathsStayInsideDestDir) {
     TempDir parent;
     const std::string dest = parent / "x/y";
     TempDir elsewhere;
-    test::WriteText(elsewhere / "target.txt", "old");
+    test::WriteFile(elsewhere / "target.txt", "old");
     if (row.linkToFolder != nullptr || row.linkToFile != nullptr) {
       const std::string link = dest + "/" + (row.linkToFolder ? row.linkToFolder : row.linkToFile);
       std::filesystem::create_directories(std::filesystem::path(link).parent_path());
@@ -889,7 +919,7 @@ TEST(UnzipExtract, OutputPathsStayInsideDestDir) {
       }
     }
     // Nothing was written, or changed, through a link.
-    EXPECT_EQ(test::ReadText(elsewhere / "target.txt"), "old");
+    EXPECT_EQ(test::ReadFile(elsewhere / "target.txt"), "old");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(elsewhere.Path()),
                             std::filesystem::directory_iterator()),
               1);
@@ -900,7 +930,7 @@ TEST(UnzipExtract, OutputPathsStayInsideDestDir) {
       EXPECT_EQ(recorder.lines[0].rfind("skip " + std::to_string(row.reason) + " ", 0), 0U);
     } else {
       EXPECT_EQ(count, 1);
-      EXPECT_EQ(test::ReadText(dest + "/" + row.lands), "payload");
+      EXPECT_EQ(test::ReadFile(dest + "/" + row.lands), "payload");
     }
   }
   // Zip.Evil.zip from sharpcompress: "..\" forty times, then Temp\evil.txt.
@@ -959,10 +989,11 @@ TEST(UnzipExtract, DestDirAndRootDirForms) {
 TEST(UnzipMultiDisk, InfoZipSplitSetAsNumberedFiles) {
   TempDir dir;
   test::WriteBytes(dir / "in/big.bin", test::SampleData(400000, 11));
-  test::WriteText(dir / "in/small.txt", "small");
-  ASSERT_EQ(test::Run("cd " + dir.Path() +
-                      "/in && zip -q -0 -s 64k -c ../split.zip big.bin "
-                      "small.txt < /dev/null"),
+  test::WriteFile(dir / "in/small.txt", "small");
+  ASSERT_EQ(test::Shell("cd " + dir.Path() +
+                        "/in && zip -q -0 -s 64k -c ../split.zip big.bin "
+                        "small.txt < /dev/null")
+                .exitCode,
             0);
   std::vector<std::string> parts;
   for (int i = 1; i < 100; ++i) {
@@ -997,7 +1028,7 @@ TEST(UnzipMultiDisk, InfoZipSplitSetAsNumberedFiles) {
   EXPECT_EQ(unzip.NumberOfDisks(), static_cast<int>(parts.size()));
   EXPECT_EQ(unzip.MultiMode(), TMultiMode::mmNumbered);
   EXPECT_EQ(test::ReadBytes(out / "big.bin"), test::ReadBytes(dir / "in/big.bin"));
-  EXPECT_EQ(test::ReadText(out / "small.txt"), "small");
+  EXPECT_EQ(test::ReadFile(out / "small.txt"), "small");
   EXPECT_FALSE(disks.empty());
   EXPECT_EQ(unzip.SortMode(), TZipSortMode::ByName);  // restored after the run
   // A missing part ends the run with an error, not with a hang.

@@ -13,12 +13,16 @@
 
 #include "platform/file.h"
 #include "platform/recording/ui_recording.h"
-#include "tests/unzip/unzip_support.h"
+#include "tests/support/files.h"
+#include "tests/support/process.h"
+#include "tests/support/zip.h"
 #include "unzip/legacy_decoders.h"
 #include "unzip/unzip.h"
 
 namespace lumivora::unzip {
 namespace {
+
+namespace test = ::lumivora::testing;
 
 std::string Legacy() {
   return std::string(LUMIVORA_SHARED_TESTDATA) + "/legacy";

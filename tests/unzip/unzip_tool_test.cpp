@@ -6,69 +6,56 @@
 #include <string>
 
 #include "platform/file.h"
-#include "tests/unzip/unzip_support.h"
+#include "tests/support/files.h"
+#include "tests/support/process.h"
+#include "tests/support/zip.h"
 
 namespace lumivora::unzip {
 namespace {
 
-struct Result {
-  int status;
-  std::string output;
-};
+namespace test = ::lumivora::testing;
 
-Result Tool(const std::string& arguments) {
-  const std::string command =
-      std::string(LUMIVORA_BIN_DIR) + "/lumivora-tool " + arguments + " 2>&1";
-  std::string output;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) {
-    return {-1, ""};
-  }
-  char buffer[4096];
-  size_t n = 0;
-  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) {
-    output.append(buffer, n);
-  }
-  const int status = pclose(pipe);
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
+test::ShellResult Tool(const std::string& arguments) {
+  return test::Shell(std::string(LUMIVORA_BIN_DIR) + "/lumivora-tool " + arguments + " 2>&1");
 }
 
 TEST(UnzipTool, PackListTestExtract) {
   test::TempDir dir;
   test::WriteBytes(dir / "main", test::SampleData(200000, 9));
-  ASSERT_EQ(Tool("pack " + (dir / "main") + " -o " + (dir / "pack") + " -P s3cret").status, 0);
+  ASSERT_EQ(Tool("pack " + (dir / "main") + " -o " + (dir / "pack") + " -P s3cret").exitCode, 0);
   // Info-ZIP agrees on the pack libzip wrote.
-  EXPECT_EQ(test::Run("unzip -qq -t -P s3cret " + (dir / "pack") + " > /dev/null"), 0);
+  EXPECT_EQ(test::Shell("unzip -qq -t -P s3cret " + (dir / "pack") + " > /dev/null").exitCode, 0);
 
-  const Result list = Tool("list " + (dir / "pack"));
-  EXPECT_EQ(list.status, 0);
+  const test::ShellResult list = Tool("list " + (dir / "pack"));
+  EXPECT_EQ(list.exitCode, 0);
   EXPECT_NE(list.output.find("deflate"), std::string::npos) << list.output;
   EXPECT_NE(list.output.find(" 200000 "), std::string::npos) << list.output;
   EXPECT_NE(list.output.find("Lumivoramain"), std::string::npos) << list.output;
 
-  EXPECT_EQ(Tool("test " + (dir / "pack") + " -P s3cret").status, 0);
-  const Result wrong = Tool("test " + (dir / "pack") + " -P nope");
-  EXPECT_EQ(wrong.status, 1);
+  EXPECT_EQ(Tool("test " + (dir / "pack") + " -P s3cret").exitCode, 0);
+  const test::ShellResult wrong = Tool("test " + (dir / "pack") + " -P nope");
+  EXPECT_EQ(wrong.exitCode, 1);
   EXPECT_NE(wrong.output.find("Lumivoramain: skipped"), std::string::npos);
-  EXPECT_EQ(Tool("test " + (dir / "main")).status, 2);
-  EXPECT_EQ(Tool("test " + (dir / "missing.zip")).status, 2);
+  EXPECT_EQ(Tool("test " + (dir / "main")).exitCode, 2);
+  EXPECT_EQ(Tool("test " + (dir / "missing.zip")).exitCode, 2);
 
-  EXPECT_EQ(Tool("extract " + (dir / "pack") + " -d " + (dir / "out") + " -P s3cret").status, 0);
+  EXPECT_EQ(Tool("extract " + (dir / "pack") + " -d " + (dir / "out") + " -P s3cret").exitCode, 0);
   EXPECT_EQ(test::ReadBytes(dir / "out/Lumivoramain"), test::SampleData(200000, 9));
-  EXPECT_EQ(Tool("extract " + (dir / "pack") + " -d " + (dir / "none") + " -P s3cret other").status,
-            0);
+  EXPECT_EQ(
+      Tool("extract " + (dir / "pack") + " -d " + (dir / "none") + " -P s3cret other").exitCode, 0);
   EXPECT_FALSE(platform::FileExists(dir / "none/Lumivoramain"));
 }
 
 TEST(UnzipTool, DefaultPackPasswordAndComment) {
   test::TempDir dir;
-  test::WriteText(dir / "main", "program");
-  ASSERT_EQ(Tool("pack " + (dir / "main") + " -o " + (dir / "pack")).status, 0);
-  EXPECT_EQ(Tool("test " + (dir / "pack") + " -P '" LUMIVORA_TEST_PACK_PASSWORD "'").status, 0);
-  test::WriteText(dir / "in/a.txt", "a");
-  ASSERT_EQ(test::Run("cd " + dir.Path() + "/in && echo 'the comment' | zip -q -z ../c.zip a.txt"),
+  test::WriteFile(dir / "main", "program");
+  ASSERT_EQ(Tool("pack " + (dir / "main") + " -o " + (dir / "pack")).exitCode, 0);
+  EXPECT_EQ(Tool("test " + (dir / "pack") + " -P '" LUMIVORA_TEST_PACK_PASSWORD "'").exitCode, 0);
+  test::WriteFile(dir / "in/a.txt", "a");
+  ASSERT_EQ(test::Shell("cd " + dir.Path() + "/in && echo 'the comment' | zip -q -z ../c.zip a.txt")
+                .exitCode,
             0);
-  const Result list = Tool("list " + (dir / "c.zip"));
+  const test::ShellResult list = Tool("list " + (dir / "c.zip"));
   EXPECT_NE(list.output.find("a.txt\nthe comment"), std::string::npos) << list.output;
 }
 
@@ -124,8 +111,8 @@ TEST(UnzipTool, FailedEntriesAndHostileTextTable) {
     const test::Bytes zip = test::BuildZip(row.layout);
     test::WriteBytes(dir / "a.zip", zip);
     const std::string extra = std::string(row.command) == "extract" ? " -d " + dir.Path() : "";
-    const Result result = Tool(std::string(row.command) + " " + (dir / "a.zip") + extra);
-    EXPECT_EQ(result.status, row.status) << result.output;
+    const test::ShellResult result = Tool(std::string(row.command) + " " + (dir / "a.zip") + extra);
+    EXPECT_EQ(result.exitCode, row.status) << result.output;
     EXPECT_NE(result.output.find(row.shows), std::string::npos) << result.output;
     EXPECT_EQ(result.output.find('\x1b'), std::string::npos) << result.output;
     EXPECT_EQ(test::ReadBytes(dir / "a.zip"), zip);

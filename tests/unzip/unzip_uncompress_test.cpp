@@ -10,7 +10,9 @@
 
 #include "platform/file.h"
 #include "platform/recording/ui_recording.h"
-#include "tests/unzip/unzip_support.h"
+#include "tests/support/files.h"
+#include "tests/support/process.h"
+#include "tests/support/zip.h"
 #include "unzip/uncompress.h"
 #include "unzip/unzip.h"
 
@@ -54,6 +56,8 @@ void operator delete[](void* block, size_t) noexcept {
 
 namespace lumivora::unzip {
 namespace {
+
+namespace test = ::lumivora::testing;
 
 using test::BuildZip;
 using test::Bytes;
@@ -126,7 +130,7 @@ TEST(UnzipUnCompress, EdgeCasesTable) {
     }
     const std::string target = temp / "Lumivoramain";
     if (row.fileThere) {
-      test::WriteText(target, "old copy");
+      test::WriteFile(target, "old copy");
     }
     platform::RecordingInterface ui;
     const std::string folder = temp.Path() + (row.trailingSeparator ? "/" : "");

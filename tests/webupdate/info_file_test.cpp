@@ -4,8 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/process_support.h"
-#include "tests/test_support.h"
+#include "tests/support/files.h"
+#include "tests/support/process.h"
 #include "webupdate/release_signature.h"
 
 namespace lumivora::webupdate {

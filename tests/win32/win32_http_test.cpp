@@ -13,7 +13,7 @@
 #include "platform/http.h"
 #include "platform/system.h"
 #include "platform/ui.h"
-#include "tests/test_support.h"
+#include "tests/support/files.h"
 #include "tests/win32/win32_support.h"
 #include "webupdate/web_update.h"
 

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "platform/file.h"
-#include "tests/test_support.h"
+#include "tests/support/files.h"
 #include "tests/win32/screenshot.h"
 #include "tests/win32/win32_support.h"
 

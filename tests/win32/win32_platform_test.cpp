@@ -11,7 +11,7 @@
 #include "platform/instance_guard.h"
 #include "platform/profile.h"
 #include "platform/system.h"
-#include "tests/test_support.h"
+#include "tests/support/files.h"
 #include "tests/win32/win32_support.h"
 
 namespace lumivora::platform {

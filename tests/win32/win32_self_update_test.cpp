@@ -22,7 +22,7 @@
 
 #include "platform/file.h"
 #include "tests/e2e/signed_offer.h"
-#include "tests/test_support.h"
+#include "tests/support/files.h"
 #include "tests/win32/screenshot.h"
 
 namespace lumivora::testing {

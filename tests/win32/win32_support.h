@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "platform/win32/windows_api.h"
-#include "tests/test_support.h"
+#include "tests/support/files.h"
 
 namespace lumivora::testing {
 

@@ -8,11 +8,12 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/zip.h"
 #include "tests/unzip/legacy_tools/implode_encoder.h"
-#include "tests/unzip/legacy_tools/zip_build.h"
 
 int main(int argc, char** argv) {
-  using namespace lumivora::legacytools;
+  using namespace lumivora::testing;
+  using lumivora::legacytools::ImplodeEncode;
   try {
     std::vector<std::string> args(argv + 1, argv + argc);
     bool prestartZeros = false;
@@ -25,24 +26,22 @@ int main(int argc, char** argv) {
                    "usage: implode_zip [-z] OUT.zip FLAGS NAME INPUT [FLAGS NAME INPUT]...\n");
       return 2;
     }
-    std::vector<ZipEntry> entries;
+    ZipLayout layout;
     for (size_t i = 1; i < args.size(); i += 3) {
       const unsigned long flags = std::stoul(args[i]);
       if ((flags & ~6ul) != 0) {
         std::fprintf(stderr, "implode_zip: FLAGS must be 0, 2, 4 or 6\n");
         return 2;
       }
-      const std::vector<uint8_t> input = ReadWholeFile(args[i + 2]);
-      ZipEntry e;
+      ZipEntrySpec e;
       e.name = args[i + 1];
+      e.data = ReadBytes(args[i + 2]);
       e.method = 6;
-      e.flags = static_cast<uint16_t>(flags);
-      e.crc32 = Crc32(input);
-      e.uncompressedSize = static_cast<uint32_t>(input.size());
-      e.data = ImplodeEncode(input, {e.flags, prestartZeros});
-      entries.push_back(std::move(e));
+      e.extraFlags = static_cast<uint16_t>(flags);
+      e.rawData = ImplodeEncode(e.data, {e.extraFlags, prestartZeros});
+      layout.entries.push_back(std::move(e));
     }
-    WriteWholeFile(args[0], BuildZip(entries));
+    WriteBytes(args[0], BuildZip(layout));
     return 0;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "implode_zip: %s\n", e.what());

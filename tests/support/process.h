@@ -1,6 +1,6 @@
 // Runs a program as a child process with a given environment, collects its
 // standard output and error, and waits for it with a time bound (the child is
-// killed when the bound is reached).
+// killed when the bound is reached); runs a shell command line to its end.
 #pragma once
 
 #include <fcntl.h>
@@ -8,11 +8,15 @@
 #include <pty.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <array>
 #include <chrono>
+#include <csignal>
+#include <cstdint>
+#include <cstdio>
 #include <map>
 #include <stdexcept>
 #include <string>
@@ -234,5 +238,57 @@ inline ProcessResult RunProcess(const std::vector<std::string>& argv,
   child.CloseInput();
   return child.Wait(bound);
 }
+
+// Runs COMMAND through the shell to its end; its exit status (-1 when it did
+// not end normally) and standard output.
+struct ShellResult {
+  int exitCode = -1;
+  std::string output;
+};
+
+inline ShellResult Shell(const std::string& command) {
+  ShellResult result;
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (pipe == nullptr) {
+    return result;
+  }
+  std::array<char, 4096> buffer{};
+  size_t count = 0;
+  while ((count = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0) {
+    result.output.append(buffer.data(), count);
+  }
+  const int status = ::pclose(pipe);
+  result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return result;
+}
+
+// While it lives, files this process writes may not grow past LIMIT bytes
+// (none when negative): SIGXFSZ is ignored, so a write past it comes back
+// short, as on a full disk.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(int64_t limit) : active_(limit >= 0) {
+    if (active_) {
+      getrlimit(RLIMIT_FSIZE, &saved_);
+      previous_ = std::signal(SIGXFSZ, SIG_IGN);
+      rlimit lowered = saved_;
+      lowered.rlim_cur = static_cast<rlim_t>(limit);
+      setrlimit(RLIMIT_FSIZE, &lowered);
+    }
+  }
+  FileSizeLimit(const FileSizeLimit&) = delete;
+  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+  ~FileSizeLimit() {
+    if (active_) {
+      setrlimit(RLIMIT_FSIZE, &saved_);
+      std::signal(SIGXFSZ, previous_);
+    }
+  }
+
+ private:
+  bool active_;
+  rlimit saved_{};
+  void (*previous_)(int) = nullptr;
+};
 
 }  // namespace lumivora::testing
