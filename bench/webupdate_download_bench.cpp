@@ -19,7 +19,8 @@
 
 #include "platform/file.h"
 #include "platform/http.h"
-#include "tests/webupdate/fakes.h"
+#include "platform/recording/ui_recording.h"
+#include "tests/support/fakes.h"
 #include "tests/webupdate/servers.h"
 #include "webupdate/release_signature.h"
 #include "webupdate/web_update.h"
@@ -80,8 +81,8 @@ int main() {
   }
   const std::string url = nginx.Url("/big.bin");
 
-  wt::ScriptedUi ui;
-  wt::ScriptedSystem system;
+  lumivora::platform::RecordingInterface ui;
+  lumivora::testing::FakeSystem system;
   const std::unique_ptr<lumivora::platform::HttpTransport> transport =
       lumivora::platform::CreateHttpTransport();
   TWebUpdate update(ui, system, *transport);

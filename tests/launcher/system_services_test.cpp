@@ -5,7 +5,7 @@
 
 #include "platform/exception.h"
 #include "platform/recording/ui_recording.h"
-#include "tests/launcher/fake_system.h"
+#include "tests/support/fakes.h"
 #include "tests/support/files.h"
 
 namespace lumivora::launcher {

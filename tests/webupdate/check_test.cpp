@@ -6,19 +6,19 @@
 #include <filesystem>
 
 #include "platform/http.h"
-#include "tests/webupdate/fakes.h"
+#include "platform/recording/ui_recording.h"
+#include "tests/support/fakes.h"
 #include "tests/webupdate/servers.h"
 #include "webupdate/web_update.h"
 
 namespace lumivora::webupdate {
 namespace {
 
+using lumivora::testing::FakeSystem;
 using testing::FaultServer;
 using testing::Nginx;
 using testing::PatternContent;
-using testing::ReadWholeFile;
-using testing::ScriptedSystem;
-using testing::ScriptedUi;
+using testing::ReadFile;
 using testing::TempDir;
 using Events = std::vector<std::string>;
 
@@ -48,7 +48,7 @@ class CheckTest : public ::testing::Test {
   }
 
   void SetUp() override {
-    system_.tempFolder = temp_.Path() + "/";
+    system_.temp = temp_.Path() + "/";
     update_.SetActualVersion("1.2");
     update_.SetUpgradeURL("http://127.0.0.1:1/upgrade?from=1.2");
     Record();
@@ -100,8 +100,8 @@ class CheckTest : public ::testing::Test {
   static std::unique_ptr<FaultServer> fault_;
 
   TempDir temp_;
-  ScriptedUi ui_;
-  ScriptedSystem system_;
+  platform::RecordingInterface ui_;
+  FakeSystem system_;
   std::unique_ptr<platform::HttpTransport> transport_ = platform::CreateHttpTransport();
   TWebUpdate update_{ui_, system_, *transport_};
   Events events_;
@@ -126,7 +126,7 @@ TEST_F(CheckTest, SuccessfulUpdateFiresEveryEventInOrder) {
                                       "Download", "AfterDownload"}));
   EXPECT_EQ(update_.NewVersion(), "1.3");
   EXPECT_EQ(update_.ClientFileName(), temp_.Path() + "/pack.zip");
-  EXPECT_TRUE(ReadWholeFile(update_.ClientFileName()) == PatternContent(kPackSize));
+  EXPECT_TRUE(ReadFile(update_.ClientFileName()) == PatternContent(kPackSize));
   EXPECT_FALSE(update_.Busy());
   EXPECT_TRUE(ui_.messages.empty());
 }
@@ -190,7 +190,7 @@ TEST_F(CheckTest, EarlyEndsFireTheirEvents) {
        [](CheckTest& t) {
          t.update_.OnBeforeDownload = [&t](TWebUpdate&, const std::string&) {
            t.events_.push_back("BeforeDownload");
-           t.ui_.onProcessMessages = [&t] { t.update_.Cancel(); };
+           t.ui_.onProcessMessages = [&t](int) { t.update_.Cancel(); };
          };
        }},
       {"no usable client-side name", Offer("dotdot.ini", "1.3", ".."),
@@ -237,7 +237,7 @@ TEST_F(CheckTest, NestedCheckIsTurnedAway) {
 TEST_F(CheckTest, WithoutAHandlerAFreeUpdateIsDownloaded) {
   update_.OnUpdateAvailable = nullptr;
   EXPECT_TRUE(update_.CheckForUpdate(Offer("nohandler.ini", "1.10")));
-  EXPECT_TRUE(ReadWholeFile(temp_.Path() + "/pack.zip") == PatternContent(kPackSize));
+  EXPECT_TRUE(ReadFile(temp_.Path() + "/pack.zip") == PatternContent(kPackSize));
 }
 
 TEST_F(CheckTest, ExistingFileWithoutHandlerFollowsTheOverwriteOption) {
@@ -245,11 +245,11 @@ TEST_F(CheckTest, ExistingFileWithoutHandlerFollowsTheOverwriteOption) {
   const std::string info = Offer("opt.ini", "1.3");
   const std::string local = temp_.Write("pack.zip", "old");
   EXPECT_FALSE(update_.CheckForUpdate(info));
-  EXPECT_EQ(ReadWholeFile(local), "old");
+  EXPECT_EQ(ReadFile(local), "old");
   EXPECT_EQ(events_, Then(kUpToInfo, {"UpdateAvailable", "GetClientFileName", "DownloadError"}));
   update_.SetOptions({uoOverwrite});
   EXPECT_TRUE(update_.CheckForUpdate(info));
-  EXPECT_TRUE(ReadWholeFile(local) == PatternContent(kPackSize));
+  EXPECT_TRUE(ReadFile(local) == PatternContent(kPackSize));
 }
 
 TEST_F(CheckTest, TargetFolderAndClientSideName) {
@@ -276,9 +276,9 @@ TEST_F(CheckTest, TargetFolderAndClientSideName) {
     EXPECT_TRUE(update_.CheckForUpdate(
         Offer("target" + std::to_string(n++) + ".ini", "1.3", row.clientSideName)));
     EXPECT_EQ(update_.ClientFileName(), row.expected);
-    EXPECT_TRUE(ReadWholeFile(row.expected) == PatternContent(kPackSize));
+    EXPECT_TRUE(ReadFile(row.expected) == PatternContent(kPackSize));
   }
-  system_.tempFolder.clear();
+  system_.temp.clear();
   update_.SetTargetFolder("");
   EXPECT_EQ(update_.DefaultClientFileName(), "");
 }
@@ -321,7 +321,7 @@ TEST_F(CheckTest, RedirectionUsesTheLastFileRead) {
   EXPECT_EQ(update_.NewVersion(), "1.3");
   EXPECT_EQ(update_.ClientSideName(), "second.zip");
   EXPECT_EQ(update_.RedirectionURL(), "");
-  EXPECT_TRUE(ReadWholeFile(temp_.Path() + "/second.zip") == PatternContent(kPackSize));
+  EXPECT_TRUE(ReadFile(temp_.Path() + "/second.zip") == PatternContent(kPackSize));
 }
 
 TEST_F(CheckTest, EndlessRedirectionIsBounded) {
@@ -339,7 +339,7 @@ TEST_F(CheckTest, EndlessRedirectionIsBounded) {
 TEST_F(CheckTest, CancelDuringTheInformationFetchEndsTheCheck) {
   fault_->Put("slow.ini", InfoFile("1.3", nginx_->Url("/pack-1.3.zip"), "pack.zip") +
                               std::string(20000, ';') + "\n");
-  ui_.onProcessMessages = [this] { update_.Cancel(); };
+  ui_.onProcessMessages = [this](int) { update_.Cancel(); };
   EXPECT_FALSE(update_.CheckForUpdate(fault_->Url("/slow/slow.ini")));
   EXPECT_EQ(update_.NewVersion(), "");
   EXPECT_EQ(events_, (Events{"BeforeGetInfo", "Download", "AfterGetInfo", "DownloadError"}));

@@ -10,7 +10,7 @@
 #include <map>
 
 #include "platform/recording/ui_recording.h"
-#include "tests/launcher/fake_system.h"
+#include "tests/support/fakes.h"
 #include "tests/support/files.h"
 #include "webupdate/info_file.h"
 

@@ -12,19 +12,19 @@
 #include <stdexcept>
 
 #include "platform/http.h"
-#include "tests/webupdate/fakes.h"
+#include "platform/recording/ui_recording.h"
+#include "tests/support/fakes.h"
 #include "tests/webupdate/servers.h"
 #include "webupdate/web_update.h"
 
 namespace lumivora::webupdate {
 namespace {
 
+using lumivora::testing::FakeSystem;
 using testing::FaultServer;
 using testing::Nginx;
 using testing::PatternContent;
-using testing::ReadWholeFile;
-using testing::ScriptedSystem;
-using testing::ScriptedUi;
+using testing::ReadFile;
 using testing::TempDir;
 
 const std::string kInfo =
@@ -89,8 +89,8 @@ class HttpGetTest : public ::testing::Test {
   static std::unique_ptr<Nginx> nginx_;
   static std::unique_ptr<FaultServer> fault_;
 
-  ScriptedUi ui_;
-  ScriptedSystem system_;
+  platform::RecordingInterface ui_;
+  FakeSystem system_;
   std::unique_ptr<platform::HttpTransport> transport_ = platform::CreateHttpTransport();
   TWebUpdate update_{ui_, system_, *transport_};
   TempDir dir_;
@@ -119,7 +119,7 @@ TEST_F(HttpGetTest, FileModeStreamsTheBodyToTheFile) {
   update_.HttpGet(TransferRequest::Download(nginx_->Url("/blob"), target));
   EXPECT_TRUE(update_.Succeeded());
   EXPECT_EQ(errors_, 0);
-  EXPECT_TRUE(ReadWholeFile(target) == PatternContent(300000));
+  EXPECT_TRUE(ReadFile(target) == PatternContent(300000));
   EXPECT_EQ(update_.TotalSize(), 300000);
   EXPECT_EQ(update_.DownloadedSize(), 300000U);
   EXPECT_LE(update_.BytesRead(), kReadBlockSize);
@@ -221,7 +221,7 @@ TEST_F(HttpGetTest, FailureTable) {
   const std::string full = PatternContent(100000);
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
-    ScriptedUi ui;
+    platform::RecordingInterface ui;
     TWebUpdate update(ui, system_, *transport_);
     int errors = 0;
     update.OnDownloadError = [&errors](TWebUpdate&) { ++errors; };
@@ -260,18 +260,18 @@ TEST_F(HttpGetTest, FailureTable) {
         EXPECT_FALSE(exists);
         break;
       case Disk::kWhole:
-        EXPECT_TRUE(ReadWholeFile(target) == full);
+        EXPECT_TRUE(ReadFile(target) == full);
         break;
       case Disk::kPartial:
-        EXPECT_TRUE(ReadWholeFile(target) == full);  // all the server sent, 1000 bytes short
+        EXPECT_TRUE(ReadFile(target) == full);  // all the server sent, 1000 bytes short
         EXPECT_EQ(update.TotalSize(), 101000);
         break;
       case Disk::kEmpty:
         EXPECT_TRUE(exists);
-        EXPECT_EQ(ReadWholeFile(target), "");
+        EXPECT_EQ(ReadFile(target), "");
         break;
       case Disk::kPrefix:
-        EXPECT_TRUE(full.starts_with(ReadWholeFile(target)));
+        EXPECT_TRUE(full.starts_with(ReadFile(target)));
         break;
       case Disk::kFull:
         EXPECT_NE(update.LastTransfer().reason.find("Stream write error"), std::string::npos);
@@ -286,7 +286,7 @@ TEST_F(HttpGetTest, HttpsVerifiesTheCertificate) {
   ASSERT_EQ(testing::RunToCompletion({"curl", "-k", "-s", "-f", "-o", dir_.Path() + "/k.ini", url},
                                      dir_.Path() + "/curl.log"),
             0);
-  EXPECT_EQ(ReadWholeFile(dir_.Path() + "/k.ini"), kInfo);
+  EXPECT_EQ(ReadFile(dir_.Path() + "/k.ini"), kInfo);
   // The component verifies it against the system's store, which does not
   // know this self-signed certificate.
   update_.HttpGet(TransferRequest::Fetch(url));
@@ -307,7 +307,7 @@ TEST_F(HttpGetTest, CancelFromTheMessageLoopStopsASlowDownload) {
   const std::string target = dir_.Path() + "/slow.out";
   // The server sends 4100 bytes and then holds the rest until the client
   // leaves; only a working Cancel ends this transfer before its time-out.
-  ui_.onProcessMessages = [this] {
+  ui_.onProcessMessages = [this](int) {
     if (update_.DownloadedSize() >= 2050) {
       update_.Cancel();
     }
@@ -321,7 +321,7 @@ TEST_F(HttpGetTest, CancelFromTheMessageLoopStopsASlowDownload) {
   EXPECT_EQ(update_.TotalSize(), 100000);
   EXPECT_LT(update_.DownloadedSize(), 100000U);
   // The partial file stays on disk with what was received.
-  EXPECT_TRUE(ReadWholeFile(target) == PatternContent(100000).substr(0, update_.DownloadedSize()));
+  EXPECT_TRUE(ReadFile(target) == PatternContent(100000).substr(0, update_.DownloadedSize()));
 }
 
 TEST_F(HttpGetTest, TransportGivesUpOnAStalledResponse) {

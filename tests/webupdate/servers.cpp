@@ -59,36 +59,6 @@ bool SameTextNoCase(const std::string& a, const std::string& b) {
 
 }  // namespace
 
-TempDir::TempDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "lumivora-wu-XXXXXX").string();
-  if (::mkdtemp(pattern.data()) == nullptr) {
-    throw SystemError("mkdtemp");
-  }
-  path_ = pattern;
-}
-
-TempDir::~TempDir() {
-  std::error_code ignored;
-  std::filesystem::remove_all(path_, ignored);
-}
-
-std::string TempDir::Write(const std::string& name, const std::string& content) const {
-  const std::string path = path_ + "/" + name;
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(content.data(), static_cast<std::streamsize>(content.size()));
-  if (!out) {
-    throw std::runtime_error("cannot write " + path);
-  }
-  return path;
-}
-
-std::string ReadWholeFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream content;
-  content << in.rdbuf();
-  return content.str();
-}
-
 Child::Child(const std::vector<std::string>& argv, const std::vector<std::string>& env,
              const std::string& stderrPath) {
   int toChild[2] = {-1, -1};
@@ -276,7 +246,7 @@ Nginx::Nginx(bool tls) {
                               d + "/key.pem", "-out", d + "/cert.pem"},
                              d + "/openssl.log") != 0) {
     throw std::runtime_error("openssl could not make a certificate: " +
-                             ReadWholeFile(d + "/openssl.log"));
+                             ReadFile(d + "/openssl.log"));
   }
   const std::string token = "ready-" + std::to_string(::getpid()) + "-" + d.substr(d.size() - 6);
   dir_.Write("www/.ready", token);
@@ -318,7 +288,7 @@ Nginx::Nginx(bool tls) {
     }
     child_.reset();
   }
-  throw std::runtime_error("nginx did not start: " + ReadWholeFile(d + "/error.log"));
+  throw std::runtime_error("nginx did not start: " + ReadFile(d + "/error.log"));
 }
 
 Nginx::~Nginx() = default;
@@ -389,7 +359,7 @@ std::string FaultServer::Put(const std::string& name, const std::string& content
 
 std::vector<RecordedRequest> FaultServer::Requests() const {
   std::vector<RecordedRequest> requests;
-  std::istringstream log(ReadWholeFile(dir_.Path() + "/requests.log"));
+  std::istringstream log(ReadFile(dir_.Path() + "/requests.log"));
   std::string line;
   RecordedRequest current;
   bool open = false;

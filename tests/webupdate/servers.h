@@ -11,24 +11,12 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/files.h"
+
 namespace lumivora::webupdate::testing {
 
-// A temporary folder removed with everything in it at the end.
-class TempDir {
- public:
-  TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  ~TempDir();
-  [[nodiscard]] const std::string& Path() const { return path_; }
-  // Writes CONTENT to the file NAME inside the folder; returns its path.
-  std::string Write(const std::string& name, const std::string& content) const;
-
- private:
-  std::string path_;
-};
-
-std::string ReadWholeFile(const std::string& path);
+using ::lumivora::testing::ReadFile;
+using ::lumivora::testing::TempDir;
 
 // A child process with a pipe to its standard input and one from its
 // standard output; killed and reaped when it goes out of scope.

@@ -8,19 +8,19 @@
 #include "platform/file.h"
 #include "platform/http.h"
 #include "platform/recording/ui_recording.h"
-#include "tests/webupdate/fakes.h"
+#include "tests/support/fakes.h"
 #include "tests/webupdate/servers.h"
 #include "webupdate/frm_updater.h"
 
 namespace lumivora::webupdate {
 namespace {
 
+using lumivora::testing::FakeSystem;
 using platform::MessageAnswer;
 using testing::FaultServer;
 using testing::Nginx;
 using testing::PatternContent;
-using testing::ReadWholeFile;
-using testing::ScriptedSystem;
+using testing::ReadFile;
 using testing::TempDir;
 
 constexpr size_t kPackSize = 100000;  // beyond 65535: the progress range is in bytes
@@ -53,7 +53,7 @@ class UpdaterTest : public ::testing::Test {
 
   void SetUp() override {
     std::filesystem::create_directory(work_.Path() + "/tmp");
-    system_.tempFolder = work_.Path() + "/tmp/";
+    system_.temp = work_.Path() + "/tmp/";
     packPath_ = work_.Write("Lumivorapack", kOldPack);
   }
 
@@ -63,7 +63,7 @@ class UpdaterTest : public ::testing::Test {
                                    system_,
                                    *transport_,
                                    [](const std::string& path) {
-                                     return ReadWholeFile(path) == PatternContent(kPackSize)
+                                     return ReadFile(path) == PatternContent(kPackSize)
                                                 ? std::string()
                                                 : std::string("not a pack");
                                    },
@@ -97,7 +97,7 @@ class UpdaterTest : public ::testing::Test {
   }
 
   [[nodiscard]] bool DownloadLeftBehind() const {
-    return !std::filesystem::is_empty(system_.tempFolder);
+    return !std::filesystem::is_empty(system_.temp);
   }
 
   static std::unique_ptr<Nginx> nginx_;
@@ -105,7 +105,7 @@ class UpdaterTest : public ::testing::Test {
 
   TempDir work_;
   platform::RecordingInterface ui_;
-  ScriptedSystem system_;
+  FakeSystem system_;
   std::unique_ptr<platform::HttpTransport> transport_ = platform::CreateHttpTransport();
   std::string packPath_;
   std::vector<std::string> infoRequests_;
@@ -117,7 +117,7 @@ std::unique_ptr<FaultServer> UpdaterTest::fault_;
 TEST_F(UpdaterTest, SilentFreeUpdateReplacesThePack) {
   EXPECT_EQ(Run("free.ini", "none.ini", true), "1.3");
   EXPECT_TRUE(ui_.messages.empty());
-  EXPECT_TRUE(ReadWholeFile(packPath_) == PatternContent(kPackSize));
+  EXPECT_TRUE(ReadFile(packPath_) == PatternContent(kPackSize));
   EXPECT_FALSE(DownloadLeftBehind());
   EXPECT_EQ(infoRequests_, std::vector<std::string>{"GET /plain/free.ini HTTP/1.0"});
   // Progress only for the download, over its byte count.
@@ -158,7 +158,7 @@ TEST_F(UpdaterTest, QuestionTextAndAnswers) {
   EXPECT_EQ(question.defaultButton, MessageAnswer::kYes);
   // No: no second check, nothing replaced.
   EXPECT_EQ(infoRequests_.size(), 1U);
-  EXPECT_EQ(ReadWholeFile(packPath_), kOldPack);
+  EXPECT_EQ(ReadFile(packPath_), kOldPack);
 }
 
 // One Execute per row: the result, the message boxes by caption, the
@@ -214,9 +214,9 @@ TEST_F(UpdaterTest, EdgeCases) {
     EXPECT_EQ(Run(row.info1, row.info2, row.silent), row.result);
     EXPECT_EQ(Captions(), row.captions);
     EXPECT_EQ(infoRequests_.size(), row.infoFetches);
-    EXPECT_EQ(ReadWholeFile(packPath_) == PatternContent(kPackSize), row.packReplaced);
+    EXPECT_EQ(ReadFile(packPath_) == PatternContent(kPackSize), row.packReplaced);
     if (!row.packReplaced) {
-      EXPECT_EQ(ReadWholeFile(packPath_), kOldPack);
+      EXPECT_EQ(ReadFile(packPath_), kOldPack);
     }
     EXPECT_FALSE(DownloadLeftBehind() && row.result == "1.3");
   }
@@ -238,7 +238,7 @@ TEST_F(UpdaterTest, CancelDuringBothDownloads) {
   };
   EXPECT_EQ(Run("slow.ini", "slow.ini", true), "");
   EXPECT_EQ(infoRequests_.size(), 2U);
-  EXPECT_EQ(ReadWholeFile(packPath_), kOldPack);
+  EXPECT_EQ(ReadFile(packPath_), kOldPack);
 }
 
 TEST_F(UpdaterTest, CancelDuringTheInformationFetch) {
@@ -252,7 +252,7 @@ TEST_F(UpdaterTest, CancelDuringTheInformationFetch) {
   EXPECT_EQ(Run("slow/long.ini", "free.ini", true), "");
   EXPECT_EQ(infoRequests_.size(), 1U);
   EXPECT_TRUE(ui_.messages.empty());
-  EXPECT_EQ(ReadWholeFile(packPath_), kOldPack);
+  EXPECT_EQ(ReadFile(packPath_), kOldPack);
 }
 
 TEST_F(UpdaterTest, ReadOnlyPackIsLeftAndTheDownloadDeleted) {
@@ -260,10 +260,10 @@ TEST_F(UpdaterTest, ReadOnlyPackIsLeftAndTheDownloadDeleted) {
   EXPECT_EQ(Run("free.ini", "free.ini", true), "");
   ASSERT_EQ(ui_.messages.size(), 1U);
   const std::string& text = ui_.messages[0].text;
-  EXPECT_TRUE(text.starts_with("Can not copy: " + system_.tempFolder + "Lumivora-update-")) << text;
+  EXPECT_TRUE(text.starts_with("Can not copy: " + system_.temp + "Lumivora-update-")) << text;
   EXPECT_NE(text.find("/dl.zip\r to: " + packPath_), std::string::npos) << text;
   EXPECT_EQ(ui_.messages[0].icon, platform::MessageIcon::kError);
-  EXPECT_EQ(ReadWholeFile(packPath_), kOldPack);
+  EXPECT_EQ(ReadFile(packPath_), kOldPack);
   EXPECT_FALSE(DownloadLeftBehind());
   platform::SetFileAttributes(packPath_, 0);
 }

@@ -1,5 +1,7 @@
-// A scripted SystemServices for launcher tests: folders point into a
-// temporary directory, and every process start is recorded instead of run.
+// The scripted system services of the tests: folders point into a temporary
+// folder, the connection state, the day and the guard are set by the test,
+// and every process start and every address opened is recorded instead of
+// done. (The scripted user interface is platform::RecordingInterface.)
 #pragma once
 
 #include <string>
@@ -20,11 +22,13 @@ class FakeSystem final : public platform::SystemServices {
   int platformId = 2;
   bool online = false;
   int onlineQueries = 0;
-  std::string executable;
+  std::string executable = "/nonexistent/LUMIVORA.EXE";
   int today = 46000;
   unsigned startResult = 33;
   bool startThrows = false;
   std::vector<platform::CommandLine> started;
+  bool shellOpenWorks = true;
+  std::vector<std::string> opened;
 
   bool InstanceGuardExists(const std::string& /*name*/) override { return guardExists; }
   bool RestoreWindow(const std::string& /*title*/) override {
@@ -53,7 +57,10 @@ class FakeSystem final : public platform::SystemServices {
     }
     return startResult;
   }
-  bool ShellOpen(const std::string& /*address*/) override { return false; }
+  bool ShellOpen(const std::string& address) override {
+    opened.push_back(address);
+    return shellOpenWorks;
+  }
 };
 
 }  // namespace lumivora::testing
