@@ -167,6 +167,11 @@ TEST_F(UpdaterTest, PaidUpgradeIsAskedEvenWhenSilent) {
   EXPECT_EQ(ui.messages.size(), 1U);
   EXPECT_EQ(ReadFile(PackPath()), "old pack");
   EXPECT_EQ(transport.requested, std::vector<std::string>{"/info1.ini"});
+  // OK opens the upgrade page with the installed version.
+  EXPECT_TRUE(system.opened.empty());
+  ui.answers = {platform::MessageAnswer::kOk};
+  EXPECT_EQ(Run("1.0", true), "");
+  EXPECT_EQ(system.opened, std::vector<std::string>{"http://update.test/upgrade?from=1.0"});
 }
 
 TEST_F(UpdaterTest, UnreachableFirstInformationIsNotRetried) {
