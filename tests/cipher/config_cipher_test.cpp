@@ -18,11 +18,17 @@
 #include "cipher/rijndael.h"
 #include "launcher/config_constants.h"
 #include "tests/cipher/hex.h"
+#include "tests/support/files.h"
+#include "tests/support/process.h"
 
 namespace lumivora::cipher {
 namespace {
 
 using namespace std::string_literals;
+using lumivora::testing::ReadFile;
+using lumivora::testing::Shell;
+using lumivora::testing::ShellResult;
+using lumivora::testing::TempDir;
 using test::FromHex;
 using test::ToHex;
 
@@ -30,55 +36,6 @@ using test::ToHex;
 // ("046" with thirteen zero bytes), as the openssl command line takes them.
 constexpr const char* kKeyHex = "6c616d705f616e645f6d6f7373000000";
 constexpr const char* kIvHex = "30343600000000000000000000000000";
-
-struct CommandResult {
-  int exitCode = -1;
-  std::string output;
-};
-
-// Runs a shell command and collects its standard output as bytes.
-CommandResult RunCommand(const std::string& command) {
-  CommandResult result;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) {
-    return result;
-  }
-  char buffer[4096];
-  std::size_t count = 0;
-  while ((count = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) {
-    result.output.append(buffer, count);
-  }
-  const int status = pclose(pipe);
-  result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return result;
-}
-
-// A file in the temporary folder, removed when the object goes.
-class TempFile {
- public:
-  explicit TempFile(const std::string& contents) {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "lumivora-cipher-XXXXXX").string();
-    const int fd = mkstemp(pattern.data());
-    if (fd < 0) {
-      throw std::runtime_error("mkstemp failed");
-    }
-    close(fd);
-    path_ = pattern;
-    std::ofstream out(path_, std::ios::binary);
-    out.write(contents.data(), static_cast<std::streamsize>(contents.size()));
-  }
-  ~TempFile() {
-    std::error_code ignored;
-    std::filesystem::remove(path_, ignored);
-  }
-  TempFile(const TempFile&) = delete;
-  TempFile& operator=(const TempFile&) = delete;
-  [[nodiscard]] const std::string& Path() const { return path_; }
-
- private:
-  std::string path_;
-};
 
 std::string Pattern(std::size_t length) {
   std::string text;
@@ -199,14 +156,13 @@ TEST(ConfigCipherTest, DamagedTextIsNotDetected) {
 }
 
 bool HaveOpenssl() {
-  return RunCommand("openssl version >/dev/null 2>&1").exitCode == 0;
+  return Shell("openssl version >/dev/null 2>&1").exitCode == 0;
 }
 
 std::string OpensslAes(const std::string& input, const std::string& extra) {
-  const TempFile file(input);
-  const CommandResult result =
-      RunCommand("openssl enc -aes-128-cbc -K "s + kKeyHex + " -iv " + kIvHex + " -nopad " + extra +
-                 " -in '" + file.Path() + "'");
+  const TempDir dir;
+  const ShellResult result = Shell("openssl enc -aes-128-cbc -K "s + kKeyHex + " -iv " + kIvHex +
+                                   " -nopad " + extra + " -in '" + dir.Write("in", input) + "'");
   EXPECT_EQ(result.exitCode, 0);
   return result.output;
 }
@@ -242,18 +198,18 @@ std::string Tool() {
 
 TEST(CipherToolTest, EncipherAndDecipher) {
   const std::string url = "http://127.0.0.1:8808/lumivora/update.ini";
-  const CommandResult encipher = RunCommand(Tool() + "encipher '" + url + "'");
+  const ShellResult encipher = Shell(Tool() + "encipher '" + url + "'");
   EXPECT_EQ(encipher.exitCode, 0);
   EXPECT_EQ(encipher.output, EncipherConfigText(url) + "\n");
 
   // The padding zeros come out unchanged.
-  const CommandResult decipher = RunCommand(Tool() + "decipher '" + EncipherConfigText(url) + "'");
+  const ShellResult decipher = Shell(Tool() + "decipher '" + EncipherConfigText(url) + "'");
   EXPECT_EQ(decipher.exitCode, 0);
   EXPECT_EQ(ToHex(decipher.output), ToHex(url + std::string(7, '\0')));
 
-  const CommandResult empty = RunCommand(Tool() + "encipher ''");
+  const ShellResult empty = Shell(Tool() + "encipher ''");
   EXPECT_EQ(empty.output, "YwCHmYkkZs6REXr+jN5HEA==\n");
-  const CommandResult shortText = RunCommand(Tool() + "decipher 'Yw='");
+  const ShellResult shortText = Shell(Tool() + "decipher 'Yw='");
   EXPECT_EQ(shortText.exitCode, 0);
   EXPECT_EQ(shortText.output, "");
 }
@@ -287,8 +243,8 @@ TEST(CipherToolTest, HelpVersionAndUsageErrors) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.arguments);
-    const CommandResult out = RunCommand(Tool() + row.arguments + " 2>/dev/null");
-    const CommandResult err = RunCommand(Tool() + row.arguments + " 2>&1 >/dev/null");
+    const ShellResult out = Shell(Tool() + row.arguments + " 2>/dev/null");
+    const ShellResult err = Shell(Tool() + row.arguments + " 2>&1 >/dev/null");
     EXPECT_EQ(out.exitCode, row.exitCode);
     EXPECT_EQ(out.output.substr(0, std::string(row.out).size()), row.out);
     EXPECT_EQ(out.output.empty(), *row.out == '\0');
@@ -320,15 +276,14 @@ TEST(ConfigGenTest, GeneratedConstantsRoundTrip) {
 
 TEST(ConfigGenTest, RefusesBadArguments) {
   const std::string generator = std::string(LUMIVORA_BIN_DIR) + "/lumivora-configgen";
-  const TempFile out("untouched");
-  for (const std::string& arguments :
-       {"'" + out.Path() + "' u1 u2 f ''", "'" + out.Path() + "' u1 u2 f", ""s}) {
+  const TempDir dir;
+  const std::string out = dir.Write("out.cpp", "untouched");
+  for (const std::string& arguments : {"'" + out + "' u1 u2 f ''", "'" + out + "' u1 u2 f", ""s}) {
     SCOPED_TRACE(arguments);
-    EXPECT_EQ(RunCommand("'" + generator + "' " + arguments + " 2>/dev/null").exitCode, 2);
+    EXPECT_EQ(Shell("'" + generator + "' " + arguments + " 2>/dev/null").exitCode, 2);
   }
-  EXPECT_EQ(RunCommand("cat '" + out.Path() + "'").output, "untouched");
-  EXPECT_EQ(RunCommand("'" + generator + "' /nonexistent-dir/x.cpp u1 u2 f p 2>/dev/null").exitCode,
-            1);
+  EXPECT_EQ(ReadFile(out), "untouched");
+  EXPECT_EQ(Shell("'" + generator + "' /nonexistent-dir/x.cpp u1 u2 f p 2>/dev/null").exitCode, 1);
 }
 
 }  // namespace
