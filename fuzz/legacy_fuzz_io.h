@@ -1,7 +1,7 @@
 // Shared harness of the legacy decoder fuzz targets: the first bytes of the
 // input are the entry's header fields that a decoder reads, the rest is the
-// raw compressed data, fed through the same DecoderState the component uses.
-// Output is checked against the size guard and kept only as a count.
+// raw compressed data, fed through the same DecoderState the component uses
+// from the memory-backed entry the tests use too (output only counted).
 #pragma once
 
 #include <algorithm>
@@ -11,43 +11,10 @@
 #include <span>
 #include <vector>
 
+#include "tests/support/memory_io.h"
 #include "unzip/legacy_decoders.h"
 
 namespace lumivora::unzip::fuzzing {
-
-struct SizeGuard {};
-
-class FuzzIo : public DecoderIo {
- public:
-  FuzzIo(std::span<const uint8_t> data, uint32_t uncompressedSize)
-      : data_(data), uncompressedSize_(uncompressedSize) {}
-  size_t ReadChunk(std::span<uint8_t> buffer) override {
-    const size_t n = std::min(buffer.size(), data_.size() - pos_);
-    if (n == 0) {
-      std::abort();  // the state asked for data it was never given
-    }
-    std::copy_n(data_.data() + pos_, n, buffer.data());
-    pos_ += n;
-    return n;
-  }
-  void ProcessMessages() override {}
-  void WriteBlock(std::span<const uint8_t> block) override {
-    if (block.empty() || block.size() > kOutputBlockSize) {
-      std::abort();
-    }
-    if (written_ + block.size() > uncompressedSize_) {
-      throw SizeGuard{};
-    }
-    written_ += block.size();
-  }
-  void ReportOutOfMemory() override {}
-
- private:
-  std::span<const uint8_t> data_;
-  size_t pos_ = 0;
-  uint32_t uncompressedSize_;
-  uint64_t written_ = 0;
-};
 
 // Runs DECODER over DATA as an entry of METHOD and FLAGS whose uncompressed
 // size is UNCOMPRESSEDSIZE.
@@ -56,7 +23,7 @@ inline void RunDecoder(LegacyDecoder decoder, uint16_t method, uint16_t flags,
   if (decoder == nullptr) {
     std::abort();
   }
-  FuzzIo io(data, uncompressedSize);
+  ::lumivora::testing::MemoryIo io(data, uncompressedSize, false);
   static std::vector<uint8_t> input(kIoBufferAllocation);
   static std::vector<uint8_t> output(kIoBufferAllocation);
   static std::vector<uint8_t> work(kWorkAreaSize);
@@ -64,7 +31,7 @@ inline void RunDecoder(LegacyDecoder decoder, uint16_t method, uint16_t flags,
   state.Reset({static_cast<int64_t>(data.size()), uncompressedSize, flags, method});
   try {
     decoder(state);
-  } catch (const SizeGuard&) {
+  } catch (const ::lumivora::testing::SizeGuardTripped&) {
   }
 }
 

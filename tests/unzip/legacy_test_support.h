@@ -17,60 +17,23 @@
 #include <vector>
 
 #include "tests/support/files.h"
+#include "tests/support/memory_io.h"
 #include "tests/support/zip.h"
 #include "unzip/legacy_decoders.h"
 
 namespace lumivora::unzip::testing {
 
 using ::lumivora::testing::BuildZip;
+using ::lumivora::testing::MemoryIo;
 using ::lumivora::testing::ParseZip;
 using ::lumivora::testing::ReadBytes;
+using ::lumivora::testing::SizeGuardTripped;
 using ::lumivora::testing::TempDir;
 using ::lumivora::testing::WriteBytes;
 using ::lumivora::testing::ZipEntrySpec;
 using ::lumivora::testing::ZipLayout;
 
 inline const std::string kLegacyData = std::string(LUMIVORA_SHARED_TESTDATA) + "/legacy/";
-
-// What the size guard of the component raises; here a test-local type.
-struct SizeGuardTripped {};
-
-class MemoryIo : public DecoderIo {
- public:
-  MemoryIo(std::span<const uint8_t> data, uint32_t uncompressedSize)
-      : data_(data), uncompressedSize_(uncompressedSize) {}
-
-  size_t ReadChunk(std::span<uint8_t> buffer) override {
-    const size_t n = std::min(buffer.size(), data_.size() - pos_);
-    if (n == 0) {
-      throw std::runtime_error("ReadChunk called with no data left");
-    }
-    std::copy_n(data_.begin() + static_cast<std::ptrdiff_t>(pos_), n, buffer.begin());
-    pos_ += n;
-    ++chunks;
-    return n;
-  }
-  void ProcessMessages() override { ++messages; }
-  void WriteBlock(std::span<const uint8_t> block) override {
-    if (output.size() + block.size() > uncompressedSize_) {
-      throw SizeGuardTripped{};
-    }
-    output.insert(output.end(), block.begin(), block.end());
-    ++blocks;
-  }
-  void ReportOutOfMemory() override { ++outOfMemory; }
-
-  std::vector<uint8_t> output;
-  int chunks = 0;
-  int messages = 0;
-  int blocks = 0;
-  int outOfMemory = 0;
-
- private:
-  std::span<const uint8_t> data_;
-  size_t pos_ = 0;
-  uint32_t uncompressedSize_;
-};
 
 struct DecodeResult {
   std::vector<uint8_t> bytes;
