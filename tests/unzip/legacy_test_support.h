@@ -1,6 +1,5 @@
 // Test support for the legacy decoders: drives a decoder over compressed
-// bytes held in memory through the same DecoderState the component uses, and
-// reads the shared legacy test data (MANIFEST.tsv, SOURCES.md).
+// bytes held in memory through the same DecoderState the component uses.
 #pragma once
 
 #include <openssl/evp.h>
@@ -17,6 +16,7 @@
 #include <vector>
 
 #include "tests/support/files.h"
+#include "tests/support/legacy_manifest.h"
 #include "tests/support/memory_io.h"
 #include "tests/support/zip.h"
 #include "unzip/legacy_decoders.h"
@@ -24,7 +24,10 @@
 namespace lumivora::unzip::testing {
 
 using ::lumivora::testing::BuildZip;
+using ::lumivora::testing::LoadManifest;
+using ::lumivora::testing::ManifestRow;
 using ::lumivora::testing::MemoryIo;
+using ::lumivora::testing::MethodNumber;
 using ::lumivora::testing::ParseZip;
 using ::lumivora::testing::ReadBytes;
 using ::lumivora::testing::SizeGuardTripped;
@@ -33,7 +36,7 @@ using ::lumivora::testing::WriteBytes;
 using ::lumivora::testing::ZipEntrySpec;
 using ::lumivora::testing::ZipLayout;
 
-inline const std::string kLegacyData = std::string(LUMIVORA_SHARED_TESTDATA) + "/legacy/";
+using ::lumivora::testing::kLegacyData;
 
 struct DecodeResult {
   std::vector<uint8_t> bytes;
@@ -83,75 +86,6 @@ inline std::string Sha256Hex(std::span<const uint8_t> data) {
     hex += two;
   }
   return hex;
-}
-
-inline uint16_t MethodNumber(const std::string& name) {
-  if (name == "stored")
-    return 0;
-  if (name == "shrunk")
-    return 1;
-  if (name.rfind("reduce", 0) == 0 && name.size() == 7) {
-    return static_cast<uint16_t>(1 + (name[6] - '0'));
-  }
-  if (name == "implode")
-    return 6;
-  if (name == "deflate")
-    return 8;
-  return 0xFFFF;
-}
-
-// One row of MANIFEST.tsv.
-struct ManifestRow {
-  std::string file;
-  std::string entry;
-  std::string method;
-  uint16_t flags = 0;
-  uint32_t compressedSize = 0;
-  uint32_t uncompressedSize = 0;
-  uint32_t crc32 = 0;
-  std::string password;
-  std::string status;
-  std::string sha256;
-  [[nodiscard]] bool IsRawStream() const { return entry.rfind("(raw stream", 0) == 0; }
-};
-
-inline void PrintTo(const ManifestRow& row, std::ostream* os) {
-  *os << row.file << " " << row.entry;
-}
-
-inline std::vector<ManifestRow> LoadManifest() {
-  std::vector<ManifestRow> rows;
-  std::ifstream in(kLegacyData + "MANIFEST.tsv");
-  std::string line;
-  bool header = true;
-  while (std::getline(in, line)) {
-    if (header) {
-      header = false;
-      continue;
-    }
-    std::vector<std::string> cells;
-    std::stringstream split(line);
-    std::string cell;
-    while (std::getline(split, cell, '\t')) {
-      cells.push_back(cell);
-    }
-    if (cells.size() < 12) {
-      continue;
-    }
-    ManifestRow row;
-    row.file = cells[0];
-    row.entry = cells[1];
-    row.method = cells[2];
-    row.flags = static_cast<uint16_t>(std::stoul(cells[3], nullptr, 16));
-    row.compressedSize = static_cast<uint32_t>(std::stoul(cells[5]));
-    row.uncompressedSize = static_cast<uint32_t>(std::stoul(cells[6]));
-    row.crc32 = static_cast<uint32_t>(std::stoul(cells[7], nullptr, 16));
-    row.password = cells[8];
-    row.status = cells[10];
-    row.sha256 = cells[11];
-    rows.push_back(std::move(row));
-  }
-  return rows;
 }
 
 // The compressed bytes of a manifest row: the raw stream file, or the entry's

@@ -14,6 +14,7 @@
 #include "platform/file.h"
 #include "platform/recording/ui_recording.h"
 #include "tests/support/files.h"
+#include "tests/support/legacy_manifest.h"
 #include "tests/support/process.h"
 #include "tests/support/zip.h"
 #include "unzip/legacy_decoders.h"
@@ -32,51 +33,16 @@ bool HaveTestData() {
   return std::filesystem::exists(Legacy() + "/MANIFEST.tsv");
 }
 
-struct ManifestRow {
-  std::string entry;
-  uint16_t method = 0;
-  uint32_t crc = 0;
-  std::string password;
-};
-
-uint16_t MethodNumber(const std::string& name) {
-  if (name == "stored")
-    return 0;
-  if (name == "shrunk")
-    return 1;
-  if (name.rfind("reduce", 0) == 0)
-    return static_cast<uint16_t>(1 + std::stoi(name.substr(6)));
-  if (name == "implode")
-    return 6;
-  if (name == "deflate" || name == "deflated")
-    return 8;
-  return 0xFFFF;
-}
-
 TEST(UnzipRealWorld, ManifestEntriesCheckAgainstTheirCrc) {
   if (!HaveTestData()) {
     GTEST_SKIP() << "no shared test data";
   }
-  std::ifstream manifest(Legacy() + "/MANIFEST.tsv");
-  std::map<std::string, std::vector<ManifestRow>> archives;
-  std::string line;
-  std::getline(manifest, line);  // header
-  while (std::getline(manifest, line)) {
-    std::vector<std::string> fields;
-    std::stringstream stream(line);
-    std::string field;
-    while (std::getline(stream, field, '\t')) {
-      fields.push_back(field);
+  std::map<std::string, std::vector<test::ManifestRow>> archives;
+  for (test::ManifestRow& row : test::LoadManifest()) {
+    const bool isZip = row.file.ends_with(".zip") || row.file.ends_with(".ZIP");
+    if (isZip && row.status == "OK" && test::MethodNumber(row.method) != 0xFFFF) {
+      archives[row.file].push_back(std::move(row));
     }
-    fields.resize(12);
-    const std::string& file = fields[0];
-    const bool isZip = file.size() > 4 && (file.ends_with(".zip") || file.ends_with(".ZIP"));
-    if (!isZip || fields[10] != "OK" || MethodNumber(fields[2]) == 0xFFFF) {
-      continue;
-    }
-    archives[file].push_back({fields[1], MethodNumber(fields[2]),
-                              static_cast<uint32_t>(std::stoul(fields[7], nullptr, 16)),
-                              fields[8]});
   }
   ASSERT_GT(archives.size(), 20U);
   size_t checked = 0;
@@ -102,9 +68,9 @@ TEST(UnzipRealWorld, ManifestEntriesCheckAgainstTheirCrc) {
       outcome[name(index)] = "skipped";
     };
     unzip.UnZip();
-    for (const ManifestRow& row : rows) {
-      const bool decodable =
-          row.method == 0 || row.method == 8 || FindLegacyDecoder(row.method) != nullptr;
+    for (const test::ManifestRow& row : rows) {
+      const uint16_t method = test::MethodNumber(row.method);
+      const bool decodable = method == 0 || method == 8 || FindLegacyDecoder(method) != nullptr;
       // Directories, and names that the test data gives in UTF-8 while the
       // archive holds code-page bytes, are not compared.
       const bool ascii = std::all_of(row.entry.begin(), row.entry.end(),
