@@ -1,4 +1,4 @@
-// Runs a program as a child process with a given environment, collects its
+// Runs a program (searched in PATH) as a child process with a given environment, collects its
 // standard output and error, and waits for it with a time bound (the child is
 // killed when the bound is reached); runs a shell command line to its end.
 #pragma once
@@ -87,7 +87,7 @@ class ChildProcess {
       envp.push_back(const_cast<char*>(entry.c_str()));
     }
     envp.push_back(nullptr);
-    const int error = ::posix_spawn(&pid_, args[0], &actions, nullptr, args.data(), envp.data());
+    const int error = ::posix_spawnp(&pid_, args[0], &actions, nullptr, args.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     ::close(in[0]);
     ::close(out[1]);

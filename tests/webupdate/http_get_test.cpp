@@ -14,6 +14,7 @@
 #include "platform/http.h"
 #include "platform/recording/ui_recording.h"
 #include "tests/support/fakes.h"
+#include "tests/support/process.h"
 #include "tests/webupdate/servers.h"
 #include "webupdate/web_update.h"
 
@@ -283,8 +284,9 @@ TEST_F(HttpGetTest, FailureTable) {
 TEST_F(HttpGetTest, HttpsVerifiesTheCertificate) {
   const std::string url = "https://127.0.0.1:" + std::to_string(nginx_->TlsPort()) + "/info.ini";
   // The TLS server itself works: curl without verification gets the file.
-  ASSERT_EQ(testing::RunToCompletion({"curl", "-k", "-s", "-f", "-o", dir_.Path() + "/k.ini", url},
-                                     dir_.Path() + "/curl.log"),
+  ASSERT_EQ(lumivora::testing::RunProcess(
+                {"curl", "-k", "-s", "-f", "-o", dir_.Path() + "/k.ini", url}, {})
+                .exitCode,
             0);
   EXPECT_EQ(ReadFile(dir_.Path() + "/k.ini"), kInfo);
   // The component verifies it against the system's store, which does not

@@ -20,6 +20,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "tests/support/process.h"
+
 extern char** environ;
 
 namespace lumivora::webupdate::testing {
@@ -212,41 +214,19 @@ bool Accepts(int port) {
 
 }  // namespace
 
-int RunToCompletion(const std::vector<std::string>& argv, const std::string& outputPath) {
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, outputPath.c_str(), O_WRONLY | O_CREAT | O_APPEND,
-                                   0644);
-  posix_spawn_file_actions_adddup2(&actions, 1, 2);
-  std::vector<std::string> args(argv);
-  std::vector<char*> argp;
-  for (std::string& arg : args) {
-    argp.push_back(arg.data());
-  }
-  argp.push_back(nullptr);
-  pid_t pid = 0;
-  const int error = ::posix_spawnp(&pid, argp[0], &actions, nullptr, argp.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (error != 0) {
-    return -1;
-  }
-  int status = 0;
-  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 Nginx::Nginx(bool tls) {
   const std::string root = dir_.Path() + "/www";
   std::filesystem::create_directory(root);
   const std::string d = dir_.Path();
-  if (tls && RunToCompletion({"openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt",
-                              "ec_paramgen_curve:prime256v1", "-nodes", "-days", "1", "-subj",
-                              "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1", "-keyout",
-                              d + "/key.pem", "-out", d + "/cert.pem"},
-                             d + "/openssl.log") != 0) {
-    throw std::runtime_error("openssl could not make a certificate: " +
-                             ReadFile(d + "/openssl.log"));
+  if (tls) {
+    const ::lumivora::testing::ProcessResult made = ::lumivora::testing::RunProcess(
+        {"openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
+         "-nodes", "-days", "1", "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1",
+         "-keyout", d + "/key.pem", "-out", d + "/cert.pem"},
+        {});
+    if (made.exitCode != 0) {
+      throw std::runtime_error("openssl could not make a certificate: " + made.err);
+    }
   }
   const std::string token = "ready-" + std::to_string(::getpid()) + "-" + d.substr(d.size() - 6);
   dir_.Write("www/.ready", token);

@@ -67,10 +67,6 @@ class Nginx {
   std::unique_ptr<Child> child_;
 };
 
-// Runs ARGV[0] (searched in PATH) to its end; its exit status, -1 when it
-// could not be started or did not end normally.
-int RunToCompletion(const std::vector<std::string>& argv, const std::string& outputPath);
-
 // One request as the fault server recorded it.
 struct RecordedRequest {
   std::string requestLine;
