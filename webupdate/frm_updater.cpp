@@ -1,10 +1,10 @@
 #include "webupdate/frm_updater.h"
 
 #include <array>
-#include <cctype>
 
 #include "platform/exception.h"
 #include "platform/file.h"
+#include "platform/text.h"
 #include "webupdate/info_file.h"
 
 namespace lumivora::webupdate {
@@ -53,10 +53,9 @@ struct PartialFile {
 std::string ApplicationTitle(const std::string& executablePath) {
   std::string title = FileNamePart(executablePath);
   title = title.substr(0, title.find('.'));
-  for (size_t i = 1; i < title.size(); ++i) {
-    title[i] = static_cast<char>(std::tolower(static_cast<unsigned char>(title[i])));
-  }
-  return title;
+  // The first letter keeps its case; the rest is lowered by the system's
+  // one letter-case rule, whatever the locale the desktop toolkit set.
+  return title.empty() ? title : title.substr(0, 1) + platform::LowerAscii(title.substr(1));
 }
 
 TfrmUpdater::TfrmUpdater(UpdaterEnvironment& environment)
