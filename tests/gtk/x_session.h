@@ -43,20 +43,6 @@ inline std::string FindProgram(const std::string& program) {
   throw std::runtime_error(program + " is not installed (run tools/install-deps)");
 }
 
-// Polls CONDITION until it holds or BOUND passes (for states that no tool can
-// wait for).
-template <typename F>
-bool PollUntil(F condition, std::chrono::milliseconds bound) {
-  const auto deadline = std::chrono::steady_clock::now() + bound;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() >= deadline) {
-      return false;
-    }
-    ::poll(nullptr, 0, 20);  // the next look, not a synchronisation
-  }
-  return true;
-}
-
 struct DisplayCloser {
   void operator()(Display* display) const { XCloseDisplay(display); }
 };

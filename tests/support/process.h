@@ -54,9 +54,10 @@ inline std::vector<std::string> Environment(const std::map<std::string, std::str
 class ChildProcess {
  public:
   // With TERMINAL, standard input is a pseudo-terminal (a program sees a
-  // user at a terminal) instead of a pipe.
+  // user at a terminal) instead of a pipe; with ERRORFILE, standard error is
+  // appended to that file instead of read.
   ChildProcess(const std::vector<std::string>& argv, const std::vector<std::string>& env,
-               bool terminal = false) {
+               bool terminal = false, const std::string& errorFile = "") {
     std::array<int, 2> in{};
     std::array<int, 2> out{};
     std::array<int, 2> err{};
@@ -77,6 +78,10 @@ class ChildProcess {
     posix_spawn_file_actions_adddup2(&actions, in[0], 0);
     posix_spawn_file_actions_adddup2(&actions, out[1], 1);
     posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+    if (!errorFile.empty()) {
+      posix_spawn_file_actions_addopen(&actions, 2, errorFile.c_str(),
+                                       O_WRONLY | O_CREAT | O_APPEND, 0644);
+    }
     std::vector<char*> args;
     for (const std::string& arg : argv) {
       args.push_back(const_cast<char*>(arg.c_str()));
@@ -186,6 +191,14 @@ class ChildProcess {
     return result;
   }
 
+  // True once the child has ended (it is reaped only by Wait).
+  [[nodiscard]] bool Ended() const {
+    siginfo_t info{};
+    return pid_ > 0 &&
+           ::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+           info.si_pid == pid_;
+  }
+
   [[nodiscard]] int Pid() const { return pid_; }
   [[nodiscard]] const std::string& Output() const { return out_; }
 
@@ -230,6 +243,20 @@ class ChildProcess {
   std::string out_;
   std::string err_;
 };
+
+// Polls CONDITION until it holds or BOUND passes (for states that no tool can
+// wait for).
+template <typename F>
+bool PollUntil(F condition, std::chrono::milliseconds bound) {
+  const auto deadline = std::chrono::steady_clock::now() + bound;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() >= deadline) {
+      return false;
+    }
+    ::poll(nullptr, 0, 20);  // the next look, not a synchronisation
+  }
+  return true;
+}
 
 inline ProcessResult RunProcess(const std::vector<std::string>& argv,
                                 const std::map<std::string, std::string>& overrides,

@@ -1,13 +1,9 @@
 #include "tests/webupdate/servers.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -16,161 +12,29 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <sstream>
 #include <stdexcept>
 
-#include "tests/support/process.h"
-
-extern char** environ;
+#include "platform/text.h"
 
 namespace lumivora::webupdate::testing {
 namespace {
 
-std::runtime_error SystemError(const std::string& what) {
-  return std::runtime_error(what + ": " + std::strerror(errno));
-}
-
-// A listening TCP socket on 127.0.0.1 with a port chosen by the system.
-int ListenOnLoopback(int& port, bool closeOnExec) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | (closeOnExec ? SOCK_CLOEXEC : 0), 0);
-  if (fd < 0) {
-    throw SystemError("socket");
-  }
+// 127.0.0.1:PORT (0: a port the system picks).
+sockaddr_in Loopback(int port) {
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = 0;
-  socklen_t length = sizeof address;
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      ::listen(fd, 64) != 0 ||
-      ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-    ::close(fd);
-    throw SystemError("bind");
-  }
-  port = ntohs(address.sin_port);
-  return fd;
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  return address;
 }
-
-bool SameTextNoCase(const std::string& a, const std::string& b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) ==
-                  std::tolower(static_cast<unsigned char>(y));
-         });
-}
-
-}  // namespace
-
-Child::Child(const std::vector<std::string>& argv, const std::vector<std::string>& env,
-             const std::string& stderrPath) {
-  int toChild[2] = {-1, -1};
-  int fromChild[2] = {-1, -1};
-  if (::pipe2(toChild, O_CLOEXEC) != 0 || ::pipe2(fromChild, O_CLOEXEC) != 0) {
-    throw SystemError("pipe");
-  }
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, toChild[0], 0);
-  posix_spawn_file_actions_adddup2(&actions, fromChild[1], 1);
-  posix_spawn_file_actions_addopen(&actions, 2, stderrPath.c_str(), O_WRONLY | O_CREAT | O_APPEND,
-                                   0644);
-  std::vector<std::string> environment(env);
-  for (char** entry = environ; *entry != nullptr; ++entry) {
-    environment.emplace_back(*entry);
-  }
-  std::vector<char*> envp;
-  for (std::string& entry : environment) {
-    envp.push_back(entry.data());
-  }
-  envp.push_back(nullptr);
-  std::vector<std::string> args(argv);
-  std::vector<char*> argp;
-  for (std::string& arg : args) {
-    argp.push_back(arg.data());
-  }
-  argp.push_back(nullptr);
-  const int error = ::posix_spawnp(&pid_, argp[0], &actions, nullptr, argp.data(), envp.data());
-  posix_spawn_file_actions_destroy(&actions);
-  ::close(toChild[0]);
-  ::close(fromChild[1]);
-  stdinFd_ = toChild[1];
-  stdoutFd_ = fromChild[0];
-  if (error != 0) {
-    pid_ = -1;
-    errno = error;
-    throw SystemError("cannot start " + argv[0]);
-  }
-}
-
-Child::~Child() {
-  if (pid_ > 0) {
-    ::kill(pid_, SIGKILL);
-    int status = 0;
-    while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-    }
-  }
-  if (stdinFd_ >= 0) {
-    ::close(stdinFd_);
-  }
-  if (stdoutFd_ >= 0) {
-    ::close(stdoutFd_);
-  }
-}
-
-std::string Child::ReadLine(std::chrono::milliseconds timeout) {
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  for (;;) {
-    const size_t newline = pending_.find('\n');
-    if (newline != std::string::npos) {
-      std::string line = pending_.substr(0, newline);
-      pending_.erase(0, newline + 1);
-      return line;
-    }
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0) {
-      throw std::runtime_error("no line from the child process in time");
-    }
-    pollfd entry{stdoutFd_, POLLIN, 0};
-    if (::poll(&entry, 1, static_cast<int>(left.count())) <= 0) {
-      continue;
-    }
-    char buffer[256];
-    const ssize_t count = ::read(stdoutFd_, buffer, sizeof buffer);
-    if (count <= 0) {
-      throw std::runtime_error("the child process ended before its line");
-    }
-    pending_.append(buffer, static_cast<size_t>(count));
-  }
-}
-
-bool Child::WaitUntil(const std::function<bool()>& ready, std::chrono::milliseconds timeout) {
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  while (std::chrono::steady_clock::now() < deadline) {
-    if (ready()) {
-      return true;
-    }
-    // Waits on the child's output: it only becomes readable (end of file)
-    // when the child has ended.
-    pollfd entry{stdoutFd_, POLLIN, 0};
-    if (::poll(&entry, 1, 10) > 0) {
-      return false;
-    }
-  }
-  return false;
-}
-
-namespace {
 
 int ConnectToLoopback(int port) {
   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) {
     return -1;
   }
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(static_cast<uint16_t>(port));
+  sockaddr_in address = Loopback(port);
   if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
     ::close(fd);
     return -1;
@@ -254,16 +118,17 @@ Nginx::Nginx(bool tls) {
          << "  }\n"
          << tlsServer << "}\n";
     dir_.Write("nginx.conf", conf.str());
-    child_ = std::make_unique<Child>(
+    child_ = std::make_unique<ChildProcess>(
         std::vector<std::string>{"nginx", "-p", d, "-e", d + "/error.log", "-c", d + "/nginx.conf"},
-        std::vector<std::string>{}, d + "/stderr.log");
+        ::lumivora::testing::Environment({}), false, d + "/stderr.log");
     // Ready once it serves our token (and the TLS port accepts); nginx
     // ending first or the deadline passing means another attempt.
-    const int port = port_;
-    const int tlsPort = tlsPort_;
-    if (child_->WaitUntil(
-            [&] { return AnswersWith(port, "/.ready", token) && (!tls || Accepts(tlsPort)); },
-            std::chrono::seconds(20))) {
+    const auto ready = [&] {
+      return AnswersWith(port_, "/.ready", token) && (!tls || Accepts(tlsPort_));
+    };
+    if (::lumivora::testing::PollUntil([&] { return child_->Ended() || ready(); },
+                                       std::chrono::seconds(20)) &&
+        !child_->Ended()) {
       return;
     }
     child_.reset();
@@ -287,7 +152,7 @@ std::string Nginx::Put(const std::string& name, const std::string& content) cons
 
 std::string RecordedRequest::Header(const std::string& name) const {
   for (const auto& [key, value] : headers) {
-    if (SameTextNoCase(key, name)) {
+    if (platform::EqualsIgnoreCase(key, name)) {
       return value;
     }
   }
@@ -295,12 +160,9 @@ std::string RecordedRequest::Header(const std::string& name) const {
 }
 
 bool RecordedRequest::HasHeader(const std::string& name) const {
-  for (const auto& header : headers) {
-    if (SameTextNoCase(header.first, name)) {
-      return true;
-    }
-  }
-  return false;
+  return std::any_of(headers.begin(), headers.end(), [&](const auto& header) {
+    return platform::EqualsIgnoreCase(header.first, name);
+  });
 }
 
 namespace {
@@ -316,15 +178,15 @@ std::string PythonInterpreter() {
 FaultServer::FaultServer() {
   std::filesystem::create_directory(dir_.Path() + "/root");
   const std::string script = std::string(LUMIVORA_SOURCE_DIR) + "/tests/webupdate/fault_server.py";
-  child_ = std::make_unique<Child>(
+  child_ = std::make_unique<ChildProcess>(
       std::vector<std::string>{PythonInterpreter(), script, "--root", dir_.Path() + "/root",
                                "--log", dir_.Path() + "/requests.log", "--lifetime", "240"},
-      std::vector<std::string>{}, dir_.Path() + "/stderr.log");
-  const std::string line = child_->ReadLine(std::chrono::seconds(20));
-  if (line.rfind("READY ", 0) != 0) {
-    throw std::runtime_error("fault server: unexpected first line " + line);
+      ::lumivora::testing::Environment({}), false, dir_.Path() + "/stderr.log");
+  if (!child_->WaitForOutput("\n", std::chrono::seconds(20)) ||
+      child_->Output().rfind("READY ", 0) != 0) {
+    throw std::runtime_error("fault server did not start: " + child_->Output());
   }
-  port_ = std::stoi(line.substr(6));
+  port_ = std::stoi(child_->Output().substr(6));
 }
 
 FaultServer::~FaultServer() = default;
@@ -360,9 +222,15 @@ std::vector<RecordedRequest> FaultServer::Requests() const {
 }
 
 int ClosedPort() {
-  int port = 0;
-  ::close(ListenOnLoopback(port, true));
-  return port;
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address = Loopback(0);
+  socklen_t length = sizeof address;
+  if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    throw std::runtime_error(std::string("no free loopback port: ") + std::strerror(errno));
+  }
+  ::close(fd);
+  return ntohs(address.sin_port);
 }
 
 std::string PatternContent(size_t size) {

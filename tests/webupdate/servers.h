@@ -3,45 +3,18 @@
 // Both are started by the fixture on a free port and stopped when it ends.
 #pragma once
 
-#include <sys/types.h>
-
-#include <chrono>
-#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "tests/support/files.h"
+#include "tests/support/process.h"
 
 namespace lumivora::webupdate::testing {
 
+using ::lumivora::testing::ChildProcess;
 using ::lumivora::testing::ReadFile;
 using ::lumivora::testing::TempDir;
-
-// A child process with a pipe to its standard input and one from its
-// standard output; killed and reaped when it goes out of scope.
-class Child {
- public:
-  // Starts ARGV[0] (searched in PATH) with ENV entries added to the
-  // environment; descriptors without close-on-exec stay open in the child.
-  Child(const std::vector<std::string>& argv, const std::vector<std::string>& env,
-        const std::string& stderrPath);
-  Child(const Child&) = delete;
-  Child& operator=(const Child&) = delete;
-  ~Child();
-  // Next line of the child's standard output, or throws when none arrives
-  // within TIMEOUT (or the child ended).
-  std::string ReadLine(std::chrono::milliseconds timeout);
-  // Waits until READY returns true; false when the child ended first or
-  // TIMEOUT passed.
-  bool WaitUntil(const std::function<bool()>& ready, std::chrono::milliseconds timeout);
-
- private:
-  pid_t pid_ = -1;
-  int stdinFd_ = -1;
-  int stdoutFd_ = -1;
-  std::string pending_;
-};
 
 // nginx serving a fresh document root on a free port of 127.0.0.1, in one
 // process without daemon; ready once its port accepts connections.
@@ -64,7 +37,7 @@ class Nginx {
   TempDir dir_;
   int port_ = 0;
   int tlsPort_ = 0;
-  std::unique_ptr<Child> child_;
+  std::unique_ptr<ChildProcess> child_;
 };
 
 // One request as the fault server recorded it.
@@ -92,7 +65,7 @@ class FaultServer {
  private:
   TempDir dir_;
   int port_ = 0;
-  std::unique_ptr<Child> child_;
+  std::unique_ptr<ChildProcess> child_;
 };
 
 // A port on 127.0.0.1 on which nothing listens (bound, then closed).
