@@ -22,65 +22,23 @@ namespace {
 namespace fs = std::filesystem;
 using std::chrono::seconds;
 
-class SelfUpdateTest : public ::testing::Test {
+class SelfUpdateTest : public ::testing::Test, public LauncherInstall {
  protected:
-  SelfUpdateTest() {
-    for (const char* folder : {"install", "home/.config/Lumivora", "tmp", "www/lumivora"}) {
-      fs::create_directories(dir / folder);
-    }
-    fs::copy_file(kBin + "/lumivora", dir / "install/lumivora");
-    MakePack(kBin + "/lumivora-sample-main", Pack());
-    oldPack_ = ReadFile(Pack());
-    MakePack(kBin + "/lumivora-sample-main-1.1", dir / "www/lumivora/Lumivorapack-1.1");
-    WriteSettings("0");
-  }
-
-  [[nodiscard]] std::string Pack() const { return dir / "install/Lumivorapack"; }
-  [[nodiscard]] std::string Settings() const { return dir / "home/.config/Lumivora/Lumivora.ini"; }
-  void WriteSettings(const std::string& silent, const std::string& more = "") {
-    WriteFile(Settings(), "[Setup]\nVersion=1.0\nSilentUpdate=" + silent + "\n" + more);
-  }
-  // Offers FILE as VERSION, with the release statement SIGNATURE, by
-  // default that of FILE (of the 1.1 pack when FILE is not served) signed
-  // with the demo root key.
-  void Offer(const std::string& name, const std::string& version, const std::string& file,
-             std::optional<std::string> signature = std::nullopt,
-             const std::string& folder = "http://127.0.0.1:8808/lumivora/") {
-    if (!signature) {
-      const std::string served = dir / ("www/lumivora/" + file);
-      signature = SignatureLines(
-          ReadFile(fs::exists(served) ? served : dir / "www/lumivora/Lumivorapack-1.1"), version);
-    }
-    WriteFile(dir / ("www/lumivora/" + name),
-              "[Setup]\r\nVersion=" + version + "\r\nURL=" + folder + file +
-                  "\r\nClientSideName=" + file + "\r\n" + *signature);
-  }
-  [[nodiscard]] std::map<std::string, std::string> Env() const {
-    return {{"HOME", dir / "home"},  {"XDG_CONFIG_HOME", dir / "home/.config"},
-            {"XDG_RUNTIME_DIR", ""}, {"TMPDIR", dir / "tmp"},
-            {"DISPLAY", ""},         {"WAYLAND_DISPLAY", ""}};
+  // Without a display: the launcher's questions come to the terminal.
+  [[nodiscard]] std::vector<std::string> Headless() const {
+    auto env = Env();
+    env.insert({{"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}});
+    return lumivora::testing::Environment(env);
   }
   ChildProcess Start(bool terminal = false) {
-    return ChildProcess({dir / "install/lumivora", "first argument"},
-                        lumivora::testing::Environment(Env()), terminal);
+    return ChildProcess({dir / "install/lumivora", "first argument"}, Headless(), terminal);
   }
-  [[nodiscard]] bool OldPackKept() const { return ReadFile(Pack()) == oldPack_; }
   // The pack is the old or the new one, whole, and Version names it.
   [[nodiscard]] bool PackAndVersionAgree(const std::string& newPack) const {
     const std::string pack = ReadFile(Pack());
-    return PackIsWhole(Pack()) && ((pack == oldPack_ && SettingsVersion() == "1.0") ||
-                                   (pack == newPack && SettingsVersion() == "1.1"));
+    return PackIsWhole(Pack()) &&
+           ((pack == oldPack && Version() == "1.0") || (pack == newPack && Version() == "1.1"));
   }
-  [[nodiscard]] std::string SettingsValue(const std::string& key) const {
-    const std::string text = ReadFile(Settings());
-    const size_t found = text.find("\n" + key + "=");
-    if (found == std::string::npos) {
-      return {};
-    }
-    const size_t start = found + key.size() + 2;
-    return text.substr(start, text.find('\n', start) - start);
-  }
-  [[nodiscard]] std::string SettingsVersion() const { return SettingsValue("Version"); }
   // Downloads and download folders left in the temporary folder.
   [[nodiscard]] std::vector<std::string> Downloads() const {
     std::vector<std::string> names;
@@ -92,9 +50,6 @@ class SelfUpdateTest : public ::testing::Test {
     }
     return names;
   }
-
-  TempDir dir;
-  std::string oldPack_;
 };
 
 const std::string kUpdateIni = "GET /lumivora/update.ini";
@@ -118,7 +73,7 @@ TEST_F(SelfUpdateTest, SilentFreeUpdateReplacesThePackAndStartsTheNewProgram) {
   EXPECT_NE(result.out.find("Lumivoramain 1.1 started"), std::string::npos) << result.out;
   EXPECT_NE(result.out.find("argument 2: first argument"), std::string::npos) << result.out;
   EXPECT_EQ(ReadFile(Pack()), ReadFile(dir / "www/lumivora/Lumivorapack-1.1"));
-  EXPECT_EQ(SettingsVersion(), "1.1");
+  EXPECT_EQ(Version(), "1.1");
   EXPECT_TRUE(Downloads().empty());
   EXPECT_EQ(server.Requests(), (std::vector<std::string>{kUpdateIni, kNewPack}));
   EXPECT_NE(result.err.find("Downloading file Lumivorapack-1.1"), std::string::npos);
@@ -131,7 +86,7 @@ TEST_F(SelfUpdateTest, AnswersAtTheTerminal) {
   };
   for (const Row& row : {Row{"y\n", true}, Row{"n\n", false}}) {
     SCOPED_TRACE(row.answer);
-    WriteFile(Pack(), oldPack_);
+    WriteFile(Pack(), oldPack);
     WriteSettings("0");
     Offer("update.ini", "1.1", "Lumivorapack-1.1");
     const UpdateServer server(dir / "www", "0");
@@ -144,7 +99,7 @@ TEST_F(SelfUpdateTest, AnswersAtTheTerminal) {
                               "now ?"),
               std::string::npos)
         << result.err;
-    EXPECT_EQ(SettingsVersion(), row.updated ? "1.1" : "1.0");
+    EXPECT_EQ(Version(), row.updated ? "1.1" : "1.0");
     EXPECT_EQ(OldPackKept(), !row.updated);
     EXPECT_NE(
         result.out.find(row.updated ? "Lumivoramain 1.1 started" : "Lumivoramain 1.0 started"),
@@ -161,7 +116,7 @@ TEST_F(SelfUpdateTest, NoTerminalAnswersNo) {
   const ProcessResult result = Start().Wait(seconds(60));
   EXPECT_NE(result.err.find("(no terminal: answered No)"), std::string::npos) << result.err;
   EXPECT_TRUE(OldPackKept());
-  EXPECT_EQ(SettingsVersion(), "1.0");
+  EXPECT_EQ(Version(), "1.0");
   EXPECT_EQ(server.Requests(), std::vector<std::string>{kUpdateIni});
 }
 
@@ -176,7 +131,7 @@ TEST_F(SelfUpdateTest, PaidUpgradeIsAskedInSilentModeAndChangesNothing) {
             std::string::npos)
       << result.err;
   EXPECT_TRUE(OldPackKept());
-  EXPECT_EQ(SettingsVersion(), "1.0");
+  EXPECT_EQ(Version(), "1.0");
   EXPECT_NE(result.out.find("Lumivoramain 1.0 started"), std::string::npos);
   EXPECT_EQ(server.Requests(), std::vector<std::string>{kUpdateIni});
 }
@@ -201,7 +156,7 @@ TEST_F(SelfUpdateTest, BrokenFirstDownloadIsFollowedByTheSecondCheck) {
   const ProcessResult result = Start().Wait(seconds(60));
   EXPECT_EQ(server.Requests(), (std::vector<std::string>{kUpdateIni, "GET /lumivora/missing-pack",
                                                          kUpdate2Ini, kNewPack}));
-  EXPECT_EQ(SettingsVersion(), "1.1");
+  EXPECT_EQ(Version(), "1.1");
   EXPECT_TRUE(Downloads().empty());
   EXPECT_NE(result.out.find("Lumivoramain 1.1 started"), std::string::npos);
 }
@@ -216,7 +171,7 @@ TEST_F(SelfUpdateTest, CtrlCDuringTheDownloadCancelsIt) {
   const ProcessResult result = launcher.Wait(seconds(60));
   EXPECT_EQ(result.exitCode, 0) << result.err;
   EXPECT_TRUE(OldPackKept());
-  EXPECT_EQ(SettingsVersion(), "1.0");
+  EXPECT_EQ(Version(), "1.0");
   // The accepted update is tried once more at the second address.
   EXPECT_EQ(server.Requests(), (std::vector<std::string>{kUpdateIni, kNewPack, kUpdate2Ini}));
   EXPECT_NE(result.out.find("Lumivoramain 1.0 started"), std::string::npos);
@@ -339,7 +294,7 @@ TEST_F(SelfUpdateTest, OnlyWholeSignedReleasesReplaceThePack) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
-    WriteFile(Pack(), oldPack_);
+    WriteFile(Pack(), oldPack);
     ::chmod(Pack().c_str(), row.readOnly ? 0444 : 0644);
     WriteSettings("1", row.before);
     WriteFile(dir / "www/lumivora/Lumivorapack-1.1", row.served);
@@ -349,8 +304,8 @@ TEST_F(SelfUpdateTest, OnlyWholeSignedReleasesReplaceThePack) {
     EXPECT_EQ(result.exitCode, 0);
     const bool installed = row.message.empty();
     EXPECT_NE(result.err.find(row.message), std::string::npos) << result.err;
-    EXPECT_EQ(ReadFile(Pack()), installed ? row.served : oldPack_);
-    EXPECT_EQ(SettingsVersion(), installed ? row.version : "1.0");
+    EXPECT_EQ(ReadFile(Pack()), installed ? row.served : oldPack);
+    EXPECT_EQ(Version(), installed ? row.version : "1.0");
     EXPECT_EQ(SettingsValue("SigningSerial"), row.serial);
     EXPECT_TRUE(Downloads().empty());
     EXPECT_NE(result.out.find(installed ? "Lumivoramain 1.1 started" : "Lumivoramain 1.0 started"),
@@ -406,14 +361,14 @@ TEST_F(SelfUpdateTest, KilledLauncherNeverLeavesABrokenPack) {
   // complete (while the pack is checked, copied and renamed).
   for (const char* moment : {"Downloading file", " of "}) {
     SCOPED_TRACE(moment);
-    WriteFile(Pack(), oldPack_);
+    WriteFile(Pack(), oldPack);
     const UpdateServer server(dir / "www", std::string(moment)[0] == ' ' ? "0" : "50000");
     ChildProcess launcher = Start();
     ASSERT_TRUE(launcher.WaitForError(moment, seconds(30)));
     launcher.Signal(SIGKILL);
     launcher.Wait(seconds(20));
     const std::string pack = ReadFile(Pack());
-    EXPECT_TRUE(pack == oldPack_ || pack == newPack);
+    EXPECT_TRUE(pack == oldPack || pack == newPack);
     EXPECT_TRUE(PackIsWhole(Pack()));
   }
 }
@@ -423,8 +378,7 @@ TEST_F(SelfUpdateTest, OfflineRunTouchesNeitherNetworkNorSettings) {
   const std::string settingsBefore = ReadFile(Settings());
   const UpdateServer server(dir / "www", "0");
   // A namespace inside this one with nothing but a loopback interface.
-  ChildProcess launcher({"/usr/bin/unshare", "-n", dir / "install/lumivora"},
-                        lumivora::testing::Environment(Env()));
+  ChildProcess launcher({"/usr/bin/unshare", "-n", dir / "install/lumivora"}, Headless());
   const ProcessResult result = launcher.Wait(seconds(60));
   EXPECT_EQ(result.exitCode, 0) << result.err;
   EXPECT_TRUE(server.Requests().empty());

@@ -4,7 +4,10 @@
 // is always free.
 #pragma once
 
+#include <filesystem>
 #include <fstream>
+#include <map>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -71,6 +74,67 @@ class UpdateServer {
  private:
   ChildProcess child_;
   std::string log_;
+};
+
+// The real launcher installed in a temporary folder with a home, a
+// temporary folder and a web root of its own: the 1.0 pack installed, the
+// 1.1 pack served, settings that name version 1.0.
+class LauncherInstall {
+ public:
+  LauncherInstall() {
+    for (const char* folder : {"install", "home/.config/Lumivora", "tmp", "www/lumivora"}) {
+      std::filesystem::create_directories(dir / folder);
+    }
+    std::filesystem::copy_file(kBin + "/lumivora", dir / "install/lumivora");
+    MakePack(kBin + "/lumivora-sample-main", Pack());
+    oldPack = ReadFile(Pack());
+    MakePack(kBin + "/lumivora-sample-main-1.1", dir / "www/lumivora/Lumivorapack-1.1");
+    WriteSettings("0");
+  }
+
+  [[nodiscard]] std::string Pack() const { return dir / "install/Lumivorapack"; }
+  [[nodiscard]] std::string Settings() const { return dir / "home/.config/Lumivora/Lumivora.ini"; }
+  void WriteSettings(const std::string& silent, const std::string& more = "") const {
+    WriteFile(Settings(), "[Setup]\nVersion=1.0\nSilentUpdate=" + silent + "\n" + more);
+  }
+  [[nodiscard]] std::string SettingsValue(const std::string& key) const {
+    const std::string text = ReadFile(Settings());
+    const size_t found = text.find("\n" + key + "=");
+    if (found == std::string::npos) {
+      return {};
+    }
+    const size_t start = found + key.size() + 2;
+    return text.substr(start, text.find('\n', start) - start);
+  }
+  [[nodiscard]] std::string Version() const { return SettingsValue("Version"); }
+  [[nodiscard]] bool OldPackKept() const { return ReadFile(Pack()) == oldPack; }
+  // Offers FILE as VERSION in the information file NAME, with the release
+  // statement SIGNATURE, by default that of FILE (of the 1.1 pack when FILE
+  // is not served) signed with the demo root key.
+  void Offer(const std::string& name, const std::string& version, const std::string& file,
+             std::optional<std::string> signature = std::nullopt,
+             const std::string& folder = "http://127.0.0.1:8808/lumivora/") const {
+    if (!signature) {
+      const std::string served = dir / ("www/lumivora/" + file);
+      signature = SignatureLines(
+          ReadFile(std::filesystem::exists(served) ? served
+                                                   : dir / "www/lumivora/Lumivorapack-1.1"),
+          version);
+    }
+    WriteFile(dir / ("www/lumivora/" + name),
+              "[Setup]\r\nVersion=" + version + "\r\nURL=" + folder + file +
+                  "\r\nClientSideName=" + file + "\r\n" + *signature);
+  }
+  // The environment of the launcher: this folder's home and temporary folder.
+  [[nodiscard]] std::map<std::string, std::string> Env() const {
+    return {{"HOME", dir / "home"},
+            {"XDG_CONFIG_HOME", dir / "home/.config"},
+            {"XDG_RUNTIME_DIR", ""},
+            {"TMPDIR", dir / "tmp"}};
+  }
+
+  TempDir dir;
+  std::string oldPack;
 };
 
 }  // namespace lumivora::testing

@@ -5,8 +5,6 @@
 // the launcher's built-in address.
 #include <gtest/gtest.h>
 
-#include <filesystem>
-
 #include "tests/e2e/update_server.h"
 #include "tests/gtk/x_session.h"
 #include "tests/support/files.h"
@@ -15,49 +13,23 @@
 namespace lumivora::testing {
 namespace {
 
-namespace fs = std::filesystem;
-
 std::string ScreenshotPath(const std::string& name) {
   return std::string(LUMIVORA_BIN_DIR) + "/../screenshots/" + name;
 }
 
-class DesktopUpdateTest : public ::testing::Test {
+class DesktopUpdateTest : public ::testing::Test, public LauncherInstall {
  protected:
   DesktopUpdateTest() : session(true) {  // a window manager: the screenshots show frames
-    for (const char* folder : {"install", "home/.config/Lumivora", "tmp", "www/lumivora"}) {
-      fs::create_directories(dir / folder);
-    }
-    fs::copy_file(kBin + "/lumivora", dir / "install/lumivora");
-    MakePack(kBin + "/lumivora-sample-main", Pack());
-    oldPack = ReadFile(Pack());
-    MakePack(kBin + "/lumivora-sample-main-1.1", dir / "www/lumivora/Lumivorapack-1.1");
-    WriteFile(dir / "www/lumivora/update.ini",
-              "[Setup]\r\nVersion=1.1\r\nURL=http://127.0.0.1:8808/lumivora/Lumivorapack-1.1\r\n"
-              "ClientSideName=Lumivorapack-1.1\r\n" +
-                  SignatureLines(ReadFile(dir / "www/lumivora/Lumivorapack-1.1"), "1.1"));
+    Offer("update.ini", "1.1", "Lumivorapack-1.1");
   }
 
-  [[nodiscard]] std::string Pack() const { return dir / "install/Lumivorapack"; }
-  void Settings(const std::string& silent) {
-    WriteFile(dir / "home/.config/Lumivora/Lumivora.ini",
-              "[Setup]\nVersion=1.0\nSilentUpdate=" + silent + "\n");
-  }
-  [[nodiscard]] std::string InstalledVersion() const {
-    const std::string text = ReadFile(dir / "home/.config/Lumivora/Lumivora.ini");
-    const size_t start = text.find("Version=") + 8;
-    return text.substr(start, text.find('\n', start) - start);
-  }
   std::unique_ptr<ChildProcess> Start() {
     // The launcher hands "--hold" on to the main program, which then ends
     // when its standard input (inherited, closed at once here) is at its end
     // instead of keeping its window open.
-    auto launcher = std::make_unique<ChildProcess>(
-        std::vector<std::string>{dir / "install/lumivora", "--hold"},
-        lumivora::testing::Environment(
-            session.Environment({{"HOME", dir / "home"},
-                                 {"XDG_CONFIG_HOME", dir / "home/.config"},
-                                 {"XDG_RUNTIME_DIR", ""},
-                                 {"TMPDIR", dir / "tmp"}})));
+    auto launcher =
+        std::make_unique<ChildProcess>(std::vector<std::string>{dir / "install/lumivora", "--hold"},
+                                       lumivora::testing::Environment(session.Environment(Env())));
     launcher->CloseInput();
     return launcher;
   }
@@ -66,9 +38,7 @@ class DesktopUpdateTest : public ::testing::Test {
     ASSERT_EQ(session.Xdotool({"key", key}).exitCode, 0);
   }
 
-  TempDir dir;
   XSession session;
-  std::string oldPack;
 };
 
 TEST_F(DesktopUpdateTest, QuestionAnsweredByKeys) {
@@ -79,7 +49,7 @@ TEST_F(DesktopUpdateTest, QuestionAnsweredByKeys) {
   for (const Row& row : {Row{"Return", true}, Row{"Escape", false}}) {
     SCOPED_TRACE(row.key);
     WriteFile(Pack(), oldPack);
-    Settings("0");
+    WriteSettings("0");
     const UpdateServer server(dir / "www", "0");
     const auto launcher = Start();
     const auto question = session.WaitForWindow("Warning", "caption", "Warning");
@@ -100,13 +70,13 @@ TEST_F(DesktopUpdateTest, QuestionAnsweredByKeys) {
     Press(*question, row.key);
     const ProcessResult result = launcher->Wait(seconds(60));
     EXPECT_EQ(result.exitCode, 0) << result.err;
-    EXPECT_EQ(InstalledVersion(), row.updated ? "1.1" : "1.0");
+    EXPECT_EQ(Version(), row.updated ? "1.1" : "1.0");
     EXPECT_EQ(ReadFile(Pack()) == oldPack, !row.updated);
   }
 }
 
 TEST_F(DesktopUpdateTest, EscapeInTheUpdateDialogCancelsTheDownload) {
-  Settings("1");
+  WriteSettings("1");
   const UpdateServer server(dir / "www", "20000");  // bytes per second
   const auto launcher = Start();
   const auto dialog =
@@ -122,7 +92,7 @@ TEST_F(DesktopUpdateTest, EscapeInTheUpdateDialogCancelsTheDownload) {
   const ProcessResult result = launcher->Wait(seconds(60));
   EXPECT_EQ(result.exitCode, 0) << result.err;
   EXPECT_EQ(ReadFile(Pack()), oldPack);
-  EXPECT_EQ(InstalledVersion(), "1.0");
+  EXPECT_EQ(Version(), "1.0");
   // The download stopped: the second address was asked next.
   const std::vector<std::string> requests = server.Requests();
   ASSERT_EQ(requests.size(), 3U);
