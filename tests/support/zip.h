@@ -86,6 +86,13 @@ struct ZipLayout {
 
 Bytes BuildZip(const ZipLayout& layout);
 
+// LAYOUT written as the archive of a fresh temporary folder.
+struct ArchiveFile {
+  explicit ArchiveFile(const ZipLayout& layout) { WriteBytes(path, BuildZip(layout)); }
+  TempDir dir;
+  std::string path = dir / "a.zip";
+};
+
 // Reads every entry of a single-disk archive without data descriptors: each
 // comes back with its stored bytes in rawData, its flags in extraFlags and
 // its CRC-32 and size set, so that BuildZip writes it again as it was.

@@ -76,6 +76,14 @@ TEST(UnzipDirectory, MalformedArchivesTable) {
     layout.entries.push_back({.name = "dir/b.txt", .data = ToBytes("bravo bravo bravo")});
     return layout;
   };
+  // The two entries with one field of the layout bent by CHANGE.
+  const auto bent = [&](const std::function<void(ZipLayout&)>& change) {
+    return [=] {
+      ZipLayout layout = twoEntries();
+      change(layout);
+      return BuildZip(layout);
+    };
+  };
   const Row rows[] = {
       {"empty file", [] { return Bytes(); }, TIncompleteZipMode::izAssumeMulti, "EIncompleteZip",
        "Incomplete Zip File", 0},
@@ -91,12 +99,8 @@ TEST(UnzipDirectory, MalformedArchivesTable) {
        },
        TIncompleteZipMode::izAssumeBad, nullptr, nullptr, 2},
       {"misplaced central directory: local scan merges it",
-       [&] {
-         ZipLayout layout = twoEntries();
-         layout.centralOffsetOverride = 3;
-         return BuildZip(layout);
-       },
-       TIncompleteZipMode::izAssumeMulti, nullptr, nullptr, 2},
+       bent([](ZipLayout& l) { l.centralOffsetOverride = 3; }), TIncompleteZipMode::izAssumeMulti,
+       nullptr, nullptr, 2},
       {"misplaced central directory, no local header",
        [] {
          Bytes zip(40, 'x');
@@ -111,50 +115,22 @@ TEST(UnzipDirectory, MalformedArchivesTable) {
          return zip;
        },
        TIncompleteZipMode::izAssumeMulti, "EBadZipFile", "Not a valid zip file!", 0},
-      {"second central header broken",
-       [&] {
-         ZipLayout layout = twoEntries();
-         layout.totalEntriesOverride = 3;  // one more than written
-         return BuildZip(layout);
-       },
+      {"second central header broken", bent([](ZipLayout& l) { l.totalEntriesOverride = 3; }),
        TIncompleteZipMode::izAssumeMulti, "EBadZipFile", "Not a valid zip file!", 0},
       {"65535 entries claimed in a small file",
-       [&] {
-         ZipLayout layout = twoEntries();
-         layout.totalEntriesOverride = 65535;
-         return BuildZip(layout);
-       },
+       bent([](ZipLayout& l) { l.totalEntriesOverride = 65535; }),
        TIncompleteZipMode::izAssumeMulti, "EBadZipFile", "Not a valid zip file!", 0},
-      {"two entries at one offset",
-       [&] {
-         ZipLayout layout = twoEntries();
-         layout.entries[1].offsetOverride = 0;
-         return BuildZip(layout);
-       },
+      {"two entries at one offset", bent([](ZipLayout& l) { l.entries[1].offsetOverride = 0; }),
        TIncompleteZipMode::izAssumeMulti, "EListError", "Duplicate Object index", 0},
       {"comment holding a stray end signature",
-       [&] {
-         ZipLayout layout = twoEntries();
-         static constexpr char kComment[] = "before PK\x05\x06 after, and more text here";
-         layout.comment = std::string(kComment, sizeof kComment - 1);
-         return BuildZip(layout);
-       },
+       bent([](ZipLayout& l) { l.comment = "before PK\x05\x06 after, and more text here"; }),
        TIncompleteZipMode::izAssumeMulti, nullptr, nullptr, 2},
       {"empty archive", [] { return BuildZip(ZipLayout{}); }, TIncompleteZipMode::izAssumeMulti,
        nullptr, nullptr, 0},
-      {"comment of 65,507 bytes",
-       [&] {
-         ZipLayout layout = twoEntries();
-         layout.comment = std::string(65507, 'c');
-         return BuildZip(layout);
-       },
+      {"comment of 65,507 bytes", bent([](ZipLayout& l) { l.comment = std::string(65507, 'c'); }),
        TIncompleteZipMode::izAssumeMulti, nullptr, nullptr, 2},
       {"comment of 65,535 bytes, the longest",
-       [&] {
-         ZipLayout layout = twoEntries();
-         layout.comment = std::string(65535, 'c');
-         return BuildZip(layout);
-       },
+       bent([](ZipLayout& l) { l.comment = std::string(65535, 'c'); }),
        TIncompleteZipMode::izAssumeMulti, nullptr, nullptr, 2},
       // 70,000 tiny local headers: the scan stops at the 65,535 entries a
       // directory can hold, so its memory stays a small multiple of the file.
@@ -219,14 +195,12 @@ TEST(UnzipDirectory, IncompleteZipEventChangesTheMode) {
 }
 
 TEST(UnzipDirectory, MisplacedDirectoryKeepsCentralNamesAndComments) {
-  TempDir dir;
-  ZipLayout layout;
-  layout.entries.push_back({.name = "a.txt", .data = ToBytes("alpha"), .comment = "first"});
-  layout.entries.push_back({.name = "b.txt", .data = ToBytes("bravo")});
-  layout.centralOffsetOverride = 1;
-  test::WriteBytes(dir / "a.zip", BuildZip(layout));
+  const test::ArchiveFile archive(
+      {.entries = {{.name = "a.txt", .data = ToBytes("alpha"), .comment = "first"},
+                   {.name = "b.txt", .data = ToBytes("bravo")}},
+       .centralOffsetOverride = 1});
   TUnZip unzip;
-  unzip.SetZipName(dir / "a.zip");
+  unzip.SetZipName(archive.path);
   unzip.ReadZip();
   EXPECT_TRUE(unzip.FromLocalScan());
   ASSERT_EQ(unzip.Count(), 2);
@@ -235,14 +209,12 @@ TEST(UnzipDirectory, MisplacedDirectoryKeepsCentralNamesAndComments) {
 }
 
 TEST(UnzipDirectory, CommentsAndSeparators) {
-  TempDir dir;
-  ZipLayout layout;
-  layout.entries.push_back({.name = "top.txt", .data = ToBytes("1"), .comment = "file comment"});
-  layout.entries.push_back({.name = "Sub/Dir/inner.txt", .data = ToBytes("2")});
-  layout.comment = "archive comment";
-  test::WriteBytes(dir / "a.zip", BuildZip(layout));
+  const test::ArchiveFile archive(
+      {.entries = {{.name = "top.txt", .data = ToBytes("1"), .comment = "file comment"},
+                   {.name = "Sub/Dir/inner.txt", .data = ToBytes("2")}},
+       .comment = "archive comment"});
   TUnZip unzip;
-  unzip.SetZipName(dir / "a.zip");
+  unzip.SetZipName(archive.path);
   unzip.ReadZip();
   ASSERT_EQ(unzip.Count(), 2);
   const std::string sep(1, platform::PathSeparator());
@@ -396,17 +368,14 @@ TEST(UnzipDirectory, ReadsAgainWhenTheArchiveTimeChanges) {
 }
 
 TEST(UnzipDirectory, ZipNameChangeDiscardsAndClearForgets) {
-  TempDir dir;
-  ZipLayout layout;
-  layout.entries.push_back({.name = "a.txt", .data = ToBytes("alpha")});
-  test::WriteBytes(dir / "a.zip", BuildZip(layout));
+  const test::ArchiveFile archive({.entries = {{.name = "a.txt", .data = ToBytes("alpha")}}});
   TUnZip unzip;
-  unzip.SetZipName(dir / "a.zip");
+  unzip.SetZipName(archive.path);
   unzip.ReadZip();
   EXPECT_EQ(unzip.Count(), 1);
-  unzip.SetZipName(dir / "A.ZIP");  // same name but for case: nothing happens
+  unzip.SetZipName(archive.dir / "A.ZIP");  // same name but for case: nothing happens
   EXPECT_EQ(unzip.Count(), 1);
-  unzip.SetZipName(dir / "b.zip");
+  unzip.SetZipName(archive.dir / "b.zip");
   EXPECT_EQ(unzip.Count(), 0);
   EXPECT_THROW(unzip.SetZipName("pick?"), EUserCanceled);
   unzip.ClearZip();

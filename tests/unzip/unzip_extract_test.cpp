@@ -29,6 +29,7 @@ namespace {
 
 namespace test = ::lumivora::testing;
 
+using test::ArchiveFile;
 using test::BuildZip;
 using test::Bytes;
 using test::TempDir;
@@ -94,6 +95,13 @@ struct Recorder {
     };
   }
 };
+
+// UNZIP set to extract every entry of ZIP into DEST.
+void ExtractAll(TUnZip& unzip, const std::string& zip, const std::string& dest) {
+  unzip.SetZipName(zip);
+  unzip.SetDestDir(dest);
+  unzip.SetDoAll(true);
+}
 
 TEST(UnzipCipher, TraditionalKeysAndCrcStep) {
   TraditionalCipher cipher;
@@ -217,11 +225,9 @@ TEST(UnzipExtract, InfoZipArchivesMatchInfoZipUnzip) {
               0);
     TempDir out;
     TUnZip unzip;
-    unzip.SetZipName(zip);
-    unzip.SetDestDir(out.Path());
+    ExtractAll(unzip, zip, out.Path());
     unzip.SetPassword(row.password);
     unzip.SetRecreateDirs(true);
-    unzip.SetDoAll(true);
     EXPECT_EQ(unzip.UnZip(), 4);  // Docs/, Docs/readme.txt, program.bin, empty.txt minus dir
     TempDir peer;
     ASSERT_EQ(test::Shell(std::string("unzip -qq ") +
@@ -254,22 +260,18 @@ TEST(UnzipExtract, StreamedInfoZipArchiveChecksPasswordAgainstTime) {
 }
 
 TEST(UnzipExtract, PasswordCheckSkipsOrRetries) {
-  TempDir dir;
-  ZipLayout layout;
-  layout.entries.push_back({.name = "a.bin", .data = test::SampleData(5000), .password = "right"});
-  layout.entries.push_back(
-      {.name = "b.txt", .data = ToBytes("streamed"), .password = "right", .extraFlags = 8});
-  test::WriteBytes(dir / "a.zip", BuildZip(layout));
+  const ArchiveFile archive(
+      {.entries = {
+           {.name = "a.bin", .data = test::SampleData(5000), .password = "right"},
+           {.name = "b.txt", .data = ToBytes("streamed"), .password = "right", .extraFlags = 8}}});
 
   {  // Wrong password, no handler: skipped, no output file.
     TempDir out;
     TUnZip unzip;
     Recorder recorder;
     recorder.Attach(unzip);
-    unzip.SetZipName(dir / "a.zip");
-    unzip.SetDestDir(out.Path());
+    ExtractAll(unzip, archive.path, out.Path());
     unzip.SetPassword("wrong");
-    unzip.SetDoAll(true);
     EXPECT_EQ(unzip.UnZip(), 0);
     EXPECT_EQ(recorder.lines, (std::vector<std::string>{"skip 0 a.bin 0", "skip 0 b.txt 1"}));
     EXPECT_FALSE(platform::FileExists(out / "a.bin"));
@@ -282,10 +284,8 @@ TEST(UnzipExtract, PasswordCheckSkipsOrRetries) {
       offered.push_back(std::to_string(index) + ":" + password);
       password = offered.size() == 1 ? "still wrong" : "right";
     };
-    unzip.SetZipName(dir / "a.zip");
-    unzip.SetDestDir(out.Path());
+    ExtractAll(unzip, archive.path, out.Path());
     unzip.SetPassword("wrong");
-    unzip.SetDoAll(true);
     EXPECT_EQ(unzip.UnZip(), 2);
     EXPECT_EQ(offered, (std::vector<std::string>{"0:wrong", "0:still wrong"}));
     EXPECT_EQ(unzip.Password(), "right");
@@ -295,14 +295,12 @@ TEST(UnzipExtract, PasswordCheckSkipsOrRetries) {
 }
 
 TEST(UnzipExtract, EncryptedStoredEntrySizes) {
-  TempDir dir;
-  ZipLayout layout;
-  layout.entries.push_back(
-      {.name = "hundred", .data = test::SampleData(100), .method = 0, .password = "p"});
-  test::WriteBytes(dir / "a.zip", BuildZip(layout));
+  const ArchiveFile archive(
+      {.entries = {
+           {.name = "hundred", .data = test::SampleData(100), .method = 0, .password = "p"}}});
   TempDir out;
   TUnZip unzip;
-  unzip.SetZipName(dir / "a.zip");
+  unzip.SetZipName(archive.path);
   unzip.ReadZip();
   EXPECT_EQ(unzip.Entry(0).compressedSize, 112U);
   unzip.SetDestDir(out.Path());
@@ -317,12 +315,9 @@ TEST(UnzipExtract, EncryptedStoredEntrySizes) {
 TEST(UnzipExtract, DamagedEntriesTable) {
   struct Row {
     const char* name;
-    ZipEntrySpec entry;
-    int expectedCount;
-    std::vector<std::string> events;
-    bool fileStays;
-    std::string messageBox;
-    std::string password;                 // for encrypted entries
+    ZipEntrySpec entry;                   // named "f"
+    std::vector<std::string> events;      // "end 0" first: the file stays, whole
+    std::string password = {};            // for encrypted entries
     std::vector<ZipEntrySpec> more = {};  // entries after the first
   };
   const Bytes data = test::SampleData(40000);
@@ -349,149 +344,84 @@ TEST(UnzipExtract, DamagedEntriesTable) {
   // literal 'a', then length 3 at distance 2.
   const Bytes farBack = {0x4B, 0x04, 0x02, 0x00};
   const Row rows[] = {
-      {"good", {.name = "f", .data = data}, 1, {"end 0"}, true, ""},
-      {"bad CRC stored",
-       {.name = "f", .data = data, .method = 0, .crcOverride = 0x12345678},
-       0,
-       {"badcrc 0"},
-       false,
-       ""},
-      {"corrupt deflate data",
-       {.name = "f", .data = data, .rawData = flipped},
-       0,
-       {"badcrc 0"},
-       false,
-       ""},
-      {"deflate followed by extra bytes",
-       {.name = "f", .data = data, .rawData = trailing},
-       1,
-       {"end 0"},
-       true,
-       ""},
+      {"good", {.data = data}, {"end 0"}},
+      {"bad CRC stored", {.data = data, .method = 0, .crcOverride = 0x12345678}, {"badcrc 0"}},
+      {"corrupt deflate data", {.data = data, .rawData = flipped}, {"badcrc 0"}},
+      {"deflate followed by extra bytes", {.data = data, .rawData = trailing}, {"end 0"}},
       {"stored block length mismatch",
-       {.name = "f", .data = ToBytes("hello"), .rawData = badStored},
-       0,
-       {"badcrc 0"},
-       false,
-       ""},
-      {"287 literal/length codes",
-       {.name = "f", .data = ToBytes("x"), .rawData = tooManyCodes},
-       0,
-       {"badcrc 0"},
-       false,
-       ""},
+       {.data = ToBytes("hello"), .rawData = badStored},
+       {"badcrc 0"}},
+      {"287 literal/length codes", {.data = ToBytes("x"), .rawData = tooManyCodes}, {"badcrc 0"}},
       {"distance before the first byte",
-       {.name = "f", .data = ToBytes("a\0\0\0"), .rawData = farBack},
-       0,
-       {"badcrc 0"},
-       false,
-       ""},
-      {"one byte more than declared",
-       {.name = "f", .data = data, .uncompressedOverride = 39999},
-       0,
-       {"badcrc 0"},
-       false,
-       ""},
-      {"exact size, stored", {.name = "f", .data = data, .method = 0}, 1, {"end 0"}, true, ""},
-      {"empty stored", {.name = "f", .data = {}, .method = 0}, 1, {"end 0"}, true, ""},
-      {"unknown method 99 (AES of other archivers), CRC 0: no empty file",
-       {.name = "f",
-        .data = {},
-        .method = 99,
-        .rawData = ToBytes("zz"),
-        .uncompressedOverride = 8893},
-       0,
-       {"skip 3 f 0"},
-       false,
-       "Zip Error|Unknown Compression Method"},
+       {.data = ToBytes("a\0\0\0"), .rawData = farBack},
+       {"badcrc 0"}},
+      {"one byte more than declared", {.data = data, .uncompressedOverride = 39999}, {"badcrc 0"}},
+      {"exact size, stored", {.data = data, .method = 0}, {"end 0"}},
+      {"empty stored", {.data = {}, .method = 0}, {"end 0"}},
+      // Unknown methods: a box each time, and no empty file.
+      {"unknown method 99 (AES of other archivers), CRC 0",
+       {.data = {}, .method = 99, .rawData = ToBytes("zz"), .uncompressedOverride = 8893},
+       {"skip 3 f 0"}},
       {"unknown method 12",
-       {.name = "f", .data = ToBytes("abc"), .method = 12, .rawData = ToBytes("zz")},
-       0,
-       {"skip 3 f 0"},
-       false,
-       "Zip Error|Unknown Compression Method"},
+       {.data = ToBytes("abc"), .method = 12, .rawData = ToBytes("zz")},
+       {"skip 3 f 0"}},
       {"method 7 (tokenizing)",
-       {.name = "f", .data = ToBytes("abc"), .method = 7, .rawData = ToBytes("zz")},
-       0,
-       {"skip 3 f 0"},
-       false,
-       "Zip Error|Unknown Compression Method"},
+       {.data = ToBytes("abc"), .method = 7, .rawData = ToBytes("zz")},
+       {"skip 3 f 0"}},
       {"wrong password that passes the check: invalid data in the first chunk",
-       {.name = "f", .data = large, .password = "right"},
-       0,
+       {.data = large, .password = "right"},
        {"skip 0 f 0"},
-       false,
-       "",
        PasswordPassingCheck(large, "right")},
       {"invalid data in the last chunk",
-       {.name = "f",
-        .data = Bytes(large.begin(), large.begin() + 100000),
-        .rawData = lastChunkInvalid},
-       0,
-       {"badcrc 0"},
-       false,
-       ""},
+       {.data = Bytes(large.begin(), large.begin() + 100000), .rawData = lastChunkInvalid},
+       {"badcrc 0"}},
       {"deflate shorter than declared, CRC 0",
-       {.name = "f", .data = {}, .uncompressedOverride = 8893},
-       0,
-       {"skip 4 f 0"},
-       false,
-       ""},
-      {"no local header signature",
-       {.name = "f", .data = data, .localSignature = 0x04034b51},
-       0,
-       {"skip 4 f 0"},
-       false,
-       ""},
+       {.data = {}, .uncompressedOverride = 8893},
+       {"skip 4 f 0"}},
+      {"no local header signature", {.data = data, .localSignature = 0x04034b51}, {"skip 4 f 0"}},
       {"local sizes disagree with the central ones",
-       {.name = "f", .data = data, .uncompressedOverride = 40001, .localSizesAsWritten = true},
-       0,
-       {"skip 4 f 0"},
-       false,
-       ""},
+       {.data = data, .uncompressedOverride = 40001, .localSizesAsWritten = true},
+       {"skip 4 f 0"}},
       // Forged lengths make the first entry's data cover the second entry's
       // local header (the overlapping-entries zip bomb).
       {"data overlapping the next entry",
-       {.name = "f",
-        .data = ToBytes("hello"),
+       {.data = ToBytes("hello"),
         .method = 0,
         .uncompressedOverride = 41,
         .compressedOverride = 41},
-       1,
        {"skip 4 f 0", "end 1"},
-       false,
-       "",
        "",
        {{.name = "g", .data = ToBytes("world"), .method = 0}}},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
-    TempDir dir;
-    ZipLayout layout;
-    layout.entries.push_back(row.entry);
+    ZipLayout layout{.entries = {row.entry}};
+    layout.entries[0].name = "f";
     layout.entries.insert(layout.entries.end(), row.more.begin(), row.more.end());
-    test::WriteBytes(dir / "a.zip", BuildZip(layout));
+    const ArchiveFile archive(layout);
     TempDir out;
     platform::RecordingInterface ui;
     TUnZip unzip(&ui);
     Recorder recorder;
     recorder.Attach(unzip);
-    unzip.SetZipName(dir / "a.zip");
-    unzip.SetDestDir(out.Path());
+    ExtractAll(unzip, archive.path, out.Path());
     unzip.SetPassword(row.password);
-    unzip.SetDoAll(true);
-    EXPECT_EQ(unzip.UnZip(), row.expectedCount);
+    const int ended = static_cast<int>(
+        std::count_if(row.events.begin(), row.events.end(),
+                      [](const std::string& line) { return line.rfind("end ", 0) == 0; }));
+    EXPECT_EQ(unzip.UnZip(), ended);
     EXPECT_EQ(ChunkPipeline::LiveWorkers(), 0);
     EXPECT_EQ(recorder.lines, row.events);
-    EXPECT_EQ(platform::FileExists(out / "f"), row.fileStays);
-    if (row.fileStays) {
+    const bool stays = row.events[0] == "end 0";
+    EXPECT_EQ(platform::FileExists(out / "f"), stays);
+    if (stays) {
       EXPECT_EQ(test::ReadBytes(out / "f"), row.entry.data);
     }
     std::string boxes;
     for (const auto& message : ui.messages) {
       boxes += message.caption + "|" + message.text;
     }
-    EXPECT_EQ(boxes, row.messageBox);
+    EXPECT_EQ(boxes, row.events[0] == "skip 3 f 0" ? "Zip Error|Unknown Compression Method" : "");
   }
 }
 
@@ -579,11 +509,9 @@ TEST(UnzipExtract, ErrorsEndTheRunWithoutLeavingAFile) {
 }
 
 TEST(UnzipExtract, PercentEventsRoundHalfToEven) {
-  TempDir dir;
-  ZipLayout layout;
-  layout.entries.push_back({.name = "big", .data = test::SampleData(640000), .method = 0});
-  layout.entries.push_back({.name = "small", .data = test::SampleData(160000), .method = 0});
-  test::WriteBytes(dir / "a.zip", BuildZip(layout));
+  const ArchiveFile archive(
+      {.entries = {{.name = "big", .data = test::SampleData(640000), .method = 0},
+                   {.name = "small", .data = test::SampleData(160000), .method = 0}}});
   TempDir out;
   TUnZip unzip;
   std::vector<int> file;
@@ -596,9 +524,7 @@ TEST(UnzipExtract, PercentEventsRoundHalfToEven) {
     announcedFiles = files;
     announcedBytes = bytes;
   };
-  unzip.SetZipName(dir / "a.zip");
-  unzip.SetDestDir(out.Path());
-  unzip.SetDoAll(true);
+  ExtractAll(unzip, archive.path, out.Path());
   EXPECT_EQ(unzip.UnZip(), 2);
   EXPECT_EQ(announcedFiles, 2);
   EXPECT_EQ(announcedBytes, 800000);
@@ -613,18 +539,13 @@ TEST(UnzipExtract, PercentEventsRoundHalfToEven) {
 }
 
 TEST(UnzipExtract, StartEventsCanStopOrSkip) {
-  TempDir dir;
-  ZipLayout layout;
-  layout.entries.push_back({.name = "a.txt", .data = ToBytes("alpha")});
-  layout.entries.push_back({.name = "b.txt", .data = ToBytes("bravo")});
-  test::WriteBytes(dir / "a.zip", BuildZip(layout));
+  const ArchiveFile archive({.entries = {{.name = "a.txt", .data = ToBytes("alpha")},
+                                         {.name = "b.txt", .data = ToBytes("bravo")}}});
   {
     TempDir out;
     TUnZip unzip;
     unzip.OnStartUnZipInfo = [](TUnZip&, int, int64_t, bool& stop) { stop = true; };
-    unzip.SetZipName(dir / "a.zip");
-    unzip.SetDestDir(out.Path());
-    unzip.SetDoAll(true);
+    ExtractAll(unzip, archive.path, out.Path());
     EXPECT_EQ(unzip.UnZip(), 2);  // the count as selected
     EXPECT_FALSE(platform::FileExists(out / "a.txt"));
   }
@@ -636,9 +557,7 @@ TEST(UnzipExtract, StartEventsCanStopOrSkip) {
       started.push_back(name);
       skip = index == 0;
     };
-    unzip.SetZipName(dir / "a.zip");
-    unzip.SetDestDir(out.Path());
-    unzip.SetDoAll(true);
+    ExtractAll(unzip, archive.path, out.Path());
     EXPECT_EQ(unzip.UnZip(), 2);
     EXPECT_EQ(started, (std::vector<std::string>{out / "a.txt", out / "b.txt"}));
     EXPECT_EQ(test::ReadFile(out / "a.txt"), "");  // skipped: stays empty
@@ -647,12 +566,11 @@ TEST(UnzipExtract, StartEventsCanStopOrSkip) {
 }
 
 TEST(UnzipExtract, SelectionByFilesList) {
-  TempDir dir;
   ZipLayout layout;
   for (const char* name : {"Main.exe", "dir/Main.exe", "notes.TXT", "dir/sub/x.txt", "dir/"}) {
     layout.entries.push_back({.name = name, .data = ToBytes(name)});
   }
-  test::WriteBytes(dir / "a.zip", BuildZip(layout));
+  const ArchiveFile archive(layout);
   struct Row {
     std::vector<std::string> lines;
     bool recreateDirs;
@@ -674,7 +592,7 @@ TEST(UnzipExtract, SelectionByFilesList) {
     SCOPED_TRACE(row.lines[0]);
     TempDir out;
     TUnZip unzip;
-    unzip.SetZipName(dir / "a.zip");
+    unzip.SetZipName(archive.path);
     unzip.SetDestDir(out.Path());
     unzip.SetFilesList(row.lines);
     unzip.SetRecreateDirs(row.recreateDirs);
@@ -692,48 +610,34 @@ TEST(UnzipExtract, SelectionByFilesList) {
 }
 
 TEST(UnzipExtract, OverwriteModes) {
-  TempDir dir;
-  ZipLayout layout;
-  layout.entries.push_back({.name = "a.txt", .data = ToBytes("new")});
-  test::WriteBytes(dir / "a.zip", BuildZip(layout));
+  const ArchiveFile zip({.entries = {{.name = "a.txt", .data = ToBytes("new")}}});
   struct Row {
     const char* name;
     TUZOverwriteMode mode;
     int handler;  // -1 none, 0 refuse, 1 accept, 2 accept under another name
-    std::deque<platform::MessageAnswer> answers;
+    std::deque<platform::MessageAnswer> answers;  // of the box, shown when not empty
     int count;
     const char* oldContent;  // nullptr: the archive's own bytes
-    bool boxShown;
   };
+  const auto yes = platform::MessageAnswer::kYes;
+  const auto no = platform::MessageAnswer::kNo;
   const Row rows[] = {
-      {"always", TUZOverwriteMode::Always, -1, {}, 1, "new", false},
+      {"always", TUZOverwriteMode::Always, -1, {}, 1, "new"},
       // The output file is the archive being read: refused, whatever the mode.
-      {"always, over the archive itself", TUZOverwriteMode::Always, -1, {}, 0, nullptr, false},
-      {"never", TUZOverwriteMode::Never, -1, {}, 0, "old", false},
-      {"prompt, handler refuses", TUZOverwriteMode::Prompt, 0, {}, 0, "old", false},
-      {"prompt, handler accepts", TUZOverwriteMode::Prompt, 1, {}, 1, "new", false},
-      {"prompt, handler renames", TUZOverwriteMode::Prompt, 2, {}, 1, "old", false},
-      {"prompt, box yes",
-       TUZOverwriteMode::Prompt,
-       -1,
-       {platform::MessageAnswer::kYes},
-       1,
-       "new",
-       true},
-      {"prompt, box no",
-       TUZOverwriteMode::Prompt,
-       -1,
-       {platform::MessageAnswer::kNo},
-       0,
-       "old",
-       true},
+      {"always, over the archive itself", TUZOverwriteMode::Always, -1, {}, 0, nullptr},
+      {"never", TUZOverwriteMode::Never, -1, {}, 0, "old"},
+      {"prompt, handler refuses", TUZOverwriteMode::Prompt, 0, {}, 0, "old"},
+      {"prompt, handler accepts", TUZOverwriteMode::Prompt, 1, {}, 1, "new"},
+      {"prompt, handler renames", TUZOverwriteMode::Prompt, 2, {}, 1, "old"},
+      {"prompt, box yes", TUZOverwriteMode::Prompt, -1, {yes}, 1, "new"},
+      {"prompt, box no", TUZOverwriteMode::Prompt, -1, {no}, 0, "old"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     TempDir out;
     test::WriteFile(out / "a.txt", "old");
-    const std::string archive = row.oldContent == nullptr ? out / "a.txt" : dir / "a.zip";
-    const Bytes archiveBytes = test::ReadBytes(dir / "a.zip");
+    const std::string archive = row.oldContent == nullptr ? out / "a.txt" : zip.path;
+    const Bytes archiveBytes = test::ReadBytes(zip.path);
     test::WriteBytes(archive, archiveBytes);
     platform::RecordingInterface ui;
     ui.answers = row.answers;
@@ -762,8 +666,8 @@ TEST(UnzipExtract, OverwriteModes) {
     if (row.handler == 2) {
       EXPECT_EQ(test::ReadFile(out / "renamed.txt"), "new");
     }
-    ASSERT_EQ(ui.messages.size(), row.boxShown ? 1U : 0U);
-    if (row.boxShown) {
+    ASSERT_EQ(ui.messages.size(), row.answers.size());
+    if (!row.answers.empty()) {
       EXPECT_EQ(ui.messages[0].caption, "File Exists Alert");
       EXPECT_EQ(ui.messages[0].text, "Replace existing file a.txt?");
     }
@@ -774,18 +678,13 @@ TEST(UnzipExtract, OverwriteModes) {
 }
 
 TEST(UnzipExtract, ReadOnlyExistingFileRaisesEvenWithAlways) {
-  TempDir dir;
-  ZipLayout layout;
-  layout.entries.push_back({.name = "a.txt", .data = ToBytes("new")});
-  test::WriteBytes(dir / "a.zip", BuildZip(layout));
+  const ArchiveFile archive({.entries = {{.name = "a.txt", .data = ToBytes("new")}}});
   TempDir out;
   test::WriteFile(out / "a.txt", "old");
   ASSERT_TRUE(platform::SetFileAttributes(out / "a.txt", platform::kAttrReadOnly));
   TUnZip unzip;
-  unzip.SetZipName(dir / "a.zip");
-  unzip.SetDestDir(out.Path());
+  ExtractAll(unzip, archive.path, out.Path());
   unzip.SetOverwriteMode(TUZOverwriteMode::Always);
-  unzip.SetDoAll(true);
   try {
     unzip.UnZip();
     ADD_FAILURE();
@@ -796,13 +695,9 @@ TEST(UnzipExtract, ReadOnlyExistingFileRaisesEvenWithAlways) {
 }
 
 TEST(UnzipExtract, TimeAndAttributesOnTheOutput) {
-  TempDir dir;
-  ZipLayout layout;
-  layout.entries.push_back({.name = "ro.txt",
-                            .data = ToBytes("x"),
-                            .dosDateTime = 0x5A8C6B2D,
-                            .externalAttributes = 0x21});
-  layout.entries.push_back({.name = "rw.txt", .data = ToBytes("y"), .dosDateTime = 0x4A8C6B2D});
+  ZipLayout layout{
+      .entries = {{.name = "ro.txt", .data = ToBytes("x"), .externalAttributes = 0x21},
+                  {.name = "rw.txt", .data = ToBytes("y"), .dosDateTime = 0x4A8C6B2D}}};
   // Modes from a Unix host: never setuid, setgid or sticky, the umask
   // applies, and a link, device or fifo becomes a plain file with 0644.
   struct ModeRow {
@@ -822,12 +717,10 @@ TEST(UnzipExtract, TimeAndAttributesOnTheOutput) {
                               .externalAttributes = row.stored << 16U,
                               .versionMadeBy = 0x314});
   }
-  test::WriteBytes(dir / "a.zip", BuildZip(layout));
+  const ArchiveFile archive(layout);
   TempDir out;
   TUnZip unzip;
-  unzip.SetZipName(dir / "a.zip");
-  unzip.SetDestDir(out.Path());
-  unzip.SetDoAll(true);
+  ExtractAll(unzip, archive.path, out.Path());
 #ifndef _WIN32
   const mode_t previous = umask(022);
 #endif
@@ -887,10 +780,7 @@ TEST(UnzipExtract, OutputPathsStayInsideDestDir) {
 #endif
   for (const Row& row : rows) {
     SCOPED_TRACE(row.stored.substr(0, 40));
-    TempDir dir;
-    ZipLayout layout;
-    layout.entries.push_back({.name = row.stored, .data = ToBytes("payload")});
-    test::WriteBytes(dir / "a.zip", BuildZip(layout));
+    const ArchiveFile archive({.entries = {{.name = row.stored, .data = ToBytes("payload")}}});
     TempDir parent;
     const std::string dest = parent / "x/y";
     TempDir elsewhere;
@@ -904,12 +794,10 @@ TEST(UnzipExtract, OutputPathsStayInsideDestDir) {
     TUnZip unzip;
     Recorder recorder;
     recorder.Attach(unzip);
-    unzip.SetZipName(dir / "a.zip");
-    unzip.SetDestDir(dest);
+    ExtractAll(unzip, archive.path, dest);
     unzip.SetRootDir(row.rootDir);
     unzip.SetRecreateDirs(true);
     unzip.SetOverwriteMode(TUZOverwriteMode::Always);
-    unzip.SetDoAll(true);
     const int count = unzip.UnZip();
     size_t files = 0;
     for (const auto& item : std::filesystem::recursive_directory_iterator(parent.Path())) {
@@ -937,11 +825,10 @@ TEST(UnzipExtract, OutputPathsStayInsideDestDir) {
   TempDir parent;
   const std::string dest = parent / "d";
   TUnZip unzip;
-  unzip.SetZipName(std::string(LUMIVORA_SHARED_TESTDATA) +
-                   "/legacy/sharpcompress/malformed/Zip.Evil.zip");
-  unzip.SetDestDir(dest);
+  ExtractAll(unzip,
+             std::string(LUMIVORA_SHARED_TESTDATA) + "/legacy/sharpcompress/malformed/Zip.Evil.zip",
+             dest);
   unzip.SetRecreateDirs(true);
-  unzip.SetDoAll(true);
   EXPECT_EQ(unzip.UnZip(), 1);  // good.txt
   for (const auto& item : std::filesystem::recursive_directory_iterator(parent.Path())) {
     EXPECT_EQ(item.path().string().rfind(dest, 0), 0U) << item.path();
@@ -949,19 +836,15 @@ TEST(UnzipExtract, OutputPathsStayInsideDestDir) {
 }
 
 TEST(UnzipExtract, TestOnlyLeavesNoFiles) {
-  TempDir dir;
-  ZipLayout layout;
-  layout.entries.push_back({.name = "a.bin", .data = test::SampleData(70000)});
-  layout.entries.push_back({.name = "b.bin", .data = test::SampleData(100), .crcOverride = 1});
-  test::WriteBytes(dir / "a.zip", BuildZip(layout));
+  const ArchiveFile archive(
+      {.entries = {{.name = "a.bin", .data = test::SampleData(70000)},
+                   {.name = "b.bin", .data = test::SampleData(100), .crcOverride = 1}}});
   TempDir out;
   TUnZip unzip;
   Recorder recorder;
   recorder.Attach(unzip);
-  unzip.SetZipName(dir / "a.zip");
-  unzip.SetDestDir(out.Path());
+  ExtractAll(unzip, archive.path, out.Path());
   unzip.SetTestOnly(true);
-  unzip.SetDoAll(true);
   EXPECT_EQ(unzip.UnZip(), 1);
   EXPECT_EQ(recorder.lines, (std::vector<std::string>{"end 0", "badcrc 1"}));
   EXPECT_TRUE(std::filesystem::is_empty(out.Path()));
