@@ -80,16 +80,10 @@ class UpdaterTest : public ::testing::Test {
   [[nodiscard]] std::string PackPath() const { return dir / "Lumivorapack"; }
 
   std::string Run(const std::string& version, bool silent) {
-    UpdaterEnvironment environment{ui,
-                                   system,
-                                   transport,
-                                   [this](const std::string& path) {
+    UpdaterEnvironment environment{ui, system, transport, [this](const std::string& path) {
                                      checked.push_back(ReadFile(path));
                                      return packProblem;
-                                   },
-                                   {},
-                                   {},
-                                   {}};
+                                   }};
     std::string result = "unchanged";
     TfrmUpdater::Execute(environment, version, PackPath(), "http://update.test/info1.ini",
                          "http://update.test/info2.ini", "http://update.test/upgrade?from=%s",
@@ -117,79 +111,92 @@ const char kQuestion[] =
     "Warning|You are using version 1.0, but version 1.1 is available to download.\r\n"
     "Do you want to update your application now ?";
 
-TEST_F(UpdaterTest, SilentFreeUpdateReplacesThePack) {
-  transport.resources["/info1.ini"] = {200, InfoFile("1.1", "new.pack")};
-  transport.resources["/new.pack"] = {200, "new pack"};
-  EXPECT_EQ(Run("1.0", true), "1.1");
-  EXPECT_EQ(ReadFile(PackPath()), "new pack");
-  EXPECT_EQ(checked, std::vector<std::string>{"new pack"});
-  EXPECT_TRUE(std::filesystem::is_empty(dir / "tmp"));  // the download and its folder are gone
-  EXPECT_TRUE(ui.messages.empty());
-  EXPECT_EQ(transport.requested, (std::vector<std::string>{"/info1.ini", "/new.pack"}));
-  // Nothing but the pack is left beside it.
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 2);
-}
-
-TEST_F(UpdaterTest, QuestionTextAndAnswers) {
+// One Execute per row: the answers given, what was asked, requested and
+// opened, and the pack afterwards (the new one exactly when a version is
+// returned).
+TEST_F(UpdaterTest, ChecksFromInformationToPack) {
+  using platform::MessageAnswer;
   struct Row {
-    std::vector<platform::MessageAnswer> answers;
+    const char* name;
+    std::map<std::string, std::string> served;
+    bool silent;
+    std::vector<MessageAnswer> answers;
     std::string result;
     std::vector<std::string> requested;
+    std::vector<std::string> captions;  // of the boxes shown
+    std::vector<std::string> opened = {};
   };
-  using platform::MessageAnswer;
+  const std::string info = InfoFile("1.1", "new.pack");
+  const std::map<std::string, std::string> free = {{"/info1.ini", info}, {"/new.pack", "new pack"}};
+  const std::map<std::string, std::string> paid = {{"/info1.ini", InfoFile("2.0", "new.pack")},
+                                                   {"/new.pack", "new pack"}};
+  const std::vector<std::string> fetched = {"/info1.ini", "/new.pack"};
   const Row rows[] = {
-      {{MessageAnswer::kNo}, "", {"/info1.ini"}},
-      {{MessageAnswer::kYes}, "1.1", {"/info1.ini", "/new.pack"}},
+      {"silent free update", free, true, {}, "1.1", fetched, {}},
+      {"question answered No", free, false, {MessageAnswer::kNo}, "", {"/info1.ini"}, {"Warning"}},
+      {"question answered Yes", free, false, {MessageAnswer::kYes}, "1.1", fetched, {"Warning"}},
+      // A paid upgrade is asked even when silent; OK opens the upgrade page.
+      {"paid upgrade, Cancel",
+       paid,
+       true,
+       {MessageAnswer::kCancel},
+       "",
+       {"/info1.ini"},
+       {"Upgrade"}},
+      {"paid upgrade, OK",
+       paid,
+       true,
+       {MessageAnswer::kOk},
+       "",
+       {"/info1.ini"},
+       {"Upgrade"},
+       {"http://update.test/upgrade?from=1.0"}},
+      // An unreachable first information file is not retried at the second.
+      {"first information unreachable", {}, true, {}, "", {"/info1.ini"}, {}},
+      // A broken first download asks again and uses the second address.
+      {"first download broken",
+       {{"/info1.ini", InfoFile("1.1", "missing.pack")},
+        {"/info2.ini", info},
+        {"/new.pack", "new pack"}},
+       false,
+       {MessageAnswer::kYes, MessageAnswer::kYes},
+       "1.1",
+       {"/info1.ini", "/missing.pack", "/info2.ini", "/new.pack"},
+       {"Warning", "Warning"}},
   };
   for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
     WriteFile(PackPath(), "old pack");
+    transport.resources.clear();
+    for (const auto& [path, body] : row.served) {
+      transport.resources[path] = {200, body};
+    }
     transport.requested.clear();
     ui.messages.clear();
-    transport.resources["/info1.ini"] = {200, InfoFile("1.1", "new.pack")};
-    transport.resources["/new.pack"] = {200, "new pack"};
     ui.answers.assign(row.answers.begin(), row.answers.end());
-    EXPECT_EQ(Run("1.0", false), row.result);
+    checked.clear();
+    system.opened.clear();
+    EXPECT_EQ(Run("1.0", row.silent), row.result);
     EXPECT_EQ(transport.requested, row.requested);
-    ASSERT_EQ(ui.messages.size(), 1U);
-    EXPECT_EQ(MessageTexts()[0], kQuestion);
-    EXPECT_EQ(ui.messages[0].buttons, platform::MessageButtons::kYesNo);
-    EXPECT_EQ(ui.messages[0].defaultButton, platform::MessageAnswer::kYes);
-    EXPECT_EQ(ui.messages[0].icon, platform::MessageIcon::kWarning);
-    EXPECT_EQ(ReadFile(PackPath()), row.result.empty() ? "old pack" : "new pack");
+    std::vector<std::string> captions;
+    for (const auto& message : ui.messages) {
+      captions.push_back(message.caption);
+      if (message.caption == "Warning") {
+        EXPECT_EQ(message.caption + "|" + message.text, kQuestion);
+        EXPECT_EQ(message.buttons, platform::MessageButtons::kYesNo);
+        EXPECT_EQ(message.defaultButton, MessageAnswer::kYes);
+        EXPECT_EQ(message.icon, platform::MessageIcon::kWarning);
+      }
+    }
+    EXPECT_EQ(captions, row.captions);
+    EXPECT_EQ(system.opened, row.opened);
+    const bool updated = !row.result.empty();
+    EXPECT_EQ(ReadFile(PackPath()), updated ? "new pack" : "old pack");
+    EXPECT_EQ(checked, updated ? std::vector<std::string>{"new pack"} : std::vector<std::string>{});
+    // The download and its folder are gone; nothing but the pack is left beside it.
+    EXPECT_TRUE(std::filesystem::is_empty(dir / "tmp"));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 2);
   }
-}
-
-TEST_F(UpdaterTest, PaidUpgradeIsAskedEvenWhenSilent) {
-  transport.resources["/info1.ini"] = {200, InfoFile("2.0", "new.pack")};
-  transport.resources["/new.pack"] = {200, "new pack"};
-  ui.answers = {platform::MessageAnswer::kCancel};
-  EXPECT_EQ(Run("1.0", true), "");
-  EXPECT_EQ(ui.messages.size(), 1U);
-  EXPECT_EQ(ReadFile(PackPath()), "old pack");
-  EXPECT_EQ(transport.requested, std::vector<std::string>{"/info1.ini"});
-  // OK opens the upgrade page with the installed version.
-  EXPECT_TRUE(system.opened.empty());
-  ui.answers = {platform::MessageAnswer::kOk};
-  EXPECT_EQ(Run("1.0", true), "");
-  EXPECT_EQ(system.opened, std::vector<std::string>{"http://update.test/upgrade?from=1.0"});
-}
-
-TEST_F(UpdaterTest, UnreachableFirstInformationIsNotRetried) {
-  EXPECT_EQ(Run("1.0", true), "");
-  EXPECT_EQ(transport.requested, std::vector<std::string>{"/info1.ini"});
-  EXPECT_EQ(ReadFile(PackPath()), "old pack");
-}
-
-TEST_F(UpdaterTest, BrokenFirstDownloadAsksAgainAndUsesTheSecondAddress) {
-  transport.resources["/info1.ini"] = {200, InfoFile("1.1", "missing.pack")};
-  transport.resources["/info2.ini"] = {200, InfoFile("1.1", "new.pack")};
-  transport.resources["/new.pack"] = {200, "new pack"};
-  ui.answers = {platform::MessageAnswer::kYes, platform::MessageAnswer::kYes};
-  EXPECT_EQ(Run("1.0", false), "1.1");
-  EXPECT_EQ(MessageTexts(), (std::vector<std::string>{kQuestion, kQuestion}));
-  EXPECT_EQ(transport.requested,
-            (std::vector<std::string>{"/info1.ini", "/missing.pack", "/info2.ini", "/new.pack"}));
-  EXPECT_EQ(ReadFile(PackPath()), "new pack");
 }
 
 TEST_F(UpdaterTest, CancelDuringTheDownloadKeepsThePack) {

@@ -54,17 +54,11 @@ class UpdaterOverHttpTest : public ::testing::Test {
 
   std::string Run(const std::string& info1, const std::string& info2, bool silent) {
     const size_t before = fault_->Requests().size();
-    UpdaterEnvironment environment{ui_,
-                                   system_,
-                                   *transport_,
-                                   [](const std::string& path) {
+    UpdaterEnvironment environment{ui_, system_, *transport_, [](const std::string& path) {
                                      return ReadFile(path) == PatternContent(kPackSize)
                                                 ? std::string()
                                                 : std::string("not a pack");
-                                   },
-                                   {},
-                                   {},
-                                   {}};
+                                   }};
     std::string result = "unset";
     TfrmUpdater::Execute(environment, "1.2", packPath_, InfoUrl(info1), InfoUrl(info2),
                          "http://127.0.0.1:1/up?from=%s&x=100%%", silent, result);
@@ -123,16 +117,11 @@ TEST_F(UpdaterOverHttpTest, BrokenTransfers) {
     size_t infoFetches;
     bool packReplaced;
   };
+  const std::vector<MessageAnswer> yesTwice = {MessageAnswer::kYes, MessageAnswer::kYes};
+  const std::vector<std::string> askedTwice = {"Warning", "Warning"};
   const Row rows[] = {
-      {"first download breaks after Yes: second check asks again",
-       "short.ini",
-       "free.ini",
-       false,
-       {MessageAnswer::kYes, MessageAnswer::kYes},
-       "1.3",
-       {"Warning", "Warning"},
-       2,
-       true},
+      {"first download breaks after Yes: second check asks again", "short.ini", "free.ini", false,
+       yesTwice, "1.3", askedTwice, 2, true},
       {"both downloads break", "short.ini", "short.ini", true, {}, "", {}, 2, false},
   };
   for (const Row& row : rows) {
