@@ -70,40 +70,25 @@ TEST(UnzipTool, FailedEntriesAndHostileTextTable) {
     int status;
     std::string shows;
   };
+  // An archive of one entry NAME holding "x".
+  const auto one = [](const std::string& name) {
+    return test::ZipLayout{.entries = {{.name = name, .data = test::ToBytes("x")}}};
+  };
+  const test::ZipLayout method99{.entries = {{.name = "f",
+                                              .method = 99,
+                                              .rawData = test::ToBytes("zz"),
+                                              .uncompressedOverride = 8893}}};
+  test::ZipLayout comment = one("a");
+  comment.comment = "\x1b]0;title\x07\tend";
   const Row rows[] = {
-      {"unknown method 99, test",
-       {.entries = {{.name = "f",
-                     .data = {},
-                     .method = 99,
-                     .rawData = test::ToBytes("zz"),
-                     .uncompressedOverride = 8893}}},
-       "test",
-       1,
+      {"unknown method 99, test", method99, "test", 1,
        "f: skipped (unsupported compression method 99)"},
-      {"unknown method 99, extract",
-       {.entries = {{.name = "f",
-                     .data = {},
-                     .method = 99,
-                     .rawData = test::ToBytes("zz"),
-                     .uncompressedOverride = 8893}}},
-       "extract",
-       1,
+      {"unknown method 99, extract", method99, "extract", 1,
        "f: skipped (unsupported compression method 99)"},
-      {"entry named like the archive",
-       {.entries = {{.name = "a.zip", .data = test::ToBytes("x")}}},
-       "extract",
-       1,
+      {"entry named like the archive", one("a.zip"), "extract", 1,
        "a.zip: skipped (would overwrite the archive)"},
-      {"escape sequence in a name",
-       {.entries = {{.name = "\x1b[2Jred\x7f", .data = test::ToBytes("x")}}},
-       "list",
-       0,
-       " ^[[2Jred^?\n"},
-      {"escape sequence in the comment",
-       {.entries = {{.name = "a", .data = test::ToBytes("x")}}, .comment = "\x1b]0;title\x07\tend"},
-       "list",
-       0,
-       "^[]0;title^G\tend"},
+      {"escape sequence in a name", one("\x1b[2Jred\x7f"), "list", 0, " ^[[2Jred^?\n"},
+      {"escape sequence in the comment", comment, "list", 0, "^[]0;title^G\tend"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
