@@ -56,6 +56,13 @@ void Screenshot(const std::string& name) {
   EXPECT_TRUE(SaveScreenshot(kScreenshotDir + "/" + name)) << name;
 }
 
+// The message box of process PID, waited for (bounded); nullptr when none came.
+HWND WaitForBox(DWORD pid) {
+  HWND box = nullptr;
+  WaitUntil([&] { return (box = FirstTopLevelWindow(pid, "#32770")) != nullptr; }, 30s);
+  return box;
+}
+
 // The update dialog of process PID: its form with the group box.
 HWND UpdateDialog(DWORD pid) {
   for (HWND form : TopLevelWindows(pid, "LumivoraForm")) {
@@ -195,9 +202,8 @@ TEST_F(Win32SelfUpdate, AskedUpdateInTheNativeWindows) {
   server.Release(kInfoPath);
 
   // The update question: a Yes/No warning.
-  HWND box = nullptr;
-  ASSERT_TRUE(WaitUntil(
-      [&] { return (box = FirstTopLevelWindow(launcher.Id(), "#32770")) != nullptr; }, 30s));
+  HWND box = WaitForBox(launcher.Id());
+  ASSERT_NE(box, nullptr);
   EXPECT_EQ(MessageBoxText(box), kQuestion);
   EXPECT_NE(::GetDlgItem(box, IDYES), nullptr);
   EXPECT_NE(::GetDlgItem(box, IDNO), nullptr);
@@ -245,57 +251,43 @@ TEST_F(Win32SelfUpdate, AskedUpdateInTheNativeWindows) {
 // refused: an unsigned offer before anything is asked or downloaded, a pack
 // changed after signing once its SHA-256 is known.
 TEST_F(Win32SelfUpdate, RefusedCancelledOrBrokenUpdatesKeepTheOldPack) {
-  enum class Act { kAnswerNo, kCancelDownload, kNone };
+  enum class Act { kNo, kCancel, kNone };  // answer No, cancel the download
   struct Row {
     const char* name;
     bool silent;
     Act act;
     std::string packResponse;
-    std::vector<std::string> requests;
     std::string signature;
+    std::vector<std::string> requests;
     std::string message = {};  // of the error box that the run shows (answered OK)
   };
   const std::string cutShort =
       "HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(newPack_.size()) + "\r\n\r\n" +
       newPack_.substr(0, newPack_.size() / 3);
+  const std::string forbidden = "HTTP/1.0 403 Forbidden\r\nContent-Length: 9\r\n\r\nforbidden";
   const std::string info = "GET " + kInfoPath;
   const std::string pack = "GET " + kPackPath;
   const std::string info2 = "GET /lumivora/update2.ini";
+  const std::vector<std::string> infoOnly = {info};
+  const std::vector<std::string> retried = {info, pack, info2};
+  const std::vector<std::string> refusedUnseen = {info, info2};
+  const std::vector<std::string> checked = {info, pack};
+  const std::string ok = Ok(newPack_);
   const std::string signature = SignatureLines(newPack_, "1.1");
   std::string forged = newPack_;
   forged[forged.size() / 2] = static_cast<char>(forged[forged.size() / 2] ^ 1);
   const Row rows[] = {
       // No is not retried at the second address.
-      {"answered No", false, Act::kAnswerNo, Ok(newPack_), {info}, signature},
+      {"answered No", false, Act::kNo, ok, signature, infoOnly},
       // An accepted update that fails is tried once more at the second address
       // (which has nothing here).
-      {"Cancel during the download",
-       true,
-       Act::kCancelDownload,
-       Ok(newPack_),
-       {info, pack, info2},
-       signature},
-      {"download cut short", true, Act::kNone, cutShort, {info, pack, info2}, signature},
-      {"error page instead of the pack",
-       true,
-       Act::kNone,
-       "HTTP/1.0 403 Forbidden\r\nContent-Length: 9\r\n\r\nforbidden",
-       {info, pack, info2},
-       signature},
+      {"Cancel during the download", true, Act::kCancel, ok, signature, retried},
+      {"download cut short", true, Act::kNone, cutShort, signature, retried},
+      {"error page instead of the pack", true, Act::kNone, forbidden, signature, retried},
       // Not signed: refused unseen, and asked at the second address.
-      {"unsigned offer",
-       false,
-       Act::kNone,
-       Ok(newPack_),
-       {info, info2},
-       "",
+      {"unsigned offer", false, Act::kNone, ok, "", refusedUnseen,
        "The update was refused: The update is not signed."},
-      {"pack changed after signing",
-       true,
-       Act::kNone,
-       Ok(forged),
-       {info, pack},
-       signature,
+      {"pack changed after signing", true, Act::kNone, Ok(forged), signature, checked,
        "The download's SHA-256 is not the one of the signed release."},
   };
   for (const Row& row : rows) {
@@ -305,17 +297,16 @@ TEST_F(Win32SelfUpdate, RefusedCancelledOrBrokenUpdatesKeepTheOldPack) {
     LoopbackServer server({{kInfoPath, Offer("1.1", row.signature)}, {kPackPath, row.packResponse}},
                           8808);
     ASSERT_EQ(server.Port(), 8808);
-    if (row.act == Act::kCancelDownload) {
+    if (row.act == Act::kCancel) {
       server.Hold(kPackPath, 4096);
     }
     ChildProcess launcher = StartLauncher();
     ASSERT_TRUE(launcher.Started());
-    if (row.act == Act::kAnswerNo) {
-      HWND box = nullptr;
-      ASSERT_TRUE(WaitUntil(
-          [&] { return (box = FirstTopLevelWindow(launcher.Id(), "#32770")) != nullptr; }, 30s));
+    if (row.act == Act::kNo) {
+      HWND box = WaitForBox(launcher.Id());
+      ASSERT_NE(box, nullptr);
       ::PostMessageA(box, WM_COMMAND, IDNO, 0);
-    } else if (row.act == Act::kCancelDownload) {
+    } else if (row.act == Act::kCancel) {
       // The click waits in the queue until the next block arrives.
       HWND cancel = nullptr;
       ASSERT_TRUE(WaitUntil(
@@ -329,9 +320,8 @@ TEST_F(Win32SelfUpdate, RefusedCancelledOrBrokenUpdatesKeepTheOldPack) {
       server.Release(kPackPath);
     }
     if (!row.message.empty()) {
-      HWND box = nullptr;
-      ASSERT_TRUE(WaitUntil(
-          [&] { return (box = FirstTopLevelWindow(launcher.Id(), "#32770")) != nullptr; }, 30s));
+      HWND box = WaitForBox(launcher.Id());
+      ASSERT_NE(box, nullptr);
       EXPECT_NE(MessageBoxText(box).find(row.message), std::string::npos) << MessageBoxText(box);
       ::PostMessageA(box, WM_COMMAND, IDOK, 0);
     }

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <map>
 #include <string>
 #include <thread>
 
@@ -201,61 +202,48 @@ TEST(Win32MessageBox, CaptionsButtonsDefaultsAndAnswers) {
     GTEST_SKIP() << "no window can be created (no display)";
   }
   struct Row {
-    MessageBoxRequest request;
-    int press;
-    MessageAnswer expected;
-    int expectedDefault;
-    bool yesNo;
+    const char* caption;
+    std::string text;
+    MessageIcon icon;
+    MessageButtons buttons;
+    MessageAnswer defaultButton;
+    MessageAnswer press;  // the button pressed, and the answer it gives
   };
   const std::string question =
       "You are using version 1.2, but version 1.3 is available to download.\r\nDo you want to "
       "update your application now ?";
+  const std::map<MessageAnswer, int> ids = {{MessageAnswer::kOk, IDOK},
+                                            {MessageAnswer::kCancel, IDCANCEL},
+                                            {MessageAnswer::kYes, IDYES},
+                                            {MessageAnswer::kNo, IDNO}};
   const Row rows[] = {
-      {{"Lumivora", "Error in file processing : \rC:\\x\\Lumivorapack", MessageIcon::kError,
-        MessageButtons::kOk, MessageAnswer::kOk, false},
-       IDOK,
-       MessageAnswer::kOk,
-       IDOK,
-       false},
-      {{"Warning", question, MessageIcon::kWarning, MessageButtons::kYesNo, MessageAnswer::kYes,
-        false},
-       IDNO,
-       MessageAnswer::kNo,
-       IDYES,
-       true},
-      {{"Warning", question, MessageIcon::kWarning, MessageButtons::kYesNo, MessageAnswer::kYes,
-        false},
-       IDYES,
-       MessageAnswer::kYes,
-       IDYES,
-       true},
-      {{"Confirm", "Go?", MessageIcon::kQuestion, MessageButtons::kYesNo, MessageAnswer::kNo,
-        false},
-       IDNO,
-       MessageAnswer::kNo,
-       IDNO,
-       true},
-      {{"ERROR", "Can not start this program ", MessageIcon::kError, MessageButtons::kOkCancel,
-        MessageAnswer::kCancel, false},
-       IDCANCEL,
-       MessageAnswer::kCancel,
-       IDCANCEL,
-       false},
+      {"Lumivora", "Error in file processing : \rC:\\x\\Lumivorapack", MessageIcon::kError,
+       MessageButtons::kOk, MessageAnswer::kOk, MessageAnswer::kOk},
+      {"Warning", question, MessageIcon::kWarning, MessageButtons::kYesNo, MessageAnswer::kYes,
+       MessageAnswer::kNo},
+      {"Warning", question, MessageIcon::kWarning, MessageButtons::kYesNo, MessageAnswer::kYes,
+       MessageAnswer::kYes},
+      {"Confirm", "Go?", MessageIcon::kQuestion, MessageButtons::kYesNo, MessageAnswer::kNo,
+       MessageAnswer::kNo},
+      {"ERROR", "Can not start this program ", MessageIcon::kError, MessageButtons::kOkCancel,
+       MessageAnswer::kCancel, MessageAnswer::kCancel},
   };
   const auto ui = CreateDesktopInterface();
   for (const Row& row : rows) {
+    const MessageBoxRequest request{row.caption, row.text,          row.icon,
+                                    row.buttons, row.defaultButton, false};
     SeenBox seen;
     std::atomic<bool> found{false};
-    std::thread answerer = AnswerNextBox(seen, row.press, found);
-    const MessageAnswer answer = ui->ShowMessage(row.request);
+    std::thread answerer = AnswerNextBox(seen, ids.at(row.press), found);
+    const MessageAnswer answer = ui->ShowMessage(request);
     answerer.join();
-    ASSERT_TRUE(found) << row.request.text;
-    EXPECT_EQ(answer, row.expected) << row.request.text;
-    EXPECT_EQ(seen.caption, row.request.caption);
-    EXPECT_EQ(seen.text, row.request.text);
-    EXPECT_EQ(seen.hasYes, row.yesNo);
-    EXPECT_EQ(seen.hasNo, row.yesNo);
-    EXPECT_EQ(seen.defaultId, row.expectedDefault) << row.request.text;
+    ASSERT_TRUE(found) << row.text;
+    EXPECT_EQ(answer, row.press) << row.text;
+    EXPECT_EQ(seen.caption, row.caption);
+    EXPECT_EQ(seen.text, row.text);
+    EXPECT_EQ(seen.hasYes, row.buttons == MessageButtons::kYesNo);
+    EXPECT_EQ(seen.hasNo, row.buttons == MessageButtons::kYesNo);
+    EXPECT_EQ(seen.defaultId, ids.at(row.defaultButton)) << row.text;
     EXPECT_TRUE(seen.hasIcon);
   }
 }
