@@ -104,14 +104,17 @@ Bytes StoredBytes(const ZipEntrySpec& e, uint16_t flags, uint32_t crc) {
 
 }  // namespace
 
-void Put16(Bytes& out, uint32_t value) {
-  out.push_back(static_cast<uint8_t>(value));
-  out.push_back(static_cast<uint8_t>(value >> 8U));
+void Put16(Bytes& out, std::initializer_list<uint32_t> values) {
+  for (const uint32_t value : values) {
+    out.push_back(static_cast<uint8_t>(value));
+    out.push_back(static_cast<uint8_t>(value >> 8U));
+  }
 }
 
-void Put32(Bytes& out, uint32_t value) {
-  Put16(out, value & 0xFFFFU);
-  Put16(out, value >> 16U);
+void Put32(Bytes& out, std::initializer_list<uint32_t> values) {
+  for (const uint32_t value : values) {
+    Put16(out, {value & 0xFFFFU, value >> 16U});
+  }
 }
 
 void ByteReader::Seek(size_t offset) {
@@ -195,42 +198,30 @@ Bytes BuildZip(const ZipLayout& layout) {
     const Bytes body = StoredBytes(e, flags, crc);
     const uint32_t compressed = Narrow32(body.size());
     const bool bent = !e.localSizesAsWritten;
-    Put32(out, e.localSignature);
-    Put16(out, e.versionNeeded);
-    Put16(out, flags);
-    Put16(out, e.method);
-    Put32(out, e.dosDateTime);
-    Put32(out, descriptor ? 0 : crc);
-    Put32(out, descriptor ? 0 : bent ? Pick(e.compressedOverride, compressed) : compressed);
-    Put32(out, descriptor ? 0 : bent ? Pick(e.uncompressedOverride, size) : size);
-    Put16(out, Narrow16(e.name.size()));
-    Put16(out, Narrow16(e.localExtra.size()));
+    Put32(out, {e.localSignature});
+    Put16(out, {e.versionNeeded, flags, e.method});
+    Put32(out, {e.dosDateTime, descriptor ? 0 : crc,
+                descriptor ? 0
+                : bent     ? Pick(e.compressedOverride, compressed)
+                           : compressed,
+                descriptor ? 0
+                : bent     ? Pick(e.uncompressedOverride, size)
+                           : size});
+    Put16(out, {Narrow16(e.name.size()), Narrow16(e.localExtra.size())});
     Append(out, e.name);
     Append(out, e.localExtra);
     Append(out, body);
     if (descriptor) {
-      Put32(out, kDescriptorSignature);
-      Put32(out, crc);
-      Put32(out, compressed);
-      Put32(out, size);
+      Put32(out, {kDescriptorSignature, crc, compressed, size});
     }
     Bytes c;
-    Put32(c, kCentralSignature);
-    Put16(c, e.versionMadeBy);
-    Put16(c, e.versionNeeded);
-    Put16(c, flags);
-    Put16(c, e.method);
-    Put32(c, e.dosDateTime);
-    Put32(c, Pick(e.crcOverride, crc));
-    Put32(c, Pick(e.compressedOverride, compressed));
-    Put32(c, Pick(e.uncompressedOverride, size));
-    Put16(c, Narrow16(e.name.size()));
-    Put16(c, Narrow16(e.centralExtra.size()));
-    Put16(c, Narrow16(e.comment.size()));
-    Put16(c, layout.thisDisk);
-    Put16(c, e.internalAttributes);
-    Put32(c, e.externalAttributes);
-    Put32(c, Pick(e.offsetOverride, offset));
+    Put32(c, {kCentralSignature});
+    Put16(c, {e.versionMadeBy, e.versionNeeded, flags, e.method});
+    Put32(c, {e.dosDateTime, Pick(e.crcOverride, crc), Pick(e.compressedOverride, compressed),
+              Pick(e.uncompressedOverride, size)});
+    Put16(c, {Narrow16(e.name.size()), Narrow16(e.centralExtra.size()), Narrow16(e.comment.size()),
+              layout.thisDisk, e.internalAttributes});
+    Put32(c, {e.externalAttributes, Pick(e.offsetOverride, offset)});
     Append(c, e.name);
     Append(c, e.centralExtra);
     Append(c, e.comment);
@@ -245,14 +236,10 @@ Bytes BuildZip(const ZipLayout& layout) {
   }
   const uint32_t centralSize = Narrow32(out.size() - centralOffset);
   const uint32_t total = Pick(layout.totalEntriesOverride, Narrow32(layout.entries.size()));
-  Put32(out, kEndSignature);
-  Put16(out, layout.thisDisk);
-  Put16(out, layout.thisDisk);
-  Put16(out, total);
-  Put16(out, total);
-  Put32(out, centralSize);
-  Put32(out, Pick(layout.centralOffsetOverride, centralOffset));
-  Put16(out, Narrow16(layout.comment.size()));
+  Put32(out, {kEndSignature});
+  Put16(out, {layout.thisDisk, layout.thisDisk, total, total});
+  Put32(out, {centralSize, Pick(layout.centralOffsetOverride, centralOffset)});
+  Put16(out, {Narrow16(layout.comment.size())});
   Append(out, layout.comment);
   return out;
 }

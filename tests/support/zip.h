@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <optional>
 #include <span>
 #include <string>
@@ -16,8 +17,9 @@
 
 namespace lumivora::testing {
 
-void Put16(Bytes& out, uint32_t value);
-void Put32(Bytes& out, uint32_t value);
+// Little-endian fields of 16 or 32 bits, in order.
+void Put16(Bytes& out, std::initializer_list<uint32_t> values);
+void Put32(Bytes& out, std::initializer_list<uint32_t> values);
 
 // A bounds-checked little-endian reader that stays failed once it fails.
 class ByteReader {

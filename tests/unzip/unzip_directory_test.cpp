@@ -104,14 +104,10 @@ TEST(UnzipDirectory, MalformedArchivesTable) {
       {"misplaced central directory, no local header",
        [] {
          Bytes zip(40, 'x');
-         test::Put32(zip, 0x06054b50);
-         test::Put16(zip, 0);
-         test::Put16(zip, 0);
-         test::Put16(zip, 1);
-         test::Put16(zip, 1);
-         test::Put32(zip, 0);
-         test::Put32(zip, 7);
-         test::Put16(zip, 0);
+         test::Put32(zip, {0x06054b50});
+         test::Put16(zip, {0, 0, 1, 1});
+         test::Put32(zip, {0, 7});
+         test::Put16(zip, {0});
          return zip;
        },
        TIncompleteZipMode::izAssumeMulti, "EBadZipFile", "Not a valid zip file!", 0},
@@ -138,10 +134,9 @@ TEST(UnzipDirectory, MalformedArchivesTable) {
        [] {
          Bytes zip;
          for (int i = 0; i < 70000; ++i) {
-           test::Put32(zip, 0x04034b50);
+           test::Put32(zip, {0x04034b50});
            zip.resize(zip.size() + 22, 0);
-           test::Put16(zip, 1);  // name length
-           test::Put16(zip, 0);
+           test::Put16(zip, {1, 0});  // name and extra lengths
            zip.push_back('n');
          }
          return zip;
