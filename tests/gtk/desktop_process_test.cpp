@@ -15,11 +15,6 @@ namespace {
 namespace fs = std::filesystem;
 using std::chrono::seconds;
 
-// Screenshots for the README are kept in the build folder.
-std::string ScreenshotPath(const std::string& name) {
-  return std::string(LUMIVORA_BIN_DIR) + "/../screenshots/" + name;
-}
-
 class DesktopProcessTest : public ::testing::Test {
  protected:
   explicit DesktopProcessTest(bool withWindowManager = false) : session(withWindowManager) {
@@ -74,11 +69,11 @@ TEST_P(MissingPackBoxTest, SplashAndMissingPackBoxAppearAndTheKeyEndsTheLauncher
   EXPECT_EQ(texts["buttons"], "OK");
   EXPECT_EQ(texts["default"], "OK");
   if (std::string(GetParam()) == "Return") {
-    EXPECT_TRUE(session.Screenshot(ScreenshotPath("missing-pack.png"), {*splash, *box}));
+    EXPECT_TRUE(session.Screenshot("missing-pack.png", {*splash, *box}));
     // The box lies over the splash window: moved aside for its picture.
     ASSERT_EQ(session.Xdotool({"windowmove", "--sync", std::to_string(*box), "0", "0"}).exitCode,
               0);
-    EXPECT_TRUE(session.Screenshot(ScreenshotPath("splash.png"), {*splash}));
+    EXPECT_TRUE(session.Screenshot("splash.png", {*splash}));
   }
 
   ASSERT_EQ(session.Xdotool({"windowactivate", "--sync", std::to_string(*box)}).exitCode, 0);

@@ -13,10 +13,6 @@
 namespace lumivora::testing {
 namespace {
 
-std::string ScreenshotPath(const std::string& name) {
-  return std::string(LUMIVORA_BIN_DIR) + "/../screenshots/" + name;
-}
-
 class DesktopUpdateTest : public ::testing::Test, public LauncherInstall {
  protected:
   DesktopUpdateTest() : session(true) {  // a window manager: the screenshots show frames
@@ -65,7 +61,7 @@ TEST_F(DesktopUpdateTest, QuestionAnsweredByKeys) {
       ASSERT_TRUE(dialog.has_value());
       EXPECT_TRUE(PollUntil([&] { return session.LayoutProblems(*dialog).empty(); }, seconds(20)))
           << session.LayoutProblems(*dialog);
-      EXPECT_TRUE(session.Screenshot(ScreenshotPath("update-question.png"), {*dialog, *question}));
+      EXPECT_TRUE(session.Screenshot("update-question.png", {*dialog, *question}));
     }
     Press(*question, row.key);
     const ProcessResult result = launcher->Wait(seconds(60));
@@ -87,7 +83,7 @@ TEST_F(DesktopUpdateTest, EscapeInTheUpdateDialogCancelsTheDownload) {
   EXPECT_EQ(texts["lbl_WebVersion"], "1.1");
   EXPECT_TRUE(PollUntil([&] { return session.LayoutProblems(*dialog).empty(); }, seconds(20)))
       << session.LayoutProblems(*dialog);
-  EXPECT_TRUE(session.Screenshot(ScreenshotPath("update-dialog.png"), {*dialog}));
+  EXPECT_TRUE(session.Screenshot("update-dialog.png", {*dialog}));
   Press(*dialog, "Escape");
   const ProcessResult result = launcher->Wait(seconds(60));
   EXPECT_EQ(result.exitCode, 0) << result.err;

@@ -170,12 +170,10 @@ class MessageBoxTest : public GtkInterfaceTest, public ::testing::WithParamInter
 // to be on the screen, focuses it, then presses the key on the keyboard.
 TEST_P(MessageBoxTest, KeyGivesTheAnswer) {
   const AnswerCase& row = GetParam();
-  const std::string xdotool = FindProgram("xdotool");
   ChildProcess presser({"/bin/sh", "-c",
-                        xdotool +
-                            " search --sync --onlyvisible --name '^Warning$' windowfocus "
-                            "--sync %1 && " +
-                            xdotool + " key " + row.key},
+                        "xdotool search --sync --onlyvisible --name '^Warning$' windowfocus "
+                        "--sync %1 && xdotool key " +
+                            std::string(row.key)},
                        lumivora::testing::Environment({}));
   platform::MessageBoxRequest request;
   request.caption = "Warning";

@@ -13,7 +13,6 @@
 #include <algorithm>
 #include <chrono>
 #include <climits>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <map>
@@ -28,21 +27,6 @@
 
 namespace lumivora::testing {
 
-// The full path of PROGRAM found on PATH; throws when it is not installed
-// (tools/install-deps installs every one of them).
-inline std::string FindProgram(const std::string& program) {
-  const char* path = std::getenv("PATH");  // NOLINT(concurrency-mt-unsafe)
-  std::stringstream folders(path != nullptr ? path : "/usr/bin:/bin");
-  std::string folder;
-  while (std::getline(folders, folder, ':')) {
-    const std::filesystem::path candidate = std::filesystem::path(folder) / program;
-    if (::access(candidate.c_str(), X_OK) == 0) {
-      return candidate;
-    }
-  }
-  throw std::runtime_error(program + " is not installed (run tools/install-deps)");
-}
-
 struct DisplayCloser {
   void operator()(Display* display) const { XCloseDisplay(display); }
 };
@@ -51,8 +35,8 @@ class XSession {
  public:
   explicit XSession(bool withWindowManager) {
     server_ = std::make_unique<ChildProcess>(
-        std::vector<std::string>{FindProgram("Xvfb"), "-displayfd", "1", "-screen", "0",
-                                 "1024x768x24", "-nolisten", "tcp", "-noreset"},
+        std::vector<std::string>{"Xvfb", "-displayfd", "1", "-screen", "0", "1024x768x24",
+                                 "-nolisten", "tcp", "-noreset"},
         lumivora::testing::Environment({}));
     if (!server_->WaitForOutput("\n", std::chrono::seconds(30))) {
       throw std::runtime_error("Xvfb did not start");
@@ -66,9 +50,9 @@ class XSession {
       throw std::runtime_error("cannot open display " + display_);
     }
     if (withWindowManager) {
-      windowManager_ = std::make_unique<ChildProcess>(
-          std::vector<std::string>{FindProgram("openbox"), "--sm-disable"},
-          lumivora::testing::Environment(Environment({})));
+      windowManager_ =
+          std::make_unique<ChildProcess>(std::vector<std::string>{"openbox", "--sm-disable"},
+                                         lumivora::testing::Environment(Environment({})));
       // The window manager is ready once it announces itself on the root window.
       const bool ready =
           PollUntil([this] { return RootWindowProperty("_NET_SUPPORTING_WM_CHECK").has_value(); },
@@ -104,7 +88,7 @@ class XSession {
 
   ProcessResult Xdotool(std::vector<std::string> arguments,
                         std::chrono::milliseconds bound = std::chrono::seconds(20)) const {
-    arguments.insert(arguments.begin(), FindProgram("xdotool"));
+    arguments.insert(arguments.begin(), "xdotool");
     return RunProcess(arguments, Environment({}), bound);
   }
 
@@ -239,8 +223,10 @@ class XSession {
   }
 
   // Saves the part of the screen that WINDOWS cover, with the frames that the
-  // window manager put around them, as a PNG file.
-  bool Screenshot(const std::string& path, const std::vector<Window>& windows) {
+  // window manager put around them, as the PNG file NAME among the screenshots
+  // kept in the build folder (for the README).
+  bool Screenshot(const std::string& name, const std::vector<Window>& windows) {
+    const std::string path = std::string(LUMIVORA_BIN_DIR) + "/../screenshots/" + name;
     Display* d = connection_.get();
     int left = INT_MAX;
     int top = INT_MAX;
@@ -274,7 +260,7 @@ class XSession {
     const std::string crop = std::to_string(right - left) + "x" + std::to_string(bottom - top) +
                              "+" + std::to_string(left) + "+" + std::to_string(top);
     std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-    return RunProcess({FindProgram("import"), "-window", "root", "-crop", crop, "+repage", path},
+    return RunProcess({"import", "-window", "root", "-crop", crop, "+repage", path},
                       Environment({}), std::chrono::seconds(60))
                .exitCode == 0;
   }

@@ -17,6 +17,7 @@
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <stdexcept>
 #include <string>
@@ -102,7 +103,7 @@ class ChildProcess {
     stderr_ = err[0];
     if (error != 0) {
       pid_ = -1;
-      throw std::runtime_error("cannot start " + argv[0]);
+      throw std::runtime_error("cannot start " + argv[0] + ": " + std::strerror(error));
     }
   }
   ChildProcess(const ChildProcess&) = delete;
