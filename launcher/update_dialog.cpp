@@ -1,6 +1,7 @@
 #include "launcher/update_dialog.h"
 
 #include <array>
+#include <chrono>
 
 #include "launcher/launch_sequence.h"
 #include "platform/exception.h"
@@ -92,6 +93,24 @@ std::string CheckPack(const std::string& path, const std::string& password) {
   return whole ? std::string() : std::string("The main program in the download cannot be decoded.");
 }
 
+#ifdef LUMIVORA_SHORT_TRANSFER_LIMITS
+// The launcher of the process tests, never installed: the same limits with
+// seconds where the product waits minutes, so that a test sees a stalled
+// information file or a trickled download given up in a few seconds.
+platform::TransferLimits ShortTransferLimits(webupdate::TransferMode mode) {
+  platform::TransferLimits limits = webupdate::DefaultTransferLimits(mode);
+  if (mode == webupdate::TransferMode::kFetchToMemory) {
+    limits.overall = std::chrono::seconds(3);
+  } else {
+    limits.lowSpeedTime = std::chrono::seconds(2);
+  }
+  return limits;
+}
+constexpr webupdate::TransferLimitsRule kTransferLimits = ShortTransferLimits;
+#else
+constexpr webupdate::TransferLimitsRule kTransferLimits = webupdate::DefaultTransferLimits;
+#endif
+
 class WebUpdateDialog final : public UpdateDialog {
  public:
   WebUpdateDialog(platform::SystemServices& system, platform::UserInterface& ui,
@@ -113,7 +132,8 @@ class WebUpdateDialog final : public UpdateDialog {
         webupdate::ReleaseTrust{config_.ProductIdentity,
                                 webupdate::ParsePublicKeys(config_.UpdateRootKeys), signingSerial},
         guard.lockFile,
-        guard.recordVersion};
+        guard.recordVersion,
+        kTransferLimits};
     webupdate::TfrmUpdater::Execute(environment, currentVersion, packPath, infoURL1, infoURL2,
                                     upgradeURLFormat, silent, newVersion);
     signingSerial = environment.trust.recordedSerial;

@@ -67,6 +67,7 @@ TfrmUpdater::TfrmUpdater(UpdaterEnvironment& environment)
   // temporary folder, and the dialog's handlers.
   TWebUpdate& update = *webUpdate_;
   update.SetOptions({uoOverwrite});
+  update.SetTransferLimits(environment.transferLimits);
   update.OnBeforeGetInfo = [this](TWebUpdate& sender) { WebUpdateBeforeGetInfo(sender); };
   update.OnAfterGetInfo = [this](TWebUpdate& sender) { WebUpdateAfterGetInfo(sender); };
   update.OnDownload = [this](TWebUpdate& sender, int32_t total, int32_t downloaded) {

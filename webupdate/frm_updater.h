@@ -51,6 +51,8 @@ struct UpdaterEnvironment {
   // settings (empty: none).
   std::string lockFile;
   VersionRecord recordVersion;
+  // When the check's transfers are given up.
+  TransferLimitsRule transferLimits = DefaultTransferLimits;
 };
 
 class TfrmUpdater {

@@ -360,7 +360,7 @@ TransferResult TWebUpdate::RunTransfer(const TransferRequest& request, std::stri
   http.http10 = true;
   http.reload = true;
   http.maxRedirections = kMaxHttpRedirections;
-  http.limits = request.limits.value_or(DefaultTransferLimits(request.mode));
+  http.limits = request.limits.value_or(limitsRule_(request.mode));
   const std::unique_ptr<platform::HttpResponse> response = transport_.Get(http);
   if (cancelled_) {
     return {TransferStatus::kCancelled, "cancelled"};

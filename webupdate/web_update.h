@@ -129,6 +129,8 @@ struct TransferRequest {
 // hold the dialog: the information file must arrive within 2 minutes, and a
 // download that gets less than 1 KiB/s for 60 seconds is given up.
 platform::TransferLimits DefaultTransferLimits(TransferMode mode);
+// The limits of each kind of transfer the component runs itself.
+using TransferLimitsRule = platform::TransferLimits (*)(TransferMode mode);
 // "RedirectionURL" hops of the information file followed within one check.
 inline constexpr int kMaxInfoRedirections = 10;
 
@@ -157,6 +159,9 @@ class TWebUpdate {
   void SetUserName(std::string value) { userName_ = std::move(value); }
   void SetPassword(std::string value) { password_ = std::move(value); }
   void SetTargetFolder(std::string value) { targetFolder_ = std::move(value); }
+  // When the check's own transfers (the information file, the download) are
+  // given up; DefaultTransferLimits unless set.
+  void SetTransferLimits(TransferLimitsRule value) { limitsRule_ = value; }
 
   [[nodiscard]] const std::string& ActualVersion() const { return actualVersion_; }
   [[nodiscard]] const std::string& UpgradeURL() const { return upgradeUrl_; }
@@ -268,6 +273,7 @@ class TWebUpdate {
   uint32_t bytesRead_ = 0;
   uint32_t downloadedSize_ = 0;
   std::string targetFolder_;
+  TransferLimitsRule limitsRule_ = DefaultTransferLimits;
   TransferResult lastTransfer_;
   ReleaseTrust trust_;
   std::string refusal_;

@@ -15,6 +15,7 @@
 #include "tests/support/files.h"
 #include "tests/support/process.h"
 #include "tests/support/zip.h"
+#include "tests/webupdate/servers.h"
 
 namespace lumivora::testing {
 namespace {
@@ -351,6 +352,64 @@ TEST_F(SelfUpdateTest, TwoLaunchersUpdatingAtOnceLeaveAWholePackThatVersionNames
   EXPECT_EQ(ReadFile(Pack()), newPack);
   EXPECT_TRUE(PackAndVersionAgree(newPack));
   EXPECT_TRUE(Downloads().empty());
+}
+
+// A server that only trickles (the information file one byte every 0.8 s, the
+// new pack far below 1 KiB/s) neither holds the launcher nor keeps a core
+// busy: the launcher built with limits of seconds instead of minutes (3 s for
+// the information file, 1 KiB/s over 2 s for a download) waits in the poll,
+// gives the transfer up when its limit passes, ends the check as any failed
+// one (no message, the next check scheduled, the pack and Version kept) and
+// starts the program that is there.
+TEST_F(SelfUpdateTest, TrickledTransferIsGivenUpAtItsLimitWithoutBusyWaiting) {
+  fs::copy_file(kBin + "/lumivora-short-limits", dir / "install/lumivora",
+                fs::copy_options::overwrite_existing);
+  const webupdate::testing::FaultServer slow;
+  Offer("slow.ini", "1.1", "Lumivorapack-1.1");
+  for (const char* name : {"slow.ini", "Lumivorapack-1.1"}) {
+    slow.Put(name, ReadFile(dir / "www/lumivora/" + name));
+  }
+  struct Row {
+    const char* name;
+    bool information;     // the information file trickles, else the download
+    const char* trickle;  // its route: byte interval in ms / file
+    std::chrono::milliseconds limit;
+    std::vector<std::string> requests;  // of the update server
+  };
+  const Row rows[] = {
+      {"information file, a byte per 0.8 s", true, "800/slow.ini", seconds(3), {kUpdateIni}},
+      // The accepted update is tried once more at the second address.
+      {"download, 100 B/s", false, "10/Lumivorapack-1.1", seconds(2), {kUpdateIni, kUpdate2Ini}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    WriteSettings("1");
+    if (row.information) {
+      WriteFile(dir / "www/lumivora/update.ini",
+                "[Setup]\r\nRedirectionURL=" + slow.Url("/trickle/") + row.trickle + "\r\n");
+    } else {
+      Offer("update.ini", "1.1", "Lumivorapack-1.1", std::nullopt, slow.Url("/trickle/10/"));
+    }
+    const UpdateServer server(dir / "www", "0");
+    const auto start = std::chrono::steady_clock::now();
+    const ProcessResult result = Start().Wait(seconds(45));
+    const auto wall = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_GE(wall, row.limit);
+    EXPECT_LT(wall, seconds(30));  // the product's limits are 60 s and 2 minutes
+    EXPECT_LT(result.cpu * 4, wall) << "CPU " << result.cpu.count() << " us";
+    const std::vector<webupdate::testing::RecordedRequest> trickled = slow.Requests();
+    ASSERT_FALSE(trickled.empty());
+    EXPECT_EQ(trickled.back().requestLine,
+              "GET /trickle/" + std::string(row.trickle) + " HTTP/1.0");
+    EXPECT_EQ(server.Requests(), row.requests);
+    EXPECT_EQ(result.err.find("(error)"), std::string::npos) << result.err;
+    EXPECT_NE(result.out.find("Lumivoramain 1.0 started"), std::string::npos) << result.out;
+    EXPECT_TRUE(OldPackKept());
+    EXPECT_EQ(Version(), "1.0");
+    EXPECT_NE(SettingsValue("NextUpdate"), "");
+    EXPECT_TRUE(Downloads().empty());
+  }
 }
 
 TEST_F(SelfUpdateTest, KilledLauncherNeverLeavesABrokenPack) {

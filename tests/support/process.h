@@ -31,6 +31,8 @@ struct ProcessResult {
   int exitCode = -1;  // -1: killed at the time bound or by a signal
   std::string out;
   std::string err;
+  // User and system CPU time of the child and of the children it waited for.
+  std::chrono::microseconds cpu{0};
 };
 
 // The current environment with OVERRIDES applied (an empty value removes).
@@ -184,9 +186,13 @@ class ChildProcess {
     }
     ProcessResult result;
     int status = 0;
-    ::waitpid(pid_, &status, 0);
+    rusage usage{};
+    ::wait4(pid_, &status, 0, &usage);
     pid_ = -1;
     result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    for (const timeval& time : {usage.ru_utime, usage.ru_stime}) {
+      result.cpu += std::chrono::seconds(time.tv_sec) + std::chrono::microseconds(time.tv_usec);
+    }
     result.out = out_;
     result.err = err_;
     return result;
