@@ -9,8 +9,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <vector>
 
 #include "fuzz/fuzz_zip_support.h"
@@ -31,11 +29,6 @@ void CheckModes(const std::string& dir) {
       std::abort();
     }
   }
-}
-
-std::vector<uint8_t> ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 }  // namespace
@@ -94,7 +87,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       std::abort();
     }
     CheckModes(out);
-    if (ReadAll(path) != std::vector<uint8_t>(data + 1, data + size)) {
+    if (::lumivora::testing::ReadBytes(path) != std::vector<uint8_t>(data + 1, data + size)) {
       std::abort();
     }
     if ((options & 32U) != 0) {

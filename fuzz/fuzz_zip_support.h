@@ -1,13 +1,15 @@
 // Shared by the ZIP fuzz targets: the input becomes a memory-backed file
-// (tmpfs under /dev/shm when present) for the component to open.
+// (tmpfs under /dev/shm when present) for the component to open, written
+// with the tests' whole-file helpers.
 #pragma once
 
 #include <unistd.h>
 
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <string>
+
+#include "tests/support/files.h"
 
 namespace lumivora::fuzz {
 
@@ -26,14 +28,7 @@ inline std::string MemoryFolder() {
 // Writes DATA to the archive file of this process and returns its path.
 inline std::string WriteArchive(const uint8_t* data, size_t size) {
   const std::string path = MemoryFolder() + "/input.zip";
-  FILE* file = std::fopen(path.c_str(), "wb");
-  if (file == nullptr) {
-    std::abort();
-  }
-  if (size > 0 && std::fwrite(data, 1, size, file) != size) {
-    std::abort();
-  }
-  std::fclose(file);
+  ::lumivora::testing::WriteBytes(path, {data, size});
   return path;
 }
 
