@@ -132,18 +132,13 @@ class ChildProcess {
     }
   }
 
-  // Reads standard error until it holds TEXT; false at the time bound or EOF.
+  // Reads standard error (or output) until it holds TEXT; false at the time
+  // bound or at the end of the stream.
   bool WaitForError(const std::string& text, std::chrono::milliseconds bound) {
-    const auto deadline = std::chrono::steady_clock::now() + bound;
-    while (err_.find(text) == std::string::npos) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-          deadline - std::chrono::steady_clock::now());
-      if (left.count() <= 0 || (stderr_ < 0 && stdout_ < 0)) {
-        return false;
-      }
-      Pump(static_cast<int>(left.count()), false);
-    }
-    return true;
+    return WaitFor(err_, text, bound, false);
+  }
+  bool WaitForOutput(const std::string& text, std::chrono::milliseconds bound) {
+    return WaitFor(out_, text, bound, true);
   }
 
   void Signal(int signal) {
@@ -157,19 +152,6 @@ class ChildProcess {
       ::close(stdin_);
       stdin_ = -1;
     }
-  }
-
-  // Reads standard output until it holds TEXT; false at the time bound or EOF.
-  bool WaitForOutput(const std::string& text, std::chrono::milliseconds bound) {
-    const auto deadline = std::chrono::steady_clock::now() + bound;
-    while (out_.find(text) == std::string::npos) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-          deadline - std::chrono::steady_clock::now());
-      if (left.count() <= 0 || !Pump(static_cast<int>(left.count()), true)) {
-        return false;
-      }
-    }
-    return true;
   }
 
   // Waits for the end of the child (killing it at the time bound).
@@ -210,6 +192,19 @@ class ChildProcess {
   [[nodiscard]] const std::string& Output() const { return out_; }
 
  private:
+  bool WaitFor(const std::string& seen, const std::string& text, std::chrono::milliseconds bound,
+               bool outOnly) {
+    const auto deadline = std::chrono::steady_clock::now() + bound;
+    while (seen.find(text) == std::string::npos) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0 || !Pump(static_cast<int>(left.count()), outOnly)) {
+        return false;
+      }
+    }
+    return true;
+  }
+
   // One poll round over the open output pipes; false when nothing is open.
   bool Pump(int timeoutMs, bool outOnly) {
     std::vector<pollfd> fds;
