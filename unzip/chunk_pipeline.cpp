@@ -1,7 +1,9 @@
 // The worker thread and the ring of chunk buffers of ChunkPipeline.
 #include "unzip/chunk_pipeline.h"
 
+#include <algorithm>
 #include <atomic>
+#include <stdexcept>
 #include <utility>
 
 #include "unzip/zip_format.h"
@@ -90,10 +92,11 @@ void ChunkPipeline::Work() {
       error = std::current_exception();
     }
     const bool finished = error || size == 0;
+    const bool failed = static_cast<bool>(error);
     bool wake = false;
     {
       const std::lock_guard lock(mutex_);
-      if (error) {
+      if (failed) {
         error_ = std::move(error);
       } else {
         sizes_[slot] = size;
@@ -138,6 +141,132 @@ std::span<const uint8_t> ChunkPipeline::Next() {
   ++taken_;
   holding_ = true;
   return {buffers_.data() + slot * chunkSize_, sizes_[slot]};
+}
+
+}  // namespace lumivora::unzip
+
+namespace lumivora::unzip {
+
+BlockWriter::BlockWriter(size_t blockSize, Store store, Report report, size_t depth)
+    : blockSize_(blockSize),
+      depth_(depth < 2 ? 2 : depth),
+      wakeCount_(depth_ / 2),
+      store_(std::move(store)),
+      report_(std::move(report)),
+      buffers_(blockSize_ * depth_),
+      sizes_(depth_) {
+  worker_ = std::thread([this] { Work(); });
+  liveWorkers.fetch_add(1);
+}
+
+BlockWriter::~BlockWriter() {
+  {
+    const std::lock_guard lock(mutex_);
+    stop_ = true;
+  }
+  blockQueued_.notify_one();
+  worker_.join();
+  liveWorkers.fetch_sub(1);
+}
+
+void BlockWriter::Work() {
+  for (uint64_t index = 0;; ++index) {
+    {
+      std::unique_lock lock(mutex_);
+      if (!stop_ && put_ == index) {
+        // Nothing queued: sleep until half of the ring is (or the caller
+        // drains), so that one wake-up stores several blocks.
+        workerWaiting_ = true;
+        blockQueued_.wait(lock, [&] {
+          return stop_ || put_ - index >= wakeCount_ || (draining_ && put_ > index);
+        });
+        workerWaiting_ = false;
+      }
+      if (stop_) {
+        return;
+      }
+    }
+    const size_t slot = index % depth_;
+    std::exception_ptr error;
+    try {
+      store_(std::span<const uint8_t>(buffers_.data() + slot * blockSize_, sizes_[slot]));
+    } catch (...) {
+      error = std::current_exception();
+    }
+    const bool failed = static_cast<bool>(error);
+    bool wake = false;
+    {
+      const std::lock_guard lock(mutex_);
+      if (failed) {
+        error_ = std::move(error);
+      } else {
+        stored_ = index + 1;
+      }
+      wake = callerWaiting_ &&
+             (error_ || stored_ == put_ || (!draining_ && depth_ - (put_ - stored_) >= wakeCount_));
+    }
+    if (wake) {
+      blockStored_.notify_one();
+    }
+    if (failed) {
+      return;
+    }
+  }
+}
+
+void BlockWriter::ReportStored(std::unique_lock<std::mutex>& lock) {
+  while (reported_ < stored_) {
+    // The slot of a stored block is reused only by a later Put of this
+    // thread, after this report.
+    const size_t size = sizes_[reported_ % depth_];
+    ++reported_;
+    lock.unlock();
+    report_(size);
+    lock.lock();
+  }
+  if (error_) {
+    std::rethrow_exception(error_);
+  }
+}
+
+void BlockWriter::Put(std::span<const uint8_t> block) {
+  std::unique_lock lock(mutex_);
+  ReportStored(lock);
+  if (put_ - stored_ == depth_) {
+    callerWaiting_ = true;
+    if (workerWaiting_) {
+      blockQueued_.notify_one();
+    }
+    blockStored_.wait(lock, [&] { return error_ || depth_ - (put_ - stored_) >= wakeCount_; });
+    callerWaiting_ = false;
+    ReportStored(lock);
+  }
+  if (block.size() > blockSize_) {
+    throw std::length_error("block larger than the writer's buffers");
+  }
+  const size_t slot = put_ % depth_;
+  const size_t size = block.size();
+  std::copy_n(block.begin(), size, buffers_.begin() + static_cast<ptrdiff_t>(slot * blockSize_));
+  sizes_[slot] = size;
+  ++put_;
+  if (workerWaiting_ && put_ - stored_ >= wakeCount_) {
+    blockQueued_.notify_one();
+  }
+}
+
+void BlockWriter::Drain() {
+  std::unique_lock lock(mutex_);
+  if (stored_ < put_ && !error_) {
+    draining_ = true;
+    callerWaiting_ = true;
+    if (workerWaiting_) {
+      blockQueued_.notify_one();
+    }
+    blockStored_.wait(lock, [&] { return error_ || stored_ == put_; });
+    callerWaiting_ = false;
+    draining_ = false;
+  }
+  ReportStored(lock);
 }
 
 }  // namespace lumivora::unzip

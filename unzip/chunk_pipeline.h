@@ -1,7 +1,9 @@
-// Internal to TUnZip: a worker thread that fills chunks of an entry's data
-// (reading and traditional PKWARE decryption) ahead of the thread that
-// consumes them (inflate, CRC-32, writing and every event), through a small
-// ring of chunk buffers.
+// Internal to TUnZip: the two worker threads of a pipelined entry. One fills
+// chunks of the entry's data (reading and traditional PKWARE decryption)
+// ahead of the thread that decodes them (ChunkPipeline); the other stores
+// the decoded blocks (writing and CRC-32) behind it (BlockWriter). Each goes
+// through a small ring of buffers; inflate and every event stay on the
+// calling thread.
 //
 // The consumer sees exactly what a serial loop of fill calls would give it,
 // in the same order: chunk after chunk, then the end (an empty chunk), or the
@@ -65,7 +67,7 @@ class ChunkPipeline {
   // end of the data; rethrows the fill call's error for this chunk.
   std::span<const uint8_t> Next();
 
-  // Workers started and not yet joined, in the whole process.
+  // Workers (of both kinds) started and not yet joined, in the whole process.
   static int LiveWorkers();
 
  private:
@@ -93,6 +95,64 @@ class ChunkPipeline {
   bool stop_ = false;
   bool workerWaiting_ = false;    // for a free buffer
   bool consumerWaiting_ = false;  // for a chunk
+  std::thread worker_;
+};
+
+// Stores blocks on a worker thread in the order they were put, behind the
+// thread that puts them. A block is reported (on the putting thread, in
+// order) only after it was stored, so the reports seen are those of a serial
+// loop of store-then-report calls: when storing block K fails, blocks before
+// K are reported and the store's error is raised; K and the blocks after it
+// are neither stored nor reported. Reports lag the puts by up to the ring's
+// depth; Drain brings them level.
+class BlockWriter {
+ public:
+  using Store = std::function<void(std::span<const uint8_t> block)>;  // on the worker
+  using Report = std::function<void(size_t size)>;                    // on the caller
+
+  static constexpr size_t kDefaultDepth = 8;
+
+  // DEPTH buffers of BLOCKSIZE bytes; starts the worker (std::system_error
+  // when it cannot be started).
+  BlockWriter(size_t blockSize, Store store, Report report, size_t depth = kDefaultDepth);
+  BlockWriter(const BlockWriter&) = delete;
+  BlockWriter& operator=(const BlockWriter&) = delete;
+  // Stops the worker after the block it is storing and joins it; blocks not
+  // yet stored are dropped unreported.
+  ~BlockWriter();
+
+  // Reports the blocks stored since the last call, raises a store error,
+  // then copies BLOCK (at most BLOCKSIZE bytes) into the ring, waiting for a
+  // free buffer when the worker is behind.
+  void Put(std::span<const uint8_t> block);
+  // Waits until every block put is stored and reports them all, or, when a
+  // store failed, reports the blocks before it and raises its error.
+  void Drain();
+
+ private:
+  void Work();
+  // Reports blocks stored and not yet reported (takes the lock itself).
+  void ReportStored(std::unique_lock<std::mutex>& lock);
+
+  const size_t blockSize_;
+  const size_t depth_;
+  const size_t wakeCount_;
+  Store store_;
+  Report report_;
+  std::vector<uint8_t> buffers_;
+  std::vector<size_t> sizes_;
+
+  std::mutex mutex_;
+  std::condition_variable blockQueued_;  // the worker waits here
+  std::condition_variable blockStored_;  // the caller waits here
+  uint64_t put_ = 0;                     // blocks the caller put
+  uint64_t stored_ = 0;                  // blocks the worker stored
+  uint64_t reported_ = 0;                // blocks the caller reported
+  std::exception_ptr error_;             // raised when storing block stored_
+  bool stop_ = false;
+  bool draining_ = false;       // the caller waits for every block
+  bool workerWaiting_ = false;  // for a block
+  bool callerWaiting_ = false;  // for a free buffer or the drain
   std::thread worker_;
 };
 

@@ -55,9 +55,11 @@ class EntryIo final : public DecoderIo {
 };
 
 // The same view with the reading and decryption on a worker thread, chunks
-// ahead of the decoder (ChunkPipeline). The input and the decryptor belong
-// to the worker until the pipeline is destroyed; the decoder, the CRC, the
-// writing, the events and the message processing stay on this thread.
+// ahead of the decoder (ChunkPipeline), and, when the sink writes a file,
+// the writing and CRC-32 on a second worker, blocks behind it (BlockWriter).
+// The input and the decryptor belong to the first worker until the pipeline
+// is destroyed; the decoder, the size guard, every event and the message
+// processing stay on this thread.
 class PipelinedIo final : public DecoderIo {
  public:
   PipelinedIo(EntryInput& input, TraditionalCipher* decryptor, EntrySink& sink)
@@ -65,7 +67,13 @@ class PipelinedIo final : public DecoderIo {
         sink_(sink),
         pipeline_(kChunkSize, [&input, decryptor](std::span<uint8_t> buffer) -> size_t {
           return input.Left() > 0 ? ReadAndDecrypt(input, decryptor, buffer) : 0;
-        }) {}
+        }) {
+    if (sink.StoreOffThread()) {
+      writer_.emplace(
+          kOutputBlockSize, [&sink](std::span<const uint8_t> block) { sink.StoreBlock(block); },
+          [&sink](size_t size) { sink.ReportBlock(size); });
+    }
+  }
 
   // The worker has read and decrypted it already, or is at it; its error
   // (a premature end) is raised here, where the serial read would raise it.
@@ -76,14 +84,31 @@ class PipelinedIo final : public DecoderIo {
     return chunk.size();
   }
   void ProcessMessages() override { sink_.ProcessMessages(); }
-  void WriteBlock(std::span<const uint8_t> block) override { sink_.WriteBlock(block); }
+  void WriteBlock(std::span<const uint8_t> block) override {
+    if (!writer_.has_value()) {
+      sink_.WriteBlock(block);
+      return;
+    }
+    sink_.AcceptBlock(block.size());
+    writer_->Put(block);
+  }
   void ReportOutOfMemory() override { sink_.ReportOutOfMemory(); }
   [[nodiscard]] int64_t Left() const { return left_; }
+  // Stores and reports every block put: at the end of the entry, and before
+  // any error of the decoding side leaves it, so that the blocks decoded
+  // before the error are written and reported, as a serial run would have;
+  // a failed write among them is raised instead, as a serial run would have.
+  void Drain() {
+    if (writer_.has_value()) {
+      writer_->Drain();
+    }
+  }
 
  private:
   int64_t left_;  // bytes not yet handed to the decoder
   EntrySink& sink_;
   ChunkPipeline pipeline_;
+  std::optional<BlockWriter> writer_;
 };
 
 // Method 0: chunks go straight into the output buffer; no message
@@ -222,7 +247,13 @@ DecodeResult DecodeEntry(const EntryCoding& coding, EntryInput& input, Tradition
       // No thread to be had: the entry is decoded serially below.
     }
     if (pipelined.has_value()) {
-      RunDecoder(coding, compressedSize, *pipelined, legacy, buffers, processMessages);
+      try {
+        RunDecoder(coding, compressedSize, *pipelined, legacy, buffers, processMessages);
+      } catch (...) {
+        pipelined->Drain();
+        throw;
+      }
+      pipelined->Drain();
       return DecodeResult::kDecoded;
     }
   }

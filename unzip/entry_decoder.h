@@ -43,16 +43,29 @@ class EntryInput {
   int64_t left_;
 };
 
-// Where the decoded blocks go. WriteBlock applies the size guard (raises
-// EBiggerThanUncompressed before writing a block that would pass the
-// uncompressed size), writes, keeps the CRC-32 register and fires progress.
+// Where the decoded blocks go. A block passes three steps, in this order:
+// AcceptBlock applies the size guard (raises EBiggerThanUncompressed before
+// a block that would pass the uncompressed size), StoreBlock writes it and
+// keeps the CRC-32 register, ReportBlock fires the progress events. The
+// serial decode runs the three in one WriteBlock call; the pipelined one may
+// run StoreBlock on a worker thread (StoreOffThread), blocks in order, and
+// ReportBlock on the calling thread once the block is stored.
 class EntrySink {
  public:
   EntrySink() = default;
   EntrySink(const EntrySink&) = delete;
   EntrySink& operator=(const EntrySink&) = delete;
   virtual ~EntrySink() = default;
-  virtual void WriteBlock(std::span<const uint8_t> block) = 0;
+  void WriteBlock(std::span<const uint8_t> block) {
+    AcceptBlock(block.size());
+    StoreBlock(block);
+    ReportBlock(block.size());
+  }
+  virtual void AcceptBlock(size_t size) = 0;
+  virtual void StoreBlock(std::span<const uint8_t> block) = 0;
+  virtual void ReportBlock(size_t size) = 0;
+  // Whether storing is worth a thread of its own (it writes a file).
+  [[nodiscard]] virtual bool StoreOffThread() const = 0;
   // Lets the message queue run (before each chunk, when the owner wants it).
   virtual void ProcessMessages() = 0;
   // "*** inflate out of memory ***" (caption "Error").

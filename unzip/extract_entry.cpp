@@ -146,6 +146,7 @@ ExtractionRun::Outcome ExtractionRun::ExtractEntry(int index) {
   OpenOutput(outPath);
   crc_ = 0xFFFFFFFF;
   written_ = 0;
+  reported_ = 0;
   if (owner_.OnStartUnZip) {
     bool skip = false;
     owner_.OnStartUnZip(owner_, index, outPath, skip);
@@ -373,22 +374,28 @@ ExtractionRun::Outcome ExtractionRun::Finish(int index, const std::string& outPa
   return Outcome::kDone;
 }
 
-void ExtractionRun::WriteBlock(std::span<const uint8_t> block) {
-  const size_t n = block.size();
-  if (written_ + n > work_.uncompressedSize) {
+void ExtractionRun::AcceptBlock(size_t size) {
+  if (written_ + size > work_.uncompressedSize) {
     throw EBiggerThanUncompressed("File is larger than uncompressed size!");
   }
+  written_ += size;
+}
+
+void ExtractionRun::StoreBlock(std::span<const uint8_t> block) {
   if (outFile_.has_value()) {
-    outFile_->Write(block.data(), n);  // raises EWriteError on a short write
+    outFile_->Write(block.data(), block.size());  // raises EWriteError on a short write
   }
-  crc_ = UpdateCrc(crc_, block.data(), n);
-  written_ += n;
+  crc_ = UpdateCrc(crc_, block.data(), block.size());
+}
+
+void ExtractionRun::ReportBlock(size_t size) {
+  reported_ += size;
   if (owner_.OnFilePercentDone) {
-    owner_.OnFilePercentDone(owner_, Percent(static_cast<double>(written_),
+    owner_.OnFilePercentDone(owner_, Percent(static_cast<double>(reported_),
                                              static_cast<double>(work_.uncompressedSize)));
   }
   if (owner_.OnTotalPercentDone) {
-    runningTotal_ += static_cast<int64_t>(n);
+    runningTotal_ += static_cast<int64_t>(size);
     owner_.OnTotalPercentDone(
         owner_, Percent(static_cast<double>(runningTotal_), static_cast<double>(selectedTotal_)));
   }

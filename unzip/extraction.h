@@ -45,7 +45,10 @@ class ExtractionRun final : public EntrySink {
   int Run();
 
   // EntrySink
-  void WriteBlock(std::span<const uint8_t> block) override;
+  void AcceptBlock(size_t size) override;
+  void StoreBlock(std::span<const uint8_t> block) override;
+  void ReportBlock(size_t size) override;
+  [[nodiscard]] bool StoreOffThread() const override { return outFile_.has_value(); }
   void ProcessMessages() override;
   void ReportOutOfMemory() override;
 
@@ -80,7 +83,8 @@ class ExtractionRun final : public EntrySink {
   TraditionalCipher cipher_;   // keys as the password check left them
   uint32_t crc_ = 0xFFFFFFFF;  // CRC-32 register of the entry's output
   std::optional<platform::File> outFile_;
-  uint64_t written_ = 0;  // bytes written for this entry
+  uint64_t written_ = 0;   // bytes accepted for this entry
+  uint64_t reported_ = 0;  // bytes stored and reported for this entry
   int64_t selectedTotal_ = 0;
   int64_t runningTotal_ = 0;
 };

@@ -425,8 +425,9 @@ TEST(UnzipExtract, DamagedEntriesTable) {
   }
 }
 
-// Errors that end the run, also while the worker reads ahead: the error as
-// raised, no output file, no thread left.
+// Errors that end the run, also while the workers read ahead and write
+// behind: the error as raised, the progress events of the blocks written
+// before it (as many as a serial run fires), no output file, no thread left.
 TEST(UnzipExtract, ErrorsEndTheRunWithoutLeavingAFile) {
   struct Row {
     const char* name;
@@ -435,6 +436,7 @@ TEST(UnzipExtract, ErrorsEndTheRunWithoutLeavingAFile) {
     int64_t fileSizeLimit = -1;  // bytes the process may write to a file
     int cancelAtChunk = 0;       // the owner cancels while this chunk is due
     size_t cutTo = 0;            // the archive ends here (its data found by the local-header scan)
+    int percentEvents = 0;       // OnFilePercentDone calls before the error
   };
   const Bytes large = test::SampleData(300000, 9);
   const Row rows[] = {
@@ -447,22 +449,31 @@ TEST(UnzipExtract, ErrorsEndTheRunWithoutLeavingAFile) {
        "EFatalUnzipError: Premature end of file reached",
        -1,
        0,
-       30 + 1 + 50000},
+       30 + 1 + 50000,
+       3},
 #ifndef _WIN32
       {"short write in the middle, deflated",
        {.name = "f", .data = large, .password = "p"},
        "EWriteError: Stream write error",
-       100000},
+       100000,
+       0,
+       0,
+       6},
       {"short write in the middle, stored",
        {.name = "f", .data = large, .method = 0},
        "EWriteError: Stream write error",
-       100000},
+       100000,
+       0,
+       0,
+       6},
 #endif
       {"cancel during a chunk",
        {.name = "f", .data = large, .password = "p"},
        "EUserCanceled: User Aborted Operation",
        -1,
-       3},
+       3,
+       0,
+       6},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -481,7 +492,9 @@ TEST(UnzipExtract, ErrorsEndTheRunWithoutLeavingAFile) {
     bool decoding = false;
     int chunks = 0;
     int workersAtCancel = -1;
+    int percentEvents = 0;
     unzip.OnStartUnZip = [&](TUnZip&, int, const std::string&, bool&) { decoding = true; };
+    unzip.OnFilePercentDone = [&](TUnZip&, int) { ++percentEvents; };
     ui.onProcessMessages = [&](int) {
       if (decoding && ++chunks == row.cancelAtChunk) {
         workersAtCancel = ChunkPipeline::LiveWorkers();
@@ -500,10 +513,11 @@ TEST(UnzipExtract, ErrorsEndTheRunWithoutLeavingAFile) {
       error = std::string(raised.ClassName()) + ": " + raised.Message();
     }
     EXPECT_EQ(error, row.error);
+    EXPECT_EQ(percentEvents, row.percentEvents);
     EXPECT_FALSE(platform::FileExists(out / "f"));
     EXPECT_EQ(ChunkPipeline::LiveWorkers(), 0);
-    if (row.cancelAtChunk > 0) {  // the worker was busy reading ahead
-      EXPECT_EQ(workersAtCancel, GetPipelineMode() == PipelineMode::kAlways ? 1 : 0);
+    if (row.cancelAtChunk > 0) {  // the reader and the writer were busy
+      EXPECT_EQ(workersAtCancel, GetPipelineMode() == PipelineMode::kAlways ? 2 : 0);
     }
   }
 }
