@@ -101,6 +101,10 @@ std::string Install(const Setup& setup, const std::string& name, const std::stri
   const std::string folder = setup.dir + "/" + name;
   fs::create_directories(folder);
   fs::copy_file(launcher, folder + "/lumivora");
+  const std::string module = fs::path(launcher).parent_path() / "lumivora-gtk.so";
+  if (fs::exists(module)) {  // loaded only with a display, which this run has not
+    fs::copy_file(module, folder + "/lumivora-gtk.so");
+  }
   fs::copy_file(setup.dir + "/Lumivorapack", folder + "/Lumivorapack");
   return folder + "/lumivora";
 }

@@ -438,12 +438,6 @@ MessageAnswer GtkInterface::ShowMessage(const MessageBoxRequest& request) {
   return escape;
 }
 
-bool DisplayGiven() {
-  const char* x11 = std::getenv("DISPLAY");              // NOLINT(concurrency-mt-unsafe)
-  const char* wayland = std::getenv("WAYLAND_DISPLAY");  // NOLINT(concurrency-mt-unsafe)
-  return (x11 != nullptr && *x11 != '\0') || (wayland != nullptr && *wayland != '\0');
-}
-
 // Starts GTK once per process; false when there is no usable display.
 bool StartGtk() {
   static const bool started = [] {

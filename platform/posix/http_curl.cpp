@@ -4,12 +4,16 @@
 // The write callback pauses the transfer once a bounded buffer is full, so a
 // download never holds more than a few blocks in memory however fast the
 // server is and however slowly the caller reads.
+//
+// libcurl is loaded with the first transfer, not with the program: a start
+// that checks for no update loads neither it nor the thirty libraries it
+// needs. Only its header is used at build time.
 #include <curl/curl.h>
+#include <dlfcn.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cstring>
-#include <mutex>
 #include <string_view>
 
 #include "platform/http.h"
@@ -24,19 +28,76 @@ constexpr size_t kMaxBuffered = size_t{64} * 1024;
 // Upper bound of one wait for socket activity; the loop re-checks after it.
 constexpr std::chrono::milliseconds kLongestPoll{1000};
 
-void GlobalInit() {
-  static std::once_flag once;
-  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+// The soname of libcurl's ABI 4 (every libcurl since 7.16).
+constexpr const char* kCurlLibrary = "libcurl.so.4";
+
+// The libcurl functions this transport calls.
+struct CurlLibrary {
+  decltype(&curl_global_init) global_init = nullptr;
+  decltype(&curl_easy_init) easy_init = nullptr;
+  decltype(&curl_easy_setopt) easy_setopt = nullptr;
+  decltype(&curl_easy_pause) easy_pause = nullptr;
+  decltype(&curl_easy_strerror) easy_strerror = nullptr;
+  decltype(&curl_easy_cleanup) easy_cleanup = nullptr;
+  decltype(&curl_multi_init) multi_init = nullptr;
+  decltype(&curl_multi_add_handle) multi_add_handle = nullptr;
+  decltype(&curl_multi_perform) multi_perform = nullptr;
+  decltype(&curl_multi_poll) multi_poll = nullptr;
+  decltype(&curl_multi_info_read) multi_info_read = nullptr;
+  decltype(&curl_multi_remove_handle) multi_remove_handle = nullptr;
+  decltype(&curl_multi_cleanup) multi_cleanup = nullptr;
+  decltype(&curl_slist_append) slist_append = nullptr;
+  decltype(&curl_slist_free_all) slist_free_all = nullptr;
+};
+
+template <typename Function>
+bool Resolve(void* library, const char* name, Function& function) {
+  // POSIX gives dlsym's result as an object pointer; these are functions.
+  function = reinterpret_cast<Function>(  // NOLINT(cppcoreguidelines-pro-type-reinterpret-cast)
+      ::dlsym(library, name));
+  return function != nullptr;
+}
+
+// libcurl, loaded and initialised once (it stays loaded), or nullptr when it
+// is missing or lacks a function (a libcurl before 7.66).
+const CurlLibrary* Curl() {
+  static const CurlLibrary* const loaded = []() -> const CurlLibrary* {
+    void* library = ::dlopen(kCurlLibrary, RTLD_NOW | RTLD_LOCAL);
+    if (library == nullptr) {
+      return nullptr;
+    }
+    static CurlLibrary curl;
+    const bool complete = Resolve(library, "curl_global_init", curl.global_init) &&
+                          Resolve(library, "curl_easy_init", curl.easy_init) &&
+                          Resolve(library, "curl_easy_setopt", curl.easy_setopt) &&
+                          Resolve(library, "curl_easy_pause", curl.easy_pause) &&
+                          Resolve(library, "curl_easy_strerror", curl.easy_strerror) &&
+                          Resolve(library, "curl_easy_cleanup", curl.easy_cleanup) &&
+                          Resolve(library, "curl_multi_init", curl.multi_init) &&
+                          Resolve(library, "curl_multi_add_handle", curl.multi_add_handle) &&
+                          Resolve(library, "curl_multi_perform", curl.multi_perform) &&
+                          Resolve(library, "curl_multi_poll", curl.multi_poll) &&
+                          Resolve(library, "curl_multi_info_read", curl.multi_info_read) &&
+                          Resolve(library, "curl_multi_remove_handle", curl.multi_remove_handle) &&
+                          Resolve(library, "curl_multi_cleanup", curl.multi_cleanup) &&
+                          Resolve(library, "curl_slist_append", curl.slist_append) &&
+                          Resolve(library, "curl_slist_free_all", curl.slist_free_all);
+    if (!complete || curl.global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
+      return nullptr;
+    }
+    return &curl;
+  }();
+  return loaded;
 }
 
 struct EasyDeleter {
-  void operator()(CURL* easy) const { curl_easy_cleanup(easy); }
+  void operator()(CURL* easy) const { Curl()->easy_cleanup(easy); }
 };
 struct MultiDeleter {
-  void operator()(CURLM* multi) const { curl_multi_cleanup(multi); }
+  void operator()(CURLM* multi) const { Curl()->multi_cleanup(multi); }
 };
 struct SlistDeleter {
-  void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+  void operator()(curl_slist* list) const { Curl()->slist_free_all(list); }
 };
 
 class CurlResponse final : public HttpResponse {
@@ -45,7 +106,7 @@ class CurlResponse final : public HttpResponse {
 
   ~CurlResponse() override {
     if (multi_ && easy_ && added_) {
-      curl_multi_remove_handle(multi_.get(), easy_.get());
+      curl_->multi_remove_handle(multi_.get(), easy_.get());
     }
   }
 
@@ -85,9 +146,13 @@ class CurlResponse final : public HttpResponse {
       Fail("invalid address");
       return;
     }
-    GlobalInit();
-    easy_.reset(curl_easy_init());
-    multi_.reset(curl_multi_init());
+    curl_ = Curl();
+    if (curl_ == nullptr) {
+      Fail(std::string(kCurlLibrary) + " cannot be loaded");
+      return;
+    }
+    easy_.reset(curl_->easy_init());
+    multi_.reset(curl_->multi_init());
     if (!easy_ || !multi_) {
       Fail("out of memory");
       return;
@@ -100,7 +165,7 @@ class CurlResponse final : public HttpResponse {
     }
     url += request.path;
 
-    headers_.reset(curl_slist_append(nullptr, request.accept.c_str()));
+    headers_.reset(curl_->slist_append(nullptr, request.accept.c_str()));
     if (request.reload) {
       AppendHeader("Pragma: no-cache");
       AppendHeader("Cache-Control: no-cache");
@@ -132,7 +197,7 @@ class CurlResponse final : public HttpResponse {
       Fail("cannot set up the request");
       return;
     }
-    if (curl_multi_add_handle(multi_.get(), easy) != CURLM_OK) {
+    if (curl_->multi_add_handle(multi_.get(), easy) != CURLM_OK) {
       Fail("cannot start the request");
       return;
     }
@@ -145,14 +210,14 @@ class CurlResponse final : public HttpResponse {
 
   template <typename T>
   bool Set(CURLoption option, T value) {
-    return curl_easy_setopt(easy_.get(), option, value) == CURLE_OK;
+    return curl_->easy_setopt(easy_.get(), option, value) == CURLE_OK;
   }
 
   void AppendHeader(const char* line) {
     if (headers_ == nullptr) {
       return;
     }
-    curl_slist* extended = curl_slist_append(headers_.get(), line);
+    curl_slist* extended = curl_->slist_append(headers_.get(), line);
     if (extended == nullptr) {
       headers_.reset();
       return;
@@ -183,7 +248,7 @@ class CurlResponse final : public HttpResponse {
   void Resume() {
     if (paused_ && !done_) {
       paused_ = false;
-      curl_easy_pause(easy_.get(), CURLPAUSE_CONT);
+      curl_->easy_pause(easy_.get(), CURLPAUSE_CONT);
     }
   }
 
@@ -192,7 +257,7 @@ class CurlResponse final : public HttpResponse {
   void Step() {
     const uint64_t before = received_;
     int running = 0;
-    if (curl_multi_perform(multi_.get(), &running) != CURLM_OK) {
+    if (curl_->multi_perform(multi_.get(), &running) != CURLM_OK) {
       Fail("transfer failed");
       return;
     }
@@ -209,7 +274,7 @@ class CurlResponse final : public HttpResponse {
     }
     const auto wait = watch_.WaitLimit(kLongestPoll);
     int ready = 0;
-    if (curl_multi_poll(multi_.get(), nullptr, 0, static_cast<int>(wait.count()), &ready) !=
+    if (curl_->multi_poll(multi_.get(), nullptr, 0, static_cast<int>(wait.count()), &ready) !=
         CURLM_OK) {
       Fail("transfer failed");
     }
@@ -217,14 +282,14 @@ class CurlResponse final : public HttpResponse {
 
   void CheckDone() {
     int queued = 0;
-    while (CURLMsg* message = curl_multi_info_read(multi_.get(), &queued)) {
+    while (CURLMsg* message = curl_->multi_info_read(multi_.get(), &queued)) {
       if (message->msg != CURLMSG_DONE) {
         continue;
       }
       done_ = true;
       const CURLcode result = message->data.result;
       if (result != CURLE_OK) {
-        error_ = errorBuffer_[0] != '\0' ? errorBuffer_ : curl_easy_strerror(result);
+        error_ = errorBuffer_[0] != '\0' ? errorBuffer_ : curl_->easy_strerror(result);
       }
       if (!bodyStarted_ && result != CURLE_OK) {
         // No final response arrived: what the headers said does not count.
@@ -292,6 +357,7 @@ class CurlResponse final : public HttpResponse {
     return length;
   }
 
+  const CurlLibrary* curl_ = nullptr;
   std::unique_ptr<CURL, EasyDeleter> easy_;
   std::unique_ptr<CURLM, MultiDeleter> multi_;
   std::unique_ptr<curl_slist, SlistDeleter> headers_;

@@ -19,7 +19,7 @@ class LauncherProcessTest : public ::testing::Test {
     for (const char* folder : {"install", "home", "tmp"}) {
       fs::create_directories(dir / folder);
     }
-    fs::copy_file(std::string(LUMIVORA_BIN_DIR) + "/lumivora", Launcher());
+    InstallLauncher(LUMIVORA_BIN_DIR, dir / "install");
   }
 
   [[nodiscard]] std::string Launcher() const { return dir / "install/lumivora"; }

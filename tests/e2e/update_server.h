@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "tests/e2e/signed_offer.h"
+#include "tests/support/files.h"
 #include "tests/support/process.h"
 
 namespace lumivora::testing {
@@ -85,7 +86,7 @@ class LauncherInstall {
     for (const char* folder : {"install", "home/.config/Lumivora", "tmp", "www/lumivora"}) {
       std::filesystem::create_directories(dir / folder);
     }
-    std::filesystem::copy_file(kBin + "/lumivora", dir / "install/lumivora");
+    InstallLauncher(kBin, dir / "install");
     MakePack(kBin + "/lumivora-sample-main", Pack());
     oldPack = ReadFile(Pack());
     MakePack(kBin + "/lumivora-sample-main-1.1", dir / "www/lumivora/Lumivorapack-1.1");

@@ -21,7 +21,7 @@ class DesktopProcessTest : public ::testing::Test {
     for (const char* folder : {"install", "home", "home/.config", "tmp"}) {
       fs::create_directories(dir / folder);
     }
-    fs::copy_file(std::string(LUMIVORA_BIN_DIR) + "/lumivora", Launcher());
+    InstallLauncher(LUMIVORA_BIN_DIR, dir / "install");
   }
 
   [[nodiscard]] std::string Launcher() const { return dir / "install/lumivora"; }

@@ -51,6 +51,15 @@ inline void WriteBytes(const std::string& path, std::span<const uint8_t> bytes) 
 
 // A new folder of a random name under the system's temporary folder; it and
 // everything in it (read-only entries too) go when the object goes.
+// Copies the launcher built in BINDIR into FOLDER, with the GTK module it
+// loads from its own folder when a display is given (when the build made one).
+inline void InstallLauncher(const std::string& binDir, const std::string& folder) {
+  std::filesystem::copy_file(binDir + "/lumivora", folder + "/lumivora");
+  if (std::filesystem::exists(binDir + "/lumivora-gtk.so")) {
+    std::filesystem::copy_file(binDir + "/lumivora-gtk.so", folder + "/lumivora-gtk.so");
+  }
+}
+
 class TempDir {
  public:
   TempDir() {
