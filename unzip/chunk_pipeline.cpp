@@ -39,7 +39,7 @@ ChunkPipeline::ChunkPipeline(size_t chunkSize, Fill fill, size_t depth)
       depth_(depth < 2 ? 2 : depth),
       wakeCount_(depth_ / 2),
       fill_(std::move(fill)),
-      buffers_(chunkSize_ * depth_),
+      buffers_(depth_, std::vector<uint8_t>(chunkSize_)),
       sizes_(depth_) {
   worker_ = std::thread([this] { Work(); });
   liveWorkers.fetch_add(1);
@@ -87,7 +87,7 @@ void ChunkPipeline::Work() {
     size_t size = 0;
     std::exception_ptr error;
     try {
-      size = fill_(std::span<uint8_t>(buffers_.data() + slot * chunkSize_, chunkSize_));
+      size = fill_(std::span<uint8_t>(buffers_[slot]));
     } catch (...) {
       error = std::current_exception();
     }
@@ -140,7 +140,7 @@ std::span<const uint8_t> ChunkPipeline::Next() {
   const size_t slot = taken_ % depth_;
   ++taken_;
   holding_ = true;
-  return {buffers_.data() + slot * chunkSize_, sizes_[slot]};
+  return {buffers_[slot].data(), sizes_[slot]};
 }
 
 }  // namespace lumivora::unzip
@@ -153,7 +153,7 @@ BlockWriter::BlockWriter(size_t blockSize, Store store, Report report, size_t de
       wakeCount_(depth_ / 2),
       store_(std::move(store)),
       report_(std::move(report)),
-      buffers_(blockSize_ * depth_),
+      buffers_(depth_, std::vector<uint8_t>(blockSize_)),
       sizes_(depth_) {
   worker_ = std::thread([this] { Work(); });
   liveWorkers.fetch_add(1);
@@ -189,7 +189,7 @@ void BlockWriter::Work() {
     const size_t slot = index % depth_;
     std::exception_ptr error;
     try {
-      store_(std::span<const uint8_t>(buffers_.data() + slot * blockSize_, sizes_[slot]));
+      store_(std::span<const uint8_t>(buffers_[slot].data(), sizes_[slot]));
     } catch (...) {
       error = std::current_exception();
     }
@@ -229,8 +229,7 @@ void BlockWriter::ReportStored(std::unique_lock<std::mutex>& lock) {
   }
 }
 
-void BlockWriter::Put(std::span<const uint8_t> block) {
-  std::unique_lock lock(mutex_);
+void BlockWriter::WaitForFreeBuffer(std::unique_lock<std::mutex>& lock) {
   ReportStored(lock);
   if (put_ - stored_ == depth_) {
     callerWaiting_ = true;
@@ -241,13 +240,21 @@ void BlockWriter::Put(std::span<const uint8_t> block) {
     callerWaiting_ = false;
     ReportStored(lock);
   }
+}
+
+void BlockWriter::Put(std::span<const uint8_t> block) {
   if (block.size() > blockSize_) {
     throw std::length_error("block larger than the writer's buffers");
   }
+  std::unique_lock lock(mutex_);
+  WaitForFreeBuffer(lock);
+  // The buffer of block put_ is free, and the worker touches only buffers
+  // of blocks put: the copy needs no lock.
   const size_t slot = put_ % depth_;
-  const size_t size = block.size();
-  std::copy_n(block.begin(), size, buffers_.begin() + static_cast<ptrdiff_t>(slot * blockSize_));
-  sizes_[slot] = size;
+  lock.unlock();
+  std::copy(block.begin(), block.end(), buffers_[slot].begin());
+  lock.lock();
+  sizes_[slot] = block.size();
   ++put_;
   if (workerWaiting_ && put_ - stored_ >= wakeCount_) {
     blockQueued_.notify_one();

@@ -50,7 +50,9 @@ class ChunkPipeline {
   // data is used up. Called on the worker thread only, one call at a time.
   using Fill = std::function<size_t(std::span<uint8_t> buffer)>;
 
-  static constexpr size_t kDefaultDepth = 8;
+  // Sixteen chunks: on two processors, rings of 8 wake the sides twice as
+  // often and extraction of large entries was about 5 % slower.
+  static constexpr size_t kDefaultDepth = 16;
 
   // DEPTH buffers of CHUNKSIZE bytes: the consumer holds one, the worker
   // fills the others ahead. A side that has to wait sleeps until half of the
@@ -81,7 +83,7 @@ class ChunkPipeline {
   const size_t depth_;
   const size_t wakeCount_;  // chunks or buffers that wake a waiting side
   Fill fill_;
-  std::vector<uint8_t> buffers_;
+  std::vector<std::vector<uint8_t>> buffers_;
   std::vector<size_t> sizes_;
 
   std::mutex mutex_;
@@ -110,7 +112,8 @@ class BlockWriter {
   using Store = std::function<void(std::span<const uint8_t> block)>;  // on the worker
   using Report = std::function<void(size_t size)>;                    // on the caller
 
-  static constexpr size_t kDefaultDepth = 8;
+  // Thirty-two blocks (the decoder makes about 2.5 blocks per chunk).
+  static constexpr size_t kDefaultDepth = 32;
 
   // DEPTH buffers of BLOCKSIZE bytes; starts the worker (std::system_error
   // when it cannot be started).
@@ -131,15 +134,18 @@ class BlockWriter {
 
  private:
   void Work();
-  // Reports blocks stored and not yet reported (takes the lock itself).
+  // Reports blocks stored and not yet reported (LOCK is released around
+  // each report), then raises a store error.
   void ReportStored(std::unique_lock<std::mutex>& lock);
+  // ReportStored, then waits until the buffer of block put_ is free.
+  void WaitForFreeBuffer(std::unique_lock<std::mutex>& lock);
 
   const size_t blockSize_;
   const size_t depth_;
   const size_t wakeCount_;
   Store store_;
   Report report_;
-  std::vector<uint8_t> buffers_;
+  std::vector<std::vector<uint8_t>> buffers_;
   std::vector<size_t> sizes_;
 
   std::mutex mutex_;
