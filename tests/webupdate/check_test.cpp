@@ -138,23 +138,21 @@ TEST_F(CheckTest, EarlyEndsFireTheirEvents) {
     const char* what;
     std::string infoUrl;
     Events events;
-    std::function<void(CheckTest&)> prepare;
+    std::function<void(CheckTest&)> prepare = nullptr;
   };
   const Row rows[] = {
       {"information unreachable",
        "http://127.0.0.1:" + std::to_string(closed) + "/update.ini",
-       {"BeforeGetInfo", "DownloadError", "AfterGetInfo", "DownloadError"},
-       nullptr},
+       {"BeforeGetInfo", "DownloadError", "AfterGetInfo", "DownloadError"}},
       {"information is an error page",
        nginx_->Url("/no-such.ini"),
-       {"BeforeGetInfo", "DownloadError", "AfterGetInfo", "DownloadError"},
-       nullptr},
-      {"no version", Offer("nover.ini", ""), Then(kUpToInfo, {"DownloadError"}), nullptr},
+       {"BeforeGetInfo", "DownloadError", "AfterGetInfo", "DownloadError"}},
+      {"no version", Offer("nover.ini", ""), Then(kUpToInfo, {"DownloadError"})},
       {"blanks around =", Publish("blanks.ini", "[Setup]\nVersion = 1.3\n"),
-       Then(kUpToInfo, {"DownloadError"}), nullptr},
-      {"same version", Offer("same.ini", "1.2"), Then(kUpToInfo, {"NoUpdateFound"}), nullptr},
-      {"older version", Offer("older.ini", "1.1"), Then(kUpToInfo, {"NoUpdateFound"}), nullptr},
-      {"major change asks about a paid upgrade", Offer("major.ini", "2.0"), kUpToInfo, nullptr},
+       Then(kUpToInfo, {"DownloadError"})},
+      {"same version", Offer("same.ini", "1.2"), Then(kUpToInfo, {"NoUpdateFound"})},
+      {"older version", Offer("older.ini", "1.1"), Then(kUpToInfo, {"NoUpdateFound"})},
+      {"major change asks about a paid upgrade", Offer("major.ini", "2.0"), kUpToInfo},
       {"owner declines", Offer("decline.ini", "1.3"), Then(kUpToInfo, {"UpdateAvailable"}),
        [](CheckTest& t) { t.canUpdate_ = false; }},
       {"local file exists, no overwrite", Offer("exists.ini", "1.3"),
@@ -171,18 +169,15 @@ TEST_F(CheckTest, EarlyEndsFireTheirEvents) {
       {"download breaks off",
        Offer("short.ini", "1.3", "pack.zip", fault_->Url("/short/pack-1.3.zip")),
        Then(kUpToInfo, {"UpdateAvailable", "GetClientFileName", "BeforeDownload", "Download",
-                        "DownloadError", "AfterDownload"}),
-       nullptr},
+                        "DownloadError", "AfterDownload"})},
       {"download is an error page",
        Offer("e404.ini", "1.3", "pack.zip", nginx_->Url("/missing-pack.zip")),
        Then(kUpToInfo, {"UpdateAvailable", "GetClientFileName", "BeforeDownload", "DownloadError",
-                        "AfterDownload"}),
-       nullptr},
+                        "AfterDownload"})},
       {"download without Content-Length",
        Offer("nolen.ini", "1.3", "pack.zip", fault_->Url("/nolength/pack-1.3.zip")),
        Then(kUpToInfo, {"UpdateAvailable", "GetClientFileName", "BeforeDownload", "DownloadError",
-                        "AfterDownload"}),
-       nullptr},
+                        "AfterDownload"})},
       {"download cancelled",
        Offer("cancel.ini", "1.3", "pack.zip", fault_->Url("/slow/pack-1.3.zip")),
        Then(kUpToInfo, {"UpdateAvailable", "GetClientFileName", "BeforeDownload", "Download",
@@ -194,9 +189,9 @@ TEST_F(CheckTest, EarlyEndsFireTheirEvents) {
          };
        }},
       {"no usable client-side name", Offer("dotdot.ini", "1.3", ".."),
-       Then(kUpToInfo, {"UpdateAvailable", "GetClientFileName", "DownloadError"}), nullptr},
+       Then(kUpToInfo, {"UpdateAvailable", "GetClientFileName", "DownloadError"})},
       {"empty client-side name", Offer("noname.ini", "1.3", ""),
-       Then(kUpToInfo, {"UpdateAvailable", "GetClientFileName", "DownloadError"}), nullptr},
+       Then(kUpToInfo, {"UpdateAvailable", "GetClientFileName", "DownloadError"})},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);

@@ -130,39 +130,30 @@ TEST_F(UpdaterTest, ChecksFromInformationToPack) {
   const std::map<std::string, std::string> free = {{"/info1.ini", info}, {"/new.pack", "new pack"}};
   const std::map<std::string, std::string> paid = {{"/info1.ini", InfoFile("2.0", "new.pack")},
                                                    {"/new.pack", "new pack"}};
+  const std::map<std::string, std::string> broken = {
+      {"/info1.ini", InfoFile("1.1", "missing.pack")},
+      {"/info2.ini", info},
+      {"/new.pack", "new pack"}};
   const std::vector<std::string> fetched = {"/info1.ini", "/new.pack"};
+  const std::vector<std::string> infoOnly = {"/info1.ini"};
+  const std::vector<std::string> secondAddress = {"/info1.ini", "/missing.pack", "/info2.ini",
+                                                  "/new.pack"};
+  const std::vector<std::string> warning = {"Warning"};
+  const std::vector<std::string> warnedTwice = {"Warning", "Warning"};
+  const std::vector<std::string> upgrade = {"Upgrade"};
+  const std::vector<std::string> upgradePage = {"http://update.test/upgrade?from=1.0"};
+  const auto yes = MessageAnswer::kYes;
   const Row rows[] = {
       {"silent free update", free, true, {}, "1.1", fetched, {}},
-      {"question answered No", free, false, {MessageAnswer::kNo}, "", {"/info1.ini"}, {"Warning"}},
-      {"question answered Yes", free, false, {MessageAnswer::kYes}, "1.1", fetched, {"Warning"}},
+      {"question answered No", free, false, {MessageAnswer::kNo}, "", infoOnly, warning},
+      {"question answered Yes", free, false, {yes}, "1.1", fetched, warning},
       // A paid upgrade is asked even when silent; OK opens the upgrade page.
-      {"paid upgrade, Cancel",
-       paid,
-       true,
-       {MessageAnswer::kCancel},
-       "",
-       {"/info1.ini"},
-       {"Upgrade"}},
-      {"paid upgrade, OK",
-       paid,
-       true,
-       {MessageAnswer::kOk},
-       "",
-       {"/info1.ini"},
-       {"Upgrade"},
-       {"http://update.test/upgrade?from=1.0"}},
+      {"paid upgrade, Cancel", paid, true, {MessageAnswer::kCancel}, "", infoOnly, upgrade},
+      {"paid upgrade, OK", paid, true, {MessageAnswer::kOk}, "", infoOnly, upgrade, upgradePage},
       // An unreachable first information file is not retried at the second.
-      {"first information unreachable", {}, true, {}, "", {"/info1.ini"}, {}},
+      {"first information unreachable", {}, true, {}, "", infoOnly, {}},
       // A broken first download asks again and uses the second address.
-      {"first download broken",
-       {{"/info1.ini", InfoFile("1.1", "missing.pack")},
-        {"/info2.ini", info},
-        {"/new.pack", "new pack"}},
-       false,
-       {MessageAnswer::kYes, MessageAnswer::kYes},
-       "1.1",
-       {"/info1.ini", "/missing.pack", "/info2.ini", "/new.pack"},
-       {"Warning", "Warning"}},
+      {"first download broken", broken, false, {yes, yes}, "1.1", secondAddress, warnedTwice},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
