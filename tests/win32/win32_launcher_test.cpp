@@ -16,7 +16,6 @@
 namespace lumivora::platform {
 namespace {
 
-using lumivora::testing::CanCreateWindows;
 using lumivora::testing::ChildProcess;
 using lumivora::testing::CloseMainProgram;
 using lumivora::testing::FindChild;
@@ -33,14 +32,13 @@ using lumivora::testing::WaitUntilPainted;
 using lumivora::testing::WindowText;
 using namespace std::chrono_literals;
 
+class Win32Launcher : public lumivora::testing::WindowTest {};
+
 const std::string kBinDir = LUMIVORA_BIN_DIR;
 
 // The launcher and a pack made by Info-ZIP zip in a folder whose name has a
 // blank; no update check is due.
-TEST(Win32Launcher, LaunchExtractsAndStartsTheMainProgram) {
-  if (!CanCreateWindows()) {
-    GTEST_SKIP() << "no window can be created (no display)";
-  }
+TEST_F(Win32Launcher, LaunchExtractsAndStartsTheMainProgram) {
   const std::string pack = std::string(LUMIVORA_TEST_PACKS) + "/Lumivorapack";
   ASSERT_FALSE(ReadFile(pack).empty()) << "no test pack (zip missing?): " << pack;
   const TempDir dir;
@@ -108,10 +106,7 @@ TEST(Win32Tool, ListsTestsAndExtractsAPack) {
 }
 
 // The launcher copied into a folder whose name has a blank, without a pack.
-TEST(Win32Launcher, MissingPackShowsTheErrorBoxAndExitsZero) {
-  if (!CanCreateWindows()) {
-    GTEST_SKIP() << "no window can be created (no display)";
-  }
+TEST_F(Win32Launcher, MissingPackShowsTheErrorBoxAndExitsZero) {
   const TempDir dir;
   const std::string folder = dir.Path() + "\\Program Files";
   ASSERT_TRUE(CreateDirectory(folder));
@@ -120,9 +115,8 @@ TEST(Win32Launcher, MissingPackShowsTheErrorBoxAndExitsZero) {
 
   ChildProcess process('"' + launcher + "\" first second");
   ASSERT_TRUE(process.Started());
-  HWND box = nullptr;
-  ASSERT_TRUE(WaitUntil(
-      [&] { return (box = FirstTopLevelWindow(process.Id(), "#32770")) != nullptr; }, 30s));
+  HWND box = lumivora::testing::WaitForBox(process.Id());
+  ASSERT_NE(box, nullptr);
   EXPECT_EQ(WindowText(box), "Lumivora");
   EXPECT_EQ(MessageBoxText(box), "Error in file processing : \r" + folder + "\\Lumivorapack");
   EXPECT_NE(::GetDlgItem(box, IDOK), nullptr);
@@ -155,10 +149,7 @@ TEST(Win32Launcher, MissingPackShowsTheErrorBoxAndExitsZero) {
   EXPECT_EQ(process.Wait(30s), 0);
 }
 
-TEST(Win32Launcher, SecondStartRestoresTheRunningMainProgramOnce) {
-  if (!CanCreateWindows()) {
-    GTEST_SKIP() << "no window can be created (no display)";
-  }
+TEST_F(Win32Launcher, SecondStartRestoresTheRunningMainProgramOnce) {
   const TempDir dir;
   const std::string output = dir / "main.txt";
   ChildProcess mainProgram('"' + kBinDir + "/lumivora-sample-main.exe\" x --hold", output);

@@ -4,6 +4,8 @@
 // surroundings (its settings file, the main program it starts).
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -146,11 +148,30 @@ inline bool CanCreateWindows() {
   return true;
 }
 
+// The tests that need windows: skipped when none can be created (no display).
+class WindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!CanCreateWindows()) {
+      GTEST_SKIP() << "no window can be created (no display)";
+    }
+  }
+};
+
 // The first visible top-level window of process PID of class CLASSNAME, or
 // nullptr.
 inline HWND FirstTopLevelWindow(DWORD pid, const std::string& className) {
   const auto windows = TopLevelWindows(pid, className);
   return windows.empty() ? nullptr : windows.front();
+}
+
+// The message box of process PID (0: any), waited for (bounded); nullptr when
+// none came.
+inline HWND WaitForBox(DWORD pid) {
+  HWND box = nullptr;
+  WaitUntil([&] { return (box = FirstTopLevelWindow(pid, "#32770")) != nullptr; },
+            std::chrono::seconds(30));
+  return box;
 }
 
 // The first progress bar among PARENT's children, or nullptr.

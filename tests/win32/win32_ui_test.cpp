@@ -16,7 +16,6 @@
 namespace lumivora::platform {
 namespace {
 
-using lumivora::testing::CanCreateWindows;
 using lumivora::testing::ChildWindows;
 using lumivora::testing::ClassName;
 using lumivora::testing::FindChild;
@@ -28,6 +27,10 @@ using lumivora::testing::TopLevelWindows;
 using lumivora::testing::WaitUntil;
 using lumivora::testing::WindowText;
 using namespace std::chrono_literals;
+
+class Win32Splash : public lumivora::testing::WindowTest {};
+class Win32Updater : public lumivora::testing::WindowTest {};
+class Win32MessageBox : public lumivora::testing::WindowTest {};
 
 // The one top-level window of this process of class "LumivoraForm".
 HWND OurForm() {
@@ -46,10 +49,7 @@ void ExpectPlace(HWND control, int left, int top, int width, int height) {
   }
 }
 
-TEST(Win32Splash, LayoutCaptionAndProgress) {
-  if (!CanCreateWindows()) {
-    GTEST_SKIP() << "no window can be created (no display)";
-  }
+TEST_F(Win32Splash, LayoutCaptionAndProgress) {
   const auto ui = CreateDesktopInterface();
   auto splash = ui->CreateSplash();
   splash->SetText("frmSplash", "Lumivora");
@@ -92,10 +92,7 @@ TEST(Win32Splash, LayoutCaptionAndProgress) {
   EXPECT_EQ(OurForm(), nullptr);
 }
 
-TEST(Win32Updater, LayoutProgressInBytesAndCancel) {
-  if (!CanCreateWindows()) {
-    GTEST_SKIP() << "no window can be created (no display)";
-  }
+TEST_F(Win32Updater, LayoutProgressInBytesAndCancel) {
   const auto ui = CreateDesktopInterface();
   auto updater = ui->CreateUpdater();
   int cancels = 0;
@@ -197,10 +194,7 @@ std::thread AnswerNextBox(SeenBox& seen, int answer, std::atomic<bool>& found) {
   });
 }
 
-TEST(Win32MessageBox, CaptionsButtonsDefaultsAndAnswers) {
-  if (!CanCreateWindows()) {
-    GTEST_SKIP() << "no window can be created (no display)";
-  }
+TEST_F(Win32MessageBox, CaptionsButtonsDefaultsAndAnswers) {
   struct Row {
     const char* caption;
     std::string text;
