@@ -7,24 +7,25 @@
 #pragma once
 
 #include <array>
-#include <condition_variable>
 #include <cstdint>
-#include <deque>
-#include <memory>
-#include <mutex>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
-#include <thread>
-#include <utility>
 #include <vector>
+
+#include "platform/exception.h"
+#include "webupdate/sha256.h"
+
+namespace lumivora {
+// Errors of the signed-release keys and of SHA-256.
+LUMIVORA_DECLARE_EXCEPTION(ESignature, Exception);
+}  // namespace lumivora
 
 namespace lumivora::webupdate {
 
 using PublicKey = std::array<uint8_t, 32>;
 using Signature = std::array<uint8_t, 64>;
-using Sha256Digest = std::array<uint8_t, 32>;
 
 // The [Setup] keys of a signed information file.
 namespace release_keys {
@@ -103,53 +104,6 @@ ReleaseVerdict VerifyRelease(const ReleaseTrust& trust, const std::vector<std::s
 // STATEMENT; empty when it is.
 std::string DownloadMismatch(const ReleaseStatement& statement, uint64_t size,
                              const Sha256Digest& digest);
-
-// SHA-256 and byte count of data that arrives in pieces. OpenSSL's where the
-// build has it (it uses the processor's SHA instructions, several times
-// faster than libsodium's portable code), libsodium's otherwise.
-class Sha256Stream {
- public:
-  Sha256Stream();
-  Sha256Stream(const Sha256Stream&) = delete;
-  Sha256Stream& operator=(const Sha256Stream&) = delete;
-  ~Sha256Stream();
-  void Update(std::span<const uint8_t> bytes);
-  [[nodiscard]] uint64_t Size() const { return size_; }
-  // The digest of everything so far; the stream starts afresh.
-  Sha256Digest Finish();
-
- private:
-  struct State;
-  std::unique_ptr<State> state_;
-  uint64_t size_ = 0;
-};
-
-// SHA-256 and byte count of data that arrives in pieces, computed on a worker
-// thread in pieces of 64 KiB while the caller goes on receiving (at most 1 MiB
-// waits). The caller's thread only copies.
-class Sha256Pipeline {
- public:
-  Sha256Pipeline();
-  Sha256Pipeline(const Sha256Pipeline&) = delete;
-  Sha256Pipeline& operator=(const Sha256Pipeline&) = delete;
-  ~Sha256Pipeline();
-  void Update(std::span<const uint8_t> bytes);
-  // Waits for the worker; the size and digest of everything given.
-  std::pair<uint64_t, Sha256Digest> Finish();
-
- private:
-  void Hand(std::vector<uint8_t>&& piece);
-  void Work();
-
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::deque<std::vector<uint8_t>> waiting_;
-  std::vector<std::vector<uint8_t>> spare_;
-  std::vector<uint8_t> current_;
-  bool closing_ = false;
-  Sha256Stream hash_;  // the worker's until it has ended
-  std::thread worker_;
-};
 
 // An Ed25519 key pair held as its 32-byte seed (the vendor tool's key files).
 class SecretKey {

@@ -1,0 +1,229 @@
+// One GET of TWebUpdate: the request's fixed values and limits, the checks
+// on the response, and the body read block by block into the information
+// text or the download's file.
+#include <array>
+#include <chrono>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "platform/exception.h"
+#include "platform/file.h"
+#include "webupdate/web_update.h"
+
+namespace lumivora::webupdate {
+namespace {
+
+// The information text is held in memory; a server that sends more than
+// this is not sending an information file.
+constexpr size_t kMaxInfoTextSize = size_t{16} * 1024 * 1024;
+
+// The file of a download. Blocks are collected and written in larger pieces;
+// whatever was received is on disk once the sink is gone, whichever way the
+// transfer ended. Every body byte passes through Append, in order.
+class FileSink {
+ public:
+  using Observer = std::function<void(std::span<const uint8_t>)>;
+
+  // Raises EFCreateError when the file cannot be created.
+  FileSink(const std::string& fileName, Observer observer)
+      : file_(platform::File::Open(fileName, platform::File::Mode::kCreate)),
+        observer_(std::move(observer)) {
+    pending_.reserve(kPieceSize);
+  }
+  FileSink(const FileSink&) = delete;
+  FileSink& operator=(const FileSink&) = delete;
+  ~FileSink() {
+    // A transfer that already ended (cancelled, failed) keeps its outcome;
+    // the partial file simply stays shorter when this fails.
+    static_cast<void>(Flush());
+  }
+
+  // The write error (a full disk...) when a piece could not be written.
+  std::optional<std::string> Append(std::span<const uint8_t> bytes) {
+    if (observer_) {
+      observer_(bytes);
+    }
+    pending_.insert(pending_.end(), bytes.begin(), bytes.end());
+    return pending_.size() >= kPieceSize ? Flush() : std::nullopt;
+  }
+
+  // Writes what is pending and closes the file.
+  std::optional<std::string> Close() {
+    std::optional<std::string> error = Flush();
+    file_.Close();
+    return error;
+  }
+
+ private:
+  static constexpr size_t kPieceSize = size_t{64} * 1024;
+
+  std::optional<std::string> Flush() {
+    if (pending_.empty() || !file_.IsOpen()) {
+      return std::nullopt;
+    }
+    try {
+      file_.Write(pending_.data(), pending_.size());
+    } catch (const EStreamError& failure) {
+      return failure.Message() + " (" + file_.Path() + ")";
+    }
+    pending_.clear();
+    return std::nullopt;
+  }
+
+  platform::File file_;
+  Observer observer_;
+  std::vector<uint8_t> pending_;
+};
+
+// A failure reported through OnDownloadError: WHY, and what the transport
+// knows about it.
+TransferResult Failed(const std::string& why, const platform::HttpResponse& response) {
+  const std::string detail = response.Error();
+  return {TransferStatus::kFailed, detail.empty() ? why : why + ": " + detail};
+}
+
+bool IsSuccessStatus(int status) {
+  return status >= 200 && status <= 299;
+}
+
+}  // namespace
+
+platform::TransferLimits DefaultTransferLimits(TransferMode mode) {
+  platform::TransferLimits limits;
+  limits.connect = std::chrono::seconds(60);
+  limits.lowSpeedTime = std::chrono::seconds(60);
+  if (mode == TransferMode::kFetchToMemory) {
+    limits.overall = std::chrono::minutes(2);
+    limits.lowSpeedBytesPerSecond = 1;
+  } else {
+    limits.overall = std::chrono::milliseconds(0);
+    limits.lowSpeedBytesPerSecond = 1024;
+  }
+  return limits;
+}
+
+TransferResult TWebUpdate::HttpGet(const TransferRequest& request) {
+  cancelled_ = false;
+  try {
+    std::string text;
+    lastTransfer_ = RunTransfer(request, text);
+    succeeded_ = lastTransfer_.Succeeded();
+    if (succeeded_ && request.mode == TransferMode::kFetchToMemory) {
+      infoText_ = SplitLines(text);
+    }
+    if (lastTransfer_.status == TransferStatus::kFailed) {
+      DoDownloadError();
+    }
+  } catch (const std::exception& error) {
+    // An error out of an event handler ends the transfer and goes no further.
+    lastTransfer_ = {TransferStatus::kAbandoned, error.what()};
+    succeeded_ = false;
+  } catch (...) {
+    lastTransfer_ = {TransferStatus::kAbandoned, "unknown error"};
+    succeeded_ = false;
+  }
+  return lastTransfer_;
+}
+
+TransferResult TWebUpdate::RunTransfer(const TransferRequest& request, std::string& text) {
+  const UrlParts parts = ParseURL(request.url);
+  if (parts.port < 0 || parts.port > 65535) {
+    return {TransferStatus::kAbandoned, "port out of range"};
+  }
+  platform::HttpRequest http;
+  http.secure = parts.secure;
+  http.hostName = parts.hostName;
+  http.port = parts.port;
+  http.path = parts.path;
+  http.userName = userName_;
+  http.password = password_;
+  http.userAgent = kUserAgent;
+  http.referrer = kReferrer;
+  http.accept = kAcceptTypes;
+  http.http10 = true;
+  http.reload = true;
+  http.maxRedirections = kMaxHttpRedirections;
+  http.limits = request.limits.value_or(limitsRule_(request.mode));
+  const std::unique_ptr<platform::HttpResponse> response = transport_.Get(http);
+  if (cancelled_) {
+    return {TransferStatus::kCancelled, "cancelled"};
+  }
+
+  const std::optional<std::string> contentLength = response->ContentLength();
+  const bool haveLength = contentLength && contentLength->size() < kContentLengthBufferSize;
+  if (!haveLength && request.mode == TransferMode::kDownloadToFile) {
+    return Failed("no Content-Length in the response", *response);
+  }
+  if (haveLength) {
+    const std::optional<int32_t> total = DecimalInt32(*contentLength);
+    if (!total) {
+      return {TransferStatus::kAbandoned, "Content-Length is not a number"};
+    }
+    totalSize_ = *total;
+  }
+  // An error page (or no response at all) is never the information text or
+  // the new file.
+  const int status = response->StatusCode();
+  if (status == 0) {
+    return Failed("no response", *response);
+  }
+  if (!IsSuccessStatus(status)) {
+    return Failed("HTTP status " + std::to_string(status), *response);
+  }
+  return ReadBody(request, *response, text);
+}
+
+TransferResult TWebUpdate::ReadBody(const TransferRequest& request,
+                                    platform::HttpResponse& response, std::string& text) {
+  downloadedSize_ = 0;
+  std::optional<FileSink> file;
+  if (request.mode == TransferMode::kDownloadToFile) {
+    try {
+      file.emplace(request.fileName, request.onBytes);
+    } catch (const EStreamError& error) {
+      return {TransferStatus::kAbandoned, error.Message()};
+    }
+  }
+  std::array<uint8_t, kReadBlockSize> block{};
+  for (;;) {
+    if (cancelled_) {
+      return {TransferStatus::kCancelled, "cancelled"};
+    }
+    bytesRead_ = static_cast<uint32_t>(response.Read(block));
+    if (bytesRead_ == 0) {
+      break;
+    }
+    const std::span<const uint8_t> received(block.data(), bytesRead_);
+    if (file) {
+      if (const std::optional<std::string> error = file->Append(received)) {
+        return {TransferStatus::kFailed, *error};
+      }
+    } else {
+      if (text.size() + received.size() > kMaxInfoTextSize) {
+        return {TransferStatus::kFailed, "information file larger than 16 MiB"};
+      }
+      text.append(reinterpret_cast<const char*>(received.data()), received.size());
+    }
+    downloadedSize_ += bytesRead_;
+    DoDownload();
+    ui_.ProcessMessages();
+  }
+  if (response.LimitPassed()) {
+    return Failed("transfer given up", response);
+  }
+  if (!file) {
+    return downloadedSize_ != 0 ? TransferResult{} : Failed("empty response", response);
+  }
+  if (const std::optional<std::string> error = file->Close()) {
+    return {TransferStatus::kFailed, *error};
+  }
+  if (static_cast<int64_t>(downloadedSize_) != static_cast<int64_t>(totalSize_)) {
+    return Failed("received " + std::to_string(downloadedSize_) + " of " +
+                      std::to_string(totalSize_) + " bytes",
+                  response);
+  }
+  return {};
+}
+
+}  // namespace lumivora::webupdate
