@@ -221,7 +221,15 @@ void BlockWriter::ReportStored(std::unique_lock<std::mutex>& lock) {
     const size_t size = sizes_[reported_ % depth_];
     ++reported_;
     lock.unlock();
-    report_(size);
+    try {
+      report_(size);
+    } catch (...) {
+      // The owner's handler raised: as in a serial run, no later block is
+      // reported, and its error is the one that ends the entry.
+      lock.lock();
+      reportFailed_ = true;
+      throw;
+    }
     lock.lock();
   }
   if (error_) {
@@ -263,6 +271,9 @@ void BlockWriter::Put(std::span<const uint8_t> block) {
 
 void BlockWriter::Drain() {
   std::unique_lock lock(mutex_);
+  if (reportFailed_) {
+    return;
+  }
   if (stored_ < put_ && !error_) {
     draining_ = true;
     callerWaiting_ = true;

@@ -129,7 +129,8 @@ class BlockWriter {
   // free buffer when the worker is behind.
   void Put(std::span<const uint8_t> block);
   // Waits until every block put is stored and reports them all, or, when a
-  // store failed, reports the blocks before it and raises its error.
+  // store failed, reports the blocks before it and raises its error. Does
+  // nothing after a report raised (that error ends the entry).
   void Drain();
 
  private:
@@ -157,6 +158,7 @@ class BlockWriter {
   std::exception_ptr error_;             // raised when storing block stored_
   bool stop_ = false;
   bool draining_ = false;       // the caller waits for every block
+  bool reportFailed_ = false;   // a report raised: nothing more is reported
   bool workerWaiting_ = false;  // for a block
   bool callerWaiting_ = false;  // for a free buffer or the drain
   std::thread worker_;

@@ -437,6 +437,7 @@ TEST(UnzipExtract, ErrorsEndTheRunWithoutLeavingAFile) {
     int cancelAtChunk = 0;       // the owner cancels while this chunk is due
     size_t cutTo = 0;            // the archive ends here (its data found by the local-header scan)
     int percentEvents = 0;       // OnFilePercentDone calls before the error
+    int cancelAtPercent = 0;     // the owner's OnFilePercentDone raises at this call
   };
   const Bytes large = test::SampleData(300000, 9);
   const Row rows[] = {
@@ -474,6 +475,14 @@ TEST(UnzipExtract, ErrorsEndTheRunWithoutLeavingAFile) {
        3,
        0,
        6},
+      {"cancel in a progress event",
+       {.name = "f", .data = large, .password = "p"},
+       "EUserCanceled: User Aborted Operation",
+       -1,
+       0,
+       0,
+       2,
+       2},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -494,7 +503,11 @@ TEST(UnzipExtract, ErrorsEndTheRunWithoutLeavingAFile) {
     int workersAtCancel = -1;
     int percentEvents = 0;
     unzip.OnStartUnZip = [&](TUnZip&, int, const std::string&, bool&) { decoding = true; };
-    unzip.OnFilePercentDone = [&](TUnZip&, int) { ++percentEvents; };
+    unzip.OnFilePercentDone = [&](TUnZip&, int) {
+      if (++percentEvents == row.cancelAtPercent) {
+        throw EUserCanceled("User Aborted Operation");
+      }
+    };
     ui.onProcessMessages = [&](int) {
       if (decoding && ++chunks == row.cancelAtChunk) {
         workersAtCancel = ChunkPipeline::LiveWorkers();
