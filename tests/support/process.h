@@ -1,6 +1,6 @@
 // Runs a program (searched in PATH) as a child process with a given environment, collects its
 // standard output and error, and waits for it with a time bound (the child is
-// killed when the bound is reached); runs a shell command line to its end.
+// killed when the bound is reached), also for a shell command line.
 #pragma once
 
 #include <fcntl.h>
@@ -16,7 +16,6 @@
 #include <chrono>
 #include <csignal>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 #include <map>
 #include <stdexcept>
@@ -268,27 +267,16 @@ inline ProcessResult RunProcess(const std::vector<std::string>& argv,
   return child.Wait(bound);
 }
 
-// Runs COMMAND through the shell to its end; its exit status (-1 when it did
-// not end normally) and standard output.
+// Runs COMMAND through the shell; its exit status (-1 when it did not end
+// normally within a minute) and standard output.
 struct ShellResult {
   int exitCode = -1;
   std::string output;
 };
 
 inline ShellResult Shell(const std::string& command) {
-  ShellResult result;
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (pipe == nullptr) {
-    return result;
-  }
-  std::array<char, 4096> buffer{};
-  size_t count = 0;
-  while ((count = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0) {
-    result.output.append(buffer.data(), count);
-  }
-  const int status = ::pclose(pipe);
-  result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return result;
+  const ProcessResult result = RunProcess({"/bin/sh", "-c", command}, {});
+  return {result.exitCode, result.out};
 }
 
 // While it lives, files this process writes may not grow past LIMIT bytes

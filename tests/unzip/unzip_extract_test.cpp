@@ -440,56 +440,30 @@ TEST(UnzipExtract, ErrorsEndTheRunWithoutLeavingAFile) {
     int cancelAtPercent = 0;     // the owner's OnFilePercentDone raises at this call
   };
   const Bytes large = test::SampleData(300000, 9);
+  const ZipEntrySpec cut{.name = "f",
+                         .data = test::SampleData(50000),
+                         .method = 0,
+                         .uncompressedOverride = 90000,
+                         .compressedOverride = 90000};
+  const ZipEntrySpec encrypted{.name = "f", .data = large, .password = "p"};
+  const ZipEntrySpec stored{.name = "f", .data = large, .method = 0};
   const Row rows[] = {
-      {"premature end",
-       {.name = "f",
-        .data = test::SampleData(50000),
-        .method = 0,
-        .uncompressedOverride = 90000,
-        .compressedOverride = 90000},
-       "EFatalUnzipError: Premature end of file reached",
-       -1,
-       0,
-       30 + 1 + 50000,
-       3},
+      {"premature end", cut, "EFatalUnzipError: Premature end of file reached", -1, 0,
+       30 + 1 + 50000, 3},
 #ifndef _WIN32
-      {"short write in the middle, deflated",
-       {.name = "f", .data = large, .password = "p"},
-       "EWriteError: Stream write error",
-       100000,
-       0,
-       0,
-       6},
-      {"short write in the middle, stored",
-       {.name = "f", .data = large, .method = 0},
-       "EWriteError: Stream write error",
-       100000,
-       0,
-       0,
+      {"short write in the middle, deflated", encrypted, "EWriteError: Stream write error", 100000,
+       0, 0, 6},
+      {"short write in the middle, stored", stored, "EWriteError: Stream write error", 100000, 0, 0,
        6},
 #endif
-      {"cancel during a chunk",
-       {.name = "f", .data = large, .password = "p"},
-       "EUserCanceled: User Aborted Operation",
-       -1,
-       3,
-       0,
-       6},
-      {"cancel in a progress event",
-       {.name = "f", .data = large, .password = "p"},
-       "EUserCanceled: User Aborted Operation",
-       -1,
-       0,
-       0,
-       2,
-       2},
+      {"cancel during a chunk", encrypted, "EUserCanceled: User Aborted Operation", -1, 3, 0, 6},
+      {"cancel in a progress event", encrypted, "EUserCanceled: User Aborted Operation", -1, 0, 0,
+       2, 2},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     TempDir dir;
-    ZipLayout layout;
-    layout.entries.push_back(row.entry);
-    Bytes zip = BuildZip(layout);
+    Bytes zip = BuildZip({.entries = {row.entry}});
     if (row.cutTo > 0) {
       zip.resize(row.cutTo);
     }
@@ -514,10 +488,8 @@ TEST(UnzipExtract, ErrorsEndTheRunWithoutLeavingAFile) {
         throw EUserCanceled("User Aborted Operation");
       }
     };
-    unzip.SetZipName(dir / "a.zip");
-    unzip.SetDestDir(out.Path());
+    ExtractAll(unzip, dir / "a.zip", out.Path());
     unzip.SetPassword("p");
-    unzip.SetDoAll(true);
     std::string error;
     try {
       const test::FileSizeLimit limit(row.fileSizeLimit);
