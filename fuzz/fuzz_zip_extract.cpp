@@ -4,6 +4,9 @@
 // with and without output files. With output files it also checks what the
 // extraction must never do: write through a link already in the
 // destination, set setuid, setgid or sticky bits, or overwrite the archive.
+// Bit 6 of the options forces the pipelined decode (reading and decryption
+// ahead on one worker, writing behind on another) for every entry, however
+// small; no worker may outlive the run.
 #include <sys/stat.h>
 
 #include <cstddef>
@@ -13,6 +16,7 @@
 
 #include "fuzz/fuzz_zip_support.h"
 #include "platform/exception.h"
+#include "unzip/chunk_pipeline.h"
 #include "unzip/unzip.h"
 
 namespace {
@@ -54,6 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fs::create_directory_symlink(elsewhere, out + "/d", ignored);
     fs::create_symlink(elsewhere + "/f", out + "/f", ignored);
   }
+  SetPipelineMode((options & 64U) != 0 ? PipelineMode::kAlways : PipelineMode::kAuto);
   TUnZip unzip;
   unzip.SetZipName(path);
   unzip.SetDestDir(out);
@@ -80,6 +85,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   try {
     (void)unzip.UnZip();
   } catch (const lumivora::Exception&) {
+  }
+  if (ChunkPipeline::LiveWorkers() != 0) {
+    std::abort();
   }
   if (writeFiles) {
     // Nothing through the links, no special bits, the archive untouched.
