@@ -92,10 +92,6 @@ void ReduceCopy(ReduceStream& s, unsigned f, unsigned length, unsigned distance)
   s.Plain(static_cast<uint8_t>(d & 0xFF));
 }
 
-std::vector<uint8_t> Text(const std::string& text) {
-  return Bytes(text);
-}
-
 struct Row {
   std::string name;
   uint16_t method;
@@ -111,7 +107,7 @@ std::vector<Row> Rows() {
   // ---- shrink ----
   rows.push_back({"shrink: 256,1 continues with 10-bit codes", 1, 0, 5,
                   ShrinkStream().Literal('A').Widen().Literal('B').Code(257).Literal('C').Bytes(),
-                  Text("ABABC")});
+                  ToBytes("ABABC")});
   rows.push_back({"shrink: 256,2 frees the leaves and reuses the lowest freed code", 1, 0, 10,
                   ShrinkStream()
                       .Literal('A')
@@ -123,9 +119,9 @@ std::vector<Row> Rows() {
                       .Code(257)       // 259 = DA
                       .Code(258)
                       .Bytes(),
-                  Text("ABABCDABCD")});
+                  ToBytes("ABABCDABCD")});
   rows.push_back({"shrink: the next free code is the previous string plus its first byte", 1, 0, 6,
-                  ShrinkStream().Literal('A').Code(257).Code(258).Bytes(), Text("AAAAAA")});
+                  ShrinkStream().Literal('A').Code(257).Code(258).Bytes(), ToBytes("AAAAAA")});
   rows.push_back({"shrink: a fifth 256,1 (14-bit codes) stops as invalid data", 1, 0, 10,
                   ShrinkStream()
                       .Literal('A')
@@ -139,7 +135,7 @@ std::vector<Row> Rows() {
                       .Code(66)
                       .Code(66)
                       .Bytes(),
-                  Text("AB")});
+                  ToBytes("AB")});
   rows.push_back({"shrink: a first code that is no literal stops at once",
                   1,
                   0,
@@ -155,7 +151,7 @@ std::vector<Row> Rows() {
                       .Code(259)
                       .Literal('Z')
                       .Bytes(),
-                  Text("ABBBC")});
+                  ToBytes("ABBBC")});
   rows.push_back({"shrink: a code made its own prefix by a clear stops", 1, 0, 10,
                   ShrinkStream()
                       .Literal('A')
@@ -166,10 +162,10 @@ std::vector<Row> Rows() {
                       .Code(257)
                       .Literal('Z')
                       .Bytes(),
-                  Text("ABABC")});
+                  ToBytes("ABABC")});
   rows.push_back({"shrink: empty data produces nothing", 1, 0, 0, {}, {}});
   rows.push_back({"shrink: a partial clear spares codes at or above the next free code", 1, 0, 15,
-                  PartialClearAboveNextFree(), Text("ABCDEDEFGHIJKDE")});
+                  PartialClearAboveNextFree(), ToBytes("ABCDEDEFGHIJKDE")});
 
   // ---- reduce ----
   for (unsigned f = 1; f <= 4; ++f) {
@@ -179,7 +175,7 @@ std::vector<Row> Rows() {
       ReduceStream s;
       s.Plain("abc");
       ReduceCopy(s, f, 4, 3);
-      rows.push_back({tag + "short copy", method, 0, 7, s.Bytes(), Text("abcabca")});
+      rows.push_back({tag + "short copy", method, 0, 7, s.Bytes(), ToBytes("abcabca")});
     }
     {
       // A long copy (length byte extension) from a distance that needs the
@@ -192,7 +188,7 @@ std::vector<Row> Rows() {
       s.Plain(text);
       ReduceCopy(s, f, 200, 300);
       rows.push_back({tag + "long copy from far back", method, 0, 500, s.Bytes(),
-                      Text(text + text.substr(0, 200))});
+                      ToBytes(text + text.substr(0, 200))});
     }
     {
       ReduceStream s;
@@ -215,7 +211,7 @@ std::vector<Row> Rows() {
     ReduceStream s(std::map<uint8_t, std::vector<uint8_t>>{{'a', {'b'}}});
     s.Plain(static_cast<uint8_t>('a')).Follower(0, 1).Plain(static_cast<uint8_t>('c'));
     rows.push_back({"reduce: follower count 0 means 8 plain bits without a flag bit", 2, 0, 3,
-                    s.Bytes(), Text("abc")});
+                    s.Bytes(), ToBytes("abc")});
   }
   {
     ReduceStream s(std::map<uint8_t, std::vector<uint8_t>>{{'a', {'b', 'c', 'd'}}});
@@ -224,7 +220,7 @@ std::vector<Row> Rows() {
         .Plain(static_cast<uint8_t>('a'))
         .Follower(3, 2);
     rows.push_back(
-        {"reduce: a follower index past the set stops", 3, 0, 10, s.Bytes(), Text("ada")});
+        {"reduce: a follower index past the set stops", 3, 0, 10, s.Bytes(), ToBytes("ada")});
   }
   {
     ReduceStream s;
@@ -237,7 +233,7 @@ std::vector<Row> Rows() {
     ReduceStream s;
     s.Plain("abc");
     rows.push_back({"reduce: data that ends early stops instead of decoding zeros", 5, 0,
-                    0xFFFFFFFFu, s.Bytes(), Text("abc")});
+                    0xFFFFFFFFu, s.Bytes(), ToBytes("abc")});
   }
 
   // ---- implode ----
@@ -274,7 +270,7 @@ std::vector<Row> Rows() {
     tail.Put(1, 1).Put('h', 8).Put(1, 1).Put('i', 8);
     s.insert(s.end(), tail.Bytes().begin(), tail.Bytes().end());
     rows.push_back({"implode: data that ends early stops instead of decoding filler", 6, 0,
-                    0xFFFFFFFFu, s, Text("hi")});
+                    0xFFFFFFFFu, s, ToBytes("hi")});
   }
   {
     // Same trees; a match of code 0/0 (distance 1 + low bits, length 2) at

@@ -156,7 +156,7 @@ TEST(EncryptionWrapper, InfoZipDecryptsWrappedLegacyEntries) {
 // our decoder agree on the bytes.
 TEST(ShrinkPeer, PartialClearAgreesWithInfoZip) {
   TempDir dir;
-  const std::vector<uint8_t> expected = Bytes("ABCDEDEFGHIJKDE");
+  const std::vector<uint8_t> expected = ToBytes("ABCDEDEFGHIJKDE");
   const ZipEntrySpec entry{
       .name = "clear.txt", .data = expected, .method = 1, .rawData = PartialClearAboveNextFree()};
   WriteBytes(dir / "clear.zip", BuildZip({.entries = {entry}}));

@@ -32,6 +32,7 @@ using ::lumivora::testing::ParseZip;
 using ::lumivora::testing::ReadBytes;
 using ::lumivora::testing::SizeGuardTripped;
 using ::lumivora::testing::TempDir;
+using ::lumivora::testing::ToBytes;
 using ::lumivora::testing::WriteBytes;
 using ::lumivora::testing::ZipEntrySpec;
 using ::lumivora::testing::ZipLayout;
@@ -135,10 +136,6 @@ class BitStream {
   std::vector<uint8_t> bytes_;
   size_t count_ = 0;
 };
-
-inline std::vector<uint8_t> Bytes(const std::string& text) {
-  return {text.begin(), text.end()};
-}
 
 // A shrunk stream (9-bit codes) whose second partial clear happens while
 // code 260 (DE) is in use above the next free code: the clear looks only

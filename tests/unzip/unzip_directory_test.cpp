@@ -168,10 +168,8 @@ TEST(UnzipDirectory, MalformedArchivesTable) {
 
 TEST(UnzipDirectory, IncompleteZipEventChangesTheMode) {
   TempDir dir;
-  ZipLayout layout;
-  layout.entries.push_back({.name = "a.txt", .data = ToBytes("alpha")});
-  Bytes zip = BuildZip(layout);
-  zip.resize(zip.size() - 22);
+  Bytes zip = BuildZip({.entries = {{.name = "a.txt", .data = ToBytes("alpha")}}});
+  zip.resize(zip.size() - 22);  // no end record
   test::WriteBytes(dir / "a.zip", zip);
   TUnZip unzip;
   int calls = 0;
@@ -229,8 +227,7 @@ TEST(UnzipDirectory, CommentsAndSeparators) {
 
 TEST(UnzipDirectory, CommentHoldingACompleteEndRecordMakesTheInnerOneWin) {
   TempDir dir;
-  ZipLayout layout;
-  layout.entries.push_back({.name = "a.txt", .data = ToBytes("alpha")});
+  ZipLayout layout{.entries = {{.name = "a.txt", .data = ToBytes("alpha")}}};
   const Bytes plain = BuildZip(layout);
   // The comment carries a copy of the end record (with no comment of its own).
   const Bytes inner(plain.end() - 22, plain.end());

@@ -16,21 +16,12 @@ namespace {
 
 using lumivora::testing::FakeSystem;
 using testing::FaultServer;
+using testing::InfoFile;
 using testing::Nginx;
 using testing::PatternContent;
 using testing::ReadFile;
 using testing::TempDir;
 using Events = std::vector<std::string>;
-
-std::string InfoFile(const std::string& version, const std::string& url,
-                     const std::string& clientSideName, const std::string& redirection = "") {
-  std::string text = "[Setup]\r\n";
-  if (!redirection.empty()) {
-    text += "RedirectionURL=" + redirection + "\r\n";
-  }
-  return text + "Version=" + version + "\r\nURL=" + url + "\r\nClientSideName=" + clientSideName +
-         "\r\n";
-}
 
 class CheckTest : public ::testing::Test {
  public:

@@ -12,6 +12,7 @@
 #include "platform/recording/ui_recording.h"
 #include "tests/support/fakes.h"
 #include "tests/support/files.h"
+#include "tests/webupdate/servers.h"
 #include "webupdate/info_file.h"
 
 namespace lumivora::webupdate {
@@ -64,8 +65,7 @@ class ScriptedTransport final : public platform::HttpTransport {
 };
 
 std::string InfoFile(const std::string& version, const std::string& file) {
-  return "[Setup]\r\nVersion=" + version + "\r\nURL=http://update.test/" + file +
-         "\r\nClientSideName=" + file + "\r\n";
+  return testing::InfoFile(version, "http://update.test/" + file, file);
 }
 
 class UpdaterTest : public ::testing::Test {

@@ -71,6 +71,15 @@ class FaultServer {
 // A port on 127.0.0.1 on which nothing listens (bound, then closed).
 int ClosedPort();
 
+// An update information file offering VERSION at URL under CLIENTSIDENAME
+// (with a RedirectionURL first when REDIRECTION is not empty).
+inline std::string InfoFile(const std::string& version, const std::string& url,
+                            const std::string& clientSideName,
+                            const std::string& redirection = "") {
+  return "[Setup]\r\n" + (redirection.empty() ? "" : "RedirectionURL=" + redirection + "\r\n") +
+         "Version=" + version + "\r\nURL=" + url + "\r\nClientSideName=" + clientSideName + "\r\n";
+}
+
 // Deterministic content of SIZE bytes.
 std::string PatternContent(size_t size);
 

@@ -17,6 +17,7 @@ namespace {
 using lumivora::testing::FakeSystem;
 using platform::MessageAnswer;
 using testing::FaultServer;
+using testing::InfoFile;
 using testing::Nginx;
 using testing::PatternContent;
 using testing::ReadFile;
@@ -25,10 +26,6 @@ using testing::TempDir;
 constexpr size_t kPackSize = 100000;
 const std::string kOldPack = "old pack";
 
-std::string InfoFile(const std::string& version, const std::string& url) {
-  return "[Setup]\r\nVersion=" + version + "\r\nURL=" + url + "\r\nClientSideName=dl.zip\r\n";
-}
-
 class UpdaterOverHttpTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
@@ -36,10 +33,10 @@ class UpdaterOverHttpTest : public ::testing::Test {
     fault_ = std::make_unique<FaultServer>();
     nginx_->Put("pack-1.3.zip", PatternContent(kPackSize));
     fault_->Put("pack-1.3.zip", PatternContent(kPackSize));
-    fault_->Put("free.ini", InfoFile("1.3", nginx_->Url("/pack-1.3.zip")));
-    fault_->Put("short.ini", InfoFile("1.3", fault_->Url("/short/pack-1.3.zip")));
-    fault_->Put("long.ini",
-                InfoFile("1.3", nginx_->Url("/pack-1.3.zip")) + std::string(20000, ';') + "\n");
+    fault_->Put("free.ini", InfoFile("1.3", nginx_->Url("/pack-1.3.zip"), "dl.zip"));
+    fault_->Put("short.ini", InfoFile("1.3", fault_->Url("/short/pack-1.3.zip"), "dl.zip"));
+    fault_->Put("long.ini", InfoFile("1.3", nginx_->Url("/pack-1.3.zip"), "dl.zip") +
+                                std::string(20000, ';') + "\n");
   }
   static void TearDownTestSuite() {
     nginx_.reset();
