@@ -1,6 +1,6 @@
 // File layer: an owned file handle with the stream semantics the components
 // rely on, and the whole-file operations (copy, move, delete, attributes,
-// times). Paths are 8-bit texts. One implementation file per backend.
+// times). Paths are 8-bit texts. Each backend implements it in its own files.
 #pragma once
 
 #include <cstddef>
