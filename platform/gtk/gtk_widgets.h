@@ -1,6 +1,7 @@
-// Pieces of the GTK desktop interface (ui_gtk.cpp): text conversion, the
-// application's icon, window style and creation, grid cells, and the texts and
-// layout that windows publish for automation tools.
+// Pieces of the GTK desktop interface (ui_gtk.cpp, gtk_message_box.cpp,
+// gtk_main_window.cpp): starting GTK, text conversion, the application's icon,
+// window style and creation, grid cells, the texts and layout that windows
+// publish for automation tools, and message boxes.
 #pragma once
 
 #include <gtk/gtk.h>
@@ -11,7 +12,12 @@
 #include <utility>
 #include <vector>
 
+#include "platform/ui.h"
+
 namespace lumivora::platform::gtk {
+
+// Starts GTK once per process; false when there is no usable display.
+bool StartGtk();
 
 // GObject casts without C-style casts: GTK's type-check macros expand to them.
 template <typename T>
@@ -78,5 +84,9 @@ GtkWidget* NewGrid(int rowSpacing, int columnSpacing, int margin);
 // automation tools and the tests that check that no text overlaps another or
 // is cut.
 void PublishLayout(GtkWidget* window, const std::map<std::string, GtkWidget*>& controls);
+
+// Shows REQUEST as a modal message box and returns the answer given, or the
+// Escape answer when the box was closed otherwise.
+MessageAnswer RunMessageBox(const MessageBoxRequest& request);
 
 }  // namespace lumivora::platform::gtk

@@ -1,5 +1,5 @@
 // GTK 3 user interface: the splash window, the update dialog and message boxes
-// as real windows on a Linux desktop.
+// (gtk_message_box.cpp) as real windows on a Linux desktop.
 //
 // Everything runs on the caller's one thread. GTK is never given a main loop
 // of its own: ProcessMessages handles the events that are pending and returns,
@@ -17,13 +17,10 @@
 // a control's text with WM_GETTEXT.
 #include "platform/gtk/ui_gtk.h"
 
-#include <glib-unix.h>
 #include <gtk/gtk.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
 #include <map>
 #include <set>
 #include <string>
@@ -33,6 +30,23 @@
 #include "platform/gtk/gtk_widgets.h"
 
 namespace lumivora::platform {
+namespace gtk {
+
+bool StartGtk() {
+  static const bool started = [] {
+    if (!DisplayGiven()) {
+      return false;
+    }
+    // The program's own text handling relies on the "C" locale (number
+    // formats in INI files and version texts): GTK must not change it.
+    gtk_disable_setlocale();
+    return gtk_init_check(nullptr, nullptr) != FALSE;
+  }();
+  return started;
+}
+
+}  // namespace gtk
+
 namespace {
 
 using namespace gtk;  // the pieces in gtk_widgets.h
@@ -152,7 +166,11 @@ class GtkInterface final : public UserInterface {
   GtkInterface(const GtkInterface&) = delete;
   GtkInterface& operator=(const GtkInterface&) = delete;
 
-  MessageAnswer ShowMessage(const MessageBoxRequest& request) override;
+  MessageAnswer ShowMessage(const MessageBoxRequest& request) override {
+    const MessageAnswer answer = RunMessageBox(request);
+    Pump();
+    return answer;
+  }
 
   std::unique_ptr<View> CreateSplash() override {
     return std::make_unique<GtkView>(*this, GtkView::Kind::kSplash);
@@ -326,147 +344,6 @@ void GtkView::BuildUpdater(GtkBox* box, GdkPixbuf* icon) {
   g_signal_connect(window_.get(), "map-event", Callback(&FocusOnMap), nullptr);
 }
 
-const char* AnswerName(MessageAnswer answer) {
-  switch (answer) {
-    case MessageAnswer::kOk:
-      return "OK";
-    case MessageAnswer::kCancel:
-      return "Cancel";
-    case MessageAnswer::kYes:
-      return "Yes";
-    case MessageAnswer::kNo:
-      return "No";
-  }
-  return "";
-}
-
-GtkResponseType ResponseOf(MessageAnswer answer) {
-  switch (answer) {
-    case MessageAnswer::kOk:
-      return GTK_RESPONSE_OK;
-    case MessageAnswer::kCancel:
-      return GTK_RESPONSE_CANCEL;
-    case MessageAnswer::kYes:
-      return GTK_RESPONSE_YES;
-    case MessageAnswer::kNo:
-      return GTK_RESPONSE_NO;
-  }
-  return GTK_RESPONSE_NONE;
-}
-
-MessageAnswer GtkInterface::ShowMessage(const MessageBoxRequest& request) {
-  std::vector<MessageAnswer> buttons;
-  switch (request.buttons) {
-    case MessageButtons::kOk:
-      buttons = {MessageAnswer::kOk};
-      break;
-    case MessageButtons::kOkCancel:
-      buttons = {MessageAnswer::kOk, MessageAnswer::kCancel};
-      break;
-    case MessageButtons::kYesNo:
-      buttons = {MessageAnswer::kYes, MessageAnswer::kNo};
-      break;
-    case MessageButtons::kYesNoCancel:
-      buttons = {MessageAnswer::kYes, MessageAnswer::kNo, MessageAnswer::kCancel};
-      break;
-  }
-  const MessageAnswer escape = EscapeAnswer(request.buttons);
-  const MessageAnswer byDefault =
-      std::find(buttons.begin(), buttons.end(), request.defaultButton) != buttons.end()
-          ? request.defaultButton
-          : buttons.front();
-
-  const char* iconName = IconName(request.icon);
-  const std::string caption = DisplayText(request.caption);
-  const std::string text = DisplayText(request.text);
-  // A box of its own rather than GtkMessageDialog, which no longer shows the
-  // icon that tells an error from a question.
-  WindowPtr dialog(gtk_dialog_new());
-  GtkWidget* row = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 12);
-  gtk_container_set_border_width(As<GtkContainer>(row), 12);
-  if (request.icon != MessageIcon::kNone) {
-    const std::string themeIcon = std::string("dialog-") + iconName;
-    GtkWidget* image = gtk_image_new_from_icon_name(themeIcon.c_str(), GTK_ICON_SIZE_DIALOG);
-    gtk_widget_set_valign(image, GTK_ALIGN_START);
-    gtk_box_pack_start(As<GtkBox>(row), image, FALSE, FALSE, 0);
-  }
-  GtkWidget* label = gtk_label_new(text.c_str());
-  gtk_label_set_xalign(As<GtkLabel>(label), 0.0F);
-  gtk_label_set_line_wrap(As<GtkLabel>(label), TRUE);
-  gtk_label_set_max_width_chars(As<GtkLabel>(label), 80);
-  gtk_box_pack_start(As<GtkBox>(row), label, TRUE, TRUE, 0);
-  gtk_box_pack_start(As<GtkBox>(gtk_dialog_get_content_area(As<GtkDialog>(dialog.get()))), row,
-                     TRUE, TRUE, 0);
-  gtk_window_set_modal(As<GtkWindow>(dialog.get()), TRUE);
-  gtk_window_set_resizable(As<GtkWindow>(dialog.get()), FALSE);
-  ApplyWindowStyle(dialog.get());
-  GtkWindow* window = As<GtkWindow>(dialog.get());
-  gtk_window_set_title(window, caption.c_str());
-  gtk_window_set_role(window, "MessageBox");
-  gtk_window_set_position(window, GTK_WIN_POS_CENTER);
-  gtk_window_set_deletable(window, request.buttons != MessageButtons::kYesNo);
-  if (request.systemModal) {
-    gtk_window_set_keep_above(window, TRUE);
-  }
-  std::string buttonList;
-  for (const MessageAnswer answer : buttons) {
-    const std::string buttonLabel = std::string("_") + AnswerName(answer);
-    gtk_dialog_add_button(As<GtkDialog>(dialog.get()), buttonLabel.c_str(), ResponseOf(answer));
-    buttonList.append(buttonList.empty() ? "" : ",").append(AnswerName(answer));
-  }
-  gtk_dialog_set_default_response(As<GtkDialog>(dialog.get()), ResponseOf(byDefault));
-  if (GtkWidget* defaultWidget =
-          gtk_dialog_get_widget_for_response(As<GtkDialog>(dialog.get()), ResponseOf(byDefault))) {
-    gtk_widget_grab_focus(defaultWidget);
-  }
-  g_signal_connect(dialog.get(), "map-event", Callback(&FocusOnMap), nullptr);
-  gtk_widget_show_all(row);
-  gtk_widget_realize(dialog.get());
-  PublishTexts(dialog.get(), {{"caption", caption},
-                              {"text", text},
-                              {"icon", iconName},
-                              {"buttons", buttonList},
-                              {"default", AnswerName(byDefault)}});
-  const gint response = gtk_dialog_run(As<GtkDialog>(dialog.get()));
-  dialog.reset();
-  Pump();
-  for (const MessageAnswer answer : buttons) {
-    if (response == ResponseOf(answer)) {
-      return answer;
-    }
-  }
-  return escape;
-}
-
-// Starts GTK once per process; false when there is no usable display.
-bool StartGtk() {
-  static const bool started = [] {
-    if (!DisplayGiven()) {
-      return false;
-    }
-    // The program's own text handling relies on the "C" locale (number
-    // formats in INI files and version texts): GTK must not change it.
-    gtk_disable_setlocale();
-    return gtk_init_check(nullptr, nullptr) != FALSE;
-  }();
-  return started;
-}
-
-gboolean OnInput(gint fd, GIOCondition /*condition*/, gpointer /*data*/) {
-  char buffer[256];
-  const ssize_t n = ::read(fd, buffer, sizeof buffer);
-  if (n > 0) {
-    return G_SOURCE_CONTINUE;
-  }
-  gtk_main_quit();
-  return G_SOURCE_REMOVE;
-}
-
-void OnMainWindowDestroyed(GtkWidget* /*window*/, gpointer data) {
-  *static_cast<bool*>(data) = true;
-  gtk_main_quit();
-}
-
 }  // namespace
 
 std::unique_ptr<UserInterface> CreateGtkInterface() {
@@ -474,39 +351,6 @@ std::unique_ptr<UserInterface> CreateGtkInterface() {
     return nullptr;
   }
   return std::make_unique<GtkInterface>();
-}
-
-bool RunMainWindow(const char* title, const char* text, bool stopOnInputEnd) {
-  if (!StartGtk()) {
-    return false;
-  }
-  const PixbufPtr icon = ApplicationIcon(48);
-  gtk_window_set_default_icon(icon.get());
-  GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
-  gtk_window_set_title(As<GtkWindow>(window), title);
-  gtk_window_set_role(As<GtkWindow>(window), "MainWindow");
-  gtk_window_set_default_size(As<GtkWindow>(window), 480, 240);
-  gtk_window_set_position(As<GtkWindow>(window), GTK_WIN_POS_CENTER);
-  GtkWidget* label = gtk_label_new(text);
-  gtk_label_set_line_wrap(As<GtkLabel>(label), TRUE);
-  gtk_container_add(As<GtkContainer>(window), label);
-  // Closing the window ends the program; the window is gone by then.
-  bool closed = false;
-  g_signal_connect(window, "destroy", Callback(&OnMainWindowDestroyed), &closed);
-  guint inputWatch = 0;
-  if (stopOnInputEnd) {
-    inputWatch = g_unix_fd_add(
-        STDIN_FILENO, static_cast<GIOCondition>(G_IO_IN | G_IO_HUP | G_IO_ERR), &OnInput, nullptr);
-  }
-  gtk_widget_show_all(window);
-  gtk_main();
-  if (inputWatch != 0 && g_main_context_find_source_by_id(nullptr, inputWatch) != nullptr) {
-    g_source_remove(inputWatch);
-  }
-  if (!closed) {
-    gtk_widget_destroy(window);  // standard input ended while the window was open
-  }
-  return true;
 }
 
 }  // namespace lumivora::platform
