@@ -157,6 +157,24 @@ class CurlResponse final : public HttpResponse {
       Fail("out of memory");
       return;
     }
+    const std::string url = UrlOf(request);
+    SetHeaders(request);
+    if (!SetOptions(request, url) || headers_ == nullptr) {
+      Fail("cannot set up the request");
+      return;
+    }
+    if (curl_->multi_add_handle(multi_.get(), easy_.get()) != CURLM_OK) {
+      Fail("cannot start the request");
+      return;
+    }
+    added_ = true;
+    // The headers are final once body bytes arrive or the transfer ends.
+    while (!bodyStarted_ && !done_) {
+      Step();
+    }
+  }
+
+  static std::string UrlOf(const HttpRequest& request) {
     std::string url = request.secure ? "https://" : "http://";
     url += request.hostName;
     if (request.port != 0) {
@@ -164,13 +182,22 @@ class CurlResponse final : public HttpResponse {
       url += std::to_string(request.port);
     }
     url += request.path;
+    return url;
+  }
 
+  // The accept type and, for a reload, the headers that bypass caches; none
+  // when a list cannot be made.
+  void SetHeaders(const HttpRequest& request) {
     headers_.reset(curl_->slist_append(nullptr, request.accept.c_str()));
     if (request.reload) {
       AppendHeader("Pragma: no-cache");
       AppendHeader("Cache-Control: no-cache");
     }
-    CURL* easy = easy_.get();
+  }
+
+  // HTTP and HTTPS only (redirections too), the path as given, verified
+  // certificates, the request's version, texts, limits and credentials.
+  bool SetOptions(const HttpRequest& request, const std::string& url) {
     bool ok =
         Set(CURLOPT_URL, url.c_str()) && Set(CURLOPT_PATH_AS_IS, 1L) &&
         Set(CURLOPT_PROTOCOLS_STR, "http,https") &&
@@ -193,19 +220,7 @@ class CurlResponse final : public HttpResponse {
            Set(CURLOPT_USERNAME, request.userName.c_str()) &&
            Set(CURLOPT_PASSWORD, request.password.c_str());
     }
-    if (!ok || headers_ == nullptr) {
-      Fail("cannot set up the request");
-      return;
-    }
-    if (curl_->multi_add_handle(multi_.get(), easy) != CURLM_OK) {
-      Fail("cannot start the request");
-      return;
-    }
-    added_ = true;
-    // The headers are final once body bytes arrive or the transfer ends.
-    while (!bodyStarted_ && !done_) {
-      Step();
-    }
+    return ok;
   }
 
   template <typename T>

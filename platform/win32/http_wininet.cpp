@@ -91,6 +91,25 @@ class WinInetResponse final : public HttpResponse {
       error_ = "invalid address";
       return;
     }
+    if (!Connect(request) || !OpenRequest(request)) {
+      return;
+    }
+    SetWait(watch_.WaitLimit(kLongestWait));
+    if (::HttpSendRequestA(request_.Get(), nullptr, 0, nullptr, 0) == 0) {
+      // No response: what the handle might still report does not count.
+      error_ = SystemError("HttpSendRequest");
+      finished_ = true;
+      if (std::string why = watch_.Check(received_); !why.empty()) {
+        GiveUp(std::move(why));
+      }
+      return;
+    }
+    ReadResponseHeaders();
+  }
+
+  // The internet handle with the request's user agent, and the connection
+  // to the host and port; false with the error when either fails.
+  bool Connect(const HttpRequest& request) {
     const INTERNET_PORT port =
         request.port != 0 ? static_cast<INTERNET_PORT>(request.port)
                           : static_cast<INTERNET_PORT>(request.secure ? INTERNET_DEFAULT_HTTPS_PORT
@@ -99,7 +118,7 @@ class WinInetResponse final : public HttpResponse {
                                     nullptr, nullptr, 0));
     if (!internet_) {
       error_ = SystemError("InternetOpen");
-      return;
+      return false;
     }
     if (request.limits.connect.count() > 0) {
       SetTimeout(internet_.Get(), INTERNET_OPTION_CONNECT_TIMEOUT, request.limits.connect);
@@ -110,8 +129,14 @@ class WinInetResponse final : public HttpResponse {
                                          INTERNET_SERVICE_HTTP, 0, 0));
     if (!connection_) {
       error_ = SystemError("InternetConnect");
-      return;
+      return false;
     }
+    return true;
+  }
+
+  // The GET request with its version, referrer, accept type and flags; false
+  // with the error when it cannot be made.
+  bool OpenRequest(const HttpRequest& request) {
     const std::array<const char*, 2> acceptTypes{request.accept.c_str(), nullptr};
     DWORD flags = INTERNET_FLAG_NO_CACHE_WRITE;
     if (request.reload) {
@@ -126,18 +151,13 @@ class WinInetResponse final : public HttpResponse {
                                       request.referrer.c_str(), accept, flags, 0));
     if (!request_) {
       error_ = SystemError("HttpOpenRequest");
-      return;
+      return false;
     }
-    SetWait(watch_.WaitLimit(kLongestWait));
-    if (::HttpSendRequestA(request_.Get(), nullptr, 0, nullptr, 0) == 0) {
-      // No response: what the handle might still report does not count.
-      error_ = SystemError("HttpSendRequest");
-      finished_ = true;
-      if (std::string why = watch_.Check(received_); !why.empty()) {
-        GiveUp(std::move(why));
-      }
-      return;
-    }
+    return true;
+  }
+
+  // The final response's status code and Content-Length text.
+  void ReadResponseHeaders() {
     DWORD status = 0;
     DWORD size = sizeof(status);
     if (::HttpQueryInfoA(request_.Get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status,
