@@ -71,6 +71,51 @@ void RunUpdateStep(LaunchEnvironment& environment, LaunchState& state,
                 state.Settings.SigningSerial != recordedSerial);
 }
 
+// Where the extraction puts the main program, and whether it is renamed to
+// its target path afterwards (systems other than NT start it only with the
+// extension).
+struct ExtractionTarget {
+  std::string extractedPath;
+  bool renameToTarget = false;
+};
+
+// The private temporary folder and the target path in it; an earlier copy of
+// the main program there is removed.
+ExtractionTarget PrepareTarget(platform::SystemServices& system, LaunchState& state) {
+  state.TempFolder = GetTempFolder(system);
+  int major = 0;
+  int minor = 0;
+  const int platformId = GetPlatformId(system, major, minor);
+  ExtractionTarget target;
+  target.extractedPath = state.TempFolder + kMainProgramName;
+  target.renameToTarget = platformId != platform::kPlatformIdNT;
+  state.TargetPath =
+      target.renameToTarget ? target.extractedPath + kExeExtension : target.extractedPath;
+  platform::DeleteFile(state.TargetPath);
+  return target;
+}
+
+// Starts the extracted main program with the hand-off record.
+void StartMainProgram(LaunchEnvironment& environment, const LaunchState& state,
+                      const ExtractionTarget& target, const std::string& firstArgument) {
+  platform::SystemServices& system = environment.system;
+  platform::UserInterface& ui = environment.ui;
+  ui.ProcessMessages();
+  if (target.renameToTarget) {
+    platform::MoveFile(target.extractedPath, state.TargetPath);
+    ui.ProcessMessages();
+  }
+  const std::string record =
+      cipher::EncipherConfigText(BuildHandOffRecord(system.ExecutablePath()));
+  StartProgram(system, ui, BuildCommandLine(state.TargetPath, record, firstArgument), true);
+}
+
+void ShowStep(TfrmSplash* splash, int64_t step) {
+  if (splash != nullptr) {
+    splash->SetProgressPosition(step);
+  }
+}
+
 }  // namespace
 
 LaunchState RunLaunchSequence(LaunchEnvironment& environment, TfrmSplash* splash) {
@@ -93,18 +138,9 @@ LaunchState RunLaunchSequence(LaunchEnvironment& environment, TfrmSplash* splash
                                                       environment.config.PackPasswordLastIndex);
     const std::string firstArgument =
         environment.arguments.empty() ? std::string() : environment.arguments.front();
-    state.TempFolder = GetTempFolder(system);
-    int major = 0;
-    int minor = 0;
-    const int platformId = GetPlatformId(system, major, minor);
-    const std::string extractedPath = state.TempFolder + kMainProgramName;
-    state.TargetPath =
-        platformId == platform::kPlatformIdNT ? extractedPath : extractedPath + kExeExtension;
-    platform::DeleteFile(state.TargetPath);
+    const ExtractionTarget target = PrepareTarget(system, state);
     ui.ProcessMessages();
-    if (splash != nullptr) {
-      splash->SetProgressPosition(kStepPrepared);
-    }
+    ShowStep(splash, kStepPrepared);
     state.PackPath = FolderOf(system.ExecutablePath()) + kPackName;
 
     if (IsOnline(system)) {
@@ -117,18 +153,9 @@ LaunchState RunLaunchSequence(LaunchEnvironment& environment, TfrmSplash* splash
       state.Extracted = environment.extractor.UnCompress(state.PackPath, state.TempFolder, password,
                                                          kMainProgramName);
     }
-    if (splash != nullptr) {
-      splash->SetProgressPosition(kStepExtracted);
-    }
+    ShowStep(splash, kStepExtracted);
     if (state.Extracted) {
-      ui.ProcessMessages();
-      if (platformId != platform::kPlatformIdNT) {
-        platform::MoveFile(extractedPath, state.TargetPath);
-        ui.ProcessMessages();
-      }
-      const std::string record =
-          cipher::EncipherConfigText(BuildHandOffRecord(system.ExecutablePath()));
-      StartProgram(system, ui, BuildCommandLine(state.TargetPath, record, firstArgument), true);
+      StartMainProgram(environment, state, target, firstArgument);
     } else {
       ShowError(ui, std::string(strings::kErrorInFileProcessing) + "\r" + state.PackPath);
     }

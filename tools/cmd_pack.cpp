@@ -23,73 +23,94 @@ struct ZipCloser {
   void operator()(zip_t* archive) const { zip_discard(archive); }
 };
 
-}  // namespace
-
-int PackCommand(const Arguments& arguments) {
+struct PackArguments {
   std::string input;
   std::string output;
   std::string password = LUMIVORA_PACK_PASSWORD;
+};
+
+// "INPUT -o OUTPUT [-P PASSWORD]"; raises UsageError for anything else.
+PackArguments ParsePackArguments(const Arguments& arguments) {
+  PackArguments parsed;
   for (size_t i = 0; i < arguments.size(); ++i) {
     if (arguments[i] == "-o" && i + 1 < arguments.size()) {
-      output = arguments[++i];
+      parsed.output = arguments[++i];
     } else if (arguments[i] == "-P" && i + 1 < arguments.size()) {
-      password = arguments[++i];
-    } else if (input.empty() && !arguments[i].empty() && arguments[i][0] != '-') {
-      input = arguments[i];
+      parsed.password = arguments[++i];
+    } else if (parsed.input.empty() && !arguments[i].empty() && arguments[i][0] != '-') {
+      parsed.input = arguments[i];
     } else {
-      input.clear();
+      parsed.input.clear();
       break;
     }
   }
-  if (input.empty() || output.empty()) {
+  if (parsed.input.empty() || parsed.output.empty()) {
     throw UsageError();
   }
-  struct stat status {};
-  if (::stat(input.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) {
-    std::fprintf(stderr, "%s: not a readable file\n", input.c_str());
-    return kExitArchiveError;
-  }
+  return parsed;
+}
+
+// Writes the pack: INPUT as the one entry "Lumivoramain", deflated and
+// encrypted, with the input's mode and time. Prints why and returns false
+// when it cannot.
+bool WritePack(const PackArguments& pack, const struct stat& status) {
   int error = 0;
   std::unique_ptr<zip_t, ZipCloser> archive(
-      zip_open(output.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error));
+      zip_open(pack.output.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error));
   if (!archive) {
     zip_error_t zipError;
     zip_error_init_with_code(&zipError, error);
-    std::fprintf(stderr, "%s: %s\n", output.c_str(), zip_error_strerror(&zipError));
+    std::fprintf(stderr, "%s: %s\n", pack.output.c_str(), zip_error_strerror(&zipError));
     zip_error_fini(&zipError);
-    return kExitArchiveError;
+    return false;
   }
-  zip_source_t* source = zip_source_file(archive.get(), input.c_str(), 0, -1);
+  zip_source_t* source = zip_source_file(archive.get(), pack.input.c_str(), 0, -1);
   if (source == nullptr) {
-    std::fprintf(stderr, "%s: %s\n", input.c_str(), zip_strerror(archive.get()));
-    return kExitArchiveError;
+    std::fprintf(stderr, "%s: %s\n", pack.input.c_str(), zip_strerror(archive.get()));
+    return false;
   }
   const zip_int64_t index = zip_file_add(archive.get(), "Lumivoramain", source, ZIP_FL_OVERWRITE);
   if (index < 0) {
     zip_source_free(source);
-    std::fprintf(stderr, "%s: %s\n", output.c_str(), zip_strerror(archive.get()));
-    return kExitArchiveError;
+    std::fprintf(stderr, "%s: %s\n", pack.output.c_str(), zip_strerror(archive.get()));
+    return false;
   }
   const auto entry = static_cast<zip_uint64_t>(index);
   // Unix host, the file's permission bits in the high half (APPNOTE 4.4.15):
   // the extracted main program keeps its execute permission.
   const auto mode = static_cast<zip_uint32_t>(S_IFREG | (status.st_mode & 07777U));
+  const char* password = pack.password.c_str();
   if (zip_set_file_compression(archive.get(), entry, ZIP_CM_DEFLATE, 9) != 0 ||
-      zip_file_set_encryption(archive.get(), entry, ZIP_EM_TRAD_PKWARE, password.c_str()) != 0 ||
+      zip_file_set_encryption(archive.get(), entry, ZIP_EM_TRAD_PKWARE, password) != 0 ||
       zip_file_set_external_attributes(archive.get(), entry, 0, ZIP_OPSYS_UNIX, mode << 16U) != 0 ||
       zip_file_set_mtime(archive.get(), entry, status.st_mtime, 0) != 0) {
-    std::fprintf(stderr, "%s: %s\n", output.c_str(), zip_strerror(archive.get()));
-    return kExitArchiveError;
+    std::fprintf(stderr, "%s: %s\n", pack.output.c_str(), zip_strerror(archive.get()));
+    return false;
   }
   if (zip_close(archive.get()) != 0) {
-    std::fprintf(stderr, "%s: %s\n", output.c_str(), zip_strerror(archive.get()));
-    return kExitArchiveError;
+    std::fprintf(stderr, "%s: %s\n", pack.output.c_str(), zip_strerror(archive.get()));
+    return false;
   }
   (void)archive.release();  // zip_close freed it
+  return true;
+}
+
+}  // namespace
+
+int PackCommand(const Arguments& arguments) {
+  const PackArguments pack = ParsePackArguments(arguments);
+  struct stat status {};
+  if (::stat(pack.input.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) {
+    std::fprintf(stderr, "%s: not a readable file\n", pack.input.c_str());
+    return kExitArchiveError;
+  }
+  if (!WritePack(pack, status)) {
+    return kExitArchiveError;
+  }
   // Read the pack back through the extraction component.
-  const int result = TestArchive(output, password);
+  const int result = TestArchive(pack.output, pack.password);
   if (result != kExitOk) {
-    std::fprintf(stderr, "%s: the written pack does not check\n", output.c_str());
+    std::fprintf(stderr, "%s: the written pack does not check\n", pack.output.c_str());
   }
   return result;
 }
