@@ -143,74 +143,99 @@ struct ImplodeTrees {
   ShannonFanoTree distances;
 };
 
-}  // namespace
+// What the entry's general purpose flags choose (bit 1: the 8 KiB
+// dictionary, bit 2: the literal tree).
+struct ImplodeLayout {
+  bool literalTree;   // literals are coded (else 8 bits each)
+  unsigned lowBits;   // low distance bits stored as they are: 7 or 6
+  unsigned minMatch;  // shortest match: 3 with a literal tree, else 2
+};
 
-void ExpandImploded(DecoderState& state) {
-  const bool bigDictionary = (state.Flags() & 2) != 0;
-  const bool literalTree = (state.Flags() & 4) != 0;
-  const unsigned lowBits = bigDictionary ? 7 : 6;
-  const unsigned minMatch = literalTree ? 3 : 2;
-  // Bits of real data; a symbol that reaches past them is invalid data.
-  const uint64_t dataBits = static_cast<uint64_t>(std::max<int64_t>(state.CompressedLeft(), 0)) * 8;
-  uint64_t consumed = 0;
+ImplodeLayout LayoutOf(uint16_t flags) {
+  const bool bigDictionary = (flags & 2) != 0;
+  const bool literalTree = (flags & 4) != 0;
+  return ImplodeLayout{literalTree, bigDictionary ? 7U : 6U, literalTree ? 3U : 2U};
+}
 
+// Reads the two or three tree descriptions. Null when one does not add up or
+// reaches past DATABITS (nothing is written then) or when the trees cannot be
+// allocated (reported).
+std::unique_ptr<ImplodeTrees> ReadTrees(DecoderState& state, ImplodeLayout layout,
+                                        uint64_t dataBits, uint64_t& consumed) {
   std::unique_ptr<ImplodeTrees> trees;
   try {
     trees = std::make_unique<ImplodeTrees>();
-    if ((literalTree && !trees->literals.Read(state, 256, consumed)) ||
+    if ((layout.literalTree && !trees->literals.Read(state, 256, consumed)) ||
         !trees->lengths.Read(state, 64, consumed) || !trees->distances.Read(state, 64, consumed) ||
         consumed > dataBits) {
-      return;  // a tree description that does not add up: nothing is written
+      return nullptr;
     }
   } catch (const std::bad_alloc&) {
     trees.reset();
     state.ReportOutOfMemory();
-    return;
+    return nullptr;
   }
+  return trees;
+}
 
-  SlidingWindow window(state, state.WorkArea().first(kImplodeWindowSize));
+// Literals and matches into WINDOW until the entry's size is reached or a
+// symbol would reach past DATABITS; false at a code the trees do not define.
+bool DecodeSymbols(DecoderState& state, const ImplodeTrees& trees, ImplodeLayout layout,
+                   uint64_t dataBits, uint64_t consumed, SlidingWindow& window) {
   int64_t left = state.UncompressedSize();
-  bool undefinedCode = false;
   while (left > 0) {
     if (state.TakeBits(1) != 0) {
       ++consumed;
-      const int literal = literalTree ? trees->literals.Decode(state, consumed)
-                                      : static_cast<int>(state.TakeBits(8));
-      if (!literalTree) {
+      const int literal = layout.literalTree ? trees.literals.Decode(state, consumed)
+                                             : static_cast<int>(state.TakeBits(8));
+      if (!layout.literalTree) {
         consumed += 8;
       }
       if (literal < 0 || consumed > dataBits) {
-        undefinedCode = literal < 0;
-        break;
+        return literal >= 0;
       }
       window.Put(static_cast<uint8_t>(literal));
       --left;
     } else {
       ++consumed;
-      const uint32_t low = state.TakeBits(lowBits);
-      consumed += lowBits;
-      const int high = trees->distances.Decode(state, consumed);
-      int length = trees->lengths.Decode(state, consumed);
+      const uint32_t low = state.TakeBits(layout.lowBits);
+      consumed += layout.lowBits;
+      const int high = trees.distances.Decode(state, consumed);
+      int length = trees.lengths.Decode(state, consumed);
       if (high < 0 || length < 0) {
-        undefinedCode = true;
-        break;
+        return false;
       }
       if (length == 63) {
         length += static_cast<int>(state.TakeBits(8));
         consumed += 8;
       }
       if (consumed > dataBits) {
-        break;
+        return true;
       }
-      const size_t distance = ((static_cast<size_t>(high) << lowBits) | low) + 1;
-      const auto count = static_cast<size_t>(length) + minMatch;
+      const size_t distance = ((static_cast<size_t>(high) << layout.lowBits) | low) + 1;
+      const auto count = static_cast<size_t>(length) + layout.minMatch;
       window.Copy(distance, count);
       left -= static_cast<int64_t>(count);
     }
   }
-  if (undefinedCode) {
-    // The window's pending bytes are dropped, the output buffer is still
-    // written.
+  return true;
+}
+
+}  // namespace
+
+void ExpandImploded(DecoderState& state) {
+  const ImplodeLayout layout = LayoutOf(state.Flags());
+  // Bits of real data; a symbol that reaches past them is invalid data.
+  const uint64_t dataBits = static_cast<uint64_t>(std::max<int64_t>(state.CompressedLeft(), 0)) * 8;
+  uint64_t consumed = 0;
+  const std::unique_ptr<ImplodeTrees> trees = ReadTrees(state, layout, dataBits, consumed);
+  if (!trees) {
+    return;  // nothing is written
+  }
+  SlidingWindow window(state, state.WorkArea().first(kImplodeWindowSize));
+  if (!DecodeSymbols(state, *trees, layout, dataBits, consumed, window)) {
+    // An undefined code: the window's pending bytes are dropped, the output
+    // buffer is still written.
     state.FlushOutput();
     return;
   }

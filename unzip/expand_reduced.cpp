@@ -31,36 +31,47 @@ constexpr unsigned IndexBits(unsigned n) {
   return bits;
 }
 
-}  // namespace
+using FollowerCounts = std::array<uint8_t, 256>;
 
-void ExpandReduced(DecoderState& state) {
-  const unsigned method = state.Method();
-  if (method < 2 || method > 5) {
-    return;  // not a reduced entry
-  }
-  const size_t factor = method - 2;
-  const unsigned lengthMask = kLengthMask[factor];
-  const unsigned distanceShift = kDistanceShift[factor];
-  const unsigned distanceMask = kDistanceMask[factor];
+// Lmask, Dshift and Dmask of the entry's compression factor.
+struct ReduceFactor {
+  unsigned lengthMask;
+  unsigned distanceShift;
+  unsigned distanceMask;
+};
 
-  const std::span<uint8_t> work = state.WorkArea();
-  SlidingWindow window(state, work.first(kReduceWindowSize));
-  const std::span<uint8_t> followers = work.subspan(kReduceWindowSize, kFollowerSetsSize);
-  std::array<uint8_t, 256> followerCount{};
-
-  // Follower sets, from byte 255 down to byte 0: a 6-bit count, then the bytes.
+// Follower sets, from byte 255 down to byte 0: a 6-bit count, then the bytes.
+void ReadFollowerSets(DecoderState& state, std::span<uint8_t> followers, FollowerCounts& counts) {
   for (size_t x = 256; x-- > 0;) {
     const auto count = static_cast<uint8_t>(state.ReadBits(6));
-    followerCount[x] = count;
+    counts[x] = count;
     for (size_t i = 0; i < count; ++i) {
       followers[x * kFollowerSetSize + i] = static_cast<uint8_t>(state.ReadBits(8));
     }
   }
-  if (state.EndOfInput()) {
-    window.Finish();
-    return;  // the data ended inside the follower sets
-  }
+}
 
+// The byte after LAST: eight bits as they are, or an index into LAST's
+// follower set. False when the index names no follower (invalid data).
+inline bool NextByte(DecoderState& state, std::span<const uint8_t> followers,
+                     const FollowerCounts& counts, uint8_t last, uint8_t& y) {
+  const unsigned count = counts[last];
+  if (count == 0 || state.ReadBits(1) == 1) {
+    y = static_cast<uint8_t>(state.ReadBits(8));
+    return true;
+  }
+  const uint32_t index = state.ReadBits(IndexBits(count));
+  if (index >= count) {
+    return false;
+  }
+  y = followers[last * kFollowerSetSize + index];
+  return true;
+}
+
+// The run/distance state machine around the marker byte: bytes go to WINDOW
+// until the entry's size is reached, the data ends or is invalid.
+void ExpandBytes(DecoderState& state, std::span<const uint8_t> followers,
+                 const FollowerCounts& counts, ReduceFactor factor, SlidingWindow& window) {
   int64_t left = state.UncompressedSize();
   uint8_t last = 0;
   int machine = 0;
@@ -68,18 +79,8 @@ void ExpandReduced(DecoderState& state) {
   unsigned length = 0;
   while (left > 0) {
     uint8_t y = 0;
-    const unsigned count = followerCount[last];
-    if (count == 0 || state.ReadBits(1) == 1) {
-      y = static_cast<uint8_t>(state.ReadBits(8));
-    } else {
-      const uint32_t index = state.ReadBits(IndexBits(count));
-      if (index >= count) {
-        break;  // names no follower of this byte: invalid data
-      }
-      y = followers[last * kFollowerSetSize + index];
-    }
-    if (state.EndOfInput()) {
-      break;  // the byte lies past the end of the entry's data
+    if (!NextByte(state, followers, counts, last, y) || state.EndOfInput()) {
+      break;  // no follower of this byte, or past the end of the entry's data
     }
     last = y;
     switch (machine) {
@@ -98,8 +99,8 @@ void ExpandReduced(DecoderState& state) {
           machine = 0;
         } else {
           v = y;
-          length = v & lengthMask;
-          machine = length == lengthMask ? 2 : 3;
+          length = v & factor.lengthMask;
+          machine = length == factor.lengthMask ? 2 : 3;
         }
         break;
       case 2:
@@ -107,7 +108,7 @@ void ExpandReduced(DecoderState& state) {
         machine = 3;
         break;
       default: {
-        const size_t distance = ((v >> distanceShift) & distanceMask) * 256 + y + 1;
+        const size_t distance = ((v >> factor.distanceShift) & factor.distanceMask) * 256 + y + 1;
         window.Copy(distance, length + 3);
         left -= length + 3;
         machine = 0;
@@ -115,6 +116,28 @@ void ExpandReduced(DecoderState& state) {
       }
     }
   }
+}
+
+}  // namespace
+
+void ExpandReduced(DecoderState& state) {
+  const unsigned method = state.Method();
+  if (method < 2 || method > 5) {
+    return;  // not a reduced entry
+  }
+  const size_t index = method - 2;
+  const ReduceFactor factor{kLengthMask[index], kDistanceShift[index], kDistanceMask[index]};
+
+  const std::span<uint8_t> work = state.WorkArea();
+  SlidingWindow window(state, work.first(kReduceWindowSize));
+  const std::span<uint8_t> followers = work.subspan(kReduceWindowSize, kFollowerSetsSize);
+  FollowerCounts counts{};
+  ReadFollowerSets(state, followers, counts);
+  if (state.EndOfInput()) {
+    window.Finish();
+    return;  // the data ended inside the follower sets
+  }
+  ExpandBytes(state, followers, counts, factor, window);
   window.Finish();
 }
 
