@@ -153,15 +153,10 @@ std::string HandMadeZip(const Bytes& program, const std::vector<std::string>& na
                         const std::string& password, size_t badCrc = SIZE_MAX) {
   ZipLayout layout;
   for (size_t i = 0; i < names.size(); ++i) {
-    ZipEntrySpec entry;
-    entry.name = names[i];
-    entry.data = program;
-    entry.password = password;
-    // The low byte only: the password check uses the high one.
-    if (i == badCrc) {
-      entry.crcOverride = Crc(program) ^ 1U;
-    }
-    layout.entries.push_back(entry);
+    // A wrong low byte only: the password check uses the high one.
+    const int64_t crc = i == badCrc ? int64_t{Crc(program) ^ 1U} : -1;
+    layout.entries.push_back(
+        {.name = names[i], .data = program, .password = password, .crcOverride = crc});
   }
   const Bytes bytes = BuildZip(layout);
   return {bytes.begin(), bytes.end()};

@@ -177,9 +177,7 @@ TEST_P(MessageBoxTest, KeyGivesTheAnswer) {
                        lumivora::testing::Environment({}));
   platform::MessageBoxRequest request;
   request.caption = "Warning";
-  request.text =
-      "You are using version 1.0, but version 1.1 is available to download.\r\nDo "
-      "you want to update your application now ?";
+  request.text = "Version 1.1 is available.\r\nDo you want to update your application now ?";
   request.icon = platform::MessageIcon::kWarning;
   request.buttons = row.buttons;
   request.defaultButton = row.defaultButton;

@@ -203,9 +203,7 @@ TEST_F(Win32MessageBox, CaptionsButtonsDefaultsAndAnswers) {
     MessageAnswer defaultButton;
     MessageAnswer press;  // the button pressed, and the answer it gives
   };
-  const std::string question =
-      "You are using version 1.2, but version 1.3 is available to download.\r\nDo you want to "
-      "update your application now ?";
+  const std::string question = "Version 1.3 is available.\r\nDo you want to update now ?";
   const std::map<MessageAnswer, int> ids = {{MessageAnswer::kOk, IDOK},
                                             {MessageAnswer::kCancel, IDCANCEL},
                                             {MessageAnswer::kYes, IDYES},
