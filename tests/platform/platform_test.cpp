@@ -1,11 +1,16 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/netlink.h>
+#include <linux/rtnetlink.h>
+#include <poll.h>
 #include <sched.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <array>
+#include <chrono>
 #include <cstdlib>
 
 #include "platform/exception.h"
@@ -223,9 +228,26 @@ TEST(SystemServices, ConnectionStateFollowsNonLoopbackInterfaces) {
     if (std::system("ip link set lo up") != 0 || system->IsOnline()) {  // NOLINT
       ::_exit(11);
     }
+    // The kernel marks a link running after its carrier comes up, a moment
+    // later (link watch): wait for the link notifications, at most 10 s.
+    const int links = ::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE);
+    sockaddr_nl groups{};
+    groups.nl_family = AF_NETLINK;
+    groups.nl_groups = RTMGRP_LINK;
+    if (links < 0 || ::bind(links, reinterpret_cast<sockaddr*>(&groups), sizeof groups) != 0) {
+      ::_exit(12);
+    }
     if (std::system("ip link add lv0 type veth peer name lv1 && ip link set lv0 up && "  // NOLINT
                     "ip link set lv1 up") != 0) {
       ::_exit(12);
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!system->IsOnline() && std::chrono::steady_clock::now() < deadline) {
+      pollfd ready{links, POLLIN, 0};
+      std::array<char, 8192> message{};
+      if (::poll(&ready, 1, 1000) > 0) {
+        static_cast<void>(::recv(links, message.data(), message.size(), 0));
+      }
     }
     ::_exit(system->IsOnline() ? 0 : 13);
   }
