@@ -4,12 +4,8 @@
 // The write callback pauses the transfer once a bounded buffer is full, so a
 // download never holds more than a few blocks in memory however fast the
 // server is and however slowly the caller reads.
-//
-// libcurl is loaded with the first transfer, not with the program: a start
-// that checks for no update loads neither it nor the thirty libraries it
-// needs. Only its header is used at build time.
+// libcurl itself is loaded with the first transfer (curl_library.h).
 #include <curl/curl.h>
-#include <dlfcn.h>
 
 #include <algorithm>
 #include <cctype>
@@ -17,78 +13,21 @@
 #include <string_view>
 
 #include "platform/http.h"
+#include "platform/posix/curl_library.h"
 #include "platform/text.h"
 
 namespace lumivora::platform {
 namespace {
+
+using posix::Curl;
+using posix::CurlLibrary;
+using posix::kCurlLibrary;
 
 // Body bytes held before the transfer is paused (curl delivers at most
 // CURL_MAX_WRITE_SIZE per callback on top of this).
 constexpr size_t kMaxBuffered = size_t{64} * 1024;
 // Upper bound of one wait for socket activity; the loop re-checks after it.
 constexpr std::chrono::milliseconds kLongestPoll{1000};
-
-// The soname of libcurl's ABI 4 (every libcurl since 7.16).
-constexpr const char* kCurlLibrary = "libcurl.so.4";
-
-// The libcurl functions this transport calls.
-struct CurlLibrary {
-  decltype(&curl_global_init) global_init = nullptr;
-  decltype(&curl_easy_init) easy_init = nullptr;
-  decltype(&curl_easy_setopt) easy_setopt = nullptr;
-  decltype(&curl_easy_pause) easy_pause = nullptr;
-  decltype(&curl_easy_strerror) easy_strerror = nullptr;
-  decltype(&curl_easy_cleanup) easy_cleanup = nullptr;
-  decltype(&curl_multi_init) multi_init = nullptr;
-  decltype(&curl_multi_add_handle) multi_add_handle = nullptr;
-  decltype(&curl_multi_perform) multi_perform = nullptr;
-  decltype(&curl_multi_poll) multi_poll = nullptr;
-  decltype(&curl_multi_info_read) multi_info_read = nullptr;
-  decltype(&curl_multi_remove_handle) multi_remove_handle = nullptr;
-  decltype(&curl_multi_cleanup) multi_cleanup = nullptr;
-  decltype(&curl_slist_append) slist_append = nullptr;
-  decltype(&curl_slist_free_all) slist_free_all = nullptr;
-};
-
-template <typename Function>
-bool Resolve(void* library, const char* name, Function& function) {
-  // POSIX gives dlsym's result as an object pointer; these are functions.
-  function = reinterpret_cast<Function>(  // NOLINT(cppcoreguidelines-pro-type-reinterpret-cast)
-      ::dlsym(library, name));
-  return function != nullptr;
-}
-
-// libcurl, loaded and initialised once (it stays loaded), or nullptr when it
-// is missing or lacks a function (a libcurl before 7.66).
-const CurlLibrary* Curl() {
-  static const CurlLibrary* const loaded = []() -> const CurlLibrary* {
-    void* library = ::dlopen(kCurlLibrary, RTLD_NOW | RTLD_LOCAL);
-    if (library == nullptr) {
-      return nullptr;
-    }
-    static CurlLibrary curl;
-    const bool complete = Resolve(library, "curl_global_init", curl.global_init) &&
-                          Resolve(library, "curl_easy_init", curl.easy_init) &&
-                          Resolve(library, "curl_easy_setopt", curl.easy_setopt) &&
-                          Resolve(library, "curl_easy_pause", curl.easy_pause) &&
-                          Resolve(library, "curl_easy_strerror", curl.easy_strerror) &&
-                          Resolve(library, "curl_easy_cleanup", curl.easy_cleanup) &&
-                          Resolve(library, "curl_multi_init", curl.multi_init) &&
-                          Resolve(library, "curl_multi_add_handle", curl.multi_add_handle) &&
-                          Resolve(library, "curl_multi_perform", curl.multi_perform) &&
-                          Resolve(library, "curl_multi_poll", curl.multi_poll) &&
-                          Resolve(library, "curl_multi_info_read", curl.multi_info_read) &&
-                          Resolve(library, "curl_multi_remove_handle", curl.multi_remove_handle) &&
-                          Resolve(library, "curl_multi_cleanup", curl.multi_cleanup) &&
-                          Resolve(library, "curl_slist_append", curl.slist_append) &&
-                          Resolve(library, "curl_slist_free_all", curl.slist_free_all);
-    if (!complete || curl.global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
-      return nullptr;
-    }
-    return &curl;
-  }();
-  return loaded;
-}
 
 struct EasyDeleter {
   void operator()(CURL* easy) const { Curl()->easy_cleanup(easy); }
