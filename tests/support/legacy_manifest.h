@@ -83,4 +83,17 @@ inline std::vector<ManifestRow> LoadManifest() {
   return rows;
 }
 
+// The rows of the legacy methods (shrunk, reduced, imploded) whose entries
+// the writing program recorded as whole.
+inline std::vector<ManifestRow> LegacyRows() {
+  std::vector<ManifestRow> rows;
+  for (ManifestRow& row : LoadManifest()) {
+    const uint16_t method = MethodNumber(row.method);
+    if (method >= 1 && method <= 6 && row.status == "OK") {
+      rows.push_back(std::move(row));
+    }
+  }
+  return rows;
+}
+
 }  // namespace lumivora::testing

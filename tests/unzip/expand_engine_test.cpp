@@ -49,21 +49,17 @@ Extraction ExtractAll(const std::string& archive, const std::string& password = 
 
 // Manifest rows per archive that holds at least one legacy entry.
 std::map<std::string, std::vector<ManifestRow>> LegacyArchives() {
-  std::map<std::string, std::vector<ManifestRow>> all;
   std::set<std::string> legacy;
-  for (ManifestRow& row : LoadManifest()) {
-    if (row.IsRawStream() || row.status != "OK") {
-      continue;
-    }
-    const uint16_t method = MethodNumber(row.method);
-    if (method >= 1 && method <= 6) {
+  for (const ManifestRow& row : LegacyRows()) {
+    if (!row.IsRawStream()) {
       legacy.insert(row.file);
     }
-    all[row.file].push_back(std::move(row));
   }
   std::map<std::string, std::vector<ManifestRow>> result;
-  for (const std::string& file : legacy) {
-    result[file] = all[file];
+  for (ManifestRow& row : LoadManifest()) {
+    if (legacy.count(row.file) != 0 && row.status == "OK") {
+      result[row.file].push_back(std::move(row));
+    }
   }
   return result;
 }

@@ -12,21 +12,6 @@
 namespace lumivora::unzip::testing {
 namespace {
 
-bool IsLegacy(const ManifestRow& row) {
-  const uint16_t method = MethodNumber(row.method);
-  return method >= 1 && method <= 6 && row.status == "OK";
-}
-
-std::vector<ManifestRow> LegacyRows() {
-  std::vector<ManifestRow> rows;
-  for (ManifestRow& row : LoadManifest()) {
-    if (IsLegacy(row)) {
-      rows.push_back(std::move(row));
-    }
-  }
-  return rows;
-}
-
 class LegacyManifest : public ::testing::TestWithParam<ManifestRow> {};
 
 TEST_P(LegacyManifest, DecodesToRecordedBytes) {

@@ -24,6 +24,7 @@
 namespace lumivora::unzip::testing {
 
 using ::lumivora::testing::BuildZip;
+using ::lumivora::testing::LegacyRows;
 using ::lumivora::testing::LoadManifest;
 using ::lumivora::testing::ManifestRow;
 using ::lumivora::testing::MemoryIo;

@@ -25,12 +25,8 @@ namespace {
 
 namespace test = ::lumivora::testing;
 
-std::string Legacy() {
-  return std::string(LUMIVORA_SHARED_TESTDATA) + "/legacy";
-}
-
 bool HaveTestData() {
-  return std::filesystem::exists(Legacy() + "/MANIFEST.tsv");
+  return std::filesystem::exists(test::kLegacyData + "MANIFEST.tsv");
 }
 
 TEST(UnzipRealWorld, ManifestEntriesCheckAgainstTheirCrc) {
@@ -50,7 +46,7 @@ TEST(UnzipRealWorld, ManifestEntriesCheckAgainstTheirCrc) {
     SCOPED_TRACE(file);
     platform::RecordingInterface ui;
     TUnZip unzip(&ui);
-    unzip.SetZipName(Legacy() + "/" + file);
+    unzip.SetZipName(test::kLegacyData + file);
     unzip.SetPassword(rows[0].password);
     unzip.SetTestOnly(true);
     unzip.SetDoAll(true);
@@ -148,7 +144,7 @@ TEST(UnzipRealWorld, MalformedArchivesTable) {
     test::TempDir out;
     platform::RecordingInterface ui;
     TUnZip unzip(&ui);
-    unzip.SetZipName(Legacy() + "/" + row.file);
+    unzip.SetZipName(test::kLegacyData + row.file);
     unzip.SetDestDir(out.Path());
     unzip.SetPassword(row.password);
     unzip.SetDoAll(true);
