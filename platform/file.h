@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 
 namespace lumivora::platform {
@@ -57,6 +58,11 @@ class File {
   size_t Read(void* buffer, size_t size);
   // Writes all SIZE bytes or raises EWriteError("Stream write error").
   void Write(const void* buffer, size_t size);
+  // Writes BLOCKS one after the other, with as few system calls as the
+  // system allows (gathered writes on POSIX). WRITTEN counts the blocks
+  // written whole, also when it raises EWriteError("Stream write error")
+  // for the first block that could not be written.
+  void WriteBlocks(std::span<const std::span<const uint8_t>> blocks, size_t& written);
   void Seek(int64_t position);
   [[nodiscard]] int64_t Position() const;
   [[nodiscard]] int64_t Size() const;

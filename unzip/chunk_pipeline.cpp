@@ -170,26 +170,39 @@ BlockWriter::~BlockWriter() {
 }
 
 void BlockWriter::Work() {
-  for (uint64_t index = 0;; ++index) {
+  std::vector<std::span<const uint8_t>> batch;
+  batch.reserve(depth_);
+  for (;;) {
+    uint64_t first = 0;
+    uint64_t end = 0;
     {
       std::unique_lock lock(mutex_);
-      if (!stop_ && put_ == index) {
+      if (!stop_ && put_ == stored_) {
         // Nothing queued: sleep until half of the ring is (or the caller
         // drains), so that one wake-up stores several blocks.
         workerWaiting_ = true;
         blockQueued_.wait(lock, [&] {
-          return stop_ || put_ - index >= wakeCount_ || (draining_ && put_ > index);
+          return stop_ || put_ - stored_ >= wakeCount_ || (draining_ && put_ > stored_);
         });
         workerWaiting_ = false;
       }
       if (stop_) {
         return;
       }
+      first = stored_;
+      end = put_;
     }
-    const size_t slot = index % depth_;
+    // Every block queued goes in one store call; their buffers stay theirs
+    // until stored_ passes them.
+    batch.clear();
+    for (uint64_t index = first; index < end; ++index) {
+      const size_t slot = index % depth_;
+      batch.emplace_back(buffers_[slot].data(), sizes_[slot]);
+    }
+    size_t stored = 0;
     std::exception_ptr error;
     try {
-      store_(std::span<const uint8_t>(buffers_[slot].data(), sizes_[slot]));
+      store_(batch, stored);
     } catch (...) {
       error = std::current_exception();
     }
@@ -197,10 +210,9 @@ void BlockWriter::Work() {
     bool wake = false;
     {
       const std::lock_guard lock(mutex_);
+      stored_ = first + std::min<uint64_t>(stored, end - first);
       if (failed) {
         error_ = std::move(error);
-      } else {
-        stored_ = index + 1;
       }
       wake = callerWaiting_ &&
              (error_ || stored_ == put_ || (!draining_ && depth_ - (put_ - stored_) >= wakeCount_));

@@ -109,8 +109,11 @@ class ChunkPipeline {
 // depth; Drain brings them level.
 class BlockWriter {
  public:
-  using Store = std::function<void(std::span<const uint8_t> block)>;  // on the worker
-  using Report = std::function<void(size_t size)>;                    // on the caller
+  // Stores BLOCKS in order on the worker; STORED counts the blocks stored
+  // whole, also when it raises for the first one it could not store.
+  using Store =
+      std::function<void(std::span<const std::span<const uint8_t>> blocks, size_t& stored)>;
+  using Report = std::function<void(size_t size)>;  // on the caller
 
   // Thirty-two blocks (the decoder makes about 2.5 blocks per chunk).
   static constexpr size_t kDefaultDepth = 32;
@@ -120,8 +123,8 @@ class BlockWriter {
   BlockWriter(size_t blockSize, Store store, Report report, size_t depth = kDefaultDepth);
   BlockWriter(const BlockWriter&) = delete;
   BlockWriter& operator=(const BlockWriter&) = delete;
-  // Stops the worker after the block it is storing and joins it; blocks not
-  // yet stored are dropped unreported.
+  // Stops the worker after the blocks it is storing and joins it; blocks
+  // not yet stored are dropped unreported.
   ~BlockWriter();
 
   // Reports the blocks stored since the last call, raises a store error,

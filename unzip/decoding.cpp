@@ -70,7 +70,10 @@ class PipelinedIo final : public DecoderIo {
         }) {
     if (sink.StoreOffThread()) {
       writer_.emplace(
-          kOutputBlockSize, [&sink](std::span<const uint8_t> block) { sink.StoreBlock(block); },
+          kOutputBlockSize,
+          [&sink](std::span<const std::span<const uint8_t>> blocks, size_t& stored) {
+            sink.StoreBlocks(blocks, stored);
+          },
           [&sink](size_t size) { sink.ReportBlock(size); });
     }
   }

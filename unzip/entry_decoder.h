@@ -63,6 +63,16 @@ class EntrySink {
   }
   virtual void AcceptBlock(size_t size) = 0;
   virtual void StoreBlock(std::span<const uint8_t> block) = 0;
+  // StoreBlock for several blocks at once (the pipelined decode's writer);
+  // STORED counts the blocks stored whole, also when it raises for the
+  // first block it could not store.
+  virtual void StoreBlocks(std::span<const std::span<const uint8_t>> blocks, size_t& stored) {
+    stored = 0;
+    for (const std::span<const uint8_t> block : blocks) {
+      StoreBlock(block);
+      ++stored;
+    }
+  }
   virtual void ReportBlock(size_t size) = 0;
   // Whether storing is worth a thread of its own (it writes a file).
   [[nodiscard]] virtual bool StoreOffThread() const = 0;

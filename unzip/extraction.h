@@ -47,6 +47,7 @@ class ExtractionRun final : public EntrySink {
   // EntrySink
   void AcceptBlock(size_t size) override;
   void StoreBlock(std::span<const uint8_t> block) override;
+  void StoreBlocks(std::span<const std::span<const uint8_t>> blocks, size_t& stored) override;
   void ReportBlock(size_t size) override;
   [[nodiscard]] bool StoreOffThread() const override { return outFile_.has_value(); }
   void ProcessMessages() override;

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <array>
@@ -138,6 +139,39 @@ void File::Write(const void* buffer, size_t size) {
       throw EWriteError("Stream write error");
     }
     done += static_cast<size_t>(n);
+  }
+}
+
+void File::WriteBlocks(std::span<const std::span<const uint8_t>> blocks, size_t& written) {
+  written = 0;
+  if (!handle_) {
+    throw EWriteError("Stream write error");
+  }
+  constexpr size_t kMostVectors = 64;  // well below IOV_MAX
+  std::array<iovec, kMostVectors> vectors{};
+  size_t offset = 0;  // bytes of blocks[written] already written
+  while (written < blocks.size()) {
+    size_t count = 0;
+    for (size_t i = written; i < blocks.size() && count < kMostVectors; ++i, ++count) {
+      const size_t skip = i == written ? offset : 0;
+      // writev does not write through iov_base; the POSIX type is not const.
+      vectors[count].iov_base = const_cast<uint8_t*>(blocks[i].data() + skip);  // NOLINT
+      vectors[count].iov_len = blocks[i].size() - skip;
+    }
+    const ssize_t n = ::writev(handle_->fd, vectors.data(), static_cast<int>(count));
+    if (n < 0 && errno == EINTR) {
+      continue;
+    }
+    if (n <= 0) {
+      throw EWriteError("Stream write error");
+    }
+    auto left = static_cast<size_t>(n);
+    while (written < blocks.size() && left >= blocks[written].size() - offset) {
+      left -= blocks[written].size() - offset;
+      offset = 0;
+      ++written;
+    }
+    offset += left;
   }
 }
 

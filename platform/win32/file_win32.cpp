@@ -155,6 +155,14 @@ void File::Write(const void* buffer, size_t size) {
   }
 }
 
+void File::WriteBlocks(std::span<const std::span<const uint8_t>> blocks, size_t& written) {
+  written = 0;
+  for (const std::span<const uint8_t> block : blocks) {
+    Write(block.data(), block.size());
+    ++written;
+  }
+}
+
 void File::Seek(int64_t position) {
   LARGE_INTEGER distance{};
   distance.QuadPart = position;
