@@ -1,73 +1,22 @@
 // Screenshots of the Windows tests: the whole screen copied with GDI (BitBlt
-// from the screen's device context) and written as a PNG file (RFC 2083:
-// 8-bit RGB, no interlace, filter type 0 on every row, one zlib stream).
+// from the screen's device context) and written as a PNG file by GDI+.
 #pragma once
-
-#include <zlib.h>
 
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "platform/win32/windows_api.h"
+// After <windows.h>, which it needs.
+#include <gdiplus.h>
 
 namespace lumivora::testing {
-
-namespace png_detail {
-
-inline void PutBigEndian32(std::string& out, uint32_t value) {
-  for (int shift = 24; shift >= 0; shift -= 8) {
-    out.push_back(static_cast<char>((value >> shift) & 0xFF));
-  }
-}
-
-inline void PutChunk(std::string& out, const char* type, const std::string& data) {
-  PutBigEndian32(out, static_cast<uint32_t>(data.size()));
-  const std::string typed = std::string(type, 4) + data;
-  out += typed;
-  const uLong crc = ::crc32(::crc32(0L, Z_NULL, 0), reinterpret_cast<const Bytef*>(typed.data()),
-                            static_cast<uInt>(typed.size()));
-  PutBigEndian32(out, static_cast<uint32_t>(crc));
-}
-
-}  // namespace png_detail
-
-// Encodes WIDTH x HEIGHT pixels given as rows of RGB triplets.
-inline std::string EncodePng(int width, int height, const std::vector<uint8_t>& rgb) {
-  using png_detail::PutBigEndian32;
-  const auto rowBytes = static_cast<size_t>(width) * 3;
-  std::vector<uint8_t> filtered;
-  filtered.reserve((rowBytes + 1) * static_cast<size_t>(height));
-  for (size_t y = 0; y < static_cast<size_t>(height); ++y) {
-    filtered.push_back(0);
-    filtered.insert(filtered.end(), rgb.begin() + static_cast<ptrdiff_t>(y * rowBytes),
-                    rgb.begin() + static_cast<ptrdiff_t>((y + 1) * rowBytes));
-  }
-  uLongf packedSize = ::compressBound(static_cast<uLong>(filtered.size()));
-  std::string packed(packedSize, '\0');
-  if (::compress2(reinterpret_cast<Bytef*>(packed.data()), &packedSize, filtered.data(),
-                  static_cast<uLong>(filtered.size()), Z_BEST_COMPRESSION) != Z_OK) {
-    return {};
-  }
-  packed.resize(packedSize);
-
-  std::string header;
-  PutBigEndian32(header, static_cast<uint32_t>(width));
-  PutBigEndian32(header, static_cast<uint32_t>(height));
-  header += std::string("\x08\x02\x00\x00\x00", 5);  // depth 8, RGB, deflate, filter 0, none
-  std::string out = "\x89PNG\r\n\x1a\n";
-  png_detail::PutChunk(out, "IHDR", header);
-  png_detail::PutChunk(out, "IDAT", packed);
-  png_detail::PutChunk(out, "IEND", "");
-  return out;
-}
 
 struct ScreenImage {
   int width = 0;
   int height = 0;
-  std::vector<uint8_t> rgb;  // rows of RGB triplets, top row first
+  std::vector<uint8_t> pixels;  // rows of 32-bit pixels (B, G, R, unused), top row first
 };
 
 // What the screen shows now; empty on failure.
@@ -96,14 +45,9 @@ inline ScreenImage CaptureScreen() {
     HGDIOBJ previous = ::SelectObject(memory, bitmap);
     if (::BitBlt(memory, 0, 0, width, height, screen, 0, 0, SRCCOPY | CAPTUREBLT) != 0) {
       ::GdiFlush();
-      const auto* pixels = static_cast<const uint8_t*>(bits);  // B, G, R, unused
-      const size_t count = static_cast<size_t>(width) * static_cast<size_t>(height);
-      image.rgb.reserve(count * 3);
-      for (size_t i = 0; i < count; ++i) {
-        image.rgb.push_back(pixels[i * 4 + 2]);
-        image.rgb.push_back(pixels[i * 4 + 1]);
-        image.rgb.push_back(pixels[i * 4]);
-      }
+      const auto* pixels = static_cast<const uint8_t*>(bits);
+      image.pixels.assign(pixels,
+                          pixels + static_cast<size_t>(width) * static_cast<size_t>(height) * 4);
       image.width = width;
       image.height = height;
     }
@@ -125,23 +69,35 @@ inline ScreenImage CaptureScreen() {
 // failure.
 inline bool SaveScreenshot(const std::string& path) {
   ScreenImage image = CaptureScreen();
-  for (int attempt = 0; attempt < 100 && !image.rgb.empty(); ++attempt) {
+  for (int attempt = 0; attempt < 100 && !image.pixels.empty(); ++attempt) {
     ScreenImage next = CaptureScreen();
-    const bool settled = next.rgb == image.rgb;
+    const bool settled = next.pixels == image.pixels;
     image = std::move(next);
     if (settled) {
       break;
     }
   }
-  if (image.rgb.empty()) {
+  Gdiplus::GdiplusStartupInput input;
+  ULONG_PTR token = 0;
+  if (image.pixels.empty() || Gdiplus::GdiplusStartup(&token, &input, nullptr) != Gdiplus::Ok) {
     return false;
   }
-  const std::string png = EncodePng(image.width, image.height, image.rgb);
   std::error_code ignored;
   std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ignored);
-  std::ofstream file(path, std::ios::binary | std::ios::trunc);
-  file.write(png.data(), static_cast<std::streamsize>(png.size()));
-  return !png.empty() && file.good();
+  // The class id of the PNG encoder that GDI+ lists for "image/png".
+  const CLSID png = {0x557cf406, 0x1a04, 0x11d3, {0x9a, 0x73, 0x00, 0x00, 0xf8, 0x1e, 0xf3, 0x2e}};
+  const std::wstring file(path.begin(), path.end());
+  Gdiplus::GpBitmap* bitmap = nullptr;
+  const bool saved =
+      Gdiplus::DllExports::GdipCreateBitmapFromScan0(image.width, image.height, image.width * 4,
+                                                     PixelFormat32bppRGB, image.pixels.data(),
+                                                     &bitmap) == Gdiplus::Ok &&
+      Gdiplus::DllExports::GdipSaveImageToFile(bitmap, file.c_str(), &png, nullptr) == Gdiplus::Ok;
+  if (bitmap != nullptr) {
+    Gdiplus::DllExports::GdipDisposeImage(bitmap);
+  }
+  Gdiplus::GdiplusShutdown(token);
+  return saved;
 }
 
 }  // namespace lumivora::testing
