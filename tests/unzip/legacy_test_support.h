@@ -2,15 +2,11 @@
 // bytes held in memory through the same DecoderState the component uses.
 #pragma once
 
-#include <openssl/evp.h>
+#include <sodium.h>
 
-#include <algorithm>
+#include <array>
 #include <cstdint>
-#include <cstdio>
-#include <fstream>
-#include <ostream>
 #include <span>
-#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -76,18 +72,10 @@ inline DecodeResult Decode(uint16_t method, uint16_t flags, uint32_t uncompresse
 }
 
 inline std::string Sha256Hex(std::span<const uint8_t> data) {
-  unsigned char digest[EVP_MAX_MD_SIZE];
-  unsigned int length = 0;
-  if (EVP_Digest(data.data(), data.size(), digest, &length, EVP_sha256(), nullptr) != 1) {
-    throw std::runtime_error("EVP_Digest failed");
-  }
-  std::string hex;
-  for (unsigned int i = 0; i < length; ++i) {
-    char two[3];
-    std::snprintf(two, sizeof two, "%02x", digest[i]);
-    hex += two;
-  }
-  return hex;
+  std::array<unsigned char, crypto_hash_sha256_BYTES> digest{};
+  crypto_hash_sha256(digest.data(), data.data(), data.size());
+  std::array<char, 2 * crypto_hash_sha256_BYTES + 1> hex{};
+  return sodium_bin2hex(hex.data(), hex.size(), digest.data(), digest.size());
 }
 
 // The compressed bytes of a manifest row: the raw stream file, or the entry's
