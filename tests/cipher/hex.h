@@ -1,7 +1,10 @@
-// Hex text <-> byte strings for the test tables.
+// Hex text <-> byte strings for the test tables (libsodium's codec).
 #pragma once
 
+#include <sodium.h>
+
 #include <cstdint>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -9,41 +12,31 @@
 
 namespace lumivora::cipher::test {
 
-inline std::string FromHex(std::string_view hex) {
-  const auto nibble = [](char c) -> int {
-    if (c >= '0' && c <= '9')
-      return c - '0';
-    if (c >= 'a' && c <= 'f')
-      return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-      return c - 'A' + 10;
-    throw std::invalid_argument("bad hex digit");
-  };
-  std::string bytes;
-  for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
-    bytes.push_back(static_cast<char>(nibble(hex[i]) * 16 + nibble(hex[i + 1])));
+inline std::vector<std::uint8_t> Bytes(std::string_view hex) {
+  std::vector<std::uint8_t> bytes(hex.size() / 2);
+  std::size_t length = 0;
+  if (sodium_hex2bin(bytes.data(), bytes.size(), hex.data(), hex.size(), nullptr, &length,
+                     nullptr) != 0) {
+    throw std::invalid_argument("bad hex text");
   }
+  bytes.resize(length);
   return bytes;
 }
 
-inline std::string ToHex(std::string_view bytes) {
-  constexpr std::string_view kDigits = "0123456789abcdef";
-  std::string hex;
-  for (const char c : bytes) {
-    const auto b = static_cast<unsigned char>(c);
-    hex.push_back(kDigits[b >> 4]);
-    hex.push_back(kDigits[b & 0x0F]);
-  }
-  return hex;
-}
-
-inline std::vector<std::uint8_t> Bytes(std::string_view hex) {
-  const std::string bytes = FromHex(hex);
+inline std::string FromHex(std::string_view hex) {
+  const std::vector<std::uint8_t> bytes = Bytes(hex);
   return {bytes.begin(), bytes.end()};
 }
 
-inline std::string ToHex(const std::vector<std::uint8_t>& bytes) {
-  return ToHex(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+inline std::string ToHex(std::span<const std::uint8_t> bytes) {
+  std::string hex(2 * bytes.size() + 1, '\0');
+  sodium_bin2hex(hex.data(), hex.size(), bytes.data(), bytes.size());
+  hex.pop_back();
+  return hex;
+}
+
+inline std::string ToHex(std::string_view bytes) {
+  return ToHex({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()});
 }
 
 }  // namespace lumivora::cipher::test
