@@ -36,6 +36,27 @@ class CursorRestorer {
   platform::UserInterface& ui_;
 };
 
+// Clears the main program an earlier start left at PATH: the file is renamed
+// aside at once, so that its name is free for the new copy, and unlinked when
+// the sequence ends, after the new copy has been started (unlinking a large
+// file costs the file system several milliseconds of processor time, which
+// the extraction needs). Without a file to rename it is deleted in place.
+class OldCopyRemoval {
+ public:
+  explicit OldCopyRemoval(const std::string& path) : aside_(path + ".old") {
+    platform::DeleteFile(aside_);  // left by a start that ended in between
+    if (!platform::MoveFile(path, aside_)) {
+      platform::DeleteFile(path);
+    }
+  }
+  OldCopyRemoval(const OldCopyRemoval&) = delete;
+  OldCopyRemoval& operator=(const OldCopyRemoval&) = delete;
+  ~OldCopyRemoval() { platform::DeleteFile(aside_); }
+
+ private:
+  const std::string aside_;
+};
+
 void ShowError(platform::UserInterface& ui, const std::string& text) {
   platform::MessageBoxRequest box;
   box.caption = strings::kCaption;
@@ -79,8 +100,8 @@ struct ExtractionTarget {
   bool renameToTarget = false;
 };
 
-// The private temporary folder and the target path in it; an earlier copy of
-// the main program there is removed.
+// The private temporary folder and the target path in it (where
+// OldCopyRemoval clears an earlier copy of the main program).
 ExtractionTarget PrepareTarget(platform::SystemServices& system, LaunchState& state) {
   state.TempFolder = GetTempFolder(system);
   int major = 0;
@@ -91,7 +112,6 @@ ExtractionTarget PrepareTarget(platform::SystemServices& system, LaunchState& st
   target.renameToTarget = platformId != platform::kPlatformIdNT;
   state.TargetPath =
       target.renameToTarget ? target.extractedPath + kExeExtension : target.extractedPath;
-  platform::DeleteFile(state.TargetPath);
   return target;
 }
 
@@ -139,6 +159,7 @@ LaunchState RunLaunchSequence(LaunchEnvironment& environment, TfrmSplash* splash
     const std::string firstArgument =
         environment.arguments.empty() ? std::string() : environment.arguments.front();
     const ExtractionTarget target = PrepareTarget(system, state);
+    const OldCopyRemoval oldCopy(state.TargetPath);
     ui.ProcessMessages();
     ShowStep(splash, kStepPrepared);
     state.PackPath = FolderOf(system.ExecutablePath()) + kPackName;

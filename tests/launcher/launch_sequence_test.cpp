@@ -244,9 +244,11 @@ TEST_F(LaunchSequenceTest, OtherPlatformsRenameToExe) {
 
 TEST_F(LaunchSequenceTest, OldTemporaryCopyIsDeletedFirst) {
   WriteFile(dir / "tmp/Lumivoramain", "old");
+  WriteFile(dir / "tmp/Lumivoramain.old", "left by a start that ended early");
   extractor.result = false;
   Run();
   EXPECT_FALSE(std::filesystem::exists(dir / "tmp/Lumivoramain"));
+  EXPECT_TRUE(std::filesystem::is_empty(dir / "tmp"));  // nothing set aside is left
 }
 
 TEST_F(LaunchSequenceTest, ProgressCursorAndMessageProcessingOrder) {
