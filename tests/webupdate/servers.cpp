@@ -2,7 +2,6 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -20,60 +19,11 @@
 namespace lumivora::webupdate::testing {
 namespace {
 
-// 127.0.0.1:PORT (0: a port the system picks).
-sockaddr_in Loopback(int port) {
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(static_cast<uint16_t>(port));
-  return address;
-}
-
-int ConnectToLoopback(int port) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) {
-    return -1;
-  }
-  sockaddr_in address = Loopback(port);
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-    ::close(fd);
-    return -1;
-  }
-  return fd;
-}
-
-// True when the server on PORT answers GET PATH with a body holding TOKEN:
-// it is our server, not another one that took the port first.
-bool AnswersWith(int port, const std::string& path, const std::string& token) {
-  const int fd = ConnectToLoopback(port);
-  if (fd < 0) {
-    return false;
-  }
-  const std::string request = "GET " + path + " HTTP/1.0\r\n\r\n";
-  std::string response;
-  if (::send(fd, request.data(), request.size(), MSG_NOSIGNAL) ==
-      static_cast<ssize_t>(request.size())) {
-    char buffer[512];
-    pollfd entry{fd, POLLIN, 0};
-    while (::poll(&entry, 1, 2000) > 0) {
-      const ssize_t count = ::recv(fd, buffer, sizeof buffer, 0);
-      if (count <= 0) {
-        break;
-      }
-      response.append(buffer, static_cast<size_t>(count));
-    }
-  }
-  ::close(fd);
-  return response.find(token) != std::string::npos;
-}
-
-bool Accepts(int port) {
-  const int fd = ConnectToLoopback(port);
-  if (fd < 0) {
-    return false;
-  }
-  ::close(fd);
-  return true;
+// True when URL answers with a body holding TOKEN: the server is ours, not
+// another one that took the port first (curl; -k: whatever its certificate).
+bool Answers(const std::string& url, const std::string& token) {
+  return ::lumivora::testing::RunProcess({"curl", "-s", "-k", "--max-time", "2", url}, {})
+             .out.find(token) != std::string::npos;
 }
 
 }  // namespace
@@ -124,7 +74,8 @@ Nginx::Nginx(bool tls) {
     // Ready once it serves our token (and the TLS port accepts); nginx
     // ending first or the deadline passing means another attempt.
     const auto ready = [&] {
-      return AnswersWith(port_, "/.ready", token) && (!tls || Accepts(tlsPort_));
+      return Answers(Url("/.ready"), token) &&
+             (!tls || Answers("https://127.0.0.1:" + std::to_string(tlsPort_) + "/.ready", token));
     };
     if (::lumivora::testing::PollUntil([&] { return child_->Ended() || ready(); },
                                        std::chrono::seconds(20)) &&
@@ -223,7 +174,9 @@ std::vector<RecordedRequest> FaultServer::Requests() const {
 
 int ClosedPort() {
   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address = Loopback(0);
+  sockaddr_in address{};  // 127.0.0.1, a port the system picks
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   socklen_t length = sizeof address;
   if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
       ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
