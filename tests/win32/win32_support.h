@@ -9,11 +9,12 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "platform/profile.h"
+#include "platform/system.h"
 #include "platform/win32/windows_api.h"
 #include "tests/support/files.h"
 
@@ -245,14 +246,10 @@ inline bool WaitUntilPainted(HWND window, std::chrono::milliseconds timeout) {
   return painted && QueryWindow(window, WM_NULL, 0, 0) == 0;
 }
 
-// The user's application-data folder (CSIDL_APPDATA), where the launcher
-// keeps "Lumivora\Lumivora.ini".
+// The user's application-data folder, where the launcher keeps
+// "Lumivora\Lumivora.ini".
 inline std::string ApplicationDataFolder() {
-  char path[MAX_PATH] = {};
-  if (::SHGetFolderPathA(nullptr, CSIDL_APPDATA, nullptr, 0, path) != S_OK) {
-    return {};
-  }
-  return path;
+  return platform::CreateSystemServices()->AppDataFolder();
 }
 
 // The launcher's settings file for one test: the file the test writes, and
@@ -280,19 +277,9 @@ class SettingsFile {
   }
 
   void Write(const std::string& text) const { WriteFile(path_, text); }
-  // The value of KEY ("Version=1.1" gives "1.1"), empty when absent.
+  // The value of KEY of [Setup], empty when absent.
   [[nodiscard]] std::string Value(const std::string& key) const {
-    std::istringstream lines(ReadFile(path_));
-    for (std::string line; std::getline(lines, line);) {
-      if (line.rfind(key + "=", 0) == 0) {
-        line = line.substr(key.size() + 1);
-        if (!line.empty() && line.back() == '\r') {
-          line.pop_back();
-        }
-        return line;
-      }
-    }
-    return {};
+    return platform::ReadProfileString("Setup", key, "", path_);
   }
 
  private:
