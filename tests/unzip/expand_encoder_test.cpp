@@ -1,5 +1,5 @@
-// The test-only implode encoder and encryption wrapper (tests/unzip/
-// legacy_tools) cover what no public archive does: implode with an 8 KiB
+// The test-only implode encoder (tests/unzip/legacy_tools) and encryption
+// wrapper (WrapEncrypted) cover what no public archive does: implode with an 8 KiB
 // dictionary and two trees (flags 2), with a 4 KiB dictionary and three trees
 // (flags 4), matches before the first byte, and encrypted legacy entries.
 // Info-ZIP unzip proves every archive they write before our decoder is
@@ -109,7 +109,7 @@ TEST_P(ImplodeEncoderCrossCheck, InfoZipAcceptsAndOurDecoderAgrees) {
 INSTANTIATE_TEST_SUITE_P(AllLayouts, ImplodeEncoderCrossCheck, ::testing::Values(0, 2, 4, 6),
                          [](const auto& param) { return "flags" + std::to_string(param.param); });
 
-// The wrapper's archives pass Info-ZIP with the password and fail without it,
+// WrapEncrypted's archives pass Info-ZIP with the password and fail without it,
 // for shrunk and imploded entries (Info-ZIP has no reduce decoder).
 TEST(EncryptionWrapper, InfoZipDecryptsWrappedLegacyEntries) {
   TempDir dir;
@@ -131,10 +131,7 @@ TEST(EncryptionWrapper, InfoZipDecryptsWrappedLegacyEntries) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.archive);
-    const ShellResult wrapped =
-        RunShell(Quote(kToolsDir + "/zipcrypt_wrap") + " " + Quote(c.archive) + " " +
-                 Quote(dir / "wrapped.zip") + " 'open sesame'");
-    ASSERT_EQ(wrapped.exitCode, 0) << wrapped.output;
+    WrapEncrypted(c.archive, dir / "wrapped.zip", "open sesame");
     const ShellResult right = RunShell("unzip -t -P 'open sesame' " + Quote(dir / "wrapped.zip"));
     EXPECT_EQ(right.exitCode, 0) << right.output;
     EXPECT_EQ(CountOk(right.output), c.okEntries) << right.output;

@@ -4,6 +4,7 @@
 
 #include <sodium.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <span>
@@ -102,6 +103,26 @@ inline std::vector<uint8_t> CompressedBytes(const ManifestRow& row) {
     }
   }
   throw std::runtime_error(row.file + ": no entry " + row.entry);
+}
+
+// ARCHIVE written to OUT with every file entry that is not yet encrypted
+// wrapped in traditional PKWARE encryption (APPNOTE 6.1) under PASSWORD,
+// whatever its method: flag bit 0 and a 12-byte header whose last byte is
+// the high byte of the CRC-32, then the stored data encrypted as it is.
+inline void WrapEncrypted(const std::string& archive, const std::string& out,
+                          const std::string& password) {
+  ZipLayout layout;
+  std::string error;
+  if (!ParseZip(ReadBytes(archive), layout.entries, error)) {
+    throw std::runtime_error(archive + ": " + error);
+  }
+  for (ZipEntrySpec& e : layout.entries) {
+    if (!e.name.ends_with('/') && (e.extraFlags & 1U) == 0) {
+      e.password = password;
+      e.versionNeeded = std::max<uint16_t>(e.versionNeeded, 20);
+    }
+  }
+  WriteBytes(out, BuildZip(layout));
 }
 
 // LSB-first bit writer for hand-made streams.
