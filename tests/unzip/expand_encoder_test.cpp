@@ -14,6 +14,7 @@
 
 #include "tests/support/process.h"
 #include "tests/unzip/legacy_test_support.h"
+#include "tests/unzip/legacy_tools/implode_encoder.h"
 
 namespace lumivora::unzip::testing {
 namespace {
@@ -21,8 +22,6 @@ namespace {
 namespace fs = std::filesystem;
 
 using ::lumivora::testing::ShellResult;
-
-const std::string kToolsDir = LUMIVORA_LEGACY_TOOLS_DIR;
 
 ShellResult RunShell(const std::string& command) {
   return ::lumivora::testing::Shell(command + " 2>&1");
@@ -71,21 +70,28 @@ std::vector<Input> EncoderInputs() {
   return inputs;
 }
 
+// An entry NAME holding DATA imploded with FLAGS (with PRESTARTZEROS, runs of
+// zero bytes at the start match before the first byte).
+ZipEntrySpec Imploded(const std::string& name, const std::vector<uint8_t>& data, uint16_t flags,
+                      bool prestartZeros = false) {
+  return {.name = name,
+          .data = data,
+          .method = 6,
+          .extraFlags = flags,
+          .rawData = legacytools::ImplodeEncode(data, {flags, prestartZeros})};
+}
+
 class ImplodeEncoderCrossCheck : public ::testing::TestWithParam<uint16_t> {};
 
 TEST_P(ImplodeEncoderCrossCheck, InfoZipAcceptsAndOurDecoderAgrees) {
   const uint16_t flags = GetParam();
   TempDir dir;
   const std::vector<Input> inputs = EncoderInputs();
-  std::string command = Quote(kToolsDir + "/implode_zip") + " -z " + Quote(dir / "out.zip");
+  ZipLayout layout;
   for (const Input& input : inputs) {
-    WriteBytes(dir / input.name, input.bytes);
-    // Appended piece by piece: GCC 12 reports a false -Wrestrict for "literal" + std::string&&.
-    command.append(" ").append(std::to_string(flags)).append(" ").append(input.name);
-    command.append(" ").append(Quote(dir / input.name));
+    layout.entries.push_back(Imploded(input.name, input.bytes, flags, true));
   }
-  const ShellResult encoded = RunShell(command);
-  ASSERT_EQ(encoded.exitCode, 0) << encoded.output;
+  WriteBytes(dir / "out.zip", BuildZip(layout));
 
   const ShellResult proof = RunShell("unzip -t " + Quote(dir / "out.zip"));
   ASSERT_EQ(proof.exitCode, 0) << proof.output;
@@ -113,11 +119,12 @@ INSTANTIATE_TEST_SUITE_P(AllLayouts, ImplodeEncoderCrossCheck, ::testing::Values
 // for shrunk and imploded entries (Info-ZIP has no reduce decoder).
 TEST(EncryptionWrapper, InfoZipDecryptsWrappedLegacyEntries) {
   TempDir dir;
-  const ShellResult encoded =
-      RunShell(Quote(kToolsDir + "/implode_zip") + " " + Quote(dir / "imploded.zip") + " 2 a.txt " +
-               Quote(kLegacyData + "megazeux/dch1.txt") + " 4 b.exe " +
-               Quote(kLegacyData + "sharpcompress/expected/test.exe"));
-  ASSERT_EQ(encoded.exitCode, 0) << encoded.output;
+  WriteBytes(
+      dir / "imploded.zip",
+      BuildZip(
+          {.entries = {
+               Imploded("a.txt", ReadBytes(kLegacyData + "megazeux/dch1.txt"), 2),
+               Imploded("b.exe", ReadBytes(kLegacyData + "sharpcompress/expected/test.exe"), 4)}}));
   struct Case {
     std::string archive;
     int okEntries;
