@@ -164,7 +164,9 @@ std::string HandMadeZip(const Bytes& program, const std::vector<std::string>& na
 
 // Forged, damaged and refused releases leave the old pack and Version with a
 // message that says why; whole releases signed by the root key or by a
-// certified signing key are installed.
+// certified signing key are installed. (Which signatures are refused is the
+// signature check's table; here one unsigned offer and a serial below the
+// one in the settings prove that a refusal keeps the pack.)
 TEST_F(SelfUpdateTest, OnlyWholeSignedReleasesReplaceThePack) {
   if (!LauncherTrustsDemoRoot()) {
     GTEST_SKIP() << "this launcher does not trust the demo-only root key";
@@ -172,24 +174,11 @@ TEST_F(SelfUpdateTest, OnlyWholeSignedReleasesReplaceThePack) {
   namespace wu = webupdate;
   const std::string pack = ReadFile(dir / "www/lumivora/Lumivorapack-1.1");
   const std::string good = SignatureLines(pack, "1.1");
-  const wu::SecretKey stranger = wu::SecretKey::Generate();
   const wu::SecretKey signer = wu::SecretKey::Generate();
-  const auto certified = [&](const wu::SecretKey& root, uint64_t serial) {
+  const auto certified = [&](uint64_t serial) {
     return SignatureLines(pack, "1.1", signer,
-                          wu::EncodeCertificate(wu::CertifyKey(root, signer.Public(), serial,
-                                                               LUMIVORA_PRODUCT_IDENTITY)));
-  };
-  // GOOD with the value of KEY cut to its first LENGTH characters, or with
-  // its first character replaced by '*'.
-  const auto damaged = [&](const std::string& key, size_t length, bool garble) {
-    const size_t start = good.find(key + "=") + key.size() + 1;
-    std::string value = good.substr(start, good.find('\r', start) - start);
-    if (garble) {
-      value[0] = '*';  // (a value is never empty)
-    } else {
-      value.resize(std::min(length, value.size()));
-    }
-    return good.substr(0, start) + value + good.substr(good.find('\r', start));
+                          wu::EncodeCertificate(wu::CertifyKey(DemoRootKey(), signer.Public(),
+                                                               serial, LUMIVORA_PRODUCT_IDENTITY)));
   };
   std::string flipped = pack;
   flipped[flipped.size() / 2] = static_cast<char>(flipped[flipped.size() / 2] ^ 1);
@@ -206,7 +195,6 @@ TEST_F(SelfUpdateTest, OnlyWholeSignedReleasesReplaceThePack) {
   const std::string notCopied = "\n to: " + Pack() + "\n";
   struct Row {
     const char* name;
-    std::string version;    // offered
     std::string signature;  // the statement's lines in the information file
     std::string served;     // as the new pack
     std::string before;     // settings lines before the run
@@ -215,46 +203,29 @@ TEST_F(SelfUpdateTest, OnlyWholeSignedReleasesReplaceThePack) {
     bool readOnly = false;
   };
   const Row rows[] = {
-      {"no signature", "1.1", "", pack, "", refused + "The update is not signed.", ""},
-      {"signed by an unknown key", "1.1", SignatureLines(pack, "1.1", stranger), pack, "",
-       refused + "The update is signed by an unknown key " + wu::Base64Text(stranger.Public()), ""},
-      {"one byte of the file changed", "1.1", good, flipped, "",
+      {"no signature", "", pack, "", refused + "The update is not signed.", ""},
+      {"one byte of the file changed", good, flipped, "",
        notCopied + "The download's SHA-256 is not the one of the signed release.", ""},
-      {"the size changed", "1.1", good, pack + "x", "",
+      {"the size changed", good, pack + "x", "",
        notCopied + "The download has " + std::to_string(pack.size() + 1) +
            " bytes, but the signed release has " + std::to_string(pack.size()) + ".",
        ""},
-      {"statement of 1.1 offered as 1.2 (replay)", "1.2", good, pack, "",
-       refused + "The update's signature does not match its statement", ""},
-      {"another product's statement", "1.1",
-       SignatureLines(pack, "1.1", DemoRootKey(), "", "other-product"), pack, "",
-       refused + "The update is signed for another product (\"other-product\").", ""},
-      {"certificate from an unknown root", "1.1", certified(stranger, 1), pack, "",
-       refused + "The update's certificate is signed by an unknown root key " +
-           wu::Base64Text(stranger.Public()),
-       ""},
-      {"certificate serial below the recorded one", "1.1", certified(DemoRootKey(), 4), pack,
-       "SigningSerial=5\n",
+      {"certificate serial below the recorded one", certified(4), pack, "SigningSerial=5\n",
        refused + "The update's certificate has serial 4, below the highest accepted serial 5", "5"},
-      {"truncated signature", "1.1", damaged("ReleaseSignature", 80, false), pack, "",
-       refused + "The update's ReleaseSignature is not Base64 of a 64-byte signature.", ""},
-      {"garbled key", "1.1", damaged("ReleaseKey", 0, true), pack, "",
-       refused + "The update's ReleaseKey is not Base64 of a 32-byte public key.", ""},
-      {"read-only pack", "1.1", good, pack, "", notCopied, "", true},
-      {"download that is not a pack", "1.1", SignatureLines(garbage, "1.1"), garbage, "",
+      {"read-only pack", good, pack, "", notCopied, "", true},
+      {"download that is not a pack", SignatureLines(garbage, "1.1"), garbage, "",
        notCopied + "The download is not a valid pack: ", ""},
-      {"gzip download", "1.1", SignatureLines(gzip, "1.1"), gzip, "",
+      {"gzip download", SignatureLines(gzip, "1.1"), gzip, "",
        notCopied + "The download is gzip data, not a pack.", ""},
-      {"main program not encrypted", "1.1", SignatureLines(plain, "1.1"), plain, "",
+      {"main program not encrypted", SignatureLines(plain, "1.1"), plain, "",
        notCopied + "The main program in the download is not encrypted.", ""},
-      {"two main programs, the second with a bad CRC", "1.1", SignatureLines(twice, "1.1"), twice,
-       "", notCopied + "The download holds 2 entries named \"Lumivoramain\".", ""},
-      {"main program stored in capitals", "1.1", SignatureLines(capitals, "1.1"), capitals, "",
+      {"two main programs, the second with a bad CRC", SignatureLines(twice, "1.1"), twice, "",
+       notCopied + "The download holds 2 entries named \"Lumivoramain\".", ""},
+      {"main program stored in capitals", SignatureLines(capitals, "1.1"), capitals, "",
        notCopied + "The main program is stored as \"LUMIVORAMAIN\", not \"Lumivoramain\".", ""},
-      {"signed by the root key", "1.1", good, pack, "", "", ""},
-      {"signed by a certified signing key", "1.1", certified(DemoRootKey(), 1), pack, "", "", "1"},
-      {"after a rotation to a higher serial", "1.1", certified(DemoRootKey(), 3), pack,
-       "SigningSerial=2\n", "", "3"},
+      {"signed by the root key", good, pack, "", "", ""},
+      {"signed by a certified signing key", certified(1), pack, "", "", "1"},
+      {"after a rotation to a higher serial", certified(3), pack, "SigningSerial=2\n", "", "3"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -262,14 +233,14 @@ TEST_F(SelfUpdateTest, OnlyWholeSignedReleasesReplaceThePack) {
     ::chmod(Pack().c_str(), row.readOnly ? 0444 : 0644);
     WriteSettings("1", row.before);
     WriteFile(dir / "www/lumivora/Lumivorapack-1.1", row.served);
-    Offer("update.ini", row.version, "Lumivorapack-1.1", row.signature);
+    Offer("update.ini", "1.1", "Lumivorapack-1.1", row.signature);
     const UpdateServer server(dir / "www", "0");
     const ProcessResult result = Start().Wait(seconds(60));
     EXPECT_EQ(result.exitCode, 0);
     const bool installed = row.message.empty();
     EXPECT_NE(result.err.find(row.message), std::string::npos) << result.err;
     EXPECT_EQ(ReadFile(Pack()), installed ? row.served : oldPack);
-    EXPECT_EQ(Version(), installed ? row.version : "1.0");
+    EXPECT_EQ(Version(), installed ? "1.1" : "1.0");
     EXPECT_EQ(SettingsValue("SigningSerial"), row.serial);
     EXPECT_TRUE(Downloads().empty());
     EXPECT_NE(result.out.find(installed ? "Lumivoramain 1.1 started" : "Lumivoramain 1.0 started"),

@@ -134,10 +134,15 @@ TEST_F(UpdaterTest, ChecksFromInformationToPack) {
       {"/info1.ini", InfoFile("1.1", "missing.pack")},
       {"/info2.ini", info},
       {"/new.pack", "new pack"}};
+  const std::map<std::string, std::string> bothBroken = {
+      {"/info1.ini", InfoFile("1.1", "missing.pack")},
+      {"/info2.ini", InfoFile("1.1", "missing.pack")}};
   const std::vector<std::string> fetched = {"/info1.ini", "/new.pack"};
   const std::vector<std::string> infoOnly = {"/info1.ini"};
   const std::vector<std::string> secondAddress = {"/info1.ini", "/missing.pack", "/info2.ini",
                                                   "/new.pack"};
+  const std::vector<std::string> brokenTwice = {"/info1.ini", "/missing.pack", "/info2.ini",
+                                                "/missing.pack"};
   const std::vector<std::string> warning = {"Warning"};
   const std::vector<std::string> warnedTwice = {"Warning", "Warning"};
   const std::vector<std::string> upgrade = {"Upgrade"};
@@ -154,6 +159,7 @@ TEST_F(UpdaterTest, ChecksFromInformationToPack) {
       {"first information unreachable", {}, true, {}, "", infoOnly, {}},
       // A broken first download asks again and uses the second address.
       {"first download broken", broken, false, {yes, yes}, "1.1", secondAddress, warnedTwice},
+      {"both downloads broken", bothBroken, true, {}, "", brokenTwice, {}},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -206,6 +212,21 @@ TEST_F(UpdaterTest, CancelDuringTheDownloadKeepsThePack) {
   EXPECT_EQ(ReadFile(PackPath()), "old pack");
   EXPECT_TRUE(checked.empty());
   EXPECT_TRUE(std::filesystem::is_empty(dir / "tmp"));  // the cancelled download is gone
+}
+
+// Cancel while the information file arrives: no second address, no box.
+TEST_F(UpdaterTest, CancelDuringTheInformationFetchEndsTheCheck) {
+  transport.resources["/info1.ini"] = {200, InfoFile("1.1", "new.pack") + std::string(20000, ';')};
+  // The first processing shows the dialog; the next ones run inside the fetch.
+  ui.onProcessMessages = [this](int count) {
+    if (count >= 2) {
+      ui.PressCancel();
+    }
+  };
+  EXPECT_EQ(Run("1.0", true), "");
+  EXPECT_EQ(transport.requested, std::vector<std::string>{"/info1.ini"});
+  EXPECT_TRUE(ui.messages.empty());
+  EXPECT_EQ(ReadFile(PackPath()), "old pack");
 }
 
 TEST_F(UpdaterTest, RefusedReplacementsKeepTheOldPackAndDeleteTheDownload) {

@@ -180,6 +180,47 @@ TEST(SafeFileNamePart, ServerNamesStayInTheFolder) {
   }
 }
 
+// The check's rules for a signed offer under a trust of one root key that has
+// accepted certificate serial 5 so far; empty problem: accepted.
+TEST(VerifyRelease, SignatureRules) {
+  const SecretKey root = SecretKey::Generate();
+  const SecretKey stranger = SecretKey::Generate();
+  const SecretKey signer = SecretKey::Generate();
+  const auto offer = [](const SecretKey& key, const std::string& certificate = "",
+                        const std::string& product = "product") {
+    return "[Setup]\r\n" +
+           SignedReleaseLines({product, "1.1", 7, Sha256Digest{9}}, key, certificate);
+  };
+  const auto certified = [&](const SecretKey& by, uint64_t serial) {
+    return offer(signer, EncodeCertificate(CertifyKey(by, signer.Public(), serial, "product")));
+  };
+  const std::string good = offer(root);
+  const std::string cut = good.substr(0, good.find("ReleaseSignature=") + 17 + 80);
+  std::string garbled = good;
+  garbled[good.find("ReleaseKey=") + 11] = '*';
+  const std::string strangerKey = Base64Text(stranger.Public());
+  const std::tuple<std::string, const char*, std::string> rows[] = {
+      {good, "1.1", ""},
+      {certified(root, 5), "1.1", ""},
+      {offer(stranger), "1.1", "The update is signed by an unknown key " + strangerKey},
+      {good, "1.2", "The update's signature does not match its statement"},
+      {offer(root, "", "other"), "1.1", "The update is signed for another product (\"other\")."},
+      {certified(stranger, 6), "1.1",
+       "The update's certificate is signed by an unknown root key " + strangerKey},
+      {certified(root, 4), "1.1",
+       "The update's certificate has serial 4, below the highest accepted serial 5"},
+      {cut, "1.1", "The update's ReleaseSignature is not Base64 of a 64-byte signature."},
+      {garbled, "1.1", "The update's ReleaseKey is not Base64 of a 32-byte public key."},
+  };
+  const ReleaseTrust trust{"product", {root.Public()}, 5};
+  for (const auto& [lines, version, problem] : rows) {
+    SCOPED_TRACE(problem);
+    const ReleaseVerdict verdict = VerifyRelease(trust, SplitLines(lines), version);
+    EXPECT_EQ(verdict.problem.substr(0, problem.size()), problem);
+    EXPECT_EQ(verdict.problem.empty(), problem.empty());
+  }
+}
+
 // An independent signer as oracle: the openssl command line signs the
 // statement with an Ed25519 key of its own making. The launcher's check
 // accepts it under that key's public half (as openssl gives it), refuses a
