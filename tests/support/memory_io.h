@@ -28,10 +28,9 @@ class MemoryIo final : public unzip::DecoderIo {
     }
     std::copy_n(data_.begin() + static_cast<std::ptrdiff_t>(pos_), n, buffer.begin());
     pos_ += n;
-    ++chunks;
     return n;
   }
-  void ProcessMessages() override { ++messages; }
+  void ProcessMessages() override {}
   void WriteBlock(std::span<const uint8_t> block) override {
     if (block.empty() || block.size() > unzip::kOutputBlockSize) {
       throw std::logic_error("a block must hold 1 to kOutputBlockSize bytes");
@@ -49,8 +48,6 @@ class MemoryIo final : public unzip::DecoderIo {
 
   std::vector<uint8_t> output;
   uint64_t written = 0;
-  int chunks = 0;
-  int messages = 0;
   int blocks = 0;
   int outOfMemory = 0;
 

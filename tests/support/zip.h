@@ -26,9 +26,7 @@ class ByteReader {
  public:
   explicit ByteReader(std::span<const uint8_t> data) : data_(data) {}
   [[nodiscard]] bool Ok() const { return ok_; }
-  [[nodiscard]] size_t Offset() const { return offset_; }
   void Seek(size_t offset);
-  uint8_t U8() { return static_cast<uint8_t>(Take(1)); }
   uint16_t U16() { return static_cast<uint16_t>(Take(2)); }
   uint32_t U32() { return static_cast<uint32_t>(Take(4)); }
   Bytes Read(size_t count);
