@@ -76,8 +76,7 @@ TEST_P(MissingPackBoxTest, SplashAndMissingPackBoxAppearAndTheKeyEndsTheLauncher
     EXPECT_TRUE(session.Screenshot("splash.png", {*splash}));
   }
 
-  ASSERT_EQ(session.Xdotool({"windowactivate", "--sync", std::to_string(*box)}).exitCode, 0);
-  ASSERT_EQ(session.Xdotool({"key", GetParam()}).exitCode, 0);
+  ASSERT_TRUE(session.PressKeys(*box, {GetParam()}));
   const ProcessResult result = launcher.Wait(seconds(30));
   EXPECT_EQ(result.exitCode, 0) << result.err;
   EXPECT_EQ(result.err.find("Error in file processing"), std::string::npos) << result.err;
@@ -122,11 +121,11 @@ TEST_P(RestoreTest, SecondStartBringsTheMainWindowBack) {
 
   if (GetParam().windowManager) {
     // Minimising works once the window manager has taken the window in.
-    ASSERT_TRUE(PollUntil([&] { return session.IsManaged(window); }, seconds(10)));
+    ASSERT_TRUE(PollUntil([&] { return session.WmState(window) >= 0; }, seconds(10)));
   }
   ASSERT_EQ(session.Xdotool({GetParam().hide, "--sync", std::to_string(window)}).exitCode, 0);
   if (GetParam().windowManager) {
-    ASSERT_TRUE(PollUntil([&] { return session.IsIconic(window); }, seconds(10)));
+    ASSERT_TRUE(PollUntil([&] { return session.WmState(window) == IconicState; }, seconds(10)));
   }
   ASSERT_FALSE(session.IsShownNormally(window));
 

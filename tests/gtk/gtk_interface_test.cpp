@@ -24,18 +24,15 @@ using std::chrono::seconds;
 class GtkInterfaceTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    session = new XSession(false);  // NOLINT: lives until the suite ends
-    ::setenv("DISPLAY", session->DisplayName().c_str(), 1);
-    ::setenv("GDK_BACKEND", "x11", 1);
-    ::setenv("NO_AT_BRIDGE", "1", 1);
-    ::unsetenv("WAYLAND_DISPLAY");
-    ui = platform::CreateDesktopInterface().release();
+    session = std::make_unique<XSession>(false);
+    for (const auto& [name, value] : session->Environment({})) {
+      ::setenv(name.c_str(), value.c_str(), 1);
+    }
+    ui = platform::CreateDesktopInterface();
   }
   static void TearDownTestSuite() {
-    delete ui;  // NOLINT
-    ui = nullptr;
-    delete session;  // NOLINT
-    session = nullptr;
+    ui.reset();
+    session.reset();
   }
 
   // Handles events until CONDITION holds (bounded).
@@ -48,12 +45,9 @@ class GtkInterfaceTest : public ::testing::Test {
         seconds(20));
   }
 
-  static XSession* session;
-  static platform::UserInterface* ui;
+  static inline std::unique_ptr<XSession> session;
+  static inline std::unique_ptr<platform::UserInterface> ui;
 };
-
-XSession* GtkInterfaceTest::session = nullptr;
-platform::UserInterface* GtkInterfaceTest::ui = nullptr;
 
 TEST_F(GtkInterfaceTest, CancelReachesTheWorkOnlyThroughProcessMessages) {
   const std::unique_ptr<platform::View> dialog = ui->CreateUpdater();
@@ -77,8 +71,7 @@ TEST_F(GtkInterfaceTest, CancelReachesTheWorkOnlyThroughProcessMessages) {
 
   // Escape presses the button; the press waits for the next ProcessMessages.
   ASSERT_TRUE(ProcessUntil([&] { return session->IsShownNormally(*window); }));
-  ASSERT_EQ(session->Xdotool({"windowfocus", "--sync", std::to_string(*window)}).exitCode, 0);
-  ASSERT_EQ(session->Xdotool({"key", "Escape"}).exitCode, 0);
+  ASSERT_TRUE(session->PressKeys(*window, {"Escape"}, "windowfocus"));
   EXPECT_EQ(cancels, 0);
   ASSERT_TRUE(ProcessUntil([&] { return cancels == 1; }));
 
@@ -113,8 +106,7 @@ TEST_F(GtkInterfaceTest, SplashTakesNoInputAndShowsItsProgress) {
   ASSERT_TRUE(window.has_value());
   EXPECT_EQ(session->Texts(*window)["prgSteps"], "5/3");
   ASSERT_TRUE(ProcessUntil([&] { return session->IsShownNormally(*window); }));
-  ASSERT_EQ(session->Xdotool({"windowfocus", "--sync", std::to_string(*window)}).exitCode, 0);
-  ASSERT_EQ(session->Xdotool({"key", "Escape", "Return", "alt+F4"}).exitCode, 0);
+  ASSERT_TRUE(session->PressKeys(*window, {"Escape", "Return", "alt+F4"}, "windowfocus"));
   ui->ProcessMessages();
   EXPECT_TRUE(session->IsShownNormally(*window));
   EXPECT_EQ(cancels, 0);

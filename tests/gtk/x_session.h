@@ -74,8 +74,6 @@ class XSession {
     }
   }
 
-  [[nodiscard]] const std::string& DisplayName() const { return display_; }
-
   // The environment of a program on this display (the X11 backend of GTK).
   [[nodiscard]] std::map<std::string, std::string> Environment(
       std::map<std::string, std::string> overrides) const {
@@ -90,6 +88,15 @@ class XSession {
                         std::chrono::milliseconds bound = std::chrono::seconds(20)) const {
     arguments.insert(arguments.begin(), "xdotool");
     return RunProcess(arguments, Environment({}), bound);
+  }
+
+  // Focuses WINDOW (FOCUS: "windowactivate" through the window manager or
+  // "windowfocus" directly) and presses KEYS on the keyboard; true on success.
+  bool PressKeys(Window window, const std::vector<std::string>& keys,
+                 const std::string& focus = "windowactivate") const {
+    std::vector<std::string> arguments = {focus, "--sync", std::to_string(window), "key"};
+    arguments.insert(arguments.end(), keys.begin(), keys.end());
+    return Xdotool(arguments).exitCode == 0;
   }
 
   // The windows titled exactly TITLE, waiting (bounded) until there is one.
@@ -191,20 +198,16 @@ class XSession {
   // Whether the window is mapped (viewable) and not iconic by ICCCM's WM_STATE.
   bool IsShownNormally(Window window) {
     XWindowAttributes attributes{};
-    if (XGetWindowAttributes(connection_.get(), window, &attributes) == 0 ||
-        attributes.map_state != IsViewable) {
-      return false;
-    }
-    const std::string state = Property(window, "WM_STATE");
-    return state.size() < 4 || static_cast<unsigned char>(state[0]) == NormalState;
+    const int state = WmState(window);
+    return XGetWindowAttributes(connection_.get(), window, &attributes) != 0 &&
+           attributes.map_state == IsViewable && (state == -1 || state == NormalState);
   }
 
-  // Whether a window manager has taken the window in (it sets WM_STATE).
-  bool IsManaged(Window window) { return Property(window, "WM_STATE").size() >= 4; }
-
-  bool IsIconic(Window window) {
+  // ICCCM's WM_STATE of the window (NormalState, IconicState); -1 until a
+  // window manager has taken the window in (it sets WM_STATE).
+  int WmState(Window window) {
     const std::string state = Property(window, "WM_STATE");
-    return state.size() >= 4 && static_cast<unsigned char>(state[0]) == IconicState;
+    return state.size() >= 4 ? static_cast<unsigned char>(state[0]) : -1;
   }
 
   // The window the window manager reports as active, if any.

@@ -2,6 +2,7 @@
 // from the screen's device context) and written as a PNG file by GDI+.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -19,46 +20,30 @@ struct ScreenImage {
   std::vector<uint8_t> pixels;  // rows of 32-bit pixels (B, G, R, unused), top row first
 };
 
-// What the screen shows now; empty on failure.
+// What the screen shows now; no pixels on failure.
 inline ScreenImage CaptureScreen() {
-  ScreenImage image;
-  const int width = ::GetSystemMetrics(SM_CXSCREEN);
-  const int height = ::GetSystemMetrics(SM_CYSCREEN);
-  if (width <= 0 || height <= 0) {
-    return image;
-  }
+  ScreenImage image{::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN), {}};
   HDC screen = ::GetDC(nullptr);
-  if (screen == nullptr) {
-    return image;
-  }
   HDC memory = ::CreateCompatibleDC(screen);
+  HBITMAP bitmap = ::CreateCompatibleBitmap(screen, image.width, image.height);
+  HGDIOBJ previous = ::SelectObject(memory, bitmap);
+  const bool copied =
+      ::BitBlt(memory, 0, 0, image.width, image.height, screen, 0, 0, SRCCOPY | CAPTUREBLT) != 0;
+  ::SelectObject(memory, previous);
   BITMAPINFO info{};
   info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-  info.bmiHeader.biWidth = width;
-  info.bmiHeader.biHeight = -height;  // top-down rows
+  info.bmiHeader.biWidth = image.width;
+  info.bmiHeader.biHeight = -image.height;  // top-down rows
   info.bmiHeader.biPlanes = 1;
   info.bmiHeader.biBitCount = 32;
   info.bmiHeader.biCompression = BI_RGB;
-  void* bits = nullptr;
-  HBITMAP bitmap = ::CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-  if (memory != nullptr && bitmap != nullptr) {
-    HGDIOBJ previous = ::SelectObject(memory, bitmap);
-    if (::BitBlt(memory, 0, 0, width, height, screen, 0, 0, SRCCOPY | CAPTUREBLT) != 0) {
-      ::GdiFlush();
-      const auto* pixels = static_cast<const uint8_t*>(bits);
-      image.pixels.assign(pixels,
-                          pixels + static_cast<size_t>(width) * static_cast<size_t>(height) * 4);
-      image.width = width;
-      image.height = height;
-    }
-    ::SelectObject(memory, previous);
+  image.pixels.resize(static_cast<size_t>(std::max(image.width * image.height, 0)) * 4);
+  if (!copied || ::GetDIBits(memory, bitmap, 0, static_cast<UINT>(image.height),
+                             image.pixels.data(), &info, DIB_RGB_COLORS) != image.height) {
+    image.pixels.clear();
   }
-  if (bitmap != nullptr) {
-    ::DeleteObject(bitmap);
-  }
-  if (memory != nullptr) {
-    ::DeleteDC(memory);
-  }
+  ::DeleteObject(bitmap);
+  ::DeleteDC(memory);
   ::ReleaseDC(nullptr, screen);
   return image;
 }

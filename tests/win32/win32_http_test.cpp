@@ -20,10 +20,7 @@
 namespace lumivora::platform {
 namespace {
 
-using lumivora::testing::LoopbackServer;
-using lumivora::testing::Ok;
-using lumivora::testing::ReadFile;
-using lumivora::testing::TempDir;
+using namespace lumivora::testing;
 
 std::string Body(size_t size) {
   std::string body(size, '\0');

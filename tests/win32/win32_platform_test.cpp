@@ -17,10 +17,7 @@
 namespace lumivora::platform {
 namespace {
 
-using lumivora::testing::ReadFile;
-using lumivora::testing::TempDir;
-using lumivora::testing::WaitUntil;
-using lumivora::testing::WriteFile;
+using namespace lumivora::testing;
 using namespace std::chrono_literals;
 
 // A name no other test or run uses.

@@ -138,51 +138,37 @@ inline std::vector<HWND> ChildWindows(HWND parent) {
   return children;
 }
 
-// True when this process can create a window (there is a display).
-inline bool CanCreateWindows() {
-  HWND probe = ::CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr,
-                                 ::GetModuleHandleA(nullptr), nullptr);
-  if (probe == nullptr) {
-    return false;
-  }
-  ::DestroyWindow(probe);
-  return true;
-}
-
 // The tests that need windows: skipped when none can be created (no display).
 class WindowTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!CanCreateWindows()) {
+    HWND probe = ::CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr,
+                                   ::GetModuleHandleA(nullptr), nullptr);
+    if (probe == nullptr) {
       GTEST_SKIP() << "no window can be created (no display)";
     }
+    ::DestroyWindow(probe);
   }
 };
 
-// The first visible top-level window of process PID of class CLASSNAME, or
-// nullptr.
-inline HWND FirstTopLevelWindow(DWORD pid, const std::string& className) {
-  const auto windows = TopLevelWindows(pid, className);
-  return windows.empty() ? nullptr : windows.front();
+// The first visible top-level window of process PID (0: any) of class
+// CLASSNAME, waited for (30 s at most); nullptr when none came. The main
+// window of a sample main program has the class "LumivoraMainWindow".
+inline HWND WaitForWindow(DWORD pid, const std::string& className) {
+  HWND window = nullptr;
+  WaitUntil(
+      [&] {
+        const auto windows = TopLevelWindows(pid, className);
+        window = windows.empty() ? nullptr : windows.front();
+        return window != nullptr;
+      },
+      std::chrono::seconds(30));
+  return window;
 }
 
-// The message box of process PID (0: any), waited for (bounded); nullptr when
-// none came.
+// The message box of process PID (0: any), waited for.
 inline HWND WaitForBox(DWORD pid) {
-  HWND box = nullptr;
-  WaitUntil([&] { return (box = FirstTopLevelWindow(pid, "#32770")) != nullptr; },
-            std::chrono::seconds(30));
-  return box;
-}
-
-// The first progress bar among PARENT's children, or nullptr.
-inline HWND ProgressBar(HWND parent) {
-  for (HWND child : ChildWindows(parent)) {
-    if (ClassName(child) == "msctls_progress32") {
-      return child;
-    }
-  }
-  return nullptr;
+  return WaitForWindow(pid, "#32770");
 }
 
 // The first child of PARENT (at any depth) with that class and text.
@@ -193,14 +179,6 @@ inline HWND FindChild(HWND parent, const std::string& className, const std::stri
     }
   }
   return nullptr;
-}
-
-// A child's place in its parent's client area.
-inline RECT PlaceInParent(HWND child) {
-  RECT rect{};
-  ::GetWindowRect(child, &rect);
-  ::MapWindowPoints(HWND_DESKTOP, ::GetParent(child), reinterpret_cast<POINT*>(&rect), 2);
-  return rect;
 }
 
 // The text of a message box (its one static control with text).
@@ -246,57 +224,41 @@ inline bool WaitUntilPainted(HWND window, std::chrono::milliseconds timeout) {
   return painted && QueryWindow(window, WM_NULL, 0, 0) == 0;
 }
 
-// The user's application-data folder, where the launcher keeps
-// "Lumivora\Lumivora.ini".
-inline std::string ApplicationDataFolder() {
-  return platform::CreateSystemServices()->AppDataFolder();
-}
-
-// The launcher's settings file for one test: the file the test writes, and
-// whatever stood there before put back at the end.
+// The launcher's settings file for one test ("Lumivora\Lumivora.ini" in the
+// user's application-data folder): the file the test writes, and whatever
+// stood there before put back at the end.
 class SettingsFile {
  public:
   explicit SettingsFile(const std::string& text)
-      : folder_(ApplicationDataFolder() + "\\Lumivora"), path_(folder_ + "\\Lumivora.ini") {
+      : path_(platform::CreateSystemServices()->AppDataFolder() + "\\Lumivora\\Lumivora.ini") {
     std::error_code ignored;
-    std::filesystem::create_directories(folder_, ignored);
+    std::filesystem::create_directories(std::filesystem::path(path_).parent_path(), ignored);
     if (std::filesystem::exists(path_, ignored)) {
       saved_ = ReadFile(path_);
       existed_ = true;
     }
-    Write(text);
+    WriteFile(path_, text);
   }
   SettingsFile(const SettingsFile&) = delete;
   SettingsFile& operator=(const SettingsFile&) = delete;
   ~SettingsFile() {
     if (existed_) {
-      Write(saved_);
+      WriteFile(path_, saved_);
     } else {
       ::DeleteFileA(path_.c_str());
     }
   }
 
-  void Write(const std::string& text) const { WriteFile(path_, text); }
   // The value of KEY of [Setup], empty when absent.
   [[nodiscard]] std::string Value(const std::string& key) const {
     return platform::ReadProfileString("Setup", key, "", path_);
   }
 
  private:
-  std::string folder_;
   std::string path_;
   std::string saved_;
   bool existed_ = false;
 };
-
-// The main window of a sample main program started by the launcher (class
-// "LumivoraMainWindow"), found within TIMEOUT; nullptr otherwise.
-inline HWND WaitForMainWindow(std::chrono::milliseconds timeout) {
-  HWND window = nullptr;
-  WaitUntil([&] { return (window = FirstTopLevelWindow(0, "LumivoraMainWindow")) != nullptr; },
-            timeout);
-  return window;
-}
 
 // Closes the main program that owns WINDOW and waits for its end; true when it
 // ended within TIMEOUT.

@@ -4,7 +4,6 @@
 // buttons, and the launcher's resources.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <chrono>
 #include <map>
 #include <string>
@@ -16,21 +15,12 @@
 namespace lumivora::platform {
 namespace {
 
-using lumivora::testing::ChildWindows;
-using lumivora::testing::ClassName;
-using lumivora::testing::FindChild;
-using lumivora::testing::FirstTopLevelWindow;
-using lumivora::testing::MessageBoxText;
-using lumivora::testing::PlaceInParent;
-using lumivora::testing::ProgressBar;
-using lumivora::testing::TopLevelWindows;
-using lumivora::testing::WaitUntil;
-using lumivora::testing::WindowText;
+using namespace lumivora::testing;
 using namespace std::chrono_literals;
 
-class Win32Splash : public lumivora::testing::WindowTest {};
-class Win32Updater : public lumivora::testing::WindowTest {};
-class Win32MessageBox : public lumivora::testing::WindowTest {};
+class Win32Splash : public WindowTest {};
+class Win32Updater : public WindowTest {};
+class Win32MessageBox : public WindowTest {};
 
 // The one top-level window of this process of class "LumivoraForm".
 HWND OurForm() {
@@ -40,7 +30,9 @@ HWND OurForm() {
 
 void ExpectPlace(HWND control, int left, int top, int width, int height) {
   ASSERT_NE(control, nullptr);
-  const RECT rect = PlaceInParent(control);
+  RECT rect{};
+  ::GetWindowRect(control, &rect);
+  ::MapWindowPoints(HWND_DESKTOP, ::GetParent(control), reinterpret_cast<POINT*>(&rect), 2);
   EXPECT_EQ(rect.left, left) << WindowText(control);
   EXPECT_EQ(rect.top, top) << WindowText(control);
   if (width >= 0) {
@@ -74,7 +66,7 @@ TEST_F(Win32Splash, LayoutCaptionAndProgress) {
   ExpectPlace(FindChild(form, "Static", "Please, wait now ..."), 80, 8, 92, 13);
   HWND status = FindChild(form, "Static", "Ready !");
   ExpectPlace(status, 80, 32, -1, -1);
-  HWND progress = ProgressBar(form);
+  HWND progress = FindChild(form, "msctls_progress32", "");
   ExpectPlace(progress, 8, 64, 313, 25);
 
   // The status line is bold, the prompt is not.
@@ -122,12 +114,12 @@ TEST_F(Win32Updater, LayoutProgressInBytesAndCancel) {
   ExpectPlace(FindChild(group, "Static", "1.2"), 152, 24, 177, 13);
   ExpectPlace(FindChild(group, "Static", "1.3"), 152, 40, 177, 13);
   ExpectPlace(FindChild(group, "Static", "Downloading file Lumivorapack"), 8, 66, -1, -1);
-  ExpectPlace(ProgressBar(group), 8, 80, 321, 16);
   HWND button = FindChild(form, "Button", "&Cancel");
   ExpectPlace(button, 139, 128, 75, 25);
 
   // Byte counts beyond 16 and 31 bits.
-  HWND progress = ProgressBar(group);
+  HWND progress = FindChild(group, "msctls_progress32", "");
+  ExpectPlace(progress, 8, 80, 321, 16);
   updater->SetProgressMax(100000);
   updater->SetProgressPosition(65536);
   EXPECT_EQ(::SendMessageA(progress, PBM_GETRANGE, FALSE, 0), 100000);
@@ -152,21 +144,18 @@ TEST_F(Win32Updater, LayoutProgressInBytesAndCancel) {
 // Answers the next message box of this process from another thread: reads
 // its caption, text, buttons and default button, then presses ANSWER.
 struct SeenBox {
+  bool found = false;
   std::string caption;
   std::string text;
   bool hasYes = false;
   bool hasNo = false;
-  bool hasCancel = false;
   int defaultId = 0;
   bool hasIcon = false;
 };
 
-std::thread AnswerNextBox(SeenBox& seen, int answer, std::atomic<bool>& found) {
-  return std::thread([&seen, answer, &found] {
-    HWND box = nullptr;
-    WaitUntil(
-        [&] { return (box = FirstTopLevelWindow(::GetCurrentProcessId(), "#32770")) != nullptr; },
-        20s);
+std::thread AnswerNextBox(SeenBox& seen, int answer) {
+  return std::thread([&seen, answer] {
+    HWND box = WaitForBox(::GetCurrentProcessId());
     if (box == nullptr) {
       return;
     }
@@ -174,7 +163,6 @@ std::thread AnswerNextBox(SeenBox& seen, int answer, std::atomic<bool>& found) {
     seen.text = MessageBoxText(box);
     seen.hasYes = ::GetDlgItem(box, IDYES) != nullptr;
     seen.hasNo = ::GetDlgItem(box, IDNO) != nullptr;
-    seen.hasCancel = ::GetDlgItem(box, IDCANCEL) != nullptr;
     for (const int id : {IDOK, IDCANCEL, IDYES, IDNO}) {
       HWND button = ::GetDlgItem(box, id);
       if (button != nullptr &&
@@ -189,7 +177,7 @@ std::thread AnswerNextBox(SeenBox& seen, int answer, std::atomic<bool>& found) {
         seen.hasIcon = true;
       }
     }
-    found = true;
+    seen.found = true;
     ::PostMessageA(box, WM_COMMAND, static_cast<WPARAM>(answer), 0);
   });
 }
@@ -225,11 +213,10 @@ TEST_F(Win32MessageBox, CaptionsButtonsDefaultsAndAnswers) {
     const MessageBoxRequest request{row.caption, row.text,          row.icon,
                                     row.buttons, row.defaultButton, false};
     SeenBox seen;
-    std::atomic<bool> found{false};
-    std::thread answerer = AnswerNextBox(seen, ids.at(row.press), found);
+    std::thread answerer = AnswerNextBox(seen, ids.at(row.press));
     const MessageAnswer answer = ui->ShowMessage(request);
     answerer.join();
-    ASSERT_TRUE(found) << row.text;
+    ASSERT_TRUE(seen.found) << row.text;
     EXPECT_EQ(answer, row.press) << row.text;
     EXPECT_EQ(seen.caption, row.caption);
     EXPECT_EQ(seen.text, row.text);
