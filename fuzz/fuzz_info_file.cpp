@@ -24,8 +24,8 @@ void Check(bool condition) {
 // A fixed trust: one root key (the seed is all 7s) and a product.
 const ReleaseTrust& Trust() {
   static const ReleaseTrust trust = [] {
-    const std::array<uint8_t, 32> seed{7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7,
-                                       7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7};
+    std::array<uint8_t, 32> seed{};
+    seed.fill(7);
     return ReleaseTrust{"fuzz-product", {SecretKey::FromSeed(seed).Public()}, 3};
   }();
   return trust;

@@ -34,53 +34,45 @@ class LauncherProcessTest : public ::testing::Test {
 };
 
 // What another local user may have left at $TMPDIR/lumivora-<uid> before the
-// launcher's first start: the launcher refuses it and carries on in a private
-// folder of its own, up to the pack (missing here), never stopping for good.
-struct TempFolderRow {
-  const char* name;
-  const char* planted;  // "" (nothing), "link" or "open"
-};
-
-class LauncherTempFolderTest : public LauncherProcessTest,
-                               public ::testing::WithParamInterface<TempFolderRow> {};
-
-TEST_P(LauncherTempFolderTest, MissingPackIsReportedAndTheLauncherEnds) {
+// launcher's first start (nothing, a link, a folder open to others): the
+// launcher refuses it and carries on in a private folder of its own, up to
+// the pack (missing here), never stopping for good.
+TEST_F(LauncherProcessTest, MissingPackIsReportedAndTheLauncherEnds) {
   const std::string fixed = dir / ("tmp/lumivora-" + std::to_string(::getuid()));
-  const std::string planted = GetParam().planted;
-  fs::create_directories(dir / "elsewhere");
-  if (planted == "link") {
-    fs::create_directory_symlink(dir / "elsewhere", fixed);
-  } else if (planted == "open") {
-    fs::create_directory(fixed);
-    fs::permissions(fixed, fs::perms::all);
-  }
-  const ProcessResult result = RunProcess({Launcher()}, Environment());
-  EXPECT_EQ(result.exitCode, 0) << result.err;
-  EXPECT_NE(result.err.find("Error in file processing : \n" + (dir / "install/Lumivorapack")),
-            std::string::npos)
-      << result.err;
-  EXPECT_NE(result.err.find("Ready !"), std::string::npos) << result.err;
-  EXPECT_TRUE(fs::is_directory(SettingsFolder()));
-  EXPECT_EQ(fs::status(dir / "home/.config").permissions(), fs::perms::owner_all);
-  EXPECT_TRUE(fs::is_empty(dir / "elsewhere"));
-  if (!planted.empty()) {
-    int privateFolders = 0;
-    for (const auto& entry : fs::directory_iterator(dir / "tmp")) {
-      const std::string name = entry.path().filename().string();
-      if (name.rfind("lumivora-" + std::to_string(::getuid()) + "-", 0) == 0 &&
-          !entry.is_symlink() && entry.status().permissions() == fs::perms::owner_all) {
-        ++privateFolders;
-      }
+  for (const std::string planted : {"", "link", "open"}) {
+    SCOPED_TRACE(planted);
+    for (const char* folder : {"home", "tmp", "elsewhere"}) {
+      fs::remove_all(dir / folder);
+      fs::create_directories(dir / folder);
     }
-    EXPECT_EQ(privateFolders, 1);
+    if (planted == "link") {
+      fs::create_directory_symlink(dir / "elsewhere", fixed);
+    } else if (planted == "open") {
+      fs::create_directory(fixed);
+      fs::permissions(fixed, fs::perms::all);
+    }
+    const ProcessResult result = RunProcess({Launcher()}, Environment());
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_NE(result.err.find("Error in file processing : \n" + (dir / "install/Lumivorapack")),
+              std::string::npos)
+        << result.err;
+    EXPECT_NE(result.err.find("Ready !"), std::string::npos) << result.err;
+    EXPECT_TRUE(fs::is_directory(SettingsFolder()));
+    EXPECT_EQ(fs::status(dir / "home/.config").permissions(), fs::perms::owner_all);
+    EXPECT_TRUE(fs::is_empty(dir / "elsewhere"));
+    if (!planted.empty()) {
+      int privateFolders = 0;
+      for (const auto& entry : fs::directory_iterator(dir / "tmp")) {
+        const std::string name = entry.path().filename().string();
+        if (name.rfind("lumivora-" + std::to_string(::getuid()) + "-", 0) == 0 &&
+            !entry.is_symlink() && entry.status().permissions() == fs::perms::owner_all) {
+          ++privateFolders;
+        }
+      }
+      EXPECT_EQ(privateFolders, 1);
+    }
   }
 }
-
-INSTANTIATE_TEST_SUITE_P(Rows, LauncherTempFolderTest,
-                         ::testing::Values(TempFolderRow{"Private", ""},
-                                           TempFolderRow{"AnotherUsersLink", "link"},
-                                           TempFolderRow{"OpenToOthers", "open"}),
-                         [](const auto& row) { return std::string(row.param.name); });
 
 TEST_F(LauncherProcessTest, RunningMainProgramMakesTheLauncherStandAside) {
   ChildProcess holder({std::string(LUMIVORA_BIN_DIR) + "/lumivora-sample-main", "x", "--hold"},
