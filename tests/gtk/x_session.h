@@ -62,8 +62,6 @@ class XSession {
       }
     }
   }
-  XSession(const XSession&) = delete;
-  XSession& operator=(const XSession&) = delete;
   ~XSession() {
     connection_.reset();
     for (std::unique_ptr<ChildProcess>* child : {&windowManager_, &server_}) {
@@ -181,16 +179,13 @@ class XSession {
   // The "name=value" entries, separated by NUL bytes, of a window property.
   std::map<std::string, std::string> Entries(Window window, const char* property) {
     std::map<std::string, std::string> texts;
-    const std::string data = Property(window, property);
-    size_t start = 0;
-    while (start < data.size()) {
-      const size_t end = data.find('\0', start);
-      const std::string entry = data.substr(start, end - start);
+    std::istringstream data(Property(window, property));
+    std::string entry;
+    while (std::getline(data, entry, '\0')) {
       const size_t equals = entry.find('=');
       if (equals != std::string::npos) {
         texts[entry.substr(0, equals)] = entry.substr(equals + 1);
       }
-      start = end == std::string::npos ? data.size() : end + 1;
     }
     return texts;
   }

@@ -48,8 +48,6 @@ class LoopbackServer {
     port_ = ::ntohs(address.sin_port);
     thread_ = std::thread([this] { Serve(); });
   }
-  LoopbackServer(const LoopbackServer&) = delete;
-  LoopbackServer& operator=(const LoopbackServer&) = delete;
   ~LoopbackServer() {
     {
       const std::lock_guard<std::mutex> lock(mutex_);

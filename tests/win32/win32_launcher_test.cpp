@@ -135,13 +135,9 @@ TEST_F(Win32Launcher, SecondStartRestoresTheRunningMainProgramOnce) {
   ChildProcess mainProgram('"' + kBinDir + "/lumivora-sample-main.exe\" x --hold", output);
   ASSERT_TRUE(mainProgram.Started());
   // The main program's window, shown minimised.
-  HWND window = nullptr;
-  ASSERT_TRUE(WaitUntil(
-      [&] {
-        window = ::FindWindowA(nullptr, "Lumivora");
-        return window != nullptr && ::IsIconic(window) != 0;
-      },
-      30s));
+  HWND window = WaitForWindow(mainProgram.Id(), "LumivoraMainWindow");
+  ASSERT_NE(window, nullptr);
+  ASSERT_TRUE(WaitUntil([&] { return ::IsIconic(window) != 0; }, 30s));
 
   ChildProcess launcher('"' + kBinDir + "/lumivora.exe\"");
   ASSERT_TRUE(launcher.Started());

@@ -62,8 +62,6 @@ class ChildProcess {
       id_ = info.dwProcessId;
     }
   }
-  ChildProcess(const ChildProcess&) = delete;
-  ChildProcess& operator=(const ChildProcess&) = delete;
   ~ChildProcess() {
     if (process_.Valid() && ::WaitForSingleObject(process_.Get(), 0) == WAIT_TIMEOUT) {
       ::TerminateProcess(process_.Get(), 99);
