@@ -1,6 +1,5 @@
-// The WinINet transport and the update component's HttpGet over it, against a
-// small HTTP server of the test's own on a free port of 127.0.0.1 (Winsock,
-// one thread, stopped by the test).
+// The WinINet transport and the update component's HttpGet over it, against
+// the test's own HTTP server (loopback_server.h) on a free port of 127.0.0.1.
 #include "tests/win32/loopback_server.h"
 // After the server's <winsock2.h>, which must come first.
 #include <gtest/gtest.h>
