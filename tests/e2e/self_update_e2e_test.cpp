@@ -361,19 +361,5 @@ TEST_F(SelfUpdateTest, KilledLauncherNeverLeavesABrokenPack) {
   }
 }
 
-TEST_F(SelfUpdateTest, OfflineRunTouchesNeitherNetworkNorSettings) {
-  Offer("update.ini", "1.1", "Lumivorapack-1.1");
-  const std::string settingsBefore = ReadFile(Settings());
-  const UpdateServer server(dir / "www", "0");
-  // A namespace inside this one with nothing but a loopback interface.
-  ChildProcess launcher({"/usr/bin/unshare", "-n", dir / "install/lumivora"}, Headless());
-  const ProcessResult result = launcher.Wait(seconds(60));
-  EXPECT_EQ(result.exitCode, 0) << result.err;
-  EXPECT_TRUE(server.Requests().empty());
-  EXPECT_EQ(ReadFile(Settings()), settingsBefore);
-  EXPECT_TRUE(OldPackKept());
-  EXPECT_NE(result.out.find("Lumivoramain 1.0 started"), std::string::npos);
-}
-
 }  // namespace
 }  // namespace lumivora::testing
