@@ -26,13 +26,11 @@ using std::chrono::seconds;
 class SelfUpdateTest : public ::testing::Test, public LauncherInstall {
  protected:
   // Without a display: the launcher's questions come to the terminal.
-  [[nodiscard]] std::vector<std::string> Headless() const {
+  ChildProcess Start(bool terminal = false) {
     auto env = Env();
     env.insert({{"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}});
-    return lumivora::testing::Environment(env);
-  }
-  ChildProcess Start(bool terminal = false) {
-    return ChildProcess({dir / "install/lumivora", "first argument"}, Headless(), terminal);
+    return ChildProcess({dir / "install/lumivora", "first argument"},
+                        lumivora::testing::Environment(env), terminal);
   }
   // The pack is the old or the new one, whole, and Version names it.
   [[nodiscard]] bool PackAndVersionAgree(const std::string& newPack) const {
@@ -77,7 +75,6 @@ TEST_F(SelfUpdateTest, SilentFreeUpdateReplacesThePackAndStartsTheNewProgram) {
   EXPECT_EQ(Version(), "1.1");
   EXPECT_TRUE(Downloads().empty());
   EXPECT_EQ(server.Requests(), (std::vector<std::string>{kUpdateIni, kNewPack}));
-  EXPECT_NE(result.err.find("Downloading file Lumivorapack-1.1"), std::string::npos);
 }
 
 // The question at the terminal: answered there, answered No without a
