@@ -196,37 +196,32 @@ TEST_F(UpdaterTest, ChecksFromInformationToPack) {
   }
 }
 
-TEST_F(UpdaterTest, CancelDuringTheDownloadKeepsThePack) {
-  transport.resources["/info1.ini"] = {200, InfoFile("1.1", "new.pack")};
-  transport.resources["/new.pack"] = {200, std::string(100000, 'n')};
-  // The Cancel button is clicked once the download has shown progress.
-  ui.onProcessMessages = [this](int) {
-    if (!ui.EventsStartingWith("frmUpdater.position=").empty() &&
-        ui.EventsStartingWith("frmUpdater.position=").size() == 3) {
-      ui.PressCancel();
-    }
+// Cancel clicked at the Nth message processing (the dialog's, then one per
+// block): in a long information file the check ends, in the download the
+// second address is tried; the pack is kept, no box, no download is left.
+TEST_F(UpdaterTest, CancelKeepsThePack) {
+  const std::string info = InfoFile("1.1", "new.pack");
+  const std::tuple<std::string, int, std::vector<std::string>> rows[] = {
+      {info + std::string(20000, ';'), 2, {"/info1.ini"}},
+      {info, 10, {"/info1.ini", "/new.pack", "/info2.ini"}},
   };
-  EXPECT_EQ(Run("1.0", true), "");
-  EXPECT_EQ(transport.requested,
-            (std::vector<std::string>{"/info1.ini", "/new.pack", "/info2.ini"}));
-  EXPECT_EQ(ReadFile(PackPath()), "old pack");
-  EXPECT_TRUE(checked.empty());
-  EXPECT_TRUE(std::filesystem::is_empty(dir / "tmp"));  // the cancelled download is gone
-}
-
-// Cancel while the information file arrives: no second address, no box.
-TEST_F(UpdaterTest, CancelDuringTheInformationFetchEndsTheCheck) {
-  transport.resources["/info1.ini"] = {200, InfoFile("1.1", "new.pack") + std::string(20000, ';')};
-  // The first processing shows the dialog; the next ones run inside the fetch.
-  ui.onProcessMessages = [this](int count) {
-    if (count >= 2) {
-      ui.PressCancel();
-    }
-  };
-  EXPECT_EQ(Run("1.0", true), "");
-  EXPECT_EQ(transport.requested, std::vector<std::string>{"/info1.ini"});
-  EXPECT_TRUE(ui.messages.empty());
-  EXPECT_EQ(ReadFile(PackPath()), "old pack");
+  for (const auto& [served, cancelAt, requested] : rows) {
+    transport.resources["/info1.ini"] = {200, served};
+    transport.resources["/new.pack"] = {200, std::string(100000, 'n')};
+    transport.requested.clear();
+    ui.processCount = 0;
+    ui.onProcessMessages = [this, cancelAt](int count) {
+      if (count == cancelAt) {
+        ui.PressCancel();
+      }
+    };
+    EXPECT_EQ(Run("1.0", true), "");
+    EXPECT_EQ(transport.requested, requested);
+    EXPECT_TRUE(ui.messages.empty());
+    EXPECT_EQ(ReadFile(PackPath()), "old pack");
+    EXPECT_TRUE(checked.empty());
+    EXPECT_TRUE(std::filesystem::is_empty(dir / "tmp"));
+  }
 }
 
 TEST_F(UpdaterTest, RefusedReplacementsKeepTheOldPackAndDeleteTheDownload) {
