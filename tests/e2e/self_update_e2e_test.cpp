@@ -188,6 +188,8 @@ TEST_F(SelfUpdateTest, OnlyWholeSignedReleasesReplaceThePack) {
   const std::string plain = HandMadeZip(program, {"Lumivoramain"}, "");
   const std::string twice = HandMadeZip(program, {"Lumivoramain", "Lumivoramain"}, password, 1);
   const std::string capitals = HandMadeZip(program, {"LUMIVORAMAIN"}, password);
+  const std::string otherPassword = HandMadeZip(program, {"Lumivoramain"}, "not the pack's");
+  const std::string noMain = HandMadeZip(program, {"Readme"}, password);
   const std::string refused = "lumivora (error)\nThe update was refused: ";
   const std::string notCopied = "\n to: " + Pack() + "\n";
   struct Row {
@@ -218,6 +220,10 @@ TEST_F(SelfUpdateTest, OnlyWholeSignedReleasesReplaceThePack) {
        notCopied + "The download holds 2 entries named \"Lumivoramain\".", ""},
       {"main program stored in capitals", SignatureLines(capitals, "1.1"), capitals, "",
        notCopied + "The main program is stored as \"LUMIVORAMAIN\", not \"Lumivoramain\".", ""},
+      {"main program under another password", SignatureLines(otherPassword, "1.1"), otherPassword,
+       "", notCopied + "The download is not encrypted with the pack password.", ""},
+      {"no main program", SignatureLines(noMain, "1.1"), noMain, "",
+       notCopied + "The download holds no main program.", ""},
       {"signed by a certified signing key", certified(1), pack, "", "", "1"},
       {"after a rotation to a higher serial", certified(3), pack, "SigningSerial=2\n", "", "3"},
   };
