@@ -9,10 +9,10 @@
 namespace lumivora::launcher {
 
 bool CheckSingleInstance(platform::SystemServices& system) {
-  if (!system.InstanceGuardExists(kMutexName)) {
+  if (!system.InstanceGuardExists(MutexName())) {
     return true;
   }
-  system.RestoreWindow(kMainWindowTitle);
+  system.RestoreWindow(MainWindowTitle());
   return false;
 }
 

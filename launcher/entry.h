@@ -5,11 +5,18 @@
 #include <string>
 
 #include "launcher/launch_sequence.h"
+#include "platform/product.h"
 
 namespace lumivora::launcher {
 
-inline constexpr char kMutexName[] = "LumivoraMutexName";
-inline constexpr char kMainWindowTitle[] = "Lumivora";
+// The main program's single-instance guard ("LumivoraMutexName") and window
+// title ("Lumivora"), named after the product.
+inline std::string MutexName() {
+  return platform::ProductName() + "MutexName";
+}
+inline std::string MainWindowTitle() {
+  return platform::ProductName();
+}
 
 // True when no instance of the main program runs; otherwise its window has
 // been asked to restore itself.

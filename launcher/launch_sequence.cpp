@@ -1,8 +1,10 @@
 #include "launcher/launch_sequence.h"
 
 #include <cstring>
+#include <functional>
 
 #include "cipher/config_cipher.h"
+#include "launcher/lock_wait.h"
 #include "launcher/string_table.h"
 #include "launcher/system_services.h"
 #include "platform/exception.h"
@@ -59,37 +61,108 @@ class OldCopyRemoval {
 
 void ShowError(platform::UserInterface& ui, const std::string& text) {
   platform::MessageBoxRequest box;
-  box.caption = strings::kCaption;
+  box.caption = strings::Caption();
   box.text = text;
   box.icon = platform::MessageIcon::kError;
   ui.ShowMessage(box);
 }
 
-// The online part of the sequence: the update dialog when a check is due,
-// then the settings write under the lock (the schedule, a new signing serial,
-// and the version of a dialog that did not record it itself).
-void RunUpdateStep(LaunchEnvironment& environment, LaunchState& state,
-                   const std::string& settingsFile, const std::string& lockFile) {
-  const uint64_t recordedSerial = state.Settings.SigningSerial;
-  bool recorded = false;
-  if (IsUpdateDue(state.Settings, environment.system.Today())) {
-    const std::string url1 = UpToFirstZero(cipher::DecipherConfigText(environment.config.InfoURL1));
-    const std::string url2 = UpToFirstZero(cipher::DecipherConfigText(environment.config.InfoURL2));
-    const std::string upgrade =
-        UpToFirstZero(cipher::DecipherConfigText(environment.config.UpgradeURLFormat));
-    // The version of a replaced pack is written while the replacement still
-    // holds the lock, so that it always names the pack in place.
-    const PackGuard guard{lockFile, [&](const std::string& version) {
-                            WriteSettings(settingsFile, state.Settings, version);
-                            recorded = true;
-                          }};
-    environment.updater.Execute(state.Settings.Version, state.PackPath, url1, url2, upgrade,
-                                state.Settings.SilentUpdate, state.Settings.SigningSerial, guard,
-                                state.UpdatedVersion);
+// The files a start shares with other starts of the same user.
+struct SharedFiles {
+  std::string settingsFile;
+  std::string lockFile;
+};
+
+// Takes the lock within the environment's wait; the splash window says so
+// while it waits.
+LockAttempt TakeSharedLock(LaunchEnvironment& environment, TfrmSplash* splash,
+                           const SharedFiles& files) {
+  return TakeLock(files.lockFile, environment.lockWait, environment.ui, [&] {
+    if (splash != nullptr) {
+      splash->SetStatus(strings::kWaitingForLock);
+    }
+  });
+}
+
+// One settings write under the lock; raises "Unable to write to" when the lock
+// cannot be taken or the file cannot be written. Returns false, writing
+// nothing, when another start held the lock throughout the wait.
+bool WriteSharedSettings(LaunchEnvironment& environment, TfrmSplash* splash,
+                         const SharedFiles& files, const LaunchState& state,
+                         const std::string& version, bool writeSerial,
+                         const std::function<void()>& alsoUnderLock = {}) {
+  const LockAttempt attempt = TakeSharedLock(environment, splash, files);
+  if (attempt.lock == nullptr) {
+    if (attempt.busy) {
+      return false;
+    }
+    throw Exception("Unable to write to " + files.lockFile);
   }
-  const std::unique_ptr<platform::FileLock> lock = platform::FileLock::Acquire(lockFile);
-  WriteSettings(settingsFile, state.Settings, recorded ? std::string() : state.UpdatedVersion,
-                state.Settings.SigningSerial != recordedSerial);
+  WriteSettings(files.settingsFile, state.Settings, version, writeSerial);
+  if (alsoUnderLock) {
+    alsoUnderLock();
+  }
+  return true;
+}
+
+// The online part of the sequence. First, under the lock and before anything
+// a server can make slow or modal, the schedule is recorded (with the
+// installed version when the pack names a higher one than the settings: the
+// settings keep the highest version ever installed, below which nothing is
+// installed) and what killed starts left is swept; a data folder where this
+// fails ends the update with a message before any download. Then the update
+// dialog, and the settings write of a new signing serial or of a version the
+// dialog did not record itself.
+void RunUpdateStep(LaunchEnvironment& environment, TfrmSplash* splash, LaunchState& state,
+                   const SharedFiles& files) {
+  const uint64_t recordedSerial = state.Settings.SigningSerial;
+  const bool due = IsUpdateDue(state.Settings, environment.system.Today());
+  const std::string installed =
+      due ? HigherVersion(state.Settings.Version, PackVersion(state.PackPath))
+          : state.Settings.Version;
+  const std::string raised = installed != state.Settings.Version ? installed : std::string();
+  if (!WriteSharedSettings(environment, splash, files, state, raised, false,
+                           [&] { SweepLeftovers(state.PackPath, state.TempFolder); }) ||
+      !due) {
+    return;
+  }
+  state.Settings.Version = installed;
+  const std::string url1 = UpToFirstZero(cipher::DecipherConfigText(environment.config.InfoURL1));
+  const std::string url2 = UpToFirstZero(cipher::DecipherConfigText(environment.config.InfoURL2));
+  const std::string upgrade =
+      UpToFirstZero(cipher::DecipherConfigText(environment.config.UpgradeURLFormat));
+  bool recorded = false;
+  // The version of a replaced pack is written while the replacement still
+  // holds the lock, so that it always names the pack in place.
+  const PackGuard guard{files.lockFile, [&](const std::string& version) {
+                          WriteSettings(files.settingsFile, state.Settings, version);
+                          recorded = true;
+                        }};
+  environment.updater.Execute(installed, state.PackPath, url1, url2, upgrade,
+                              state.Settings.SilentUpdate, state.Settings.SigningSerial, guard,
+                              state.UpdatedVersion);
+  const std::string version = recorded ? std::string() : state.UpdatedVersion;
+  const bool newSerial = state.Settings.SigningSerial != recordedSerial;
+  if (!version.empty() || newSerial) {
+    WriteSharedSettings(environment, splash, files, state, version, newSerial);
+  }
+}
+
+// Extracts the main program under the lock (no other start replaces the pack
+// while it is read); a box the extraction shows waits until the lock is
+// released. A start that held the lock throughout the wait does not stop this
+// one: the pack is only ever replaced by a rename.
+bool ExtractUnderLock(LaunchEnvironment& environment, TfrmSplash* splash, LaunchState& state,
+                      const SharedFiles& files, const std::string& password) {
+  HeldMessages held(environment.ui);
+  bool extracted = false;
+  {
+    const LockAttempt attempt = TakeSharedLock(environment, splash, files);
+    extracted = environment.extractor.UnCompress(state.PackPath, state.TempFolder, password,
+                                                 MainProgramName(), held);
+  }
+  held.ShowHeld();
+  return extracted;
 }
 
 // Where the extraction puts the main program, and whether it is renamed to
@@ -108,7 +181,7 @@ ExtractionTarget PrepareTarget(platform::SystemServices& system, LaunchState& st
   int minor = 0;
   const int platformId = GetPlatformId(system, major, minor);
   ExtractionTarget target;
-  target.extractedPath = state.TempFolder + kMainProgramName;
+  target.extractedPath = state.TempFolder + MainProgramName();
   target.renameToTarget = platformId != platform::kPlatformIdNT;
   state.TargetPath =
       target.renameToTarget ? target.extractedPath + kExeExtension : target.extractedPath;
@@ -144,9 +217,9 @@ LaunchState RunLaunchSequence(LaunchEnvironment& environment, TfrmSplash* splash
   LaunchState state;
 
   state.DataFolder = GetDataFolder(system);
-  const std::string settingsFile = SettingsFilePath(state.DataFolder);
-  const std::string lockFile = state.DataFolder + platform::PathSeparator() + kLockFileName;
-  state.Settings = ReadSettings(settingsFile);
+  const SharedFiles files{SettingsFilePath(state.DataFolder),
+                          state.DataFolder + platform::PathSeparator() + LockFileName()};
+  state.Settings = ReadSettings(files.settingsFile);
   if (splash != nullptr) {
     splash->SetProgressMax(kStepExtracted);
     splash->SetProgressPosition(kStepSettingsRead);
@@ -165,15 +238,14 @@ LaunchState RunLaunchSequence(LaunchEnvironment& environment, TfrmSplash* splash
     state.PackPath = FolderOf(system.ExecutablePath()) + kPackName;
 
     if (IsOnline(system)) {
-      RunUpdateStep(environment, state, settingsFile, lockFile);
+      try {
+        RunUpdateStep(environment, splash, state, files);
+      } catch (const Exception& error) {
+        // The update ends; the installed program still starts.
+        ShowError(ui, "Problem : \r" + error.Message());
+      }
     }
-
-    {
-      // No other launcher replaces the pack while this one reads it.
-      const std::unique_ptr<platform::FileLock> lock = platform::FileLock::Acquire(lockFile);
-      state.Extracted = environment.extractor.UnCompress(state.PackPath, state.TempFolder, password,
-                                                         kMainProgramName);
-    }
+    state.Extracted = ExtractUnderLock(environment, splash, state, files, password);
     ShowStep(splash, kStepExtracted);
     if (state.Extracted) {
       StartMainProgram(environment, state, target, firstArgument);

@@ -3,6 +3,7 @@
 // with the enciphered hand-off record.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <span>
@@ -11,17 +12,24 @@
 
 #include "launcher/settings.h"
 #include "launcher/splash.h"
+#include "platform/product.h"
 #include "platform/system.h"
 #include "platform/ui.h"
 
 namespace lumivora::launcher {
 
-inline constexpr char kMainProgramName[] = "Lumivoramain";
+// The main program's entry in the pack and its name in the temporary folder
+// ("Lumivoramain"), named after the product.
+inline std::string MainProgramName() {
+  return platform::ProductName() + "main";
+}
 inline constexpr char kPackName[] = "Lumivorapack";
 inline constexpr char kExeExtension[] = ".exe";
 // The lock file in the data folder that a launcher holds while it replaces
 // the pack, extracts it or writes the settings.
-inline constexpr char kLockFileName[] = "Lumivora.lock";
+inline std::string LockFileName() {
+  return platform::ProductName() + ".lock";
+}
 
 // The splash window's progress steps, the last one being the maximum: the
 // settings are read, the target is prepared (the update check follows), the
@@ -38,8 +46,10 @@ class PackExtractor {
   PackExtractor(const PackExtractor&) = delete;
   PackExtractor& operator=(const PackExtractor&) = delete;
   virtual ~PackExtractor() = default;
+  // Its messages go to UI.
   virtual bool UnCompress(const std::string& packPath, const std::string& destFolder,
-                          const std::string& password, const std::string& entryName) = 0;
+                          const std::string& password, const std::string& entryName,
+                          platform::UserInterface& ui) = 0;
 };
 
 // What the update dialog gets to guard a replacement: the lock file, and the
@@ -87,6 +97,8 @@ struct LaunchEnvironment {
   UpdateDialog& updater;
   LauncherConfig config;
   std::vector<std::string> arguments;  // the launcher's arguments, program name excluded
+  // How long a start waits for another start that holds the lock.
+  std::chrono::milliseconds lockWait = std::chrono::seconds(30);
 };
 
 // The state of one run.

@@ -18,7 +18,7 @@ int main(int argc, char** argv) {
   const std::unique_ptr<platform::SystemServices> system = platform::CreateSystemServices();
   const std::unique_ptr<platform::UserInterface> ui = platform::CreateDesktopInterface();
   const launcher::LauncherConfig config = launcher::BuiltInConfig();
-  const std::unique_ptr<launcher::PackExtractor> extractor = launcher::CreatePackExtractor(*ui);
+  const std::unique_ptr<launcher::PackExtractor> extractor = launcher::CreatePackExtractor();
   const std::unique_ptr<launcher::UpdateDialog> updater =
       launcher::CreateUpdateDialog(*system, *ui, config);
   launcher::LaunchEnvironment environment{

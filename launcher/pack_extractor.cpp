@@ -7,20 +7,17 @@ namespace {
 
 class PackUnCompress final : public PackExtractor {
  public:
-  explicit PackUnCompress(platform::UserInterface& ui) : ui_(ui) {}
   bool UnCompress(const std::string& packPath, const std::string& destFolder,
-                  const std::string& password, const std::string& entryName) override {
-    return unzip::UnCompress(packPath, destFolder, password, entryName, ui_);
+                  const std::string& password, const std::string& entryName,
+                  platform::UserInterface& ui) override {
+    return unzip::UnCompress(packPath, destFolder, password, entryName, ui);
   }
-
- private:
-  platform::UserInterface& ui_;
 };
 
 }  // namespace
 
-std::unique_ptr<PackExtractor> CreatePackExtractor(platform::UserInterface& ui) {
-  return std::make_unique<PackUnCompress>(ui);
+std::unique_ptr<PackExtractor> CreatePackExtractor() {
+  return std::make_unique<PackUnCompress>();
 }
 
 }  // namespace lumivora::launcher

@@ -7,6 +7,6 @@
 
 namespace lumivora::launcher {
 
-std::unique_ptr<PackExtractor> CreatePackExtractor(platform::UserInterface& ui);
+std::unique_ptr<PackExtractor> CreatePackExtractor();
 
 }  // namespace lumivora::launcher

@@ -7,6 +7,8 @@
 #include "platform/exception.h"
 #include "platform/file.h"
 #include "platform/profile.h"
+#include "unzip/unzip.h"
+#include "webupdate/info_file.h"
 
 namespace lumivora {
 LUMIVORA_DECLARE_EXCEPTION(EIniFileException, Exception);
@@ -80,7 +82,7 @@ int32_t StrToIntDef(const std::string& text, int32_t defaultValue) {
 }
 
 std::string SettingsFilePath(const std::string& dataFolder) {
-  return dataFolder + platform::PathSeparator() + kSettingsFileName;
+  return dataFolder + platform::PathSeparator() + SettingsFileName();
 }
 
 LauncherSettings ReadSettings(const std::string& settingsFile) {
@@ -102,6 +104,38 @@ LauncherSettings ReadSettings(const std::string& settingsFile) {
     settings.SigningSerial = 0;
   }
   return settings;
+}
+
+std::string PackVersion(const std::string& packPath) {
+  std::string comment;
+  try {
+    unzip::TUnZip zip(nullptr);
+    zip.SetZipName(packPath);
+    comment = zip.ZipComment();
+  } catch (const Exception&) {
+    return {};
+  }
+  constexpr std::string_view kKey = "Version=";
+  constexpr size_t kLongestVersion = 32;
+  for (const std::string& line : webupdate::SplitLines(comment)) {
+    if (line.rfind(kKey, 0) != 0) {
+      continue;
+    }
+    const std::string version = line.substr(kKey.size());
+    const bool wellFormed = !version.empty() && version.size() <= kLongestVersion &&
+                            version.front() != '.' && version.back() != '.' &&
+                            version.find("..") == std::string::npos &&
+                            version.find_first_not_of("0123456789.") == std::string::npos;
+    return wellFormed ? version : std::string();
+  }
+  return {};
+}
+
+std::string HigherVersion(const std::string& a, const std::string& b) {
+  if (a.empty() || b.empty()) {
+    return a.empty() ? b : a;
+  }
+  return webupdate::CompareVersionTexts(a, b) == webupdate::VersionDecision::kNotNewer ? a : b;
 }
 
 bool IsUpdateDue(LauncherSettings& settings, int32_t today) {

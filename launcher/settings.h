@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/product.h"
+
 namespace lumivora::launcher {
 
 struct LauncherSettings {
@@ -22,7 +24,10 @@ struct LauncherSettings {
 inline constexpr int32_t kWeeklyCheckDays = 7;
 inline constexpr int32_t kMonthlyCheckDays = 30;
 
-inline constexpr char kSettingsFileName[] = "Lumivora.ini";
+// "Lumivora.ini", named after the product.
+inline std::string SettingsFileName() {
+  return platform::ProductName() + ".ini";
+}
 inline constexpr char kSettingsSection[] = "Setup";
 
 // Integer conversion of a profile value: leading blanks skipped, optional
@@ -41,6 +46,16 @@ LauncherSettings ReadSettings(const std::string& settingsFile);
 // TODAY + kWeeklyCheckDays (AutoUpdate 1) or TODAY + kMonthlyCheckDays
 // (AutoUpdate 2 or more).
 bool IsUpdateDue(LauncherSettings& settings, int32_t today);
+
+// The version a pack records in its archive comment ("Version=1.2", as the
+// vendor tool writes it), read without extracting; the empty text for a pack
+// without one (made by another tool), an unreadable pack or a value that is
+// not a version (decimal numbers separated by dots).
+std::string PackVersion(const std::string& packPath);
+
+// The higher of two versions as the update check compares them (either may
+// be empty, which counts as lowest).
+std::string HigherVersion(const std::string& a, const std::string& b);
 
 // Writes Version (only when UPDATEDVERSION is not empty), then NextUpdate,
 // then SigningSerial (only when WRITESIGNINGSERIAL is set).

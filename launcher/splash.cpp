@@ -12,7 +12,7 @@ TfrmSplash::TfrmSplash(platform::UserInterface& ui) : view_(ui.CreateSplash()) {
 
 void TfrmSplash::FormCreate() {
   // The icon is the executable's own; the backend draws it.
-  caption_ = strings::kCaption;
+  caption_ = strings::Caption();
   prompt_ = strings::kPleaseWait;
   status_ = strings::kStatusInitial;
   view_->SetText("frmSplash", caption_);

@@ -1,12 +1,20 @@
 // The launcher's string table: captions and texts the user sees.
 #pragma once
 
+#include <string>
+
+#include "platform/product.h"
+
 namespace lumivora::launcher::strings {
 
-inline constexpr char kCaption[] = "Lumivora";
+// The product's name ("Lumivora").
+inline std::string Caption() {
+  return platform::ProductName();
+}
 inline constexpr char kPleaseWait[] = "Please, wait now ...";
 inline constexpr char kStatusInitial[] = "...";
 inline constexpr char kReady[] = "Ready !";
+inline constexpr char kWaitingForLock[] = "Waiting for another start to finish ...";
 inline constexpr char kErrorInFileProcessing[] = "Error in file processing : ";
 
 }  // namespace lumivora::launcher::strings

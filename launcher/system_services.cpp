@@ -15,7 +15,8 @@ std::string GetShellFolder(platform::SystemServices& system, int csidl) {
 }
 
 std::string DataFolderPath(platform::SystemServices& system) {
-  return GetShellFolder(system, kCsidlAppData) + platform::PathSeparator() + kDataFolderName;
+  return GetShellFolder(system, kCsidlAppData) + platform::PathSeparator() +
+         platform::ProductName();
 }
 
 std::string GetDataFolder(platform::SystemServices& system) {

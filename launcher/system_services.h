@@ -5,13 +5,13 @@
 
 #include <string>
 
+#include "platform/product.h"
 #include "platform/system.h"
 #include "platform/ui.h"
 
 namespace lumivora::launcher {
 
 inline constexpr int kCsidlAppData = 26;
-inline constexpr char kDataFolderName[] = "Lumivora";
 
 // The folder of the shell folder number CSIDL without trailing separator, or
 // the empty text. Only the application-data folder (26) is known.

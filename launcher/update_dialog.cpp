@@ -53,7 +53,7 @@ std::string CheckPack(const std::string& path, const std::string& password) {
     zip.SetPassword(password);
     zip.SetTestOnly(true);
     zip.SetDoProcessMessages(false);
-    zip.FilesList().push_back(kMainProgramName);
+    zip.FilesList().push_back(MainProgramName());
     zip.OnStartUnZipInfo = [&](unzip::TUnZip&, int numFiles, int64_t, bool& stopNow) {
       selected = numFiles;
       stopNow = numFiles != 1;
@@ -61,9 +61,9 @@ std::string CheckPack(const std::string& path, const std::string& password) {
     zip.OnStartUnZip = [&](unzip::TUnZip& sender, int index, const std::string&, bool& skip) {
       const unzip::TZipHeaderInfo& entry = sender.Entry(index);
       started = true;
-      if (!entry.Directory().empty() || entry.FileName() != kMainProgramName) {
+      if (!entry.Directory().empty() || entry.FileName() != MainProgramName()) {
         problem = "The main program is stored as \"" + entry.Directory() + entry.FileName() +
-                  "\", not \"" + kMainProgramName + "\".";
+                  "\", not \"" + MainProgramName() + "\".";
       } else if (!entry.Encrypted()) {
         problem = "The main program in the download is not encrypted.";
       }
@@ -85,7 +85,7 @@ std::string CheckPack(const std::string& path, const std::string& password) {
   if (selected != 1) {
     return selected == 0 ? std::string("The download holds no main program.")
                          : "The download holds " + std::to_string(selected) + " entries named \"" +
-                               kMainProgramName + "\".";
+                               MainProgramName() + "\".";
   }
   if (!problem.empty()) {
     return problem;

@@ -9,6 +9,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 namespace lumivora::platform {
 
@@ -98,6 +99,9 @@ bool ForceDirectories(const std::string& path);
 std::string CreateUniqueFolder(const std::string& prefix);
 // Removes an empty folder.
 bool RemoveDirectory(const std::string& path);
+// The names in FOLDER that begin with PREFIX ("." and ".." never), in no
+// particular order; empty when the folder cannot be read.
+std::vector<std::string> ListFolder(const std::string& folder, const std::string& prefix);
 // Writes the folder's entries (a rename into it) through to the disk; true
 // where the platform does that with the rename itself.
 bool FlushFolder(const std::string& path);
@@ -139,6 +143,10 @@ class FileLock {
   FileLock& operator=(const FileLock&) = delete;
   ~FileLock();
   static std::unique_ptr<FileLock> Acquire(const std::string& path);
+  // The lock without waiting: null when another process holds it (BUSY is
+  // then set) or when it cannot be taken at all (the lock file cannot be
+  // opened: a folder or a link at PATH, a read-only or full folder).
+  static std::unique_ptr<FileLock> TryAcquire(const std::string& path, bool* busy = nullptr);
 
  private:
   struct Handle;

@@ -29,3 +29,34 @@ inline bool StartsWithIgnoreCase(std::string_view text, std::string_view prefix)
 }
 
 }  // namespace lumivora::platform
+
+namespace lumivora::platform {
+
+// Characters of a text from outside (a server, an archive) that are shown.
+inline constexpr size_t kShownTextLimit = 80;
+
+// TEXT as it may be shown to the user when nothing vouches for it: control
+// characters written as ls and Info-ZIP's unzip show them ("^[" for escape,
+// "^?" for delete), so that it cannot drive a terminal or break a line, and
+// cut after LIMIT characters (at a UTF-8 character's start) with "...".
+inline std::string ShownText(std::string_view text, size_t limit = kShownTextLimit) {
+  std::string shown;
+  size_t end = std::min(text.size(), limit);
+  if (end < text.size()) {
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0U) == 0x80U) {
+      --end;
+    }
+  }
+  for (const char c : text.substr(0, end)) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F) {
+      shown += '^';
+      shown += static_cast<char>(byte ^ 0x40U);
+    } else {
+      shown += c;
+    }
+  }
+  return end < text.size() ? shown + "..." : shown;
+}
+
+}  // namespace lumivora::platform

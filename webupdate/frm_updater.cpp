@@ -1,6 +1,7 @@
 #include "webupdate/frm_updater.h"
 
 #include <array>
+#include <chrono>
 
 #include "platform/exception.h"
 #include "platform/file.h"
@@ -50,6 +51,16 @@ struct PartialFile {
 
 }  // namespace
 
+std::string DownloadFolderPrefix() {
+  return platform::ProductName() + "-update-";
+}
+
+std::string DownloadFolderLock(const std::string& folder) {
+  const char separator = platform::PathSeparator();
+  return (!folder.empty() && folder.back() == separator ? folder : folder + separator) +
+         platform::ProductName() + ".lock";
+}
+
 std::string ApplicationTitle(const std::string& executablePath) {
   std::string title = FileNamePart(executablePath);
   title = title.substr(0, title.find('.'));
@@ -94,6 +105,8 @@ TfrmUpdater::~TfrmUpdater() {
   view_->OnCancel = nullptr;
   if (!runFolder_.empty()) {
     DiscardDownload();
+    runLock_.reset();
+    platform::DeleteFile(DownloadFolderLock(runFolder_));
     platform::RemoveDirectory(runFolder_);
   }
 }
@@ -117,7 +130,7 @@ void TfrmUpdater::FormCreate() {
 }
 
 void TfrmUpdater::LoadCaptions() {
-  view_->SetText("frmUpdater", updater_strings::kCaption);
+  view_->SetText("frmUpdater", updater_strings::Caption());
   view_->SetText("grpUpdate", updater_strings::kGroupCaption);
   view_->SetText("lblYourVer", updater_strings::kYourVersion);
   view_->SetText("lblWebVer", updater_strings::kVersionAtTheWeb);
@@ -132,8 +145,8 @@ void TfrmUpdater::WebUpdateBeforeGetInfo(TWebUpdate& /*sender*/) {
 }
 
 void TfrmUpdater::WebUpdateAfterGetInfo(TWebUpdate& sender) {
-  view_->SetText("lbl_YourVersion", sender.ActualVersion());
-  view_->SetText("lbl_WebVersion", sender.NewVersion());
+  view_->SetText("lbl_YourVersion", platform::ShownText(sender.ActualVersion()));
+  view_->SetText("lbl_WebVersion", platform::ShownText(sender.NewVersion()));
   GettingInfo = false;
 }
 
@@ -152,7 +165,9 @@ void TfrmUpdater::WebUpdateUpdateAvailable(TWebUpdate& /*sender*/, const std::st
     platform::MessageBoxRequest question;
     question.caption = "Warning";
     // The two "%s" take the installed and the offered version, in order.
-    question.text = FormatText(updater_strings::kUpdateQuestion, {actualVersion, newVersion});
+    question.text =
+        FormatText(updater_strings::kUpdateQuestion,
+                   {platform::ShownText(actualVersion), platform::ShownText(newVersion)});
     question.icon = platform::MessageIcon::kWarning;
     question.buttons = platform::MessageButtons::kYesNo;
     question.defaultButton = platform::MessageAnswer::kYes;
@@ -166,7 +181,8 @@ void TfrmUpdater::WebUpdateUpdateAvailable(TWebUpdate& /*sender*/, const std::st
 }
 
 void TfrmUpdater::WebUpdateBeforeDownload(TWebUpdate& /*sender*/, const std::string& fileName) {
-  view_->SetText("lbl_File", "Downloading file " + FileNamePart(fileName));
+  // The name comes from the server and nothing has vouched for it yet.
+  view_->SetText("lbl_File", "Downloading file " + platform::ShownText(FileNamePart(fileName)));
 }
 
 void TfrmUpdater::WebUpdateDownloadError(TWebUpdate& sender) {
@@ -184,7 +200,11 @@ void TfrmUpdater::WebUpdateGetClientFileName(TWebUpdate& /*sender*/, std::string
     return;
   }
   if (runFolder_.empty()) {
-    runFolder_ = platform::CreateUniqueFolder(FolderPart(fileName) + "Lumivora-update-");
+    runFolder_ = platform::CreateUniqueFolder(FolderPart(fileName) + DownloadFolderPrefix());
+    // Held while this dialog lives: a later start's sweep leaves the folder
+    // alone.
+    runLock_ = runFolder_.empty() ? nullptr
+                                  : platform::FileLock::TryAcquire(DownloadFolderLock(runFolder_));
   }
   fileName = runFolder_.empty() ? std::string()
                                 : runFolder_ + platform::PathSeparator() + FileNamePart(fileName);
@@ -200,7 +220,8 @@ void TfrmUpdater::ShowError(const std::string& text) {
 
 bool TfrmUpdater::ReplacePack(const std::string& source, const std::string& packPath,
                               const std::string& version) {
-  const std::string refused = "Can not copy: " + source + "\r" + " to: " + packPath;
+  const std::string refused = "Can not copy: " + FolderPart(source) +
+                              platform::ShownText(FileNamePart(source)) + "\r" + " to: " + packPath;
   // Size and SHA-256 first: only the signed release goes any further.
   const std::string mismatch = webUpdate_->DownloadProblem();
   if (!mismatch.empty()) {
@@ -220,7 +241,10 @@ bool TfrmUpdater::ReplacePack(const std::string& source, const std::string& pack
     const std::unique_ptr<platform::FileLock> lock =
         environment_.lockFile.empty() ? nullptr
                                       : platform::FileLock::Acquire(environment_.lockFile);
-    problem = InstallPack(source, packPath, version);
+    // Without the lock the pack is never replaced.
+    problem = lock == nullptr && !environment_.lockFile.empty()
+                  ? "Unable to lock " + environment_.lockFile
+                  : InstallPack(source, packPath, version);
   }
   if (problem) {
     ShowError(problem->empty() ? refused : refused + "\r" + *problem);
@@ -277,6 +301,13 @@ void TfrmUpdater::Execute(UpdaterEnvironment& environment, const std::string& cu
   update.SetUpgradeURL(FormatText(upgradeURLFormat, {currentVersion}));
   dialog.Silent = silent;
   update.SetReleaseTrust(environment.trust);
+  // One time limit for every information file of this check, however many
+  // redirections and addresses it takes.
+  const std::chrono::milliseconds budget =
+      environment.transferLimits(TransferMode::kFetchToMemory).overall;
+  if (budget.count() > 0) {
+    update.SetInfoBudget(budget);
+  }
   bool downloaded = update.CheckForUpdate(infoURL1);
   // An offer refused for its signature counts as a download that did not
   // arrive: the second address is asked.

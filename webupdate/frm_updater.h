@@ -10,7 +10,9 @@
 #include <optional>
 #include <string>
 
+#include "platform/file.h"
 #include "platform/http.h"
+#include "platform/product.h"
 #include "platform/system.h"
 #include "platform/ui.h"
 #include "webupdate/web_update.h"
@@ -19,7 +21,9 @@ namespace lumivora::webupdate {
 
 // The dialog's texts from the program's string table.
 namespace updater_strings {
-inline constexpr char kCaption[] = "Lumivora";                     // 65342
+inline std::string Caption() {  // 65342: the product's name
+  return platform::ProductName();
+}
 inline constexpr char kGroupCaption[] = " Program Update: ";       // 65314
 inline constexpr char kYourVersion[] = "Your version:";            // 65315
 inline constexpr char kVersionAtTheWeb[] = "Version at the web:";  // 65316
@@ -108,6 +112,7 @@ class TfrmUpdater {
   // The folder of this run's downloads, made on the first download and
   // removed with the dialog.
   std::string runFolder_;
+  std::unique_ptr<platform::FileLock> runLock_;
   std::unique_ptr<platform::View> view_;
   std::unique_ptr<TWebUpdate> webUpdate_;
 };
@@ -116,5 +121,12 @@ class TfrmUpdater {
 // without anything from its first "." on, every letter after the first in
 // lower case.
 std::string ApplicationTitle(const std::string& executablePath);
+
+// Where the dialog downloads: a new folder in the temporary folder named
+// "<product>-update-" and characters of its own, holding the lock file
+// DownloadFolderLock(folder) while the dialog lives, so that a later start's
+// sweep of what killed starts left passes it by.
+std::string DownloadFolderPrefix();
+std::string DownloadFolderLock(const std::string& folder);
 
 }  // namespace lumivora::webupdate

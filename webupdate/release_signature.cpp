@@ -6,6 +6,7 @@
 #include <charconv>
 
 #include "platform/exception.h"
+#include "platform/text.h"
 #include "webupdate/info_file.h"
 
 namespace lumivora::webupdate {
@@ -244,8 +245,8 @@ ReleaseVerdict VerifyRelease(const ReleaseTrust& trust, const std::vector<std::s
     return verdict;
   }
   if (verdict.statement.product != trust.product) {
-    verdict.problem =
-        "The update is signed for another product (\"" + verdict.statement.product + "\").";
+    verdict.problem = "The update is signed for another product (\"" +
+                      platform::ShownText(verdict.statement.product) + "\").";
     return verdict;
   }
   const std::string certificate = ReadIniValue(lines, "Setup", release_keys::kCertificate);

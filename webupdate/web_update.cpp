@@ -3,6 +3,7 @@
 #include <span>
 
 #include "platform/file.h"
+#include "platform/text.h"
 
 namespace lumivora::webupdate {
 namespace {
@@ -146,7 +147,8 @@ bool TWebUpdate::CompareVersions() {
 void TWebUpdate::AskPaidUpgrade() {
   platform::MessageBoxRequest question;
   question.caption = "Upgrade";
-  question.text = FormatText(kPaidUpgradeText, {actualVersion_, newVersion_});
+  question.text = FormatText(
+      kPaidUpgradeText, {platform::ShownText(actualVersion_), platform::ShownText(newVersion_)});
   question.icon = platform::MessageIcon::kQuestion;
   question.buttons = platform::MessageButtons::kOkCancel;
   question.defaultButton = platform::MessageAnswer::kOk;

@@ -8,6 +8,7 @@
 // user-interface messages after every block so that a Cancel button works.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -162,6 +163,10 @@ class TWebUpdate {
   // When the check's own transfers (the information file, the download) are
   // given up; DefaultTransferLimits unless set.
   void SetTransferLimits(TransferLimitsRule value) { limitsRule_ = value; }
+  // The time all fetches of information files may take together
+  // (redirections and further checks included), however slowly each one
+  // arrives; each fetch uses up what it took. No limit unless set.
+  void SetInfoBudget(std::optional<std::chrono::milliseconds> value) { infoBudget_ = value; }
 
   [[nodiscard]] const std::string& ActualVersion() const { return actualVersion_; }
   [[nodiscard]] const std::string& UpgradeURL() const { return upgradeUrl_; }
@@ -274,6 +279,7 @@ class TWebUpdate {
   uint32_t downloadedSize_ = 0;
   std::string targetFolder_;
   TransferLimitsRule limitsRule_ = DefaultTransferLimits;
+  std::optional<std::chrono::milliseconds> infoBudget_;
   TransferResult lastTransfer_;
   ReleaseTrust trust_;
   std::string refusal_;

@@ -1,6 +1,7 @@
 // One GET of TWebUpdate: the request's fixed values and limits, the checks
 // on the response, and the body read block by block into the information
 // text or the download's file.
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <optional>
@@ -83,6 +84,26 @@ TransferResult Failed(const std::string& why, const platform::HttpResponse& resp
   return {TransferStatus::kFailed, detail.empty() ? why : why + ": " + detail};
 }
 
+// Takes the time a fetch took from the information budget, however it ends.
+class BudgetUse {
+ public:
+  BudgetUse(std::optional<std::chrono::milliseconds>* budget,
+            std::chrono::steady_clock::time_point started)
+      : budget_(budget), started_(started) {}
+  BudgetUse(const BudgetUse&) = delete;
+  BudgetUse& operator=(const BudgetUse&) = delete;
+  ~BudgetUse() {
+    if (budget_ != nullptr && budget_->has_value()) {
+      **budget_ -= std::chrono::duration_cast<std::chrono::milliseconds>(
+          std::chrono::steady_clock::now() - started_);
+    }
+  }
+
+ private:
+  std::optional<std::chrono::milliseconds>* budget_;
+  std::chrono::steady_clock::time_point started_;
+};
+
 bool IsSuccessStatus(int status) {
   return status >= 200 && status <= 299;
 }
@@ -105,6 +126,9 @@ platform::TransferLimits DefaultTransferLimits(TransferMode mode) {
 
 TransferResult TWebUpdate::HttpGet(const TransferRequest& request) {
   cancelled_ = false;
+  const auto started = std::chrono::steady_clock::now();
+  const BudgetUse budgetUse(request.mode == TransferMode::kFetchToMemory ? &infoBudget_ : nullptr,
+                            started);
   try {
     std::string text;
     lastTransfer_ = RunTransfer(request, text);
@@ -145,6 +169,14 @@ TransferResult TWebUpdate::RunTransfer(const TransferRequest& request, std::stri
   http.reload = true;
   http.maxRedirections = kMaxHttpRedirections;
   http.limits = request.limits.value_or(limitsRule_(request.mode));
+  if (request.mode == TransferMode::kFetchToMemory && infoBudget_) {
+    if (infoBudget_->count() <= 0) {
+      return {TransferStatus::kFailed, "the time for information files has been used up"};
+    }
+    http.limits.overall = http.limits.overall.count() == 0
+                              ? *infoBudget_
+                              : std::min(http.limits.overall, *infoBudget_);
+  }
   const std::unique_ptr<platform::HttpResponse> response = transport_.Get(http);
   if (cancelled_) {
     return {TransferStatus::kCancelled, "cancelled"};

@@ -1,6 +1,7 @@
 // Whole-file operations on POSIX paths: existence, folders, copy, move,
 // delete, attributes, times, identity and limits. MS-DOS date/time values are
 // local time, as Windows keeps them.
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -58,6 +59,22 @@ std::string CreateUniqueFolder(const std::string& prefix) {
 
 bool RemoveDirectory(const std::string& path) {
   return ::rmdir(path.c_str()) == 0;
+}
+
+std::vector<std::string> ListFolder(const std::string& folder, const std::string& prefix) {
+  std::vector<std::string> names;
+  DIR* directory = ::opendir(folder.c_str());
+  if (directory == nullptr) {
+    return names;
+  }
+  while (const dirent* entry = ::readdir(directory)) {
+    const std::string name = entry->d_name;
+    if (name != "." && name != ".." && name.rfind(prefix, 0) == 0) {
+      names.push_back(name);
+    }
+  }
+  ::closedir(directory);
+  return names;
 }
 
 bool FlushFolder(const std::string& path) {

@@ -254,6 +254,28 @@ struct FileLock::Handle {
 FileLock::FileLock(std::unique_ptr<Handle> handle) : handle_(std::move(handle)) {}
 FileLock::~FileLock() = default;
 
+std::unique_ptr<FileLock> FileLock::TryAcquire(const std::string& path, bool* busy) {
+  if (busy != nullptr) {
+    *busy = false;
+  }
+  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    return nullptr;
+  }
+  auto handle = std::make_unique<Handle>(fd);
+  int result = 0;
+  do {
+    result = ::flock(fd, LOCK_EX | LOCK_NB);
+  } while (result != 0 && errno == EINTR);
+  if (result != 0) {
+    if (busy != nullptr) {
+      *busy = errno == EWOULDBLOCK;
+    }
+    return nullptr;
+  }
+  return std::unique_ptr<FileLock>(new FileLock(std::move(handle)));
+}
+
 std::unique_ptr<FileLock> FileLock::Acquire(const std::string& path) {
   const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
   if (fd < 0) {

@@ -35,7 +35,9 @@
 #include "platform/exception.h"
 #include "platform/file.h"
 #include "platform/instance_guard.h"
+#include "platform/product.h"
 #include "platform/system.h"
+#include "platform/text.h"
 
 #if LUMIVORA_HAVE_X11
 #include <X11/Xatom.h>
@@ -111,7 +113,7 @@ std::string PrivateTempFolder() {
   while (base.size() > 1 && base.back() == '/') {
     base.pop_back();
   }
-  const std::string name = "lumivora-" + std::to_string(::getuid());
+  const std::string name = LowerAscii(ProductName()) + "-" + std::to_string(::getuid());
   const std::string folder = base + "/" + name;
   if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
     throw EOSError("Cannot create folder - " + folder);

@@ -65,6 +65,9 @@ std::vector<std::string> RecordingInterface::EventsStartingWith(const std::strin
 
 MessageAnswer RecordingInterface::ShowMessage(const MessageBoxRequest& request) {
   messages.push_back(request);
+  if (onMessage) {
+    onMessage(request);
+  }
   events.push_back("message " + request.caption + "|" + request.text + "|" +
                    IconName(request.icon) + "|" + ButtonsName(request.buttons));
   if (!answers.empty()) {

@@ -27,6 +27,8 @@ class RecordingInterface final : public UserInterface {
   // Called at every ProcessMessages with its 1-based count, before the
   // Cancel buttons are pressed; a test may call PressCancel() from it.
   std::function<void(int)> onProcessMessages;
+  // Called with every message box as it is shown.
+  std::function<void(const MessageBoxRequest&)> onMessage;
   int processCount = 0;
   CursorKind cursor = CursorKind::kDefault;
 

@@ -3,6 +3,7 @@
 // existence, folders, attributes, times, identity and limits. MS-DOS
 // date/time values are local time.
 #include <string>
+#include <vector>
 
 #include "platform/file.h"
 #include "platform/win32/file_support_win32.h"
@@ -76,6 +77,23 @@ std::string CreateUniqueFolder(const std::string& prefix) {
 
 bool RemoveDirectory(const std::string& path) {
   return ::RemoveDirectoryA(path.c_str()) != 0;
+}
+
+std::vector<std::string> ListFolder(const std::string& folder, const std::string& prefix) {
+  std::vector<std::string> names;
+  WIN32_FIND_DATAA found{};
+  HANDLE search = ::FindFirstFileA((folder + "\\" + prefix + "*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) {
+    return names;
+  }
+  do {
+    const std::string name = found.cFileName;
+    if (name != "." && name != ".." && name.rfind(prefix, 0) == 0) {
+      names.push_back(name);
+    }
+  } while (::FindNextFileA(search, &found) != 0);
+  ::FindClose(search);
+  return names;
 }
 
 bool FlushFolder(const std::string& /*path*/) {

@@ -248,6 +248,28 @@ struct FileLock::Handle {
 FileLock::FileLock(std::unique_ptr<Handle> handle) : handle_(std::move(handle)) {}
 FileLock::~FileLock() = default;
 
+std::unique_ptr<FileLock> FileLock::TryAcquire(const std::string& path, bool* busy) {
+  if (busy != nullptr) {
+    *busy = false;
+  }
+  auto handle =
+      std::make_unique<Handle>(::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                             nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!handle->handle.Valid()) {
+    return nullptr;
+  }
+  OVERLAPPED whole{};
+  if (::LockFileEx(handle->handle.Get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0,
+                   MAXDWORD, MAXDWORD, &whole) == 0) {
+    if (busy != nullptr) {
+      *busy = ::GetLastError() == ERROR_LOCK_VIOLATION;
+    }
+    return nullptr;
+  }
+  return std::unique_ptr<FileLock>(new FileLock(std::move(handle)));
+}
+
 std::unique_ptr<FileLock> FileLock::Acquire(const std::string& path) {
   auto handle =
       std::make_unique<Handle>(::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE,

@@ -345,13 +345,13 @@ TEST_F(SelfUpdateTest, TrickledTransferIsGivenUpAtItsLimitWithoutBusyWaiting) {
 }
 
 TEST_F(SelfUpdateTest, KilledLauncherNeverLeavesABrokenPack) {
-  WriteSettings("1");
   Offer("update.ini", "1.1", "Lumivorapack-1.1");
   const std::string newPack = ReadFile(dir / "www/lumivora/Lumivorapack-1.1");
   // Killed during the download, and killed as soon as the download is
   // complete (while the pack is checked, copied and renamed).
   for (const char* moment : {"Downloading file", " of "}) {
     SCOPED_TRACE(moment);
+    WriteSettings("1");  // due again (the schedule was recorded before the check)
     WriteFile(Pack(), oldPack);
     const UpdateServer server(dir / "www", std::string(moment)[0] == ' ' ? "0" : "50000");
     ChildProcess launcher = Start();
@@ -362,6 +362,11 @@ TEST_F(SelfUpdateTest, KilledLauncherNeverLeavesABrokenPack) {
     EXPECT_TRUE(pack == oldPack || pack == newPack);
     EXPECT_TRUE(PackIsWhole(Pack()));
   }
+  // The next start sweeps what the killed ones left.
+  EXPECT_FALSE(Downloads().empty());
+  const UpdateServer server(dir / "www", "0");
+  EXPECT_EQ(Start().Wait(seconds(30)).exitCode, 0);
+  EXPECT_TRUE(Downloads().empty());
 }
 
 }  // namespace

@@ -9,9 +9,11 @@
 #include "cipher/config_cipher.h"
 #include "launcher/entry.h"
 #include "platform/exception.h"
+#include "platform/file.h"
 #include "platform/recording/ui_recording.h"
 #include "tests/support/fakes.h"
 #include "tests/support/files.h"
+#include "tests/support/zip.h"
 
 namespace lumivora::launcher {
 namespace {
@@ -28,9 +30,13 @@ struct ScriptedExtractor final : PackExtractor {
   bool result = true;
   int calls = 0;
   std::string packPath, destFolder, password, entryName;
+  std::string box;  // a message the extraction shows
   bool UnCompress(const std::string& pack, const std::string& dest, const std::string& pwd,
-                  const std::string& entry) override {
+                  const std::string& entry, platform::UserInterface& ui) override {
     ++calls;
+    if (!box.empty()) {
+      ui.ShowMessage({.caption = "UnCompress", .text = box});
+    }
     packPath = pack;
     destFolder = dest;
     password = pwd;
@@ -148,6 +154,8 @@ TEST_F(LaunchSequenceTest, OnlineScheduleAndSettingsWrite) {
     int updaterCalls;
     uint64_t acceptedSerial;
     const char* expectedFile;
+    const char* packComment = nullptr;  // a real pack with this archive comment
+    const char* installed = "1.0";      // the version the check starts from
   };
   // Today is 46000 in the fake system.
   const Row rows[] = {
@@ -169,6 +177,16 @@ TEST_F(LaunchSequenceTest, OnlineScheduleAndSettingsWrite) {
       {"[Setup]\nSigningSerial=3\n", "", 1, 2, "[Setup]\nSigningSerial=3\nNextUpdate=46030\n"},
       // A recorded serial that is not a number counts as 0.
       {"[Setup]\nSigningSerial=x\n", "", 1, 1, "[Setup]\nSigningSerial=1\nNextUpdate=46030\n"},
+      // The pack names a higher version than the settings (a new account, a
+      // newer kit copied over): recorded, and the floor of the check.
+      {"[Setup]\n", "", 1, 0, "[Setup]\nVersion=1.2\nNextUpdate=46030\n", "Version=1.2", "1.2"},
+      {"[Setup]\nVersion=1.1.9\n", "", 1, 0, "[Setup]\nVersion=1.2\nNextUpdate=46030\n",
+       "Version=1.2", "1.2"},
+      // A lower one, or a comment that is no version, changes nothing.
+      {"[Setup]\nVersion=1.3\n", "", 1, 0, "[Setup]\nVersion=1.3\nNextUpdate=46030\n",
+       "Version=1.2", "1.3"},
+      {"[Setup]\n", "", 1, 0, "[Setup]\nNextUpdate=46030\n", "Version=1.2 beta"},
+      {"[Setup]\n", "", 1, 0, "[Setup]\nNextUpdate=46030\n", "made by zip"},
   };
   for (const Row& row : rows) {
     ::mkdir((dir / "appdata/Lumivora").c_str(), 0755);
@@ -181,9 +199,24 @@ TEST_F(LaunchSequenceTest, OnlineScheduleAndSettingsWrite) {
     updater.calls = 0;
     updater.answer = row.updaterAnswer;
     updater.acceptedSerial = row.acceptedSerial;
+    ::unlink((dir / "app/Lumivorapack").c_str());
+    if (row.packComment != nullptr) {
+      lumivora::testing::WriteBytes(dir / "app/Lumivorapack",
+                                    lumivora::testing::BuildZip({.comment = row.packComment}));
+    }
+    std::string settingsSeenByUpdate;
+    updater.action = [&] { settingsSeenByUpdate = ReadFile(SettingsFile()); };
     Run();
+    const std::string file = ReadFile(SettingsFile());
     EXPECT_EQ(updater.calls, row.updaterCalls) << (row.settings ? row.settings : "(none)");
-    EXPECT_EQ(ReadFile(SettingsFile()), row.expectedFile);
+    EXPECT_EQ(file, row.expectedFile);
+    if (updater.calls != 0) {
+      // The schedule is recorded before the check a server can hold up.
+      EXPECT_NE(settingsSeenByUpdate.find("NextUpdate=46"), std::string::npos);
+    }
+    if (row.packComment != nullptr) {
+      EXPECT_EQ(updater.received[0], row.installed) << row.packComment;
+    }
   }
 }
 
@@ -210,19 +243,81 @@ TEST_F(LaunchSequenceTest, MissingPackShowsFileProcessingError) {
   EXPECT_EQ(position, 3);
 }
 
-TEST_F(LaunchSequenceTest, ErrorsInTheSectionAreReportedAndSkipTheRest) {
-  // A settings file that cannot be written.
+// Settings or a lock that cannot be written end the update before anything
+// is downloaded, with a message; the installed program starts.
+TEST_F(LaunchSequenceTest, UnwritableSharedFilesEndTheUpdateAndTheProgramStarts) {
+  const std::string lock = dir / "appdata/Lumivora/Lumivora.lock";
+  const std::string elsewhere = dir / "elsewhere";
+  const std::vector<std::pair<std::function<void()>, std::string>> rows = {
+      {[&] { ::mkdir(SettingsFile().c_str(), 0755); }, SettingsFile()},
+      {[&] { ::mkdir(lock.c_str(), 0755); }, lock},
+      {[&] { std::filesystem::create_symlink(elsewhere, lock); }, lock},
+  };
+  for (const auto& [make, named] : rows) {
+    std::filesystem::remove_all(dir / "appdata/Lumivora");
+    ::mkdir((dir / "appdata/Lumivora").c_str(), 0755);
+    make();
+    system.online = true;
+    updater.calls = 0;
+    ui.messages.clear();
+    system.started.clear();
+    Run();
+    ASSERT_EQ(ui.messages.size(), 1U) << named;
+    EXPECT_EQ(ui.messages[0].caption, "Lumivora");
+    EXPECT_EQ(ui.messages[0].text, "Problem : \rUnable to write to " + named);
+    EXPECT_EQ(updater.calls, 0);
+    EXPECT_EQ(system.started.size(), 1U);
+    EXPECT_FALSE(std::filesystem::exists(elsewhere));  // nothing through the link
+    EXPECT_EQ(status, "Ready !");
+    EXPECT_EQ(ui.cursor, platform::CursorKind::kDefault);
+  }
+}
+
+// Another start that holds the lock: this one says so, gives up after its
+// wait (no update this time, the settings untouched) and still starts the
+// program; a box of the extraction waits until the lock is released.
+TEST_F(LaunchSequenceTest, HeldLockIsWaitedForWithinABoundAndNoBoxShowsWhileHeld) {
+  WriteSettingsFile("[Setup]\nNextUpdate=0\n");
   system.online = true;
-  ::mkdir((dir / "appdata/Lumivora").c_str(), 0755);
-  ::mkdir(SettingsFile().c_str(), 0755);
+  environment.lockWait = std::chrono::milliseconds(0);
+  const std::string lockFile = dir / "appdata/Lumivora/Lumivora.lock";
+  {
+    const auto other = platform::FileLock::Acquire(lockFile);
+    ASSERT_NE(other, nullptr);
+    Run();
+  }
+  EXPECT_EQ(updater.calls, 0);
+  EXPECT_EQ(ReadFile(SettingsFile()), "[Setup]\nNextUpdate=0\n");
+  EXPECT_EQ(ui.EventsStartingWith("frmSplash.lblStatus=Waiting").size(), 2U);  // both steps
+  EXPECT_EQ(system.started.size(), 1U);
+
+  extractor.box = "damaged";
+  bool lockFreeAtTheBox = false;
+  ui.onMessage = [&](const platform::MessageBoxRequest&) {
+    lockFreeAtTheBox = platform::FileLock::TryAcquire(lockFile) != nullptr;
+  };
   Run();
   ASSERT_EQ(ui.messages.size(), 1U);
-  EXPECT_EQ(ui.messages[0].caption, "Lumivora");
-  EXPECT_EQ(ui.messages[0].text, "Problem : \rUnable to write to " + SettingsFile());
-  EXPECT_EQ(extractor.calls, 0);
-  EXPECT_TRUE(system.started.empty());
-  EXPECT_EQ(status, "...");
-  EXPECT_EQ(ui.cursor, platform::CursorKind::kDefault);
+  EXPECT_EQ(ui.messages[0].text, "damaged");
+  EXPECT_TRUE(lockFreeAtTheBox);
+}
+
+// What killed starts left (a pack copy, download folders no start holds) is
+// removed; a download folder a running start holds is not.
+TEST_F(LaunchSequenceTest, LeftoversOfKilledStartsAreSwept) {
+  system.online = true;
+  WriteFile(dir / "app/Lumivorapack.new-a1B2c3", "half a pack");
+  WriteFile(dir / "app/Lumivorapack.keep", "not ours");
+  for (const char* folder : {"tmp/Lumivora-update-dead01", "tmp/Lumivora-update-live01"}) {
+    ::mkdir((dir / folder).c_str(), 0700);
+    WriteFile(dir / folder + std::string("/Lumivorapack-1.1"), "partial download");
+  }
+  const auto live = platform::FileLock::Acquire(dir / "tmp/Lumivora-update-live01/Lumivora.lock");
+  Run();
+  EXPECT_FALSE(std::filesystem::exists(dir / "app/Lumivorapack.new-a1B2c3"));
+  EXPECT_TRUE(std::filesystem::exists(dir / "app/Lumivorapack.keep"));
+  EXPECT_FALSE(std::filesystem::exists(dir / "tmp/Lumivora-update-dead01"));
+  EXPECT_TRUE(std::filesystem::exists(dir / "tmp/Lumivora-update-live01/Lumivorapack-1.1"));
 }
 
 TEST_F(LaunchSequenceTest, StartFailureRaisedShowsTwoBoxes) {
