@@ -82,6 +82,15 @@ TEST_F(LauncherProcessTest, RunningMainProgramMakesTheLauncherStandAside) {
   EXPECT_EQ(result.exitCode, 0);
   EXPECT_EQ(result.err, "");  // no splash window, no message
   EXPECT_FALSE(fs::exists(SettingsFolder()));
+  // Another product built with the toolkit shares none of its names: it goes
+  // on to its own (missing) pack, with its own settings and temporary folder.
+  fs::copy_file(std::string(LUMIVORA_BIN_DIR) + "/lumivora-other-product", dir / "other");
+  const ProcessResult other = RunProcess({dir / "other"}, Environment());
+  EXPECT_EQ(other.exitCode, 0);
+  EXPECT_NE(other.err.find("Error in file processing"), std::string::npos) << other.err;
+  EXPECT_TRUE(fs::is_directory(dir / "home/.config/Othervora"));
+  EXPECT_TRUE(fs::is_directory(dir / ("tmp/othervora-" + std::to_string(::getuid()))));
+  EXPECT_FALSE(fs::exists(SettingsFolder()));
   holder.CloseInput();
   EXPECT_EQ(holder.Wait(std::chrono::seconds(20)).exitCode, 0);
 }

@@ -84,6 +84,7 @@ class UpdaterTest : public ::testing::Test {
                                      checked.push_back(ReadFile(path));
                                      return packProblem;
                                    }};
+    environment.lockFile = lockFile;
     std::string result = "unchanged";
     TfrmUpdater::Execute(environment, version, PackPath(), "http://update.test/info1.ini",
                          "http://update.test/info2.ini", "http://update.test/upgrade?from=%s",
@@ -104,6 +105,7 @@ class UpdaterTest : public ::testing::Test {
   platform::RecordingInterface ui;
   ScriptedTransport transport;
   std::string packProblem;
+  std::string lockFile;
   std::vector<std::string> checked;
 };
 
@@ -230,28 +232,43 @@ TEST_F(UpdaterTest, RefusedReplacementsKeepTheOldPackAndDeleteTheDownload) {
     bool readOnly;
     const char* problem;
     std::string message;
+    std::string file = "new.pack";  // the name the server gives the download
+    std::string shownFile = "new.pack";
   };
   const std::string refused = "/new.pack\r to: " + PackPath();
+  const std::string lock = dir / "lock";
+  const std::string hostile = "\x1b[2J" + std::string(200, 'n');
+  const std::string shown = "^[[2J" + std::string(76, 'n') + "...";
   const Row rows[] = {
       {"read-only pack", true, "", refused},
       {"not a pack", false, "The download is not a valid pack: Incomplete Zip File",
        refused + "\rThe download is not a valid pack: Incomplete Zip File"},
+      // Never replaced without the lock.
+      {"lock file that is a folder", false, "", refused + "\rUnable to lock " + lock},
+      // The server's name is shown escaped and cut.
+      {"name with control characters", true, "", "/" + shown + "\r to: " + PackPath(), hostile,
+       shown},
   };
+  ::mkdir(lock.c_str(), 0755);
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     WriteFile(PackPath(), "old pack");
     ::chmod(PackPath().c_str(), row.readOnly ? 0444 : 0644);
     ui.messages.clear();
+    ui.events.clear();
     packProblem = row.problem;
-    transport.resources["/info1.ini"] = {200, InfoFile("1.1", "new.pack")};
-    transport.resources["/new.pack"] = {200, "new pack"};
+    lockFile = row.message.find(lock) == std::string::npos ? "" : lock;
+    transport.resources["/info1.ini"] = {200, InfoFile("1.1", row.file)};
+    transport.resources["/" + row.file] = {200, "new pack"};
     EXPECT_EQ(Run("1.0", true), "");
+    EXPECT_EQ(ui.EventsStartingWith("frmUpdater.lbl_File=Downloading file " + row.shownFile).size(),
+              1U);
     // The download lies in a folder of this run's own in the temporary folder.
     ASSERT_EQ(MessageTexts().size(), 1U);
     const std::string text = MessageTexts()[0];
     EXPECT_EQ(text.rfind("Lumivora|Can not copy: " + (dir / "tmp/Lumivora-update-"), 0), 0U)
         << text;
-    EXPECT_EQ(text.substr(text.find("/new.pack")), row.message);
+    EXPECT_EQ(text.substr(text.find("/" + row.shownFile)), row.message);
     EXPECT_EQ(ReadFile(PackPath()), "old pack");
     EXPECT_TRUE(std::filesystem::is_empty(dir / "tmp"));
     ::chmod(PackPath().c_str(), 0644);

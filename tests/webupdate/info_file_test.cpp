@@ -204,6 +204,10 @@ TEST(VerifyRelease, SignatureRules) {
       {offer(stranger), "1.1", "The update is signed by an unknown key " + strangerKey},
       {good, "1.2", "The update's signature does not match its statement"},
       {offer(root, "", "other"), "1.1", "The update is signed for another product (\"other\")."},
+      // Unverified text is shown escaped and cut.
+      {offer(root, "", "\x1b]0;pwned\x07" + std::string(15 << 20, 'x')), "1.1",
+       "The update is signed for another product (\"^[]0;pwned^G" + std::string(70, 'x') +
+           "...\")."},
       {certified(stranger, 6), "1.1",
        "The update's certificate is signed by an unknown root key " + strangerKey},
       {certified(root, 4), "1.1",
@@ -216,6 +220,7 @@ TEST(VerifyRelease, SignatureRules) {
     SCOPED_TRACE(problem);
     const ReleaseVerdict verdict = VerifyRelease(trust, SplitLines(lines), version);
     EXPECT_EQ(verdict.problem.substr(0, problem.size()), problem);
+    EXPECT_LT(verdict.problem.size(), 200U);
     EXPECT_EQ(verdict.problem.empty(), problem.empty());
   }
 }
