@@ -3,9 +3,10 @@
 //  - data folder: $XDG_CONFIG_HOME, else $HOME/.config, created with mode 0700
 //    when missing;
 //  - temporary folder: $XDG_RUNTIME_DIR, else a folder of the user's own with
-//    mode 0700 under $TMPDIR or /tmp ("lumivora-<uid>"), created when missing
-//    and refused when it is not the user's, is open to others or is a link;
-//    then a private "lumivora-<uid>-XXXXXX" folder there is used, made by
+//    mode 0700 under $TMPDIR or /tmp ("<product>-<uid>", the product's name
+//    in lower case: "lumivora-<uid>"), created when missing and refused when
+//    it is not the user's, is open to others or is a link; then a private
+//    "<product>-<uid>-XXXXXX" folder there is used, made by
 //    mkdtemp when there is none, so that another user cannot stop the
 //    launcher by taking the name first;
 //  - platform id kPlatformIdNT (no ".exe" on the target, no rename);
