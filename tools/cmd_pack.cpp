@@ -104,6 +104,7 @@ int PackCommand(const Arguments& arguments) {
     std::fprintf(stderr, "%s: not a readable file\n", pack.input.c_str());
     return kExitArchiveError;
   }
+  CheckOutput(pack.output, {pack.input});
   if (!WritePack(pack, status)) {
     return kExitArchiveError;
   }
