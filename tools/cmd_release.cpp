@@ -273,7 +273,7 @@ int ReleaseCommand(const Arguments& arguments) {
   CheckOutput(info, inputs);
   // Every value is checked: from here on the release is written.
   platform::ForceDirectories(plan.folder);
-  Arguments packArguments = {plan.program, "-o", pack};
+  Arguments packArguments = {plan.program, "-o", pack, "--version", plan.statement.version};
   if (parsed.options.contains("-P")) {
     packArguments.insert(packArguments.end(), {"-P", parsed.options.at("-P")});
   }

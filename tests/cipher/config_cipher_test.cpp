@@ -237,6 +237,7 @@ TEST(CipherToolTest, HelpVersionUsageErrorsAndRefusals) {
        1, "", "lumivora-tool release: --version \"1.1\\r\\nURL=http://x/\" is not a version"},
       {"release main --version 1234567890.1 --url http://h/p --key root.key -o out", 1, "",
        "lumivora-tool release: --version \"1234567890.1\" is not a version"},
+      {"pack main -o p --version 1..2", 1, "", "lumivora-tool pack: --version \"1..2\" is not"},
       {"release main --version 1.1 --url ftp://h/p --key root.key -o out", 1, "",
        "lumivora-tool release: --url \"ftp://h/p\" is not an http:// or https:// address"},
       {"release main --version 1.1 --url http:///p --key root.key -o out", 1, "",
