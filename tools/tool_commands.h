@@ -45,7 +45,7 @@ void CheckUrl(const std::string& option, const std::string& url);
 // no "/", "\\" or ":" and is not "." or "..".
 void CheckName(const std::string& option, const std::string& name, bool fileName);
 // OUTPUT is none of INPUTS (the same file, through any path or link) and no
-// secret key file (which no command replaces).
+// key file, secret or public (which no command replaces).
 void CheckOutput(const std::string& output, const std::vector<std::string>& inputs);
 // Writes TEXT to a new file beside PATH, flushed, and renames it over PATH
 // (a link at PATH is replaced, never written through); an existing file's

@@ -12,6 +12,7 @@
 #include "platform/file.h"
 #include "platform/text.h"
 #include "tools/tool_commands.h"
+#include "webupdate/info_file.h"
 #include "webupdate/release_signature.h"
 
 namespace lumivora::tool {
@@ -35,24 +36,24 @@ Exception Refusal(const std::string& option, const std::string& value, const std
   return Exception(option + " \"" + Shown(value) + "\" is not " + what);
 }
 
-// True when the file at PATH begins as a secret key file does, or cannot be
-// read to tell.
-bool MayHoldSecretKey(const std::string& path) {
+// True when the file at PATH begins as a secret key file does, holds a
+// public key (Base64 of 32 bytes) on its first line, or cannot be read to
+// tell.
+bool MayHoldKey(const std::string& path) {
   if (!platform::FileExists(path)) {
     return false;
   }
   try {
     platform::File file = platform::File::Open(path, platform::File::Mode::kRead);
-    std::array<char, sizeof webupdate::kSecretKeyHeader> start{};
+    std::array<char, 256> start{};
     size_t length = 0;
-    while (length < start.size()) {
-      const size_t count = file.Read(start.data() + length, start.size() - length);
-      if (count == 0) {
-        break;
-      }
+    while (const size_t count = file.Read(start.data() + length, start.size() - length)) {
       length += count;
     }
-    return webupdate::IsSecretKeyText(std::string_view(start.data(), length));
+    const std::string_view text(start.data(), length);
+    const std::vector<std::string> lines = webupdate::SplitLines(text);
+    return webupdate::IsSecretKeyText(text) ||
+           (!lines.empty() && webupdate::DecodePublicKey(lines[0]).has_value());
   } catch (const Exception&) {
     return true;
   }
@@ -141,9 +142,9 @@ void CheckOutput(const std::string& output, const std::vector<std::string>& inpu
                       "; an output never replaces an input");
     }
   }
-  if (MayHoldSecretKey(output)) {
+  if (MayHoldKey(output)) {
     throw Exception(Shown(output) +
-                    ": holds a secret key (or cannot be read); no command replaces a key file");
+                    ": holds a key (or cannot be read); no command replaces a key file");
   }
 }
 
