@@ -1,6 +1,7 @@
 // lumivora-tool pack: a pack written by libzip (deflated, traditional PKWARE
-// encryption) holding one file as the main program "Lumivoramain", then read
-// back through the extraction component. POSIX builds only: Debian ships no
+// encryption) holding one file as the main program "Lumivoramain", with the
+// archive comment "Version=V" when a version is given, then read back
+// through the extraction component. POSIX builds only: Debian ships no
 // Windows build of libzip.
 #include <sys/stat.h>
 #include <zip.h>
@@ -27,9 +28,11 @@ struct PackArguments {
   std::string input;
   std::string output;
   std::string password = LUMIVORA_PACK_PASSWORD;
+  std::string version;  // empty: no archive comment
 };
 
-// "INPUT -o OUTPUT [-P PASSWORD]"; raises UsageError for anything else.
+// "INPUT -o OUTPUT [-P PASSWORD] [--version V]"; raises UsageError for
+// anything else.
 PackArguments ParsePackArguments(const Arguments& arguments) {
   PackArguments parsed;
   for (size_t i = 0; i < arguments.size(); ++i) {
@@ -37,6 +40,9 @@ PackArguments ParsePackArguments(const Arguments& arguments) {
       parsed.output = arguments[++i];
     } else if (arguments[i] == "-P" && i + 1 < arguments.size()) {
       parsed.password = arguments[++i];
+    } else if (arguments[i] == "--version" && i + 1 < arguments.size()) {
+      parsed.version = arguments[++i];
+      CheckVersion("--version", parsed.version);
     } else if (parsed.input.empty() && !arguments[i].empty() && arguments[i][0] != '-') {
       parsed.input = arguments[i];
     } else {
@@ -51,8 +57,9 @@ PackArguments ParsePackArguments(const Arguments& arguments) {
 }
 
 // Writes the pack: INPUT as the one entry "Lumivoramain", deflated and
-// encrypted, with the input's mode and time. Prints why and returns false
-// when it cannot.
+// encrypted, with the input's mode and time, and the archive comment
+// "Version=V" (ASCII, no line break) for a version V. Prints why and returns
+// false when it cannot.
 bool WritePack(const PackArguments& pack, const struct stat& status) {
   int error = 0;
   std::unique_ptr<zip_t, ZipCloser> archive(
@@ -76,6 +83,12 @@ bool WritePack(const PackArguments& pack, const struct stat& status) {
     return false;
   }
   const auto entry = static_cast<zip_uint64_t>(index);
+  const std::string comment = pack.version.empty() ? "" : "Version=" + pack.version;
+  if (!comment.empty() && zip_set_archive_comment(archive.get(), comment.data(),
+                                                  static_cast<zip_uint16_t>(comment.size())) != 0) {
+    std::fprintf(stderr, "%s: %s\n", pack.output.c_str(), zip_strerror(archive.get()));
+    return false;
+  }
   // Unix host, the file's permission bits in the high half (APPNOTE 4.4.15):
   // the extracted main program keeps its execute permission.
   const auto mode = static_cast<zip_uint32_t>(S_IFREG | (status.st_mode & 07777U));
@@ -104,6 +117,7 @@ int PackCommand(const Arguments& arguments) {
     std::fprintf(stderr, "%s: not a readable file\n", pack.input.c_str());
     return kExitArchiveError;
   }
+  CheckOutput(pack.output, {pack.input});
   if (!WritePack(pack, status)) {
     return kExitArchiveError;
   }

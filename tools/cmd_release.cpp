@@ -4,8 +4,9 @@
 //   lumivora-tool release MAIN_PROGRAM --version V --url URL --key SECRET_KEY_FILE
 //       [--cert CERT_FILE] [--client-name NAME] [-P PASSWORD] -o DIR
 //   lumivora-tool verify INFO_FILE FILE --root-keys KEYS
-// A secret key file holds Base64 of the key's 32-byte seed (lines starting
-// with "#" are comments); it is created with mode 0600 and never printed.
+// A secret key file begins with the line "# Lumivora Ed25519 secret key."
+// and holds Base64 of the key's 32-byte seed (lines starting with "#" are
+// comments); it is created with mode 0600, never printed and never replaced.
 #include <fcntl.h>
 #include <sodium.h>
 #include <sys/stat.h>
@@ -27,6 +28,7 @@
 
 #include "platform/exception.h"
 #include "platform/file.h"
+#include "platform/text.h"
 #include "tools/tool_commands.h"
 #include "webupdate/info_file.h"
 #include "webupdate/release_signature.h"
@@ -100,7 +102,7 @@ wu::SecretKey ReadSecretKey(const std::string& path) {
     return key;
   } catch (const Exception& error) {
     sodium_memzero(text.data(), text.size());
-    throw Exception(path + ": " + error.Message());
+    throw Exception(Shown(path) + ": " + error.Message());
   }
 }
 
@@ -124,12 +126,6 @@ void WriteSecretKey(const std::string& path, const wu::SecretKey& key) {
   if (::close(fd) != 0 || !written) {
     throw Exception(path + ": cannot write the key file");
   }
-}
-
-void WriteTextFile(const std::string& path, const std::string& text) {
-  platform::File file = platform::File::Open(path, platform::File::Mode::kCreate);
-  file.Write(text.data(), text.size());
-  file.Close();
 }
 
 uint64_t ParseSerial(const std::string& text) {
@@ -175,9 +171,12 @@ int CertifyCommand(const Arguments& arguments) {
     throw Exception("--key takes the public key that keygen printed (Base64 of 32 bytes)");
   }
   const std::string product = Optional(parsed, "--product", LUMIVORA_PRODUCT_IDENTITY);
-  const wu::SigningCertificate certificate =
-      wu::CertifyKey(root, *key, ParseSerial(Required(parsed, "--serial")), product);
-  WriteTextFile(Required(parsed, "-o"), wu::EncodeCertificate(certificate) + "\n");
+  CheckName("--product", product, false);
+  const std::string output = Required(parsed, "-o");
+  const uint64_t serial = ParseSerial(Required(parsed, "--serial"));
+  CheckOutput(output, {Required(parsed, "--root")});
+  const wu::SigningCertificate certificate = wu::CertifyKey(root, *key, serial, product);
+  ReplaceWithText(output, wu::EncodeCertificate(certificate) + "\n");
   std::printf("certificate for %s, product %s, serial %llu, by root %s\n",
               wu::Base64Text(*key).c_str(), product.c_str(),
               static_cast<unsigned long long>(certificate.serial),
@@ -190,6 +189,8 @@ int PackCommand(const Arguments& arguments);  // cmd_pack.cpp
 
 namespace {
 
+constexpr char kInfoFileName[] = "update.ini";
+
 // The first line of TEXT that is neither empty nor a "#" comment.
 std::string FirstValueLine(const std::string& text) {
   for (std::string& line : wu::SplitLines(text)) {
@@ -200,6 +201,56 @@ std::string FirstValueLine(const std::string& text) {
   return {};
 }
 
+// The certificate in the file at PATH, which must certify KEY.
+std::string ReadCertificate(const std::string& path, const wu::SecretKey& key) {
+  std::string text = FirstValueLine(ReadSmallFile(path));
+  const std::optional<wu::SigningCertificate> certificate = wu::DecodeCertificate(text);
+  if (!certificate) {
+    throw Exception(Shown(path) + ": not a certificate file (as certify writes it)");
+  }
+  if (certificate->key != key.Public()) {
+    throw Exception(Shown(path) + ": certifies the key " + wu::Base64Text(certificate->key) +
+                    ", not the key of --key " + wu::Base64Text(key.Public()));
+  }
+  return text;
+}
+
+// What release writes, from values that have all been checked.
+struct ReleasePlan {
+  std::string program;
+  std::string url;
+  std::string clientName;
+  std::string folder;
+  std::string packName;
+  wu::ReleaseStatement statement;
+};
+
+ReleasePlan PlanRelease(const Parsed& parsed) {
+  ReleasePlan plan;
+  plan.program = parsed.words.at(0);
+  plan.url = Required(parsed, "--url");
+  plan.folder = Required(parsed, "-o");
+  plan.statement.product = Optional(parsed, "--product", LUMIVORA_PRODUCT_IDENTITY);
+  plan.statement.version = Required(parsed, "--version");
+  CheckVersion("--version", plan.statement.version);
+  CheckUrl("--url", plan.url);
+  CheckName("--product", plan.statement.product, false);
+  plan.packName = wu::SafeFileNamePart(plan.url);
+  plan.clientName = Optional(parsed, "--client-name", plan.packName);
+  if (plan.packName.empty()) {
+    throw Exception("--url must end in the pack's file name");
+  }
+  CheckName("--client-name", plan.clientName, true);
+  if (platform::EqualsIgnoreCase(plan.packName, kInfoFileName)) {
+    throw Exception("--url \"" + Shown(plan.url) + "\" names the pack " + kInfoFileName +
+                    ", the name of the information file written beside it");
+  }
+  if (!platform::FileExists(plan.program)) {
+    throw Exception(Shown(plan.program) + ": not a readable file");
+  }
+  return plan;
+}
+
 }  // namespace
 
 int ReleaseCommand(const Arguments& arguments) {
@@ -208,36 +259,35 @@ int ReleaseCommand(const Arguments& arguments) {
   if (parsed.words.size() != 1) {
     throw UsageError();
   }
-  const std::string url = Required(parsed, "--url");
-  const std::string packName = wu::SafeFileNamePart(url);
-  const std::string clientName = Optional(parsed, "--client-name", packName);
-  const std::string folder = Required(parsed, "-o");
-  const wu::SecretKey key = ReadSecretKey(Required(parsed, "--key"));
-  const std::string certificate = parsed.options.contains("--cert")
-                                      ? FirstValueLine(ReadSmallFile(parsed.options.at("--cert")))
-                                      : std::string();
-  if (packName.empty() || wu::SafeFileNamePart(clientName) != clientName) {
-    throw Exception("--url must end in the pack's file name, --client-name be a file name");
+  ReleasePlan plan = PlanRelease(parsed);
+  std::vector<std::string> inputs = {plan.program, Required(parsed, "--key")};
+  const wu::SecretKey key = ReadSecretKey(inputs.back());
+  std::string certificate;
+  if (parsed.options.contains("--cert")) {
+    inputs.push_back(parsed.options.at("--cert"));
+    certificate = ReadCertificate(inputs.back(), key);
   }
-  platform::ForceDirectories(folder);
-  const std::string pack = folder + platform::PathSeparator() + packName;
-  Arguments packArguments = {parsed.words[0], "-o", pack};
+  const std::string pack = plan.folder + platform::PathSeparator() + plan.packName;
+  const std::string info = plan.folder + platform::PathSeparator() + kInfoFileName;
+  CheckOutput(pack, inputs);
+  CheckOutput(info, inputs);
+  // Every value is checked: from here on the release is written.
+  platform::ForceDirectories(plan.folder);
+  Arguments packArguments = {plan.program, "-o", pack, "--version", plan.statement.version};
   if (parsed.options.contains("-P")) {
     packArguments.insert(packArguments.end(), {"-P", parsed.options.at("-P")});
   }
   if (const int result = PackCommand(packArguments); result != kExitOk) {
     return result;
   }
-  wu::ReleaseStatement statement;
-  statement.product = Optional(parsed, "--product", LUMIVORA_PRODUCT_IDENTITY);
-  statement.version = Required(parsed, "--version");
+  wu::ReleaseStatement& statement = plan.statement;
   std::tie(statement.size, statement.sha256) = HashFile(pack);
-  WriteTextFile(folder + platform::PathSeparator() + "update.ini",
-                "[Setup]\r\nVersion=" + statement.version + "\r\nURL=" + url +
-                    "\r\nClientSideName=" + clientName + "\r\n" +
-                    wu::SignedReleaseLines(statement, key, certificate));
-  std::printf("%s and update.ini in %s signed by %s: %s", packName.c_str(), folder.c_str(),
-              wu::Base64Text(key.Public()).c_str(), wu::StatementText(statement).c_str());
+  ReplaceWithText(info, "[Setup]\r\nVersion=" + statement.version + "\r\nURL=" + plan.url +
+                            "\r\nClientSideName=" + plan.clientName + "\r\n" +
+                            wu::SignedReleaseLines(statement, key, certificate));
+  std::printf("%s and %s in %s signed by %s: %s", plan.packName.c_str(), kInfoFileName,
+              plan.folder.c_str(), wu::Base64Text(key.Public()).c_str(),
+              wu::StatementText(statement).c_str());
   return 0;
 }
 #endif

@@ -34,7 +34,7 @@ constexpr Command kCommands[] = {
     {"encipher", "encipher TEXT", lumivora::tool::EncipherCommand},
     {"decipher", "decipher BASE64", lumivora::tool::DecipherCommand},
 #if LUMIVORA_TOOL_PACK_COMMAND  // libzip: not in the Windows build
-    {"pack", "pack FILE -o PACK [-P PASSWORD]", lumivora::tool::PackCommand},
+    {"pack", "pack FILE -o PACK [-P PASSWORD] [--version V]", lumivora::tool::PackCommand},
     {"release",
      "release MAIN_PROGRAM --version V --url URL --key SECRET_KEY_FILE [--cert CERT_FILE] "
      "[--client-name NAME] [-P PASSWORD] -o DIR",

@@ -319,7 +319,15 @@ Signature SecretKey::Sign(std::string_view message) const {
   return signature;
 }
 
+bool IsSecretKeyText(std::string_view text) {
+  return text.starts_with(kSecretKeyHeader);
+}
+
 SecretKey SecretKeyFromText(std::string_view text) {
+  if (!IsSecretKeyText(text)) {
+    throw ESignature(std::string("not a secret key file: its first line is not \"") +
+                     kSecretKeyHeader + "\" (as keygen writes it); a public key cannot sign");
+  }
   std::string line;
   for (std::string& candidate : SplitLines(text)) {
     if (!candidate.empty() && candidate[0] != '#') {
@@ -338,7 +346,7 @@ SecretKey SecretKeyFromText(std::string_view text) {
 }
 
 std::string SecretKeyText(const SecretKey& key) {
-  return "# Lumivora Ed25519 secret key. Keep it offline and never share it.\n" +
+  return std::string(kSecretKeyHeader) + " Keep it offline and never share it.\n" +
          Base64Text(key.Seed()) + "\n";
 }
 

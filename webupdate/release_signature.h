@@ -126,8 +126,12 @@ class SecretKey {
   std::array<uint8_t, 64> pair_{};  // seed followed by the public key
 };
 
-// A secret key file: comment lines starting with "#", and one line of
-// Base64 of the 32-byte seed. Reading raises Exception for anything else.
+// A secret key file: the line kSecretKeyHeader (it may go on) first, other
+// comment lines starting with "#", and one line of Base64 of the 32-byte
+// seed. The first line tells it from a public key, which is Base64 of 32
+// bytes too. Reading raises Exception for anything else.
+inline constexpr char kSecretKeyHeader[] = "# Lumivora Ed25519 secret key.";
+bool IsSecretKeyText(std::string_view text);
 SecretKey SecretKeyFromText(std::string_view text);
 std::string SecretKeyText(const SecretKey& key);
 

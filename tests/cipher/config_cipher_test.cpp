@@ -179,14 +179,15 @@ TEST(CipherToolTest, EncipherAndDecipher) {
 
   const ShellResult empty = Shell(Tool() + "encipher ''");
   EXPECT_EQ(empty.output, "YwCHmYkkZs6REXr+jN5HEA==\n");
-  const ShellResult shortText = Shell(Tool() + "decipher 'Yw='");
-  EXPECT_EQ(shortText.exitCode, 0);
-  EXPECT_EQ(shortText.output, "");
 }
 
-// The tool's conventions: help and version on standard output with exit 0,
-// a usage error with the usage on standard error and exit 2.
-TEST(CipherToolTest, HelpVersionAndUsageErrors) {
+// The tool's conventions, each row run in a folder holding a program "main"
+// (and "main-link" to it), the demo-only secret key "root.key", a copy
+// "signing.key" and the public key "root.pub": help and version on standard
+// output with exit 0; a usage error with the usage on standard error and
+// exit 2; a refused value or file named on one line of standard error, exit
+// 1, and nothing in the folder written.
+TEST(CipherToolTest, HelpVersionUsageErrorsAndRefusals) {
   struct Row {
     const char* arguments;
     int exitCode;
@@ -210,11 +211,76 @@ TEST(CipherToolTest, HelpVersionAndUsageErrors) {
       {"decipher", 2, "", "usage: lumivora-tool decipher BASE64\n"},
       {"test", 2, "", "usage: lumivora-tool test ARCHIVE [-P PASSWORD]\n"},
       {"extract a.zip -x", 2, "", "usage: lumivora-tool extract ARCHIVE"},
+      // Outputs never replace inputs or key files.
+      {"keygen -o signing.key", 1, "", "lumivora-tool keygen: signing.key: cannot create"},
+      {"certify --root root.key --key \"$(cat root.pub)\" --serial 1 -o root.key", 1, "",
+       "lumivora-tool certify: root.key: is the input root.key;"},
+      {"certify --root root.key --key \"$(cat root.pub)\" --serial 1 -o signing.key", 1, "",
+       "lumivora-tool certify: signing.key: holds a key"},
+      {"pack main -o main", 1, "", "lumivora-tool pack: main: is the input main;"},
+      {"pack main -o main-link", 1, "", "lumivora-tool pack: main-link: is the input main;"},
+      {"pack main -o signing.key", 1, "", "lumivora-tool pack: signing.key: holds a key"},
+      {"pack main -o root.pub", 1, "", "lumivora-tool pack: root.pub: holds a key"},
+      {"release main --version 1.1 --url http://h/update.ini --key root.key -o .", 1, "",
+       "lumivora-tool release: --url \"http://h/update.ini\" names the pack update.ini,"},
+      {"release main --version 1.1 --url http://h/main --key root.key -o .", 1, "",
+       "lumivora-tool release: ./main: is the input main;"},
+      {"release main --version 1.1 --url http://h/signing.key --key root.key -o .", 1, "",
+       "lumivora-tool release: ./signing.key: holds a key"},
+      // A public key is no secret key.
+      {"certify --root root.pub --key \"$(cat root.pub)\" --serial 1 -o c", 1, "",
+       "lumivora-tool certify: root.pub: not a secret key file:"},
+      {"release main --version 1.1 --url http://h/p --key root.pub -o out", 1, "",
+       "lumivora-tool release: root.pub: not a secret key file:"},
+      // Every value checked.
+      {"release main --version \"$(printf '1.1\r\nURL=http://x/')\" --url http://h/p "
+       "--key root.key -o out",
+       1, "", "lumivora-tool release: --version \"1.1\\r\\nURL=http://x/\" is not a version"},
+      {"release main --version 1234567890.1 --url http://h/p --key root.key -o out", 1, "",
+       "lumivora-tool release: --version \"1234567890.1\" is not a version"},
+      {"pack main -o p --version 1..2", 1, "", "lumivora-tool pack: --version \"1..2\" is not"},
+      {"release main --version 1.1 --url ftp://h/p --key root.key -o out", 1, "",
+       "lumivora-tool release: --url \"ftp://h/p\" is not an http:// or https:// address"},
+      {"release main --version 1.1 --url http:///p --key root.key -o out", 1, "",
+       "lumivora-tool release: --url \"http:///p\" is not"},
+      {"release main --version 1.1 --url 'http://h/a b' --key root.key -o out", 1, "",
+       "lumivora-tool release: --url \"http://h/a b\" is not"},
+      {"release main --version 1.1 --url http://h/p --client-name \"$(printf 'a\tb')\" "
+       "--key root.key -o out",
+       1, "", "lumivora-tool release: --client-name \"a\\tb\" is not a name"},
+      {"release main --version 1.1 --url http://h/p --client-name ../p --key root.key -o out", 1,
+       "", "lumivora-tool release: --client-name \"../p\" is not a file name"},
+      {"release main --version 1.1 --url http://h/p --product \"$(printf 'p\nq')\" "
+       "--key root.key -o out",
+       1, "", "lumivora-tool release: --product \"p\\nq\" is not a name"},
+      {"certify --root root.key --key \"$(cat root.pub)\" --serial 1 --product '' -o c", 1, "",
+       "lumivora-tool certify: --product \"\" is not a name"},
+      {"release main --version 1.1 --url http://h/p --key root.key --cert root.pub -o out", 1, "",
+       "lumivora-tool release: root.pub: not a certificate file"},
+      {"decipher '!!!!'", 1, "", "lumivora-tool decipher: \"!!!!\" is not Base64"},
+      {"decipher 'Yw='", 1, "", "lumivora-tool decipher: \"Yw=\" is not Base64"},
+      {"decipher 'YwCH '", 1, "", "lumivora-tool decipher: \"YwCH \" is not Base64"},
+      {"release main --version 1.10.2 --url https://h:8/x/p-1 --key root.key -o out", 0,
+       "out/p-1: no errors in 1 entries\np-1 and update.ini in out signed by ", ""},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.arguments);
-    const ShellResult out = Shell(Tool() + row.arguments + " 2>/dev/null");
-    const ShellResult err = Shell(Tool() + row.arguments + " 2>&1 >/dev/null");
+    const TempDir dir;
+    const std::string in = "cd '" + dir.Path() + "' && ";
+    ASSERT_EQ(Shell(in + "cp '" LUMIVORA_SOURCE_DIR "/keys/demo-only/'root.* . && cp root.key "
+                         "signing.key && echo program > main && ln -s main main-link")
+                  .exitCode,
+              0);
+    const std::string listing = "find . -printf '%p %M %s %T@ %l\\n' | sort";
+    const std::string before = Shell(in + listing).output;
+    const ShellResult out = Shell(in + Tool() + row.arguments + " 2>/dev/null");
+    const ShellResult err = Shell(in + Tool() + row.arguments + " 2>&1 >/dev/null");
+    if (row.exitCode != 0) {
+      EXPECT_EQ(Shell(in + listing).output, before);
+    }
+    if (row.exitCode == 1) {
+      EXPECT_EQ(err.output.find('\n'), err.output.size() - 1) << err.output;
+    }
     EXPECT_EQ(out.exitCode, row.exitCode);
     EXPECT_EQ(out.output.substr(0, std::string(row.out).size()), row.out);
     EXPECT_EQ(out.output.empty(), *row.out == '\0');

@@ -59,6 +59,37 @@ TEST(UnzipTool, DefaultPackPasswordAndComment) {
   EXPECT_NE(list.output.find("a.txt\nthe comment"), std::string::npos) << list.output;
 }
 
+// The version that pack and release give a pack: its archive comment, exactly
+// "Version=V", which ends the file after its length and which list shows.
+TEST(UnzipTool, VersionCommentTable) {
+  struct Row {
+    std::string arguments;  // after "lumivora-tool", run in a folder holding "main"
+    std::string comment;    // of the archive "p"
+  };
+  const Row rows[] = {
+      {"pack main -o p", ""},
+      {"pack main -o p --version 1.10.2", "Version=1.10.2"},
+      {"release main --version 2.0 --url http://h/p --key '" LUMIVORA_SOURCE_DIR
+       "/keys/demo-only/root.key' -o .",
+       "Version=2.0"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.arguments);
+    test::TempDir dir;
+    test::WriteFile(dir / "main", "program");
+    ASSERT_EQ(test::Shell("cd " + dir.Path() + " && " + LUMIVORA_BIN_DIR "/lumivora-tool " +
+                          row.arguments + " > /dev/null")
+                  .exitCode,
+              0);
+    const std::string pack = test::ReadFile(dir / "p");
+    const std::string length{static_cast<char>(row.comment.size()), '\0'};
+    EXPECT_EQ(pack.substr(pack.size() - row.comment.size() - 2), length + row.comment);
+    EXPECT_TRUE(
+        Tool("list " + (dir / "p"))
+            .output.ends_with("Lumivoramain\n" + row.comment + (row.comment.empty() ? "" : "\n")));
+  }
+}
+
 // One row per archive the tool must not report wrongly: failed entries give
 // exit status 1 with a line that says why, and names and comments reach the
 // terminal with their control characters shown as ^X.
