@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/product.h"
 #include "tools/tool_commands.h"
 
 #ifndef LUMIVORA_PACK_PASSWORD
@@ -56,7 +57,7 @@ PackArguments ParsePackArguments(const Arguments& arguments) {
   return parsed;
 }
 
-// Writes the pack: INPUT as the one entry "Lumivoramain", deflated and
+// Writes the pack: INPUT as the one entry "<product>main" ("Lumivoramain"), deflated and
 // encrypted, with the input's mode and time, and the archive comment
 // "Version=V" (ASCII, no line break) for a version V. Prints why and returns
 // false when it cannot.
@@ -76,7 +77,9 @@ bool WritePack(const PackArguments& pack, const struct stat& status) {
     std::fprintf(stderr, "%s: %s\n", pack.input.c_str(), zip_strerror(archive.get()));
     return false;
   }
-  const zip_int64_t index = zip_file_add(archive.get(), "Lumivoramain", source, ZIP_FL_OVERWRITE);
+  // The entry the launcher of the same build extracts: named after the product.
+  const std::string mainName = platform::ProductName() + "main";
+  const zip_int64_t index = zip_file_add(archive.get(), mainName.c_str(), source, ZIP_FL_OVERWRITE);
   if (index < 0) {
     zip_source_free(source);
     std::fprintf(stderr, "%s: %s\n", pack.output.c_str(), zip_strerror(archive.get()));
