@@ -8,9 +8,8 @@
 #include "platform/text.h"
 
 namespace lumivora::webupdate {
-namespace {
 
-std::optional<int64_t> ParseDecimal(std::string_view text) {
+std::optional<int64_t> DecimalInt64(std::string_view text) {
   if (!text.empty() && text.front() == '+') {
     text.remove_prefix(1);
     if (!text.empty() && text.front() == '-') {
@@ -28,8 +27,6 @@ std::optional<int64_t> ParseDecimal(std::string_view text) {
   }
   return value;
 }
-
-}  // namespace
 
 std::vector<std::string> SplitLines(std::string_view text) {
   const size_t nul = text.find('\0');
@@ -96,7 +93,7 @@ UpdateInfo ReadUpdateInfo(const std::vector<std::string>& lines) {
 }
 
 std::optional<int32_t> DecimalInt32(std::string_view text) {
-  const std::optional<int64_t> value = ParseDecimal(text);
+  const std::optional<int64_t> value = DecimalInt64(text);
   if (!value || *value < std::numeric_limits<int32_t>::min() ||
       *value > std::numeric_limits<int32_t>::max()) {
     return std::nullopt;

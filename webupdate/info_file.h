@@ -34,6 +34,10 @@ struct UpdateInfo {
 };
 UpdateInfo ReadUpdateInfo(const std::vector<std::string>& lines);
 
+// TEXT read as a decimal 64-bit signed integer: an optional sign and
+// decimal digits only; nullopt for anything else.
+std::optional<int64_t> DecimalInt64(std::string_view text);
+
 // TEXT read as a decimal 32-bit signed integer: an optional sign and
 // decimal digits only; nullopt for anything else (empty, blanks, letters,
 // out of range).
