@@ -105,7 +105,7 @@ void TWebUpdate::GetInfo(const std::string& infoUrl) {
 }
 
 void TWebUpdate::ParseInfo() {
-  UpdateInfo info = ReadUpdateInfo(infoText_);
+  UpdateInfo info = ReadUpdateInfo(infoText_.Text());
   redirectionUrl_ = std::move(info.redirectionUrl);
   newVersion_ = std::move(info.version);
   downloadUrl_ = std::move(info.url);
@@ -116,7 +116,7 @@ bool TWebUpdate::VerifyOffer() {
   if (!trust_.Enabled()) {
     return true;
   }
-  const ReleaseVerdict verdict = VerifyRelease(trust_, infoText_, newVersion_);
+  const ReleaseVerdict verdict = VerifyRelease(trust_, infoText_.Text(), newVersion_);
   if (!verdict.problem.empty()) {
     refusal_ = verdict.problem;
     return false;

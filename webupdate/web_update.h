@@ -190,7 +190,8 @@ class TWebUpdate {
   [[nodiscard]] bool Busy() const { return busy_; }
   [[nodiscard]] bool Cancelled() const { return cancelled_; }
   [[nodiscard]] const std::string& ClientFileName() const { return clientFileName_; }
-  [[nodiscard]] const std::vector<std::string>& InfoText() const { return infoText_; }
+  // The information file last fetched, read as its lines.
+  [[nodiscard]] const TextLines& InfoText() const { return infoText_; }
   [[nodiscard]] const std::string& NewVersion() const { return newVersion_; }
   [[nodiscard]] const std::string& DownloadURL() const { return downloadUrl_; }
   [[nodiscard]] const std::string& ClientSideName() const { return clientSideName_; }
@@ -273,7 +274,7 @@ class TWebUpdate {
   std::string clientFileName_;
   std::string userName_;
   std::string password_;
-  std::vector<std::string> infoText_;
+  TextLines infoText_;
   bool cancelled_ = false;
   std::string newVersion_;
   std::string downloadUrl_;

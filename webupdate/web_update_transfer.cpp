@@ -110,7 +110,7 @@ TransferResult TWebUpdate::HttpGet(const TransferRequest& request) {
     lastTransfer_ = RunTransfer(request, text);
     succeeded_ = lastTransfer_.Succeeded();
     if (succeeded_ && request.mode == TransferMode::kFetchToMemory) {
-      infoText_ = SplitLines(text);
+      infoText_ = TextLines(std::move(text));
     }
     if (lastTransfer_.status == TransferStatus::kFailed) {
       DoDownloadError();

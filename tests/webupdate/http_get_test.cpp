@@ -105,9 +105,8 @@ TEST_F(HttpGetTest, MemoryModeFillsInfoTextFromNginx) {
   update_.HttpGet(TransferRequest::Fetch(nginx_->Url("/info.ini")));
   EXPECT_TRUE(update_.Succeeded());
   EXPECT_EQ(errors_, 0);
-  EXPECT_EQ(update_.InfoText(),
-            (std::vector<std::string>{"; update information", "[Setup]", "Version=1.3",
-                                      "URL=http://127.0.0.1/p.zip", "ClientSideName=p.zip"}));
+  EXPECT_EQ(update_.InfoText().Text(), kInfo);
+  EXPECT_EQ(update_.InfoText().size(), 5U);
   EXPECT_EQ(update_.TotalSize(), static_cast<int32_t>(kInfo.size()));
   EXPECT_EQ(update_.DownloadedSize(), kInfo.size());
   ExpectBlocks(kInfo.size());
@@ -244,7 +243,7 @@ TEST_F(HttpGetTest, FailureTable) {
     // A successful fetch first, so that the row shows what it changes.
     update.HttpGet(TransferRequest::Fetch(fault_->Url("/plain/info.ini")));
     ASSERT_TRUE(update.Succeeded());
-    const std::vector<std::string> before = update.InfoText();
+    const TextLines before = update.InfoText();
     // A device on which every write fails with ENOSPC stands for a full disk.
     const std::string target = row.disk == Disk::kFull ? "/dev/full" : dir_.Path() + "/row.out";
     if (row.disk != Disk::kFull) {
@@ -376,7 +375,7 @@ TEST_F(HttpGetTest, NginxRedirectionIsFollowed) {
   nginx_->Put("index.html", "front page\n");
   update_.HttpGet(TransferRequest::Fetch(nginx_->Url("/moved/x")));
   EXPECT_TRUE(update_.Succeeded());
-  EXPECT_EQ(update_.InfoText(), std::vector<std::string>{"front page"});
+  EXPECT_EQ(update_.InfoText().Text(), "front page\n");
   update_.HttpGet(TransferRequest::Fetch(nginx_->Url("/missing.ini")));
   EXPECT_FALSE(update_.Succeeded());
   EXPECT_EQ(errors_, 1);
