@@ -211,18 +211,40 @@ TEST_F(LaunchSequenceTest, MissingPackShowsFileProcessingError) {
 }
 
 TEST_F(LaunchSequenceTest, ErrorsInTheSectionAreReportedAndSkipTheRest) {
-  // A settings file that cannot be written.
-  system.online = true;
-  ::mkdir((dir / "appdata/Lumivora").c_str(), 0755);
-  ::mkdir(SettingsFile().c_str(), 0755);
-  Run();
-  ASSERT_EQ(ui.messages.size(), 1U);
-  EXPECT_EQ(ui.messages[0].caption, "Lumivora");
-  EXPECT_EQ(ui.messages[0].text, "Problem : \rUnable to write to " + SettingsFile());
-  EXPECT_EQ(extractor.calls, 0);
-  EXPECT_TRUE(system.started.empty());
-  EXPECT_EQ(status, "...");
-  EXPECT_EQ(ui.cursor, platform::CursorKind::kDefault);
+  struct Row {
+    const char* what;
+    std::string executable;  // the launcher's own path as the system tells it
+    bool settingsWritable;
+    std::string problem;
+  };
+  const std::string noFolder = "Cannot find the launcher's own folder.";
+  // A launcher that cannot tell its own path never reads a pack relative to
+  // the current folder.
+  const Row rows[] = {
+      {"own path unknown", "", true, noFolder},
+      {"own path relative", "lumivora", true, noFolder},
+      {"own path relative with a folder", "app/lumivora", true, noFolder},
+      {"settings file cannot be written", dir / "app/lumivora", false,
+       "Unable to write to " + SettingsFile()},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    system.online = true;
+    system.executable = row.executable;
+    if (!row.settingsWritable) {
+      ::mkdir((dir / "appdata/Lumivora").c_str(), 0755);
+      ::mkdir(SettingsFile().c_str(), 0755);
+    }
+    ui.messages.clear();
+    Run();
+    ASSERT_EQ(ui.messages.size(), 1U);
+    EXPECT_EQ(ui.messages[0].caption, "Lumivora");
+    EXPECT_EQ(ui.messages[0].text, "Problem : \r" + row.problem);
+    EXPECT_EQ(extractor.calls, 0);
+    EXPECT_TRUE(system.started.empty());
+    EXPECT_EQ(status, "...");
+    EXPECT_EQ(ui.cursor, platform::CursorKind::kDefault);
+  }
 }
 
 TEST_F(LaunchSequenceTest, StartFailureRaisedShowsTwoBoxes) {
