@@ -31,9 +31,9 @@ const ReleaseTrust& Trust() {
   return trust;
 }
 
-// The signed-release keys of LINES checked against the fixed trust.
-void CheckRelease(const std::vector<std::string>& lines, const std::string& version) {
-  const ReleaseVerdict verdict = VerifyRelease(Trust(), lines, version);
+// The signed-release keys of TEXT checked against the fixed trust.
+void CheckRelease(std::string_view text, const std::string& version) {
+  const ReleaseVerdict verdict = VerifyRelease(Trust(), text, version);
   if (verdict.problem.empty()) {
     // Accepted only for this product, by the root or a certificate that is
     // not below the recorded serial.
@@ -73,15 +73,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // The whole input as an information file.
   const std::vector<std::string> lines = SplitLines(input);
   for (const std::string& line : lines) {
-    Check(line.find_first_of(std::string_view("\r\n\0", 3)) == std::string::npos);
+    Check(!line.empty() && line.find_first_of(std::string_view("\r\n\0", 3)) == std::string::npos);
   }
-  const UpdateInfo info = ReadUpdateInfo(lines);
+  const UpdateInfo info = ReadUpdateInfo(input);
   for (const std::string* value :
        {&info.version, &info.url, &info.clientSideName, &info.redirectionUrl}) {
     Check(value->size() <= input.size());
   }
 
-  CheckRelease(lines, info.version);
+  CheckRelease(input, info.version);
   CheckCodecs(input);
 
   // The first line names a section and a key looked up in the rest.
@@ -89,7 +89,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const size_t equals = lines[0].find('=');
     const std::string section = lines[0].substr(0, equals);
     const std::string key = equals == std::string::npos ? "" : lines[0].substr(equals + 1);
-    static_cast<void>(ReadIniValue(lines, section, key));
+    static_cast<void>(ReadIniValue(input, section, key));
   }
 
   // Two version texts split at the first '|'.

@@ -20,10 +20,15 @@ std::string UpToFirstZero(const std::string& text) {
   return text.substr(0, text.find('\0'));
 }
 
-// The folder of PATH with its trailing separator.
+// The folder of PATH with its trailing separator. A path that is not
+// absolute (the system could not tell it) would name a folder relative to the
+// current one: refused.
 std::string FolderOf(const std::string& path) {
   const size_t separator = path.find_last_of(platform::PathSeparator());
-  return separator == std::string::npos ? std::string() : path.substr(0, separator + 1);
+  if (!platform::IsAbsolutePath(path) || separator == std::string::npos) {
+    throw Exception(strings::kNoLauncherFolder);
+  }
+  return path.substr(0, separator + 1);
 }
 
 // Sets the default cursor back when the sequence ends, on every path.

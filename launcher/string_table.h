@@ -16,5 +16,6 @@ inline constexpr char kStatusInitial[] = "...";
 inline constexpr char kReady[] = "Ready !";
 inline constexpr char kWaitingForLock[] = "Waiting for another start to finish ...";
 inline constexpr char kErrorInFileProcessing[] = "Error in file processing : ";
+inline constexpr char kNoLauncherFolder[] = "Cannot find the launcher's own folder.";
 
 }  // namespace lumivora::launcher::strings

@@ -15,6 +15,10 @@ namespace lumivora::platform {
 
 // The path separator of this platform ('/' on POSIX, '\\' on Windows).
 char PathSeparator();
+// True when PATH names a file from the root of a file system, not from the
+// current folder: a leading "/" on POSIX; a drive letter, ":" and a
+// separator, or a network share (two backslashes) on Windows.
+bool IsAbsolutePath(const std::string& path);
 
 // Attribute bits in the MS-DOS / Windows layout; POSIX maps read-only to the
 // write permission bits and ignores the others.

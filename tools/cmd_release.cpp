@@ -301,9 +301,9 @@ int VerifyCommand(const Arguments& arguments) {
   trust.product = Optional(parsed, "--product", LUMIVORA_PRODUCT_IDENTITY);
   trust.roots = wu::ParsePublicKeys(Required(parsed, "--root-keys"));
   trust.recordedSerial = ParseSerial(Optional(parsed, "--serial", "0"));
-  const std::vector<std::string> lines = wu::SplitLines(ReadSmallFile(parsed.words[0]));
-  const std::string version = wu::ReadUpdateInfo(lines).version;
-  const wu::ReleaseVerdict verdict = wu::VerifyRelease(trust, lines, version);
+  const std::string text = ReadSmallFile(parsed.words[0]);
+  const std::string version = wu::ReadUpdateInfo(text).version;
+  const wu::ReleaseVerdict verdict = wu::VerifyRelease(trust, text, version);
   if (!verdict.problem.empty()) {
     std::printf("refused: %s\n", verdict.problem.c_str());
     return 1;

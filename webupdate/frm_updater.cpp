@@ -262,7 +262,7 @@ std::optional<std::string> TfrmUpdater::InstallPack(const std::string& source,
   try {
     platform::File out = platform::File::CreateUnique(packPath + ".new-");
     copy.path = out.Path();
-    if (!CopyWhole(source, out, webUpdate_->DownloadedSize()) ||
+    if (!CopyWhole(source, out, static_cast<int64_t>(webUpdate_->DownloadedSize())) ||
         (platform::FileExists(packPath) && !out.SetModeOf(packPath)) || !out.Flush()) {
       return std::string();
     }

@@ -8,9 +8,8 @@
 #include "platform/text.h"
 
 namespace lumivora::webupdate {
-namespace {
 
-std::optional<int64_t> ParseDecimal(std::string_view text) {
+std::optional<int64_t> DecimalInt64(std::string_view text) {
   if (!text.empty() && text.front() == '+') {
     text.remove_prefix(1);
     if (!text.empty() && text.front() == '-') {
@@ -29,46 +28,47 @@ std::optional<int64_t> ParseDecimal(std::string_view text) {
   return value;
 }
 
-}  // namespace
-
-std::vector<std::string> SplitLines(std::string_view text) {
-  const size_t nul = text.find('\0');
-  if (nul != std::string_view::npos) {
-    text = text.substr(0, nul);
-  }
-  std::vector<std::string> lines;
-  size_t start = 0;
-  while (start < text.size()) {
-    const size_t end = text.find_first_of("\r\n", start);
-    if (end == std::string_view::npos) {
-      lines.emplace_back(text.substr(start));
-      break;
-    }
-    lines.emplace_back(text.substr(start, end - start));
-    start = end + 1;
-    if (text[end] == '\r' && start < text.size() && text[start] == '\n') {
-      ++start;
-    }
-  }
-  return lines;
+LineIterator::LineIterator(std::string_view text) : rest_(text.substr(0, text.find('\0'))) {
+  ++*this;
 }
 
-std::string ReadIniValue(const std::vector<std::string>& lines, std::string_view section,
-                         std::string_view key) {
+LineIterator& LineIterator::operator++() {
+  const size_t start = rest_.find_first_not_of("\r\n");
+  if (start == std::string_view::npos) {
+    line_ = {};
+    rest_ = {};
+    return *this;
+  }
+  rest_.remove_prefix(start);
+  const size_t end = std::min(rest_.find_first_of("\r\n"), rest_.size());
+  line_ = rest_.substr(0, end);
+  rest_.remove_prefix(end);
+  return *this;
+}
+
+size_t TextLines::size() const {
+  return static_cast<size_t>(std::distance(begin(), end()));
+}
+
+std::vector<std::string> SplitLines(std::string_view text) {
+  return {LineIterator(text), LineIterator()};
+}
+
+std::string ReadIniValue(std::string_view text, std::string_view section, std::string_view key) {
   // Only the first section of the name is read: once it has been left, a
   // later section of the same name is passed over.
   bool seen = false;
   bool inside = false;
-  for (const std::string& line : lines) {
-    if (line.empty() || line.front() == ';') {
+  for (LineIterator it(text); it != LineIterator(); ++it) {
+    const std::string_view line = *it;
+    if (line.front() == ';') {
       continue;
     }
     if (line.size() >= 2 && line.front() == '[' && line.back() == ']') {
       if (inside) {
         return {};
       }
-      const std::string_view name(line.data() + 1, line.size() - 2);
-      inside = !seen && platform::EqualsIgnoreCase(name, section);
+      inside = !seen && platform::EqualsIgnoreCase(line.substr(1, line.size() - 2), section);
       seen = seen || inside;
       continue;
     }
@@ -76,27 +76,27 @@ std::string ReadIniValue(const std::vector<std::string>& lines, std::string_view
       continue;
     }
     const size_t equals = line.find('=');
-    if (equals == std::string::npos) {
+    if (equals == std::string_view::npos) {
       continue;
     }
-    if (platform::EqualsIgnoreCase(std::string_view(line).substr(0, equals), key)) {
-      return line.substr(equals + 1);
+    if (platform::EqualsIgnoreCase(line.substr(0, equals), key)) {
+      return std::string(line.substr(equals + 1));
     }
   }
   return {};
 }
 
-UpdateInfo ReadUpdateInfo(const std::vector<std::string>& lines) {
+UpdateInfo ReadUpdateInfo(std::string_view text) {
   UpdateInfo info;
-  info.redirectionUrl = ReadIniValue(lines, "Setup", "RedirectionURL");
-  info.version = ReadIniValue(lines, "Setup", "Version");
-  info.url = ReadIniValue(lines, "Setup", "URL");
-  info.clientSideName = ReadIniValue(lines, "Setup", "ClientSideName");
+  info.redirectionUrl = ReadIniValue(text, "Setup", "RedirectionURL");
+  info.version = ReadIniValue(text, "Setup", "Version");
+  info.url = ReadIniValue(text, "Setup", "URL");
+  info.clientSideName = ReadIniValue(text, "Setup", "ClientSideName");
   return info;
 }
 
 std::optional<int32_t> DecimalInt32(std::string_view text) {
-  const std::optional<int64_t> value = ParseDecimal(text);
+  const std::optional<int64_t> value = DecimalInt64(text);
   if (!value || *value < std::numeric_limits<int32_t>::min() ||
       *value > std::numeric_limits<int32_t>::max()) {
     return std::nullopt;

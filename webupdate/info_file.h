@@ -4,7 +4,9 @@
 // Nothing here touches the network, the file system or the user.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -12,18 +14,62 @@
 
 namespace lumivora::webupdate {
 
-// Splits TEXT into lines: CR, LF and CR LF end a line, a NUL ends the text.
-// A line break at the very end does not start another (empty) line.
+// The lines of a text, found where they lie in it: CR, LF and CR LF end a
+// line, a NUL ends the text, and empty lines are passed over (no reader of an
+// information file or a key file needs them). Holds a view of the text only.
+class LineIterator {
+ public:
+  using iterator_category = std::forward_iterator_tag;
+  using value_type = std::string_view;
+  using difference_type = std::ptrdiff_t;
+  using pointer = const std::string_view*;
+  using reference = const std::string_view&;
+
+  LineIterator() = default;  // past the last line
+  explicit LineIterator(std::string_view text);
+  reference operator*() const { return line_; }
+  pointer operator->() const { return &line_; }
+  LineIterator& operator++();
+  LineIterator operator++(int) {
+    LineIterator before = *this;
+    ++*this;
+    return before;
+  }
+  bool operator==(const LineIterator& other) const { return line_.data() == other.line_.data(); }
+
+ private:
+  std::string_view line_;  // no data once past the last line
+  std::string_view rest_;  // the text after line_
+};
+
+// A text kept whole and read as its lines (see LineIterator): the memory it
+// takes is the text's, however many lines it has.
+class TextLines {
+ public:
+  TextLines() = default;
+  explicit TextLines(std::string text) : text_(std::move(text)) {}
+  [[nodiscard]] LineIterator begin() const { return LineIterator(text_); }
+  [[nodiscard]] static LineIterator end() { return {}; }
+  // The number of lines (counted).
+  [[nodiscard]] size_t size() const;
+  [[nodiscard]] const std::string& Text() const { return text_; }
+  bool operator==(const TextLines&) const = default;
+
+ private:
+  std::string text_;
+};
+
+// The lines of TEXT (see LineIterator) as strings of their own.
 std::vector<std::string> SplitLines(std::string_view text);
 
-// Value of KEY in SECTION of INI lines, read by the information file's rules:
-// ";" lines and empty lines are ignored, "[Name]" opens a section (the name is
-// everything between the brackets), names are compared without regard to
-// ASCII letter case, nothing is trimmed, the first section of a name and the
-// first key in it count, lines before the first section are ignored. A
-// missing section or key reads as the empty text.
-std::string ReadIniValue(const std::vector<std::string>& lines, std::string_view section,
-                         std::string_view key);
+// Value of KEY in SECTION of the INI text TEXT, read by the information
+// file's rules: its lines as LineIterator finds them, ";" lines are ignored,
+// "[Name]" opens a section (the name is everything between the brackets),
+// names are compared without regard to ASCII letter case, nothing is trimmed,
+// the first section of a name and the first key in it count, lines before the
+// first section are ignored. A missing section or key reads as the empty
+// text.
+std::string ReadIniValue(std::string_view text, std::string_view section, std::string_view key);
 
 // The four values of the "Setup" section.
 struct UpdateInfo {
@@ -32,7 +78,11 @@ struct UpdateInfo {
   std::string url;
   std::string clientSideName;
 };
-UpdateInfo ReadUpdateInfo(const std::vector<std::string>& lines);
+UpdateInfo ReadUpdateInfo(std::string_view text);
+
+// TEXT read as a decimal 64-bit signed integer: an optional sign and
+// decimal digits only; nullopt for anything else.
+std::optional<int64_t> DecimalInt64(std::string_view text);
 
 // TEXT read as a decimal 32-bit signed integer: an optional sign and
 // decimal digits only; nullopt for anything else (empty, blanks, letters,

@@ -107,10 +107,10 @@ void CheckCertificate(const ReleaseTrust& trust, std::string_view text, ReleaseV
   verdict.root = certificate->root;
 }
 
-// The statement's fields from LINES; sets VERDICT's problem when one is
+// The statement's fields from the information text TEXT; sets VERDICT's problem when one is
 // missing or malformed.
-void ReadStatement(const std::vector<std::string>& lines, ReleaseVerdict& verdict) {
-  const auto value = [&](const char* key) { return ReadIniValue(lines, "Setup", key); };
+void ReadStatement(std::string_view text, ReleaseVerdict& verdict) {
+  const auto value = [&](const char* key) { return ReadIniValue(text, "Setup", key); };
   const std::optional<uint64_t> size = DecimalSize(value(release_keys::kSize));
   const std::optional<Sha256Digest> digest = HexDigest(value(release_keys::kSha256));
   const std::optional<PublicKey> signer = DecodePublicKey(value(release_keys::kKey));
@@ -225,12 +225,12 @@ std::vector<PublicKey> ParsePublicKeys(std::string_view text) {
   return keys;
 }
 
-ReleaseVerdict VerifyRelease(const ReleaseTrust& trust, const std::vector<std::string>& lines,
+ReleaseVerdict VerifyRelease(const ReleaseTrust& trust, std::string_view text,
                              const std::string& version) {
   InitSodium();
   ReleaseVerdict verdict;
   verdict.statement.version = version;
-  const std::string signatureText = ReadIniValue(lines, "Setup", release_keys::kSignature);
+  const std::string signatureText = ReadIniValue(text, "Setup", release_keys::kSignature);
   if (signatureText.empty()) {
     verdict.problem = "The update is not signed.";
     return verdict;
@@ -240,7 +240,7 @@ ReleaseVerdict VerifyRelease(const ReleaseTrust& trust, const std::vector<std::s
     verdict.problem = "The update's ReleaseSignature is not Base64 of a 64-byte signature.";
     return verdict;
   }
-  ReadStatement(lines, verdict);
+  ReadStatement(text, verdict);
   if (!verdict.problem.empty()) {
     return verdict;
   }
@@ -249,7 +249,7 @@ ReleaseVerdict VerifyRelease(const ReleaseTrust& trust, const std::vector<std::s
                       platform::ShownText(verdict.statement.product) + "\").";
     return verdict;
   }
-  const std::string certificate = ReadIniValue(lines, "Setup", release_keys::kCertificate);
+  const std::string certificate = ReadIniValue(text, "Setup", release_keys::kCertificate);
   if (!certificate.empty()) {
     CheckCertificate(trust, certificate, verdict);
   } else if (IsRoot(trust, verdict.signer)) {

@@ -95,9 +95,10 @@ struct ReleaseVerdict {
   std::optional<PublicKey> root;   // the root key that vouches for the signer
 };
 
-// Checks the statement carried in the [Setup] section of LINES for the
+// Checks the statement carried in the [Setup] section of the
+// information text TEXT for the
 // offered version VERSION against TRUST (which must be enabled).
-ReleaseVerdict VerifyRelease(const ReleaseTrust& trust, const std::vector<std::string>& lines,
+ReleaseVerdict VerifyRelease(const ReleaseTrust& trust, std::string_view text,
                              const std::string& version);
 
 // Why a file of SIZE bytes with DIGEST is not the signed release of

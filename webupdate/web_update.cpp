@@ -1,5 +1,7 @@
 #include "webupdate/web_update.h"
 
+#include <algorithm>
+#include <limits>
 #include <span>
 
 #include "platform/file.h"
@@ -13,6 +15,13 @@ constexpr const char* kPaidUpgradeText =
     "for paid upgrade as the major version changed.\r\n"
     "Do you want to upgrade your application now ?";
 constexpr const char* kCannotStartText = "Can not start \"%s\" !";
+
+// A byte count as OnDownload passes it: 32-bit, a larger count shows as the
+// largest one instead of wrapping.
+int32_t EventCount(uint64_t count) {
+  constexpr uint64_t kLargest = std::numeric_limits<int32_t>::max();
+  return static_cast<int32_t>(std::min(count, kLargest));
+}
 
 // Clears the busy flag on every way out of a check.
 class BusyScope {
@@ -97,7 +106,7 @@ void TWebUpdate::GetInfo(const std::string& infoUrl) {
 }
 
 void TWebUpdate::ParseInfo() {
-  UpdateInfo info = ReadUpdateInfo(infoText_);
+  UpdateInfo info = ReadUpdateInfo(infoText_.Text());
   redirectionUrl_ = std::move(info.redirectionUrl);
   newVersion_ = std::move(info.version);
   downloadUrl_ = std::move(info.url);
@@ -108,7 +117,7 @@ bool TWebUpdate::VerifyOffer() {
   if (!trust_.Enabled()) {
     return true;
   }
-  const ReleaseVerdict verdict = VerifyRelease(trust_, infoText_, newVersion_);
+  const ReleaseVerdict verdict = VerifyRelease(trust_, infoText_.Text(), newVersion_);
   if (!verdict.problem.empty()) {
     refusal_ = verdict.problem;
     return false;
@@ -197,6 +206,9 @@ void TWebUpdate::DownloadUpdate() {
   Sha256Pipeline hash;
   TransferRequest request = TransferRequest::Download(downloadUrl_, clientFileName_);
   request.onBytes = [&hash](std::span<const uint8_t> bytes) { hash.Update(bytes); };
+  if (release_) {
+    request.expectedSize = release_->size;
+  }
   downloadDigest_.reset();
   if (HttpGet(request).Succeeded()) {
     downloadDigest_ = hash.Finish();
@@ -231,7 +243,7 @@ UrlParts TWebUpdate::ParseURL(const std::string& url) {
 
 void TWebUpdate::DoDownload() {
   if (OnDownload) {
-    OnDownload(*this, totalSize_, static_cast<int32_t>(downloadedSize_));
+    OnDownload(*this, EventCount(static_cast<uint64_t>(totalSize_)), EventCount(downloadedSize_));
   }
 }
 

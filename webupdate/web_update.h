@@ -111,6 +111,9 @@ struct TransferRequest {
   std::optional<platform::TransferLimits> limits;
   // kDownloadToFile: sees every body byte, in order, as it goes to the file.
   std::function<void(std::span<const uint8_t> bytes)> onBytes;
+  // kDownloadToFile: the signed size of the file. A Content-Length other than
+  // it is refused before any body byte is written.
+  std::optional<uint64_t> expectedSize;
 
   static TransferRequest Fetch(std::string url) {
     TransferRequest request;
@@ -192,15 +195,18 @@ class TWebUpdate {
   [[nodiscard]] bool Busy() const { return busy_; }
   [[nodiscard]] bool Cancelled() const { return cancelled_; }
   [[nodiscard]] const std::string& ClientFileName() const { return clientFileName_; }
-  [[nodiscard]] const std::vector<std::string>& InfoText() const { return infoText_; }
+  // The information file last fetched, read as its lines.
+  [[nodiscard]] const TextLines& InfoText() const { return infoText_; }
   [[nodiscard]] const std::string& NewVersion() const { return newVersion_; }
   [[nodiscard]] const std::string& DownloadURL() const { return downloadUrl_; }
   [[nodiscard]] const std::string& ClientSideName() const { return clientSideName_; }
   [[nodiscard]] const std::string& RedirectionURL() const { return redirectionUrl_; }
   [[nodiscard]] bool Succeeded() const { return succeeded_; }
-  [[nodiscard]] int32_t TotalSize() const { return totalSize_; }
+  // Byte counts of the last transfer (OnDownload passes them clamped to
+  // int32_t).
+  [[nodiscard]] int64_t TotalSize() const { return totalSize_; }
   [[nodiscard]] uint32_t BytesRead() const { return bytesRead_; }
-  [[nodiscard]] uint32_t DownloadedSize() const { return downloadedSize_; }
+  [[nodiscard]] uint64_t DownloadedSize() const { return downloadedSize_; }
   [[nodiscard]] const TransferResult& LastTransfer() const { return lastTransfer_; }
 
   // Steps of the check, public so that an owner (and its tests) can run them
@@ -249,8 +255,14 @@ class TWebUpdate {
 
  private:
   TransferResult RunTransfer(const TransferRequest& request, std::string& text);
+  // The status and the length of RESPONSE; ANNOUNCED is set to its
+  // Content-Length. Succeeded when the body may be read.
+  TransferResult CheckResponse(const TransferRequest& request,
+                               const platform::HttpResponse& response,
+                               std::optional<uint64_t>& announced);
+  // The body, never more than ANNOUNCED bytes of it.
   TransferResult ReadBody(const TransferRequest& request, platform::HttpResponse& response,
-                          std::string& text);
+                          std::optional<uint64_t> announced, std::string& text);
   void AskPaidUpgrade();
   // Checks the signed statement of the information just read; false (with
   // RefusalReason) when the offer may not be taken.
@@ -267,16 +279,16 @@ class TWebUpdate {
   std::string clientFileName_;
   std::string userName_;
   std::string password_;
-  std::vector<std::string> infoText_;
+  TextLines infoText_;
   bool cancelled_ = false;
   std::string newVersion_;
   std::string downloadUrl_;
   std::string clientSideName_;
   std::string redirectionUrl_;
   bool succeeded_ = false;
-  int32_t totalSize_ = 0;
+  int64_t totalSize_ = 0;
   uint32_t bytesRead_ = 0;
-  uint32_t downloadedSize_ = 0;
+  uint64_t downloadedSize_ = 0;
   std::string targetFolder_;
   TransferLimitsRule limitsRule_ = DefaultTransferLimits;
   std::optional<std::chrono::milliseconds> infoBudget_;

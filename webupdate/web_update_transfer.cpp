@@ -134,7 +134,7 @@ TransferResult TWebUpdate::HttpGet(const TransferRequest& request) {
     lastTransfer_ = RunTransfer(request, text);
     succeeded_ = lastTransfer_.Succeeded();
     if (succeeded_ && request.mode == TransferMode::kFetchToMemory) {
-      infoText_ = SplitLines(text);
+      infoText_ = TextLines(std::move(text));
     }
     if (lastTransfer_.status == TransferStatus::kFailed) {
       DoDownloadError();
@@ -182,32 +182,52 @@ TransferResult TWebUpdate::RunTransfer(const TransferRequest& request, std::stri
     return {TransferStatus::kCancelled, "cancelled"};
   }
 
-  const std::optional<std::string> contentLength = response->ContentLength();
+  std::optional<uint64_t> announced;
+  if (TransferResult refused = CheckResponse(request, *response, announced); !refused.Succeeded()) {
+    return refused;
+  }
+  return ReadBody(request, *response, announced, text);
+}
+
+TransferResult TWebUpdate::CheckResponse(const TransferRequest& request,
+                                         const platform::HttpResponse& response,
+                                         std::optional<uint64_t>& announced) {
+  const std::optional<std::string> contentLength = response.ContentLength();
   const bool haveLength = contentLength && contentLength->size() < kContentLengthBufferSize;
   if (!haveLength && request.mode == TransferMode::kDownloadToFile) {
-    return Failed("no Content-Length in the response", *response);
+    return Failed("no Content-Length in the response", response);
   }
   if (haveLength) {
-    const std::optional<int32_t> total = DecimalInt32(*contentLength);
-    if (!total) {
+    const std::optional<int64_t> total = DecimalInt64(*contentLength);
+    if (!total || *total < 0) {
       return {TransferStatus::kAbandoned, "Content-Length is not a number"};
     }
     totalSize_ = *total;
+    announced = static_cast<uint64_t>(*total);
   }
   // An error page (or no response at all) is never the information text or
   // the new file.
-  const int status = response->StatusCode();
+  const int status = response.StatusCode();
   if (status == 0) {
-    return Failed("no response", *response);
+    return Failed("no response", response);
   }
   if (!IsSuccessStatus(status)) {
-    return Failed("HTTP status " + std::to_string(status), *response);
+    return Failed("HTTP status " + std::to_string(status), response);
   }
-  return ReadBody(request, *response, text);
+  // A server that announces another file than the signed one is not sending
+  // it: nothing of its body is written.
+  if (request.mode == TransferMode::kDownloadToFile && request.expectedSize &&
+      announced != request.expectedSize) {
+    return Failed("Content-Length " + *contentLength + " is not the signed size " +
+                      std::to_string(*request.expectedSize),
+                  response);
+  }
+  return {};
 }
 
 TransferResult TWebUpdate::ReadBody(const TransferRequest& request,
-                                    platform::HttpResponse& response, std::string& text) {
+                                    platform::HttpResponse& response,
+                                    std::optional<uint64_t> announced, std::string& text) {
   downloadedSize_ = 0;
   std::optional<FileSink> file;
   if (request.mode == TransferMode::kDownloadToFile) {
@@ -227,6 +247,11 @@ TransferResult TWebUpdate::ReadBody(const TransferRequest& request,
       break;
     }
     const std::span<const uint8_t> received(block.data(), bytesRead_);
+    // A body longer than its Content-Length (a chunked one may be) ends the
+    // transfer at its first excess byte, before that block is kept.
+    if (announced && received.size() > *announced - downloadedSize_) {
+      return Failed("more than the announced " + std::to_string(*announced) + " bytes", response);
+    }
     if (file) {
       if (const std::optional<std::string> error = file->Append(received)) {
         return {TransferStatus::kFailed, *error};
@@ -250,7 +275,7 @@ TransferResult TWebUpdate::ReadBody(const TransferRequest& request,
   if (const std::optional<std::string> error = file->Close()) {
     return {TransferStatus::kFailed, *error};
   }
-  if (static_cast<int64_t>(downloadedSize_) != static_cast<int64_t>(totalSize_)) {
+  if (downloadedSize_ != announced) {
     return Failed("received " + std::to_string(downloadedSize_) + " of " +
                       std::to_string(totalSize_) + " bytes",
                   response);

@@ -23,6 +23,10 @@ char PathSeparator() {
   return '/';
 }
 
+bool IsAbsolutePath(const std::string& path) {
+  return path.starts_with('/');
+}
+
 struct File::Handle {
   int fd = -1;
   explicit Handle(int descriptor) : fd(descriptor) {}

@@ -1,14 +1,19 @@
 // Profile files on POSIX with the semantics of the Windows profile-file
 // operations. A write replaces the file in one rename, so a reader never sees
 // half a file and a failed write leaves the old file whole.
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <fstream>
+#include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/file.h"
@@ -115,13 +120,74 @@ void SetValue(std::vector<std::string>& lines, const std::string& section, const
   }
 }
 
+// Temporary files of a write are named FILE.tmp followed by characters of
+// their own, and are locked (flock) for as long as their write runs.
+constexpr std::string_view kTemporaryMark = ".tmp";
+
+// The folder part of FILE, with its separator ("." when it has none).
+std::string FolderOf(const std::string& file) {
+  const size_t slash = file.find_last_of('/');
+  return slash == std::string::npos ? std::string(".") : file.substr(0, slash + 1);
+}
+
+// Removes what earlier writes of FILE left behind when they were killed:
+// temporary files of the user's own that no write holds locked, and links
+// under a temporary file's name (the link, never what it names).
+void SweepLeftovers(const std::string& file) {
+  const std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(FolderOf(file).c_str()), ::closedir);
+  if (!dir) {
+    return;
+  }
+  const std::string prefix = file.substr(file.find_last_of('/') + 1) + std::string(kTemporaryMark);
+  const int dirFd = ::dirfd(dir.get());
+  while (const dirent* entry = ::readdir(dir.get())) {
+    const std::string_view name = entry->d_name;
+    if (name.size() <= prefix.size() || !name.starts_with(prefix)) {
+      continue;
+    }
+    const int fd = ::openat(dirFd, entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+      if (errno == ELOOP) {
+        ::unlinkat(dirFd, entry->d_name, 0);
+      }
+      continue;
+    }
+    struct stat info {};
+    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_uid == ::geteuid() &&
+        ::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+      ::unlinkat(dirFd, entry->d_name, 0);
+    }
+    ::close(fd);
+  }
+}
+
+// Creates and locks a new temporary file of FILE, named in TEMPORARY; -1 when
+// none could be made.
+int CreateTemporary(const std::string& file, std::string& temporary) {
+  for (int attempt = 0; attempt < 8; ++attempt) {
+    temporary = file + std::string(kTemporaryMark) + "XXXXXX";
+    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+    if (fd < 0) {
+      return -1;
+    }
+    // Another write's sweep may have taken it for a leftover before the lock
+    // was held: then it is gone, and another name is tried.
+    struct stat info {};
+    if (::flock(fd, LOCK_EX) == 0 && ::fstat(fd, &info) == 0 && info.st_nlink > 0) {
+      return fd;
+    }
+    ::close(fd);
+  }
+  return -1;
+}
+
 // Writes LINES, each ended by NEWLINE, beside FILE, flushes them and renames
 // the result over FILE in one step; the file keeps MODE (0644 for a new one).
 bool ReplaceContent(const std::string& file, const std::vector<std::string>& lines,
                     const char* newline, std::optional<mode_t> mode) {
-  const std::string temporary = file + ".tmp" + std::to_string(::getpid());
-  const int fd =
-      ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode.value_or(0644U));
+  SweepLeftovers(file);
+  std::string temporary;
+  const int fd = CreateTemporary(file, temporary);
   if (fd < 0) {
     return false;
   }
@@ -149,8 +215,7 @@ bool ReplaceContent(const std::string& file, const std::vector<std::string>& lin
     ::unlink(temporary.c_str());
     return false;
   }
-  const size_t slash = file.find_last_of('/');
-  FlushFolder(slash == std::string::npos ? std::string(".") : file.substr(0, slash + 1));
+  FlushFolder(FolderOf(file));
   return true;
 }
 

@@ -45,6 +45,11 @@ char PathSeparator() {
   return '\\';
 }
 
+bool IsAbsolutePath(const std::string& path) {
+  const bool drive = path.size() >= 3 && path[1] == ':' && (path[2] == '\\' || path[2] == '/');
+  return drive || path.starts_with("\\\\");
+}
+
 struct File::Handle {
   ScopedHandle handle;
   explicit Handle(HANDLE h) : handle(h) {}

@@ -320,6 +320,22 @@ TEST_F(LaunchSequenceTest, LeftoversOfKilledStartsAreSwept) {
   EXPECT_TRUE(std::filesystem::exists(dir / "tmp/Lumivora-update-live01/Lumivorapack-1.1"));
 }
 
+// A launcher that cannot tell its own path never reads a pack relative to the
+// current folder.
+TEST_F(LaunchSequenceTest, UnknownOwnPathReadsNoPack) {
+  for (const char* executable : {"", "lumivora", "app/lumivora"}) {
+    SCOPED_TRACE(executable);
+    system.executable = executable;
+    ui.messages.clear();
+    Run();
+    ASSERT_EQ(ui.messages.size(), 1U);
+    EXPECT_EQ(ui.messages[0].text, "Problem : \rCannot find the launcher's own folder.");
+    EXPECT_EQ(extractor.calls, 0);
+    EXPECT_TRUE(system.started.empty());
+    EXPECT_EQ(status, "...");
+  }
+}
+
 TEST_F(LaunchSequenceTest, StartFailureRaisedShowsTwoBoxes) {
   system.startThrows = true;
   Run();

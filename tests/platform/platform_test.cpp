@@ -4,6 +4,7 @@
 #include <linux/rtnetlink.h>
 #include <poll.h>
 #include <sched.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -53,9 +54,14 @@ class ScopedEnvironment {
 };
 
 TEST(ProfileFile, WriteChangesOnlyItsKey) {
+  // What an earlier write left beside the file under the temporary name this
+  // process would have used before (a write killed in a PID namespace, where
+  // every start has the same PID).
+  enum class Leftover { kNone, kFile, kLink, kHeldByAnotherWrite };
   struct Row {
     const char* before;  // nullptr: no file
     const char* after;
+    Leftover leftover = Leftover::kNone;
   };
   const Row rows[] = {
       {nullptr, "[Setup]\nKey=new\n"},
@@ -65,15 +71,37 @@ TEST(ProfileFile, WriteChangesOnlyItsKey) {
       {"[Setup]\nOther=1\n\n[Z]\nKey=z\n", "[Setup]\nOther=1\nKey=new\n\n[Z]\nKey=z\n"},
       {"[A]\nKey=a\n", "[A]\nKey=a\n[Setup]\nKey=new\n"},
       {"[Setup]\r\nKey=old\r\n", "[Setup]\r\nKey=new\r\n"},
+      // Leftovers are removed (a link, not what it names); a temporary file
+      // that another write holds locked stays.
+      {"[Setup]\nKey=old\n", "[Setup]\nKey=new\n", Leftover::kFile},
+      {nullptr, "[Setup]\nKey=new\n", Leftover::kLink},
+      {"[Setup]\nKey=old\n", "[Setup]\nKey=new\n", Leftover::kHeldByAnotherWrite},
   };
   for (const Row& row : rows) {
     const TempDir dir;
     const std::string file = dir / "a.ini";
+    const std::string leftover = file + ".tmp" + std::to_string(::getpid());
     if (row.before != nullptr) {
       WriteFile(file, row.before);
     }
+    WriteFile(dir / "target", "not the settings");
+    int held = -1;
+    if (row.leftover == Leftover::kLink) {
+      ASSERT_EQ(::symlink((dir / "target").c_str(), leftover.c_str()), 0);
+    } else if (row.leftover != Leftover::kNone) {
+      WriteFile(leftover, "[Setup]\nKey=half");
+    }
+    if (row.leftover == Leftover::kHeldByAnotherWrite) {
+      held = ::open(leftover.c_str(), O_RDONLY | O_CLOEXEC);
+      ASSERT_EQ(::flock(held, LOCK_EX), 0);
+    }
     EXPECT_TRUE(WriteProfileString("Setup", "Key", "new", file));
     EXPECT_EQ(ReadFile(file), row.after) << (row.before ? row.before : "(none)");
+    EXPECT_EQ(::access(leftover.c_str(), F_OK) == 0, held >= 0);
+    EXPECT_EQ(ReadFile(dir / "target"), "not the settings");
+    if (held >= 0) {
+      ::close(held);
+    }
   }
 }
 

@@ -9,6 +9,8 @@
 #include "platform/recording/ui_recording.h"
 #include "tests/support/fakes.h"
 #include "tests/webupdate/servers.h"
+#include "webupdate/release_signature.h"
+#include "webupdate/sha256.h"
 #include "webupdate/web_update.h"
 
 namespace lumivora::webupdate {
@@ -125,6 +127,16 @@ TEST_F(CheckTest, SuccessfulUpdateFiresEveryEventInOrder) {
 // Each row ends the check early; the events up to the end, then nothing.
 TEST_F(CheckTest, EarlyEndsFireTheirEvents) {
   const int closed = testing::ClosedPort();
+  // The signed release of the pack, offered again from a server that
+  // announces 2^31-1 bytes: no body byte is read.
+  const SecretKey root = SecretKey::Generate();
+  const std::string pack = PatternContent(kPackSize);
+  Sha256Stream hash;
+  hash.Update({reinterpret_cast<const uint8_t*>(pack.data()), pack.size()});
+  const std::string replayed =
+      Publish("replayed.ini",
+              InfoFile("1.3", fault_->Url("/huge/pack-1.3.zip"), "pack.zip") +
+                  SignedReleaseLines({"product", "1.3", kPackSize, hash.Finish()}, root, ""));
   struct Row {
     const char* what;
     std::string infoUrl;
@@ -183,6 +195,12 @@ TEST_F(CheckTest, EarlyEndsFireTheirEvents) {
        Then(kUpToInfo, {"UpdateAvailable", "GetClientFileName", "DownloadError"})},
       {"empty client-side name", Offer("noname.ini", "1.3", ""),
        Then(kUpToInfo, {"UpdateAvailable", "GetClientFileName", "DownloadError"})},
+      {"signed release from a server announcing 2^31-1 bytes", replayed,
+       Then(kUpToInfo, {"UpdateAvailable", "GetClientFileName", "BeforeDownload", "DownloadError",
+                        "AfterDownload"}),
+       [&root](CheckTest& t) {
+         t.update_.SetReleaseTrust({"product", {root.Public()}, 0});
+       }},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
@@ -193,6 +211,7 @@ TEST_F(CheckTest, EarlyEndsFireTheirEvents) {
     ui_.onProcessMessages = nullptr;
     canUpdate_ = true;
     overwrite_ = false;
+    update_.SetReleaseTrust({});
     Record();
     if (row.prepare) {
       row.prepare(*this);

@@ -13,6 +13,10 @@ Routes (NAME is a file of --root):
   /short/NAME            Content-Length 1000 bytes too large, then the
                          connection drops
   /badlength/NAME        Content-Length "12abc"
+  /huge/NAME             Content-Length 2147483647, the file, then the
+                         connection closes
+  /chunked/NAME          HTTP/1.1 chunked, announcing the file's length as
+                         Content-Length but sending the file twice
   /status/CODE/NAME      that status code, the file as its body
   /redirect/N/ROUTE      302 to /redirect/N-1/ROUTE, /redirect/0/ROUTE is ROUTE
   /loop                  302 to itself
@@ -130,6 +134,10 @@ class Handler(socketserver.StreamRequestHandler):
             return self.send(200, [("Content-Length", str(len(body) + 1000))], body)
         if kind == "badlength":
             return self.send(200, [("Content-Length", "12abc")], body)
+        if kind == "huge":
+            return self.send(200, [("Content-Length", "2147483647")], body)
+        if kind == "chunked":
+            return self.chunked(body, body + body)
         if kind == "hold":
             with LOG_LOCK:
                 earlier = HOLD_COUNTS.get(rest, 0)
@@ -153,6 +161,19 @@ class Handler(socketserver.StreamRequestHandler):
             return None
         return self.not_found()
 
+
+    def chunked(self, announced, body):
+        head = ("HTTP/1.1 200 X\r\nContent-Length: %d\r\nTransfer-Encoding: chunked\r\n"
+                "Connection: close\r\n\r\n" % len(announced))
+        try:
+            self.wfile.write(head.encode("latin-1"))
+            for start in range(0, len(body), 4096):
+                piece = body[start:start + 4096]
+                self.wfile.write(b"%x\r\n" % len(piece) + piece + b"\r\n")
+            self.wfile.write(b"0\r\n\r\n")
+            self.wfile.flush()
+        except OSError:
+            return  # the client stopped reading
 
     def trickle(self, body, interval):
         self.send(200, [("Content-Length", str(len(body)))])

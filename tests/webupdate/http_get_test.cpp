@@ -105,9 +105,8 @@ TEST_F(HttpGetTest, MemoryModeFillsInfoTextFromNginx) {
   update_.HttpGet(TransferRequest::Fetch(nginx_->Url("/info.ini")));
   EXPECT_TRUE(update_.Succeeded());
   EXPECT_EQ(errors_, 0);
-  EXPECT_EQ(update_.InfoText(),
-            (std::vector<std::string>{"; update information", "[Setup]", "Version=1.3",
-                                      "URL=http://127.0.0.1/p.zip", "ClientSideName=p.zip"}));
+  EXPECT_EQ(update_.InfoText().Text(), kInfo);
+  EXPECT_EQ(update_.InfoText().size(), 5U);
   EXPECT_EQ(update_.TotalSize(), static_cast<int32_t>(kInfo.size()));
   EXPECT_EQ(update_.DownloadedSize(), kInfo.size());
   ExpectBlocks(kInfo.size());
@@ -167,6 +166,7 @@ TEST_F(HttpGetTest, FailureTable) {
     bool succeeded;
     int errorEvents;
     Disk disk;
+    std::optional<uint64_t> signedSize = std::nullopt;  // the download's expectedSize
   };
   const int closed = testing::ClosedPort();
   const std::string ok = fault_->Url("/plain/blob");
@@ -219,6 +219,19 @@ TEST_F(HttpGetTest, FailureTable) {
       {"one byte every 0.3 s, file: too slow", fault_->Url("/trickle/300/blob"), true, false, 1,
        Disk::kPrefix},
       {"plain control row", ok, true, true, 0, Disk::kWhole},
+      {"signed, same Content-Length", ok, true, true, 0, Disk::kWhole, 100000},
+      // Nothing of a body whose Content-Length is not the signed size goes
+      // to disk.
+      {"signed 100000, Content-Length 2^31-1", fault_->Url("/huge/blob"), true, false, 1,
+       Disk::kAbsent, 100000},
+      // A chunked body ignores its Content-Length: it is cut off at the
+      // first byte beyond it, and nothing of that goes to disk.
+      {"signed, chunked body twice as long", fault_->Url("/chunked/blob"), true, false, 1,
+       Disk::kPrefix, 100000},
+      {"chunked body longer than its Content-Length, file", fault_->Url("/chunked/blob"), true,
+       false, 1, Disk::kPrefix},
+      {"chunked body longer than its Content-Length, memory", fault_->Url("/chunked/info.ini"),
+       false, false, 1, Disk::kNone},
   };
   const std::string full = PatternContent(100000);
   for (const Row& row : rows) {
@@ -230,7 +243,7 @@ TEST_F(HttpGetTest, FailureTable) {
     // A successful fetch first, so that the row shows what it changes.
     update.HttpGet(TransferRequest::Fetch(fault_->Url("/plain/info.ini")));
     ASSERT_TRUE(update.Succeeded());
-    const std::vector<std::string> before = update.InfoText();
+    const TextLines before = update.InfoText();
     // A device on which every write fails with ENOSPC stands for a full disk.
     const std::string target = row.disk == Disk::kFull ? "/dev/full" : dir_.Path() + "/row.out";
     if (row.disk != Disk::kFull) {
@@ -243,6 +256,7 @@ TEST_F(HttpGetTest, FailureTable) {
     request.limits = DefaultTransferLimits(request.mode);
     request.limits->overall = std::chrono::seconds(row.toFile ? 0 : 2);
     request.limits->lowSpeedTime = std::chrono::seconds(2);
+    request.expectedSize = row.signedSize;
     const auto [wall, processor] = WallAndProcessorTime([&] { update.HttpGet(request); });
     EXPECT_LT(wall, std::chrono::seconds(8));
     // A transfer that waits for a slow server sleeps in the system.
@@ -361,7 +375,7 @@ TEST_F(HttpGetTest, NginxRedirectionIsFollowed) {
   nginx_->Put("index.html", "front page\n");
   update_.HttpGet(TransferRequest::Fetch(nginx_->Url("/moved/x")));
   EXPECT_TRUE(update_.Succeeded());
-  EXPECT_EQ(update_.InfoText(), std::vector<std::string>{"front page"});
+  EXPECT_EQ(update_.InfoText().Text(), "front page\n");
   update_.HttpGet(TransferRequest::Fetch(nginx_->Url("/missing.ini")));
   EXPECT_FALSE(update_.Succeeded());
   EXPECT_EQ(errors_, 1);

@@ -24,14 +24,17 @@ TEST(SplitLines, LineEndsAndNul) {
       {"a\r\n", {"a"}},
       {"a\r\nb", {"a", "b"}},
       {"a\nb\rc\r\nd", {"a", "b", "c", "d"}},
-      {"a\n\nb\n", {"a", "", "b"}},
-      {"a\r\r\nb", {"a", "", "b"}},
-      {"\n", {""}},
+      {"a\n\nb\n", {"a", "b"}},
+      {"a\r\r\nb", {"a", "b"}},
+      {"\n", {}},
+      // Empty lines are not kept: 16 MiB of line breaks (the largest
+      // information file) hold no line at all.
+      {std::string(size_t{16} << 20, '\n'), {}},
       {std::string("a\nb\0c\nd", 7), {"a", "b"}},
       {std::string("\0abc", 4), {}},
   };
   for (const Row& row : rows) {
-    EXPECT_EQ(SplitLines(row.text), row.lines) << "text: " << row.text;
+    EXPECT_EQ(SplitLines(row.text), row.lines) << "text: " << row.text.substr(0, 40);
   }
 }
 
@@ -68,13 +71,13 @@ TEST(ReadIniValue, InformationFileRules) {
       {"missing section", "[Other]\nVersion=1\n", "Setup", "Version", ""},
   };
   for (const Row& row : rows) {
-    EXPECT_EQ(ReadIniValue(SplitLines(row.text), row.section, row.key), row.expected) << row.what;
+    EXPECT_EQ(ReadIniValue(row.text, row.section, row.key), row.expected) << row.what;
   }
 }
 
 TEST(ReadUpdateInfo, ReadsTheFourSetupKeys) {
-  const UpdateInfo info = ReadUpdateInfo(SplitLines(
-      "; update\r\n[Setup]\r\nVersion=1.3\r\nURL=http://h/p.zip\r\nClientSideName=p.zip\r\n"));
+  const UpdateInfo info = ReadUpdateInfo(
+      "; update\r\n[Setup]\r\nVersion=1.3\r\nURL=http://h/p.zip\r\nClientSideName=p.zip\r\n");
   EXPECT_EQ(info.version, "1.3");
   EXPECT_EQ(info.url, "http://h/p.zip");
   EXPECT_EQ(info.clientSideName, "p.zip");
@@ -218,7 +221,7 @@ TEST(VerifyRelease, SignatureRules) {
   const ReleaseTrust trust{"product", {root.Public()}, 5};
   for (const auto& [lines, version, problem] : rows) {
     SCOPED_TRACE(problem);
-    const ReleaseVerdict verdict = VerifyRelease(trust, SplitLines(lines), version);
+    const ReleaseVerdict verdict = VerifyRelease(trust, lines, version);
     EXPECT_EQ(verdict.problem.substr(0, problem.size()), problem);
     EXPECT_LT(verdict.problem.size(), 200U);
     EXPECT_EQ(verdict.problem.empty(), problem.empty());
@@ -259,11 +262,11 @@ TEST(VerifyRelease, OpensslSignaturesAsOracle) {
     openssl({"pkeyutl", "-sign", "-rawin", "-keyform", "DER", "-inkey", dir / signer, "-in",
              dir / "statement", "-out", dir / "signature"});
     const std::string signature = testing::ReadFile(dir / "signature");
-    const Lines lines = SplitLines(
+    const std::string lines =
         "[Setup]\nVersion=2.5\nReleaseProduct=oracle-product\nReleaseSize=123456\n"
         "ReleaseSHA256=" +
         HexText(statement.sha256) + "\nReleaseKey=" + publicKey + "\nReleaseSignature=" +
-        Base64Text(std::vector<uint8_t>(signature.begin(), signature.end())));
+        Base64Text(std::vector<uint8_t>(signature.begin(), signature.end()));
     const ReleaseVerdict verdict = VerifyRelease(trust, lines, "2.5");
     EXPECT_EQ(verdict.problem.substr(0, std::string(problem).size()), problem);
     EXPECT_EQ(verdict.problem.empty(), *problem == '\0');
