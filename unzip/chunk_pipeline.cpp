@@ -155,6 +155,7 @@ BlockWriter::BlockWriter(size_t blockSize, Store store, Report report, size_t de
       report_(std::move(report)),
       buffers_(depth_, std::vector<uint8_t>(blockSize_)),
       sizes_(depth_) {
+  batch_.reserve(depth_);  // so that the worker never allocates
   worker_ = std::thread([this] { Work(); });
   liveWorkers.fetch_add(1);
 }
@@ -170,8 +171,6 @@ BlockWriter::~BlockWriter() {
 }
 
 void BlockWriter::Work() {
-  std::vector<std::span<const uint8_t>> batch;
-  batch.reserve(depth_);
   for (;;) {
     uint64_t first = 0;
     uint64_t end = 0;
@@ -194,15 +193,15 @@ void BlockWriter::Work() {
     }
     // Every block queued goes in one store call; their buffers stay theirs
     // until stored_ passes them.
-    batch.clear();
+    batch_.clear();
     for (uint64_t index = first; index < end; ++index) {
       const size_t slot = index % depth_;
-      batch.emplace_back(buffers_[slot].data(), sizes_[slot]);
+      batch_.emplace_back(buffers_[slot].data(), sizes_[slot]);
     }
     size_t stored = 0;
     std::exception_ptr error;
     try {
-      store_(batch, stored);
+      store_(batch_, stored);
     } catch (...) {
       error = std::current_exception();
     }

@@ -151,6 +151,7 @@ class BlockWriter {
   Report report_;
   std::vector<std::vector<uint8_t>> buffers_;
   std::vector<size_t> sizes_;
+  std::vector<std::span<const uint8_t>> batch_;  // the worker's: one store call's blocks
 
   std::mutex mutex_;
   std::condition_variable blockQueued_;  // the worker waits here

@@ -8,6 +8,7 @@
 #include <span>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "platform/file.h"
 #include "platform/ui.h"
@@ -150,7 +151,8 @@ ExtractionRun::Outcome ExtractionRun::ExtractEntry(int index) {
 
 // Seek to data: past the local header, its name and its extra field. The
 // header must be one (its signature), its sizes must agree with the
-// directory's, and the data must end before the next entry's header or the
+// directory's (those of its ZIP64 extra field where it holds the ZIP64
+// marker), and the data must end before the next entry's header or the
 // central directory: entries that share data (a zip bomb) are refused.
 bool ExtractionRun::SeekToData() {
   if (archive_.IsMultiDisk() && work_.diskNumberStart != archive_.CurrentDisk()) {
@@ -162,7 +164,16 @@ bool ExtractionRun::SeekToData() {
   const size_t got = stream.Read(bytes.data(), bytes.size());
   const std::optional<zip::LocalHeader> local =
       zip::LocalHeader::Parse(std::span<const uint8_t>(bytes.data(), got));
-  if (!local.has_value() || !LocalSizesAgree(*local)) {
+  if (!local.has_value()) {
+    return false;
+  }
+  std::vector<uint8_t> extra;
+  if (local->HasZip64Marker()) {
+    stream.Seek(work_.localHeaderOffset + static_cast<int64_t>(bytes.size()) + local->nameLength);
+    extra.resize(local->extraLength);
+    extra.resize(stream.Read(extra.data(), extra.size()));
+  }
+  if (!LocalSizesAgree(local->flags, local->Sizes(extra))) {
     return false;
   }
   const int64_t dataStart = work_.localHeaderOffset + local->TotalSize();
@@ -174,14 +185,14 @@ bool ExtractionRun::SeekToData() {
 }
 
 // A local header written before its sizes were known (flag bit 3) may hold
-// zeros in their place.
-bool ExtractionRun::LocalSizesAgree(const zip::LocalHeader& local) const {
-  const bool descriptor = (local.flags & zip::kFlagDataDescriptor) != 0;
-  const auto agree = [descriptor](uint32_t inLocal, uint32_t inCentral) {
+// zeros in their place, also in its ZIP64 extra field.
+bool ExtractionRun::LocalSizesAgree(uint16_t localFlags, const zip::EntrySizes& local) const {
+  const bool descriptor = (localFlags & zip::kFlagDataDescriptor) != 0;
+  const auto agree = [descriptor](uint64_t inLocal, uint32_t inCentral) {
     return inLocal == inCentral || (descriptor && inLocal == 0);
   };
-  return agree(local.compressedSize, work_.compressedSize) &&
-         agree(local.uncompressedSize, work_.uncompressedSize);
+  return agree(local.compressed, work_.compressedSize) &&
+         agree(local.uncompressed, work_.uncompressedSize);
 }
 
 // Check password: the last byte of the decrypted encryption header against

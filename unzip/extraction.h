@@ -60,7 +60,7 @@ class ExtractionRun final : public EntrySink {
   // The steps of one entry, in order. A step that returns false has ended
   // the entry (skipped, and reported when the owner listens).
   bool SeekToData();
-  [[nodiscard]] bool LocalSizesAgree(const zip::LocalHeader& local) const;
+  [[nodiscard]] bool LocalSizesAgree(uint16_t localFlags, const zip::EntrySizes& local) const;
   std::optional<TSkipReason> OutputFolder(std::string& folder) const;
   std::optional<TSkipReason> CreateFolders(std::string& folder,
                                            const std::vector<std::string>& parts) const;

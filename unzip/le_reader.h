@@ -38,6 +38,10 @@ class LeReader {
     pos_ += 4;
     return value;
   }
+  uint64_t U64() {
+    const uint64_t low = U32();
+    return low | (static_cast<uint64_t>(U32()) << 32U);
+  }
   void Skip(size_t count) {
     if (Have(count)) {
       pos_ += count;

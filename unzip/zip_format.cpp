@@ -2,6 +2,8 @@
 // the field order below is the record layout.
 #include "unzip/zip_format.h"
 
+#include <algorithm>
+
 #include "unzip/le_reader.h"
 
 namespace lumivora::unzip::zip {
@@ -23,6 +25,33 @@ std::optional<LocalHeader> LocalHeader::Parse(std::span<const uint8_t> bytes) {
     return std::nullopt;
   }
   return h;
+}
+
+EntrySizes LocalHeader::Sizes(std::span<const uint8_t> extra) const {
+  EntrySizes sizes{.compressed = compressedSize, .uncompressed = uncompressedSize};
+  LeReader reader(extra);
+  while (reader.Ok()) {
+    const uint16_t tag = reader.U16();
+    const uint16_t size = reader.U16();
+    if (!reader.Ok() || tag != kZip64ExtraTag) {
+      reader.Skip(size);
+      continue;
+    }
+    LeReader field(
+        extra.subspan(reader.Position(), std::min<size_t>(size, extra.size() - reader.Position())));
+    const uint64_t uncompressed = field.U64();
+    const uint64_t compressed = field.U64();
+    if (field.Ok()) {
+      if (uncompressedSize == kZip64SizeMarker) {
+        sizes.uncompressed = uncompressed;
+      }
+      if (compressedSize == kZip64SizeMarker) {
+        sizes.compressed = compressed;
+      }
+    }
+    break;
+  }
+  return sizes;
 }
 
 LocalLengths LocalLengths::Parse(std::span<const uint8_t> bytes) {

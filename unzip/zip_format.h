@@ -3,7 +3,8 @@
 // the end of central directory record (4.3.16), with the flag bits, method
 // numbers and host systems the component looks at. Every offset, size and
 // magic number of the format is named here and nowhere else. All fields are
-// little-endian; ZIP64 records are not recognised.
+// little-endian. Of ZIP64 only the extra field of a local header is read
+// (its sizes, 4.5.3); the ZIP64 end records are not recognised.
 #pragma once
 
 #include <array>
@@ -72,6 +73,18 @@ inline constexpr uint16_t kHostUnix = 3;
 // A Unix host keeps st_mode in the high half of the external attributes.
 inline constexpr unsigned kUnixModeShift = 16;
 
+// ---- ZIP64 (4.4.8, 4.4.9, 4.5.3) ------------------------------------------------
+// A size field holding the marker has its value in the ZIP64 extended
+// information extra field, whose tag is kZip64ExtraTag.
+inline constexpr uint32_t kZip64SizeMarker = 0xFFFFFFFF;
+inline constexpr uint16_t kZip64ExtraTag = 0x0001;
+
+// An entry's two sizes, wide enough for those of a ZIP64 extra field.
+struct EntrySizes {
+  uint64_t compressed = 0;
+  uint64_t uncompressed = 0;
+};
+
 // The local file header (4.3.7), without its name and extra field.
 struct LocalHeader {
   uint16_t versionNeeded = 0;
@@ -91,6 +104,16 @@ struct LocalHeader {
   [[nodiscard]] int64_t TotalSize() const {
     return static_cast<int64_t>(kLocalHeaderSize) + nameLength + extraLength;
   }
+  // True when a size holds the ZIP64 marker (Info-ZIP zip writes both so
+  // when it reads a pipe, whose length it cannot know in advance).
+  [[nodiscard]] bool HasZip64Marker() const {
+    return compressedSize == kZip64SizeMarker || uncompressedSize == kZip64SizeMarker;
+  }
+  // The sizes, each one holding the marker replaced by that of the ZIP64
+  // field among EXTRA (the header's extra field; in a local header that
+  // field holds both sizes, the uncompressed one first). Without such a
+  // field a marker stays as it is.
+  [[nodiscard]] EntrySizes Sizes(std::span<const uint8_t> extra) const;
 };
 
 // The two lengths of a local header that lead to the entry's data,

@@ -84,15 +84,22 @@ constexpr size_t kPipelinePiece = size_t{64} * 1024;
 constexpr size_t kPipelineDepth = 16;
 }  // namespace
 
-Sha256Pipeline::Sha256Pipeline() : worker_([this] { Work(); }) {
+Sha256Pipeline::Sha256Pipeline() {
   current_.reserve(kPipelinePiece);
+  worker_ = std::thread([this] { Work(); });
 }
 
 Sha256Pipeline::~Sha256Pipeline() {
+  Stop(true);
+}
+
+void Sha256Pipeline::Stop(bool drop) {
   {
     const std::lock_guard<std::mutex> lock(mutex_);
     closing_ = true;
-    waiting_.clear();
+    if (drop) {
+      waiting_.clear();
+    }
   }
   changed_.notify_all();
   if (worker_.joinable()) {
@@ -114,7 +121,10 @@ void Sha256Pipeline::Update(std::span<const uint8_t> bytes) {
 
 void Sha256Pipeline::Hand(std::vector<uint8_t>&& piece) {
   std::unique_lock<std::mutex> lock(mutex_);
-  changed_.wait(lock, [this] { return waiting_.size() < kPipelineDepth; });
+  changed_.wait(lock, [this] { return waiting_.size() < kPipelineDepth || failure_ != nullptr; });
+  if (failure_ != nullptr) {
+    std::rethrow_exception(failure_);
+  }
   waiting_.push_back(std::move(piece));
   if (spare_.empty()) {
     current_ = std::vector<uint8_t>();
@@ -128,6 +138,19 @@ void Sha256Pipeline::Hand(std::vector<uint8_t>&& piece) {
 }
 
 void Sha256Pipeline::Work() {
+  try {
+    Hash();
+  } catch (...) {
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      failure_ = std::current_exception();
+      waiting_.clear();
+    }
+    changed_.notify_all();
+  }
+}
+
+void Sha256Pipeline::Hash() {
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
     changed_.wait(lock, [this] { return closing_ || !waiting_.empty(); });
@@ -149,12 +172,10 @@ std::pair<uint64_t, Sha256Digest> Sha256Pipeline::Finish() {
   if (!current_.empty()) {
     Hand(std::move(current_));
   }
-  {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    closing_ = true;
+  Stop(false);
+  if (failure_ != nullptr) {
+    std::rethrow_exception(failure_);
   }
-  changed_.notify_all();
-  worker_.join();
   const uint64_t size = hash_.Size();
   return {size, hash_.Finish()};
 }

@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <exception>
 #include <memory>
 #include <mutex>
 #include <span>
@@ -39,7 +40,9 @@ class Sha256Stream {
 
 // SHA-256 and byte count of data that arrives in pieces, computed on a worker
 // thread in pieces of 64 KiB while the caller goes on receiving (at most 1 MiB
-// waits). The caller's thread only copies.
+// waits). The caller's thread only copies. The worker stops at its first
+// error, which Update (when it hands a piece over) or Finish raises on the
+// caller's thread; the worker is joined by Finish or the destructor.
 class Sha256Pipeline {
  public:
   Sha256Pipeline();
@@ -52,7 +55,12 @@ class Sha256Pipeline {
 
  private:
   void Hand(std::vector<uint8_t>&& piece);
+  // The worker: Hash, and the error that ended it kept for the caller.
   void Work();
+  void Hash();
+  // Tells the worker to end after the pieces waiting (all dropped with
+  // DROP) and joins it.
+  void Stop(bool drop);
 
   std::mutex mutex_;
   std::condition_variable changed_;
@@ -60,7 +68,8 @@ class Sha256Pipeline {
   std::vector<std::vector<uint8_t>> spare_;
   std::vector<uint8_t> current_;
   bool closing_ = false;
-  Sha256Stream hash_;  // the worker's until it has ended
+  std::exception_ptr failure_;  // what ended the worker early
+  Sha256Stream hash_;           // the worker's until it has ended
   std::thread worker_;
 };
 

@@ -198,21 +198,32 @@ Bytes BuildZip(const ZipLayout& layout) {
     const Bytes body = StoredBytes(e, flags, crc);
     const uint32_t compressed = Narrow32(body.size());
     const bool bent = !e.localSizesAsWritten;
+    const uint32_t localCompressed =
+        descriptor ? 0 : (bent ? Pick(e.compressedOverride, compressed) : compressed);
+    const uint32_t localSize = descriptor ? 0 : (bent ? Pick(e.uncompressedOverride, size) : size);
+    Bytes localExtra;
+    if (e.localZip64) {
+      Put16(localExtra, {1, 16});
+      Put32(localExtra, {localSize, 0, localCompressed, 0});
+    }
+    Append(localExtra, e.localExtra);
+    const uint32_t marker = 0xFFFFFFFF;
     Put32(out, {e.localSignature});
     Put16(out, {e.versionNeeded, flags, e.method});
-    Put32(out, {e.dosDateTime, descriptor ? 0 : crc,
-                descriptor ? 0
-                : bent     ? Pick(e.compressedOverride, compressed)
-                           : compressed,
-                descriptor ? 0
-                : bent     ? Pick(e.uncompressedOverride, size)
-                           : size});
-    Put16(out, {Narrow16(e.name.size()), Narrow16(e.localExtra.size())});
+    Put32(out, {e.dosDateTime, descriptor ? 0 : crc, e.localZip64 ? marker : localCompressed,
+                e.localZip64 ? marker : localSize});
+    Put16(out, {Narrow16(e.name.size()), Narrow16(localExtra.size())});
     Append(out, e.name);
-    Append(out, e.localExtra);
+    Append(out, localExtra);
     Append(out, body);
     if (descriptor) {
-      Put32(out, {kDescriptorSignature, crc, compressed, size});
+      Put32(out, {kDescriptorSignature, crc});
+      for (const uint32_t value : {compressed, size}) {
+        Put32(out, {value});
+        if (e.localZip64) {
+          Put32(out, {0});  // the high half of a ZIP64 descriptor's size
+        }
+      }
     }
     Bytes c;
     Put32(c, {kCentralSignature});

@@ -63,6 +63,9 @@ struct ZipEntrySpec {
   int64_t compressedOverride = -1;
   int64_t offsetOverride = -1;
   bool localSizesAsWritten = false;
+  // The local sizes (and the descriptor's) in a ZIP64 extra field (APPNOTE
+  // 4.5.3), the header's holding 0xFFFFFFFF, as Info-ZIP zip writes a pipe.
+  bool localZip64 = false;
   uint32_t localSignature = 0x04034b50;
   uint16_t versionMadeBy = 20;  // 0x314: Unix host, mode in externalAttributes >> 16
   // CRC-32 and size of both records when they are not those of DATA (an

@@ -244,8 +244,10 @@ TEST(UnzipExtract, InfoZipArchivesMatchInfoZipUnzip) {
 TEST(UnzipExtract, StreamedInfoZipArchiveChecksPasswordAgainstTime) {
   TempDir dir;
   test::WriteBytes(dir / "data.bin", test::SampleData(50000, 3));
-  // zip reading standard input writes data descriptors (flag bit 3).
-  ASSERT_EQ(test::Shell("cd " + dir.Path() + " && zip -q -P pw - data.bin > s.zip").exitCode, 0);
+  // zip writing to standard output writes data descriptors (flag bit 3);
+  // reading it too, sizes of 0xFFFFFFFF with a ZIP64 extra field.
+  ASSERT_EQ(test::Shell("cd " + dir.Path() + " && zip -q -P pw - - < data.bin > s.zip").exitCode,
+            0);
   TUnZip unzip;
   unzip.SetZipName(dir / "s.zip");
   unzip.ReadZip();
@@ -255,7 +257,7 @@ TEST(UnzipExtract, StreamedInfoZipArchiveChecksPasswordAgainstTime) {
   ExtractAll(unzip, dir / "s.zip", out.Path());
   unzip.SetPassword("pw");
   EXPECT_EQ(unzip.UnZip(), 1);
-  EXPECT_EQ(test::ReadBytes(out / "data.bin"), test::ReadBytes(dir / "data.bin"));
+  EXPECT_EQ(test::ReadBytes(out / "-"), test::ReadBytes(dir / "data.bin"));
 }
 
 TEST(UnzipExtract, PasswordCheckSkipsOrRetries) {
@@ -379,7 +381,18 @@ TEST(UnzipExtract, DamagedEntriesTable) {
        {"skip 4 f 0"}},
       {"no local header signature", {.data = data, .localSignature = 0x04034b51}, {"skip 4 f 0"}},
       {"local sizes disagree with the central ones",
-       {.data = data, .uncompressedOverride = 40001, .localSizesAsWritten = true},
+       {.data = data, .uncompressedOverride = 39999, .localSizesAsWritten = true},
+       {"skip 4 f 0"}},
+      {"ZIP64 local sizes, stored", {.data = data, .method = 0, .localZip64 = true}, {"end 0"}},
+      {"ZIP64 local sizes, encrypted, streamed",
+       {.data = data, .password = "right", .extraFlags = 8, .localZip64 = true},
+       {"end 0"},
+       "right"},
+      {"ZIP64 local sizes disagree with the central ones",
+       {.data = data,
+        .uncompressedOverride = 39999,
+        .localSizesAsWritten = true,
+        .localZip64 = true},
        {"skip 4 f 0"}},
       // Forged lengths make the first entry's data cover the second entry's
       // local header (the overlapping-entries zip bomb).

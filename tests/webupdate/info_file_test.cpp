@@ -194,16 +194,22 @@ TEST(VerifyRelease, SignatureRules) {
     return "[Setup]\r\n" +
            SignedReleaseLines({product, "1.1", 7, Sha256Digest{9}}, key, certificate);
   };
-  const auto certified = [&](const SecretKey& by, uint64_t serial) {
-    return offer(signer, EncodeCertificate(CertifyKey(by, signer.Public(), serial, "product")));
+  // A certificate of SIGNER's key made by BY.
+  const auto certificate = [&signer](const SecretKey& by, uint64_t serial,
+                                     const std::string& product = "product") {
+    return EncodeCertificate(CertifyKey(by, signer.Public(), serial, product));
   };
   const std::string good = offer(root);
   const std::string cut = good.substr(0, good.find("ReleaseSignature=") + 17 + 80);
-  std::string garbled = good;
-  garbled[good.find("ReleaseKey=") + 11] = '*';
+  // GOOD with the first character of KEY's value replaced by C.
+  const auto garbled = [&good](const std::string& key, char c) {
+    std::string lines = good;
+    lines[good.find(key + "=") + key.size() + 1] = c;
+    return lines;
+  };
   const std::string strangerKey = Base64Text(stranger.Public());
   const std::tuple<std::string, const char*, std::string> rows[] = {
-      {certified(root, 5), "1.1", ""},
+      {offer(signer, certificate(root, 5)), "1.1", ""},
       {offer(stranger), "1.1", "The update is signed by an unknown key " + strangerKey},
       {good, "1.2", "The update's signature does not match its statement"},
       {offer(root, "", "other"), "1.1", "The update is signed for another product (\"other\")."},
@@ -211,12 +217,23 @@ TEST(VerifyRelease, SignatureRules) {
       {offer(root, "", "\x1b]0;pwned\x07" + std::string(15 << 20, 'x')), "1.1",
        "The update is signed for another product (\"^[]0;pwned^G" + std::string(70, 'x') +
            "...\")."},
-      {certified(stranger, 6), "1.1",
+      {offer(signer, certificate(stranger, 6)), "1.1",
        "The update's certificate is signed by an unknown root key " + strangerKey},
-      {certified(root, 4), "1.1",
+      {offer(signer, certificate(root, 5, "other")), "1.1",
+       "The update's certificate does not verify with its root key"},
+      {offer(signer, certificate(root, 4)), "1.1",
        "The update's certificate has serial 4, below the highest accepted serial 5"},
+      // The vendor's genuine certificate copied beside a key of one's own.
+      {offer(stranger, certificate(root, 5)), "1.1",
+       "The update is signed by " + strangerKey + ", not by the key its certificate names."},
+      {offer(signer, "AAAA"), "1.1", "The update's ReleaseCertificate is not a valid certificate."},
+      {good.substr(0, good.find("ReleaseSignature=")), "1.1", "The update is not signed."},
       {cut, "1.1", "The update's ReleaseSignature is not Base64 of a 64-byte signature."},
-      {garbled, "1.1", "The update's ReleaseKey is not Base64 of a 32-byte public key."},
+      {garbled("ReleaseKey", '*'), "1.1",
+       "The update's ReleaseKey is not Base64 of a 32-byte public key."},
+      {garbled("ReleaseSize", 'x'), "1.1", "The update's ReleaseSize is not a decimal byte count."},
+      {garbled("ReleaseSHA256", 'g'), "1.1",
+       "The update's ReleaseSHA256 is not 64 hexadecimal digits."},
   };
   const ReleaseTrust trust{"product", {root.Public()}, 5};
   for (const auto& [lines, version, problem] : rows) {
