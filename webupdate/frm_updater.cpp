@@ -231,7 +231,7 @@ bool TfrmUpdater::ReplacePack(const std::string& source, const std::string& pack
   // A read-only pack refuses the copy, as it does on Windows.
   const auto attributes = platform::GetFileAttributes(packPath);
   if (attributes && (*attributes & platform::kAttrReadOnly) != 0) {
-    ShowError(refused);
+    ShowError(refused + "\rThe pack is read-only.");
     return false;
   }
   std::optional<std::string> problem;
@@ -262,13 +262,17 @@ std::optional<std::string> TfrmUpdater::InstallPack(const std::string& source,
   try {
     platform::File out = platform::File::CreateUnique(packPath + ".new-");
     copy.path = out.Path();
-    if (!CopyWhole(source, out, static_cast<int64_t>(webUpdate_->DownloadedSize())) ||
-        (platform::FileExists(packPath) && !out.SetModeOf(packPath)) || !out.Flush()) {
-      return std::string();
+    if (!CopyWhole(source, out, static_cast<int64_t>(webUpdate_->DownloadedSize()))) {
+      return "The download changed while it was copied.";
+    }
+    if ((platform::FileExists(packPath) && !out.SetModeOf(packPath)) || !out.Flush()) {
+      return "The copy beside the pack cannot be completed (" + out.Path() + ").";
     }
     out.Close();
-  } catch (const Exception&) {
-    return std::string();
+  } catch (const Exception& error) {
+    // A product folder this user may not write (installed for all users), a
+    // full disk.
+    return error.Message();
   }
   // The check reads the very file that the rename puts in place.
   std::string problem =
@@ -278,7 +282,7 @@ std::optional<std::string> TfrmUpdater::InstallPack(const std::string& source,
   }
   // One rename: the pack is always either the old one or the new one.
   if (!platform::ReplaceFile(copy.path, packPath)) {
-    return std::string();
+    return "The pack cannot be replaced (in use, or the folder is not writable).";
   }
   copy.path.clear();
   platform::FlushFolder(FolderPart(packPath).empty() ? std::string(".") : FolderPart(packPath));

@@ -218,6 +218,9 @@ TransferResult TWebUpdate::CheckResponse(const TransferRequest& request,
   // it: nothing of its body is written.
   if (request.mode == TransferMode::kDownloadToFile && request.expectedSize &&
       announced != request.expectedSize) {
+    // Said as a download of the wrong size is said once it is whole.
+    refusal_ = "The download has " + *contentLength + " bytes, but the signed release has " +
+               std::to_string(*request.expectedSize) + ".";
     return Failed("Content-Length " + *contentLength + " is not the signed size " +
                       std::to_string(*request.expectedSize),
                   response);

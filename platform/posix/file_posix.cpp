@@ -9,6 +9,7 @@
 #include <array>
 #include <cerrno>
 #include <string>
+#include <system_error>
 #include <utility>
 
 #include "platform/exception.h"
@@ -90,7 +91,8 @@ File File::CreateUnique(const std::string& prefix) {
   std::string path = prefix + "XXXXXX";
   const int fd = ::mkostemp(path.data(), O_CLOEXEC);
   if (fd < 0) {
-    throw EFCreateError("Cannot create file " + prefix + "...");
+    throw EFCreateError("Cannot create file " + prefix + "... (" +
+                        std::generic_category().message(errno) + ")");
   }
   File file;
   file.handle_ = std::make_unique<Handle>(fd);

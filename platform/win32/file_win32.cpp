@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <random>
 #include <string>
+#include <system_error>
 #include <utility>
 
 #include "platform/exception.h"
@@ -103,16 +104,16 @@ File File::Open(const std::string& path, Mode mode) {
 }
 
 File File::CreateUnique(const std::string& prefix) {
-  for (int attempt = 0; attempt < 100; ++attempt) {
+  DWORD error = ERROR_FILE_EXISTS;
+  for (int attempt = 0; attempt < 100 && error == ERROR_FILE_EXISTS; ++attempt) {
     try {
       return Open(prefix + UniqueSuffix(), Mode::kCreateNew);
     } catch (const EFCreateError&) {
-      if (::GetLastError() != ERROR_FILE_EXISTS) {
-        break;
-      }
+      error = ::GetLastError();
     }
   }
-  throw EFCreateError("Cannot create file " + prefix + "...");
+  throw EFCreateError("Cannot create file " + prefix + "... (" +
+                      std::system_category().message(static_cast<int>(error)) + ")");
 }
 
 File::File(File&&) noexcept = default;

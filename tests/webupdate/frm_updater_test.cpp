@@ -77,7 +77,9 @@ class UpdaterTest : public ::testing::Test {
     WriteFile(PackPath(), "old pack");
   }
 
-  [[nodiscard]] std::string PackPath() const { return dir / "Lumivorapack"; }
+  [[nodiscard]] std::string PackPath() const {
+    return packFolder.empty() ? dir / "Lumivorapack" : packFolder + "/Lumivorapack";
+  }
 
   std::string Run(const std::string& version, bool silent) {
     UpdaterEnvironment environment{ui, system, transport, [this](const std::string& path) {
@@ -106,6 +108,7 @@ class UpdaterTest : public ::testing::Test {
   ScriptedTransport transport;
   std::string packProblem;
   std::string lockFile;
+  std::string packFolder;  // the product folder when not the test's own
   std::vector<std::string> checked;
 };
 
@@ -234,26 +237,35 @@ TEST_F(UpdaterTest, RefusedReplacementsKeepTheOldPackAndDeleteTheDownload) {
     std::string message;
     std::string file = "new.pack";  // the name the server gives the download
     std::string shownFile = "new.pack";
+    std::string packFolder;  // where the pack lies, when not beside the test
   };
   const std::string refused = "/new.pack\r to: " + PackPath();
   const std::string lock = dir / "lock";
   const std::string hostile = "\x1b[2J" + std::string(200, 'n');
   const std::string shown = "^[[2J" + std::string(76, 'n') + "...";
   const Row rows[] = {
-      {"read-only pack", true, "", refused},
+      {"read-only pack", true, "", refused + "\rThe pack is read-only."},
       {"not a pack", false, "The download is not a valid pack: Incomplete Zip File",
        refused + "\rThe download is not a valid pack: Incomplete Zip File"},
       // Never replaced without the lock.
       {"lock file that is a folder", false, "", refused + "\rUnable to lock " + lock},
       // The server's name is shown escaped and cut.
-      {"name with control characters", true, "", "/" + shown + "\r to: " + PackPath(), hostile,
-       shown},
+      {"name with control characters", true, "",
+       "/" + shown + "\r to: " + PackPath() + "\rThe pack is read-only.", hostile, shown},
+      // A product folder this user cannot write says why.
+      {"product folder that cannot be written", false, "",
+       "/new.pack\r to: " + (dir / "gone/Lumivorapack") + "\rCannot create file " +
+           (dir / "gone/Lumivorapack") + ".new-... (No such file or directory)",
+       "new.pack", "new.pack", dir / "gone"},
   };
   ::mkdir(lock.c_str(), 0755);
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
-    WriteFile(PackPath(), "old pack");
-    ::chmod(PackPath().c_str(), row.readOnly ? 0444 : 0644);
+    packFolder = row.packFolder;
+    if (packFolder.empty()) {
+      WriteFile(PackPath(), "old pack");
+      ::chmod(PackPath().c_str(), row.readOnly ? 0444 : 0644);
+    }
     ui.messages.clear();
     ui.events.clear();
     packProblem = row.problem;
@@ -269,7 +281,7 @@ TEST_F(UpdaterTest, RefusedReplacementsKeepTheOldPackAndDeleteTheDownload) {
     EXPECT_EQ(text.rfind("Lumivora|Can not copy: " + (dir / "tmp/Lumivora-update-"), 0), 0U)
         << text;
     EXPECT_EQ(text.substr(text.find("/" + row.shownFile)), row.message);
-    EXPECT_EQ(ReadFile(PackPath()), "old pack");
+    EXPECT_EQ(ReadFile(PackPath()), packFolder.empty() ? "old pack" : "");
     EXPECT_TRUE(std::filesystem::is_empty(dir / "tmp"));
     ::chmod(PackPath().c_str(), 0644);
   }
