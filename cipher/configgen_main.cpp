@@ -1,13 +1,19 @@
-// lumivora-configgen OUT.cpp URL1 URL2 UPGRADEFORMAT PASSWORD
+// lumivora-configgen OUT.cpp VALUES
+//
+// VALUES is a file of four lines, each ended by a newline: URL1, URL2,
+// UPGRADEFORMAT and PASSWORD. The build writes it, so that no value has to
+// survive a command line of make or the shell (a password may hold ; " $( ).
 //
 // Build-time generator of the launcher's deployment configuration: writes a
 // C++ source that defines the enciphered update addresses and the pack
 // password table declared in launcher/config_constants.h. The file is written
 // beside OUT.cpp under a temporary name and renamed over it only when complete,
 // so a failed run never leaves a half-written source for the build to pick up.
+#include <array>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -67,21 +73,45 @@ bool WriteFileReplacing(const std::filesystem::path& path, const std::string& co
   return true;
 }
 
+// The four lines of the values file, or nothing when it cannot be read or does
+// not hold exactly four lines.
+std::optional<std::array<std::string, 4>> ReadValues(const char* path) {
+  std::ifstream in(path, std::ios::binary);
+  std::array<std::string, 4> values;
+  for (std::string& value : values) {
+    if (!std::getline(in, value) || in.eof()) {
+      return std::nullopt;
+    }
+  }
+  if (in.peek() != std::ifstream::traits_type::eof()) {
+    return std::nullopt;
+  }
+  return values;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   const std::span<char*> args(argv, static_cast<std::size_t>(argc));
-  if (args.size() != 6) {
-    std::fputs("usage: lumivora-configgen OUT.cpp URL1 URL2 UPGRADEFORMAT PASSWORD\n", stderr);
+  if (args.size() != 3) {
+    std::fputs("usage: lumivora-configgen OUT.cpp VALUES\n", stderr);
     return 2;
   }
-  const std::string_view password = args[5];
+  const std::optional<std::array<std::string, 4>> values = ReadValues(args[2]);
+  if (!values) {
+    std::fprintf(stderr,
+                 "lumivora-configgen: %s is not four lines (URL1, URL2, UPGRADEFORMAT, "
+                 "PASSWORD)\n",
+                 args[2]);
+    return 2;
+  }
+  const auto& [url1, url2, upgradeFormat, password] = *values;
   if (password.empty()) {
     std::fputs("lumivora-configgen: the pack password must not be empty\n", stderr);
     return 2;
   }
   const std::filesystem::path out = args[1];
-  if (!WriteFileReplacing(out, ConfigSource(args[2], args[3], args[4], password))) {
+  if (!WriteFileReplacing(out, ConfigSource(url1, url2, upgradeFormat, password))) {
     std::fprintf(stderr, "lumivora-configgen: cannot write %s\n", args[1]);
     return 1;
   }

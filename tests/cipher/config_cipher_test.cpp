@@ -307,19 +307,31 @@ TEST(ConfigGenTest, GeneratedConstantsRoundTrip) {
   }
   const std::string password(config::kPackPasswordTable,
                              config::kPackPasswordTable + config::kPackPasswordLastIndex + 1);
-  EXPECT_EQ(password, "pa\"ss\\word 13");
+  EXPECT_EQ(password, R"(pa"ss\word;${x}$(y)@z@ 13)");
 }
 
 TEST(ConfigGenTest, RefusesBadArguments) {
   const std::string generator = std::string(LUMIVORA_BIN_DIR) + "/lumivora-configgen";
   const TempDir dir;
   const std::string out = dir.Write("out.cpp", "untouched");
-  for (const std::string& arguments : {"'" + out + "' u1 u2 f ''", "'" + out + "' u1 u2 f", ""s}) {
+  const std::string good = dir.Write("good", "u1\nu2\nf\np\n");
+  // Three values, an empty password, no newline after the password, a fifth
+  // line, no file at all; then the wrong number of arguments.
+  const std::string values[] = {
+      dir.Write("three", "u1\nu2\nf\n"), dir.Write("empty", "u1\nu2\nf\n\n"),
+      dir.Write("unended", "u1\nu2\nf\np"), dir.Write("five", "u1\nu2\nf\np\nq\n"), dir / "none"};
+  std::vector<std::string> calls;
+  for (const std::string& file : values) {
+    calls.push_back("'" + out + "' '" + file + "'");
+  }
+  calls.insert(calls.end(), {"'" + out + "' '" + good + "' x", "'" + out + "'", ""});
+  for (const std::string& arguments : calls) {
     SCOPED_TRACE(arguments);
     EXPECT_EQ(Shell("'" + generator + "' " + arguments + " 2>/dev/null").exitCode, 2);
   }
   EXPECT_EQ(ReadFile(out), "untouched");
-  EXPECT_EQ(Shell("'" + generator + "' /nonexistent-dir/x.cpp u1 u2 f p 2>/dev/null").exitCode, 1);
+  EXPECT_EQ(Shell("'" + generator + "' /nonexistent-dir/x.cpp '" + good + "' 2>/dev/null").exitCode,
+            1);
 }
 
 }  // namespace
