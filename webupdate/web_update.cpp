@@ -237,6 +237,50 @@ std::string TWebUpdate::DefaultClientFileName() {
   return folder + name;
 }
 
+TransferResult TWebUpdate::HttpGet(const TransferRequest& request) {
+  cancelled_ = false;
+  const TransferContext context{transport_,   userName_,  password_,
+                                limitsRule_,  &infoBudget_, &cancelled_,
+                                [this](const TransferOutcome& sofar) {
+                                  TakeCounts(sofar);
+                                  DoDownload();
+                                  ui_.ProcessMessages();
+                                }};
+  try {
+    TransferOutcome outcome = RunTransfer(context, request);
+    TakeCounts(outcome);
+    lastTransfer_ = outcome.result;
+    succeeded_ = lastTransfer_.Succeeded();
+    if (!outcome.refusal.empty()) {
+      refusal_ = std::move(outcome.refusal);
+    }
+    if (succeeded_ && request.mode == TransferMode::kFetchToMemory) {
+      infoText_ = TextLines(std::move(outcome.text));
+    }
+    if (lastTransfer_.status == TransferStatus::kFailed) {
+      DoDownloadError();
+    }
+  } catch (const std::exception& error) {
+    // An error out of an event handler ends the transfer and goes no further.
+    lastTransfer_ = {TransferStatus::kAbandoned, error.what()};
+    succeeded_ = false;
+  } catch (...) {
+    lastTransfer_ = {TransferStatus::kAbandoned, "unknown error"};
+    succeeded_ = false;
+  }
+  return lastTransfer_;
+}
+
+void TWebUpdate::TakeCounts(const TransferOutcome& outcome) {
+  if (outcome.announced) {
+    totalSize_ = static_cast<int64_t>(*outcome.announced);
+  }
+  if (outcome.bodyRead) {
+    downloadedSize_ = outcome.received;
+    bytesRead_ = outcome.lastRead;
+  }
+}
+
 UrlParts TWebUpdate::ParseURL(const std::string& url) {
   return SplitUrl(url);
 }

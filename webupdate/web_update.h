@@ -21,6 +21,7 @@
 #include "platform/ui.h"
 #include "webupdate/info_file.h"
 #include "webupdate/release_signature.h"
+#include "webupdate/transfer.h"
 
 namespace lumivora::webupdate {
 
@@ -64,77 +65,6 @@ using TUpdateAvailableEvent =
     std::function<void(TWebUpdate& sender, const std::string& actualVersion,
                        const std::string& newVersion, bool& canUpdate)>;
 
-// Fixed values of every request the component sends.
-inline constexpr const char* kUserAgent = "TWebUpdate";
-inline constexpr const char* kReferrer = "I am a FReferer";
-inline constexpr const char* kAcceptTypes = "Accept: */*";
-// Bytes read per block of a transfer; each block fires OnDownload.
-inline constexpr size_t kReadBlockSize = 1025;
-// The Content-Length value is read into a buffer of this size (with its NUL).
-inline constexpr size_t kContentLengthBufferSize = 1024;
-// Redirections the transport follows within one transfer.
-inline constexpr int kMaxHttpRedirections = 10;
-// The two kinds of transfer.
-enum class TransferMode {
-  // The update information file: the body becomes InfoText; a response
-  // without Content-Length is read to its end.
-  kFetchToMemory,
-  // The new file: a Content-Length is required and the body goes to a file,
-  // which is complete exactly when the byte count matches it.
-  kDownloadToFile,
-};
-
-// How a transfer ended.
-enum class TransferStatus {
-  kSucceeded,
-  kCancelled,  // Cancel() was called; no error event
-  kFailed,     // reported through OnDownloadError
-  // Ended without an error event, as the transfer's callers expect of an
-  // address whose port is out of range, a Content-Length that is not a
-  // number, a local file that cannot be created, and an error raised by an
-  // event handler.
-  kAbandoned,
-};
-
-struct TransferResult {
-  TransferStatus status = TransferStatus::kSucceeded;
-  std::string reason;  // why it did not succeed; empty when it did
-  [[nodiscard]] bool Succeeded() const { return status == TransferStatus::kSucceeded; }
-};
-
-// One GET of the component.
-struct TransferRequest {
-  TransferMode mode = TransferMode::kFetchToMemory;
-  std::string url;
-  std::string fileName;  // kDownloadToFile: the local file, created or replaced
-  // When to give up; DefaultTransferLimits(mode) when not set.
-  std::optional<platform::TransferLimits> limits;
-  // kDownloadToFile: sees every body byte, in order, as it goes to the file.
-  std::function<void(std::span<const uint8_t> bytes)> onBytes;
-  // kDownloadToFile: the signed size of the file. A Content-Length other than
-  // it is refused before any body byte is written.
-  std::optional<uint64_t> expectedSize;
-
-  static TransferRequest Fetch(std::string url) {
-    TransferRequest request;
-    request.url = std::move(url);
-    return request;
-  }
-  static TransferRequest Download(std::string url, std::string fileName) {
-    TransferRequest request;
-    request.mode = TransferMode::kDownloadToFile;
-    request.url = std::move(url);
-    request.fileName = std::move(fileName);
-    return request;
-  }
-};
-
-// A server that cannot be reached, stops sending or only trickles does not
-// hold the dialog: the information file must arrive within 2 minutes, and a
-// download that gets less than 1 KiB/s for 60 seconds is given up.
-platform::TransferLimits DefaultTransferLimits(TransferMode mode);
-// The limits of each kind of transfer the component runs itself.
-using TransferLimitsRule = platform::TransferLimits (*)(TransferMode mode);
 // "RedirectionURL" hops of the information file followed within one check.
 inline constexpr int kMaxInfoRedirections = 10;
 
@@ -220,15 +150,17 @@ class TWebUpdate {
   bool CompareVersions();
   // Downloads DownloadURL to the chosen local file.
   void DownloadUpdate();
-  // One GET with the component's UserName and Password. The outcome is also
-  // left in Succeeded() and LastTransfer(); every kFailed outcome has fired
-  // OnDownloadError once.
+  // One GET with the component's UserName and Password (RunTransfer), its
+  // blocks reported through OnDownload. The outcome is also left in
+  // Succeeded(), LastTransfer() and the byte counts; every kFailed outcome
+  // has fired OnDownloadError once.
   TransferResult HttpGet(const TransferRequest& request);
 
   // The local path for the new file: TargetFolder when it names an existing
   // folder, else the temporary folder, followed by the file-name part of
   // ClientSideName. Empty when there is no folder or no usable name.
   virtual std::string DefaultClientFileName();
+  // The parts of an address, by the rules every transfer uses (SplitUrl).
   virtual UrlParts ParseURL(const std::string& url);
 
   TDownloadEvent OnDownload;
@@ -254,15 +186,9 @@ class TWebUpdate {
   virtual void DoCannotExecute();
 
  private:
-  TransferResult RunTransfer(const TransferRequest& request, std::string& text);
-  // The status and the length of RESPONSE; ANNOUNCED is set to its
-  // Content-Length. Succeeded when the body may be read.
-  TransferResult CheckResponse(const TransferRequest& request,
-                               const platform::HttpResponse& response,
-                               std::optional<uint64_t>& announced);
-  // The body, never more than ANNOUNCED bytes of it.
-  TransferResult ReadBody(const TransferRequest& request, platform::HttpResponse& response,
-                          std::optional<uint64_t> announced, std::string& text);
+  // Takes the byte counts of a transfer's outcome so far into the
+  // component's properties.
+  void TakeCounts(const TransferOutcome& outcome);
   void AskPaidUpgrade();
   // Checks the signed statement of the information just read; false (with
   // RefusalReason) when the offer may not be taken.

@@ -1,6 +1,5 @@
-// One GET of TWebUpdate: the request's fixed values and limits, the checks
-// on the response, and the body read block by block into the information
-// text or the download's file.
+#include "webupdate/transfer.h"
+
 #include <algorithm>
 #include <array>
 #include <chrono>
@@ -10,7 +9,7 @@
 
 #include "platform/exception.h"
 #include "platform/file.h"
-#include "webupdate/web_update.h"
+#include "webupdate/info_file.h"
 
 namespace lumivora::webupdate {
 namespace {
@@ -124,74 +123,12 @@ platform::TransferLimits DefaultTransferLimits(TransferMode mode) {
   return limits;
 }
 
-TransferResult TWebUpdate::HttpGet(const TransferRequest& request) {
-  cancelled_ = false;
-  const auto started = std::chrono::steady_clock::now();
-  const BudgetUse budgetUse(request.mode == TransferMode::kFetchToMemory ? &infoBudget_ : nullptr,
-                            started);
-  try {
-    std::string text;
-    lastTransfer_ = RunTransfer(request, text);
-    succeeded_ = lastTransfer_.Succeeded();
-    if (succeeded_ && request.mode == TransferMode::kFetchToMemory) {
-      infoText_ = TextLines(std::move(text));
-    }
-    if (lastTransfer_.status == TransferStatus::kFailed) {
-      DoDownloadError();
-    }
-  } catch (const std::exception& error) {
-    // An error out of an event handler ends the transfer and goes no further.
-    lastTransfer_ = {TransferStatus::kAbandoned, error.what()};
-    succeeded_ = false;
-  } catch (...) {
-    lastTransfer_ = {TransferStatus::kAbandoned, "unknown error"};
-    succeeded_ = false;
-  }
-  return lastTransfer_;
-}
+namespace {
 
-TransferResult TWebUpdate::RunTransfer(const TransferRequest& request, std::string& text) {
-  const UrlParts parts = ParseURL(request.url);
-  if (parts.port < 0 || parts.port > 65535) {
-    return {TransferStatus::kAbandoned, "port out of range"};
-  }
-  platform::HttpRequest http;
-  http.secure = parts.secure;
-  http.hostName = parts.hostName;
-  http.port = parts.port;
-  http.path = parts.path;
-  http.userName = userName_;
-  http.password = password_;
-  http.userAgent = kUserAgent;
-  http.referrer = kReferrer;
-  http.accept = kAcceptTypes;
-  http.http10 = true;
-  http.reload = true;
-  http.maxRedirections = kMaxHttpRedirections;
-  http.limits = request.limits.value_or(limitsRule_(request.mode));
-  if (request.mode == TransferMode::kFetchToMemory && infoBudget_) {
-    if (infoBudget_->count() <= 0) {
-      return {TransferStatus::kFailed, "the time for information files has been used up"};
-    }
-    http.limits.overall = http.limits.overall.count() == 0
-                              ? *infoBudget_
-                              : std::min(http.limits.overall, *infoBudget_);
-  }
-  const std::unique_ptr<platform::HttpResponse> response = transport_.Get(http);
-  if (cancelled_) {
-    return {TransferStatus::kCancelled, "cancelled"};
-  }
-
-  std::optional<uint64_t> announced;
-  if (TransferResult refused = CheckResponse(request, *response, announced); !refused.Succeeded()) {
-    return refused;
-  }
-  return ReadBody(request, *response, announced, text);
-}
-
-TransferResult TWebUpdate::CheckResponse(const TransferRequest& request,
-                                         const platform::HttpResponse& response,
-                                         std::optional<uint64_t>& announced) {
+// The response's status and length; ANNOUNCED is set to its Content-Length.
+// Succeeded when the body may be read.
+TransferResult CheckResponse(const TransferRequest& request, const platform::HttpResponse& response,
+                             TransferOutcome& outcome) {
   const std::optional<std::string> contentLength = response.ContentLength();
   const bool haveLength = contentLength && contentLength->size() < kContentLengthBufferSize;
   if (!haveLength && request.mode == TransferMode::kDownloadToFile) {
@@ -202,8 +139,7 @@ TransferResult TWebUpdate::CheckResponse(const TransferRequest& request,
     if (!total || *total < 0) {
       return {TransferStatus::kAbandoned, "Content-Length is not a number"};
     }
-    totalSize_ = *total;
-    announced = static_cast<uint64_t>(*total);
+    outcome.announced = static_cast<uint64_t>(*total);
   }
   // An error page (or no response at all) is never the information text or
   // the new file.
@@ -217,10 +153,11 @@ TransferResult TWebUpdate::CheckResponse(const TransferRequest& request,
   // A server that announces another file than the signed one is not sending
   // it: nothing of its body is written.
   if (request.mode == TransferMode::kDownloadToFile && request.expectedSize &&
-      announced != request.expectedSize) {
+      outcome.announced != request.expectedSize) {
     // Said as a download of the wrong size is said once it is whole.
-    refusal_ = "The download has " + *contentLength + " bytes, but the signed release has " +
-               std::to_string(*request.expectedSize) + ".";
+    outcome.refusal = "The download has " + *contentLength +
+                      " bytes, but the signed release has " +
+                      std::to_string(*request.expectedSize) + ".";
     return Failed("Content-Length " + *contentLength + " is not the signed size " +
                       std::to_string(*request.expectedSize),
                   response);
@@ -228,10 +165,26 @@ TransferResult TWebUpdate::CheckResponse(const TransferRequest& request,
   return {};
 }
 
-TransferResult TWebUpdate::ReadBody(const TransferRequest& request,
-                                    platform::HttpResponse& response,
-                                    std::optional<uint64_t> announced, std::string& text) {
-  downloadedSize_ = 0;
+// Appends one block of the body to the file or the text; the error, if any.
+std::optional<TransferResult> KeepBlock(std::optional<FileSink>& file, std::string& text,
+                                        std::span<const uint8_t> received) {
+  if (file) {
+    if (const std::optional<std::string> error = file->Append(received)) {
+      return TransferResult{TransferStatus::kFailed, *error};
+    }
+  } else {
+    if (text.size() + received.size() > kMaxInfoTextSize) {
+      return TransferResult{TransferStatus::kFailed, "information file larger than 16 MiB"};
+    }
+    text.append(reinterpret_cast<const char*>(received.data()), received.size());
+  }
+  return std::nullopt;
+}
+
+// The body, never more than the announced bytes of it.
+TransferResult ReadBody(const TransferContext& context, const TransferRequest& request,
+                        platform::HttpResponse& response, TransferOutcome& outcome) {
+  outcome.bodyRead = true;
   std::optional<FileSink> file;
   if (request.mode == TransferMode::kDownloadToFile) {
     try {
@@ -240,50 +193,107 @@ TransferResult TWebUpdate::ReadBody(const TransferRequest& request,
       return {TransferStatus::kAbandoned, error.Message()};
     }
   }
+  const std::optional<uint64_t> announced = outcome.announced;
   std::array<uint8_t, kReadBlockSize> block{};
   for (;;) {
-    if (cancelled_) {
+    if (context.cancelled != nullptr && *context.cancelled) {
       return {TransferStatus::kCancelled, "cancelled"};
     }
-    bytesRead_ = static_cast<uint32_t>(response.Read(block));
-    if (bytesRead_ == 0) {
+    outcome.lastRead = static_cast<uint32_t>(response.Read(block));
+    if (outcome.lastRead == 0) {
       break;
     }
-    const std::span<const uint8_t> received(block.data(), bytesRead_);
+    const std::span<const uint8_t> received(block.data(), outcome.lastRead);
     // A body longer than its Content-Length (a chunked one may be) ends the
     // transfer at its first excess byte, before that block is kept.
-    if (announced && received.size() > *announced - downloadedSize_) {
+    if (announced && received.size() > *announced - outcome.received) {
       return Failed("more than the announced " + std::to_string(*announced) + " bytes", response);
     }
-    if (file) {
-      if (const std::optional<std::string> error = file->Append(received)) {
-        return {TransferStatus::kFailed, *error};
-      }
-    } else {
-      if (text.size() + received.size() > kMaxInfoTextSize) {
-        return {TransferStatus::kFailed, "information file larger than 16 MiB"};
-      }
-      text.append(reinterpret_cast<const char*>(received.data()), received.size());
+    if (std::optional<TransferResult> error = KeepBlock(file, outcome.text, received)) {
+      return *error;
     }
-    downloadedSize_ += bytesRead_;
-    DoDownload();
-    ui_.ProcessMessages();
+    outcome.received += outcome.lastRead;
+    if (context.onBlock) {
+      context.onBlock(outcome);
+    }
   }
   if (response.LimitPassed()) {
     return Failed("transfer given up", response);
   }
   if (!file) {
-    return downloadedSize_ != 0 ? TransferResult{} : Failed("empty response", response);
+    return outcome.received != 0 ? TransferResult{} : Failed("empty response", response);
   }
   if (const std::optional<std::string> error = file->Close()) {
     return {TransferStatus::kFailed, *error};
   }
-  if (downloadedSize_ != announced) {
-    return Failed("received " + std::to_string(downloadedSize_) + " of " +
-                      std::to_string(totalSize_) + " bytes",
+  if (outcome.received != announced) {
+    return Failed("received " + std::to_string(outcome.received) + " of " +
+                      std::to_string(announced.value_or(0)) + " bytes",
                   response);
   }
   return {};
+}
+
+// The request on the wire: the component's fixed values, the credentials and
+// the limits (an information file within what is left of its budget).
+std::optional<platform::HttpRequest> WireRequest(const TransferContext& context,
+                                                 const TransferRequest& request,
+                                                 TransferResult& refused) {
+  const UrlParts parts = SplitUrl(request.url);
+  if (parts.port < 0 || parts.port > 65535) {
+    refused = {TransferStatus::kAbandoned, "port out of range"};
+    return std::nullopt;
+  }
+  platform::HttpRequest http;
+  http.secure = parts.secure;
+  http.hostName = parts.hostName;
+  http.port = parts.port;
+  http.path = parts.path;
+  http.userName = context.userName;
+  http.password = context.password;
+  http.userAgent = kUserAgent;
+  http.referrer = kReferrer;
+  http.accept = kAcceptTypes;
+  http.http10 = true;
+  http.reload = true;
+  http.maxRedirections = kMaxHttpRedirections;
+  http.limits = request.limits.value_or(context.limitsRule(request.mode));
+  const std::optional<std::chrono::milliseconds>* budget = context.infoBudget;
+  if (request.mode == TransferMode::kFetchToMemory && budget != nullptr && budget->has_value()) {
+    if ((*budget)->count() <= 0) {
+      refused = {TransferStatus::kFailed, "the time for information files has been used up"};
+      return std::nullopt;
+    }
+    http.limits.overall = http.limits.overall.count() == 0 ? **budget
+                                                           : std::min(http.limits.overall, **budget);
+  }
+  return http;
+}
+
+}  // namespace
+
+TransferOutcome RunTransfer(const TransferContext& context, const TransferRequest& request) {
+  const BudgetUse budgetUse(request.mode == TransferMode::kFetchToMemory ? context.infoBudget
+                                                                           : nullptr,
+                            std::chrono::steady_clock::now());
+  TransferOutcome outcome;
+  const std::optional<platform::HttpRequest> http = WireRequest(context, request, outcome.result);
+  if (!http) {
+    return outcome;
+  }
+  const std::unique_ptr<platform::HttpResponse> response = context.transport.Get(*http);
+  if (context.cancelled != nullptr && *context.cancelled) {
+    outcome.result = {TransferStatus::kCancelled, "cancelled"};
+    return outcome;
+  }
+  outcome.result = CheckResponse(request, *response, outcome);
+  if (outcome.result.Succeeded()) {
+    outcome.result = ReadBody(context, request, *response, outcome);
+  }
+  if (!outcome.result.Succeeded()) {
+    outcome.text.clear();
+  }
+  return outcome;
 }
 
 }  // namespace lumivora::webupdate
