@@ -1,6 +1,5 @@
 #include "webupdate/frm_updater.h"
 
-#include <array>
 #include <chrono>
 
 #include "platform/exception.h"
@@ -21,33 +20,6 @@ std::string FolderPart(const std::string& path) {
   const size_t separator = path.find_last_of("/\\");
   return separator == std::string::npos ? std::string() : path.substr(0, separator + 1);
 }
-
-// Copies every byte of SOURCE to OUT; false unless exactly EXPECTED bytes
-// were read and the source kept that size throughout.
-bool CopyWhole(const std::string& source, platform::File& out, int64_t expected) {
-  platform::File in = platform::File::Open(source, platform::File::Mode::kRead);
-  std::array<char, 65536> buffer{};
-  int64_t copied = 0;
-  for (size_t n = in.Read(buffer.data(), buffer.size()); n != 0;
-       n = in.Read(buffer.data(), buffer.size())) {
-    out.Write(buffer.data(), n);
-    copied += static_cast<int64_t>(n);
-  }
-  return copied == expected && in.Size() == expected;
-}
-
-// Deletes the file at PATH when it goes out of scope, unless PATH was cleared.
-struct PartialFile {
-  std::string path;
-  PartialFile() = default;
-  PartialFile(const PartialFile&) = delete;
-  PartialFile& operator=(const PartialFile&) = delete;
-  ~PartialFile() {
-    if (!path.empty()) {
-      platform::DeleteFile(path);
-    }
-  }
-};
 
 }  // namespace
 
@@ -228,68 +200,14 @@ bool TfrmUpdater::ReplacePack(const std::string& source, const std::string& pack
     ShowError(refused + "\r" + mismatch);
     return false;
   }
-  // A read-only pack refuses the copy, as it does on Windows.
-  const auto attributes = platform::GetFileAttributes(packPath);
-  if (attributes && (*attributes & platform::kAttrReadOnly) != 0) {
-    ShowError(refused + "\rThe pack is read-only.");
-    return false;
-  }
-  std::optional<std::string> problem;
-  {
-    // Another launcher that replaces the pack, extracts it or writes the
-    // settings holds the lock; this one waits for it.
-    const std::unique_ptr<platform::FileLock> lock =
-        environment_.lockFile.empty() ? nullptr
-                                      : platform::FileLock::Acquire(environment_.lockFile);
-    // Without the lock the pack is never replaced.
-    problem = lock == nullptr && !environment_.lockFile.empty()
-                  ? "Unable to lock " + environment_.lockFile
-                  : InstallPack(source, packPath, version);
-  }
+  const std::optional<std::string> problem = InstallPack(
+      {source, webUpdate_->DownloadedSize(), packPath, version, environment_.lockFile,
+       environment_.checkPack, environment_.recordVersion});
   if (problem) {
     ShowError(problem->empty() ? refused : refused + "\r" + *problem);
     return false;
   }
   return true;
-}
-
-std::optional<std::string> TfrmUpdater::InstallPack(const std::string& source,
-                                                    const std::string& packPath,
-                                                    const std::string& version) {
-  // A copy beside the pack, in a new file of its own: every byte of the
-  // download, the pack's mode and owner, flushed to disk.
-  PartialFile copy;
-  try {
-    platform::File out = platform::File::CreateUnique(packPath + ".new-");
-    copy.path = out.Path();
-    if (!CopyWhole(source, out, static_cast<int64_t>(webUpdate_->DownloadedSize()))) {
-      return "The download changed while it was copied.";
-    }
-    if ((platform::FileExists(packPath) && !out.SetModeOf(packPath)) || !out.Flush()) {
-      return "The copy beside the pack cannot be completed (" + out.Path() + ").";
-    }
-    out.Close();
-  } catch (const Exception& error) {
-    // A product folder this user may not write (installed for all users), a
-    // full disk.
-    return error.Message();
-  }
-  // The check reads the very file that the rename puts in place.
-  std::string problem =
-      environment_.checkPack ? environment_.checkPack(copy.path) : std::string("no pack check");
-  if (!problem.empty()) {
-    return problem;
-  }
-  // One rename: the pack is always either the old one or the new one.
-  if (!platform::ReplaceFile(copy.path, packPath)) {
-    return "The pack cannot be replaced (in use, or the folder is not writable).";
-  }
-  copy.path.clear();
-  platform::FlushFolder(FolderPart(packPath).empty() ? std::string(".") : FolderPart(packPath));
-  if (environment_.recordVersion) {
-    environment_.recordVersion(version);
-  }
-  return std::nullopt;
 }
 
 void TfrmUpdater::Execute(UpdaterEnvironment& environment, const std::string& currentVersion,

@@ -15,6 +15,7 @@
 #include "platform/product.h"
 #include "platform/system.h"
 #include "platform/ui.h"
+#include "webupdate/pack_install.h"
 #include "webupdate/web_update.h"
 
 namespace lumivora::webupdate {
@@ -31,15 +32,6 @@ inline constexpr char kUpdateQuestion[] =                          // 65317
     "You are using version %s, but version %s is available to download.\r\n"
     "Do you want to update your application now ?";
 }  // namespace updater_strings
-
-// Checks that the file at PATH is a pack the launcher can start; returns the
-// empty text when it is, else why it is not.
-using PackCheck = std::function<std::string(const std::string& path)>;
-
-// Records VERSION as the installed version in the settings; called right
-// after the new pack was renamed into place, while the lock is held. May
-// raise an error, which leaves Execute.
-using VersionRecord = std::function<void(const std::string& version)>;
 
 // What the dialog works with; all of it outlives the dialog.
 struct UpdaterEnvironment {
@@ -100,10 +92,6 @@ class TfrmUpdater {
   // the lock; false (after its message box) when the pack was left as it was.
   bool ReplacePack(const std::string& source, const std::string& packPath,
                    const std::string& version);
-  // The replacement itself; nothing when it was done, else why not (the
-  // empty text: the copy or the rename failed).
-  std::optional<std::string> InstallPack(const std::string& source, const std::string& packPath,
-                                         const std::string& version);
   // Removes the file of a download that did not complete.
   void DiscardDownload();
   void ShowError(const std::string& text);

@@ -56,7 +56,7 @@ bool TWebUpdate::CheckForUpdate(const std::string& infoUrl) {
   DoBeforeGetInfo();
   GetInfo(infoUrl);
   // An offer that is not validly signed is never shown: no version is read.
-  if (succeeded_ && !newVersion_.empty() && !VerifyOffer()) {
+  if (succeeded_ && !newVersion_.empty() && !AcceptOffer()) {
     newVersion_.clear();
   }
   DoAfterGetInfo();
@@ -84,23 +84,27 @@ bool TWebUpdate::CheckForUpdate(const std::string& infoUrl) {
 }
 
 void TWebUpdate::GetInfo(const std::string& infoUrl) {
-  for (int hops = 0;; ++hops) {
-    newVersion_.clear();
-    downloadUrl_.clear();
-    if (hops > kMaxInfoRedirections) {
-      // A chain that does not end (a file naming itself, a cycle): no
-      // information, so the check fails with OnDownloadError.
-      succeeded_ = false;
-      return;
-    }
-    const std::string address = redirectionUrl_.empty() ? infoUrl : redirectionUrl_;
-    HttpGet(TransferRequest::Fetch(address));
-    if (!succeeded_) {
-      return;
-    }
-    ParseInfo();
-    if (redirectionUrl_.empty()) {
-      return;
+  newVersion_.clear();
+  downloadUrl_.clear();
+  const std::string start = redirectionUrl_.empty() ? infoUrl : redirectionUrl_;
+  InfoFetch found = FetchInfo(
+      [this](const TransferRequest& request) {
+        newVersion_.clear();
+        downloadUrl_.clear();
+        return Transfer(request);
+      },
+      start);
+  // The properties hold the last file read; a version only when the chain
+  // ended at it. A chain that does not end (a file naming itself, a cycle)
+  // gives no information, so the check fails with OnDownloadError.
+  succeeded_ = found.transfer.Succeeded();
+  if (found.info) {
+    infoText_ = TextLines(std::move(found.text));
+    redirectionUrl_ = found.info->redirectionUrl;
+    clientSideName_ = found.info->clientSideName;
+    if (found.Complete()) {
+      newVersion_ = found.info->version;
+      downloadUrl_ = found.info->url;
     }
   }
 }
@@ -113,16 +117,13 @@ void TWebUpdate::ParseInfo() {
   clientSideName_ = std::move(info.clientSideName);
 }
 
-bool TWebUpdate::VerifyOffer() {
-  if (!trust_.Enabled()) {
-    return true;
-  }
-  const ReleaseVerdict verdict = VerifyRelease(trust_, infoText_.Text(), newVersion_);
-  if (!verdict.problem.empty()) {
-    refusal_ = verdict.problem;
+bool TWebUpdate::AcceptOffer() {
+  const OfferVerdict verdict = VerifyOffer(trust_, infoText_.Text(), newVersion_);
+  if (!verdict.refusal.empty()) {
+    refusal_ = verdict.refusal;
     return false;
   }
-  release_ = verdict.statement;
+  release_ = verdict.release;
   if (verdict.serial && *verdict.serial > trust_.recordedSerial) {
     trust_.recordedSerial = *verdict.serial;
   }
@@ -130,13 +131,7 @@ bool TWebUpdate::VerifyOffer() {
 }
 
 std::string TWebUpdate::DownloadProblem() const {
-  if (!trust_.Enabled()) {
-    return {};
-  }
-  if (!release_ || !downloadDigest_) {
-    return "The download was not checked against a signed release.";
-  }
-  return DownloadMismatch(*release_, downloadDigest_->first, downloadDigest_->second);
+  return webupdate::DownloadProblem(trust_.Enabled(), release_, download_);
 }
 
 bool TWebUpdate::CompareVersions() {
@@ -200,19 +195,8 @@ void TWebUpdate::DownloadUpdate() {
     }
   }
   DoBeforeDownload(clientFileName_);
-  // Size and SHA-256 are computed as the bytes go to the file (on a worker
-  // thread, beside the transfer): no second read, and no copy of the file in
-  // memory.
-  Sha256Pipeline hash;
-  TransferRequest request = TransferRequest::Download(downloadUrl_, clientFileName_);
-  request.onBytes = [&hash](std::span<const uint8_t> bytes) { hash.Update(bytes); };
-  if (release_) {
-    request.expectedSize = release_->size;
-  }
-  downloadDigest_.reset();
-  if (HttpGet(request).Succeeded()) {
-    downloadDigest_ = hash.Finish();
-  }
+  download_ = DownloadFile([this](const TransferRequest& request) { return Transfer(request); },
+                           downloadUrl_, clientFileName_, release_);
   DoAfterDownload(clientFileName_);
 }
 
@@ -238,6 +222,14 @@ std::string TWebUpdate::DefaultClientFileName() {
 }
 
 TransferResult TWebUpdate::HttpGet(const TransferRequest& request) {
+  TransferOutcome outcome = Transfer(request);
+  if (outcome.result.Succeeded() && request.mode == TransferMode::kFetchToMemory) {
+    infoText_ = TextLines(std::move(outcome.text));
+  }
+  return outcome.result;
+}
+
+TransferOutcome TWebUpdate::Transfer(const TransferRequest& request) {
   cancelled_ = false;
   const TransferContext context{transport_,   userName_,  password_,
                                 limitsRule_,  &infoBudget_, &cancelled_,
@@ -246,29 +238,30 @@ TransferResult TWebUpdate::HttpGet(const TransferRequest& request) {
                                   DoDownload();
                                   ui_.ProcessMessages();
                                 }};
+  TransferOutcome outcome;
   try {
-    TransferOutcome outcome = RunTransfer(context, request);
+    outcome = RunTransfer(context, request);
     TakeCounts(outcome);
+    if (!outcome.refusal.empty()) {
+      refusal_ = outcome.refusal;
+    }
     lastTransfer_ = outcome.result;
     succeeded_ = lastTransfer_.Succeeded();
-    if (!outcome.refusal.empty()) {
-      refusal_ = std::move(outcome.refusal);
-    }
-    if (succeeded_ && request.mode == TransferMode::kFetchToMemory) {
-      infoText_ = TextLines(std::move(outcome.text));
-    }
     if (lastTransfer_.status == TransferStatus::kFailed) {
       DoDownloadError();
     }
   } catch (const std::exception& error) {
     // An error out of an event handler ends the transfer and goes no further.
     lastTransfer_ = {TransferStatus::kAbandoned, error.what()};
-    succeeded_ = false;
   } catch (...) {
     lastTransfer_ = {TransferStatus::kAbandoned, "unknown error"};
-    succeeded_ = false;
   }
-  return lastTransfer_;
+  if (!lastTransfer_.Succeeded()) {
+    succeeded_ = false;
+    outcome.result = lastTransfer_;
+    outcome.text.clear();
+  }
+  return outcome;
 }
 
 void TWebUpdate::TakeCounts(const TransferOutcome& outcome) {

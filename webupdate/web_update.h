@@ -20,6 +20,7 @@
 #include "platform/system.h"
 #include "platform/ui.h"
 #include "webupdate/info_file.h"
+#include "webupdate/offer.h"
 #include "webupdate/release_signature.h"
 #include "webupdate/transfer.h"
 
@@ -64,9 +65,6 @@ using TClientFileExistsEvent =
 using TUpdateAvailableEvent =
     std::function<void(TWebUpdate& sender, const std::string& actualVersion,
                        const std::string& newVersion, bool& canUpdate)>;
-
-// "RedirectionURL" hops of the information file followed within one check.
-inline constexpr int kMaxInfoRedirections = 10;
 
 class TWebUpdate {
  public:
@@ -186,13 +184,17 @@ class TWebUpdate {
   virtual void DoCannotExecute();
 
  private:
+  // One transfer with the component's credentials, limits and events; its
+  // outcome is also taken into the properties (the body of an information
+  // file stays in the returned outcome).
+  TransferOutcome Transfer(const TransferRequest& request);
   // Takes the byte counts of a transfer's outcome so far into the
   // component's properties.
   void TakeCounts(const TransferOutcome& outcome);
   void AskPaidUpgrade();
   // Checks the signed statement of the information just read; false (with
   // RefusalReason) when the offer may not be taken.
-  bool VerifyOffer();
+  bool AcceptOffer();
 
   platform::UserInterface& ui_;
   platform::SystemServices& system_;
@@ -222,8 +224,7 @@ class TWebUpdate {
   ReleaseTrust trust_;
   std::string refusal_;
   std::optional<ReleaseStatement> release_;  // the verified offer
-  // Size and SHA-256 of the last file transfer, computed as it was written.
-  std::optional<std::pair<uint64_t, Sha256Digest>> downloadDigest_;
+  DownloadResult download_;                  // the last download
 };
 
 }  // namespace lumivora::webupdate

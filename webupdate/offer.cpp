@@ -1,0 +1,84 @@
+#include "webupdate/offer.h"
+
+#include <span>
+
+namespace lumivora::webupdate {
+
+InfoFetch FetchInfo(const Fetcher& fetch, const std::string& url) {
+  InfoFetch found;
+  std::string address = url;
+  for (int hops = 0;; ++hops) {
+    if (hops > kMaxInfoRedirections) {
+      // A chain that does not end (a file naming itself, a cycle): no
+      // information.
+      found.transfer = {TransferStatus::kFailed, "too many redirections"};
+      return found;
+    }
+    TransferOutcome outcome = fetch(TransferRequest::Fetch(address));
+    found.transfer = outcome.result;
+    if (!outcome.result.Succeeded()) {
+      return found;
+    }
+    found.info = ReadUpdateInfo(outcome.text);
+    found.text = std::move(outcome.text);
+    if (found.info->redirectionUrl.empty()) {
+      return found;
+    }
+    address = found.info->redirectionUrl;
+  }
+}
+
+OfferVerdict VerifyOffer(const ReleaseTrust& trust, const std::string& text,
+                         const std::string& version) {
+  OfferVerdict verdict;
+  if (!trust.Enabled()) {
+    return verdict;
+  }
+  const ReleaseVerdict checked = VerifyRelease(trust, text, version);
+  if (!checked.problem.empty()) {
+    verdict.refusal = checked.problem;
+    return verdict;
+  }
+  verdict.release = checked.statement;
+  verdict.serial = checked.serial;
+  return verdict;
+}
+
+OfferFetch FetchOffer(const Fetcher& fetch, const std::string& url, const ReleaseTrust& trust) {
+  OfferFetch offer{FetchInfo(fetch, url), {}};
+  if (offer.info.Complete() && !offer.info.info->version.empty()) {
+    offer.verdict = VerifyOffer(trust, offer.info.text, offer.info.info->version);
+  }
+  return offer;
+}
+
+DownloadResult DownloadFile(const Fetcher& fetch, const std::string& url,
+                            const std::string& fileName,
+                            const std::optional<ReleaseStatement>& release) {
+  // Size and SHA-256 are computed as the bytes go to the file (on a worker
+  // thread, beside the transfer): no second read, and no copy in memory.
+  Sha256Pipeline hash;
+  TransferRequest request = TransferRequest::Download(url, fileName);
+  request.onBytes = [&hash](std::span<const uint8_t> bytes) { hash.Update(bytes); };
+  if (release) {
+    request.expectedSize = release->size;
+  }
+  DownloadResult download{fetch(request).result, std::nullopt};
+  if (download.transfer.Succeeded()) {
+    download.digest = hash.Finish();
+  }
+  return download;
+}
+
+std::string DownloadProblem(bool trusted, const std::optional<ReleaseStatement>& release,
+                            const DownloadResult& download) {
+  if (!trusted) {
+    return {};
+  }
+  if (!release || !download.digest) {
+    return "The download was not checked against a signed release.";
+  }
+  return DownloadMismatch(*release, download.digest->first, download.digest->second);
+}
+
+}  // namespace lumivora::webupdate

@@ -1,0 +1,85 @@
+// The two network steps of an update as values: fetching an offer (the
+// information file, its "RedirectionURL" hops and the verified statement) and
+// downloading the offered file (its size and SHA-256 checked against the
+// statement). Each returns what it found; nothing is kept between calls.
+// TWebUpdate runs them with its events; a caller without events passes a
+// fetcher that calls RunTransfer.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <utility>
+
+#include "webupdate/info_file.h"
+#include "webupdate/release_signature.h"
+#include "webupdate/sha256.h"
+#include "webupdate/transfer.h"
+
+namespace lumivora::webupdate {
+
+// "RedirectionURL" hops of the information file followed within one check.
+inline constexpr int kMaxInfoRedirections = 10;
+
+// Runs one transfer (RunTransfer, or an owner's transfer with its events).
+using Fetcher = std::function<TransferOutcome(const TransferRequest& request)>;
+
+// What a fetch of the information file found.
+struct InfoFetch {
+  // The last transfer of the chain.
+  TransferResult transfer;
+  // The values of the last file read, if any was; with an empty
+  // redirectionUrl when the chain ended at it.
+  std::optional<UpdateInfo> info;
+  // Its text.
+  std::string text;
+  // True when the chain ended at a file within kMaxInfoRedirections hops.
+  [[nodiscard]] bool Complete() const {
+    return transfer.Succeeded() && info && info->redirectionUrl.empty();
+  }
+};
+
+// Fetches the information file at URL and follows its "RedirectionURL" hops.
+InfoFetch FetchInfo(const Fetcher& fetch, const std::string& url);
+
+// The statement of an information file checked against TRUST.
+struct OfferVerdict {
+  std::string refusal;  // why the offer may not be taken; empty when it may
+  std::optional<ReleaseStatement> release;  // the signed release (trust enabled)
+  std::optional<uint64_t> serial;           // the signing certificate's serial
+};
+// Checks TEXT's statement for VERSION; an offer is always taken when TRUST
+// holds no root keys.
+OfferVerdict VerifyOffer(const ReleaseTrust& trust, const std::string& text,
+                         const std::string& version);
+
+// An offer: the information that names a version, and its verdict.
+struct OfferFetch {
+  InfoFetch info;
+  OfferVerdict verdict;
+  // An offer that may be taken: a complete chain naming a version, with a
+  // statement that TRUST accepts.
+  [[nodiscard]] bool Offered() const {
+    return info.Complete() && !info.info->version.empty() && verdict.refusal.empty();
+  }
+};
+OfferFetch FetchOffer(const Fetcher& fetch, const std::string& url, const ReleaseTrust& trust);
+
+// A download of the offered file into FILENAME.
+struct DownloadResult {
+  TransferResult transfer;
+  // Size and SHA-256 of what was written, when the transfer succeeded.
+  std::optional<std::pair<uint64_t, Sha256Digest>> digest;
+};
+// Downloads URL to FILENAME, computing size and SHA-256 as the bytes go to
+// the file; with RELEASE, a Content-Length other than its size is refused.
+DownloadResult DownloadFile(const Fetcher& fetch, const std::string& url,
+                            const std::string& fileName,
+                            const std::optional<ReleaseStatement>& release);
+// Why DOWNLOAD is not the signed RELEASE; empty when it is, or when nothing
+// is trusted (TRUSTED false).
+std::string DownloadProblem(bool trusted, const std::optional<ReleaseStatement>& release,
+                            const DownloadResult& download);
+
+}  // namespace lumivora::webupdate

@@ -1,0 +1,103 @@
+#include "webupdate/pack_install.h"
+
+#include <array>
+#include <memory>
+
+#include "platform/exception.h"
+#include "platform/file.h"
+
+namespace lumivora::webupdate {
+namespace {
+
+// The folder part of PATH with its separator.
+std::string FolderPart(const std::string& path) {
+  const size_t separator = path.find_last_of("/\\");
+  return separator == std::string::npos ? std::string() : path.substr(0, separator + 1);
+}
+
+// Copies every byte of SOURCE to OUT; false unless exactly EXPECTED bytes
+// were read and the source kept that size throughout.
+bool CopyWhole(const std::string& source, platform::File& out, int64_t expected) {
+  platform::File in = platform::File::Open(source, platform::File::Mode::kRead);
+  std::array<char, 65536> buffer{};
+  int64_t copied = 0;
+  for (size_t n = in.Read(buffer.data(), buffer.size()); n != 0;
+       n = in.Read(buffer.data(), buffer.size())) {
+    out.Write(buffer.data(), n);
+    copied += static_cast<int64_t>(n);
+  }
+  return copied == expected && in.Size() == expected;
+}
+
+// Deletes the file at PATH when it goes out of scope, unless PATH was cleared.
+struct PartialFile {
+  std::string path;
+  PartialFile() = default;
+  PartialFile(const PartialFile&) = delete;
+  PartialFile& operator=(const PartialFile&) = delete;
+  ~PartialFile() {
+    if (!path.empty()) {
+      platform::DeleteFile(path);
+    }
+  }
+};
+
+// The replacement itself, with the lock held.
+std::optional<std::string> ReplaceUnderLock(const PackInstallation& installation) {
+  const std::string& packPath = installation.packPath;
+  // A copy beside the pack, in a new file of its own: every byte of the
+  // download, the pack's mode and owner, flushed to disk.
+  PartialFile copy;
+  try {
+    platform::File out = platform::File::CreateUnique(packPath + ".new-");
+    copy.path = out.Path();
+    if (!CopyWhole(installation.source, out, static_cast<int64_t>(installation.size))) {
+      return "The download changed while it was copied.";
+    }
+    if ((platform::FileExists(packPath) && !out.SetModeOf(packPath)) || !out.Flush()) {
+      return "The copy beside the pack cannot be completed (" + out.Path() + ").";
+    }
+    out.Close();
+  } catch (const Exception& error) {
+    // A product folder this user may not write (installed for all users), a
+    // full disk.
+    return error.Message();
+  }
+  // The check reads the very file that the rename puts in place.
+  std::string problem = installation.checkPack ? installation.checkPack(copy.path)
+                                               : std::string("no pack check");
+  if (!problem.empty()) {
+    return problem;
+  }
+  // One rename: the pack is always either the old one or the new one.
+  if (!platform::ReplaceFile(copy.path, packPath)) {
+    return "The pack cannot be replaced (in use, or the folder is not writable).";
+  }
+  copy.path.clear();
+  platform::FlushFolder(FolderPart(packPath).empty() ? std::string(".") : FolderPart(packPath));
+  if (installation.recordVersion) {
+    installation.recordVersion(installation.version);
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<std::string> InstallPack(const PackInstallation& installation) {
+  // A read-only pack refuses the copy, as it does on Windows.
+  const auto attributes = platform::GetFileAttributes(installation.packPath);
+  if (attributes && (*attributes & platform::kAttrReadOnly) != 0) {
+    return "The pack is read-only.";
+  }
+  // Another launcher that replaces the pack, extracts it or writes the
+  // settings holds the lock; this one waits for it. Without the lock the
+  // pack is never replaced.
+  const std::unique_ptr<platform::FileLock> lock =
+      installation.lockFile.empty() ? nullptr : platform::FileLock::Acquire(installation.lockFile);
+  if (lock == nullptr && !installation.lockFile.empty()) {
+    return "Unable to lock " + installation.lockFile;
+  }
+  return ReplaceUnderLock(installation);
+}
+
+}  // namespace lumivora::webupdate
