@@ -1,11 +1,17 @@
 # Packages (cpack, or `cmake --build BUILD --target package`):
 #  - Linux: lumivora-tool_VERSION_ARCH.deb, the vendor tool and its manual
 #    page, with its library dependencies found by dpkg-shlibdeps; and
-#    lumivora-kit-VERSION-linux.tar.gz, the vendor's distribution kit.
+#    lumivora-kit-VERSION-linux.tar.gz, the product folder the vendor gives
+#    to users.
 #  - Windows (the mingw-w64 build): lumivora-kit-VERSION-windows.zip.
 # The kit is a product folder, Lumivora/: the launcher as configured by this build's
 # LUMIVORA_* values, the sample main program's pack (to be replaced by the
-# vendor's own) and a README.
+# vendor's own) and a README for the users.
+# A build whose launcher trusts the demo-only root key makes no package unless
+# it was configured with LUMIVORA_ALLOW_DEMO_KEY=ON (PackagingGenerator.cmake
+# refuses it when cpack runs).
+set(CPACK_LUMIVORA_TRUSTS_DEMO_KEY ${LUMIVORA_TRUSTS_DEMO_KEY})
+set(CPACK_LUMIVORA_ALLOW_DEMO_KEY ${LUMIVORA_ALLOW_DEMO_KEY})
 set(CPACK_PACKAGE_NAME lumivora)
 set(CPACK_PACKAGE_VENDOR "Lumivora")
 set(CPACK_PACKAGE_CONTACT "Lumivora maintainers <lumivora@localhost>")
