@@ -1,35 +1,52 @@
 // lumivora-tool pack: a pack written by libzip (deflated, traditional PKWARE
 // encryption) holding one file as the main program "Lumivoramain", with the
 // archive comment "Version=V" when a version is given, then read back
-// through the extraction component. POSIX builds only: Debian ships no
-// Windows build of libzip.
+// through the extraction component; for release, written only once the
+// launcher's pack check passes. POSIX builds only: Debian ships no Windows
+// build of libzip.
 #include <sys/stat.h>
 #include <zip.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <string>
 
+#include "platform/exception.h"
+#include "platform/file.h"
 #include "platform/product.h"
 #include "tools/tool_commands.h"
-
-#ifndef LUMIVORA_PACK_PASSWORD
-#error "LUMIVORA_PACK_PASSWORD must be defined by the build"
-#endif
 
 namespace lumivora::tool {
 
 namespace {
 
-struct ZipCloser {
-  void operator()(zip_t* archive) const { zip_discard(archive); }
+// A folder of the tool's own for one pack, removed with what it holds.
+class ScratchFolder {
+ public:
+  explicit ScratchFolder(const std::string& prefix) : path_(platform::CreateUniqueFolder(prefix)) {
+    if (path_.empty()) {
+      throw Exception(Shown(prefix) + "...: cannot create a folder");
+    }
+  }
+  ScratchFolder(const ScratchFolder&) = delete;
+  ScratchFolder& operator=(const ScratchFolder&) = delete;
+  ~ScratchFolder() {
+    for (const std::string& name : platform::ListFolder(path_, "")) {
+      platform::DeleteFile(path_ + platform::PathSeparator() + name);
+    }
+    platform::RemoveDirectory(path_);
+  }
+  [[nodiscard]] std::string File(const std::string& name) const {
+    return path_ + platform::PathSeparator() + name;
+  }
+
+ private:
+  std::string path_;
 };
 
-struct PackArguments {
-  std::string input;
-  std::string output;
-  std::string password = LUMIVORA_PACK_PASSWORD;
-  std::string version;  // empty: no archive comment
+struct ZipCloser {
+  void operator()(zip_t* archive) const { zip_discard(archive); }
 };
 
 // "INPUT -o OUTPUT [-P PASSWORD] [--version V]"; raises UsageError for
@@ -111,17 +128,49 @@ bool WritePack(const PackArguments& pack, const struct stat& status) {
   return true;
 }
 
-}  // namespace
-
-int PackCommand(const Arguments& arguments) {
-  const PackArguments pack = ParsePackArguments(arguments);
+// Writes PACK as the pack command does, without reading it back; prints why
+// and returns false when it cannot.
+bool MakePack(const PackArguments& pack) {
   struct stat status {};
   if (::stat(pack.input.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) {
     std::fprintf(stderr, "%s: not a readable file\n", pack.input.c_str());
-    return kExitArchiveError;
+    return false;
   }
   CheckOutput(pack.output, {pack.input});
-  if (!WritePack(pack, status)) {
+  return WritePack(pack, status);
+}
+
+}  // namespace
+
+void WritePackOnceChecked(const PackArguments& pack, unzip::ProgramKind kind) {
+  const std::string temp = std::filesystem::temp_directory_path().string();
+  const ScratchFolder made(temp + platform::PathSeparator() + "lumivora-release-");
+  const size_t slash = pack.output.find_last_of(platform::PathSeparator());
+  const std::string name = slash == std::string::npos ? pack.output : pack.output.substr(slash + 1);
+  const std::string folder = slash == std::string::npos ? "." : pack.output.substr(0, slash);
+  PackArguments scratch = pack;
+  scratch.output = made.File(name);
+  if (!MakePack(scratch)) {
+    throw Exception(Shown(pack.output) + ": the pack cannot be made, so nothing is written");
+  }
+  const std::string refusal = CheckPackAsLauncher(scratch.output, pack.password, kind);
+  if (!refusal.empty()) {
+    throw Exception(Shown(pack.output) + ": a " + PlatformName(kind) +
+                    " launcher would refuse this pack, so nothing is written: " + refusal);
+  }
+  // Copied beside the pack's place and renamed over it.
+  platform::ForceDirectories(folder);
+  const ScratchFolder beside(folder + platform::PathSeparator() + ".release-");
+  const std::string copy = beside.File(name);
+  if (!platform::CopyFile(scratch.output, copy, true) ||
+      !platform::ReplaceFile(copy, pack.output)) {
+    throw Exception(Shown(pack.output) + ": cannot be written");
+  }
+}
+
+int PackCommand(const Arguments& arguments) {
+  const PackArguments pack = ParsePackArguments(arguments);
+  if (!MakePack(pack)) {
     return kExitArchiveError;
   }
   // Read the pack back through the extraction component.

@@ -1,9 +1,14 @@
 // Signed releases (docs/signing.md):
 //   lumivora-tool keygen -o SECRET_KEY_FILE
 //   lumivora-tool certify --root SECRET_KEY_FILE --key PUBLIC_KEY --serial N -o CERT_FILE
+//       [--product P]
 //   lumivora-tool release MAIN_PROGRAM --version V --url URL --key SECRET_KEY_FILE
-//       [--cert CERT_FILE] [--client-name NAME] [-P PASSWORD] -o DIR
-//   lumivora-tool verify INFO_FILE FILE --root-keys KEYS
+//       [--cert CERT_FILE] [--client-name NAME] [-P PASSWORD] [--product P]
+//       [--platform linux|windows] -o DIR
+//   lumivora-tool verify INFO_FILE FILE --root-keys KEYS [--serial N] [--product P]
+//       [-P PASSWORD] [--platform linux|windows]
+// release and verify check the pack as the launcher checks a download
+// (unzip::CheckPack) with -P or the built-in pack password.
 // A secret key file begins with the line "# Lumivora Ed25519 secret key."
 // and holds Base64 of the key's 32-byte seed (lines starting with "#" are
 // comments); it is created with mode 0600, never printed and never replaced.
@@ -30,12 +35,9 @@
 #include "platform/file.h"
 #include "platform/text.h"
 #include "tools/tool_commands.h"
+#include "unzip/pack_check.h"
 #include "webupdate/info_file.h"
 #include "webupdate/release_signature.h"
-
-#ifndef LUMIVORA_PRODUCT_IDENTITY
-#error "LUMIVORA_PRODUCT_IDENTITY must be defined by the build"
-#endif
 
 namespace lumivora::tool {
 
@@ -170,13 +172,14 @@ int CertifyCommand(const Arguments& arguments) {
   if (!key || !parsed.words.empty()) {
     throw Exception("--key takes the public key that keygen printed (Base64 of 32 bytes)");
   }
-  const std::string product = Optional(parsed, "--product", LUMIVORA_PRODUCT_IDENTITY);
+  const std::string product = Optional(parsed, "--product", BuiltInIdentity());
   CheckName("--product", product, false);
   const std::string output = Required(parsed, "-o");
   const uint64_t serial = ParseSerial(Required(parsed, "--serial"));
   CheckOutput(output, {Required(parsed, "--root")});
   const wu::SigningCertificate certificate = wu::CertifyKey(root, *key, serial, product);
   ReplaceWithText(output, wu::EncodeCertificate(certificate) + "\n");
+  WarnIfDemoIdentity("certify", product);
   std::printf("certificate for %s, product %s, serial %llu, by root %s\n",
               wu::Base64Text(*key).c_str(), product.c_str(),
               static_cast<unsigned long long>(certificate.serial),
@@ -185,8 +188,6 @@ int CertifyCommand(const Arguments& arguments) {
 }
 
 #if LUMIVORA_TOOL_PACK_COMMAND
-int PackCommand(const Arguments& arguments);  // cmd_pack.cpp
-
 namespace {
 
 constexpr char kInfoFileName[] = "update.ini";
@@ -222,15 +223,19 @@ struct ReleasePlan {
   std::string clientName;
   std::string folder;
   std::string packName;
+  std::string password;
+  unzip::ProgramKind kind = unzip::NativeProgramKind();
   wu::ReleaseStatement statement;
 };
 
 ReleasePlan PlanRelease(const Parsed& parsed) {
   ReleasePlan plan;
   plan.program = parsed.words.at(0);
+  plan.password = Optional(parsed, "-P", BuiltInPackPassword());
+  plan.kind = ParsePlatform(Optional(parsed, "--platform", ""));
   plan.url = Required(parsed, "--url");
   plan.folder = Required(parsed, "-o");
-  plan.statement.product = Optional(parsed, "--product", LUMIVORA_PRODUCT_IDENTITY);
+  plan.statement.product = Optional(parsed, "--product", BuiltInIdentity());
   plan.statement.version = Required(parsed, "--version");
   CheckVersion("--version", plan.statement.version);
   CheckUrl("--url", plan.url);
@@ -255,7 +260,7 @@ ReleasePlan PlanRelease(const Parsed& parsed) {
 
 int ReleaseCommand(const Arguments& arguments) {
   const Parsed parsed = Parse(arguments, {"--version", "--url", "--key", "--cert", "--client-name",
-                                          "-P", "-o", "--product"});
+                                          "-P", "-o", "--product", "--platform"});
   if (parsed.words.size() != 1) {
     throw UsageError();
   }
@@ -271,15 +276,9 @@ int ReleaseCommand(const Arguments& arguments) {
   const std::string info = plan.folder + platform::PathSeparator() + kInfoFileName;
   CheckOutput(pack, inputs);
   CheckOutput(info, inputs);
-  // Every value is checked: from here on the release is written.
-  platform::ForceDirectories(plan.folder);
-  Arguments packArguments = {plan.program, "-o", pack, "--version", plan.statement.version};
-  if (parsed.options.contains("-P")) {
-    packArguments.insert(packArguments.end(), {"-P", parsed.options.at("-P")});
-  }
-  if (const int result = PackCommand(packArguments); result != kExitOk) {
-    return result;
-  }
+  // Every value is checked: from here on the release is written, the pack
+  // first and only when the launcher's check passes.
+  WritePackOnceChecked({plan.program, pack, plan.password, plan.statement.version}, plan.kind);
   wu::ReleaseStatement& statement = plan.statement;
   std::tie(statement.size, statement.sha256) = HashFile(pack);
   ReplaceWithText(info, "[Setup]\r\nVersion=" + statement.version + "\r\nURL=" + plan.url +
@@ -288,17 +287,31 @@ int ReleaseCommand(const Arguments& arguments) {
   std::printf("%s and %s in %s signed by %s: %s", plan.packName.c_str(), kInfoFileName,
               plan.folder.c_str(), wu::Base64Text(key.Public()).c_str(),
               wu::StatementText(statement).c_str());
+  // A launcher that reads the new information file before the pack is served
+  // fails its download: the order is part of the release.
+  std::printf(
+      "Publish in this order:\n1. Upload %s so that %s serves it.\n2. Then upload %s "
+      "where the launchers read their update information file.\n",
+      Shown(pack).c_str(), Shown(plan.url).c_str(), Shown(info).c_str());
+  WarnIfDemoIdentity("release", statement.product);
+  if (plan.password != BuiltInPackPassword()) {
+    std::fprintf(stderr,
+                 "lumivora-tool release: warning: -P is not the pack password this tool was "
+                 "built with; a launcher built with the tool's configuration refuses the pack\n");
+  }
   return 0;
 }
 #endif
 
 int VerifyCommand(const Arguments& arguments) {
-  const Parsed parsed = Parse(arguments, {"--root-keys", "--product", "--serial"});
+  const Parsed parsed =
+      Parse(arguments, {"--root-keys", "--product", "--serial", "-P", "--platform"});
   if (parsed.words.size() != 2) {
     throw UsageError();
   }
+  const unzip::ProgramKind kind = ParsePlatform(Optional(parsed, "--platform", ""));
   wu::ReleaseTrust trust;
-  trust.product = Optional(parsed, "--product", LUMIVORA_PRODUCT_IDENTITY);
+  trust.product = Optional(parsed, "--product", BuiltInIdentity());
   trust.roots = wu::ParsePublicKeys(Required(parsed, "--root-keys"));
   trust.recordedSerial = ParseSerial(Optional(parsed, "--serial", "0"));
   const std::string text = ReadSmallFile(parsed.words[0]);
@@ -327,6 +340,15 @@ int VerifyCommand(const Arguments& arguments) {
   }
   std::printf("%s: size %llu and SHA-256 match\n", parsed.words[1].c_str(),
               static_cast<unsigned long long>(size));
+  // The check the launcher makes before it puts the download in place.
+  const std::string password = Optional(parsed, "-P", BuiltInPackPassword());
+  const std::string refusal = CheckPackAsLauncher(parsed.words[1], password, kind);
+  if (!refusal.empty()) {
+    std::printf("refused: a %s launcher would say: %s\n", PlatformName(kind), refusal.c_str());
+    return 1;
+  }
+  std::printf("%s: a pack that a %s launcher starts\n", parsed.words[1].c_str(),
+              PlatformName(kind));
   return 0;
 }
 

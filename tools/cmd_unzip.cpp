@@ -128,7 +128,7 @@ class ProgressBar {
 // Options of the reading commands.
 struct ReadOptions {
   std::string archive;
-  std::string password;
+  std::string password;  // without -P: the built-in pack password
   std::string destDir = ".";
   bool recreateDirs = false;
   std::vector<std::string> patterns;
@@ -245,6 +245,7 @@ int ListCommand(const Arguments& arguments) {
 
 int TestCommand(const Arguments& arguments) {
   ReadOptions options;
+  options.password = BuiltInPackPassword();
   if (!ParseReadOptions(arguments, false, options)) {
     throw UsageError();
   }
@@ -253,6 +254,7 @@ int TestCommand(const Arguments& arguments) {
 
 int ExtractCommand(const Arguments& arguments) {
   ReadOptions options;
+  options.password = BuiltInPackPassword();
   if (!ParseReadOptions(arguments, true, options)) {
     throw UsageError();
   }

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "unzip/pack_check.h"
+
 namespace lumivora::tool {
 
 using Arguments = std::vector<std::string>;
@@ -23,6 +25,42 @@ class UsageError : public std::runtime_error {
  public:
   UsageError() : std::runtime_error("usage") {}
 };
+
+// What the tool was configured with, as the launcher of the same build
+// (tool_main.cpp): the identity that signed statements and certificates name
+// unless --product names another, and the pack password that pack, release,
+// test, extract and verify use unless -P gives another.
+std::string BuiltInIdentity();
+std::string BuiltInPackPassword();
+// One line on standard error when PRODUCT is the demo identity (a launcher
+// configured for a real product refuses what is made for it).
+void WarnIfDemoIdentity(const char* command, const std::string& product);
+
+// The platform whose launcher the pack check stands for: "linux" (ELF
+// programs) or "windows" (PE programs); the tool's own when VALUE is empty.
+// Another value is refused.
+unzip::ProgramKind ParsePlatform(const std::string& value);
+const char* PlatformName(unzip::ProgramKind kind);
+// The launcher's pack check (unzip::CheckPack) of the pack at PATH with
+// PASSWORD for the main program of this build's product and a launcher of
+// KIND: the empty text, or the sentence that launcher would show.
+std::string CheckPackAsLauncher(const std::string& path, const std::string& password,
+                                unzip::ProgramKind kind);
+
+// A pack to write (cmd_pack.cpp): INPUT as the main program, at OUTPUT,
+// encrypted with PASSWORD, with the archive comment "Version=VERSION"
+// unless VERSION is empty.
+struct PackArguments {
+  std::string input;
+  std::string output;
+  std::string password = BuiltInPackPassword();
+  std::string version;
+};
+// Writes PACK only when the launcher's pack check for a launcher of KIND
+// passes: the pack is made and checked in a temporary folder, so that a
+// refused one leaves nothing behind, then copied beside OUTPUT and renamed
+// over it. Raises Exception, saying why, when it cannot or may not.
+void WritePackOnceChecked(const PackArguments& pack, unzip::ProgramKind kind);
 
 // Tests every entry of ARCHIVE with PASSWORD (one line on standard error per
 // entry that fails); returns one of the exit codes above.

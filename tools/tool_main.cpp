@@ -7,7 +7,12 @@
 #include <string>
 
 #include "platform/exception.h"
+#include "platform/product.h"
 #include "tools/tool_commands.h"
+
+#if !defined(LUMIVORA_PACK_PASSWORD) || !defined(LUMIVORA_PRODUCT_IDENTITY)
+#error "LUMIVORA_PACK_PASSWORD and LUMIVORA_PRODUCT_IDENTITY must be defined by the build"
+#endif
 
 namespace lumivora::tool {
 // Commands contributed by the subsystems (declared here, defined in cmd_*.cpp).
@@ -23,6 +28,15 @@ int VerifyCommand(const Arguments& arguments);    // cmd_release.cpp
 int PackCommand(const Arguments& arguments);     // cmd_pack.cpp
 int ReleaseCommand(const Arguments& arguments);  // cmd_release.cpp
 #endif
+
+std::string BuiltInIdentity() {
+  return LUMIVORA_PRODUCT_IDENTITY;
+}
+
+std::string BuiltInPackPassword() {
+  return LUMIVORA_PACK_PASSWORD;
+}
+
 }  // namespace lumivora::tool
 
 namespace {
@@ -37,13 +51,17 @@ constexpr Command kCommands[] = {
     {"pack", "pack FILE -o PACK [-P PASSWORD] [--version V]", lumivora::tool::PackCommand},
     {"release",
      "release MAIN_PROGRAM --version V --url URL --key SECRET_KEY_FILE [--cert CERT_FILE] "
-     "[--client-name NAME] [-P PASSWORD] -o DIR",
+     "[--client-name NAME] [-P PASSWORD] [--product P] [--platform linux|windows] -o DIR",
      lumivora::tool::ReleaseCommand},
 #endif
     {"keygen", "keygen -o SECRET_KEY_FILE", lumivora::tool::KeygenCommand},
-    {"certify", "certify --root SECRET_KEY_FILE --key PUBLIC_KEY --serial N -o CERT_FILE",
+    {"certify",
+     "certify --root SECRET_KEY_FILE --key PUBLIC_KEY --serial N -o CERT_FILE [--product P]",
      lumivora::tool::CertifyCommand},
-    {"verify", "verify INFO_FILE FILE --root-keys KEYS", lumivora::tool::VerifyCommand},
+    {"verify",
+     "verify INFO_FILE FILE --root-keys KEYS [--serial N] [--product P] [-P PASSWORD] "
+     "[--platform linux|windows]",
+     lumivora::tool::VerifyCommand},
     {"list", "list ARCHIVE", lumivora::tool::ListCommand},
     {"test", "test ARCHIVE [-P PASSWORD]", lumivora::tool::TestCommand},
     {"extract", "extract ARCHIVE [-d DIR] [-P PASSWORD] [--recreate-dirs] [PATTERN ...]",
@@ -107,7 +125,10 @@ int main(int argc, char** argv) {
   }
   const std::string& name = arguments[0];
   if (name == "--version" && arguments.size() == 1) {
-    std::printf("%s %s\n", kProgram, LUMIVORA_VERSION);
+    // The product and identity it was configured for, as its launcher was.
+    std::printf("%s %s (product %s, identity %s)\n", kProgram, LUMIVORA_VERSION,
+                lumivora::platform::ProductName().c_str(),
+                lumivora::tool::Shown(LUMIVORA_PRODUCT_IDENTITY).c_str());
     return 0;
   }
   const bool help = IsHelp(name) || name == "help";

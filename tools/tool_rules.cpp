@@ -1,6 +1,6 @@
 // The rules every command of lumivora-tool keeps: values checked, outputs
 // kept apart from the inputs and from secret key files, text files replaced
-// by one rename.
+// by one rename, packs checked as the launcher checks them.
 #include <algorithm>
 #include <array>
 #include <cstdio>
@@ -10,10 +10,15 @@
 
 #include "platform/exception.h"
 #include "platform/file.h"
+#include "platform/product.h"
 #include "platform/text.h"
 #include "tools/tool_commands.h"
 #include "webupdate/info_file.h"
 #include "webupdate/release_signature.h"
+
+#ifndef LUMIVORA_DEMO_IDENTITY
+#error "LUMIVORA_DEMO_IDENTITY must be defined by the build"
+#endif
 
 namespace lumivora::tool {
 
@@ -146,6 +151,36 @@ void CheckOutput(const std::string& output, const std::vector<std::string>& inpu
     throw Exception(Shown(output) +
                     ": holds a key (or cannot be read); no command replaces a key file");
   }
+}
+
+void WarnIfDemoIdentity(const char* command, const std::string& product) {
+  if (product == LUMIVORA_DEMO_IDENTITY) {
+    std::fprintf(stderr,
+                 "lumivora-tool %s: warning: made for the demo identity \"%s\", which a launcher "
+                 "configured for your product refuses (give --product, or build the tool with "
+                 "your LUMIVORA_PRODUCT_IDENTITY)\n",
+                 command, Shown(product).c_str());
+  }
+}
+
+unzip::ProgramKind ParsePlatform(const std::string& value) {
+  if (value.empty()) {
+    return unzip::NativeProgramKind();
+  }
+  if (value == "linux" || value == "windows") {
+    return value == "linux" ? unzip::ProgramKind::kElf : unzip::ProgramKind::kPe;
+  }
+  throw Refusal("--platform", value, "linux or windows");
+}
+
+const char* PlatformName(unzip::ProgramKind kind) {
+  return kind == unzip::ProgramKind::kElf ? "linux" : "windows";
+}
+
+std::string CheckPackAsLauncher(const std::string& path, const std::string& password,
+                                unzip::ProgramKind kind) {
+  // The entry the launcher of the same build extracts: named after the product.
+  return unzip::CheckPack(path, password, platform::ProductName() + "main", kind);
 }
 
 void ReplaceWithText(const std::string& path, const std::string& text) {

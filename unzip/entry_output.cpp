@@ -1,8 +1,11 @@
 // The output side of one entry's extraction (ExtractionRun as the decoder's
 // EntrySink): the size guard, the writing and the CRC-32 register of the
 // decoded blocks, and the progress events.
+#include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <span>
+#include <vector>
 
 #include "platform/file.h"
 #include "unzip/extraction.h"
@@ -31,7 +34,18 @@ void ExtractionRun::AcceptBlock(size_t size) {
   written_ += size;
 }
 
+// On the thread that stores; the caller reads the head only once the
+// entry's decoding has ended.
+void ExtractionRun::KeepHead(std::span<const uint8_t> block) {
+  std::vector<uint8_t>& head = owner_.entryHead_;
+  if (head.size() < owner_.KeptHead()) {
+    const size_t count = std::min(owner_.KeptHead() - head.size(), block.size());
+    head.insert(head.end(), block.begin(), block.begin() + static_cast<std::ptrdiff_t>(count));
+  }
+}
+
 void ExtractionRun::StoreBlock(std::span<const uint8_t> block) {
+  KeepHead(block);
   if (outFile_.has_value()) {
     outFile_->Write(block.data(), block.size());  // raises EWriteError on a short write
   }
@@ -46,6 +60,7 @@ void ExtractionRun::StoreBlocks(std::span<const std::span<const uint8_t>> blocks
     outFile_->WriteBlocks(blocks, stored);  // raises EWriteError on a short write
   }
   for (const std::span<const uint8_t> block : blocks) {
+    KeepHead(block);
     crc_ = UpdateCrc(crc_, block.data(), block.size());
   }
   stored = blocks.size();

@@ -137,6 +137,7 @@ ExtractionRun::Outcome ExtractionRun::ExtractEntry(int index) {
   crc_ = 0xFFFFFFFF;
   written_ = 0;
   reported_ = 0;
+  owner_.entryHead_.clear();
   if (owner_.OnStartUnZip) {
     bool skip = false;
     owner_.OnStartUnZip(owner_, index, outPath, skip);

@@ -70,6 +70,8 @@ class ExtractionRun final : public EntrySink {
   void Decode(const std::string& outPath);
   Outcome Finish(int index, const std::string& outPath);
   void SetTimeAndAttributes();
+  // Appends the start of BLOCK to the owner's EntryHead, up to KeptHead.
+  void KeepHead(std::span<const uint8_t> block);
   void RemoveOutput(const std::string& outPath) const;
   void Skip(TSkipReason reason, int index);
   void ShowMessage(const std::string& caption, const std::string& text) const;

@@ -182,18 +182,27 @@ TEST(CipherToolTest, EncipherAndDecipher) {
 }
 
 // The tool's conventions, each row run in a folder holding a program "main"
-// (and "main-link" to it), the demo-only secret key "root.key", a copy
-// "signing.key" and the public key "root.pub": help and version on standard
-// output with exit 0; a usage error with the usage on standard error and
-// exit 2; a refused value or file named on one line of standard error, exit
-// 1, and nothing in the folder written.
+// (and "main-link" to it), a text "notes", the demo-only secret key
+// "root.key", a copy "signing.key", the public key "root.pub", the pack
+// "pack" of "main" with the built-in password and the release "rel" of
+// "main" packed with another password: help and version on standard output
+// with exit 0; a usage error with the usage on standard error and exit 2; a
+// refused value or file named on one line of standard error, exit 1, and
+// nothing in the folder written.
 TEST(CipherToolTest, HelpVersionUsageErrorsAndRefusals) {
   struct Row {
     const char* arguments;
     int exitCode;
-    const char* out;  // the beginning of standard output
-    const char* err;  // the beginning of standard error
+    const char* out;         // the beginning of standard output
+    const char* err;         // the beginning of standard error
+    const char* shows = "";  // further on in standard output
   };
+  const std::string demoRelease =
+      "lumivora-tool release: warning: made for the demo identity \"" LUMIVORA_PRODUCT_IDENTITY
+      "\"";
+  const char* verifyRel = "verify rel/update.ini rel/p --root-keys \"$(cat root.pub)\"";
+  const std::string statement =
+      "statement: product " LUMIVORA_PRODUCT_IDENTITY ", version 1.1, size ";
   const Row rows[] = {
       {"--help", 0, "usage: lumivora-tool COMMAND [ARGUMENTS]\n", ""},
       {"-h", 0, "usage: lumivora-tool COMMAND [ARGUMENTS]\n", ""},
@@ -201,7 +210,47 @@ TEST(CipherToolTest, HelpVersionUsageErrorsAndRefusals) {
       {"encipher --help", 0, "usage: lumivora-tool encipher TEXT\n", ""},
       {"help decipher", 0, "usage: lumivora-tool decipher BASE64\n", ""},
       {"list -h", 0, "usage: lumivora-tool list ARCHIVE\n", ""},
-      {"--version", 0, "lumivora-tool " LUMIVORA_VERSION "\n", ""},
+      {"--version", 0,
+       "lumivora-tool " LUMIVORA_VERSION " (product " LUMIVORA_PRODUCT_NAME
+       ", identity " LUMIVORA_PRODUCT_IDENTITY ")\n",
+       ""},
+      // Every option of every command in its usage.
+      {"help certify", 0,
+       "usage: lumivora-tool certify --root SECRET_KEY_FILE --key PUBLIC_KEY --serial N -o "
+       "CERT_FILE [--product P]\n",
+       ""},
+      {"verify --help", 0,
+       "usage: lumivora-tool verify INFO_FILE FILE --root-keys KEYS [--serial N] [--product P] "
+       "[-P PASSWORD] [--platform linux|windows]\n",
+       ""},
+      {"release -h", 0,
+       "usage: lumivora-tool release MAIN_PROGRAM --version V --url URL --key SECRET_KEY_FILE "
+       "[--cert CERT_FILE] [--client-name NAME] [-P PASSWORD] [--product P] "
+       "[--platform linux|windows] -o DIR\n",
+       ""},
+      // test and extract read with the built-in pack password, as pack writes.
+      {"test pack", 0, "pack: no errors in 1 entries\n", ""},
+      {"test rel/p", 1, "", "Lumivoramain: skipped (wrong password or damaged)\n"},
+      // verify checks the pack as the launcher does: its password, its program.
+      {verifyRel, 1, statement.c_str(), "",
+       "refused: a linux launcher would say: The download is not encrypted with the pack "
+       "password.\n"},
+      {"verify rel/update.ini rel/p --root-keys \"$(cat root.pub)\" -P other", 0, statement.c_str(),
+       "", "rel/p: a pack that a linux launcher starts\n"},
+      {"verify rel/update.ini rel/p --root-keys \"$(cat root.pub)\" -P other --platform windows", 1,
+       statement.c_str(), "",
+       "refused: a windows launcher would say: The main program in the download is not a "
+       "program for this system.\n"},
+      // release refuses a pack its launcher would refuse, writing nothing.
+      {"release notes --version 1.1 --url http://h/p --key root.key -o out", 1, "",
+       "lumivora-tool release: out/p: a linux launcher would refuse this pack, so nothing is "
+       "written: The main program in the download is not a program for this system.\n"},
+      {"release main --version 1.1 --url http://h/p --key root.key --platform windows -o out", 1,
+       "",
+       "lumivora-tool release: out/p: a windows launcher would refuse this pack, so nothing is "
+       "written: The main program in the download is not a program for this system.\n"},
+      {"release main --version 1.1 --url http://h/p --key root.key --platform mac -o out", 1, "",
+       "lumivora-tool release: --platform \"mac\" is not linux or windows\n"},
       {"", 2, "", "usage: lumivora-tool COMMAND [ARGUMENTS]\n"},
       {"frobnicate", 2, "", "usage: lumivora-tool COMMAND [ARGUMENTS]\n"},
       {"help frobnicate", 2, "", "usage: lumivora-tool COMMAND [ARGUMENTS]\n"},
@@ -260,15 +309,30 @@ TEST(CipherToolTest, HelpVersionUsageErrorsAndRefusals) {
       {"decipher '!!!!'", 1, "", "lumivora-tool decipher: \"!!!!\" is not Base64"},
       {"decipher 'Yw='", 1, "", "lumivora-tool decipher: \"Yw=\" is not Base64"},
       {"decipher 'YwCH '", 1, "", "lumivora-tool decipher: \"YwCH \" is not Base64"},
+      // The publishing order, and a warning for the demo identity.
       {"release main --version 1.10.2 --url https://h:8/x/p-1 --key root.key -o out", 0,
-       "out/p-1: no errors in 1 entries\np-1 and update.ini in out signed by ", ""},
+       "p-1 and update.ini in out signed by ", demoRelease.c_str(),
+       "\n1. Upload out/p-1 so that https://h:8/x/p-1 serves it.\n2. Then upload out/update.ini"},
+      {"release main --version 1.1 --url http://h/p --key root.key --product acme -o out", 0,
+       "p and update.ini in out signed by ", ""},
+      {"release main --version 1.1 --url http://h/p --key root.key --product acme -P x -o out", 0,
+       "p and update.ini in out signed by ", "lumivora-tool release: warning: -P is not the pack"},
+      {"certify --root root.key --key \"$(cat root.pub)\" --serial 1 -o c", 0, "certificate for ",
+       "lumivora-tool certify: warning: made for the demo identity \"" LUMIVORA_PRODUCT_IDENTITY
+       "\""},
+      {"certify --root root.key --key \"$(cat root.pub)\" --serial 1 --product acme -o c", 0,
+       "certificate for ", ""},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.arguments);
     const TempDir dir;
     const std::string in = "cd '" + dir.Path() + "' && ";
-    ASSERT_EQ(Shell(in + "cp '" LUMIVORA_SOURCE_DIR "/keys/demo-only/'root.* . && cp root.key "
-                         "signing.key && echo program > main && ln -s main main-link")
+    ASSERT_EQ(Shell(in +
+                    "cp '" LUMIVORA_SOURCE_DIR "/keys/demo-only/'root.* . && cp root.key "
+                    "signing.key && printf '\\177ELF program' > main && echo text > notes && "
+                    "ln -s main main-link && " +
+                    Tool() + "pack main -o pack && " + Tool() +
+                    "release main --version 1.1 --url http://h/p --key root.key -P other -o rel")
                   .exitCode,
               0);
     const std::string listing = "find . -printf '%p %M %s %T@ %l\\n' | sort";
@@ -286,6 +350,7 @@ TEST(CipherToolTest, HelpVersionUsageErrorsAndRefusals) {
     EXPECT_EQ(out.output.empty(), *row.out == '\0');
     EXPECT_EQ(err.output.substr(0, std::string(row.err).size()), row.err);
     EXPECT_EQ(err.output.empty(), *row.err == '\0');
+    EXPECT_NE(out.output.find(row.shows), std::string::npos) << out.output;
   }
 }
 

@@ -190,6 +190,8 @@ TEST_F(SelfUpdateTest, OnlyWholeSignedReleasesReplaceThePack) {
   const std::string capitals = HandMadeZip(program, {"LUMIVORAMAIN"}, password);
   const std::string otherPassword = HandMadeZip(program, {"Lumivoramain"}, "not the pack's");
   const std::string noMain = HandMadeZip(program, {"Readme"}, password);
+  const std::string script =
+      HandMadeZip(ToBytes("#!/bin/sh\necho 1.1\n"), {"Lumivoramain"}, password);
   const std::string refused = "lumivora (error)\nThe update was refused: ";
   const std::string notCopied = "\n to: " + Pack() + "\n";
   struct Row {
@@ -225,6 +227,8 @@ TEST_F(SelfUpdateTest, OnlyWholeSignedReleasesReplaceThePack) {
        "", notCopied + "The download is not encrypted with the pack password.", ""},
       {"no main program", SignatureLines(noMain, "1.1"), noMain, "",
        notCopied + "The download holds no main program.", ""},
+      {"main program not an ELF executable", SignatureLines(script, "1.1"), script, "",
+       notCopied + "The main program in the download is not a program for this system.", ""},
       {"signed by a certified signing key", certified(1), pack, "", "", "1"},
       {"after a rotation to a higher serial", certified(3), pack, "SigningSerial=2\n", "", "3"},
   };

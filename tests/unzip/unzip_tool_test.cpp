@@ -67,7 +67,7 @@ TEST(UnzipTool, DefaultPackPasswordAndComment) {
 // "Version=V", which ends the file after its length and which list shows.
 TEST(UnzipTool, VersionCommentTable) {
   struct Row {
-    std::string arguments;  // after "lumivora-tool", run in a folder holding "main"
+    std::string arguments;  // after "lumivora-tool", run in a folder holding the program "main"
     std::string comment;    // of the archive "p"
   };
   const Row rows[] = {
@@ -80,7 +80,7 @@ TEST(UnzipTool, VersionCommentTable) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.arguments);
     test::TempDir dir;
-    test::WriteFile(dir / "main", "program");
+    test::WriteFile(dir / "main", "\177ELF program");
     ASSERT_EQ(test::Shell("cd " + dir.Path() + " && " + LUMIVORA_BIN_DIR "/lumivora-tool " +
                           row.arguments + " > /dev/null")
                   .exitCode,

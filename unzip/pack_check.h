@@ -1,0 +1,25 @@
+// Whether a file is a pack that the launcher can start: the check the
+// launcher makes on a download before it copies it over its pack, and that
+// lumivora-tool makes before it publishes or passes a release.
+#pragma once
+
+#include <string>
+
+namespace lumivora::unzip {
+
+// The kind of program a launcher starts: an ELF executable (Linux and the
+// other POSIX builds) or a PE executable (Windows builds).
+enum class ProgramKind { kElf, kPe };
+
+// The kind of program the launcher of this build starts.
+ProgramKind NativeProgramKind();
+
+// The empty text when PATH is a pack whose extraction (the launcher's
+// selection of MAINNAME) meets exactly one entry, stored under the very name
+// MAINNAME at the top level, encrypted, decoding with PASSWORD, passing its
+// CRC check and beginning as a program of KIND does; otherwise the sentence
+// that says why not (the launcher shows it). Nothing is written.
+std::string CheckPack(const std::string& path, const std::string& password,
+                      const std::string& mainName, ProgramKind kind = NativeProgramKind());
+
+}  // namespace lumivora::unzip
