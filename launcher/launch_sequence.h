@@ -60,20 +60,35 @@ struct PackGuard {
   std::function<void(const std::string& version)> recordVersion;
 };
 
-// Runs the update dialog: checks, downloads, replaces the pack, and sets
-// NEWVERSION to the installed version or to the empty text. SIGNINGSERIAL
-// holds the highest certificate serial accepted so far and rises when a
-// higher one is accepted.
+// What the update dialog is asked: the installed version, the pack, the
+// deciphered addresses, the silent-update setting, the highest certificate
+// serial accepted so far, and the guard of a replacement.
+struct UpdateRequest {
+  std::string currentVersion;
+  std::string packPath;
+  std::string infoURL1;
+  std::string infoURL2;
+  std::string upgradeURLFormat;
+  bool silent = false;
+  uint64_t signingSerial = 0;
+  PackGuard guard;
+};
+
+// What it did: the version it installed (the empty text: none), and the
+// highest certificate serial accepted, which rises when a higher one was.
+struct UpdateOutcome {
+  std::string newVersion;
+  uint64_t signingSerial = 0;
+};
+
+// Runs the update dialog: checks, downloads and replaces the pack.
 class UpdateDialog {
  public:
   UpdateDialog() = default;
   UpdateDialog(const UpdateDialog&) = delete;
   UpdateDialog& operator=(const UpdateDialog&) = delete;
   virtual ~UpdateDialog() = default;
-  virtual void Execute(const std::string& currentVersion, const std::string& packPath,
-                       const std::string& infoURL1, const std::string& infoURL2,
-                       const std::string& upgradeURLFormat, bool silent, uint64_t& signingSerial,
-                       const PackGuard& guard, std::string& newVersion) = 0;
+  virtual UpdateOutcome Execute(const UpdateRequest& request) = 0;
 };
 
 // The enciphered deployment configuration the launcher carries.

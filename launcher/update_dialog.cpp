@@ -35,10 +35,7 @@ class WebUpdateDialog final : public UpdateDialog {
                   const LauncherConfig& config)
       : system_(system), ui_(ui), config_(config) {}
 
-  void Execute(const std::string& currentVersion, const std::string& packPath,
-               const std::string& infoURL1, const std::string& infoURL2,
-               const std::string& upgradeURLFormat, bool silent, uint64_t& signingSerial,
-               const PackGuard& guard, std::string& newVersion) override {
+  UpdateOutcome Execute(const UpdateRequest& request) override {
     const std::unique_ptr<platform::HttpTransport> transport = platform::CreateHttpTransport();
     const std::string password =
         unzip::BuildPassword(config_.PackPasswordTable, config_.PackPasswordLastIndex);
@@ -50,13 +47,17 @@ class WebUpdateDialog final : public UpdateDialog {
           return unzip::CheckPack(path, password, MainProgramName());
         },
         webupdate::ReleaseTrust{config_.ProductIdentity,
-                                webupdate::ParsePublicKeys(config_.UpdateRootKeys), signingSerial},
-        guard.lockFile,
-        guard.recordVersion,
+                                webupdate::ParsePublicKeys(config_.UpdateRootKeys),
+                                request.signingSerial},
+        request.guard.lockFile,
+        request.guard.recordVersion,
         kTransferLimits};
-    webupdate::TfrmUpdater::Execute(environment, currentVersion, packPath, infoURL1, infoURL2,
-                                    upgradeURLFormat, silent, newVersion);
-    signingSerial = environment.trust.recordedSerial;
+    UpdateOutcome outcome;
+    webupdate::TfrmUpdater::Execute(environment, request.currentVersion, request.packPath,
+                                    request.infoURL1, request.infoURL2, request.upgradeURLFormat,
+                                    request.silent, outcome.newVersion);
+    outcome.signingSerial = environment.trust.recordedSerial;
+    return outcome;
   }
 
  private:

@@ -55,18 +55,15 @@ struct ScriptedUpdater final : UpdateDialog {
   std::vector<std::string> received;
   bool silent = false;
   uint64_t acceptedSerial = 0;  // a certificate serial the "check" accepts
-  void Execute(const std::string& currentVersion, const std::string& packPath,
-               const std::string& infoURL1, const std::string& infoURL2,
-               const std::string& upgradeURLFormat, bool silentUpdate, uint64_t& signingSerial,
-               const PackGuard& /*guard*/, std::string& newVersion) override {
+  UpdateOutcome Execute(const UpdateRequest& request) override {
     ++calls;
-    received = {currentVersion, packPath, infoURL1, infoURL2, upgradeURLFormat};
-    silent = silentUpdate;
-    signingSerial = std::max(signingSerial, acceptedSerial);
+    received = {request.currentVersion, request.packPath, request.infoURL1, request.infoURL2,
+                request.upgradeURLFormat};
+    silent = request.silent;
     if (action) {
       action();
     }
-    newVersion = answer;
+    return {answer, std::max(request.signingSerial, acceptedSerial)};
   }
 };
 
