@@ -143,9 +143,9 @@ void RunUpdateStep(LaunchEnvironment& environment, TfrmSplash* splash, LaunchSta
                           WriteSettings(files.settingsFile, state.Settings, version);
                           recorded = true;
                         }};
-  const UpdateOutcome outcome = environment.updater.Execute(
-      {installed, state.PackPath, url1, url2, upgrade, state.Settings.SilentUpdate,
-       state.Settings.SigningSerial, guard});
+  const UpdateOutcome outcome = environment.updater.Execute({installed, state.PackPath, url1, url2,
+                                                             upgrade, state.Settings.SilentUpdate,
+                                                             state.Settings.SigningSerial, guard});
   state.UpdatedVersion = outcome.newVersion;
   state.Settings.SigningSerial = outcome.signingSerial;
   const std::string version = recorded ? std::string() : state.UpdatedVersion;

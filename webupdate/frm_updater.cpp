@@ -200,9 +200,9 @@ bool TfrmUpdater::ReplacePack(const std::string& source, const std::string& pack
     ShowError(refused + "\r" + mismatch);
     return false;
   }
-  const std::optional<std::string> problem = InstallPack(
-      {source, webUpdate_->DownloadedSize(), packPath, version, environment_.lockFile,
-       environment_.checkPack, environment_.recordVersion});
+  const std::optional<std::string> problem =
+      InstallPack({source, webUpdate_->DownloadedSize(), packPath, version, environment_.lockFile,
+                   environment_.checkPack, environment_.recordVersion});
   if (problem) {
     ShowError(problem->empty() ? refused : refused + "\r" + *problem);
     return false;

@@ -45,7 +45,7 @@ InfoFetch FetchInfo(const Fetcher& fetch, const std::string& url);
 
 // The statement of an information file checked against TRUST.
 struct OfferVerdict {
-  std::string refusal;  // why the offer may not be taken; empty when it may
+  std::string refusal;                      // why the offer may not be taken; empty when it may
   std::optional<ReleaseStatement> release;  // the signed release (trust enabled)
   std::optional<uint64_t> serial;           // the signing certificate's serial
 };

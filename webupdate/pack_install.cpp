@@ -64,8 +64,8 @@ std::optional<std::string> ReplaceUnderLock(const PackInstallation& installation
     return error.Message();
   }
   // The check reads the very file that the rename puts in place.
-  std::string problem = installation.checkPack ? installation.checkPack(copy.path)
-                                               : std::string("no pack check");
+  std::string problem =
+      installation.checkPack ? installation.checkPack(copy.path) : std::string("no pack check");
   if (!problem.empty()) {
     return problem;
   }

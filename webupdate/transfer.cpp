@@ -155,8 +155,7 @@ TransferResult CheckResponse(const TransferRequest& request, const platform::Htt
   if (request.mode == TransferMode::kDownloadToFile && request.expectedSize &&
       outcome.announced != request.expectedSize) {
     // Said as a download of the wrong size is said once it is whole.
-    outcome.refusal = "The download has " + *contentLength +
-                      " bytes, but the signed release has " +
+    outcome.refusal = "The download has " + *contentLength + " bytes, but the signed release has " +
                       std::to_string(*request.expectedSize) + ".";
     return Failed("Content-Length " + *contentLength + " is not the signed size " +
                       std::to_string(*request.expectedSize),
@@ -264,8 +263,8 @@ std::optional<platform::HttpRequest> WireRequest(const TransferContext& context,
       refused = {TransferStatus::kFailed, "the time for information files has been used up"};
       return std::nullopt;
     }
-    http.limits.overall = http.limits.overall.count() == 0 ? **budget
-                                                           : std::min(http.limits.overall, **budget);
+    http.limits.overall =
+        http.limits.overall.count() == 0 ? **budget : std::min(http.limits.overall, **budget);
   }
   return http;
 }
@@ -273,9 +272,9 @@ std::optional<platform::HttpRequest> WireRequest(const TransferContext& context,
 }  // namespace
 
 TransferOutcome RunTransfer(const TransferContext& context, const TransferRequest& request) {
-  const BudgetUse budgetUse(request.mode == TransferMode::kFetchToMemory ? context.infoBudget
-                                                                           : nullptr,
-                            std::chrono::steady_clock::now());
+  const BudgetUse budgetUse(
+      request.mode == TransferMode::kFetchToMemory ? context.infoBudget : nullptr,
+      std::chrono::steady_clock::now());
   TransferOutcome outcome;
   const std::optional<platform::HttpRequest> http = WireRequest(context, request, outcome.result);
   if (!http) {

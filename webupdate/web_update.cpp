@@ -231,8 +231,12 @@ TransferResult TWebUpdate::HttpGet(const TransferRequest& request) {
 
 TransferOutcome TWebUpdate::Transfer(const TransferRequest& request) {
   cancelled_ = false;
-  const TransferContext context{transport_,   userName_,  password_,
-                                limitsRule_,  &infoBudget_, &cancelled_,
+  const TransferContext context{transport_,
+                                userName_,
+                                password_,
+                                limitsRule_,
+                                &infoBudget_,
+                                &cancelled_,
                                 [this](const TransferOutcome& sofar) {
                                   TakeCounts(sofar);
                                   DoDownload();
