@@ -195,7 +195,14 @@ ExtractionTarget PrepareTarget(platform::SystemServices& system, LaunchState& st
   return target;
 }
 
-// Starts the extracted main program with the hand-off record.
+// A failure that its boundary has already shown to the user: it ends the
+// section without a second box. The cause is kept for whoever records it.
+struct ShownFailure {
+  std::string cause;
+};
+
+// Starts the extracted main program with the hand-off record. A start that
+// raises an error is reported once, by StartProgram's own box.
 void StartMainProgram(LaunchEnvironment& environment, const LaunchState& state,
                       const ExtractionTarget& target, const std::string& firstArgument) {
   platform::SystemServices& system = environment.system;
@@ -207,7 +214,11 @@ void StartMainProgram(LaunchEnvironment& environment, const LaunchState& state,
   }
   const std::string record =
       cipher::EncipherConfigText(BuildHandOffRecord(system.ExecutablePath()));
-  StartProgram(system, ui, BuildCommandLine(state.TargetPath, record, firstArgument), true);
+  try {
+    StartProgram(system, ui, BuildCommandLine(state.TargetPath, record, firstArgument), true);
+  } catch (const Exception& error) {
+    throw ShownFailure{error.Message()};
+  }
 }
 
 void ShowStep(TfrmSplash* splash, int64_t step) {
@@ -262,6 +273,8 @@ LaunchState RunLaunchSequence(LaunchEnvironment& environment, TfrmSplash* splash
     if (splash != nullptr) {
       splash->SetStatus(strings::kReady);
     }
+  } catch (const ShownFailure&) {
+    // Already shown; the rest of the section is skipped.
   } catch (const Exception& error) {
     ShowError(ui, "Problem : \r" + error.Message());
   }
