@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <optional>
 #include <stdexcept>
 #include <utility>
 
@@ -36,21 +37,16 @@ bool ShouldPipeline(PipelineMode mode, uint16_t method, int64_t compressedSize, 
 
 ChunkPipeline::ChunkPipeline(size_t chunkSize, Fill fill, size_t depth)
     : chunkSize_(chunkSize),
-      depth_(depth < 2 ? 2 : depth),
-      wakeCount_(depth_ / 2),
       fill_(std::move(fill)),
-      buffers_(depth_, std::vector<uint8_t>(chunkSize_)),
-      sizes_(depth_) {
+      buffers_(std::max<size_t>(depth, 2), std::vector<uint8_t>(chunkSize_)),
+      sizes_(buffers_.size()),
+      ring_(buffers_.size()) {
   worker_ = std::thread([this] { Work(); });
   liveWorkers.fetch_add(1);
 }
 
 ChunkPipeline::~ChunkPipeline() {
-  {
-    const std::lock_guard lock(mutex_);
-    stop_ = true;
-  }
-  slotFree_.notify_one();
+  ring_.Stop();
   worker_.join();
   liveWorkers.fetch_sub(1);
 }
@@ -59,86 +55,44 @@ int ChunkPipeline::LiveWorkers() {
   return liveWorkers.load();
 }
 
-size_t ChunkPipeline::FreeBuffers(uint64_t index) const {
-  // Chunks not yet released by the consumer occupy their buffers.
-  return depth_ - static_cast<size_t>(index - (taken_ - (holding_ ? 1 : 0)));
-}
-
-uint64_t ChunkPipeline::ChunksToWakeFor() const {
-  return taken_ == 0 ? 1 : wakeCount_;
-}
-
 void ChunkPipeline::Work() {
-  for (uint64_t index = 0;; ++index) {
-    {
-      std::unique_lock lock(mutex_);
-      if (!stop_ && FreeBuffers(index) == 0) {
-        // The ring is full: sleep until half of it is free again, so that
-        // one wake-up refills several chunks.
-        workerWaiting_ = true;
-        slotFree_.wait(lock, [&] { return stop_ || FreeBuffers(index) >= wakeCount_; });
-        workerWaiting_ = false;
-      }
-      if (stop_) {
-        return;
-      }
+  for (;;) {
+    const std::optional<uint64_t> index = ring_.AcquireFree();
+    if (!index) {
+      return;  // stopped
     }
-    const size_t slot = index % depth_;
+    const size_t slot = ring_.Slot(*index);
     size_t size = 0;
-    std::exception_ptr error;
     try {
       size = fill_(std::span<uint8_t>(buffers_[slot]));
     } catch (...) {
-      error = std::current_exception();
-    }
-    const bool finished = error || size == 0;
-    const bool failed = static_cast<bool>(error);
-    bool wake = false;
-    {
-      const std::lock_guard lock(mutex_);
-      if (failed) {
-        error_ = std::move(error);
-      } else {
-        sizes_[slot] = size;
-        filled_ = index + 1;
-      }
-      done_ = finished;
-      wake = consumerWaiting_ && (finished || filled_ - taken_ >= ChunksToWakeFor());
-    }
-    if (wake) {
-      chunkReady_.notify_one();
-    }
-    if (finished) {
+      ring_.Close(std::current_exception());
       return;
     }
+    if (size == 0) {
+      ring_.Close();
+      return;
+    }
+    sizes_[slot] = size;
+    ring_.Publish();
   }
 }
 
 std::span<const uint8_t> ChunkPipeline::Next() {
-  std::unique_lock lock(mutex_);
   if (holding_) {
     holding_ = false;  // the previous chunk's buffer is free again
-    if (workerWaiting_ && FreeBuffers(filled_) >= wakeCount_) {
-      slotFree_.notify_one();
-    }
+    ring_.Release(taken_);
   }
-  if (filled_ == taken_ && !done_) {
-    // Nothing ready: sleep until half of the ring is (the first chunk at the
-    // start), so that one wake-up serves several chunks.
-    consumerWaiting_ = true;
-    chunkReady_.wait(lock, [&] { return filled_ - taken_ >= ChunksToWakeFor() || done_; });
-    consumerWaiting_ = false;
-  }
-  if (filled_ == taken_) {
-    // The worker ended without this chunk: its error, or the end of data
-    // already passed (a further call after the empty chunk).
-    if (error_) {
-      std::rethrow_exception(error_);
-    }
+  // Nothing ready: sleep until half of the ring is (the first chunk at the
+  // start), so that one wake-up serves several chunks. An empty range: the
+  // end of the data, already passed or just reached, or the fill call's
+  // error for this chunk, raised here.
+  const auto [first, end] = ring_.AcquireReady(taken_ == 0 ? 1 : ring_.Depth() / 2);
+  if (first == end) {
     return {};
   }
-  const size_t slot = taken_ % depth_;
-  ++taken_;
+  const size_t slot = ring_.Slot(first);
+  taken_ = first + 1;
   holding_ = true;
   return {buffers_[slot].data(), sizes_[slot]};
 }
@@ -149,53 +103,35 @@ namespace lumivora::unzip {
 
 BlockWriter::BlockWriter(size_t blockSize, Store store, Report report, size_t depth)
     : blockSize_(blockSize),
-      depth_(depth < 2 ? 2 : depth),
-      wakeCount_(depth_ / 2),
       store_(std::move(store)),
       report_(std::move(report)),
-      buffers_(depth_, std::vector<uint8_t>(blockSize_)),
-      sizes_(depth_) {
-  batch_.reserve(depth_);  // so that the worker never allocates
+      buffers_(std::max<size_t>(depth, 2), std::vector<uint8_t>(blockSize_)),
+      sizes_(buffers_.size()),
+      ring_(buffers_.size()) {
+  batch_.reserve(buffers_.size());  // so that the worker never allocates
   worker_ = std::thread([this] { Work(); });
   liveWorkers.fetch_add(1);
 }
 
 BlockWriter::~BlockWriter() {
-  {
-    const std::lock_guard lock(mutex_);
-    stop_ = true;
-  }
-  blockQueued_.notify_one();
+  ring_.Stop();
   worker_.join();
   liveWorkers.fetch_sub(1);
 }
 
 void BlockWriter::Work() {
   for (;;) {
-    uint64_t first = 0;
-    uint64_t end = 0;
-    {
-      std::unique_lock lock(mutex_);
-      if (!stop_ && put_ == stored_) {
-        // Nothing queued: sleep until half of the ring is (or the caller
-        // drains), so that one wake-up stores several blocks.
-        workerWaiting_ = true;
-        blockQueued_.wait(lock, [&] {
-          return stop_ || put_ - stored_ >= wakeCount_ || (draining_ && put_ > stored_);
-        });
-        workerWaiting_ = false;
-      }
-      if (stop_) {
-        return;
-      }
-      first = stored_;
-      end = put_;
+    // Nothing queued: sleep until half of the ring is (or the caller
+    // drains), so that one wake-up stores several blocks.
+    const auto [first, end] = ring_.AcquireReady(ring_.Depth() / 2);
+    if (first == end) {
+      return;  // stopped
     }
     // Every block queued goes in one store call; their buffers stay theirs
-    // until stored_ passes them.
+    // until they are released.
     batch_.clear();
     for (uint64_t index = first; index < end; ++index) {
-      const size_t slot = index % depth_;
+      const size_t slot = ring_.Slot(index);
       batch_.emplace_back(buffers_[slot].data(), sizes_[slot]);
     }
     size_t stored = 0;
@@ -205,59 +141,37 @@ void BlockWriter::Work() {
     } catch (...) {
       error = std::current_exception();
     }
-    const bool failed = static_cast<bool>(error);
-    bool wake = false;
-    {
-      const std::lock_guard lock(mutex_);
-      stored_ = first + std::min<uint64_t>(stored, end - first);
-      if (failed) {
-        error_ = std::move(error);
-      }
-      wake = callerWaiting_ &&
-             (error_ || stored_ == put_ || (!draining_ && depth_ - (put_ - stored_) >= wakeCount_));
-    }
-    if (wake) {
-      blockStored_.notify_one();
-    }
-    if (failed) {
+    ring_.Release(first + std::min<uint64_t>(stored, end - first), error);
+    if (error) {
       return;
     }
   }
 }
 
-void BlockWriter::ReportStored(std::unique_lock<std::mutex>& lock) {
-  while (reported_ < stored_) {
-    // The slot of a stored block is reused only by a later Put of this
-    // thread, after this report.
-    const size_t size = sizes_[reported_ % depth_];
+void BlockWriter::ReportStored() {
+  // The slot of a stored block is reused only by a later Put of this thread,
+  // after this report.
+  for (const uint64_t stored = ring_.Released(); reported_ < stored;) {
+    const size_t size = sizes_[ring_.Slot(reported_)];
     ++reported_;
-    lock.unlock();
     try {
       report_(size);
     } catch (...) {
       // The owner's handler raised: as in a serial run, no later block is
       // reported, and its error is the one that ends the entry.
-      lock.lock();
       reportFailed_ = true;
       throw;
     }
-    lock.lock();
-  }
-  if (error_) {
-    std::rethrow_exception(error_);
   }
 }
 
-void BlockWriter::WaitForFreeBuffer(std::unique_lock<std::mutex>& lock) {
-  ReportStored(lock);
-  if (put_ - stored_ == depth_) {
-    callerWaiting_ = true;
-    if (workerWaiting_) {
-      blockQueued_.notify_one();
-    }
-    blockStored_.wait(lock, [&] { return error_ || depth_ - (put_ - stored_) >= wakeCount_; });
-    callerWaiting_ = false;
-    ReportStored(lock);
+template <class Wait>
+auto BlockWriter::ReportingWait(Wait wait) {
+  try {
+    return wait();
+  } catch (...) {
+    ReportStored();
+    throw;
   }
 }
 
@@ -265,37 +179,26 @@ void BlockWriter::Put(std::span<const uint8_t> block) {
   if (block.size() > blockSize_) {
     throw std::length_error("block larger than the writer's buffers");
   }
-  std::unique_lock lock(mutex_);
-  WaitForFreeBuffer(lock);
-  // The buffer of block put_ is free, and the worker touches only buffers
-  // of blocks put: the copy needs no lock.
-  const size_t slot = put_ % depth_;
-  lock.unlock();
-  std::copy(block.begin(), block.end(), buffers_[slot].begin());
-  lock.lock();
-  sizes_[slot] = block.size();
-  ++put_;
-  if (workerWaiting_ && put_ - stored_ >= wakeCount_) {
-    blockQueued_.notify_one();
+  ReportStored();
+  const std::optional<uint64_t> index = ReportingWait([this] { return ring_.AcquireFree(); });
+  if (!index) {
+    return;  // stopped
   }
+  ReportStored();
+  // The buffer of the block is free, and the worker touches only buffers of
+  // blocks published: the copy needs no lock.
+  const size_t slot = ring_.Slot(*index);
+  std::copy(block.begin(), block.end(), buffers_[slot].begin());
+  sizes_[slot] = block.size();
+  ring_.Publish();
 }
 
 void BlockWriter::Drain() {
-  std::unique_lock lock(mutex_);
   if (reportFailed_) {
     return;
   }
-  if (stored_ < put_ && !error_) {
-    draining_ = true;
-    callerWaiting_ = true;
-    if (workerWaiting_) {
-      blockQueued_.notify_one();
-    }
-    blockStored_.wait(lock, [&] { return error_ || stored_ == put_; });
-    callerWaiting_ = false;
-    draining_ = false;
-  }
-  ReportStored(lock);
+  ReportingWait([this] { ring_.Drain(); });
+  ReportStored();
 }
 
 }  // namespace lumivora::unzip

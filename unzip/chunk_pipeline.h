@@ -2,8 +2,8 @@
 // chunks of the entry's data (reading and traditional PKWARE decryption)
 // ahead of the thread that decodes them (ChunkPipeline); the other stores
 // the decoded blocks (writing and CRC-32) behind it (BlockWriter). Each goes
-// through a small ring of buffers; inflate and every event stay on the
-// calling thread.
+// through a ring of buffers handed over by a platform::SlotRing; inflate and
+// every event stay on the calling thread.
 //
 // The consumer sees exactly what a serial loop of fill calls would give it,
 // in the same order: chunk after chunk, then the end (an empty chunk), or the
@@ -14,15 +14,14 @@
 // chunk and joins it, so no thread outlives the pipeline.
 #pragma once
 
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
-#include <exception>
 #include <functional>
-#include <mutex>
 #include <span>
 #include <thread>
 #include <vector>
+
+#include "platform/slot_ring.h"
 
 namespace lumivora::unzip {
 
@@ -74,29 +73,14 @@ class ChunkPipeline {
 
  private:
   void Work();
-  // Buffers free for the worker's chunk INDEX (called with the lock held).
-  [[nodiscard]] size_t FreeBuffers(uint64_t index) const;
-  // Chunks ready that wake a waiting consumer (called with the lock held).
-  [[nodiscard]] uint64_t ChunksToWakeFor() const;
 
   const size_t chunkSize_;
-  const size_t depth_;
-  const size_t wakeCount_;  // chunks or buffers that wake a waiting side
   Fill fill_;
   std::vector<std::vector<uint8_t>> buffers_;
   std::vector<size_t> sizes_;
-
-  std::mutex mutex_;
-  std::condition_variable chunkReady_;  // the consumer waits here
-  std::condition_variable slotFree_;    // the worker waits here
-  uint64_t filled_ = 0;                 // chunks the worker completed
-  uint64_t taken_ = 0;                  // chunks the consumer took
-  bool holding_ = false;                // the consumer holds chunk taken_ - 1
-  bool done_ = false;                   // the worker ended (end of data or error)
-  std::exception_ptr error_;            // raised when filling chunk filled_
-  bool stop_ = false;
-  bool workerWaiting_ = false;    // for a free buffer
-  bool consumerWaiting_ = false;  // for a chunk
+  platform::SlotRing ring_;
+  uint64_t taken_ = 0;    // chunks the consumer took
+  bool holding_ = false;  // the consumer holds chunk taken_ - 1
   std::thread worker_;
 };
 
@@ -138,33 +122,22 @@ class BlockWriter {
 
  private:
   void Work();
-  // Reports blocks stored and not yet reported (LOCK is released around
-  // each report), then raises a store error.
-  void ReportStored(std::unique_lock<std::mutex>& lock);
-  // ReportStored, then waits until the buffer of block put_ is free.
-  void WaitForFreeBuffer(std::unique_lock<std::mutex>& lock);
+  // Reports the blocks stored and not yet reported.
+  void ReportStored();
+  // Runs a wait of the ring; a store error it raises leaves after the
+  // blocks stored before it were reported.
+  template <class Wait>
+  auto ReportingWait(Wait wait);
 
   const size_t blockSize_;
-  const size_t depth_;
-  const size_t wakeCount_;
   Store store_;
   Report report_;
   std::vector<std::vector<uint8_t>> buffers_;
   std::vector<size_t> sizes_;
   std::vector<std::span<const uint8_t>> batch_;  // the worker's: one store call's blocks
-
-  std::mutex mutex_;
-  std::condition_variable blockQueued_;  // the worker waits here
-  std::condition_variable blockStored_;  // the caller waits here
-  uint64_t put_ = 0;                     // blocks the caller put
-  uint64_t stored_ = 0;                  // blocks the worker stored
-  uint64_t reported_ = 0;                // blocks the caller reported
-  std::exception_ptr error_;             // raised when storing block stored_
-  bool stop_ = false;
-  bool draining_ = false;       // the caller waits for every block
-  bool reportFailed_ = false;   // a report raised: nothing more is reported
-  bool workerWaiting_ = false;  // for a block
-  bool callerWaiting_ = false;  // for a free buffer or the drain
+  platform::SlotRing ring_;
+  uint64_t reported_ = 0;      // blocks the caller reported
+  bool reportFailed_ = false;  // a report raised: nothing more is reported
   std::thread worker_;
 };
 

@@ -84,24 +84,15 @@ constexpr size_t kPipelinePiece = size_t{64} * 1024;
 constexpr size_t kPipelineDepth = 16;
 }  // namespace
 
-Sha256Pipeline::Sha256Pipeline() {
-  current_.reserve(kPipelinePiece);
+Sha256Pipeline::Sha256Pipeline()
+    : pieces_(kPipelineDepth, std::vector<uint8_t>(kPipelinePiece)),
+      sizes_(kPipelineDepth),
+      ring_(kPipelineDepth) {
   worker_ = std::thread([this] { Work(); });
 }
 
 Sha256Pipeline::~Sha256Pipeline() {
-  Stop(true);
-}
-
-void Sha256Pipeline::Stop(bool drop) {
-  {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    closing_ = true;
-    if (drop) {
-      waiting_.clear();
-    }
-  }
-  changed_.notify_all();
+  ring_.Stop();
   if (worker_.joinable()) {
     worker_.join();
   }
@@ -109,73 +100,54 @@ void Sha256Pipeline::Stop(bool drop) {
 
 void Sha256Pipeline::Update(std::span<const uint8_t> bytes) {
   while (!bytes.empty()) {
-    const size_t take = std::min(bytes.size(), kPipelinePiece - current_.size());
-    current_.insert(current_.end(), bytes.begin(),
-                    bytes.begin() + static_cast<std::ptrdiff_t>(take));
+    if (!current_) {
+      // Raises what ended the worker early.
+      current_ = ring_.AcquireFree();
+      filled_ = 0;
+    }
+    std::vector<uint8_t>& piece = pieces_[ring_.Slot(*current_)];
+    const size_t take = std::min(bytes.size(), kPipelinePiece - filled_);
+    std::copy_n(bytes.begin(), take, piece.begin() + static_cast<std::ptrdiff_t>(filled_));
+    filled_ += take;
     bytes = bytes.subspan(take);
-    if (current_.size() == kPipelinePiece) {
-      Hand(std::move(current_));
+    if (filled_ == kPipelinePiece) {
+      Hand();
     }
   }
 }
 
-void Sha256Pipeline::Hand(std::vector<uint8_t>&& piece) {
-  std::unique_lock<std::mutex> lock(mutex_);
-  changed_.wait(lock, [this] { return waiting_.size() < kPipelineDepth || failure_ != nullptr; });
-  if (failure_ != nullptr) {
-    std::rethrow_exception(failure_);
-  }
-  waiting_.push_back(std::move(piece));
-  if (spare_.empty()) {
-    current_ = std::vector<uint8_t>();
-    current_.reserve(kPipelinePiece);
-  } else {
-    current_ = std::move(spare_.back());
-    spare_.pop_back();
-  }
-  lock.unlock();
-  changed_.notify_all();
+void Sha256Pipeline::Hand() {
+  sizes_[ring_.Slot(*current_)] = filled_;
+  ring_.Publish();
+  current_.reset();
 }
 
 void Sha256Pipeline::Work() {
   try {
-    Hash();
+    for (;;) {
+      const auto [first, end] = ring_.AcquireReady(1);
+      if (first == end) {
+        return;  // every piece is hashed, or the owner stopped
+      }
+      for (uint64_t index = first; index < end; ++index) {
+        const size_t slot = ring_.Slot(index);
+        hash_.Update(std::span<const uint8_t>(pieces_[slot].data(), sizes_[slot]));
+        ring_.Release(index + 1);
+      }
+    }
   } catch (...) {
-    {
-      const std::lock_guard<std::mutex> lock(mutex_);
-      failure_ = std::current_exception();
-      waiting_.clear();
-    }
-    changed_.notify_all();
-  }
-}
-
-void Sha256Pipeline::Hash() {
-  std::unique_lock<std::mutex> lock(mutex_);
-  for (;;) {
-    changed_.wait(lock, [this] { return closing_ || !waiting_.empty(); });
-    if (waiting_.empty()) {
-      return;
-    }
-    std::vector<uint8_t> piece = std::move(waiting_.front());
-    waiting_.pop_front();
-    lock.unlock();
-    changed_.notify_all();
-    hash_.Update(piece);
-    piece.clear();
-    lock.lock();
-    spare_.push_back(std::move(piece));
+    ring_.Release(0, std::current_exception());
   }
 }
 
 std::pair<uint64_t, Sha256Digest> Sha256Pipeline::Finish() {
-  if (!current_.empty()) {
-    Hand(std::move(current_));
+  if (current_ && filled_ != 0) {
+    Hand();
   }
-  Stop(false);
-  if (failure_ != nullptr) {
-    std::rethrow_exception(failure_);
-  }
+  ring_.Close();
+  ring_.Drain();  // raises what ended the worker early
+  ring_.Stop();
+  worker_.join();
   const uint64_t size = hash_.Size();
   return {size, hash_.Finish()};
 }

@@ -3,16 +3,15 @@
 #pragma once
 
 #include <array>
-#include <condition_variable>
 #include <cstdint>
-#include <deque>
-#include <exception>
 #include <memory>
-#include <mutex>
+#include <optional>
 #include <span>
 #include <thread>
 #include <utility>
 #include <vector>
+
+#include "platform/slot_ring.h"
 
 namespace lumivora::webupdate {
 
@@ -54,22 +53,17 @@ class Sha256Pipeline {
   std::pair<uint64_t, Sha256Digest> Finish();
 
  private:
-  void Hand(std::vector<uint8_t>&& piece);
-  // The worker: Hash, and the error that ended it kept for the caller.
+  // Hands the piece being filled to the worker.
+  void Hand();
+  // The worker: hashes the pieces handed over until the end or a stop.
   void Work();
-  void Hash();
-  // Tells the worker to end after the pieces waiting (all dropped with
-  // DROP) and joins it.
-  void Stop(bool drop);
 
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::deque<std::vector<uint8_t>> waiting_;
-  std::vector<std::vector<uint8_t>> spare_;
-  std::vector<uint8_t> current_;
-  bool closing_ = false;
-  std::exception_ptr failure_;  // what ended the worker early
-  Sha256Stream hash_;           // the worker's until it has ended
+  std::vector<std::vector<uint8_t>> pieces_;
+  std::vector<size_t> sizes_;
+  platform::SlotRing ring_;
+  std::optional<uint64_t> current_;  // the piece being filled
+  size_t filled_ = 0;                // bytes in it
+  Sha256Stream hash_;                // the worker's until it has ended
   std::thread worker_;
 };
 
