@@ -13,7 +13,7 @@
 #include "platform/text.h"
 #include "tools/tool_commands.h"
 #include "webupdate/info_file.h"
-#include "webupdate/release_signature.h"
+#include "webupdate/release_signing.h"
 
 namespace lumivora::tool {
 
