@@ -93,7 +93,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const size_t equals = lines[0].find('=');
     const std::string section = lines[0].substr(0, equals);
     const std::string key = equals == std::string::npos ? "" : lines[0].substr(equals + 1);
-    static_cast<void>(ReadIniValue(input, section, key));
+    static_cast<void>(ReadIniValue(input, {.section = section, .name = key}));
   }
 
   // Two version texts split at the first '|'.

@@ -130,8 +130,9 @@ void RunUpdateStep(LaunchEnvironment& environment, TfrmSplash* splash, LaunchSta
       due ? HigherVersion(state.Settings.Version, PackVersion(state.PackPath))
           : state.Settings.Version;
   const std::string raised = installed != state.Settings.Version ? installed : std::string();
-  if (!WriteSharedSettings(environment, splash, files, state, raised, false,
-                           [&] { SweepLeftovers(state.PackPath, state.TempFolder); }) ||
+  if (!WriteSharedSettings(
+          environment, splash, files, state, raised, false,
+          [&] { SweepLeftovers({.packPath = state.PackPath, .tempFolder = state.TempFolder}); }) ||
       !due) {
     return;
   }

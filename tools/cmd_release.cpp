@@ -177,7 +177,7 @@ int CertifyCommand(const Arguments& arguments) {
   const uint64_t serial = ParseSerial(Required(parsed, "--serial"));
   CheckOutput(output, {Required(parsed, "--root")});
   const wu::SigningCertificate certificate = wu::CertifyKey(root, *key, serial, product);
-  ReplaceWithText(output, wu::EncodeCertificate(certificate) + "\n");
+  ReplaceWithText({.path = output, .text = wu::EncodeCertificate(certificate) + "\n"});
   std::printf("certificate for %s, product %s, serial %llu, by root %s\n",
               cipher::ToBase64(*key).c_str(), product.c_str(),
               static_cast<unsigned long long>(certificate.serial),
@@ -283,9 +283,10 @@ int ReleaseCommand(const Arguments& arguments) {
   }
   wu::ReleaseStatement& statement = plan.statement;
   std::tie(statement.size, statement.sha256) = HashFile(pack);
-  ReplaceWithText(info, "[Setup]\r\nVersion=" + statement.version + "\r\nURL=" + plan.url +
-                            "\r\nClientSideName=" + plan.clientName + "\r\n" +
-                            wu::SignedReleaseLines(statement, key, certificate));
+  ReplaceWithText({.path = info,
+                   .text = "[Setup]\r\nVersion=" + statement.version + "\r\nURL=" + plan.url +
+                           "\r\nClientSideName=" + plan.clientName + "\r\n" +
+                           wu::SignedReleaseLines(statement, key, certificate)});
   std::printf("%s and %s in %s signed by %s: %s", plan.packName.c_str(), kInfoFileName,
               plan.folder.c_str(), cipher::ToBase64(key.Public()).c_str(),
               wu::StatementText(statement).c_str());

@@ -148,7 +148,9 @@ void CheckOutput(const std::string& output, const std::vector<std::string>& inpu
   }
 }
 
-void ReplaceWithText(const std::string& path, const std::string& text) {
+void ReplaceWithText(const TextFile& replacement) {
+  const std::string& path = replacement.path;
+  const std::string& text = replacement.text;
   PartialFile partial;
   platform::File file = platform::File::CreateUnique(path + ".new-");
   partial.path = file.Path();

@@ -102,7 +102,9 @@ void CheckCertificate(const ReleaseTrust& trust, std::string_view text, ReleaseV
 // The statement's fields from the information text TEXT; sets VERDICT's problem when one is
 // missing or malformed.
 void ReadStatement(std::string_view text, ReleaseVerdict& verdict) {
-  const auto value = [&](const char* key) { return ReadIniValue(text, "Setup", key); };
+  const auto value = [&](const char* key) {
+    return ReadIniValue(text, {.section = "Setup", .name = key});
+  };
   const std::optional<uint64_t> size = DecimalSize(value(release_keys::kSize));
   const std::optional<Sha256Digest> digest = HexDigest(value(release_keys::kSha256));
   const std::optional<PublicKey> signer = DecodePublicKey(value(release_keys::kKey));
@@ -195,7 +197,8 @@ ReleaseVerdict VerifyRelease(const ReleaseTrust& trust, std::string_view text,
   InitSodium();
   ReleaseVerdict verdict;
   verdict.statement.version = version;
-  const std::string signatureText = ReadIniValue(text, "Setup", release_keys::kSignature);
+  const std::string signatureText =
+      ReadIniValue(text, {.section = "Setup", .name = release_keys::kSignature});
   if (signatureText.empty()) {
     verdict.problem = "The update is not signed.";
     return verdict;
@@ -214,7 +217,8 @@ ReleaseVerdict VerifyRelease(const ReleaseTrust& trust, std::string_view text,
                       platform::ShownText(verdict.statement.product) + "\").";
     return verdict;
   }
-  const std::string certificate = ReadIniValue(text, "Setup", release_keys::kCertificate);
+  const std::string certificate =
+      ReadIniValue(text, {.section = "Setup", .name = release_keys::kCertificate});
   if (!certificate.empty()) {
     CheckCertificate(trust, certificate, verdict);
   } else if (IsRoot(trust, verdict.signer)) {

@@ -72,7 +72,8 @@ TEST(ReadIniValue, InformationFileRules) {
       {"missing section", "[Other]\nVersion=1\n", "Setup", "Version", ""},
   };
   for (const Row& row : rows) {
-    EXPECT_EQ(ReadIniValue(row.text, row.section, row.key), row.expected) << row.what;
+    EXPECT_EQ(ReadIniValue(row.text, {.section = row.section, .name = row.key}), row.expected)
+        << row.what;
   }
 }
 
