@@ -28,11 +28,16 @@ struct LockAttempt {
 LockAttempt TakeLock(const std::string& lockFile, std::chrono::milliseconds wait,
                      platform::UserInterface& ui, const std::function<void()>& onWait);
 
+// Where SweepLeftovers looks.
+struct LeftoverPlaces {
+  std::string packPath;
+  std::string tempFolder;
+};
 // Removes what starts that were killed left behind, made by the launcher
 // itself: copies of a new pack beside PACKPATH ("<pack>.new-*") and the
 // download folders in TEMPFOLDER ("<product>-update-*") that no running start
 // holds. Call it under the lock.
-void SweepLeftovers(const std::string& packPath, const std::string& tempFolder);
+void SweepLeftovers(const LeftoverPlaces& places);
 
 // A user interface that holds back message boxes (answered OK) until
 // ShowHeld, so that no modal window appears while the lock is held; every

@@ -104,6 +104,8 @@ std::optional<std::vector<PatternToken>> ParsePattern(const std::string& pattern
 
 }  // namespace
 
+// Same-type parameters kept: pattern, then text, as the selection rules name them.
+// NOLINTNEXTLINE(bugprone-easily-swappable-parameters)
 bool MatchPattern(const std::string& pattern, const std::string& text) {
   if (pattern == "*") {
     return true;

@@ -24,6 +24,8 @@ std::string BuildPassword(std::span<const uint8_t> codes, int lastIndex) {
   return text;
 }
 
+// Same-type parameters kept: the launcher's (pack, folder, password, entry) order.
+// NOLINTNEXTLINE(bugprone-easily-swappable-parameters)
 bool UnCompress(const std::string& packPath, const std::string& destFolder,
                 const std::string& password, const std::string& entryName,
                 platform::UserInterface& ui) {

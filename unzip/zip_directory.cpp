@@ -314,6 +314,8 @@ void ZipArchive::ReadDirectory() {
 
 // ---- comments ----------------------------------------------------------------------
 
+// Same-type parameters kept: a comment's position and length, as records hold them.
+// NOLINTNEXTLINE(bugprone-easily-swappable-parameters)
 std::string ZipArchive::ReadCommentAt(int64_t position, uint16_t length, bool archiveComment) {
   stream_.Seek(position);
   if (!archiveComment) {

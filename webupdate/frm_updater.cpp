@@ -122,6 +122,8 @@ void TfrmUpdater::WebUpdateAfterGetInfo(TWebUpdate& sender) {
   GettingInfo = false;
 }
 
+// Same-type parameters kept: the download event as TWebUpdate fires it (total, downloaded).
+// NOLINTNEXTLINE(bugprone-easily-swappable-parameters)
 void TfrmUpdater::WebUpdateDownload(TWebUpdate& /*sender*/, int32_t total, int32_t downloaded) {
   if (!GettingInfo) {
     view_->SetProgressMax(total);
@@ -210,10 +212,12 @@ bool TfrmUpdater::ReplacePack(const std::string& source, const std::string& pack
   return true;
 }
 
+// NOLINTBEGIN(bugprone-easily-swappable-parameters): the dialog's entry stays as is.
 void TfrmUpdater::Execute(UpdaterEnvironment& environment, const std::string& currentVersion,
                           const std::string& packPath, const std::string& infoURL1,
                           const std::string& infoURL2, const std::string& upgradeURLFormat,
                           bool silent, std::string& result) {
+  // NOLINTEND(bugprone-easily-swappable-parameters)
   result.clear();
   TfrmUpdater dialog(environment);
   dialog.View().Show();

@@ -124,6 +124,8 @@ class ConsoleView final : public View {
            control != "lblWebVer" && control != "btn_Update";
   }
   // One line per text; a version value follows its caption label.
+  // Same-type parameters kept: a control and its text, as the views report them.
+  // NOLINTNEXTLINE(bugprone-easily-swappable-parameters)
   void Report(const std::string& control, const std::string& text) {
     std::string label;
     if (control == "lbl_YourVersion") {
