@@ -145,7 +145,8 @@ void TfrmUpdater::WebUpdateBeforeGetInfo(TWebUpdate& /*sender*/) {
 }
 
 void TfrmUpdater::WebUpdateAfterGetInfo(TWebUpdate& sender) {
-  view_->SetText(platform::UpdaterControl::kYourVersion, platform::ShownText(sender.ActualVersion()));
+  view_->SetText(platform::UpdaterControl::kYourVersion,
+                 platform::ShownText(sender.ActualVersion()));
   view_->SetText(platform::UpdaterControl::kWebVersion, platform::ShownText(sender.NewVersion()));
   GettingInfo = false;
 }
@@ -182,7 +183,8 @@ void TfrmUpdater::WebUpdateUpdateAvailable(TWebUpdate& /*sender*/, const std::st
 
 void TfrmUpdater::WebUpdateBeforeDownload(TWebUpdate& /*sender*/, const std::string& fileName) {
   // The name comes from the server and nothing has vouched for it yet.
-  view_->SetText(platform::UpdaterControl::kFile, "Downloading file " + platform::ShownText(FileNamePart(fileName)));
+  view_->SetText(platform::UpdaterControl::kFile,
+                 "Downloading file " + platform::ShownText(FileNamePart(fileName)));
 }
 
 void TfrmUpdater::WebUpdateDownloadError(TWebUpdate& sender) {

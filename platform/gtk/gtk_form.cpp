@@ -125,8 +125,8 @@ void GtkForm::BuildUpdater(GtkBox* box, GdkPixbuf* icon) {
       PlaceLabel(cells, 1, 0, 1, "Your version:");
   labels_[ControlName(UpdaterControl::kWebVersionLabel)] =
       PlaceLabel(cells, 1, 1, 1, "Version at the web:");
-  for (const auto& [control, top] : {std::pair{UpdaterControl::kYourVersion, 0},
-                                     std::pair{UpdaterControl::kWebVersion, 1}}) {
+  for (const auto& [control, top] :
+       {std::pair{UpdaterControl::kYourVersion, 0}, std::pair{UpdaterControl::kWebVersion, 1}}) {
     GtkWidget* label = PlaceLabel(cells, 2, top, 1, " ");
     gtk_widget_set_hexpand(label, TRUE);
     labels_[ControlName(control)] = label;

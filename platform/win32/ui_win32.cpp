@@ -85,8 +85,7 @@ class Win32Updater final : public Win32Window<UpdaterControl> {
     HWND form = form_.Window();
     ::SetWindowTextA(form, "Web Update");
     group_ = form_.AddGroup(Box(9, 8, 336, 113), "Program Update:");
-    yourVersionLabel_ =
-        form_.AddLabel(group_, Box(58, 24, 62, 13), "Your version:", true, false);
+    yourVersionLabel_ = form_.AddLabel(group_, Box(58, 24, 62, 13), "Your version:", true, false);
     webVersionLabel_ =
         form_.AddLabel(group_, Box(58, 40, 91, 13), "Version at the web:", true, false);
     yourVersion_ = form_.AddLabel(group_, Box(152, 24, 177, 13), " ", false, false);
@@ -196,9 +195,7 @@ class Win32Interface final : public UserInterface {
   }
 
   std::unique_ptr<SplashView> CreateSplash() override { return std::make_unique<Win32Splash>(); }
-  std::unique_ptr<UpdaterView> CreateUpdater() override {
-    return std::make_unique<Win32Updater>();
-  }
+  std::unique_ptr<UpdaterView> CreateUpdater() override { return std::make_unique<Win32Updater>(); }
 
   void SetCursor(CursorKind cursor) override {
     CurrentCursor() =

@@ -1,8 +1,8 @@
 // The windows of the Win32 desktop interface (ui_win32.cpp, which types them
-// by their controls): a top-level form or a group box as a container window that paints its own bevels, lines and
-// icon, with STATIC labels, a comctl32 progress bar and BUTTONs in it, laid
-// out in pixels at 96 dots per inch with "MS Sans Serif" at height -11 on the
-// button-face background.
+// by their controls): a top-level form or a group box as a container window
+// that paints its own bevels, lines and icon, with STATIC labels, a comctl32
+// progress bar and BUTTONs in it, laid out in pixels at 96 dots per inch with
+// "MS Sans Serif" at height -11 on the button-face background.
 #pragma once
 
 #include <cstdint>
