@@ -34,20 +34,20 @@ GtkForm::GtkForm(View& view, Kind kind, GdkPixbuf* icon)
   Publish();
 }
 
-void GtkForm::SetText(Part part, const char* control, const std::string& text) {
+void GtkForm::SetText(TextPlace place, const char* control, const std::string& text) {
   const std::string shown = DisplayText(text);
-  switch (part) {
-    case Part::kTitle:
+  switch (place) {
+    case TextPlace::kTitle:
       gtk_window_set_title(As<GtkWindow>(window_.get()), shown.c_str());
       break;
-    case Part::kGroup:
+    case TextPlace::kGroup:
       gtk_label_set_text(As<GtkLabel>(gtk_frame_get_label_widget(As<GtkFrame>(group_))),
                          shown.c_str());
       break;
-    case Part::kButton:
+    case TextPlace::kButton:
       gtk_button_set_label(As<GtkButton>(button_), MnemonicText(text).c_str());
       break;
-    case Part::kLabel:
+    case TextPlace::kLabel:
       gtk_label_set_text(As<GtkLabel>(labels_.at(control)), shown.c_str());
       break;
   }

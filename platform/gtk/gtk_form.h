@@ -17,10 +17,10 @@ namespace lumivora::platform::gtk {
 
 // What shows a control's text: the window's title, the group box's caption,
 // the button or a label.
-enum class Part { kTitle, kGroup, kButton, kLabel };
+enum class TextPlace { kTitle, kGroup, kButton, kLabel };
 
 // A top-level window of either kind with its widgets; the typed view over it
-// (ui_gtk.cpp) tells it which part shows a control's text and fires VIEW's
+// (ui_gtk.cpp) tells it which widget shows a control's text and fires VIEW's
 // OnCancel through it. Its controls go by their names in the form tables
 // (ControlName), under which it publishes their texts and layout.
 class GtkForm {
@@ -32,8 +32,8 @@ class GtkForm {
   GtkForm& operator=(const GtkForm&) = delete;
   ~GtkForm() = default;
 
-  // Shows TEXT in PART, the control CONTROL.
-  void SetText(Part part, const char* control, const std::string& text);
+  // Shows TEXT, the text of the control CONTROL, in PLACE.
+  void SetText(TextPlace place, const char* control, const std::string& text);
 
   void SetProgressMax(int64_t maximum) {
     maximum_ = static_cast<double>(maximum);

@@ -48,33 +48,33 @@ namespace {
 
 using namespace gtk;  // the pieces in gtk_widgets.h and gtk_form.h
 
-Part PartOf(SplashControl control) {
+TextPlace PlaceOf(SplashControl control) {
   switch (control) {
     case SplashControl::kCaption:
-      return Part::kTitle;
+      return TextPlace::kTitle;
     case SplashControl::kPrompt:
     case SplashControl::kStatus:
-      return Part::kLabel;
+      return TextPlace::kLabel;
   }
-  return Part::kLabel;
+  return TextPlace::kLabel;
 }
 
-Part PartOf(UpdaterControl control) {
+TextPlace PlaceOf(UpdaterControl control) {
   switch (control) {
     case UpdaterControl::kCaption:
-      return Part::kTitle;
+      return TextPlace::kTitle;
     case UpdaterControl::kGroup:
-      return Part::kGroup;
+      return TextPlace::kGroup;
     case UpdaterControl::kCancelButton:
-      return Part::kButton;
+      return TextPlace::kButton;
     case UpdaterControl::kYourVersionLabel:
     case UpdaterControl::kYourVersion:
     case UpdaterControl::kWebVersionLabel:
     case UpdaterControl::kWebVersion:
     case UpdaterControl::kFile:
-      return Part::kLabel;
+      return TextPlace::kLabel;
   }
-  return Part::kLabel;
+  return TextPlace::kLabel;
 }
 
 class GtkInterface final : public UserInterface {
@@ -157,7 +157,7 @@ class GtkView final : public WindowView<Control> {
   GtkView& operator=(const GtkView&) = delete;
 
   void SetText(Control control, const std::string& text) override {
-    form_.SetText(PartOf(control), ControlName(control), text);
+    form_.SetText(PlaceOf(control), ControlName(control), text);
   }
   void SetProgressMax(int64_t maximum) override { form_.SetProgressMax(maximum); }
   void SetProgressPosition(int64_t position) override { form_.SetProgressPosition(position); }
