@@ -46,8 +46,8 @@ class HeldMessages final : public platform::UserInterface {
  public:
   explicit HeldMessages(platform::UserInterface& ui) : ui_(ui) {}
   platform::MessageAnswer ShowMessage(const platform::MessageBoxRequest& request) override;
-  std::unique_ptr<platform::View> CreateSplash() override { return ui_.CreateSplash(); }
-  std::unique_ptr<platform::View> CreateUpdater() override { return ui_.CreateUpdater(); }
+  std::unique_ptr<platform::SplashView> CreateSplash() override { return ui_.CreateSplash(); }
+  std::unique_ptr<platform::UpdaterView> CreateUpdater() override { return ui_.CreateUpdater(); }
   void SetCursor(platform::CursorKind cursor) override { ui_.SetCursor(cursor); }
   void ProcessMessages() override { ui_.ProcessMessages(); }
   // Shows the held boxes on the real interface, in order.
