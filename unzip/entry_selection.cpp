@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "platform/file.h"
-#include "unzip/extraction.h"
+#include "unzip/entry_selection.h"
 #include "unzip/zip_archive.h"
 
 namespace lumivora::unzip {
@@ -166,6 +166,19 @@ Selection SelectEntries(const TUnZip& owner, ZipArchive& archive) {
     }
   }
   return selection;
+}
+
+std::vector<int> LocateEntries(ZipArchive& archive, const std::string& name) {
+  const std::string pattern = PatternOf(name);
+  std::vector<int> found;
+  for (int i = 0; i < archive.Count(); ++i) {
+    const TZipHeaderInfo& info = archive.Entry(i);
+    if (!info.FileName().empty() &&
+        MatchPattern(pattern, LowerText(info.Directory() + info.FileName()))) {
+      found.push_back(i);
+    }
+  }
+  return found;
 }
 
 }  // namespace lumivora::unzip
