@@ -236,8 +236,8 @@ namespace {
 // size guard's EBiggerThanUncompressed unwinds the decoder and ends here as
 // the fault kLongerThanDeclared; every other error passes.
 template <typename Io>
-DecodeFault RunDecoder(const EntryCoding& coding, int64_t compressedSize, Io& io, LegacyDecoder legacy,
-                DecodeBuffers& buffers, bool processMessages) {
+DecodeFault RunDecoder(const EntryCoding& coding, int64_t compressedSize, Io& io,
+                       LegacyDecoder legacy, DecodeBuffers& buffers, bool processMessages) {
   DecoderState state(io, buffers.input, buffers.output, buffers.workArea, processMessages);
   DecoderState::Entry entry;
   entry.compressedSize = compressedSize;

@@ -25,7 +25,9 @@ constexpr uint32_t kDosAttributeMask = platform::kAttrReadOnly | platform::kAttr
 
 EntryExtractor::EntryExtractor(ZipArchive& archive, EntryProgress* progress, bool processMessages,
                                size_t keptHead)
-    : archive_(archive), progress_(progress), processMessages_(processMessages),
+    : archive_(archive),
+      progress_(progress),
+      processMessages_(processMessages),
       keptHead_(keptHead) {}
 
 void EntryExtractor::Take(const TZipHeaderInfo& entry) {
@@ -84,8 +86,7 @@ bool EntryExtractor::LocalSizesAgree(uint16_t localFlags, uint64_t compressed,
   const auto agree = [descriptor](uint64_t inLocal, uint32_t inCentral) {
     return inLocal == inCentral || (descriptor && inLocal == 0);
   };
-  return agree(compressed, Entry().compressedSize) &&
-         agree(uncompressed, Entry().uncompressedSize);
+  return agree(compressed, Entry().compressedSize) && agree(uncompressed, Entry().uncompressedSize);
 }
 
 // The last byte of the decrypted encryption header against the high byte of
@@ -223,8 +224,7 @@ void EntryExtractor::StoreBlock(std::span<const uint8_t> block) {
 
 // Blocks written with one gathered write where the system has it (16000
 // bytes per write call cost the writer twice the time of larger ones).
-void EntryExtractor::StoreBlocks(std::span<const std::span<const uint8_t>> blocks,
-                                 size_t& stored) {
+void EntryExtractor::StoreBlocks(std::span<const std::span<const uint8_t>> blocks, size_t& stored) {
   stored = 0;
   if (outFile_.has_value()) {
     outFile_->WriteBlocks(blocks, stored);  // raises EWriteError on a short write

@@ -45,8 +45,8 @@ struct EntryResult {
   TZipHeaderInfo entry;  // the entry's directory record (when one was found)
   int matches = 0;       // file entries stored under the name asked for
   DecodeFault fault = DecodeFault::kNone;
-  uint32_t computedCrc = 0;  // of the decoded bytes
-  uint64_t written = 0;      // decoded bytes
+  uint32_t computedCrc = 0;   // of the decoded bytes
+  uint64_t written = 0;       // decoded bytes
   std::vector<uint8_t> head;  // the first decoded bytes, as many as asked for
   std::string message;        // the error's message (kArchiveError, kReadError, kWriteError)
   std::exception_ptr error;   // the error as raised, for a surface that raises it

@@ -1,13 +1,14 @@
 // Entry selection of an UnZip run: the owner's FilesList patterns ("*",
 // "?", "<...>" classes) matched against each entry's stored path, letter
 // case ignored.
+#include "unzip/entry_selection.h"
+
 #include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "platform/file.h"
-#include "unzip/entry_selection.h"
 #include "unzip/zip_archive.h"
 
 namespace lumivora::unzip {

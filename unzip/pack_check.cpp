@@ -118,8 +118,8 @@ std::string CheckPack(const std::string& path, const std::string& password,
     return refused;
   }
   return IsProgram(result.head, kind) ? std::string()
-                                   : "The main program in the download is not a program for "
-                                     "this system.";
+                                      : "The main program in the download is not a program for "
+                                        "this system.";
 }
 
 }  // namespace lumivora::unzip

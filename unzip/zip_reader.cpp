@@ -49,7 +49,8 @@ bool UnsafeOutput(const TZipHeaderInfo& entry, const std::string& folder,
                   const std::string& archiveName) {
   const std::string path = folder + entry.FileName();
   if (entry.FileName() == "." || entry.FileName() == ".." ||
-      entry.FileName().size() > platform::MaxNameLength() || path.size() > platform::MaxPathLength()) {
+      entry.FileName().size() > platform::MaxNameLength() ||
+      path.size() > platform::MaxPathLength()) {
     return true;
   }
   return platform::FileExists(path) && !platform::IsSymbolicLink(path) &&

@@ -222,9 +222,8 @@ std::vector<Row> Rows() {
         .Follower(2, 2)
         .Plain(static_cast<uint8_t>('a'))
         .Follower(3, 2);
-    rows.push_back(
-        {"reduce: a follower index past the set stops", 3, 0, 10, s.Bytes(), ToBytes("ada"), false,
-         DecodeFault::kBadCode});
+    rows.push_back({"reduce: a follower index past the set stops", 3, 0, 10, s.Bytes(),
+                    ToBytes("ada"), false, DecodeFault::kBadCode});
   }
   {
     ReduceStream s;
@@ -246,25 +245,52 @@ std::vector<Row> Rows() {
     std::vector<uint8_t> s = {4, 0xF5, 0xF5, 0xF5, 0xF5, 0x05};  // 65 lengths
     s.insert(s.end(), allSix.begin(), allSix.end());
     s.insert(s.end(), 20, 0x55);
-    rows.push_back({"implode: a length tree of 65 lengths stops without output", 6, 0, 100, s, {}, false, DecodeFault::kBadCodeLengths});
+    rows.push_back({"implode: a length tree of 65 lengths stops without output",
+                    6,
+                    0,
+                    100,
+                    s,
+                    {},
+                    false,
+                    DecodeFault::kBadCodeLengths});
   }
   {
     std::vector<uint8_t> s = {2, 0xF5, 0xF5, 0xF5};  // 48 lengths
     s.insert(s.end(), 20, 0x55);
-    rows.push_back({"implode: a length tree of 48 lengths stops without output", 6, 0, 100, s, {}, false, DecodeFault::kBadCodeLengths});
+    rows.push_back({"implode: a length tree of 48 lengths stops without output",
+                    6,
+                    0,
+                    100,
+                    s,
+                    {},
+                    false,
+                    DecodeFault::kBadCodeLengths});
   }
   {
     std::vector<uint8_t> s = {3, 0xF6, 0xF6, 0xF6, 0xF6};  // 64 codes of 7 bits: incomplete
     s.insert(s.end(), allSix.begin(), allSix.end());
     s.insert(s.end(), 20, 0x55);
-    rows.push_back({"implode: an incomplete code set stops without output", 6, 0, 100, s, {}, false,
+    rows.push_back({"implode: an incomplete code set stops without output",
+                    6,
+                    0,
+                    100,
+                    s,
+                    {},
+                    false,
                     DecodeFault::kBadCodeLengths});
   }
   {
     std::vector<uint8_t> s = {3, 0xF4, 0xF4, 0xF4, 0xF4};  // 64 codes of 5 bits: oversubscribed
     s.insert(s.end(), allSix.begin(), allSix.end());
     s.insert(s.end(), 20, 0x55);
-    rows.push_back({"implode: an over-subscribed code set stops without output", 6, 4, 100, s, {}, false, DecodeFault::kBadCodeLengths});
+    rows.push_back({"implode: an over-subscribed code set stops without output",
+                    6,
+                    4,
+                    100,
+                    s,
+                    {},
+                    false,
+                    DecodeFault::kBadCodeLengths});
   }
   {
     // Two trees of 64 six-bit codes, then literals 'h' and 'i' as 8 plain

@@ -351,25 +351,49 @@ TEST(UnzipExtract, DamagedEntriesTable) {
   const Row rows[] = {
       {"good", {.data = data}, {"end 0"}},
       {"bad CRC stored", {.data = data, .method = 0, .crcOverride = 0x12345678}, {"badcrc 0"}},
-      {"corrupt deflate data", {.data = data, .rawData = flipped}, {"badcrc 0"}, "", {},
+      {"corrupt deflate data",
+       {.data = data, .rawData = flipped},
+       {"badcrc 0"},
+       "",
+       {},
        EntryStatus::kCrcMismatch},
       {"corrupt deflate data, encrypted: a wrong password only on the surface",
-       {.data = data, .password = "right", .rawData = flipped}, {"skip 0 f 0"}, "right", {},
+       {.data = data, .password = "right", .rawData = flipped},
+       {"skip 0 f 0"},
+       "right",
+       {},
        EntryStatus::kCrcMismatch},
       {"invalid deflate data, encrypted: a wrong password only on the surface",
-       {.data = ToBytes("hello"), .password = "right", .rawData = badStored}, {"skip 0 f 0"},
-       "right", {}, EntryStatus::kDamagedData, DecodeFault::kBadStoredLength},
+       {.data = ToBytes("hello"), .password = "right", .rawData = badStored},
+       {"skip 0 f 0"},
+       "right",
+       {},
+       EntryStatus::kDamagedData,
+       DecodeFault::kBadStoredLength},
       {"deflate followed by extra bytes", {.data = data, .rawData = trailing}, {"end 0"}},
       {"stored block length mismatch",
        {.data = ToBytes("hello"), .rawData = badStored},
        {"badcrc 0"}},
-      {"287 literal/length codes", {.data = ToBytes("x"), .rawData = tooManyCodes}, {"badcrc 0"},
-       "", {}, EntryStatus::kDamagedData, DecodeFault::kTooManyCodes},
+      {"287 literal/length codes",
+       {.data = ToBytes("x"), .rawData = tooManyCodes},
+       {"badcrc 0"},
+       "",
+       {},
+       EntryStatus::kDamagedData,
+       DecodeFault::kTooManyCodes},
       {"distance before the first byte",
        {.data = ToBytes("a\0\0\0"), .rawData = farBack},
-       {"badcrc 0"}, "", {}, EntryStatus::kDamagedData},
-      {"one byte more than declared", {.data = data, .uncompressedOverride = 39999}, {"badcrc 0"},
-       "", {}, EntryStatus::kDamagedData, DecodeFault::kLongerThanDeclared},
+       {"badcrc 0"},
+       "",
+       {},
+       EntryStatus::kDamagedData},
+      {"one byte more than declared",
+       {.data = data, .uncompressedOverride = 39999},
+       {"badcrc 0"},
+       "",
+       {},
+       EntryStatus::kDamagedData,
+       DecodeFault::kLongerThanDeclared},
       {"exact size, stored", {.data = data, .method = 0}, {"end 0"}},
       {"empty stored", {.data = {}, .method = 0}, {"end 0"}},
       // Unknown methods: a box each time, and no empty file.
@@ -450,8 +474,7 @@ TEST(UnzipExtract, DamagedEntriesTable) {
     }
     EXPECT_EQ(boxes, row.events[0] == "skip 3 f 0" ? "Zip Error|Unknown Compression Method" : "");
     if (row.core.has_value()) {
-      const EntryResult core =
-          ExtractEntry(archive.path, "f", {.password = row.password}, nullptr);
+      const EntryResult core = ExtractEntry(archive.path, "f", {.password = row.password}, nullptr);
       EXPECT_EQ(core.status, *row.core);
       if (row.fault != DecodeFault::kNone) {
         EXPECT_EQ(core.fault, row.fault);
