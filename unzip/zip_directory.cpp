@@ -87,7 +87,7 @@ void ZipArchive::Open() {
 }
 
 void ZipArchive::Close() {
-  if (!owner_.KeepZipOpen()) {
+  if (!owner_.KeepOpen()) {
     stream_.Close();
   }
 }
@@ -239,10 +239,7 @@ void ZipArchive::LocateCentralDirectory() {
     stream_.Seek(endCentral_.centralOffset);
     return;
   }
-  TIncompleteZipMode mode = owner_.IncompleteZipMode();
-  if (owner_.OnInCompleteZip) {
-    owner_.OnInCompleteZip(owner_, mode);
-  }
+  const TIncompleteZipMode mode = owner_.IncompleteMode();
   if (mode == TIncompleteZipMode::izAssumeMulti) {
     Clear();
     throw EIncompleteZip("Incomplete Zip File");
