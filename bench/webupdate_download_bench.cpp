@@ -22,7 +22,7 @@
 #include "platform/recording/ui_recording.h"
 #include "tests/support/fakes.h"
 #include "tests/webupdate/servers.h"
-#include "webupdate/release_signature.h"
+#include "webupdate/release_signing.h"
 #include "webupdate/web_update.h"
 
 extern char** environ;

@@ -47,8 +47,8 @@ void TBlockCipher128::Initialise(Bytes key, std::uint32_t size, BlockIn iv) {
 
 void TBlockCipher128::Wipe() noexcept {
   TBlockCipher::Wipe();
-  SecureFill(iv_.data(), iv_.size(), 0xFF);
-  SecureFill(chainingValue_.data(), chainingValue_.size(), 0xFF);
+  SecureFill(std::as_writable_bytes(std::span(iv_)), 0xFF);
+  SecureFill(std::as_writable_bytes(std::span(chainingValue_)), 0xFF);
 }
 
 void TBlockCipher128::CheckOperands(Bytes in, MutableBytes out) const {

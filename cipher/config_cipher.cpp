@@ -5,6 +5,7 @@
 #include <span>
 #include <stdexcept>
 
+#include "cipher/base64.h"
 #include "cipher/rijndael.h"
 #include "cipher/secure_zero.h"
 
@@ -15,22 +16,6 @@ namespace {
 constexpr std::string_view kPassphrase = "lamp_and_moss";
 constexpr std::string_view kIvText = "046";
 constexpr std::uint32_t kKeySizeBits = 128;
-
-constexpr std::string_view kAlphabet =
-    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-constexpr std::uint8_t kMarker = 0xFF;  // "="
-
-// The 6-bit value of every byte: kMarker for "=", 0 outside the alphabet.
-constexpr std::array<std::uint8_t, 256> MakeDecodeTable() {
-  std::array<std::uint8_t, 256> table{};
-  for (std::size_t i = 0; i < kAlphabet.size(); ++i) {
-    table[static_cast<unsigned char>(kAlphabet[i])] = static_cast<std::uint8_t>(i);
-  }
-  table['='] = kMarker;
-  return table;
-}
-
-constexpr std::array<std::uint8_t, 256> kDecode = MakeDecodeTable();
 
 std::span<std::uint8_t> AsBytes(std::string& text) {
   return {reinterpret_cast<std::uint8_t*>(text.data()), text.size()};
@@ -66,59 +51,6 @@ std::string PadWithZeros(std::string_view text, int blockSize) {
   padded.append(text);
   padded.resize(n * (length / n + 1), '\0');
   return padded;
-}
-
-std::string ToBase64(std::string_view bytes) {
-  std::string text;
-  text.reserve(4 * ((bytes.size() + 2) / 3));
-  std::size_t i = 0;
-  const auto byteAt = [&bytes](std::size_t index) -> std::uint32_t {
-    return static_cast<unsigned char>(bytes[index]);
-  };
-  const auto put = [&text](std::uint32_t value) { text.push_back(kAlphabet[value & 0x3F]); };
-  for (; bytes.size() - i >= 3; i += 3) {
-    const std::uint32_t group = (byteAt(i) << 16) | (byteAt(i + 1) << 8) | byteAt(i + 2);
-    put(group >> 18);
-    put(group >> 12);
-    put(group >> 6);
-    put(group);
-  }
-  if (bytes.size() - i == 1) {
-    const std::uint32_t group = byteAt(i) << 16;
-    put(group >> 18);
-    put(group >> 12);
-    text.append("==");
-  } else if (bytes.size() - i == 2) {
-    const std::uint32_t group = (byteAt(i) << 16) | (byteAt(i + 1) << 8);
-    put(group >> 18);
-    put(group >> 12);
-    put(group >> 6);
-    text.push_back('=');
-  }
-  return text;
-}
-
-std::string FromBase64(std::string_view text) {
-  std::string bytes;
-  bytes.reserve(3 * (text.size() / 4));
-  const auto value = [](char c) -> std::uint32_t { return kDecode[static_cast<unsigned char>(c)]; };
-  const auto arithmetic = [](std::uint32_t v) -> std::uint32_t { return v == kMarker ? 0 : v; };
-  const auto put = [&bytes](std::uint32_t b) { bytes.push_back(static_cast<char>(b & 0xFF)); };
-  for (std::size_t i = 0; text.size() - i >= 4; i += 4) {
-    const std::uint32_t w = arithmetic(value(text[i]));
-    const std::uint32_t x = arithmetic(value(text[i + 1]));
-    const std::uint32_t y = value(text[i + 2]);
-    const std::uint32_t z = value(text[i + 3]);
-    put((w << 2) | (x >> 4));
-    if (y == kMarker) {
-      continue;
-    }
-    put((x << 4) | (y >> 2));
-    if (z != kMarker) {
-      put((y << 6) | z);
-    }
-  }
-  return bytes;
 }
 
 std::string EncipherConfigText(std::string_view plain) {

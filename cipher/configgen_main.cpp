@@ -28,8 +28,9 @@ std::string Hex(unsigned char code) {
   return std::string("0x") + kDigits[code >> 4] + kDigits[code & 0x0F];
 }
 
-std::string ConfigSource(std::string_view url1, std::string_view url2,
-                         std::string_view upgradeFormat, std::string_view password) {
+// VALUES: URL1, URL2, UPGRADEFORMAT and PASSWORD, as the values file holds them.
+std::string ConfigSource(const std::array<std::string, 4>& values) {
+  const auto& [url1, url2, upgradeFormat, password] = values;
   using lumivora::cipher::EncipherConfigText;
   // Base64 text holds only letters, digits, "+", "/" and "=": no escaping needed.
   std::string source =
@@ -105,13 +106,12 @@ int main(int argc, char** argv) {
                  args[2]);
     return 2;
   }
-  const auto& [url1, url2, upgradeFormat, password] = *values;
-  if (password.empty()) {
+  if ((*values)[3].empty()) {
     std::fputs("lumivora-configgen: the pack password must not be empty\n", stderr);
     return 2;
   }
   const std::filesystem::path out = args[1];
-  if (!WriteFileReplacing(out, ConfigSource(url1, url2, upgradeFormat, password))) {
+  if (!WriteFileReplacing(out, ConfigSource(*values))) {
     std::fprintf(stderr, "lumivora-configgen: cannot write %s\n", args[1]);
     return 1;
   }

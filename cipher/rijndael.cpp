@@ -15,6 +15,8 @@ constexpr std::uint8_t XTime(std::uint8_t b) {
   return static_cast<std::uint8_t>((b << 1) ^ ((b & 0x80) != 0 ? 0x1b : 0x00));
 }
 
+// Same-type parameters kept: multiplication commutes.
+// NOLINTNEXTLINE(bugprone-easily-swappable-parameters)
 constexpr std::uint8_t Multiply(std::uint8_t a, std::uint8_t b) {
   std::uint8_t product = 0;
   while (b != 0) {

@@ -5,20 +5,21 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 
 namespace lumivora::cipher {
 
-// Sets size bytes at data to value.
-inline void SecureFill(void* data, std::size_t size, std::uint8_t value) noexcept {
-  volatile std::uint8_t* bytes = static_cast<volatile std::uint8_t*>(data);
-  for (std::size_t i = 0; i < size; ++i) {
-    bytes[i] = value;
+// Sets every one of BYTES to VALUE.
+inline void SecureFill(std::span<std::byte> bytes, std::uint8_t value) noexcept {
+  volatile std::byte* data = bytes.data();
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    data[i] = std::byte{value};
   }
 }
 
 inline void SecureZero(void* data, std::size_t size) noexcept {
-  SecureFill(data, size, 0);
+  SecureFill({static_cast<std::byte*>(data), size}, 0);
 }
 
 // Zeroes a text's bytes when the scope ends, on every path.

@@ -1,11 +1,14 @@
 // libFuzzer target: FromBase64 and DecipherConfigText take any text without
-// failing, and the Base64 conversions keep their round-trip properties.
+// failing, the Base64 conversions keep their round-trip properties, and the
+// strict readings agree with the lenient one.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <string_view>
 
+#include "cipher/base64.h"
 #include "cipher/config_cipher.h"
 
 namespace {
@@ -40,6 +43,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Check(decoded.size() == 3 * groups);
     Check(ToBase64(decoded) == input);
   }
+  // The strict readings take a subset of the texts and read them as the
+  // lenient one does; a canonical text is the one ToBase64 writes.
+  const std::optional<std::string> wellFormed = DecodeBase64(input, Base64Rules::kWellFormed);
+  const std::optional<std::string> canonical = DecodeBase64(input, Base64Rules::kCanonical);
+  Check(!wellFormed || *wellFormed == decoded);
+  Check(!canonical || (wellFormed && ToBase64(*canonical) == input));
   // Any bytes encode to 4 * ceil(n / 3) characters and decode back.
   const std::string encoded = ToBase64(input);
   Check(encoded.size() == 4 * ((size + 2) / 3));

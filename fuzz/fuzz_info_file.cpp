@@ -8,8 +8,9 @@
 #include <string>
 #include <string_view>
 
+#include "cipher/base64.h"
 #include "webupdate/info_file.h"
-#include "webupdate/release_signature.h"
+#include "webupdate/release_signing.h"
 
 namespace {
 
@@ -44,11 +45,14 @@ void CheckRelease(std::string_view text, const std::string& version) {
   }
 }
 
-// Strict Base64 and the certificate codec: what decodes re-encodes to the
-// same bytes.
+// Canonical Base64 and the certificate codec: what decodes re-encodes to the
+// same text.
 void CheckCodecs(std::string_view input) {
-  if (const std::optional<std::vector<uint8_t>> bytes = Base64Bytes(input, input.size() * 3 / 4)) {
-    Check(Base64Bytes(Base64Text(*bytes), bytes->size()) == bytes);
+  using lumivora::cipher::Base64Rules;
+  using lumivora::cipher::DecodeBase64;
+  using lumivora::cipher::ToBase64;
+  if (const std::optional<std::string> bytes = DecodeBase64(input, Base64Rules::kCanonical)) {
+    Check(ToBase64(*bytes) == input);
   }
   if (const std::optional<SigningCertificate> certificate = DecodeCertificate(input)) {
     const std::optional<SigningCertificate> again =
@@ -58,7 +62,7 @@ void CheckCodecs(std::string_view input) {
   }
   try {
     for (const PublicKey& key : ParsePublicKeys(input)) {
-      Check(DecodePublicKey(Base64Text(key)) == key);
+      Check(DecodePublicKey(ToBase64(key)) == key);
     }
   } catch (const std::exception&) {
     // An element that is not a key: refused with a message.
@@ -89,7 +93,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const size_t equals = lines[0].find('=');
     const std::string section = lines[0].substr(0, equals);
     const std::string key = equals == std::string::npos ? "" : lines[0].substr(equals + 1);
-    static_cast<void>(ReadIniValue(input, section, key));
+    static_cast<void>(ReadIniValue(input, {.section = section, .name = key}));
   }
 
   // Two version texts split at the first '|'.

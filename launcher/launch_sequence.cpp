@@ -121,13 +121,18 @@ bool WriteSharedSettings(LaunchEnvironment& environment, TfrmSplash* splash,
 void RunUpdateStep(LaunchEnvironment& environment, TfrmSplash* splash, LaunchState& state,
                    const SharedFiles& files) {
   const uint64_t recordedSerial = state.Settings.SigningSerial;
-  const bool due = IsUpdateDue(state.Settings, environment.system.Today());
+  const int32_t today = environment.system.Today();
+  const bool due = UpdateDue(state.Settings, today);
+  if (due) {
+    ScheduleNextUpdate(state.Settings, today);
+  }
   const std::string installed =
       due ? HigherVersion(state.Settings.Version, PackVersion(state.PackPath))
           : state.Settings.Version;
   const std::string raised = installed != state.Settings.Version ? installed : std::string();
-  if (!WriteSharedSettings(environment, splash, files, state, raised, false,
-                           [&] { SweepLeftovers(state.PackPath, state.TempFolder); }) ||
+  if (!WriteSharedSettings(
+          environment, splash, files, state, raised, false,
+          [&] { SweepLeftovers({.packPath = state.PackPath, .tempFolder = state.TempFolder}); }) ||
       !due) {
     return;
   }

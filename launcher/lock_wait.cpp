@@ -57,7 +57,9 @@ LockAttempt TakeLock(const std::string& lockFile, std::chrono::milliseconds wait
   }
 }
 
-void SweepLeftovers(const std::string& packPath, const std::string& tempFolder) {
+void SweepLeftovers(const LeftoverPlaces& places) {
+  const std::string& packPath = places.packPath;
+  const std::string& tempFolder = places.tempFolder;
   const size_t separator = packPath.find_last_of(platform::PathSeparator());
   const std::string packFolder =
       separator == std::string::npos ? std::string() : packPath.substr(0, separator + 1);

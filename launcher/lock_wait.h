@@ -28,11 +28,16 @@ struct LockAttempt {
 LockAttempt TakeLock(const std::string& lockFile, std::chrono::milliseconds wait,
                      platform::UserInterface& ui, const std::function<void()>& onWait);
 
+// Where SweepLeftovers looks.
+struct LeftoverPlaces {
+  std::string packPath;
+  std::string tempFolder;
+};
 // Removes what starts that were killed left behind, made by the launcher
 // itself: copies of a new pack beside PACKPATH ("<pack>.new-*") and the
 // download folders in TEMPFOLDER ("<product>-update-*") that no running start
 // holds. Call it under the lock.
-void SweepLeftovers(const std::string& packPath, const std::string& tempFolder);
+void SweepLeftovers(const LeftoverPlaces& places);
 
 // A user interface that holds back message boxes (answered OK) until
 // ShowHeld, so that no modal window appears while the lock is held; every
@@ -41,8 +46,8 @@ class HeldMessages final : public platform::UserInterface {
  public:
   explicit HeldMessages(platform::UserInterface& ui) : ui_(ui) {}
   platform::MessageAnswer ShowMessage(const platform::MessageBoxRequest& request) override;
-  std::unique_ptr<platform::View> CreateSplash() override { return ui_.CreateSplash(); }
-  std::unique_ptr<platform::View> CreateUpdater() override { return ui_.CreateUpdater(); }
+  std::unique_ptr<platform::SplashView> CreateSplash() override { return ui_.CreateSplash(); }
+  std::unique_ptr<platform::UpdaterView> CreateUpdater() override { return ui_.CreateUpdater(); }
   void SetCursor(platform::CursorKind cursor) override { ui_.SetCursor(cursor); }
   void ProcessMessages() override { ui_.ProcessMessages(); }
   // Shows the held boxes on the real interface, in order.

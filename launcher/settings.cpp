@@ -138,12 +138,12 @@ std::string HigherVersion(const std::string& a, const std::string& b) {
   return webupdate::CompareVersionTexts(a, b) == webupdate::VersionDecision::kNotNewer ? a : b;
 }
 
-bool IsUpdateDue(LauncherSettings& settings, int32_t today) {
-  if (settings.AutoUpdate <= 0 || settings.NextUpdate > today) {
-    return false;
-  }
+bool UpdateDue(const LauncherSettings& settings, int32_t today) {
+  return settings.AutoUpdate > 0 && settings.NextUpdate <= today;
+}
+
+void ScheduleNextUpdate(LauncherSettings& settings, int32_t today) {
   settings.NextUpdate = today + (settings.AutoUpdate == 1 ? kWeeklyCheckDays : kMonthlyCheckDays);
-  return true;
 }
 
 void WriteSettings(const std::string& settingsFile, const LauncherSettings& settings,

@@ -42,10 +42,14 @@ std::string SettingsFilePath(const std::string& dataFolder);
 // this order (a SigningSerial that is not a decimal number reads as 0).
 LauncherSettings ReadSettings(const std::string& settingsFile);
 
-// The schedule test: true when a check is due; then NextUpdate moves to
-// TODAY + kWeeklyCheckDays (AutoUpdate 1) or TODAY + kMonthlyCheckDays
-// (AutoUpdate 2 or more).
-bool IsUpdateDue(LauncherSettings& settings, int32_t today);
+// The schedule test: true when a check is due on TODAY (AutoUpdate 1 or more
+// and NextUpdate not after TODAY).
+bool UpdateDue(const LauncherSettings& settings, int32_t today);
+
+// The schedule step of a due check: NextUpdate moves to TODAY +
+// kWeeklyCheckDays (AutoUpdate 1) or TODAY + kMonthlyCheckDays (AutoUpdate 2
+// or more).
+void ScheduleNextUpdate(LauncherSettings& settings, int32_t today);
 
 // The version a pack records in its archive comment ("Version=1.2", as the
 // vendor tool writes it), read without extracting; the empty text for a pack

@@ -15,9 +15,9 @@ void TfrmSplash::FormCreate() {
   caption_ = strings::Caption();
   prompt_ = strings::kPleaseWait;
   status_ = strings::kStatusInitial;
-  view_->SetText("frmSplash", caption_);
-  view_->SetText("lblPrompt", prompt_);
-  view_->SetText("lblStatus", status_);
+  view_->SetText(platform::SplashControl::kCaption, caption_);
+  view_->SetText(platform::SplashControl::kPrompt, prompt_);
+  view_->SetText(platform::SplashControl::kStatus, status_);
 }
 
 void TfrmSplash::SetProgressMax(int64_t maximum) {
@@ -32,7 +32,7 @@ void TfrmSplash::SetProgressPosition(int64_t position) {
 
 void TfrmSplash::SetStatus(const std::string& text) {
   status_ = text;
-  view_->SetText("lblStatus", text);
+  view_->SetText(platform::SplashControl::kStatus, text);
 }
 
 }  // namespace lumivora::launcher

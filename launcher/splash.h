@@ -27,7 +27,7 @@ class TfrmSplash {
   [[nodiscard]] int64_t ProgressPosition() const { return progressPosition_; }
 
  private:
-  std::unique_ptr<platform::View> view_;
+  std::unique_ptr<platform::SplashView> view_;
   std::string caption_;
   std::string prompt_;
   std::string status_;

@@ -14,6 +14,8 @@ bool WantedProfileKey(const ProfileValues& found, const std::vector<std::string>
                       [&named](const auto& entry) { return named(entry.first); });
 }
 
+// Same-type parameters kept: key, then default, as the profile reading calls take them.
+// NOLINTNEXTLINE(bugprone-easily-swappable-parameters)
 std::string ProfileValue(const ProfileValues& values, const std::string& key,
                          const std::string& defaultValue, size_t maxChars) {
   const auto sameKey = [&key](const auto& entry) { return EqualsIgnoreCase(entry.first, key); };

@@ -59,4 +59,23 @@ inline std::string ShownText(std::string_view text, size_t limit = kShownTextLim
   return end < text.size() ? shown + "..." : shown;
 }
 
+// TEXT, whose lines the program breaks as Windows does (CR LF, or CR alone),
+// with every line break (CR LF, CR or LF) as one LF: the one break of a
+// terminal and of the GTK toolkit. Windows takes the texts as they are.
+inline std::string LfLineBreaks(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r') {
+      out += '\n';
+      if (i + 1 < text.size() && text[i + 1] == '\n') {
+        ++i;
+      }
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
 }  // namespace lumivora::platform

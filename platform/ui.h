@@ -1,14 +1,17 @@
 // User-interface layer: message boxes, the splash window, the update dialog,
-// the screen cursor and the processing of pending messages. Windows are
-// described by their controls' names and texts so that every backend (console,
-// recording, native toolkits) shows the same thing. Everything runs on one
-// thread; a Cancel button reaches running work only through ProcessMessages.
+// the screen cursor and the processing of pending messages. Each window is
+// typed by the enumeration of its controls (dialogs.h), so that every backend
+// (console, recording, native toolkits) shows the same controls and a control
+// unknown to one does not build. Everything runs on one thread; a Cancel
+// button reaches running work only through ProcessMessages.
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
+
+#include "platform/dialogs.h"
 
 namespace lumivora::platform {
 
@@ -37,7 +40,8 @@ const char* IconName(MessageIcon icon);
 
 enum class CursorKind { kDefault, kAppStarting };
 
-// A small window made of named controls (labels, a progress bar, a button).
+// A small window of labels, a progress bar and at most one button: what
+// every window has, whatever its controls.
 class View {
  public:
   View() = default;
@@ -45,9 +49,6 @@ class View {
   View& operator=(const View&) = delete;
   virtual ~View() = default;
 
-  // Sets the text of the control NAME (the window's own caption uses the
-  // window's name, "frmSplash" or "frmUpdater").
-  virtual void SetText(const std::string& control, const std::string& text) = 0;
   virtual void SetProgressMax(int64_t maximum) = 0;
   virtual void SetProgressPosition(int64_t position) = 0;
   virtual void Show() = 0;
@@ -58,6 +59,20 @@ class View {
   std::function<void()> OnCancel;
 };
 
+// A window whose texts are set by its controls, CONTROL being the
+// enumeration of that window's controls (SplashControl, UpdaterControl).
+template <typename Control>
+class WindowView : public View {
+ public:
+  // Sets the text of CONTROL (kCaption: the window's own caption). Line
+  // breaks are written as on Windows (CR or CR LF); a backend whose toolkit
+  // breaks lines otherwise converts them with LfLineBreaks (text.h).
+  virtual void SetText(Control control, const std::string& text) = 0;
+};
+
+using SplashView = WindowView<SplashControl>;
+using UpdaterView = WindowView<UpdaterControl>;
+
 class UserInterface {
  public:
   UserInterface() = default;
@@ -67,8 +82,8 @@ class UserInterface {
 
   virtual MessageAnswer ShowMessage(const MessageBoxRequest& request) = 0;
   // The splash window (hidden until Show) and the update dialog.
-  virtual std::unique_ptr<View> CreateSplash() = 0;
-  virtual std::unique_ptr<View> CreateUpdater() = 0;
+  virtual std::unique_ptr<SplashView> CreateSplash() = 0;
+  virtual std::unique_ptr<UpdaterView> CreateUpdater() = 0;
   virtual void SetCursor(CursorKind cursor) = 0;
   // Handles every pending user-interface event without waiting for new ones.
   virtual void ProcessMessages() = 0;

@@ -4,8 +4,8 @@
 // a text that is not Base64 is refused.
 #include <cstdio>
 #include <string>
-#include <string_view>
 
+#include "cipher/base64.h"
 #include "cipher/config_cipher.h"
 #include "platform/exception.h"
 #include "tools/tool_commands.h"
@@ -13,24 +13,6 @@
 namespace lumivora::tool {
 
 namespace {
-
-// Base64 as RFC 4648 section 4 writes it: groups of four characters of the
-// standard alphabet, "=" padding only at the end of the last group, no line
-// breaks or blanks. (The launcher's decoding is lenient; the tool is not.)
-bool IsBase64(std::string_view text) {
-  if (text.size() % 4 != 0) {
-    return false;
-  }
-  const size_t padding = text.ends_with("==") ? 2 : text.ends_with("=") ? 1 : 0;
-  text.remove_suffix(padding);
-  for (const char c : text) {
-    if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' ||
-          c == '/')) {
-      return false;
-    }
-  }
-  return true;
-}
 
 bool WriteAll(const std::string& bytes) {
   return std::fwrite(bytes.data(), 1, bytes.size(), stdout) == bytes.size() &&
@@ -54,7 +36,9 @@ int DecipherCommand(const Arguments& arguments) {
   if (arguments.size() != 1) {
     throw UsageError();
   }
-  if (!IsBase64(arguments[0])) {
+  // The launcher reads leniently; the tool refuses what RFC 4648 section 4
+  // does not write (line breaks, blanks, "=" before the end).
+  if (!cipher::DecodeBase64(arguments[0], cipher::Base64Rules::kWellFormed)) {
     throw Exception("\"" + Shown(arguments[0]) +
                     "\" is not Base64 (RFC 4648: groups of four of A-Z a-z 0-9 + /, \"=\" "
                     "padding at the end)");

@@ -31,13 +31,14 @@
 #include <string>
 #include <tuple>
 
+#include "cipher/base64.h"
 #include "platform/exception.h"
 #include "platform/file.h"
 #include "platform/text.h"
 #include "tools/tool_commands.h"
 #include "unzip/pack_check.h"
 #include "webupdate/info_file.h"
-#include "webupdate/release_signature.h"
+#include "webupdate/release_signing.h"
 
 namespace lumivora::tool {
 
@@ -161,7 +162,7 @@ int KeygenCommand(const Arguments& arguments) {
   }
   const wu::SecretKey key = wu::SecretKey::Generate();
   WriteSecretKey(Required(parsed, "-o"), key);
-  std::printf("%s\n", wu::Base64Text(key.Public()).c_str());
+  std::printf("%s\n", cipher::ToBase64(key.Public()).c_str());
   return 0;
 }
 
@@ -178,12 +179,12 @@ int CertifyCommand(const Arguments& arguments) {
   const uint64_t serial = ParseSerial(Required(parsed, "--serial"));
   CheckOutput(output, {Required(parsed, "--root")});
   const wu::SigningCertificate certificate = wu::CertifyKey(root, *key, serial, product);
-  ReplaceWithText(output, wu::EncodeCertificate(certificate) + "\n");
+  ReplaceWithText({.path = output, .text = wu::EncodeCertificate(certificate) + "\n"});
   WarnIfDemoIdentity("certify", product);
   std::printf("certificate for %s, product %s, serial %llu, by root %s\n",
-              wu::Base64Text(*key).c_str(), product.c_str(),
+              cipher::ToBase64(*key).c_str(), product.c_str(),
               static_cast<unsigned long long>(certificate.serial),
-              wu::Base64Text(certificate.root).c_str());
+              cipher::ToBase64(certificate.root).c_str());
   return 0;
 }
 
@@ -210,8 +211,8 @@ std::string ReadCertificate(const std::string& path, const wu::SecretKey& key) {
     throw Exception(Shown(path) + ": not a certificate file (as certify writes it)");
   }
   if (certificate->key != key.Public()) {
-    throw Exception(Shown(path) + ": certifies the key " + wu::Base64Text(certificate->key) +
-                    ", not the key of --key " + wu::Base64Text(key.Public()));
+    throw Exception(Shown(path) + ": certifies the key " + cipher::ToBase64(certificate->key) +
+                    ", not the key of --key " + cipher::ToBase64(key.Public()));
   }
   return text;
 }
@@ -281,11 +282,12 @@ int ReleaseCommand(const Arguments& arguments) {
   WritePackOnceChecked({plan.program, pack, plan.password, plan.statement.version}, plan.kind);
   wu::ReleaseStatement& statement = plan.statement;
   std::tie(statement.size, statement.sha256) = HashFile(pack);
-  ReplaceWithText(info, "[Setup]\r\nVersion=" + statement.version + "\r\nURL=" + plan.url +
-                            "\r\nClientSideName=" + plan.clientName + "\r\n" +
-                            wu::SignedReleaseLines(statement, key, certificate));
+  ReplaceWithText({.path = info,
+                   .text = "[Setup]\r\nVersion=" + statement.version + "\r\nURL=" + plan.url +
+                           "\r\nClientSideName=" + plan.clientName + "\r\n" +
+                           wu::SignedReleaseLines(statement, key, certificate)});
   std::printf("%s and %s in %s signed by %s: %s", plan.packName.c_str(), kInfoFileName,
-              plan.folder.c_str(), wu::Base64Text(key.Public()).c_str(),
+              plan.folder.c_str(), cipher::ToBase64(key.Public()).c_str(),
               wu::StatementText(statement).c_str());
   // A launcher that reads the new information file before the pack is served
   // fails its download: the order is part of the release.
@@ -327,10 +329,10 @@ int VerifyCommand(const Arguments& arguments) {
               wu::HexText(verdict.statement.sha256).c_str());
   if (verdict.serial) {
     std::printf("signed by %s, certified by root key %s with serial %llu\n",
-                wu::Base64Text(verdict.signer).c_str(), wu::Base64Text(*verdict.root).c_str(),
+                cipher::ToBase64(verdict.signer).c_str(), cipher::ToBase64(*verdict.root).c_str(),
                 static_cast<unsigned long long>(*verdict.serial));
   } else {
-    std::printf("signed by root key %s\n", wu::Base64Text(verdict.signer).c_str());
+    std::printf("signed by root key %s\n", cipher::ToBase64(verdict.signer).c_str());
   }
   const auto [size, digest] = HashFile(parsed.words[1]);
   const std::string mismatch = wu::DownloadMismatch(verdict.statement, size, digest);

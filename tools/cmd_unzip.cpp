@@ -40,13 +40,14 @@ std::string MethodName(uint16_t method) {
 
 // TEXT with its control characters shown as Info-ZIP's unzip and ls show
 // them ("^[" for escape, "^?" for delete), so that a name or a comment
-// cannot drive the terminal. KEEP lists the ones that pass as they are.
-std::string Printable(const std::string& text, const std::string& keep = "") {
+// cannot drive the terminal. Tabs and line breaks pass as they are when
+// KEEPLAYOUT is set.
+std::string Printable(const std::string& text, bool keepLayout = false) {
   std::string shown;
   shown.reserve(text.size());
   for (const char c : text) {
     const auto byte = static_cast<unsigned char>(c);
-    if ((byte < 0x20 || byte == 0x7F) && keep.find(c) == std::string::npos) {
+    if ((byte < 0x20 || byte == 0x7F) && !(keepLayout && (c == '\t' || c == '\n'))) {
       shown += '^';
       shown += static_cast<char>(byte ^ 0x40U);
     } else {
@@ -233,7 +234,7 @@ int ListCommand(const Arguments& arguments) {
     }
     const std::string comment = unzip.ZipComment();
     if (!comment.empty()) {
-      std::printf("%s\n", Printable(comment, "\t\n").c_str());
+      std::printf("%s\n", Printable(comment, true).c_str());
     }
   } catch (const Exception& error) {
     std::fprintf(stderr, "%s: %s\n", Printable(arguments[0]).c_str(),

@@ -85,10 +85,15 @@ void CheckName(const std::string& option, const std::string& name, bool fileName
 // OUTPUT is none of INPUTS (the same file, through any path or link) and no
 // key file, secret or public (which no command replaces).
 void CheckOutput(const std::string& output, const std::vector<std::string>& inputs);
+// A text file as ReplaceWithText writes it.
+struct TextFile {
+  std::string path;
+  std::string text;
+};
 // Writes TEXT to a new file beside PATH, flushed, and renames it over PATH
 // (a link at PATH is replaced, never written through); an existing file's
 // mode is kept.
-void ReplaceWithText(const std::string& path, const std::string& text);
+void ReplaceWithText(const TextFile& file);
 
 struct Command {
   const char* name;

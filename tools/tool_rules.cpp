@@ -14,7 +14,7 @@
 #include "platform/text.h"
 #include "tools/tool_commands.h"
 #include "webupdate/info_file.h"
-#include "webupdate/release_signature.h"
+#include "webupdate/release_signing.h"
 
 #ifndef LUMIVORA_DEMO_IDENTITY
 #error "LUMIVORA_DEMO_IDENTITY must be defined by the build"
@@ -183,7 +183,9 @@ std::string CheckPackAsLauncher(const std::string& path, const std::string& pass
   return unzip::CheckPack(path, password, platform::ProductName() + "main", kind);
 }
 
-void ReplaceWithText(const std::string& path, const std::string& text) {
+void ReplaceWithText(const TextFile& replacement) {
+  const std::string& path = replacement.path;
+  const std::string& text = replacement.text;
   PartialFile partial;
   platform::File file = platform::File::CreateUnique(path + ".new-");
   partial.path = file.Path();

@@ -26,6 +26,8 @@ PipelineMode GetPipelineMode() {
   return pipelineMode.load();
 }
 
+// Same-type parameters kept: one field of the entry each, named at every call.
+// NOLINTNEXTLINE(bugprone-easily-swappable-parameters)
 bool ShouldPipeline(PipelineMode mode, uint16_t method, int64_t compressedSize, bool multiDisk,
                     unsigned processors) {
   if (mode == PipelineMode::kNever || multiDisk ||

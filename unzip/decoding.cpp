@@ -5,6 +5,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
 #include <optional>
 #include <system_error>
@@ -45,7 +46,6 @@ class EntryIo final : public DecoderIo {
   }
   void ProcessMessages() override { sink_.ProcessMessages(); }
   void WriteBlock(std::span<const uint8_t> block) override { sink_.WriteBlock(block); }
-  void ReportOutOfMemory() override { sink_.ReportOutOfMemory(); }
   [[nodiscard]] int64_t Left() const { return input_.Left(); }
 
  private:
@@ -95,7 +95,6 @@ class PipelinedIo final : public DecoderIo {
     sink_.AcceptBlock(block.size());
     writer_->Put(block);
   }
-  void ReportOutOfMemory() override { sink_.ReportOutOfMemory(); }
   [[nodiscard]] int64_t Left() const { return left_; }
   // Stores and reports every block put: at the end of the entry, and before
   // any error of the decoding side leaves it, so that the blocks decoded
@@ -126,11 +125,36 @@ void CopyStored(DecoderState& state, Io& io) {
   }
 }
 
+// The kind of fault behind zlib's message for invalid raw Deflate data.
+DecodeFault InflateFault(const char* message) {
+  struct Kind {
+    const char* message;
+    DecodeFault fault;
+  };
+  static constexpr Kind kKinds[] = {
+      {"invalid block type", DecodeFault::kBadBlockType},
+      {"invalid stored block lengths", DecodeFault::kBadStoredLength},
+      {"too many length or distance symbols", DecodeFault::kTooManyCodes},
+      {"invalid code lengths set", DecodeFault::kBadCodeLengths},
+      {"invalid bit length repeat", DecodeFault::kBadCodeLengths},
+      {"invalid code -- missing end-of-block", DecodeFault::kBadCodeLengths},
+      {"invalid literal/lengths set", DecodeFault::kBadCodeLengths},
+      {"invalid distances set", DecodeFault::kBadCodeLengths},
+      {"invalid distance too far back", DecodeFault::kDistanceTooFar},
+  };
+  for (const Kind& kind : kKinds) {
+    if (message != nullptr && std::strcmp(message, kind.message) == 0) {
+      return kind.fault;
+    }
+  }
+  return DecodeFault::kBadCode;  // "invalid literal/length code", "invalid distance code"
+}
+
 // Method 8: raw Deflate, no zlib header or trailer.
 void InflateDeflated(DecoderState& state) {
   z_stream stream{};
   if (inflateInit2(&stream, -MAX_WBITS) != Z_OK) {
-    state.ReportOutOfMemory();
+    state.Fail(DecodeFault::kOutOfMemory);
     return;
   }
   const std::unique_ptr<z_stream, InflateEnd> guard(&stream);
@@ -147,15 +171,11 @@ void InflateDeflated(DecoderState& state) {
     const uInt inputBefore = stream.avail_in;
     const int status = inflate(&stream, Z_NO_FLUSH);
     const size_t produced = space.size() - stream.avail_out;
-    if (status == Z_DATA_ERROR || status == Z_NEED_DICT) {
-      // Invalid data (including a distance before the entry's first byte):
-      // pending bytes are dropped; the CRC comparison fails the entry.
+    if (status == Z_DATA_ERROR || status == Z_NEED_DICT || status == Z_MEM_ERROR) {
+      // Invalid data (including a distance before the entry's first byte),
+      // or no memory for the window: pending bytes are dropped.
       state.DiscardOutput();
-      return;
-    }
-    if (status == Z_MEM_ERROR) {
-      state.DiscardOutput();
-      state.ReportOutOfMemory();
+      state.Fail(status == Z_MEM_ERROR ? DecodeFault::kOutOfMemory : InflateFault(stream.msg));
       return;
     }
     state.CommitOutput(produced);
@@ -167,6 +187,7 @@ void InflateDeflated(DecoderState& state) {
         state.CompressedLeft() <= 0) {
       // The entry's data ended before the final block.
       state.DiscardOutput();
+      state.Fail(DecodeFault::kTruncated);
       return;
     }
   }
@@ -211,10 +232,12 @@ bool CanDecode(uint16_t method) {
 
 namespace {
 
-// The decoder of CODING's method over IO (LEGACY for methods 1 to 6).
+// The decoder of CODING's method over IO (LEGACY for methods 1 to 6). The
+// size guard's EBiggerThanUncompressed unwinds the decoder and ends here as
+// the fault kLongerThanDeclared; every other error passes.
 template <typename Io>
-void RunDecoder(const EntryCoding& coding, int64_t compressedSize, Io& io, LegacyDecoder legacy,
-                DecodeBuffers& buffers, bool processMessages) {
+DecodeFault RunDecoder(const EntryCoding& coding, int64_t compressedSize, Io& io,
+                       LegacyDecoder legacy, DecodeBuffers& buffers, bool processMessages) {
   DecoderState state(io, buffers.input, buffers.output, buffers.workArea, processMessages);
   DecoderState::Entry entry;
   entry.compressedSize = compressedSize;
@@ -222,24 +245,25 @@ void RunDecoder(const EntryCoding& coding, int64_t compressedSize, Io& io, Legac
   entry.flags = coding.flags;
   entry.method = coding.method;
   state.Reset(entry);
-  if (coding.method == zip::kMethodStored) {
-    CopyStored(state, io);
-  } else if (coding.method == zip::kMethodDeflated) {
-    InflateDeflated(state);
-  } else {
-    legacy(state);
+  try {
+    if (coding.method == zip::kMethodStored) {
+      CopyStored(state, io);
+    } else if (coding.method == zip::kMethodDeflated) {
+      InflateDeflated(state);
+    } else {
+      legacy(state);
+    }
+  } catch (const EBiggerThanUncompressed&) {
+    return DecodeFault::kLongerThanDeclared;
   }
+  return state.Fault();
 }
 
 }  // namespace
 
-DecodeResult DecodeEntry(const EntryCoding& coding, EntryInput& input, TraditionalCipher* decryptor,
-                         EntrySink& sink, DecodeBuffers& buffers, bool processMessages) {
+DecodeFault DecodeEntry(const EntryCoding& coding, EntryInput& input, TraditionalCipher* decryptor,
+                        EntrySink& sink, DecodeBuffers& buffers, bool processMessages) {
   const LegacyDecoder legacy = FindLegacyDecoder(coding.method);
-  if (coding.method != zip::kMethodStored && coding.method != zip::kMethodDeflated &&
-      legacy == nullptr) {
-    return DecodeResult::kUnknownMethod;
-  }
   const int64_t compressedSize = input.Left();
   if (ShouldPipeline(GetPipelineMode(), coding.method, compressedSize, input.OnMultiDiskSet(),
                      std::thread::hardware_concurrency())) {
@@ -250,19 +274,45 @@ DecodeResult DecodeEntry(const EntryCoding& coding, EntryInput& input, Tradition
       // No thread to be had: the entry is decoded serially below.
     }
     if (pipelined.has_value()) {
+      DecodeFault fault = DecodeFault::kNone;
       try {
-        RunDecoder(coding, compressedSize, *pipelined, legacy, buffers, processMessages);
+        fault = RunDecoder(coding, compressedSize, *pipelined, legacy, buffers, processMessages);
       } catch (...) {
         pipelined->Drain();
         throw;
       }
       pipelined->Drain();
-      return DecodeResult::kDecoded;
+      return fault;
     }
   }
   EntryIo io(input, decryptor, sink);
-  RunDecoder(coding, compressedSize, io, legacy, buffers, processMessages);
-  return DecodeResult::kDecoded;
+  return RunDecoder(coding, compressedSize, io, legacy, buffers, processMessages);
+}
+
+const char* DecodeFaultText(DecodeFault fault) {
+  switch (fault) {
+    case DecodeFault::kNone:
+      return "no fault";
+    case DecodeFault::kTruncated:
+      return "compressed data ends early";
+    case DecodeFault::kLongerThanDeclared:
+      return "larger than its uncompressed size";
+    case DecodeFault::kBadBlockType:
+      return "invalid block type";
+    case DecodeFault::kBadStoredLength:
+      return "invalid stored block length";
+    case DecodeFault::kTooManyCodes:
+      return "too many length or distance codes";
+    case DecodeFault::kBadCodeLengths:
+      return "invalid code lengths";
+    case DecodeFault::kBadCode:
+      return "invalid code";
+    case DecodeFault::kDistanceTooFar:
+      return "distance too far back";
+    case DecodeFault::kOutOfMemory:
+      return "out of memory";
+  }
+  return "invalid data";
 }
 
 }  // namespace lumivora::unzip

@@ -78,8 +78,6 @@ class EntrySink {
   [[nodiscard]] virtual bool StoreOffThread() const = 0;
   // Lets the message queue run (before each chunk, when the owner wants it).
   virtual void ProcessMessages() = 0;
-  // "*** inflate out of memory ***" (caption "Error").
-  virtual void ReportOutOfMemory() = 0;
 };
 
 // The buffers of one extraction run, allocated once and reused per entry.
@@ -89,20 +87,18 @@ struct DecodeBuffers {
   std::vector<uint8_t> workArea = std::vector<uint8_t>(kWorkAreaSize);
 };
 
-enum class DecodeResult { kDecoded, kUnknownMethod };
-
 // True when a decoder handles METHOD.
 bool CanDecode(uint16_t method);
 
 // Decodes one whole entry from INPUT into SINK, decrypting with DECRYPTOR
-// when it is not null. Returns kUnknownMethod, having read and written
-// nothing, when no decoder handles CODING's method. Invalid compressed data
-// ends the decoding quietly (the CRC comparison then fails the entry); the
-// errors of INPUT and SINK pass through. For stored and deflated entries the
+// when it is not null; CanDecode(CODING's method) must hold. Returns why the
+// decoder stopped early (kNone when it did not): invalid compressed data by
+// its kind, kLongerThanDeclared when SINK's size guard refused a block,
+// kOutOfMemory. The errors of INPUT and SINK pass through. For stored and deflated entries the
 // reading and decryption may run on a worker thread chunks ahead
 // (chunk_pipeline.h); SINK is still called on this thread only, in the same
 // order, and INPUT's errors are raised where a serial read would raise them.
-DecodeResult DecodeEntry(const EntryCoding& coding, EntryInput& input, TraditionalCipher* decryptor,
-                         EntrySink& sink, DecodeBuffers& buffers, bool processMessages);
+DecodeFault DecodeEntry(const EntryCoding& coding, EntryInput& input, TraditionalCipher* decryptor,
+                        EntrySink& sink, DecodeBuffers& buffers, bool processMessages);
 
 }  // namespace lumivora::unzip

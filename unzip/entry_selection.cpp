@@ -1,13 +1,14 @@
 // Entry selection of an UnZip run: the owner's FilesList patterns ("*",
 // "?", "<...>" classes) matched against each entry's stored path, letter
 // case ignored.
+#include "unzip/entry_selection.h"
+
 #include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "platform/file.h"
-#include "unzip/extraction.h"
 #include "unzip/zip_archive.h"
 
 namespace lumivora::unzip {
@@ -104,6 +105,8 @@ std::optional<std::vector<PatternToken>> ParsePattern(const std::string& pattern
 
 }  // namespace
 
+// Same-type parameters kept: pattern, then text, as the selection rules name them.
+// NOLINTNEXTLINE(bugprone-easily-swappable-parameters)
 bool MatchPattern(const std::string& pattern, const std::string& text) {
   if (pattern == "*") {
     return true;
@@ -166,6 +169,19 @@ Selection SelectEntries(const TUnZip& owner, ZipArchive& archive) {
     }
   }
   return selection;
+}
+
+std::vector<int> LocateEntries(ZipArchive& archive, const std::string& name) {
+  const std::string pattern = PatternOf(name);
+  std::vector<int> found;
+  for (int i = 0; i < archive.Count(); ++i) {
+    const TZipHeaderInfo& info = archive.Entry(i);
+    if (!info.FileName().empty() &&
+        MatchPattern(pattern, LowerText(info.Directory() + info.FileName()))) {
+      found.push_back(i);
+    }
+  }
+  return found;
 }
 
 }  // namespace lumivora::unzip

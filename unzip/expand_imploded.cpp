@@ -157,22 +157,26 @@ ImplodeLayout LayoutOf(uint16_t flags) {
   return ImplodeLayout{literalTree, bigDictionary ? 7U : 6U, literalTree ? 3U : 2U};
 }
 
-// Reads the two or three tree descriptions. Null when one does not add up or
-// reaches past DATABITS (nothing is written then) or when the trees cannot be
-// allocated (reported).
+// Reads the two or three tree descriptions. Null, with the fault recorded,
+// when one does not add up or reaches past DATABITS (nothing is written then)
+// or when the trees cannot be allocated.
 std::unique_ptr<ImplodeTrees> ReadTrees(DecoderState& state, ImplodeLayout layout,
                                         uint64_t dataBits, uint64_t& consumed) {
   std::unique_ptr<ImplodeTrees> trees;
   try {
     trees = std::make_unique<ImplodeTrees>();
     if ((layout.literalTree && !trees->literals.Read(state, 256, consumed)) ||
-        !trees->lengths.Read(state, 64, consumed) || !trees->distances.Read(state, 64, consumed) ||
-        consumed > dataBits) {
+        !trees->lengths.Read(state, 64, consumed) || !trees->distances.Read(state, 64, consumed)) {
+      state.Fail(consumed > dataBits ? DecodeFault::kTruncated : DecodeFault::kBadCodeLengths);
+      return nullptr;
+    }
+    if (consumed > dataBits) {
+      state.Fail(DecodeFault::kTruncated);
       return nullptr;
     }
   } catch (const std::bad_alloc&) {
     trees.reset();
-    state.ReportOutOfMemory();
+    state.Fail(DecodeFault::kOutOfMemory);
     return nullptr;
   }
   return trees;
@@ -192,6 +196,7 @@ bool DecodeSymbols(DecoderState& state, const ImplodeTrees& trees, ImplodeLayout
         consumed += 8;
       }
       if (literal < 0 || consumed > dataBits) {
+        state.Fail(literal < 0 ? DecodeFault::kBadCode : DecodeFault::kTruncated);
         return literal >= 0;
       }
       window.Put(static_cast<uint8_t>(literal));
@@ -203,6 +208,7 @@ bool DecodeSymbols(DecoderState& state, const ImplodeTrees& trees, ImplodeLayout
       const int high = trees.distances.Decode(state, consumed);
       int length = trees.lengths.Decode(state, consumed);
       if (high < 0 || length < 0) {
+        state.Fail(DecodeFault::kBadCode);
         return false;
       }
       if (length == 63) {
@@ -210,6 +216,7 @@ bool DecodeSymbols(DecoderState& state, const ImplodeTrees& trees, ImplodeLayout
         consumed += 8;
       }
       if (consumed > dataBits) {
+        state.Fail(DecodeFault::kTruncated);
         return true;
       }
       const size_t distance = ((static_cast<size_t>(high) << layout.lowBits) | low) + 1;

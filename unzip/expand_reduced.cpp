@@ -79,8 +79,11 @@ void ExpandBytes(DecoderState& state, std::span<const uint8_t> followers,
   unsigned length = 0;
   while (left > 0) {
     uint8_t y = 0;
-    if (!NextByte(state, followers, counts, last, y) || state.EndOfInput()) {
-      break;  // no follower of this byte, or past the end of the entry's data
+    const bool known = NextByte(state, followers, counts, last, y);
+    if (!known || state.EndOfInput()) {
+      // Past the end of the entry's data, or no follower of this byte.
+      state.Fail(state.EndOfInput() ? DecodeFault::kTruncated : DecodeFault::kBadCode);
+      break;
     }
     last = y;
     switch (machine) {
@@ -134,6 +137,7 @@ void ExpandReduced(DecoderState& state) {
   FollowerCounts counts{};
   ReadFollowerSets(state, followers, counts);
   if (state.EndOfInput()) {
+    state.Fail(DecodeFault::kTruncated);
     window.Finish();
     return;  // the data ended inside the follower sets
   }

@@ -39,7 +39,10 @@ class ShrinkDecoder {
   void Run() {
     uint32_t code = state_.ReadBits(codeSize_);
     if (state_.EndOfInput() || code >= kControlCode) {
-      // Nothing at all, or no literal to start from: invalid data.
+      // Nothing at all (an empty entry), or no literal to start from: invalid data.
+      if (!state_.EndOfInput()) {
+        state_.Fail(DecodeFault::kBadCode);
+      }
       state_.FlushOutput();
       return;
     }
@@ -58,6 +61,7 @@ class ShrinkDecoder {
         }
         if (action == 1) {
           if (++codeSize_ > kMaxCodeSize) {
+            state_.Fail(DecodeFault::kBadCodeLengths);
             break;  // codes would exceed the 8192-entry table: invalid data
           }
         } else if (action == 2) {
@@ -66,6 +70,7 @@ class ShrinkDecoder {
         continue;
       }
       if (!Emit(code)) {
+        state_.Fail(DecodeFault::kBadCode);
         break;  // a chain through a free code, or a loop: invalid data
       }
       if (nextFree_ < kCodeCount) {
@@ -148,7 +153,7 @@ void ExpandShrunk(DecoderState& state) {
   try {
     tables = std::make_unique<ShrinkTables>();
   } catch (const std::bad_alloc&) {
-    state.ReportOutOfMemory();
+    state.Fail(DecodeFault::kOutOfMemory);
     return;
   }
   ShrinkDecoder(state, *tables).Run();

@@ -34,17 +34,17 @@
 //   guard (EBiggerThanUncompressed "File is larger than uncompressed size!"),
 //   the CRC-32 register and the percentage events; let those exceptions pass
 //   through, never catch them.
-// - The decoder decodes the whole entry and returns. On invalid data it stops
-//   and returns without a message or exception (call DiscardOutput() first
-//   when the pending output buffer must be dropped); the caller's CRC
-//   comparison then fails the entry.
+// - The decoder decodes the whole entry and returns. On invalid data it calls
+//   Fail() with the kind of fault and returns, without a message or exception
+//   (call DiscardOutput() first when the pending output buffer must be
+//   dropped); the caller reads the fault from the state.
 // - Windows live in WorkArea() (32780 bytes: implode's 32768-byte window,
 //   reduce's 16384-byte window plus the follower sets). Larger or typed tables
 //   (shrink's prefix/suffix/stack, implode's Shannon-Fano lookup tables) may
 //   be std::array / std::vector members of the decoder's own objects created
 //   once per entry; never allocate per byte. When a table allocation fails
-//   (std::bad_alloc), release what was built, call ReportOutOfMemory() (the
-//   message box "*** inflate out of memory ***", caption "Error") and return.
+//   (std::bad_alloc), release what was built, Fail(DecodeFault::kOutOfMemory)
+//   and return (TUnZip shows "*** inflate out of memory ***" for it).
 // - No per-byte virtual call: the hot members below are inline and only
 //   reach DecoderIo once per 16000-byte chunk or block.
 #pragma once
@@ -65,6 +65,24 @@ inline constexpr size_t kWorkAreaSize = 32780;        // windows of the decoders
 inline constexpr size_t kDeflateWindowSize = 32768;
 inline constexpr size_t kImplodeWindowSize = 32768;
 inline constexpr size_t kReduceWindowSize = 16384;
+
+// Why a decoder stopped before the end of its coded stream (kNone: it did
+// not). Distinct kinds, so that damaged data is told from a wrong password.
+enum class DecodeFault : uint8_t {
+  kNone,
+  kTruncated,           // the entry's data ended inside the coded stream
+  kLongerThanDeclared,  // more output than the uncompressed size (the size guard)
+  kBadBlockType,        // deflate block type 3
+  kBadStoredLength,     // a stored block's length and its complement disagree
+  kTooManyCodes,        // more length or distance codes than the format has
+  kBadCodeLengths,      // an over-subscribed or incomplete code, a bad repeat
+  kBadCode,             // a code that the tables leave undefined
+  kDistanceTooFar,      // a match reaching before the entry's first byte
+  kOutOfMemory,         // a decoding table could not be allocated
+};
+
+// A short English name of FAULT ("invalid block type", ...).
+const char* DecodeFaultText(DecodeFault fault);
 
 // The component side of the engine: one call per chunk or block, never per byte.
 class DecoderIo {
@@ -89,8 +107,6 @@ class DecoderIo {
   // would pass the uncompressed size), then the write, the CRC-32 register
   // and the OnFilePercentDone/OnTotalPercentDone events.
   virtual void WriteBlock(std::span<const uint8_t> block) = 0;
-  // Shows "*** inflate out of memory ***" with the caption "Error" and OK.
-  virtual void ReportOutOfMemory() = 0;
 };
 
 // Decoder state of one entry (bit buffer, buffers, counters).
@@ -125,6 +141,7 @@ class DecoderState {
     endOfInput_ = false;
     lastByte_ = 0;
     bytesFlushed_ = 0;
+    fault_ = DecodeFault::kNone;
   }
 
   [[nodiscard]] uint16_t Flags() const { return entry_.flags; }
@@ -248,7 +265,13 @@ class DecoderState {
   }
   [[nodiscard]] size_t OutputPending() const { return outputFill_; }
 
-  void ReportOutOfMemory() { io_.ReportOutOfMemory(); }
+  // Records why the decoder stops (the first fault stays).
+  void Fail(DecodeFault fault) {
+    if (fault_ == DecodeFault::kNone) {
+      fault_ = fault;
+    }
+  }
+  [[nodiscard]] DecodeFault Fault() const { return fault_; }
 
   // Chunked input for a decoder that consumes whole chunks (deflate): the
   // unread rest of the input buffer, refilled when empty; all of it counts
@@ -290,6 +313,7 @@ class DecoderState {
   bool endOfInput_ = false;
   uint8_t lastByte_ = 0;
   uint64_t bytesFlushed_ = 0;
+  DecodeFault fault_ = DecodeFault::kNone;
 };
 
 // The legacy decoders (each in its own file, see above).

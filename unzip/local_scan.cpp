@@ -3,6 +3,7 @@
 // in for the directory, and the disks of a numbered-file set.
 #include <algorithm>
 #include <array>
+#include <cstdio>
 #include <span>
 #include <string>
 #include <utility>
@@ -35,7 +36,7 @@ bool ZipArchive::FindFirstLocalHeader() {
     if (byte != zip::kSignatureP) {
       if (++sinceMessages >= kScanMessageInterval) {
         sinceMessages = 0;
-        if (owner_.DoProcessMessages()) {
+        if (owner_.ProcessMessages()) {
           ProcessMessages();
         }
       }
@@ -122,15 +123,24 @@ bool ZipArchive::LocalHeaderScan() {
   return true;
 }
 
+void NumberedDiskName(int disk, std::string& name) {
+  std::array<char, 16> number{};
+  std::snprintf(number.data(), number.size(), ".%3.3d", disk);
+  const size_t separator = name.find_last_of(platform::PathSeparator());
+  const size_t dot = name.find_last_of('.');
+  if (dot != std::string::npos && (separator == std::string::npos || dot > separator)) {
+    name.erase(dot);
+  }
+  name += number.data();
+}
+
 void ZipArchive::OpenDisk(int disk) {
   stream_.Close();
   std::string name = name_;
   std::string previous;
   for (;;) {
     name = name_;
-    if (owner_.OnGetNextDisk) {
-      owner_.OnGetNextDisk(owner_, disk, name);
-    }
+    owner_.NameDisk(disk, name);
     if (name.empty()) {
       throw EUserCanceled("User canceled loading new disk.");
     }

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "platform/file.h"
-#include "unzip/extraction.h"
+#include "unzip/extraction_run.h"
 #include "unzip/zip_archive.h"
 
 namespace lumivora::unzip {
@@ -66,8 +66,8 @@ std::optional<TSkipReason> ExtractionRun::OutputFolder(std::string& folder) cons
   const std::string& destDir = owner_.DestDir();
   folder = destDir.empty() ? std::string() : destDir + platform::PathSeparator();
   std::vector<std::string> parts;
-  if (owner_.RecreateDirs() && !work_.Directory().empty()) {
-    std::string path = work_.Directory();
+  if (owner_.RecreateDirs() && !Work().Directory().empty()) {
+    std::string path = Work().Directory();
     const std::string& rootDir = owner_.RootDir();
     if (!rootDir.empty() && StartsWithNoCase(path, rootDir)) {
       path.erase(0, rootDir.size());
@@ -83,8 +83,8 @@ std::optional<TSkipReason> ExtractionRun::OutputFolder(std::string& folder) cons
     }
     parts = std::move(*contained);
   }
-  size_t length = folder.size() + work_.FileName().size();
-  bool nameTooLong = work_.FileName().size() > platform::MaxNameLength();
+  size_t length = folder.size() + Work().FileName().size();
+  bool nameTooLong = Work().FileName().size() > platform::MaxNameLength();
   for (const std::string& part : parts) {
     length += part.size() + 1;
     nameTooLong = nameTooLong || part.size() > platform::MaxNameLength();

@@ -1,5 +1,6 @@
-// The pack check: the download's first bytes, then one test-only extraction
-// of the main program that keeps the first bytes of its decoded data.
+// The pack check: the download's first bytes, then the core's test of the
+// main program, which keeps the first bytes of its decoded data; the
+// refusal is read from the test's result.
 #include "unzip/pack_check.h"
 
 #include <algorithm>
@@ -10,7 +11,7 @@
 
 #include "platform/exception.h"
 #include "platform/file.h"
-#include "unzip/unzip.h"
+#include "unzip/zip_reader.h"
 
 namespace lumivora::unzip {
 
@@ -48,54 +49,39 @@ std::string NotAPack(const std::string& path) {
   return {};
 }
 
-// What one test-only extraction of the main program found.
-struct MainProgramRun {
-  int selected = 0;
-  bool whole = false;
-  std::string problem;
-  std::vector<uint8_t> head;
-};
-
-MainProgramRun TestMainProgram(const std::string& path, const std::string& password,
-                               const std::string& mainName) {
-  MainProgramRun run;
-  bool started = false;
-  TUnZip zip(nullptr);
-  zip.SetZipName(path);
-  zip.SetPassword(password);
-  zip.SetTestOnly(true);
-  zip.SetDoProcessMessages(false);
-  zip.SetKeptHead(std::max(kElfMagic.size(), kPeMagic.size()));
-  zip.FilesList().push_back(mainName);
-  zip.OnStartUnZipInfo = [&](TUnZip&, int numFiles, int64_t, bool& stopNow) {
-    run.selected = numFiles;
-    stopNow = numFiles != 1;
-  };
-  zip.OnStartUnZip = [&](TUnZip& sender, int index, const std::string&, bool& skip) {
-    const TZipHeaderInfo& entry = sender.Entry(index);
-    started = true;
-    if (!entry.Directory().empty() || entry.FileName() != mainName) {
-      run.problem = "The main program is stored as \"" + entry.Directory() + entry.FileName() +
-                    "\", not \"" + mainName + "\".";
-    } else if (!entry.Encrypted()) {
-      run.problem = "The main program in the download is not encrypted.";
-    }
-    skip = !run.problem.empty();
-  };
-  zip.OnEndUnZip = [&](TUnZip& sender, int, const std::string&) {
-    run.whole = true;
-    run.head = sender.EntryHead();
-  };
-  zip.OnBadPassword = [&](TUnZip&, int, std::string&) {
-    // Before the entry starts its password check failed; after, its data.
-    run.problem = started ? "The main program in the download is damaged: it fails its CRC check."
-                          : "The download is not encrypted with the pack password.";
-  };
-  zip.OnBadCRC = [&](TUnZip&, uint32_t, uint32_t, int) {
-    run.problem = "The main program in the download fails its CRC check.";
-  };
-  zip.UnZip();
-  return run;
+// Why a test of the main program that ended with RESULT refuses the
+// download, in the order of the test's steps; the empty text when it is
+// whole.
+std::string Refusal(const EntryResult& result, const std::string& mainName) {
+  switch (result.status) {
+    case EntryStatus::kBadEntry:
+    case EntryStatus::kUnsafePath:
+    case EntryStatus::kUnsupportedMethod:
+      return "The main program in the download cannot be decoded.";
+    case EntryStatus::kWrongPassword:
+      return "The download is not encrypted with the pack password.";
+    default:
+      break;
+  }
+  const TZipHeaderInfo& entry = result.entry;
+  if (!entry.Directory().empty() || entry.FileName() != mainName) {
+    return "The main program is stored as \"" + entry.Directory() + entry.FileName() +
+           "\", not \"" + mainName + "\".";
+  }
+  switch (result.status) {
+    case EntryStatus::kNotEncrypted:
+      return "The main program in the download is not encrypted.";
+    case EntryStatus::kReadError:
+    case EntryStatus::kWriteError:
+      return "The download is not a valid pack: " + result.message;
+    case EntryStatus::kDamagedData:
+    case EntryStatus::kCrcMismatch:
+      return "The main program in the download is damaged: it fails its CRC check.";
+    case EntryStatus::kTested:
+      return {};
+    default:
+      return "The main program in the download cannot be decoded.";
+  }
 }
 
 }  // namespace
@@ -113,26 +99,27 @@ std::string CheckPack(const std::string& path, const std::string& password,
   if (std::string found = NotAPack(path); !found.empty()) {
     return found;
   }
-  MainProgramRun run;
-  try {
-    run = TestMainProgram(path, password, mainName);
-  } catch (const Exception& error) {
-    return "The download is not a valid pack: " + error.Message();
+  ExtractRequest request;
+  request.password = password;
+  request.requireEncryption = true;
+  request.uniqueName = true;
+  request.keptHead = std::max(kElfMagic.size(), kPeMagic.size());
+  request.processMessages = false;
+  const EntryResult result = ExtractEntry(path, mainName, request, nullptr);
+  if (result.status == EntryStatus::kArchiveError) {
+    return "The download is not a valid pack: " + result.message;
   }
-  if (run.selected != 1) {
-    return run.selected == 0 ? std::string("The download holds no main program.")
-                             : "The download holds " + std::to_string(run.selected) +
-                                   " entries named \"" + mainName + "\".";
+  if (result.matches != 1) {
+    return result.matches == 0 ? std::string("The download holds no main program.")
+                               : "The download holds " + std::to_string(result.matches) +
+                                     " entries named \"" + mainName + "\".";
   }
-  if (!run.problem.empty()) {
-    return run.problem;
+  if (std::string refused = Refusal(result, mainName); !refused.empty()) {
+    return refused;
   }
-  if (!run.whole) {
-    return "The main program in the download cannot be decoded.";
-  }
-  return IsProgram(run.head, kind) ? std::string()
-                                   : "The main program in the download is not a program for "
-                                     "this system.";
+  return IsProgram(result.head, kind) ? std::string()
+                                      : "The main program in the download is not a program for "
+                                        "this system.";
 }
 
 }  // namespace lumivora::unzip

@@ -1,4 +1,4 @@
-// UnCompress: one TUnZip for one call, every failure turned into false.
+// UnCompress: the core's extraction of the one entry, every failure turned into false.
 #include "unzip/uncompress.h"
 
 #include <algorithm>
@@ -7,7 +7,7 @@
 #include "platform/exception.h"
 #include "platform/file.h"
 #include "platform/ui.h"
-#include "unzip/unzip.h"
+#include "unzip/zip_reader.h"
 
 namespace lumivora::unzip {
 
@@ -24,43 +24,55 @@ std::string BuildPassword(std::span<const uint8_t> codes, int lastIndex) {
   return text;
 }
 
+namespace {
+
+// Boxes of the component shown for the entry (an unknown method, no memory
+// for a decoder's tables), as TUnZip shows them.
+void ShowEntryBoxes(const EntryResult& result, platform::UserInterface& ui) {
+  platform::MessageBoxRequest request;
+  request.buttons = platform::MessageButtons::kOk;
+  if (result.status == EntryStatus::kUnsupportedMethod) {
+    request.caption = "Zip Error";
+    request.text = "Unknown Compression Method";
+  } else if (result.fault == DecodeFault::kOutOfMemory) {
+    request.caption = "Error";
+    request.text = "*** inflate out of memory ***";
+  } else {
+    return;
+  }
+  ui.ShowMessage(request);
+}
+
+}  // namespace
+
+// Same-type parameters kept: the launcher's (pack, folder, password, entry) order.
+// NOLINTNEXTLINE(bugprone-easily-swappable-parameters)
 bool UnCompress(const std::string& packPath, const std::string& destFolder,
                 const std::string& password, const std::string& entryName,
                 platform::UserInterface& ui) {
   if (!platform::FileExists(packPath)) {
     return false;
   }
-  bool result = false;
   try {
-    TUnZip unzip(&ui);
-    unzip.SetOverwriteMode(TUZOverwriteMode::Always);
-    unzip.SetPassword(password);
-    unzip.SetZipName(packPath);
-    unzip.SetDestDir(destFolder);
-    unzip.SetRootDir(destFolder);
-    // The selection line: the folder, then the entry name. Only its
-    // file-name part selects, so the folder must end in a separator: a folder
-    // given without one would otherwise glue its last part to the name.
-    std::string line = destFolder;
-    if (!line.empty() && line.back() != platform::PathSeparator() && line.back() != '/' &&
-        line.back() != '\\') {
-      line.push_back(platform::PathSeparator());
+    ExtractRequest request;
+    request.password = password;
+    request.destFolder = destFolder;
+    const EntryResult result = ExtractEntry(packPath, entryName, request, &ui);
+    ShowEntryBoxes(result, ui);
+    if (result.error) {
+      platform::MessageBoxRequest box;
+      box.caption = "UnCompress";
+      box.text = "Problem in UnCompress : \r" + result.message;
+      box.icon = platform::MessageIcon::kError;
+      box.buttons = platform::MessageButtons::kOk;
+      ui.ShowMessage(box);
+      return false;
     }
-    unzip.FilesList().push_back(line + entryName);
-    result = unzip.UnZip() > 0;
-  } catch (const Exception& error) {
-    platform::MessageBoxRequest request;
-    request.caption = "UnCompress";
-    request.text = "Problem in UnCompress : \r" + error.Message();
-    request.icon = platform::MessageIcon::kError;
-    request.buttons = platform::MessageButtons::kOk;
-    ui.ShowMessage(request);
-    result = false;
-  } catch (const std::exception& error) {
+    return result.Whole();
+  } catch (const std::exception&) {
     // Errors without a message of their own (out of memory): no box.
-    result = false;
+    return false;
   }
-  return result;
 }
 
 }  // namespace lumivora::unzip

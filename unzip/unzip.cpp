@@ -3,12 +3,10 @@
 // directory) and ExtractionRun (one UnZip run).
 #include "unzip/unzip.h"
 
-#include <array>
-#include <cstdio>
 #include <string>
 
 #include "platform/file.h"
-#include "unzip/extraction.h"
+#include "unzip/extraction_run.h"
 #include "unzip/zip_archive.h"
 
 namespace lumivora::unzip {
@@ -19,10 +17,37 @@ bool IsSeparator(char c) {
   return c == '/' || c == '\\' || c == platform::PathSeparator();
 }
 
+// The archive's questions answered by the component's properties and events.
+class ComponentHooks final : public ArchiveOwner {
+ public:
+  explicit ComponentHooks(TUnZip& owner) : owner_(owner) {}
+  TIncompleteZipMode IncompleteMode() override {
+    TIncompleteZipMode mode = owner_.IncompleteZipMode();
+    if (owner_.OnInCompleteZip) {
+      owner_.OnInCompleteZip(owner_, mode);
+    }
+    return mode;
+  }
+  [[nodiscard]] bool KeepOpen() const override { return owner_.KeepZipOpen(); }
+  [[nodiscard]] bool ProcessMessages() const override { return owner_.DoProcessMessages(); }
+  [[nodiscard]] TZipSortMode SortMode() const override { return owner_.SortMode(); }
+  [[nodiscard]] bool NamesDisks() const override { return static_cast<bool>(owner_.OnGetNextDisk); }
+  void NameDisk(int disk, std::string& name) override {
+    if (owner_.OnGetNextDisk) {
+      owner_.OnGetNextDisk(owner_, disk, name);
+    }
+  }
+
+ private:
+  TUnZip& owner_;
+};
+
 }  // namespace
 
 TUnZip::TUnZip(platform::UserInterface* ui)
-    : ui_(ui), archive_(std::make_unique<ZipArchive>(*this, ui)) {
+    : ui_(ui),
+      hooks_(std::make_unique<ComponentHooks>(*this)),
+      archive_(std::make_unique<ZipArchive>(*hooks_, ui)) {
   OnGetNextDisk = [](TUnZip& sender, int nextDisk, std::string& fName) {
     sender.DefaultGetNextDisk(nextDisk, fName);
   };
@@ -118,15 +143,7 @@ bool TUnZip::FromLocalScan() const {
 }
 
 void TUnZip::DefaultGetNextDisk(int nextDisk, std::string& fName) {
-  // Numbered-file set: the extension becomes the disk number in three digits.
-  std::array<char, 16> number{};
-  std::snprintf(number.data(), number.size(), ".%3.3d", nextDisk);
-  const size_t separator = fName.find_last_of(platform::PathSeparator());
-  const size_t dot = fName.find_last_of('.');
-  if (dot != std::string::npos && (separator == std::string::npos || dot > separator)) {
-    fName.erase(dot);
-  }
-  fName += number.data();
+  NumberedDiskName(nextDisk, fName);
 }
 
 }  // namespace lumivora::unzip

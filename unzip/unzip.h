@@ -119,6 +119,7 @@ class TZipHeaderInfo {
   uint16_t nameLength_ = 0;
 };
 
+class ArchiveOwner;
 class ZipArchive;
 
 class TUnZip {
@@ -232,6 +233,7 @@ class TUnZip {
   std::vector<uint8_t> entryHead_;  // filled by the run's decoded blocks
   friend class ExtractionRun;
   std::string password_;
+  std::unique_ptr<ArchiveOwner> hooks_;  // the archive's view of the properties and events
   std::unique_ptr<ZipArchive> archive_;  // the archive file and its directory
 };
 

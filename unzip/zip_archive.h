@@ -89,13 +89,32 @@ class TLFNFileStream {
   int64_t size_ = 0;
 };
 
-// The archive named by the owner's ZipName and its directory. The owner's
-// properties (IncompleteZipMode, KeepZipOpen, DoProcessMessages, SortMode)
-// and events (OnInCompleteZip, OnGetNextDisk) are read through its public
-// interface.
+// What an archive asks of whoever opened it: TUnZip answers with its
+// properties and events, the core (zip_reader.h) with the defaults.
+class ArchiveOwner {
+ public:
+  ArchiveOwner() = default;
+  ArchiveOwner(const ArchiveOwner&) = delete;
+  ArchiveOwner& operator=(const ArchiveOwner&) = delete;
+  virtual ~ArchiveOwner() = default;
+  // What to assume of an archive without an end record (OnInCompleteZip).
+  virtual TIncompleteZipMode IncompleteMode() = 0;
+  [[nodiscard]] virtual bool KeepOpen() const = 0;
+  [[nodiscard]] virtual bool ProcessMessages() const = 0;
+  [[nodiscard]] virtual TZipSortMode SortMode() const = 0;
+  // Whether a handler names the disks of a set (OnGetNextDisk).
+  [[nodiscard]] virtual bool NamesDisks() const = 0;
+  // The file name of disk DISK (1-based); NAME starts as the archive's.
+  virtual void NameDisk(int disk, std::string& name) = 0;
+};
+
+// For a numbered-file set: NAME's extension becomes "." + DISK in three digits.
+void NumberedDiskName(int disk, std::string& name);
+
+// The archive named by Name() and its directory, with the owner's answers.
 class ZipArchive {
  public:
-  ZipArchive(TUnZip& owner, platform::UserInterface* ui) : owner_(owner), ui_(ui) {}
+  ZipArchive(ArchiveOwner& owner, platform::UserInterface* ui) : owner_(owner), ui_(ui) {}
 
   [[nodiscard]] const std::string& Name() const { return name_; }
   // A different name (letter case ignored) discards the directory.
@@ -119,7 +138,7 @@ class ZipArchive {
   [[nodiscard]] TMultiMode MultiMode() const { return multiMode_; }
   [[nodiscard]] bool FromLocalScan() const { return fromLocalScan_; }
   [[nodiscard]] bool IsMultiDisk() const { return endCentral_.thisDisk != 0; }
-  [[nodiscard]] bool HasNextDiskHandler() const { return static_cast<bool>(owner_.OnGetNextDisk); }
+  [[nodiscard]] bool HasNextDiskHandler() const { return owner_.NamesDisks(); }
   TLFNFileStream& Stream() { return stream_; }
   // Where the data of RECORD (an entry of this directory) must end at the
   // latest: the next local header on its disk, or the central directory.
@@ -145,7 +164,7 @@ class ZipArchive {
   void ShowBusyCursor(bool busy);
   std::string ReadCommentAt(int64_t position, uint16_t length, bool archiveComment);
 
-  TUnZip& owner_;
+  ArchiveOwner& owner_;
   platform::UserInterface* ui_;
   std::string name_;
   TLFNFileStream stream_;

@@ -87,7 +87,7 @@ void ZipArchive::Open() {
 }
 
 void ZipArchive::Close() {
-  if (!owner_.KeepZipOpen()) {
+  if (!owner_.KeepOpen()) {
     stream_.Close();
   }
 }
@@ -239,10 +239,7 @@ void ZipArchive::LocateCentralDirectory() {
     stream_.Seek(endCentral_.centralOffset);
     return;
   }
-  TIncompleteZipMode mode = owner_.IncompleteZipMode();
-  if (owner_.OnInCompleteZip) {
-    owner_.OnInCompleteZip(owner_, mode);
-  }
+  const TIncompleteZipMode mode = owner_.IncompleteMode();
   if (mode == TIncompleteZipMode::izAssumeMulti) {
     Clear();
     throw EIncompleteZip("Incomplete Zip File");
@@ -314,6 +311,8 @@ void ZipArchive::ReadDirectory() {
 
 // ---- comments ----------------------------------------------------------------------
 
+// Same-type parameters kept: a comment's position and length, as records hold them.
+// NOLINTNEXTLINE(bugprone-easily-swappable-parameters)
 std::string ZipArchive::ReadCommentAt(int64_t position, uint16_t length, bool archiveComment) {
   stream_.Seek(position);
   if (!archiveComment) {

@@ -92,20 +92,20 @@ void TfrmUpdater::DiscardDownload() {
 
 void TfrmUpdater::FormCreate() {
   // The icon is the executable's own; the backend draws it.
-  view_->SetText("lbl_YourVersion", " ");
-  view_->SetText("lbl_WebVersion", " ");
-  view_->SetText("lbl_File", "");
-  view_->SetText("btn_Update", "&Cancel");
+  view_->SetText(platform::UpdaterControl::kYourVersion, " ");
+  view_->SetText(platform::UpdaterControl::kWebVersion, " ");
+  view_->SetText(platform::UpdaterControl::kFile, "");
+  view_->SetText(platform::UpdaterControl::kCancelButton, "&Cancel");
   view_->SetProgressMax(100);
   view_->SetProgressPosition(0);
   LoadCaptions();
 }
 
 void TfrmUpdater::LoadCaptions() {
-  view_->SetText("frmUpdater", updater_strings::Caption());
-  view_->SetText("grpUpdate", updater_strings::kGroupCaption);
-  view_->SetText("lblYourVer", updater_strings::kYourVersion);
-  view_->SetText("lblWebVer", updater_strings::kVersionAtTheWeb);
+  view_->SetText(platform::UpdaterControl::kCaption, updater_strings::Caption());
+  view_->SetText(platform::UpdaterControl::kGroup, updater_strings::kGroupCaption);
+  view_->SetText(platform::UpdaterControl::kYourVersionLabel, updater_strings::kYourVersion);
+  view_->SetText(platform::UpdaterControl::kWebVersionLabel, updater_strings::kVersionAtTheWeb);
 }
 
 void TfrmUpdater::btn_UpdateClick() {
@@ -117,11 +117,14 @@ void TfrmUpdater::WebUpdateBeforeGetInfo(TWebUpdate& /*sender*/) {
 }
 
 void TfrmUpdater::WebUpdateAfterGetInfo(TWebUpdate& sender) {
-  view_->SetText("lbl_YourVersion", platform::ShownText(sender.ActualVersion()));
-  view_->SetText("lbl_WebVersion", platform::ShownText(sender.NewVersion()));
+  view_->SetText(platform::UpdaterControl::kYourVersion,
+                 platform::ShownText(sender.ActualVersion()));
+  view_->SetText(platform::UpdaterControl::kWebVersion, platform::ShownText(sender.NewVersion()));
   GettingInfo = false;
 }
 
+// Same-type parameters kept: the download event as TWebUpdate fires it (total, downloaded).
+// NOLINTNEXTLINE(bugprone-easily-swappable-parameters)
 void TfrmUpdater::WebUpdateDownload(TWebUpdate& /*sender*/, int32_t total, int32_t downloaded) {
   if (!GettingInfo) {
     view_->SetProgressMax(total);
@@ -154,7 +157,8 @@ void TfrmUpdater::WebUpdateUpdateAvailable(TWebUpdate& /*sender*/, const std::st
 
 void TfrmUpdater::WebUpdateBeforeDownload(TWebUpdate& /*sender*/, const std::string& fileName) {
   // The name comes from the server and nothing has vouched for it yet.
-  view_->SetText("lbl_File", "Downloading file " + platform::ShownText(FileNamePart(fileName)));
+  view_->SetText(platform::UpdaterControl::kFile,
+                 "Downloading file " + platform::ShownText(FileNamePart(fileName)));
 }
 
 void TfrmUpdater::WebUpdateDownloadError(TWebUpdate& sender) {
@@ -210,10 +214,12 @@ bool TfrmUpdater::ReplacePack(const std::string& source, const std::string& pack
   return true;
 }
 
+// NOLINTBEGIN(bugprone-easily-swappable-parameters): the dialog's entry stays as is.
 void TfrmUpdater::Execute(UpdaterEnvironment& environment, const std::string& currentVersion,
                           const std::string& packPath, const std::string& infoURL1,
                           const std::string& infoURL2, const std::string& upgradeURLFormat,
                           bool silent, std::string& result) {
+  // NOLINTEND(bugprone-easily-swappable-parameters)
   result.clear();
   TfrmUpdater dialog(environment);
   dialog.View().Show();

@@ -85,7 +85,7 @@ class TfrmUpdater {
   bool UpdateAccepted = false;
 
   [[nodiscard]] TWebUpdate& WebUpdate() { return *webUpdate_; }
-  [[nodiscard]] platform::View& View() { return *view_; }
+  [[nodiscard]] platform::UpdaterView& View() { return *view_; }
 
  private:
   // Puts the download SOURCE in place of PACKPATH and records VERSION, under
@@ -101,7 +101,7 @@ class TfrmUpdater {
   // removed with the dialog.
   std::string runFolder_;
   std::unique_ptr<platform::FileLock> runLock_;
-  std::unique_ptr<platform::View> view_;
+  std::unique_ptr<platform::UpdaterView> view_;
   std::unique_ptr<TWebUpdate> webUpdate_;
 };
 

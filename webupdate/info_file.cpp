@@ -54,7 +54,7 @@ std::vector<std::string> SplitLines(std::string_view text) {
   return {LineIterator(text), LineIterator()};
 }
 
-std::string ReadIniValue(std::string_view text, std::string_view section, std::string_view key) {
+std::string ReadIniValue(std::string_view text, IniKey key) {
   // Only the first section of the name is read: once it has been left, a
   // later section of the same name is passed over.
   bool seen = false;
@@ -68,7 +68,7 @@ std::string ReadIniValue(std::string_view text, std::string_view section, std::s
       if (inside) {
         return {};
       }
-      inside = !seen && platform::EqualsIgnoreCase(line.substr(1, line.size() - 2), section);
+      inside = !seen && platform::EqualsIgnoreCase(line.substr(1, line.size() - 2), key.section);
       seen = seen || inside;
       continue;
     }
@@ -79,7 +79,7 @@ std::string ReadIniValue(std::string_view text, std::string_view section, std::s
     if (equals == std::string_view::npos) {
       continue;
     }
-    if (platform::EqualsIgnoreCase(line.substr(0, equals), key)) {
+    if (platform::EqualsIgnoreCase(line.substr(0, equals), key.name)) {
       return std::string(line.substr(equals + 1));
     }
   }
@@ -88,10 +88,10 @@ std::string ReadIniValue(std::string_view text, std::string_view section, std::s
 
 UpdateInfo ReadUpdateInfo(std::string_view text) {
   UpdateInfo info;
-  info.redirectionUrl = ReadIniValue(text, "Setup", "RedirectionURL");
-  info.version = ReadIniValue(text, "Setup", "Version");
-  info.url = ReadIniValue(text, "Setup", "URL");
-  info.clientSideName = ReadIniValue(text, "Setup", "ClientSideName");
+  info.redirectionUrl = ReadIniValue(text, {.section = "Setup", .name = "RedirectionURL"});
+  info.version = ReadIniValue(text, {.section = "Setup", .name = "Version"});
+  info.url = ReadIniValue(text, {.section = "Setup", .name = "URL"});
+  info.clientSideName = ReadIniValue(text, {.section = "Setup", .name = "ClientSideName"});
   return info;
 }
 
@@ -108,6 +108,8 @@ int32_t VersionComponentValue(std::string_view text) {
   return DecimalInt32(text).value_or(0);
 }
 
+// Same-type parameters kept: installed, then offered, as TWebUpdate calls it.
+// NOLINTNEXTLINE(bugprone-easily-swappable-parameters)
 VersionDecision CompareVersionTexts(std::string_view installed, std::string_view offered) {
   std::string_view a = installed;
   std::string_view n = offered;

@@ -69,7 +69,11 @@ std::vector<std::string> SplitLines(std::string_view text);
 // the first section of a name and the first key in it count, lines before the
 // first section are ignored. A missing section or key reads as the empty
 // text.
-std::string ReadIniValue(std::string_view text, std::string_view section, std::string_view key);
+struct IniKey {
+  std::string_view section;
+  std::string_view name;
+};
+std::string ReadIniValue(std::string_view text, IniKey key);
 
 // The four values of the "Setup" section.
 struct UpdateInfo {

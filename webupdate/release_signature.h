@@ -1,9 +1,10 @@
-// Signed releases: the release statement that the vendor signs with Ed25519
-// (product identity, offered version, size and SHA-256 of the file), the
-// certificate by which an offline root key delegates signing to another key,
-// and their check against the root keys built into the launcher. The
-// statement travels as extra keys of the information file's [Setup] section
-// (docs/signing.md). Cryptography is libsodium's.
+// Signed releases, the launcher's side: the release statement that the vendor
+// signs with Ed25519 (product identity, offered version, size and SHA-256 of
+// the file), the certificate by which an offline root key delegates signing to
+// another key, and their check against the root keys built into the launcher.
+// The statement travels as extra keys of the information file's [Setup]
+// section (docs/signing.md). The vendor's side (keys, signing, certificates)
+// is webupdate/release_signing.h. Cryptography is libsodium's.
 #pragma once
 
 #include <array>
@@ -23,6 +24,9 @@ LUMIVORA_DECLARE_EXCEPTION(ESignature, Exception);
 }  // namespace lumivora
 
 namespace lumivora::webupdate {
+
+// Initialises libsodium (again is harmless); raises ESignature when it cannot.
+void InitSodium();
 
 using PublicKey = std::array<uint8_t, 32>;
 using Signature = std::array<uint8_t, 64>;
@@ -61,14 +65,13 @@ struct SigningCertificate {
 // The bytes a root signs: "Lumivora signing certificate 1", "product=P",
 // "key=" Base64 of KEY, "serial=N", each LF-terminated.
 std::string CertificateText(std::string_view product, const PublicKey& key, uint64_t serial);
-// Base64 of serial (8 bytes, big-endian), key, root and signature: 136 bytes.
-std::string EncodeCertificate(const SigningCertificate& certificate);
+// A certificate's text: Base64 of serial (8 bytes, big-endian), key, root and
+// signature, kCertificateSize bytes (EncodeCertificate in release_signing.h
+// writes it). Base64 is read by cipher::Base64Rules::kCanonical here and
+// below: nullopt for any other text or length.
+inline constexpr size_t kCertificateSize = 8 + 32 + 32 + 64;
 std::optional<SigningCertificate> DecodeCertificate(std::string_view text);
-
-// Standard Base64 with padding (RFC 4648 section 4), strict: nullopt for any
-// other character, missing padding or a length other than SIZE bytes.
-std::string Base64Text(std::span<const uint8_t> bytes);
-std::optional<std::vector<uint8_t>> Base64Bytes(std::string_view text, size_t size);
+// Base64 of a 32-byte public key.
 std::optional<PublicKey> DecodePublicKey(std::string_view text);
 std::string HexText(std::span<const uint8_t> bytes);
 
@@ -105,44 +108,5 @@ ReleaseVerdict VerifyRelease(const ReleaseTrust& trust, std::string_view text,
 // STATEMENT; empty when it is.
 std::string DownloadMismatch(const ReleaseStatement& statement, uint64_t size,
                              const Sha256Digest& digest);
-
-// An Ed25519 key pair held as its 32-byte seed (the vendor tool's key files).
-class SecretKey {
- public:
-  static SecretKey Generate();
-  // Raises Exception unless SEED is 32 bytes.
-  static SecretKey FromSeed(std::span<const uint8_t> seed);
-  SecretKey(const SecretKey&) = delete;
-  SecretKey& operator=(const SecretKey&) = delete;
-  SecretKey(SecretKey&& other) noexcept;
-  SecretKey& operator=(SecretKey&&) = delete;
-  ~SecretKey();
-
-  [[nodiscard]] std::span<const uint8_t> Seed() const { return {pair_.data(), 32}; }
-  [[nodiscard]] PublicKey Public() const;
-  [[nodiscard]] Signature Sign(std::string_view message) const;
-
- private:
-  SecretKey() = default;
-  std::array<uint8_t, 64> pair_{};  // seed followed by the public key
-};
-
-// A secret key file: the line kSecretKeyHeader (it may go on) first, other
-// comment lines starting with "#", and one line of Base64 of the 32-byte
-// seed. The first line tells it from a public key, which is Base64 of 32
-// bytes too. Reading raises Exception for anything else.
-inline constexpr char kSecretKeyHeader[] = "# Lumivora Ed25519 secret key.";
-bool IsSecretKeyText(std::string_view text);
-SecretKey SecretKeyFromText(std::string_view text);
-std::string SecretKeyText(const SecretKey& key);
-
-// ROOT's certificate for KEY, PRODUCT and SERIAL.
-SigningCertificate CertifyKey(const SecretKey& root, const PublicKey& key, uint64_t serial,
-                              std::string_view product);
-
-// The [Setup] lines (CR LF) that carry STATEMENT signed by KEY, with
-// CERTIFICATE (Base64, may be empty).
-std::string SignedReleaseLines(const ReleaseStatement& statement, const SecretKey& key,
-                               const std::string& certificate);
 
 }  // namespace lumivora::webupdate

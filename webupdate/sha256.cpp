@@ -40,14 +40,6 @@ struct Sha256Stream::State {
   EVP_MD_CTX* context;
 };
 #else
-namespace {
-void InitSodium() {
-  if (sodium_init() < 0) {
-    throw ESignature("libsodium could not be initialised");
-  }
-}
-}  // namespace
-
 struct Sha256Stream::State {
   State() {
     InitSodium();

@@ -11,8 +11,10 @@
 #include <cstdio>
 #include <iostream>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
+#include <utility>
 
 #include "platform/text.h"
 #include "platform/ui.h"
@@ -51,55 +53,158 @@ void RestoreInterruptHandler(const SavedInterruptHandler& previous) {
 }
 #endif
 
-// Windows message texts break lines with CR, CR LF or LF.
-std::string TerminalText(const std::string& text) {
-  std::string out;
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\r') {
-      out += '\n';
-      if (i + 1 < text.size() && text[i + 1] == '\n') {
-        ++i;
-      }
-    } else {
-      out += text[i];
-    }
-  }
-  return out;
-}
-
 class ConsoleInterface;
 
-class ConsoleView final : public View {
- public:
-  ConsoleView(ConsoleInterface& owner, std::string name, bool tracksBytes);
-  ~ConsoleView() override;
-  ConsoleView(const ConsoleView&) = delete;
-  ConsoleView& operator=(const ConsoleView&) = delete;
+// How the console shows a control's text: as the window's caption, which
+// opens each of its lines; not at all (a caption label, shown before its
+// value; the group box; the button); or as a line of its own.
+enum class Shown { kCaption, kNot, kLine };
 
-  void SetText(const std::string& control, const std::string& text) override {
-    if (texts_[control] == text) {
-      return;
-    }
-    texts_[control] = text;
-    if (shown_ && IsReportedControl(control) && !text.empty() && text != " ") {
-      EndProgressLine();
-      Report(control, text);
-    }
+Shown ShownAs(SplashControl control) {
+  switch (control) {
+    case SplashControl::kCaption:
+      return Shown::kCaption;
+    case SplashControl::kPrompt:
+    case SplashControl::kStatus:
+      return Shown::kLine;
   }
-  void SetProgressMax(int64_t maximum) override {
+  return Shown::kNot;
+}
+
+Shown ShownAs(UpdaterControl control) {
+  switch (control) {
+    case UpdaterControl::kCaption:
+      return Shown::kCaption;
+    case UpdaterControl::kGroup:
+    case UpdaterControl::kYourVersionLabel:
+    case UpdaterControl::kWebVersionLabel:
+    case UpdaterControl::kCancelButton:
+      return Shown::kNot;
+    case UpdaterControl::kYourVersion:
+    case UpdaterControl::kWebVersion:
+    case UpdaterControl::kFile:
+      return Shown::kLine;
+  }
+  return Shown::kNot;
+}
+
+// The caption label whose text goes before CONTROL's on its line: a version
+// follows its caption. The splash window has none.
+std::optional<SplashControl> LabelOf(SplashControl /*control*/) {
+  return std::nullopt;
+}
+
+std::optional<UpdaterControl> LabelOf(UpdaterControl control) {
+  switch (control) {
+    case UpdaterControl::kYourVersion:
+      return UpdaterControl::kYourVersionLabel;
+    case UpdaterControl::kWebVersion:
+      return UpdaterControl::kWebVersionLabel;
+    case UpdaterControl::kCaption:
+    case UpdaterControl::kGroup:
+    case UpdaterControl::kYourVersionLabel:
+    case UpdaterControl::kWebVersionLabel:
+    case UpdaterControl::kFile:
+    case UpdaterControl::kCancelButton:
+      break;
+  }
+  return std::nullopt;
+}
+
+// What every window shows on the console besides its texts: the progress
+// bar, and for a window with a Cancel button (one that tracks bytes) the
+// Ctrl-C that presses it.
+class ConsoleWindow {
+ public:
+  ConsoleWindow(ConsoleInterface& owner, View& view, bool tracksBytes);
+  ~ConsoleWindow();
+  ConsoleWindow(const ConsoleWindow&) = delete;
+  ConsoleWindow& operator=(const ConsoleWindow&) = delete;
+
+  // True the first time only.
+  bool Show() { return !std::exchange(shown_, true); }
+  [[nodiscard]] bool IsShown() const { return shown_; }
+  void SetProgressMax(int64_t maximum) {
     maximum_ = maximum;
     DrawProgress();
   }
-  void SetProgressPosition(int64_t position) override {
+  void SetProgressPosition(int64_t position) {
     position_ = position;
     DrawProgress();
   }
+  void EndProgressLine() {
+    if (progressDrawn_) {
+      std::fputc('\n', stderr);
+      progressDrawn_ = false;
+    }
+  }
+  void Cancel() {
+    if (view_.OnCancel) {
+      view_.OnCancel();
+    }
+  }
+
+ private:
+  void DrawProgress();
+
+  ConsoleInterface& owner_;
+  View& view_;
+  bool tracksBytes_;
+  bool shown_ = false;
+  bool progressDrawn_ = false;
+  int64_t maximum_ = 100;
+  int64_t position_ = 0;
+};
+
+void ConsoleWindow::DrawProgress() {
+  if (!shown_ || maximum_ <= 0 || position_ <= 0) {
+    return;
+  }
+  const int64_t position = std::clamp<int64_t>(position_, 0, maximum_);
+  constexpr int kWidth = 40;
+  const auto filled = static_cast<int>(position * kWidth / maximum_);
+  const std::string bar = std::string(static_cast<size_t>(filled), '#') +
+                          std::string(static_cast<size_t>(kWidth - filled), '.');
+  const std::string figures =
+      tracksBytes_ ? std::to_string(position) + " of " + std::to_string(maximum_) + " bytes"
+                   : std::to_string(position) + "/" + std::to_string(maximum_);
+  if (::isatty(STDERR_FILENO) != 0) {
+    std::fprintf(stderr, "\r[%s] %s", bar.c_str(), figures.c_str());
+    progressDrawn_ = true;
+    if (position == maximum_) {
+      EndProgressLine();
+    }
+  } else if (position == maximum_ || !tracksBytes_) {
+    std::fprintf(stderr, "[%s] %s\n", bar.c_str(), figures.c_str());
+  }
+  std::fflush(stderr);
+}
+
+// A window on the console: its caption when it is shown, then one line per
+// text (none for a blank one), and its progress bar.
+template <typename Control>
+class ConsoleView final : public WindowView<Control> {
+ public:
+  ConsoleView(ConsoleInterface& owner, bool tracksBytes) : window_(owner, *this, tracksBytes) {}
+
+  void SetText(Control control, const std::string& text) override {
+    std::string& kept = texts_[control];
+    if (kept == text) {
+      return;
+    }
+    kept = text;
+    if (window_.IsShown() && ShownAs(control) == Shown::kLine && IsPrinted(text)) {
+      window_.EndProgressLine();
+      Report(control, text);
+    }
+  }
+  void SetProgressMax(int64_t maximum) override { window_.SetProgressMax(maximum); }
+  void SetProgressPosition(int64_t position) override { window_.SetProgressPosition(position); }
   void Show() override {
-    if (!shown_) {
-      shown_ = true;
+    if (window_.Show()) {
       std::fprintf(stderr, "%s\n", Caption().c_str());
       for (const auto& [control, text] : texts_) {
-        if (IsReportedControl(control) && !text.empty() && text != " ") {
+        if (ShownAs(control) == Shown::kLine && IsPrinted(text)) {
           Report(control, text);
         }
       }
@@ -107,65 +212,21 @@ class ConsoleView final : public View {
   }
   void BringToFront() override { Show(); }
 
-  void EndProgressLine() {
-    if (progressDrawn_) {
-      std::fputc('\n', stderr);
-      progressDrawn_ = false;
-    }
-  }
-
  private:
+  static bool IsPrinted(const std::string& text) { return !text.empty() && text != " "; }
   [[nodiscard]] std::string Caption() const {
-    const auto it = texts_.find(name_);
-    return it == texts_.end() || it->second.empty() ? name_ : it->second;
+    const auto it = texts_.find(Control::kCaption);
+    return it == texts_.end() || it->second.empty() ? ControlName(Control::kCaption) : it->second;
   }
-  [[nodiscard]] bool IsReportedControl(const std::string& control) const {
-    return control != name_ && control != "grpUpdate" && control != "lblYourVer" &&
-           control != "lblWebVer" && control != "btn_Update";
-  }
-  // One line per text; a version value follows its caption label.
-  void Report(const std::string& control, const std::string& text) {
-    std::string label;
-    if (control == "lbl_YourVersion") {
-      label = texts_["lblYourVer"] + " ";
-    } else if (control == "lbl_WebVersion") {
-      label = texts_["lblWebVer"] + " ";
-    }
-    std::fprintf(stderr, "%s: %s%s\n", Caption().c_str(), label.c_str(),
-                 TerminalText(text).c_str());
-  }
-  void DrawProgress() {
-    if (!shown_ || maximum_ <= 0 || position_ <= 0) {
-      return;
-    }
-    const int64_t position = std::clamp<int64_t>(position_, 0, maximum_);
-    constexpr int kWidth = 40;
-    const auto filled = static_cast<int>(position * kWidth / maximum_);
-    const std::string bar = std::string(static_cast<size_t>(filled), '#') +
-                            std::string(static_cast<size_t>(kWidth - filled), '.');
-    const std::string figures =
-        tracksBytes_ ? std::to_string(position) + " of " + std::to_string(maximum_) + " bytes"
-                     : std::to_string(position) + "/" + std::to_string(maximum_);
-    if (::isatty(STDERR_FILENO) != 0) {
-      std::fprintf(stderr, "\r[%s] %s", bar.c_str(), figures.c_str());
-      progressDrawn_ = true;
-      if (position == maximum_) {
-        EndProgressLine();
-      }
-    } else if (position == maximum_ || !tracksBytes_) {
-      std::fprintf(stderr, "[%s] %s\n", bar.c_str(), figures.c_str());
-    }
-    std::fflush(stderr);
+  void Report(Control control, const std::string& text) {
+    const std::optional<Control> label = LabelOf(control);
+    const std::string before = label ? texts_[*label] + " " : std::string();
+    std::fprintf(stderr, "%s: %s%s\n", Caption().c_str(), before.c_str(),
+                 LfLineBreaks(text).c_str());
   }
 
-  ConsoleInterface& owner_;
-  std::string name_;
-  bool tracksBytes_;
-  bool shown_ = false;
-  bool progressDrawn_ = false;
-  int64_t maximum_ = 100;
-  int64_t position_ = 0;
-  std::map<std::string, std::string> texts_;
+  ConsoleWindow window_;
+  std::map<Control, std::string> texts_;
 };
 
 class ConsoleInterface final : public UserInterface {
@@ -176,13 +237,13 @@ class ConsoleInterface final : public UserInterface {
   ConsoleInterface& operator=(const ConsoleInterface&) = delete;
 
   MessageAnswer ShowMessage(const MessageBoxRequest& request) override {
-    for (ConsoleView* view : views_) {
-      view->EndProgressLine();
+    for (ConsoleWindow* window : windows_) {
+      window->EndProgressLine();
     }
     const bool icon = request.icon != MessageIcon::kNone;
     std::fprintf(stderr, "%s%s%s%s\n", request.caption.c_str(), icon ? " (" : "",
                  icon ? IconName(request.icon) : "", icon ? ")" : "");
-    std::fprintf(stderr, "%s\n", TerminalText(request.text).c_str());
+    std::fprintf(stderr, "%s\n", LfLineBreaks(request.text).c_str());
     if (request.buttons == MessageButtons::kOk) {
       return MessageAnswer::kOk;
     }
@@ -211,33 +272,33 @@ class ConsoleInterface final : public UserInterface {
     return positive ? MessageAnswer::kOk : MessageAnswer::kCancel;
   }
 
-  std::unique_ptr<View> CreateSplash() override {
-    return std::make_unique<ConsoleView>(*this, "frmSplash", false);
+  std::unique_ptr<SplashView> CreateSplash() override {
+    return std::make_unique<ConsoleView<SplashControl>>(*this, false);
   }
-  std::unique_ptr<View> CreateUpdater() override {
-    return std::make_unique<ConsoleView>(*this, "frmUpdater", true);
+  std::unique_ptr<UpdaterView> CreateUpdater() override {
+    return std::make_unique<ConsoleView<UpdaterControl>>(*this, true);
   }
   void SetCursor(CursorKind /*cursor*/) override {}  // a terminal has no pointer to change
 
   void ProcessMessages() override {
     if (gInterrupted.exchange(false)) {
-      for (ConsoleView* view : std::set<ConsoleView*>(views_)) {
-        if (views_.count(view) != 0 && view->OnCancel) {
-          view->OnCancel();
+      for (ConsoleWindow* window : std::set<ConsoleWindow*>(windows_)) {
+        if (windows_.count(window) != 0) {
+          window->Cancel();
         }
       }
     }
   }
 
-  void Register(ConsoleView* view) {
-    views_.insert(view);
+  void Register(ConsoleWindow* window) {
+    windows_.insert(window);
     if (!signalInstalled_) {
       signalInstalled_ = InstallInterruptHandler(previous_);
     }
   }
-  void Unregister(ConsoleView* view) {
-    views_.erase(view);
-    if (views_.empty()) {
+  void Unregister(ConsoleWindow* window) {
+    windows_.erase(window);
+    if (windows_.empty()) {
       RestoreSignal();
     }
   }
@@ -253,19 +314,19 @@ class ConsoleInterface final : public UserInterface {
     }
   }
 
-  std::set<ConsoleView*> views_;
+  std::set<ConsoleWindow*> windows_;
   bool signalInstalled_ = false;
   SavedInterruptHandler previous_{};
 };
 
-ConsoleView::ConsoleView(ConsoleInterface& owner, std::string name, bool tracksBytes)
-    : owner_(owner), name_(std::move(name)), tracksBytes_(tracksBytes) {
+ConsoleWindow::ConsoleWindow(ConsoleInterface& owner, View& view, bool tracksBytes)
+    : owner_(owner), view_(view), tracksBytes_(tracksBytes) {
   if (tracksBytes_) {
     owner_.Register(this);
   }
 }
 
-ConsoleView::~ConsoleView() {
+ConsoleWindow::~ConsoleWindow() {
   EndProgressLine();
   if (tracksBytes_) {
     owner_.Unregister(this);

@@ -3,10 +3,13 @@
 #include <cmath>
 #include <string>
 
+#include "platform/text.h"
+
 namespace lumivora::platform::gtk {
 
 // Windows-1252 (or Latin-1) text to UTF-8; UTF-8 text is kept. Line breaks
-// become LF; the text ends at a NUL byte, which no label can show.
+// become LF (LfLineBreaks); the text ends at a NUL byte, which no label can
+// show.
 std::string DisplayText(const std::string& text) {
   std::string source = text.substr(0, text.find('\0'));
   if (g_utf8_validate(source.data(), static_cast<gssize>(source.size()), nullptr) == FALSE) {
@@ -29,18 +32,7 @@ std::string DisplayText(const std::string& text) {
       source = latin;
     }
   }
-  std::string out;
-  for (size_t i = 0; i < source.size(); ++i) {
-    if (source[i] == '\r') {
-      out += '\n';
-      if (i + 1 < source.size() && source[i + 1] == '\n') {
-        ++i;
-      }
-    } else {
-      out += source[i];
-    }
-  }
-  return out;
+  return LfLineBreaks(source);
 }
 
 // "&Cancel" to GTK's "_Cancel": "&&" is a literal ampersand, "_" is doubled.

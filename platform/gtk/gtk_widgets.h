@@ -47,7 +47,8 @@ struct GFreer {
 };
 
 // Windows-1252 (or Latin-1) text to UTF-8; UTF-8 text is kept. Line breaks
-// become LF; the text ends at a NUL byte, which no label can show.
+// become LF (LfLineBreaks); the text ends at a NUL byte, which no label can
+// show.
 std::string DisplayText(const std::string& text);
 
 // "&Cancel" to GTK's "_Cancel": "&&" is a literal ampersand, "_" is doubled.

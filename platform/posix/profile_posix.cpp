@@ -48,6 +48,8 @@ bool SectionName(const std::string& line, std::string& name) {
 }
 
 // Splits a "key=value" line; false for lines without "=" and comments.
+// Same-type parameters kept: the line's two halves in their order.
+// NOLINTNEXTLINE(bugprone-easily-swappable-parameters)
 bool KeyValue(const std::string& line, std::string& key, std::string& value) {
   const std::string trimmed = Trim(line);
   if (trimmed.empty() || trimmed.front() == ';') {

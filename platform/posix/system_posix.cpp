@@ -265,6 +265,8 @@ class PosixSystemServices final : public SystemServices {
     return PrivateTempFolder();
   }
 
+  // Same-type parameters kept: GetPlatformId's two outputs, major then minor.
+  // NOLINTNEXTLINE(bugprone-easily-swappable-parameters)
   int PlatformId(int& major, int& minor) override {
     struct utsname name {};
     major = 0;

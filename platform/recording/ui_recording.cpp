@@ -6,10 +6,13 @@
 
 namespace lumivora::platform {
 
-class RecordingView final : public View {
+// A window of the recording interface; CONTROL is its window's enumeration
+// of controls, named in the events as the form tables name them.
+template <typename Control>
+class RecordingView final : public WindowView<Control> {
  public:
-  RecordingView(RecordingInterface& owner, std::string name)
-      : owner_(owner), name_(std::move(name)) {
+  explicit RecordingView(RecordingInterface& owner)
+      : owner_(owner), name_(ControlName(Control::kCaption)) {
     owner_.events.push_back("create " + name_);
     owner_.views_.push_back(this);
   }
@@ -21,8 +24,8 @@ class RecordingView final : public View {
   RecordingView(const RecordingView&) = delete;
   RecordingView& operator=(const RecordingView&) = delete;
 
-  void SetText(const std::string& control, const std::string& text) override {
-    owner_.events.push_back(name_ + "." + control + "=" + text);
+  void SetText(Control control, const std::string& text) override {
+    owner_.events.push_back(name_ + "." + ControlName(control) + "=" + text);
   }
   void SetProgressMax(int64_t maximum) override {
     owner_.events.push_back(name_ + ".max=" + std::to_string(maximum));
@@ -78,12 +81,12 @@ MessageAnswer RecordingInterface::ShowMessage(const MessageBoxRequest& request) 
   return request.defaultButton;
 }
 
-std::unique_ptr<View> RecordingInterface::CreateSplash() {
-  return std::make_unique<RecordingView>(*this, "frmSplash");
+std::unique_ptr<SplashView> RecordingInterface::CreateSplash() {
+  return std::make_unique<RecordingView<SplashControl>>(*this);
 }
 
-std::unique_ptr<View> RecordingInterface::CreateUpdater() {
-  return std::make_unique<RecordingView>(*this, "frmUpdater");
+std::unique_ptr<UpdaterView> RecordingInterface::CreateUpdater() {
+  return std::make_unique<RecordingView<UpdaterControl>>(*this);
 }
 
 void RecordingInterface::SetCursor(CursorKind kind) {

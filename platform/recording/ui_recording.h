@@ -15,7 +15,7 @@ namespace lumivora::platform {
 
 class RecordingInterface final : public UserInterface {
  public:
-  // One line per thing seen, for example:
+  // One line per thing seen, controls named by ControlName, for example:
   //   "message Lumivora|Problem : \rboom|error|ok"
   //   "create frmSplash", "show frmSplash", "frmSplash.lblStatus=Ready !",
   //   "frmSplash.max=3", "frmSplash.position=1", "cursor appstarting",
@@ -39,12 +39,13 @@ class RecordingInterface final : public UserInterface {
   [[nodiscard]] std::vector<std::string> EventsStartingWith(const std::string& prefix) const;
 
   MessageAnswer ShowMessage(const MessageBoxRequest& request) override;
-  std::unique_ptr<View> CreateSplash() override;
-  std::unique_ptr<View> CreateUpdater() override;
+  std::unique_ptr<SplashView> CreateSplash() override;
+  std::unique_ptr<UpdaterView> CreateUpdater() override;
   void SetCursor(CursorKind kind) override;
   void ProcessMessages() override;
 
  private:
+  template <typename Control>
   friend class RecordingView;
   std::vector<View*> views_;
   bool cancelPending_ = false;

@@ -1,8 +1,10 @@
 // User interface on Windows: MessageBoxA for messages, and the splash window
 // and the update dialog as native windows laid out as their form tables say
-// (view_win32.h holds the windows and their controls). Pending messages are
-// processed with PeekMessageA; Escape and the Cancel button of a window reach
-// its OnCancel from there.
+// (view_win32.h holds the windows and their controls), each showing its
+// controls' texts through a switch over its window's controls. Texts keep
+// their line breaks (CR, CR LF): Windows breaks lines at them. Pending
+// messages are processed with PeekMessageA; Escape and the Cancel button of
+// a window reach its OnCancel from there.
 #include <algorithm>
 #include <cstdio>
 #include <memory>
@@ -20,11 +22,117 @@ using win32::Box;
 using win32::CurrentCursor;
 using win32::FontHandle;
 using win32::Graphic;
-using win32::LiveViews;
+using win32::LiveForms;
 using win32::MakeFont;
 using win32::ModuleInstance;
 using win32::ResourceId;
-using win32::Win32View;
+using win32::Win32Form;
+
+// A window of the interface over its form; CONTROL is its window's
+// enumeration of controls, whose texts the window's own class shows.
+template <typename Control>
+class Win32Window : public WindowView<Control> {
+ public:
+  Win32Window(int width, int height, bool dialogFrame, bool outerSize)
+      : form_(*this, width, height, dialogFrame, outerSize) {}
+
+  void SetProgressMax(int64_t maximum) override { form_.SetProgressMax(maximum); }
+  void SetProgressPosition(int64_t position) override { form_.SetProgressPosition(position); }
+  void Show() override { form_.Show(); }
+  void BringToFront() override { form_.BringToFront(); }
+
+ protected:
+  Win32Form form_;
+};
+
+// The splash window: outer size 344 x 131.
+class Win32Splash final : public Win32Window<SplashControl> {
+ public:
+  Win32Splash() : Win32Window(344, 131, false, true) {
+    HWND form = form_.Window();
+    prompt_ = form_.AddLabel(form, Box(80, 8, 92, 13), "Please, wait now ...", true, false);
+    status_ = form_.AddLabel(form, Box(80, 32, 13, 13), "...", true, true);
+    Win32Form::AddGraphic(form, Graphic::Kind::kRaisedBevel, Box(12, 12, 41, 36));
+    Win32Form::AddGraphic(form, Graphic::Kind::kIcon, Box(16, 15, 39, 39));
+    form_.AddProgressBar(form, Box(8, 64, 313, 25));
+  }
+
+  void SetText(SplashControl control, const std::string& text) override {
+    form_.SetText(Control(control), text);
+  }
+
+ private:
+  [[nodiscard]] HWND Control(SplashControl control) const {
+    switch (control) {
+      case SplashControl::kCaption:
+        return form_.Window();
+      case SplashControl::kPrompt:
+        return prompt_;
+      case SplashControl::kStatus:
+        return status_;
+    }
+    return form_.Window();
+  }
+
+  HWND prompt_ = nullptr;
+  HWND status_ = nullptr;
+};
+
+// The update dialog: client area 352 x 158, dialog border.
+class Win32Updater final : public Win32Window<UpdaterControl> {
+ public:
+  Win32Updater() : Win32Window(352, 158, true, false) {
+    HWND form = form_.Window();
+    ::SetWindowTextA(form, "Web Update");
+    group_ = form_.AddGroup(Box(9, 8, 336, 113), "Program Update:");
+    yourVersionLabel_ = form_.AddLabel(group_, Box(58, 24, 62, 13), "Your version:", true, false);
+    webVersionLabel_ =
+        form_.AddLabel(group_, Box(58, 40, 91, 13), "Version at the web:", true, false);
+    yourVersion_ = form_.AddLabel(group_, Box(152, 24, 177, 13), " ", false, false);
+    webVersion_ = form_.AddLabel(group_, Box(152, 40, 177, 13), " ", false, false);
+    Win32Form::AddGraphic(group_, Graphic::Kind::kTopLine, Box(8, 64, 321, 9));
+    // Between the line and the progress bar, inside the group box.
+    file_ = form_.AddLabel(group_, Box(8, 66, 0, 13), "", true, false);
+    Win32Form::AddGraphic(group_, Graphic::Kind::kIcon, Box(14, 20, 32, 32));
+    form_.AddProgressBar(group_, Box(8, 80, 321, 16));
+    cancel_ = form_.AddButton(form, Box(139, 128, 75, 25), "&Cancel", IDCANCEL);
+  }
+
+  void SetText(UpdaterControl control, const std::string& text) override {
+    form_.SetText(Control(control), text);
+  }
+
+ private:
+  [[nodiscard]] HWND Control(UpdaterControl control) const {
+    switch (control) {
+      case UpdaterControl::kCaption:
+        return form_.Window();
+      case UpdaterControl::kGroup:
+        return group_;
+      case UpdaterControl::kYourVersionLabel:
+        return yourVersionLabel_;
+      case UpdaterControl::kYourVersion:
+        return yourVersion_;
+      case UpdaterControl::kWebVersionLabel:
+        return webVersionLabel_;
+      case UpdaterControl::kWebVersion:
+        return webVersion_;
+      case UpdaterControl::kFile:
+        return file_;
+      case UpdaterControl::kCancelButton:
+        return cancel_;
+    }
+    return form_.Window();
+  }
+
+  HWND group_ = nullptr;
+  HWND yourVersionLabel_ = nullptr;
+  HWND yourVersion_ = nullptr;
+  HWND webVersionLabel_ = nullptr;
+  HWND webVersion_ = nullptr;
+  HWND file_ = nullptr;
+  HWND cancel_ = nullptr;
+};
 
 class Win32Interface final : public UserInterface {
  public:
@@ -86,36 +194,8 @@ class Win32Interface final : public UserInterface {
     }
   }
 
-  std::unique_ptr<View> CreateSplash() override {
-    // Outer size 344 x 131.
-    auto view = std::make_unique<Win32View>("frmSplash", 344, 131, false, true);
-    HWND form = view->Window();
-    view->AddLabel("lblPrompt", form, Box(80, 8, 92, 13), "Please, wait now ...", true, false);
-    view->AddLabel("lblStatus", form, Box(80, 32, 13, 13), "...", true, true);
-    Win32View::AddGraphic(form, Graphic::Kind::kRaisedBevel, Box(12, 12, 41, 36));
-    Win32View::AddGraphic(form, Graphic::Kind::kIcon, Box(16, 15, 39, 39));
-    view->AddProgressBar("prgSteps", form, Box(8, 64, 313, 25));
-    return view;
-  }
-
-  std::unique_ptr<View> CreateUpdater() override {
-    // Client area 352 x 158, dialog border.
-    auto view = std::make_unique<Win32View>("frmUpdater", 352, 158, true, false);
-    HWND form = view->Window();
-    ::SetWindowTextA(form, "Web Update");
-    HWND group = view->AddGroup("grpUpdate", Box(9, 8, 336, 113), "Program Update:");
-    view->AddLabel("lblYourVer", group, Box(58, 24, 62, 13), "Your version:", true, false);
-    view->AddLabel("lblWebVer", group, Box(58, 40, 91, 13), "Version at the web:", true, false);
-    view->AddLabel("lbl_YourVersion", group, Box(152, 24, 177, 13), " ", false, false);
-    view->AddLabel("lbl_WebVersion", group, Box(152, 40, 177, 13), " ", false, false);
-    Win32View::AddGraphic(group, Graphic::Kind::kTopLine, Box(8, 64, 321, 9));
-    // Between the line and the progress bar, inside the group box.
-    view->AddLabel("lbl_File", group, Box(8, 66, 0, 13), "", true, false);
-    Win32View::AddGraphic(group, Graphic::Kind::kIcon, Box(14, 20, 32, 32));
-    view->AddProgressBar("ProgressBar", group, Box(8, 80, 321, 16));
-    view->AddButton("btn_Update", form, Box(139, 128, 75, 25), "&Cancel", IDCANCEL);
-    return view;
-  }
+  std::unique_ptr<SplashView> CreateSplash() override { return std::make_unique<Win32Splash>(); }
+  std::unique_ptr<UpdaterView> CreateUpdater() override { return std::make_unique<Win32Updater>(); }
 
   void SetCursor(CursorKind cursor) override {
     CurrentCursor() =
@@ -132,10 +212,10 @@ class Win32Interface final : public UserInterface {
         continue;  // no message loop of our own to end
       }
       HWND root = message.hwnd != nullptr ? ::GetAncestor(message.hwnd, GA_ROOT) : nullptr;
-      const auto& views = LiveViews();
+      const auto& forms = LiveForms();
       const bool ours =
-          root != nullptr && std::any_of(views.begin(), views.end(),
-                                         [&](Win32View* v) { return v->Window() == root; });
+          root != nullptr && std::any_of(forms.begin(), forms.end(),
+                                         [&](Win32Form* f) { return f->Window() == root; });
       // The dialog manager turns Escape into IDCANCEL and moves the focus.
       if (ours && ::IsDialogMessageA(root, &message) != 0) {
         continue;

@@ -1,5 +1,5 @@
 // The windows of the Win32 desktop interface: container windows that paint
-// their own graphics, the controls in them, and the view over a top-level
+// their own graphics, the controls in them, and the form over a top-level
 // window that the interface's windows are built from.
 #include "platform/win32/view_win32.h"
 
@@ -88,8 +88,8 @@ LRESULT CALLBACK ContainerProc(HWND window, UINT message, WPARAM wParam, LPARAM 
     case WM_COMMAND:
       // The Cancel button (or Escape, which the dialog manager turns into
       // IDCANCEL) cancels the running work.
-      if (LOWORD(wParam) == IDCANCEL && container != nullptr && container->view != nullptr) {
-        container->view->Cancel();
+      if (LOWORD(wParam) == IDCANCEL && container != nullptr && container->form != nullptr) {
+        container->form->Cancel();
         return 0;
       }
       break;
@@ -138,18 +138,18 @@ FontHandle MakeFont(bool bold) {
                                   DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, kFontName));
 }
 
-// Every live view's top-level window, for the message processing.
-std::vector<Win32View*>& LiveViews() {
-  static std::vector<Win32View*> views;
-  return views;
+// Every live form, for the message processing.
+std::vector<Win32Form*>& LiveForms() {
+  static std::vector<Win32Form*> forms;
+  return forms;
 }
 
-Win32View::Win32View(std::string name, int width, int height, bool dialogFrame, bool outerSize)
-    : name_(std::move(name)), font_(MakeFont(false)) {
+Win32Form::Win32Form(View& view, int width, int height, bool dialogFrame, bool outerSize)
+    : view_(view), font_(MakeFont(false)) {
   RegisterClasses();
   container_.font = font_.get();
   container_.icon = ApplicationIcon();
-  container_.view = this;
+  container_.form = this;
   // A caption and no title-bar buttons (no system menu).
   const DWORD style = WS_POPUP | WS_CAPTION | WS_CLIPSIBLINGS;
   const DWORD exStyle = WS_EX_CONTROLPARENT | (dialogFrame ? WS_EX_DLGMODALFRAME : 0);
@@ -164,32 +164,28 @@ Win32View::Win32View(std::string name, int width, int height, bool dialogFrame, 
   const int top = (::GetSystemMetrics(SM_CYSCREEN) - outerHeight) / 2;
   window_ = ::CreateWindowExA(exStyle, kFormClass, "", style, left, top, outerWidth, outerHeight,
                               nullptr, nullptr, ModuleInstance(), &container_);
-  LiveViews().push_back(this);
+  LiveForms().push_back(this);
 }
 
-Win32View::~Win32View() {
-  auto& views = LiveViews();
-  views.erase(std::remove(views.begin(), views.end(), this), views.end());
+Win32Form::~Win32Form() {
+  auto& forms = LiveForms();
+  forms.erase(std::remove(forms.begin(), forms.end(), this), forms.end());
   if (window_ != nullptr) {
     ::DestroyWindow(window_);
   }
 }
 
-void Win32View::SetText(const std::string& control, const std::string& text) {
-  HWND target = control == name_ ? window_ : Control(control);
-  if (target == nullptr) {
-    return;
-  }
-  ::SetWindowTextA(target, text.c_str());
+void Win32Form::SetText(HWND control, const std::string& text) {
+  ::SetWindowTextA(control, text.c_str());
   if (autoSize_.count(control) != 0) {
-    FitToText(target);
+    FitToText(control);
   }
-  if (target != window_) {
-    ::InvalidateRect(::GetParent(target), nullptr, TRUE);
+  if (control != window_) {
+    ::InvalidateRect(::GetParent(control), nullptr, TRUE);
   }
 }
 
-void Win32View::SetProgressMax(int64_t maximum) {
+void Win32Form::SetProgressMax(int64_t maximum) {
   progressMax_ = std::max<int64_t>(maximum, 0);
   // The bar counts in 32-bit steps: byte counts beyond that are scaled.
   shift_ = 0;
@@ -200,94 +196,87 @@ void Win32View::SetProgressMax(int64_t maximum) {
   SetProgressPosition(progressPosition_);
 }
 
-void Win32View::SetProgressPosition(int64_t position) {
+void Win32Form::SetProgressPosition(int64_t position) {
   progressPosition_ = std::clamp<int64_t>(position, 0, progressMax_);
   SendToProgress(PBM_SETPOS, static_cast<WPARAM>(progressPosition_ >> shift_), 0);
 }
 
-void Win32View::Show() {
+void Win32Form::Show() {
   ::ShowWindow(window_, SW_SHOWNORMAL);
   ::UpdateWindow(window_);
 }
 
-void Win32View::BringToFront() {
+void Win32Form::BringToFront() {
   ::SetWindowPos(window_, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_SHOWWINDOW);
   ::SetForegroundWindow(window_);
 }
 
-HWND Win32View::AddLabel(const std::string& name, HWND parent, RECT rect, const std::string& text,
-                         bool autoSize, bool bold) {
-  HWND label = AddControl(name, "STATIC", parent, rect, text, SS_LEFT | SS_NOPREFIX);
+HWND Win32Form::AddLabel(HWND parent, RECT rect, const std::string& text, bool autoSize,
+                         bool bold) {
+  HWND label = AddControl("STATIC", parent, rect, text, SS_LEFT | SS_NOPREFIX);
   if (bold) {
     boldFont_ = MakeFont(true);
     ::SendMessageA(label, WM_SETFONT, reinterpret_cast<WPARAM>(boldFont_.get()), FALSE);
   }
   if (autoSize) {
-    autoSize_.insert({name, true});
+    autoSize_.insert(label);
     FitToText(label);
   }
   return label;
 }
 
-HWND Win32View::AddProgressBar(const std::string& name, HWND parent, RECT rect) {
-  progress_ = AddControl(name, PROGRESS_CLASSA, parent, rect, "", 0);
+HWND Win32Form::AddProgressBar(HWND parent, RECT rect) {
+  progress_ = AddControl(PROGRESS_CLASSA, parent, rect, "", 0);
   SetProgressMax(100);
   SetProgressPosition(0);
   return progress_;
 }
 
-HWND Win32View::AddButton(const std::string& name, HWND parent, RECT rect, const std::string& text,
-                          int id) {
-  HWND button = AddControl(name, "BUTTON", parent, rect, text, BS_PUSHBUTTON | WS_TABSTOP, id);
-  return button;
+HWND Win32Form::AddButton(HWND parent, RECT rect, const std::string& text, int id) {
+  return AddControl("BUTTON", parent, rect, text, BS_PUSHBUTTON | WS_TABSTOP, id);
 }
 
-HWND Win32View::AddGroup(const std::string& name, RECT rect, const std::string& caption) {
+HWND Win32Form::AddGroup(RECT rect, const std::string& caption) {
   auto group = std::make_unique<Container>();
   group->groupFrame = true;
   group->font = font_.get();
   group->icon = container_.icon;
-  group->view = this;
+  group->form = this;
   HWND window =
       ::CreateWindowExA(WS_EX_CONTROLPARENT, kGroupClass, caption.c_str(), WS_CHILD | WS_VISIBLE,
                         rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top,
                         window_, nullptr, ModuleInstance(), group.get());
-  controls_[name] = window;
+  ++controlCount_;
   groups_.push_back(std::move(group));
   return window;
 }
 
-void Win32View::AddGraphic(HWND container, Graphic::Kind kind, RECT rect) {
+void Win32Form::AddGraphic(HWND container, Graphic::Kind kind, RECT rect) {
   auto* data = reinterpret_cast<Container*>(::GetWindowLongPtrA(container, GWLP_USERDATA));
   if (data != nullptr) {
     data->graphics.push_back({kind, rect});
   }
 }
 
-void Win32View::Cancel() {
-  if (OnCancel) {
-    OnCancel();
+void Win32Form::Cancel() {
+  if (view_.OnCancel) {
+    view_.OnCancel();
   }
 }
 
-HWND Win32View::Control(const std::string& name) const {
-  const auto found = controls_.find(name);
-  return found == controls_.end() ? nullptr : found->second;
-}
-
-HWND Win32View::AddControl(const std::string& name, const char* className, HWND parent, RECT rect,
-                           const std::string& text, DWORD style, int id) {
-  const int controlId = id != 0 ? id : 100 + static_cast<int>(controls_.size());
+HWND Win32Form::AddControl(const char* className, HWND parent, RECT rect, const std::string& text,
+                           DWORD style, int id) {
+  const int controlId = id != 0 ? id : 100 + controlCount_;
   HWND control = ::CreateWindowExA(
       0, className, text.c_str(), WS_CHILD | WS_VISIBLE | style, rect.left, rect.top,
       rect.right - rect.left, rect.bottom - rect.top, parent,
       reinterpret_cast<HMENU>(static_cast<INT_PTR>(controlId)), ModuleInstance(), nullptr);
   ::SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), FALSE);
-  controls_[name] = control;
+  ++controlCount_;
   return control;
 }
 
-void Win32View::FitToText(HWND label) {
+void Win32Form::FitToText(HWND label) {
   std::vector<char> text(static_cast<size_t>(::GetWindowTextLengthA(label)) + 1, '\0');
   const int length = ::GetWindowTextA(label, text.data(), static_cast<int>(text.size()));
   HDC dc = ::GetDC(label);
@@ -301,7 +290,7 @@ void Win32View::FitToText(HWND label) {
                  std::max<LONG>(rect.bottom, 13), SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-void Win32View::SendToProgress(UINT message, WPARAM wParam, LPARAM lParam) const {
+void Win32Form::SendToProgress(UINT message, WPARAM wParam, LPARAM lParam) const {
   if (progress_ != nullptr) {
     ::SendMessageA(progress_, message, wParam, lParam);
   }

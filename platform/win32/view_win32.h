@@ -1,13 +1,13 @@
-// The windows of the Win32 desktop interface (ui_win32.cpp): a top-level form
-// or a group box as a container window that paints its own bevels, lines and
-// icon, with STATIC labels, a comctl32 progress bar and BUTTONs in it, laid
-// out in pixels at 96 dots per inch with "MS Sans Serif" at height -11 on the
-// button-face background.
+// The windows of the Win32 desktop interface (ui_win32.cpp, which types them
+// by their controls): a top-level form or a group box as a container window
+// that paints its own bevels, lines and icon, with STATIC labels, a comctl32
+// progress bar and BUTTONs in it, laid out in pixels at 96 dots per inch with
+// "MS Sans Serif" at height -11 on the button-face background.
 #pragma once
 
 #include <cstdint>
-#include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <type_traits>
 #include <vector>
@@ -58,60 +58,61 @@ struct Container {
   bool groupFrame = false;
   HFONT font = nullptr;
   HICON icon = nullptr;
-  class Win32View* view = nullptr;
+  class Win32Form* form = nullptr;
 };
 
 // A top-level window of the interface (the splash window, the update
-// dialog): a caption without title-bar buttons, centred on the screen.
-class Win32View final : public View {
+// dialog): a caption without title-bar buttons, centred on the screen. The
+// typed view VIEW over it keeps its controls and fires its OnCancel.
+class Win32Form final {
  public:
   // CLIENTWIDTH x CLIENTHEIGHT is the outer size when OUTERSIZE is set.
-  Win32View(std::string name, int clientWidth, int clientHeight, bool dialogFrame, bool outerSize);
-  Win32View(const Win32View&) = delete;
-  Win32View& operator=(const Win32View&) = delete;
-  ~Win32View() override;
+  Win32Form(View& view, int clientWidth, int clientHeight, bool dialogFrame, bool outerSize);
+  Win32Form(const Win32Form&) = delete;
+  Win32Form& operator=(const Win32Form&) = delete;
+  ~Win32Form();
 
-  void SetText(const std::string& control, const std::string& text) override;
-  void SetProgressMax(int64_t maximum) override;
-  void SetProgressPosition(int64_t position) override;
-  void Show() override;
-  void BringToFront() override;
+  // The text of CONTROL (the window itself: its caption); a label that sizes
+  // itself is sized to it.
+  void SetText(HWND control, const std::string& text);
+  void SetProgressMax(int64_t maximum);
+  void SetProgressPosition(int64_t position);
+  void Show();
+  void BringToFront();
 
   [[nodiscard]] HWND Window() const { return window_; }
 
   // Controls, in creation order; a later one lies above an earlier one.
-  HWND AddLabel(const std::string& name, HWND parent, RECT rect, const std::string& text,
-                bool autoSize, bool bold);
-  HWND AddProgressBar(const std::string& name, HWND parent, RECT rect);
-  HWND AddButton(const std::string& name, HWND parent, RECT rect, const std::string& text, int id);
-  HWND AddGroup(const std::string& name, RECT rect, const std::string& caption);
+  HWND AddLabel(HWND parent, RECT rect, const std::string& text, bool autoSize, bool bold);
+  HWND AddProgressBar(HWND parent, RECT rect);
+  HWND AddButton(HWND parent, RECT rect, const std::string& text, int id);
+  HWND AddGroup(RECT rect, const std::string& caption);
   static void AddGraphic(HWND container, Graphic::Kind kind, RECT rect);
 
   void Cancel();
 
  private:
-  [[nodiscard]] HWND Control(const std::string& name) const;
-  HWND AddControl(const std::string& name, const char* className, HWND parent, RECT rect,
-                  const std::string& text, DWORD style, int id = 0);
+  HWND AddControl(const char* className, HWND parent, RECT rect, const std::string& text,
+                  DWORD style, int id = 0);
   // A label that sizes itself to its text.
   static void FitToText(HWND label);
   void SendToProgress(UINT message, WPARAM wParam, LPARAM lParam) const;
 
-  std::string name_;
+  View& view_;
   HWND window_ = nullptr;
   HWND progress_ = nullptr;
   FontHandle font_;
   FontHandle boldFont_;
   Container container_;
   std::vector<std::unique_ptr<Container>> groups_;
-  std::map<std::string, HWND> controls_;
-  std::map<std::string, bool> autoSize_;
+  int controlCount_ = 0;  // numbers the controls from 100
+  std::set<HWND> autoSize_;
   int64_t progressMax_ = 100;
   int64_t progressPosition_ = 0;
   int shift_ = 0;
 };
 
-// Every live view, for the message processing.
-std::vector<Win32View*>& LiveViews();
+// Every live form, for the message processing.
+std::vector<Win32Form*>& LiveForms();
 
 }  // namespace lumivora::platform::win32

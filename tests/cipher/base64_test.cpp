@@ -1,6 +1,10 @@
-// Base64 (RFC 4648 section 4) and its lenient decoding rules, and PadWithZeros.
+// Base64 (RFC 4648 section 4), its lenient and strict decoding rules, and
+// PadWithZeros.
+#include "cipher/base64.h"
+
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -33,6 +37,7 @@ TEST(Base64Test, Rfc4648Vectors) {
   for (const auto& [plain, encoded] : rows) {
     EXPECT_EQ(ToBase64(plain), encoded);
     EXPECT_EQ(FromBase64(encoded), plain);
+    EXPECT_EQ(DecodeBase64(encoded, Base64Rules::kCanonical), plain);
   }
 }
 
@@ -56,15 +61,17 @@ TEST(Base64Test, RoundTrip) {
 }
 
 // One row per input that a strict decoder would refuse: what FromBase64 makes
-// of it, as hex. It never reports an error.
+// of it, as hex. It never reports an error. The strict readings refuse the
+// text unless STRICTEST says which of them accepts it (kCanonical: both).
 TEST(Base64Test, LenientDecoding) {
   struct Row {
     std::string text;
     const char* hex;
     const char* why;
+    Base64Rules strictest = Base64Rules::kLenient;
   };
   const Row rows[] = {
-      {"", "", "empty"},
+      {"", "", "empty", Base64Rules::kCanonical},
       {"Z", "", "fewer than four characters"},
       {"Zm9", "", "fewer than four characters"},
       {"Zg=", "", "fewer than four characters, even with padding"},
@@ -72,8 +79,8 @@ TEST(Base64Test, LenientDecoding) {
       {"Zm9vYmF", "666f6f", "three characters after the last group are ignored"},
       {"Zg=A", "66", "third \"=\" gives one byte whatever the fourth is"},
       {"Zg=\xff"s, "66", "third \"=\" with a foreign fourth character"},
-      {"Zm9=", "666f", "non-zero bits under the padding are dropped"},
-      {"Zm8A", "666f00", "no padding: three bytes"},
+      {"Zm9=", "666f", "non-zero bits under the padding are dropped", Base64Rules::kWellFormed},
+      {"Zm8A", "666f00", "no padding: three bytes", Base64Rules::kCanonical},
       {"Zg==Zm8=", "66666f", "decoding goes on after a group with \"=\""},
       {"Zm8=Zm9v", "666f666f6f", "\"=\" shortens only its own group"},
       {"Zg==Zg==Zg==", "666666", "several padded groups"},
@@ -88,11 +95,16 @@ TEST(Base64Test, LenientDecoding) {
       {"Zm\xff\xff"s, "666000", "bytes above 0x7f are foreign, not negative indexes"},
       {"Zm\x80="s, "6660", "foreign third character, \"=\" fourth"},
       {"AAAA\0AAA"s, "000000000000", "an embedded zero byte is just a foreign character"},
-      {"////", "ffffff", "all bits set"},
+      {"////", "ffffff", "all bits set", Base64Rules::kCanonical},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.why);
     EXPECT_EQ(ToHex(FromBase64(row.text)), row.hex) << ToHex(row.text);
+    for (const Base64Rules rules : {Base64Rules::kWellFormed, Base64Rules::kCanonical}) {
+      const std::optional<std::string> strict = DecodeBase64(row.text, rules);
+      EXPECT_EQ(strict.has_value(), row.strictest >= rules) << ToHex(row.text);
+      EXPECT_TRUE(!strict || ToHex(*strict) == row.hex);
+    }
   }
 }
 

@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "cipher/base64.h"
 #include "launcher/config_constants.h"
 #include "tests/cipher/hex.h"
 #include "tests/support/files.h"

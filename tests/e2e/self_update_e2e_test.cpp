@@ -116,6 +116,11 @@ TEST_F(SelfUpdateTest, QuestionsAtTheTerminal) {
     }
     const ProcessResult result = launcher.Wait(seconds(60));
     EXPECT_NE(result.err.find(row.shown), std::string::npos) << result.err;
+    // The dialog's lines: each version after its own caption.
+    EXPECT_NE(result.err.find("Lumivora: Your version: 1.0\nLumivora: Version at the web: " +
+                              std::string(row.offered) + "\n"),
+              std::string::npos)
+        << result.err;
     EXPECT_EQ(Version(), row.updated ? "1.1" : "1.0");
     EXPECT_EQ(OldPackKept(), !row.updated);
     EXPECT_NE(

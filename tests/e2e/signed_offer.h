@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "tests/support/files.h"
-#include "webupdate/release_signature.h"
+#include "webupdate/release_signing.h"
 
 namespace lumivora::testing {
 

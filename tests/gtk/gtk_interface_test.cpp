@@ -17,6 +17,8 @@ namespace {
 
 using platform::MessageAnswer;
 using platform::MessageButtons;
+using platform::SplashControl;
+using platform::UpdaterControl;
 using std::chrono::seconds;
 
 // One X server per test program run: GTK binds to the first display it opens
@@ -50,11 +52,11 @@ class GtkInterfaceTest : public ::testing::Test {
 };
 
 TEST_F(GtkInterfaceTest, CancelReachesTheWorkOnlyThroughProcessMessages) {
-  const std::unique_ptr<platform::View> dialog = ui->CreateUpdater();
+  const std::unique_ptr<platform::UpdaterView> dialog = ui->CreateUpdater();
   int cancels = 0;
   dialog->OnCancel = [&] { ++cancels; };
-  dialog->SetText("frmUpdater", "Lumivora");
-  dialog->SetText("lbl_File", "Downloading file Lumivorapack.new");
+  dialog->SetText(UpdaterControl::kCaption, "Lumivora");
+  dialog->SetText(UpdaterControl::kFile, "Downloading file Lumivorapack.new");
   dialog->SetProgressMax(10'000'000'000);  // beyond 32 bits
   dialog->SetProgressPosition(2'500'000'000);
   dialog->Show();
@@ -94,11 +96,11 @@ TEST_F(GtkInterfaceTest, CancelReachesTheWorkOnlyThroughProcessMessages) {
 }
 
 TEST_F(GtkInterfaceTest, SplashTakesNoInputAndShowsItsProgress) {
-  const std::unique_ptr<platform::View> splash = ui->CreateSplash();
+  const std::unique_ptr<platform::SplashView> splash = ui->CreateSplash();
   int cancels = 0;
   splash->OnCancel = [&] { ++cancels; };
-  splash->SetText("frmSplash", "Lumivora");
-  splash->SetText("lblStatus", "Ready !");
+  splash->SetText(SplashControl::kCaption, "Lumivora");
+  splash->SetText(SplashControl::kStatus, "Ready !");
   splash->SetProgressMax(3);
   splash->SetProgressPosition(5);  // shown full, not beyond
   splash->Show();
@@ -118,21 +120,22 @@ TEST_F(GtkInterfaceTest, TextsFitAtTheDesktopFont) {
   for (const char* font : {"DejaVu Sans 8", "DejaVu Sans 11", "DejaVu Serif Bold 16"}) {
     SCOPED_TRACE(font);
     g_object_set(gtk_settings_get_default(), "gtk-font-name", font, nullptr);
-    const std::unique_ptr<platform::View> dialog = ui->CreateUpdater();
-    const std::unique_ptr<platform::View> splash = ui->CreateSplash();
-    for (const auto& [control, text] : std::map<std::string, std::string>{
-             {"frmUpdater", font},
-             {"grpUpdate", " Program Update: "},
-             {"lblYourVer", "Your version:"},
-             {"lblWebVer", "Version at the web:"},
-             {"lbl_YourVersion", "1.0"},
-             {"lbl_WebVersion", "12.345.6789"},
-             {"lbl_File", "Downloading file Lumivorapack-12.345.6789"}}) {
+    const std::unique_ptr<platform::UpdaterView> dialog = ui->CreateUpdater();
+    const std::unique_ptr<platform::SplashView> splash = ui->CreateSplash();
+    for (const auto& [control, text] : std::map<UpdaterControl, std::string>{
+             {UpdaterControl::kCaption, font},
+             {UpdaterControl::kGroup, " Program Update: "},
+             {UpdaterControl::kYourVersionLabel, "Your version:"},
+             {UpdaterControl::kWebVersionLabel, "Version at the web:"},
+             {UpdaterControl::kYourVersion, "1.0"},
+             {UpdaterControl::kWebVersion, "12.345.6789"},
+             {UpdaterControl::kFile, "Downloading file Lumivorapack-12.345.6789"},
+             {UpdaterControl::kCancelButton, "&Cancel"}}) {
       dialog->SetText(control, text);
     }
-    splash->SetText("frmSplash", font);
-    splash->SetText("lblPrompt", "Please, wait now ...");
-    splash->SetText("lblStatus", "Ready !");
+    splash->SetText(SplashControl::kCaption, font);
+    splash->SetText(SplashControl::kPrompt, "Please, wait now ...");
+    splash->SetText(SplashControl::kStatus, "Ready !");
     dialog->Show();
     splash->Show();
     for (const char* key : {"frmUpdater", "frmSplash"}) {

@@ -94,7 +94,7 @@ TEST(ReadSettings, LongValueIsCutAt2047Characters) {
   EXPECT_EQ(ReadSettings(file).Version, std::string(2047, '7'));
 }
 
-TEST(IsUpdateDue, Schedule) {
+TEST(UpdateDue, Schedule) {
   constexpr int32_t kToday = 46000;
   struct Row {
     int32_t autoUpdate;
@@ -118,7 +118,11 @@ TEST(IsUpdateDue, Schedule) {
     LauncherSettings settings;
     settings.AutoUpdate = row.autoUpdate;
     settings.NextUpdate = row.nextUpdate;
-    EXPECT_EQ(IsUpdateDue(settings, kToday), row.due) << row.autoUpdate << "/" << row.nextUpdate;
+    const bool due = UpdateDue(settings, kToday);
+    EXPECT_EQ(due, row.due) << row.autoUpdate << "/" << row.nextUpdate;
+    if (due) {
+      ScheduleNextUpdate(settings, kToday);
+    }
     EXPECT_EQ(settings.NextUpdate, row.nextAfter) << row.autoUpdate << "/" << row.nextUpdate;
   }
 }

@@ -1,7 +1,7 @@
 // The platform layer's behaviour that every backend shares: day numbers,
-// profile-file reading, the file layer and the whole-file operations, and the
-// text of a Windows process start. The same cases run against the POSIX and
-// the Win32 backends.
+// profile-file reading, the file layer and the whole-file operations, the
+// text of a Windows process start and the line breaks of shown texts. The
+// same cases run against the POSIX and the Win32 backends.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -15,6 +15,7 @@
 #include "platform/http.h"
 #include "platform/profile.h"
 #include "platform/system.h"
+#include "platform/text.h"
 #include "platform/ui.h"
 #include "tests/support/files.h"
 
@@ -177,6 +178,23 @@ TEST(MessageBox, EscapeAnswersCancelElseNo) {
   };
   for (const auto& [buttons, answer] : rows) {
     EXPECT_EQ(EscapeAnswer(buttons), answer) << static_cast<int>(buttons);
+  }
+}
+
+// The program's line breaks as terminals and GTK labels show them: each
+// break one LF, however it was written.
+TEST(LineBreaks, EachBreakBecomesOneLf) {
+  const std::pair<std::string_view, std::string_view> rows[] = {
+      {"Problem : \rboom", "Problem : \nboom"},
+      {"now.\r\nDo you", "now.\nDo you"},
+      {"a\nb", "a\nb"},
+      {"a\n\rb", "a\n\nb"},
+      {"a\r\r\nb", "a\n\nb"},
+      {"end\r", "end\n"},
+      {"", ""},
+  };
+  for (const auto& [text, expected] : rows) {
+    EXPECT_EQ(LfLineBreaks(text), expected) << text;
   }
 }
 

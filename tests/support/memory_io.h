@@ -44,12 +44,9 @@ class MemoryIo final : public unzip::DecoderIo {
     }
     ++blocks;
   }
-  void ReportOutOfMemory() override { ++outOfMemory; }
-
   std::vector<uint8_t> output;
   uint64_t written = 0;
   int blocks = 0;
-  int outOfMemory = 0;
 
  private:
   std::span<const uint8_t> data_;

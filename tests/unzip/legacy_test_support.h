@@ -40,7 +40,7 @@ using ::lumivora::testing::kLegacyData;
 struct DecodeResult {
   std::vector<uint8_t> bytes;
   bool sizeGuardTripped = false;
-  int outOfMemory = 0;
+  DecodeFault fault = DecodeFault::kNone;
   int blocks = 0;
 };
 
@@ -67,7 +67,7 @@ inline DecodeResult Decode(uint16_t method, uint16_t flags, uint32_t uncompresse
     result.sizeGuardTripped = true;
   }
   result.bytes = std::move(io.output);
-  result.outOfMemory = io.outOfMemory;
+  result.fault = state.Fault();
   result.blocks = io.blocks;
   return result;
 }

@@ -20,9 +20,10 @@
 #include "tests/support/process.h"
 #include "tests/support/zip.h"
 #include "unzip/chunk_pipeline.h"
-#include "unzip/extraction.h"
+#include "unzip/entry_selection.h"
 #include "unzip/pkware_cipher.h"
 #include "unzip/unzip.h"
+#include "unzip/zip_reader.h"
 
 namespace lumivora::unzip {
 namespace {
@@ -320,6 +321,9 @@ TEST(UnzipExtract, DamagedEntriesTable) {
     std::vector<std::string> events;      // "end 0" first: the file stays, whole
     std::string password = {};            // for encrypted entries
     std::vector<ZipEntrySpec> more = {};  // entries after the first
+    // The core's test of "f" (zip_reader.h), when given: its status and fault.
+    std::optional<EntryStatus> core = std::nullopt;
+    DecodeFault fault = DecodeFault::kNone;
   };
   const Bytes data = test::SampleData(40000);
   // Several chunks of input for the worker to be busy with.
@@ -347,16 +351,49 @@ TEST(UnzipExtract, DamagedEntriesTable) {
   const Row rows[] = {
       {"good", {.data = data}, {"end 0"}},
       {"bad CRC stored", {.data = data, .method = 0, .crcOverride = 0x12345678}, {"badcrc 0"}},
-      {"corrupt deflate data", {.data = data, .rawData = flipped}, {"badcrc 0"}},
+      {"corrupt deflate data",
+       {.data = data, .rawData = flipped},
+       {"badcrc 0"},
+       "",
+       {},
+       EntryStatus::kCrcMismatch},
+      {"corrupt deflate data, encrypted: a wrong password only on the surface",
+       {.data = data, .password = "right", .rawData = flipped},
+       {"skip 0 f 0"},
+       "right",
+       {},
+       EntryStatus::kCrcMismatch},
+      {"invalid deflate data, encrypted: a wrong password only on the surface",
+       {.data = ToBytes("hello"), .password = "right", .rawData = badStored},
+       {"skip 0 f 0"},
+       "right",
+       {},
+       EntryStatus::kDamagedData,
+       DecodeFault::kBadStoredLength},
       {"deflate followed by extra bytes", {.data = data, .rawData = trailing}, {"end 0"}},
       {"stored block length mismatch",
        {.data = ToBytes("hello"), .rawData = badStored},
        {"badcrc 0"}},
-      {"287 literal/length codes", {.data = ToBytes("x"), .rawData = tooManyCodes}, {"badcrc 0"}},
+      {"287 literal/length codes",
+       {.data = ToBytes("x"), .rawData = tooManyCodes},
+       {"badcrc 0"},
+       "",
+       {},
+       EntryStatus::kDamagedData,
+       DecodeFault::kTooManyCodes},
       {"distance before the first byte",
        {.data = ToBytes("a\0\0\0"), .rawData = farBack},
-       {"badcrc 0"}},
-      {"one byte more than declared", {.data = data, .uncompressedOverride = 39999}, {"badcrc 0"}},
+       {"badcrc 0"},
+       "",
+       {},
+       EntryStatus::kDamagedData},
+      {"one byte more than declared",
+       {.data = data, .uncompressedOverride = 39999},
+       {"badcrc 0"},
+       "",
+       {},
+       EntryStatus::kDamagedData,
+       DecodeFault::kLongerThanDeclared},
       {"exact size, stored", {.data = data, .method = 0}, {"end 0"}},
       {"empty stored", {.data = {}, .method = 0}, {"end 0"}},
       // Unknown methods: a box each time, and no empty file.
@@ -372,7 +409,9 @@ TEST(UnzipExtract, DamagedEntriesTable) {
       {"wrong password that passes the check: invalid data in the first chunk",
        {.data = large, .password = "right"},
        {"skip 0 f 0"},
-       PasswordPassingCheck(large, "right")},
+       PasswordPassingCheck(large, "right"),
+       {},
+       EntryStatus::kDamagedData},
       {"invalid data in the last chunk",
        {.data = Bytes(large.begin(), large.begin() + 100000), .rawData = lastChunkInvalid},
        {"badcrc 0"}},
@@ -434,6 +473,13 @@ TEST(UnzipExtract, DamagedEntriesTable) {
       boxes += message.caption + "|" + message.text;
     }
     EXPECT_EQ(boxes, row.events[0] == "skip 3 f 0" ? "Zip Error|Unknown Compression Method" : "");
+    if (row.core.has_value()) {
+      const EntryResult core = ExtractEntry(archive.path, "f", {.password = row.password}, nullptr);
+      EXPECT_EQ(core.status, *row.core);
+      if (row.fault != DecodeFault::kNone) {
+        EXPECT_EQ(core.fault, row.fault);
+      }
+    }
   }
 }
 

@@ -4,9 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include "cipher/base64.h"
 #include "tests/support/files.h"
 #include "tests/support/process.h"
-#include "webupdate/release_signature.h"
+#include "webupdate/release_signing.h"
 
 namespace lumivora::webupdate {
 namespace {
@@ -71,7 +72,8 @@ TEST(ReadIniValue, InformationFileRules) {
       {"missing section", "[Other]\nVersion=1\n", "Setup", "Version", ""},
   };
   for (const Row& row : rows) {
-    EXPECT_EQ(ReadIniValue(row.text, row.section, row.key), row.expected) << row.what;
+    EXPECT_EQ(ReadIniValue(row.text, {.section = row.section, .name = row.key}), row.expected)
+        << row.what;
   }
 }
 
@@ -207,7 +209,7 @@ TEST(VerifyRelease, SignatureRules) {
     lines[good.find(key + "=") + key.size() + 1] = c;
     return lines;
   };
-  const std::string strangerKey = Base64Text(stranger.Public());
+  const std::string strangerKey = cipher::ToBase64(stranger.Public());
   const std::tuple<std::string, const char*, std::string> rows[] = {
       {offer(signer, certificate(root, 5)), "1.1", ""},
       {offer(stranger), "1.1", "The update is signed by an unknown key " + strangerKey},
@@ -266,7 +268,7 @@ TEST(VerifyRelease, OpensslSignaturesAsOracle) {
   }
   openssl({"pkey", "-inform", "DER", "-in", dir / "key", "-pubout", "-outform", "DER", "-out",
            dir / "key.pub"});
-  const std::string publicKey = Base64Text(tail(testing::ReadFile(dir / "key.pub")));
+  const std::string publicKey = cipher::ToBase64(tail(testing::ReadFile(dir / "key.pub")));
   const ReleaseStatement statement{"oracle-product", "2.5", 123456, Sha256Digest{1, 2, 3}};
   testing::WriteFile(dir / "statement", StatementText(statement));
   const ReleaseTrust trust{"oracle-product", ParsePublicKeys(publicKey), 0};
@@ -282,8 +284,8 @@ TEST(VerifyRelease, OpensslSignaturesAsOracle) {
     const std::string lines =
         "[Setup]\nVersion=2.5\nReleaseProduct=oracle-product\nReleaseSize=123456\n"
         "ReleaseSHA256=" +
-        HexText(statement.sha256) + "\nReleaseKey=" + publicKey + "\nReleaseSignature=" +
-        Base64Text(std::vector<uint8_t>(signature.begin(), signature.end()));
+        HexText(statement.sha256) + "\nReleaseKey=" + publicKey +
+        "\nReleaseSignature=" + cipher::ToBase64(signature);
     const ReleaseVerdict verdict = VerifyRelease(trust, lines, "2.5");
     EXPECT_EQ(verdict.problem.substr(0, std::string(problem).size()), problem);
     EXPECT_EQ(verdict.problem.empty(), *problem == '\0');

@@ -44,8 +44,9 @@ void ExpectPlace(HWND control, int left, int top, int width, int height) {
 TEST_F(Win32Splash, LayoutCaptionAndProgress) {
   const auto ui = CreateDesktopInterface();
   auto splash = ui->CreateSplash();
-  splash->SetText("frmSplash", "Lumivora");
-  splash->SetText("lblStatus", "Ready !");
+  splash->SetText(SplashControl::kCaption, "Lumivora");
+  splash->SetText(SplashControl::kPrompt, "Please, wait now ...");
+  splash->SetText(SplashControl::kStatus, "Ready !");
   splash->Show();
   ui->ProcessMessages();
   HWND form = OurForm();
@@ -89,11 +90,15 @@ TEST_F(Win32Updater, LayoutProgressInBytesAndCancel) {
   auto updater = ui->CreateUpdater();
   int cancels = 0;
   updater->OnCancel = [&] { ++cancels; };
-  updater->SetText("frmUpdater", "Lumivora");
-  updater->SetText("grpUpdate", " Program Update: ");
-  updater->SetText("lbl_YourVersion", "1.2");
-  updater->SetText("lbl_WebVersion", "1.3");
-  updater->SetText("lbl_File", "Downloading file Lumivorapack");
+  // Every control as the dialog sets it, each in its own place below.
+  updater->SetText(UpdaterControl::kCaption, "Lumivora");
+  updater->SetText(UpdaterControl::kGroup, " Program Update: ");
+  updater->SetText(UpdaterControl::kYourVersionLabel, "Your version:");
+  updater->SetText(UpdaterControl::kWebVersionLabel, "Version at the web:");
+  updater->SetText(UpdaterControl::kYourVersion, "1.2");
+  updater->SetText(UpdaterControl::kWebVersion, "1.3");
+  updater->SetText(UpdaterControl::kFile, "Downloading file Lumivorapack");
+  updater->SetText(UpdaterControl::kCancelButton, "&Cancel");
   updater->Show();
   ui->ProcessMessages();
   HWND form = OurForm();
