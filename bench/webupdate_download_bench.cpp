@@ -104,12 +104,12 @@ int main() {
     bestCurl = std::min(bestCurl, curl);
     const auto start = std::chrono::steady_clock::now();
     const bool installed =
-        update.CheckForUpdate(nginx.Url("/update.ini")) && update.DownloadProblem().empty();
+        update.CheckForUpdate(nginx.Url("/update.ini")) && update.DownloadProblem().Ok();
     const double ours = Seconds(std::chrono::steady_clock::now() - start);
     if (!installed || lumivora::platform::FileSize(scratch.Path() + "/ours.out").value_or(0) !=
                           static_cast<int64_t>(kFileSize)) {
       std::fprintf(stderr, "the signed release was not downloaded: %s\n",
-                   update.RefusalReason().c_str());
+                   update.Refusal().Reason().c_str());
       return 2;
     }
     bestOurs = std::min(bestOurs, ours);

@@ -35,7 +35,7 @@ const ReleaseTrust& Trust() {
 // The signed-release keys of TEXT checked against the fixed trust.
 void CheckRelease(std::string_view text, const std::string& version) {
   const ReleaseVerdict verdict = VerifyRelease(Trust(), text, version);
-  if (verdict.problem.empty()) {
+  if (verdict.result.Ok()) {
     // Accepted only for this product, by the root or a certificate that is
     // not below the recorded serial.
     Check(verdict.statement.product == Trust().product);

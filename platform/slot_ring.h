@@ -14,7 +14,8 @@
 // Errors: the producer ends with Close (the end, or the error raised for the
 // next item, which the consumer gets once it has taken every item before
 // it); the consumer ends with an error given to Release (the producer gets
-// it at its next wait, after the items released with it). Stop, from the owner, ends both waits at once.
+// it at its next wait, after the items released with it). Stop, from the owner, ends both waits at
+// once.
 #pragma once
 
 #include <condition_variable>

@@ -153,10 +153,10 @@ void WritePackOnceChecked(const PackArguments& pack, unzip::ProgramKind kind) {
   if (!MakePack(scratch)) {
     throw Exception(Shown(pack.output) + ": the pack cannot be made, so nothing is written");
   }
-  const std::string refusal = CheckPackAsLauncher(scratch.output, pack.password, kind);
-  if (!refusal.empty()) {
+  if (const platform::Result checked = CheckPackAsLauncher(scratch.output, pack.password, kind);
+      !checked.Ok()) {
     throw Exception(Shown(pack.output) + ": a " + PlatformName(kind) +
-                    " launcher would refuse this pack, so nothing is written: " + refusal);
+                    " launcher would refuse this pack, so nothing is written: " + checked.Reason());
   }
   // Copied beside the pack's place and renamed over it.
   platform::ForceDirectories(folder);

@@ -319,8 +319,8 @@ int VerifyCommand(const Arguments& arguments) {
   const std::string text = ReadSmallFile(parsed.words[0]);
   const std::string version = wu::ReadUpdateInfo(text).version;
   const wu::ReleaseVerdict verdict = wu::VerifyRelease(trust, text, version);
-  if (!verdict.problem.empty()) {
-    std::printf("refused: %s\n", verdict.problem.c_str());
+  if (!verdict.result.Ok()) {
+    std::printf("refused: %s\n", verdict.result.Reason().c_str());
     return 1;
   }
   std::printf("statement: product %s, version %s, size %llu, SHA-256 %s\n",
@@ -335,18 +335,19 @@ int VerifyCommand(const Arguments& arguments) {
     std::printf("signed by root key %s\n", cipher::ToBase64(verdict.signer).c_str());
   }
   const auto [size, digest] = HashFile(parsed.words[1]);
-  const std::string mismatch = wu::DownloadMismatch(verdict.statement, size, digest);
-  if (!mismatch.empty()) {
-    std::printf("refused: %s\n", mismatch.c_str());
+  if (const platform::Result match = wu::DownloadMismatch(verdict.statement, size, digest);
+      !match.Ok()) {
+    std::printf("refused: %s\n", match.Reason().c_str());
     return 1;
   }
   std::printf("%s: size %llu and SHA-256 match\n", parsed.words[1].c_str(),
               static_cast<unsigned long long>(size));
   // The check the launcher makes before it puts the download in place.
   const std::string password = Optional(parsed, "-P", BuiltInPackPassword());
-  const std::string refusal = CheckPackAsLauncher(parsed.words[1], password, kind);
-  if (!refusal.empty()) {
-    std::printf("refused: a %s launcher would say: %s\n", PlatformName(kind), refusal.c_str());
+  const platform::Result checked = CheckPackAsLauncher(parsed.words[1], password, kind);
+  if (!checked.Ok()) {
+    std::printf("refused: a %s launcher would say: %s\n", PlatformName(kind),
+                checked.Reason().c_str());
     return 1;
   }
   std::printf("%s: a pack that a %s launcher starts\n", parsed.words[1].c_str(),

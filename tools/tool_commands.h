@@ -43,9 +43,9 @@ unzip::ProgramKind ParsePlatform(const std::string& value);
 const char* PlatformName(unzip::ProgramKind kind);
 // The launcher's pack check (unzip::CheckPack) of the pack at PATH with
 // PASSWORD for the main program of this build's product and a launcher of
-// KIND: the empty text, or the sentence that launcher would show.
-std::string CheckPackAsLauncher(const std::string& path, const std::string& password,
-                                unzip::ProgramKind kind);
+// KIND: success, or a failure with the sentence that launcher would show.
+platform::Result CheckPackAsLauncher(const std::string& path, const std::string& password,
+                                     unzip::ProgramKind kind);
 
 // A pack to write (cmd_pack.cpp): INPUT as the main program, at OUTPUT,
 // encrypted with PASSWORD, with the archive comment "Version=VERSION"

@@ -177,8 +177,8 @@ const char* PlatformName(unzip::ProgramKind kind) {
   return kind == unzip::ProgramKind::kElf ? "linux" : "windows";
 }
 
-std::string CheckPackAsLauncher(const std::string& path, const std::string& password,
-                                unzip::ProgramKind kind) {
+platform::Result CheckPackAsLauncher(const std::string& path, const std::string& password,
+                                     unzip::ProgramKind kind) {
   // The entry the launcher of the same build extracts: named after the product.
   return unzip::CheckPack(path, password, platform::ProductName() + "main", kind);
 }

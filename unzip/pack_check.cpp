@@ -17,6 +17,8 @@ namespace lumivora::unzip {
 
 namespace {
 
+using platform::Result;
+
 constexpr std::array<uint8_t, 4> kElfMagic = {0x7F, 'E', 'L', 'F'};
 constexpr std::array<uint8_t, 2> kPeMagic = {'M', 'Z'};  // the MS-DOS stub of a PE file
 
@@ -28,59 +30,61 @@ bool IsProgram(const std::vector<uint8_t>& head, ProgramKind kind) {
   return kind == ProgramKind::kElf ? begins(kElfMagic) : begins(kPeMagic);
 }
 
-// What the download is when its first bytes already tell that it is no pack
-// (a gzip stream can carry a pack's bytes whole and pass for one); the empty
-// text otherwise.
-std::string NotAPack(const std::string& path) {
+Result Fail(std::string reason) {
+  return Result::Failure(std::move(reason));
+}
+
+// A failure when the download's first bytes already tell that it is no pack
+// (a gzip stream can carry a pack's bytes whole and pass for one).
+Result NotAPack(const std::string& path) {
   std::array<unsigned char, 2> head{};
   size_t got = 0;
   try {
     platform::File file = platform::File::Open(path, platform::File::Mode::kRead);
     got = file.Read(head.data(), head.size());
   } catch (const Exception&) {
-    return "The download cannot be read.";
+    return Fail("The download cannot be read.");
   }
   if (got == 0) {
-    return "The download is empty.";
+    return Fail("The download is empty.");
   }
   if (got == 2 && head[0] == 0x1F && head[1] == 0x8B) {
-    return "The download is gzip data, not a pack.";
+    return Fail("The download is gzip data, not a pack.");
   }
   return {};
 }
 
-// Why a test of the main program that ended with RESULT refuses the
-// download, in the order of the test's steps; the empty text when it is
-// whole.
-std::string Refusal(const EntryResult& result, const std::string& mainName) {
+// Whether a test of the main program that ended with RESULT refuses the
+// download, and why, in the order of the test's steps.
+Result Refusal(const EntryResult& result, const std::string& mainName) {
   switch (result.status) {
     case EntryStatus::kBadEntry:
     case EntryStatus::kUnsafePath:
     case EntryStatus::kUnsupportedMethod:
-      return "The main program in the download cannot be decoded.";
+      return Fail("The main program in the download cannot be decoded.");
     case EntryStatus::kWrongPassword:
-      return "The download is not encrypted with the pack password.";
+      return Fail("The download is not encrypted with the pack password.");
     default:
       break;
   }
   const TZipHeaderInfo& entry = result.entry;
   if (!entry.Directory().empty() || entry.FileName() != mainName) {
-    return "The main program is stored as \"" + entry.Directory() + entry.FileName() +
-           "\", not \"" + mainName + "\".";
+    return Fail("The main program is stored as \"" + entry.Directory() + entry.FileName() +
+                "\", not \"" + mainName + "\".");
   }
   switch (result.status) {
     case EntryStatus::kNotEncrypted:
-      return "The main program in the download is not encrypted.";
+      return Fail("The main program in the download is not encrypted.");
     case EntryStatus::kReadError:
     case EntryStatus::kWriteError:
-      return "The download is not a valid pack: " + result.message;
+      return Fail("The download is not a valid pack: " + result.message);
     case EntryStatus::kDamagedData:
     case EntryStatus::kCrcMismatch:
-      return "The main program in the download is damaged: it fails its CRC check.";
+      return Fail("The main program in the download is damaged: it fails its CRC check.");
     case EntryStatus::kTested:
       return {};
     default:
-      return "The main program in the download cannot be decoded.";
+      return Fail("The main program in the download cannot be decoded.");
   }
 }
 
@@ -94,9 +98,10 @@ ProgramKind NativeProgramKind() {
 #endif
 }
 
-std::string CheckPack(const std::string& path, const std::string& password,
-                      const std::string& mainName, ProgramKind kind) {
-  if (std::string found = NotAPack(path); !found.empty()) {
+platform::Result CheckPack(const std::string& path, const std::string& password,
+                           const std::string& mainName, ProgramKind kind) {
+  using platform::Result;
+  if (Result found = NotAPack(path); !found.Ok()) {
     return found;
   }
   ExtractRequest request;
@@ -107,19 +112,19 @@ std::string CheckPack(const std::string& path, const std::string& password,
   request.processMessages = false;
   const EntryResult result = ExtractEntry(path, mainName, request, nullptr);
   if (result.status == EntryStatus::kArchiveError) {
-    return "The download is not a valid pack: " + result.message;
+    return Fail("The download is not a valid pack: " + result.message);
   }
   if (result.matches != 1) {
-    return result.matches == 0 ? std::string("The download holds no main program.")
-                               : "The download holds " + std::to_string(result.matches) +
-                                     " entries named \"" + mainName + "\".";
+    return Fail(result.matches == 0 ? std::string("The download holds no main program.")
+                                    : "The download holds " + std::to_string(result.matches) +
+                                          " entries named \"" + mainName + "\".");
   }
-  if (std::string refused = Refusal(result, mainName); !refused.empty()) {
+  if (Result refused = Refusal(result, mainName); !refused.Ok()) {
     return refused;
   }
-  return IsProgram(result.head, kind) ? std::string()
-                                      : "The main program in the download is not a program for "
-                                        "this system.";
+  return IsProgram(result.head, kind)
+             ? Result()
+             : Fail("The main program in the download is not a program for this system.");
 }
 
 }  // namespace lumivora::unzip

@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "platform/result.h"
+
 namespace lumivora::unzip {
 
 // The kind of program a launcher starts: an ELF executable (Linux and the
@@ -14,12 +16,12 @@ enum class ProgramKind { kElf, kPe };
 // The kind of program the launcher of this build starts.
 ProgramKind NativeProgramKind();
 
-// The empty text when PATH is a pack whose extraction (the launcher's
-// selection of MAINNAME) meets exactly one entry, stored under the very name
-// MAINNAME at the top level, encrypted, decoding with PASSWORD, passing its
-// CRC check and beginning as a program of KIND does; otherwise the sentence
+// Success when PATH is a pack whose extraction (the launcher's selection of
+// MAINNAME) meets exactly one entry, stored under the very name MAINNAME at
+// the top level, encrypted, decoding with PASSWORD, passing its CRC check and
+// beginning as a program of KIND does; otherwise a failure with the sentence
 // that says why not (the launcher shows it). Nothing is written.
-std::string CheckPack(const std::string& path, const std::string& password,
-                      const std::string& mainName, ProgramKind kind = NativeProgramKind());
+platform::Result CheckPack(const std::string& path, const std::string& password,
+                           const std::string& mainName, ProgramKind kind = NativeProgramKind());
 
 }  // namespace lumivora::unzip

@@ -164,8 +164,8 @@ void TfrmUpdater::WebUpdateBeforeDownload(TWebUpdate& /*sender*/, const std::str
 void TfrmUpdater::WebUpdateDownloadError(TWebUpdate& sender) {
   // An offer that is not validly signed says why; transfer failures stay
   // silent.
-  if (!sender.RefusalReason().empty()) {
-    ShowError("The update was refused: " + sender.RefusalReason());
+  if (!sender.Refusal().Ok()) {
+    ShowError("The update was refused: " + sender.Refusal().Reason());
   }
 }
 
@@ -199,16 +199,15 @@ bool TfrmUpdater::ReplacePack(const std::string& source, const std::string& pack
   const std::string refused = "Can not copy: " + FolderPart(source) +
                               platform::ShownText(FileNamePart(source)) + "\r" + " to: " + packPath;
   // Size and SHA-256 first: only the signed release goes any further.
-  const std::string mismatch = webUpdate_->DownloadProblem();
-  if (!mismatch.empty()) {
-    ShowError(refused + "\r" + mismatch);
+  if (const platform::Result signedRelease = webUpdate_->DownloadProblem(); !signedRelease.Ok()) {
+    ShowError(refused + "\r" + signedRelease.Reason());
     return false;
   }
-  const std::optional<std::string> problem =
+  const platform::Result installed =
       InstallPack({source, webUpdate_->DownloadedSize(), packPath, version, environment_.lockFile,
                    environment_.checkPack, environment_.recordVersion});
-  if (problem) {
-    ShowError(problem->empty() ? refused : refused + "\r" + *problem);
+  if (!installed.Ok()) {
+    ShowError(installed.Reason().empty() ? refused : refused + "\r" + installed.Reason());
     return false;
   }
   return true;
@@ -239,7 +238,7 @@ void TfrmUpdater::Execute(UpdaterEnvironment& environment, const std::string& cu
   bool downloaded = update.CheckForUpdate(infoURL1);
   // An offer refused for its signature counts as a download that did not
   // arrive: the second address is asked.
-  if (!downloaded && (dialog.UpdateAccepted || !update.RefusalReason().empty())) {
+  if (!downloaded && (dialog.UpdateAccepted || !update.Refusal().Ok())) {
     dialog.DiscardDownload();
     downloaded = update.CheckForUpdate(infoURL2);
   }

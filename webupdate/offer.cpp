@@ -35,8 +35,8 @@ OfferVerdict VerifyOffer(const ReleaseTrust& trust, const std::string& text,
     return verdict;
   }
   const ReleaseVerdict checked = VerifyRelease(trust, text, version);
-  if (!checked.problem.empty()) {
-    verdict.refusal = checked.problem;
+  if (!checked.result.Ok()) {
+    verdict.result = checked.result;
     return verdict;
   }
   verdict.release = checked.statement;
@@ -70,13 +70,13 @@ DownloadResult DownloadFile(const Fetcher& fetch, const std::string& url,
   return download;
 }
 
-std::string DownloadProblem(bool trusted, const std::optional<ReleaseStatement>& release,
-                            const DownloadResult& download) {
+platform::Result DownloadProblem(bool trusted, const std::optional<ReleaseStatement>& release,
+                                 const DownloadResult& download) {
   if (!trusted) {
     return {};
   }
   if (!release || !download.digest) {
-    return "The download was not checked against a signed release.";
+    return platform::Result::Failure("The download was not checked against a signed release.");
   }
   return DownloadMismatch(*release, download.digest->first, download.digest->second);
 }

@@ -45,7 +45,7 @@ InfoFetch FetchInfo(const Fetcher& fetch, const std::string& url);
 
 // The statement of an information file checked against TRUST.
 struct OfferVerdict {
-  std::string refusal;                      // why the offer may not be taken; empty when it may
+  platform::Result result;                  // a failure: why the offer may not be taken
   std::optional<ReleaseStatement> release;  // the signed release (trust enabled)
   std::optional<uint64_t> serial;           // the signing certificate's serial
 };
@@ -61,7 +61,7 @@ struct OfferFetch {
   // An offer that may be taken: a complete chain naming a version, with a
   // statement that TRUST accepts.
   [[nodiscard]] bool Offered() const {
-    return info.Complete() && !info.info->version.empty() && verdict.refusal.empty();
+    return info.Complete() && !info.info->version.empty() && verdict.result.Ok();
   }
 };
 OfferFetch FetchOffer(const Fetcher& fetch, const std::string& url, const ReleaseTrust& trust);
@@ -77,9 +77,9 @@ struct DownloadResult {
 DownloadResult DownloadFile(const Fetcher& fetch, const std::string& url,
                             const std::string& fileName,
                             const std::optional<ReleaseStatement>& release);
-// Why DOWNLOAD is not the signed RELEASE; empty when it is, or when nothing
+// Whether DOWNLOAD is the signed RELEASE, and why not; success when nothing
 // is trusted (TRUSTED false).
-std::string DownloadProblem(bool trusted, const std::optional<ReleaseStatement>& release,
-                            const DownloadResult& download);
+platform::Result DownloadProblem(bool trusted, const std::optional<ReleaseStatement>& release,
+                                 const DownloadResult& download);
 
 }  // namespace lumivora::webupdate

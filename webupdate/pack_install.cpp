@@ -9,6 +9,10 @@
 namespace lumivora::webupdate {
 namespace {
 
+platform::Result Fail(std::string reason) {
+  return platform::Result::Failure(std::move(reason));
+}
+
 // The folder part of PATH with its separator.
 std::string FolderPart(const std::string& path) {
   const size_t separator = path.find_last_of("/\\");
@@ -43,7 +47,7 @@ struct PartialFile {
 };
 
 // The replacement itself, with the lock held.
-std::optional<std::string> ReplaceUnderLock(const PackInstallation& installation) {
+platform::Result ReplaceUnderLock(const PackInstallation& installation) {
   const std::string& packPath = installation.packPath;
   // A copy beside the pack, in a new file of its own: every byte of the
   // download, the pack's mode and owner, flushed to disk.
@@ -52,42 +56,42 @@ std::optional<std::string> ReplaceUnderLock(const PackInstallation& installation
     platform::File out = platform::File::CreateUnique(packPath + ".new-");
     copy.path = out.Path();
     if (!CopyWhole(installation.source, out, static_cast<int64_t>(installation.size))) {
-      return "The download changed while it was copied.";
+      return Fail("The download changed while it was copied.");
     }
     if ((platform::FileExists(packPath) && !out.SetModeOf(packPath)) || !out.Flush()) {
-      return "The copy beside the pack cannot be completed (" + out.Path() + ").";
+      return Fail("The copy beside the pack cannot be completed (" + out.Path() + ").");
     }
     out.Close();
   } catch (const Exception& error) {
     // A product folder this user may not write (installed for all users), a
     // full disk.
-    return error.Message();
+    return Fail(error.Message());
   }
   // The check reads the very file that the rename puts in place.
-  std::string problem =
-      installation.checkPack ? installation.checkPack(copy.path) : std::string("no pack check");
-  if (!problem.empty()) {
-    return problem;
+  platform::Result checked =
+      installation.checkPack ? installation.checkPack(copy.path) : Fail("no pack check");
+  if (!checked.Ok()) {
+    return checked;
   }
   // One rename: the pack is always either the old one or the new one.
   if (!platform::ReplaceFile(copy.path, packPath)) {
-    return "The pack cannot be replaced (in use, or the folder is not writable).";
+    return Fail("The pack cannot be replaced (in use, or the folder is not writable).");
   }
   copy.path.clear();
   platform::FlushFolder(FolderPart(packPath).empty() ? std::string(".") : FolderPart(packPath));
   if (installation.recordVersion) {
     installation.recordVersion(installation.version);
   }
-  return std::nullopt;
+  return {};
 }
 
 }  // namespace
 
-std::optional<std::string> InstallPack(const PackInstallation& installation) {
+platform::Result InstallPack(const PackInstallation& installation) {
   // A read-only pack refuses the copy, as it does on Windows.
   const auto attributes = platform::GetFileAttributes(installation.packPath);
   if (attributes && (*attributes & platform::kAttrReadOnly) != 0) {
-    return "The pack is read-only.";
+    return Fail("The pack is read-only.");
   }
   // Another launcher that replaces the pack, extracts it or writes the
   // settings holds the lock; this one waits for it. Without the lock the
@@ -95,7 +99,7 @@ std::optional<std::string> InstallPack(const PackInstallation& installation) {
   const std::unique_ptr<platform::FileLock> lock =
       installation.lockFile.empty() ? nullptr : platform::FileLock::Acquire(installation.lockFile);
   if (lock == nullptr && !installation.lockFile.empty()) {
-    return "Unable to lock " + installation.lockFile;
+    return Fail("Unable to lock " + installation.lockFile);
   }
   return ReplaceUnderLock(installation);
 }

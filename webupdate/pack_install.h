@@ -10,11 +10,13 @@
 #include <optional>
 #include <string>
 
+#include "platform/result.h"
+
 namespace lumivora::webupdate {
 
-// Checks that the file at PATH is a pack the launcher can start; returns the
-// empty text when it is, else why it is not.
-using PackCheck = std::function<std::string(const std::string& path)>;
+// Checks that the file at PATH is a pack the launcher can start, and says why
+// not.
+using PackCheck = std::function<platform::Result(const std::string& path)>;
 
 // Records VERSION as the installed version in the settings; called right
 // after the new pack was renamed into place, while the lock is held. May
@@ -31,9 +33,9 @@ struct PackInstallation {
   VersionRecord recordVersion;
 };
 
-// Nothing when the pack was replaced and its version recorded; else why it
-// was left as it was (the empty text: a copy or a rename that failed without
-// a reason to give).
-std::optional<std::string> InstallPack(const PackInstallation& installation);
+// Success when the pack was replaced and its version recorded; else why it
+// was left as it was (an empty reason: a copy or a rename that failed without
+// one to give).
+platform::Result InstallPack(const PackInstallation& installation);
 
 }  // namespace lumivora::webupdate

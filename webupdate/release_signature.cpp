@@ -14,6 +14,10 @@
 namespace lumivora::webupdate {
 namespace {
 
+platform::Result Fail(std::string reason) {
+  return platform::Result::Failure(std::move(reason));
+}
+
 bool Verifies(const Signature& signature, std::string_view message, const PublicKey& key) {
   return crypto_sign_verify_detached(signature.data(),
                                      reinterpret_cast<const uint8_t*>(message.data()),
@@ -64,42 +68,43 @@ std::optional<std::array<uint8_t, N>> FixedBytes(std::string_view text) {
 }
 
 // The certificate's part of the check: which key may sign, vouched for by
-// which root. Sets VERDICT's problem when the certificate is not good.
+// which root. Sets VERDICT's result when the certificate is not good.
 void CheckCertificate(const ReleaseTrust& trust, std::string_view text, ReleaseVerdict& verdict) {
   const std::optional<SigningCertificate> certificate = DecodeCertificate(text);
   if (!certificate) {
-    verdict.problem = "The update's ReleaseCertificate is not a valid certificate.";
+    verdict.result = Fail("The update's ReleaseCertificate is not a valid certificate.");
     return;
   }
   if (!IsRoot(trust, certificate->root)) {
-    verdict.problem = "The update's certificate is signed by an unknown root key " +
-                      cipher::ToBase64(certificate->root) + ".";
+    verdict.result = Fail("The update's certificate is signed by an unknown root key " +
+                          cipher::ToBase64(certificate->root) + ".");
     return;
   }
   if (!Verifies(certificate->signature,
                 CertificateText(trust.product, certificate->key, certificate->serial),
                 certificate->root)) {
-    verdict.problem =
+    verdict.result = Fail(
         "The update's certificate does not verify with its root key (it was made for another "
-        "product, or altered).";
+        "product, or altered).");
     return;
   }
   if (certificate->serial < trust.recordedSerial) {
-    verdict.problem = "The update's certificate has serial " + std::to_string(certificate->serial) +
-                      ", below the highest accepted serial " +
-                      std::to_string(trust.recordedSerial) + " (a retired signing key).";
+    verdict.result =
+        Fail("The update's certificate has serial " + std::to_string(certificate->serial) +
+             ", below the highest accepted serial " + std::to_string(trust.recordedSerial) +
+             " (a retired signing key).");
     return;
   }
   if (sodium_memcmp(certificate->key.data(), verdict.signer.data(), verdict.signer.size()) != 0) {
-    verdict.problem = "The update is signed by " + cipher::ToBase64(verdict.signer) +
-                      ", not by the key its certificate names.";
+    verdict.result = Fail("The update is signed by " + cipher::ToBase64(verdict.signer) +
+                          ", not by the key its certificate names.");
     return;
   }
   verdict.serial = certificate->serial;
   verdict.root = certificate->root;
 }
 
-// The statement's fields from the information text TEXT; sets VERDICT's problem when one is
+// The statement's fields from the information text TEXT; sets VERDICT's result when one is
 // missing or malformed.
 void ReadStatement(std::string_view text, ReleaseVerdict& verdict) {
   const auto value = [&](const char* key) {
@@ -109,11 +114,11 @@ void ReadStatement(std::string_view text, ReleaseVerdict& verdict) {
   const std::optional<Sha256Digest> digest = HexDigest(value(release_keys::kSha256));
   const std::optional<PublicKey> signer = DecodePublicKey(value(release_keys::kKey));
   if (!size) {
-    verdict.problem = "The update's ReleaseSize is not a decimal byte count.";
+    verdict.result = Fail("The update's ReleaseSize is not a decimal byte count.");
   } else if (!digest) {
-    verdict.problem = "The update's ReleaseSHA256 is not 64 hexadecimal digits.";
+    verdict.result = Fail("The update's ReleaseSHA256 is not 64 hexadecimal digits.");
   } else if (!signer) {
-    verdict.problem = "The update's ReleaseKey is not Base64 of a 32-byte public key.";
+    verdict.result = Fail("The update's ReleaseKey is not Base64 of a 32-byte public key.");
   } else {
     verdict.statement.product = value(release_keys::kProduct);
     verdict.statement.size = *size;
@@ -200,21 +205,21 @@ ReleaseVerdict VerifyRelease(const ReleaseTrust& trust, std::string_view text,
   const std::string signatureText =
       ReadIniValue(text, {.section = "Setup", .name = release_keys::kSignature});
   if (signatureText.empty()) {
-    verdict.problem = "The update is not signed.";
+    verdict.result = Fail("The update is not signed.");
     return verdict;
   }
   const std::optional<Signature> signature = FixedBytes<64>(signatureText);
   if (!signature) {
-    verdict.problem = "The update's ReleaseSignature is not Base64 of a 64-byte signature.";
+    verdict.result = Fail("The update's ReleaseSignature is not Base64 of a 64-byte signature.");
     return verdict;
   }
   ReadStatement(text, verdict);
-  if (!verdict.problem.empty()) {
+  if (!verdict.result.Ok()) {
     return verdict;
   }
   if (verdict.statement.product != trust.product) {
-    verdict.problem = "The update is signed for another product (\"" +
-                      platform::ShownText(verdict.statement.product) + "\").";
+    verdict.result = Fail("The update is signed for another product (\"" +
+                          platform::ShownText(verdict.statement.product) + "\").");
     return verdict;
   }
   const std::string certificate =
@@ -224,26 +229,26 @@ ReleaseVerdict VerifyRelease(const ReleaseTrust& trust, std::string_view text,
   } else if (IsRoot(trust, verdict.signer)) {
     verdict.root = verdict.signer;
   } else {
-    verdict.problem =
-        "The update is signed by an unknown key " + cipher::ToBase64(verdict.signer) + ".";
+    verdict.result =
+        Fail("The update is signed by an unknown key " + cipher::ToBase64(verdict.signer) + ".");
   }
-  if (verdict.problem.empty() &&
+  if (verdict.result.Ok() &&
       !Verifies(*signature, StatementText(verdict.statement), verdict.signer)) {
-    verdict.problem =
+    verdict.result = Fail(
         "The update's signature does not match its statement (product, version, size and "
-        "SHA-256).";
+        "SHA-256).");
   }
   return verdict;
 }
 
-std::string DownloadMismatch(const ReleaseStatement& statement, uint64_t size,
-                             const Sha256Digest& digest) {
+platform::Result DownloadMismatch(const ReleaseStatement& statement, uint64_t size,
+                                  const Sha256Digest& digest) {
   if (size != statement.size) {
-    return "The download has " + std::to_string(size) + " bytes, but the signed release has " +
-           std::to_string(statement.size) + ".";
+    return Fail("The download has " + std::to_string(size) + " bytes, but the signed release has " +
+                std::to_string(statement.size) + ".");
   }
   if (sodium_memcmp(digest.data(), statement.sha256.data(), digest.size()) != 0) {
-    return "The download's SHA-256 is not the one of the signed release.";
+    return Fail("The download's SHA-256 is not the one of the signed release.");
   }
   return {};
 }

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "platform/exception.h"
+#include "platform/result.h"
 #include "webupdate/sha256.h"
 
 namespace lumivora {
@@ -91,7 +92,7 @@ struct ReleaseTrust {
 
 // The outcome of checking a signed offer.
 struct ReleaseVerdict {
-  std::string problem;  // empty when the statement is validly signed
+  platform::Result result;  // a failure when the statement is not validly signed
   ReleaseStatement statement;
   PublicKey signer{};
   std::optional<uint64_t> serial;  // the certificate's, when one was used
@@ -104,9 +105,9 @@ struct ReleaseVerdict {
 ReleaseVerdict VerifyRelease(const ReleaseTrust& trust, std::string_view text,
                              const std::string& version);
 
-// Why a file of SIZE bytes with DIGEST is not the signed release of
-// STATEMENT; empty when it is.
-std::string DownloadMismatch(const ReleaseStatement& statement, uint64_t size,
-                             const Sha256Digest& digest);
+// Whether a file of SIZE bytes with DIGEST is the signed release of
+// STATEMENT, and why not.
+platform::Result DownloadMismatch(const ReleaseStatement& statement, uint64_t size,
+                                  const Sha256Digest& digest);
 
 }  // namespace lumivora::webupdate

@@ -155,8 +155,9 @@ TransferResult CheckResponse(const TransferRequest& request, const platform::Htt
   if (request.mode == TransferMode::kDownloadToFile && request.expectedSize &&
       outcome.announced != request.expectedSize) {
     // Said as a download of the wrong size is said once it is whole.
-    outcome.refusal = "The download has " + *contentLength + " bytes, but the signed release has " +
-                      std::to_string(*request.expectedSize) + ".";
+    outcome.refusal = platform::Result::Failure("The download has " + *contentLength +
+                                                " bytes, but the signed release has " +
+                                                std::to_string(*request.expectedSize) + ".");
     return Failed("Content-Length " + *contentLength + " is not the signed size " +
                       std::to_string(*request.expectedSize),
                   response);

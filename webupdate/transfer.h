@@ -13,6 +13,7 @@
 #include <string>
 
 #include "platform/http.h"
+#include "platform/result.h"
 
 namespace lumivora::webupdate {
 
@@ -94,7 +95,7 @@ struct TransferOutcome {
   // kFetchToMemory: the body when the transfer succeeded.
   std::string text;
   // For the user: a server that announced another size than the signed one.
-  std::string refusal;
+  platform::Result refusal;
 };
 
 // A server that cannot be reached, stops sending or only trickles does not

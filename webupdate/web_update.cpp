@@ -51,7 +51,7 @@ bool TWebUpdate::CheckForUpdate(const std::string& infoUrl) {
   }
   const BusyScope busy(busy_);
   redirectionUrl_.clear();
-  refusal_.clear();
+  refusal_ = {};
   release_.reset();
   DoBeforeGetInfo();
   GetInfo(infoUrl);
@@ -119,8 +119,8 @@ void TWebUpdate::ParseInfo() {
 
 bool TWebUpdate::AcceptOffer() {
   const OfferVerdict verdict = VerifyOffer(trust_, infoText_.Text(), newVersion_);
-  if (!verdict.refusal.empty()) {
-    refusal_ = verdict.refusal;
+  if (!verdict.result.Ok()) {
+    refusal_ = verdict.result;
     return false;
   }
   release_ = verdict.release;
@@ -130,7 +130,7 @@ bool TWebUpdate::AcceptOffer() {
   return true;
 }
 
-std::string TWebUpdate::DownloadProblem() const {
+platform::Result TWebUpdate::DownloadProblem() const {
   return webupdate::DownloadProblem(trust_.Enabled(), release_, download_);
 }
 
@@ -246,7 +246,7 @@ TransferOutcome TWebUpdate::Transfer(const TransferRequest& request) {
   try {
     outcome = RunTransfer(context, request);
     TakeCounts(outcome);
-    if (!outcome.refusal.empty()) {
+    if (!outcome.refusal.Ok()) {
       refusal_ = outcome.refusal;
     }
     lastTransfer_ = outcome.result;

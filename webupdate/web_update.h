@@ -108,16 +108,16 @@ class TWebUpdate {
 
   // Signed releases: the keys and product a check trusts. Without root keys
   // an offer is taken unsigned; with them, an offer that is not validly
-  // signed ends the check with OnDownloadError and RefusalReason(). The
+  // signed ends the check with OnDownloadError and Refusal(). The
   // recorded serial rises when a certificate with a higher one is accepted.
   void SetReleaseTrust(ReleaseTrust value) { trust_ = std::move(value); }
   [[nodiscard]] const ReleaseTrust& Trust() const { return trust_; }
-  // Why the last check refused the offer; empty when it did not.
-  [[nodiscard]] const std::string& RefusalReason() const { return refusal_; }
-  // Why the downloaded file is not the signed release (size and SHA-256
-  // computed while it was written); empty when it is, or when nothing is
+  // A failure when the last check refused the offer, with the reason.
+  [[nodiscard]] const platform::Result& Refusal() const { return refusal_; }
+  // Whether the downloaded file is the signed release (size and SHA-256
+  // computed while it was written), and why not; success when nothing is
   // trusted.
-  [[nodiscard]] std::string DownloadProblem() const;
+  [[nodiscard]] platform::Result DownloadProblem() const;
 
   // Results of the last check and transfer.
   [[nodiscard]] bool Busy() const { return busy_; }
@@ -193,7 +193,7 @@ class TWebUpdate {
   void TakeCounts(const TransferOutcome& outcome);
   void AskPaidUpgrade();
   // Checks the signed statement of the information just read; false (with
-  // RefusalReason) when the offer may not be taken.
+  // Refusal) when the offer may not be taken.
   bool AcceptOffer();
 
   platform::UserInterface& ui_;
@@ -222,7 +222,7 @@ class TWebUpdate {
   std::optional<std::chrono::milliseconds> infoBudget_;
   TransferResult lastTransfer_;
   ReleaseTrust trust_;
-  std::string refusal_;
+  platform::Result refusal_;
   std::optional<ReleaseStatement> release_;  // the verified offer
   DownloadResult download_;                  // the last download
 };

@@ -82,10 +82,11 @@ class UpdaterTest : public ::testing::Test {
   }
 
   std::string Run(const std::string& version, bool silent) {
-    UpdaterEnvironment environment{ui, system, transport, [this](const std::string& path) {
-                                     checked.push_back(ReadFile(path));
-                                     return packProblem;
-                                   }};
+    UpdaterEnvironment environment{
+        ui, system, transport, [this](const std::string& path) {
+          checked.push_back(ReadFile(path));
+          return packProblem.empty() ? platform::Result() : platform::Result::Failure(packProblem);
+        }};
     environment.lockFile = lockFile;
     std::string result = "unchanged";
     TfrmUpdater::Execute(environment, version, PackPath(), "http://update.test/info1.ini",

@@ -241,9 +241,9 @@ TEST(VerifyRelease, SignatureRules) {
   for (const auto& [lines, version, problem] : rows) {
     SCOPED_TRACE(problem);
     const ReleaseVerdict verdict = VerifyRelease(trust, lines, version);
-    EXPECT_EQ(verdict.problem.substr(0, problem.size()), problem);
-    EXPECT_LT(verdict.problem.size(), 200U);
-    EXPECT_EQ(verdict.problem.empty(), problem.empty());
+    EXPECT_EQ(verdict.result.Reason().substr(0, problem.size()), problem);
+    EXPECT_LT(verdict.result.Reason().size(), 200U);
+    EXPECT_EQ(verdict.result.Ok(), problem.empty());
   }
 }
 
@@ -287,8 +287,8 @@ TEST(VerifyRelease, OpensslSignaturesAsOracle) {
         HexText(statement.sha256) + "\nReleaseKey=" + publicKey +
         "\nReleaseSignature=" + cipher::ToBase64(signature);
     const ReleaseVerdict verdict = VerifyRelease(trust, lines, "2.5");
-    EXPECT_EQ(verdict.problem.substr(0, std::string(problem).size()), problem);
-    EXPECT_EQ(verdict.problem.empty(), *problem == '\0');
+    EXPECT_EQ(verdict.result.Reason().substr(0, std::string(problem).size()), problem);
+    EXPECT_EQ(verdict.result.Ok(), *problem == '\0');
     const SecretKey same = SecretKey::FromSeed(tail(testing::ReadFile(dir / signer)));
     const Signature ours = same.Sign(StatementText(statement));
     EXPECT_EQ(std::string(ours.begin(), ours.end()), signature);
