@@ -147,7 +147,7 @@ void TZipHeaderInfo::SetStoredName(const std::string& name) {
 }
 
 void TZipHeaderInfo::UpdateNameLength() {
-  nameLength_ =
+  nameLength =
       static_cast<uint16_t>(std::min<size_t>(0xFFFF, directory_.size() + fileName_.size()));
 }
 
