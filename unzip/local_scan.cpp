@@ -76,8 +76,8 @@ void ZipArchive::ReadLocalHeaders() {
       stream_.Seek(remembered);
       break;
     }
-    // The fields the local header shares with a central one; the rest as a
-    // central header without them would hold them.
+    // The fields a local header shares with a central one; those only a
+    // central header holds stay zero.
     auto info = std::make_unique<TZipHeaderInfo>();
     static_cast<zip::CentralHeader&>(*info) = zip::CentralHeader{};
     static_cast<zip::EntryFields&>(*info) = *h;
