@@ -55,7 +55,7 @@ bool EntryExtractor::SeekToData() {
   std::array<uint8_t, zip::kLocalHeaderSize> bytes{};
   const size_t got = stream.Read(bytes.data(), bytes.size());
   const std::optional<zip::LocalHeader> local =
-      zip::LocalHeader::Parse(std::span<const uint8_t>(bytes.data(), got));
+      zip::Parse<zip::LocalHeader>(std::span<const uint8_t>(bytes.data(), got));
   if (!local.has_value()) {
     return false;
   }
@@ -66,7 +66,7 @@ bool EntryExtractor::SeekToData() {
     extra.resize(stream.Read(extra.data(), extra.size()));
   }
   const zip::EntrySizes sizes = local->Sizes(extra);
-  if (!LocalSizesAgree(local->flags, sizes.compressed, sizes.uncompressed)) {
+  if (!LocalSizesAgree(*local, sizes)) {
     return false;
   }
   dataStart_ = work.localHeaderOffset + local->TotalSize();
@@ -80,13 +80,14 @@ bool EntryExtractor::SeekToData() {
 
 // A local header written before its sizes were known (flag bit 3) may hold
 // zeros in their place, also in its ZIP64 extra field.
-bool EntryExtractor::LocalSizesAgree(uint16_t localFlags, uint64_t compressed,
-                                     uint64_t uncompressed) const {
-  const bool descriptor = (localFlags & zip::kFlagDataDescriptor) != 0;
+bool EntryExtractor::LocalSizesAgree(const zip::LocalHeader& local,
+                                     const zip::EntrySizes& sizes) const {
+  const bool descriptor = (local.flags & zip::kFlagDataDescriptor) != 0;
   const auto agree = [descriptor](uint64_t inLocal, uint32_t inCentral) {
     return inLocal == inCentral || (descriptor && inLocal == 0);
   };
-  return agree(compressed, Entry().compressedSize) && agree(uncompressed, Entry().uncompressedSize);
+  return agree(sizes.compressed, Entry().compressedSize) &&
+         agree(sizes.uncompressed, Entry().uncompressedSize);
 }
 
 // The last byte of the decrypted encryption header against the high byte of

@@ -16,6 +16,7 @@
 #include "unzip/entry_decoder.h"
 #include "unzip/pkware_cipher.h"
 #include "unzip/unzip.h"
+#include "unzip/zip_format.h"
 
 namespace lumivora::unzip {
 
@@ -116,8 +117,8 @@ class EntryExtractor final : public EntrySink {
   void ProcessMessages() override;
 
  private:
-  [[nodiscard]] bool LocalSizesAgree(uint16_t localFlags, uint64_t compressed,
-                                     uint64_t uncompressed) const;
+  [[nodiscard]] bool LocalSizesAgree(const zip::LocalHeader& local,
+                                     const zip::EntrySizes& sizes) const;
   [[nodiscard]] const TZipHeaderInfo& Entry() const { return result_.entry; }
   void SetTimeAndAttributes(bool retainAttributes);
   void KeepHead(std::span<const uint8_t> block);

@@ -42,6 +42,20 @@ class LeReader {
     const uint64_t low = U32();
     return low | (static_cast<uint64_t>(U32()) << 32U);
   }
+  // The next field of type T (an unsigned integer of 1, 2, 4 or 8 bytes).
+  template <typename T>
+  T Next() {
+    static_assert(sizeof(T) == 1 || sizeof(T) == 2 || sizeof(T) == 4 || sizeof(T) == 8);
+    if constexpr (sizeof(T) == 1) {
+      return U8();
+    } else if constexpr (sizeof(T) == 2) {
+      return U16();
+    } else if constexpr (sizeof(T) == 4) {
+      return U32();
+    } else {
+      return U64();
+    }
+  }
   void Skip(size_t count) {
     if (Have(count)) {
       pos_ += count;

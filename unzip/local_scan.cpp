@@ -66,7 +66,7 @@ void ZipArchive::ReadLocalHeaders() {
     std::array<uint8_t, zip::kLocalHeaderSize> header{};
     const size_t got = stream_.Read(header.data(), header.size());
     const std::optional<zip::LocalHeader> h =
-        zip::LocalHeader::Parse(std::span<const uint8_t>(header.data(), got));
+        zip::Parse<zip::LocalHeader>(std::span<const uint8_t>(header.data(), got));
     if (!h.has_value() || h->nameLength == 0) {
       stream_.Seek(remembered);
       break;
@@ -76,21 +76,13 @@ void ZipArchive::ReadLocalHeaders() {
       stream_.Seek(remembered);
       break;
     }
+    // The fields a local header shares with a central one; those only a
+    // central header holds stay zero.
     auto info = std::make_unique<TZipHeaderInfo>();
-    info->versionMadeBy = 0;
-    info->versionNeeded = h->versionNeeded;
-    info->flags = h->flags;
-    info->compressionMethod = h->method;
-    info->dateTime = SanitizeDosDateTime(h->dosDateTime);
-    info->crc32 = h->crc32;
-    info->compressedSize = h->compressedSize;
-    info->uncompressedSize = h->uncompressedSize;
-    info->extraLength = h->extraLength;
+    static_cast<zip::CentralHeader&>(*info) = zip::CentralHeader{};
+    static_cast<zip::EntryFields&>(*info) = *h;
+    info->dateTime = SanitizeDosDateTime(info->dateTime);
     info->SetStoredName(MapStoredName(std::move(stored)));
-    info->commentLength = 0;
-    info->diskNumberStart = 0;
-    info->internalAttributes = 0;
-    info->externalAttributes = 0;
     info->localHeaderOffset = static_cast<uint32_t>(remembered);
     int64_t next = stream_.Position() + info->extraLength + info->compressedSize;
     if ((info->flags & zip::kFlagDataDescriptor) != 0) {

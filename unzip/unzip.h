@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/exception.h"
+#include "unzip/zip_format.h"
 
 namespace lumivora::platform {
 class UserInterface;
@@ -64,16 +65,10 @@ enum class TSkipReason {
 };
 enum class TMultiMode { mmNone, mmRemovable, mmNumbered };
 
-// The end of central directory record (APPNOTE 4.3.16).
-struct TEndCentral {
-  uint32_t signature = 0x06054b50;
-  uint16_t thisDisk = 0;
-  uint16_t centralDisk = 0;
-  uint16_t entriesThisDisk = 0;
-  uint16_t totalEntries = 0;
-  uint32_t centralSize = 0;
-  uint32_t centralOffset = 0;
-  uint16_t commentLength = 0;
+// The end of central directory record (its fields: zip::EndRecord, APPNOTE
+// 4.3.16) with the archive comment: the text, absent until read, and where
+// it lies. Reset gives the signature back and zeroes the rest.
+struct TEndCentral : zip::EndRecord {
   std::optional<std::string> comment;
   int64_t commentPosition = 0;
   bool commentModified = false;
@@ -81,30 +76,21 @@ struct TEndCentral {
   void Reset() { *this = TEndCentral{}; }
 };
 
-// One entry of the directory.
-class TZipHeaderInfo {
+// One entry of the directory: the fields of its central header
+// (zip::CentralHeader, APPNOTE 4.3.12), its stored name split into directory
+// and file name, and what the component keeps beside them. The name length
+// follows the name (NameLength).
+class TZipHeaderInfo : public zip::CentralHeader {
  public:
-  uint16_t versionMadeBy = 20;
-  uint16_t versionNeeded = 20;
-  uint16_t flags = 0;  // general purpose flags (APPNOTE 4.4.4)
-  uint16_t compressionMethod = 8;
-  uint32_t dateTime = 0;  // MS-DOS: time low, date high
-  uint32_t crc32 = 0xFFFFFFFF;
-  uint32_t compressedSize = 0;
-  uint32_t uncompressedSize = 0;
-  uint16_t extraLength = 0;
-  uint16_t commentLength = 0;
-  uint16_t diskNumberStart = 0;
-  uint16_t internalAttributes = 1;
-  uint32_t externalAttributes = 32;
-  uint32_t localHeaderOffset = 0;
+  TZipHeaderInfo() : zip::CentralHeader(kNewEntry) {}
+
   int64_t centralRecordOffset = 0;
   std::optional<std::string> fileComment;
   bool selected = false;
 
   [[nodiscard]] const std::string& FileName() const { return fileName_; }
   [[nodiscard]] const std::string& Directory() const { return directory_; }
-  [[nodiscard]] uint16_t NameLength() const { return nameLength_; }
+  [[nodiscard]] uint16_t NameLength() const { return nameLength; }
   [[nodiscard]] bool Encrypted() const;
   void SetFileName(std::string name);
   // A non-empty directory gets a trailing path separator.
@@ -113,10 +99,22 @@ class TZipHeaderInfo {
   void SetStoredName(const std::string& name);
 
  private:
+  // The header fields of an entry not read from an archive: version 2.0,
+  // deflated, no CRC yet, the archive attribute.
+  static constexpr zip::CentralHeader kNewEntry = [] {
+    zip::CentralHeader header;
+    header.versionMadeBy = 20;
+    header.versionNeeded = 20;
+    header.compressionMethod = zip::kMethodDeflated;
+    header.crc32 = 0xFFFFFFFF;
+    header.internalAttributes = 1;
+    header.externalAttributes = 32;
+    return header;
+  }();
+  using zip::EntryFields::nameLength;
   void UpdateNameLength();
   std::string fileName_;
   std::string directory_;
-  uint16_t nameLength_ = 0;
 };
 
 class ArchiveOwner;

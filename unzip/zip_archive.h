@@ -1,18 +1,18 @@
-// Internal to TUnZip: the archive file and its directory. TLFNFileStream
-// reads the archive through one buffer; TSortedZip keeps directory records in
-// a sort order; ZipArchive opens the archive, finds its end record, reads the
-// central directory (or scans the local headers when it is missing or
-// misplaced), keeps the sorted view and walks the disks of a numbered set.
+// Internal to TUnZip: the archive file and its directory. ZipArchive opens
+// the archive (a TLFNFileStream, lfn_file_stream.h), finds its end record,
+// reads the central directory (or scans the local headers when it is missing
+// or misplaced) into a TSortedZip (sorted_zip.h), keeps the sorted view and
+// walks the disks of a numbered set.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
-#include <vector>
 
-#include "platform/file.h"
 #include "platform/text.h"
+#include "unzip/lfn_file_stream.h"
+#include "unzip/sorted_zip.h"
 #include "unzip/unzip.h"
 
 namespace lumivora::platform {
@@ -25,69 +25,8 @@ namespace lumivora::unzip {
 uint32_t SanitizeDosDateTime(uint32_t dosDateTime);
 // ASCII letters lowered; other bytes as they are.
 using platform::LowerAscii;
-// <0, 0, >0 as A orders before, with, after B, ASCII letter case ignored.
-int CompareTextNoCase(const std::string& a, const std::string& b);
 // A stored name with '/' and '\\' mapped to the platform separator.
 std::string MapStoredName(std::string name);
-
-enum class TDuplicates { dupIgnore, dupAccept, dupError };
-
-// An ordered list of directory records with binary-search insertion.
-class TSortedZip {
- public:
-  TSortedZip(TZipSortMode mode, TDuplicates duplicates, bool ownsRecords)
-      : mode_(mode), duplicates_(duplicates), owns_(ownsRecords) {}
-
-  // Inserts RECORD (takes it over when the list owns its records). Returns
-  // the record's position, or -1 when an equal one was ignored.
-  int Insert(std::unique_ptr<TZipHeaderInfo> record);
-  int InsertShared(TZipHeaderInfo* record);
-  // Position of the record that compares equal to PROBE, or -1.
-  [[nodiscard]] int Find(const TZipHeaderInfo& probe) const;
-  [[nodiscard]] int Count() const { return static_cast<int>(items_.size()); }
-  [[nodiscard]] TZipHeaderInfo& At(int index) const;
-  [[nodiscard]] TZipSortMode Mode() const { return mode_; }
-  // <0, 0, >0 as A orders before, with, after B.
-  [[nodiscard]] int Compare(const TZipHeaderInfo& a, const TZipHeaderInfo& b) const;
-
- private:
-  int InsertPointer(TZipHeaderInfo* record);
-  TZipSortMode mode_;
-  TDuplicates duplicates_;
-  bool owns_;
-  std::vector<TZipHeaderInfo*> items_;
-  std::vector<std::unique_ptr<TZipHeaderInfo>> owned_;
-};
-
-// The archive file read through one 8192-byte buffer.
-class TLFNFileStream {
- public:
-  static constexpr size_t kBufferSize = 8192;
-  void Open(const std::string& path);
-  void Close();
-  [[nodiscard]] bool IsOpen() const { return file_.has_value() && file_->IsOpen(); }
-  size_t Read(void* buffer, size_t size);
-  // Reads one byte; false at the end of the file.
-  bool ReadByte(uint8_t& byte) {
-    if (pos_ < fill_) {
-      byte = buffer_[pos_++];
-      return true;
-    }
-    return ReadByteSlow(byte);
-  }
-  void Seek(int64_t position);
-  [[nodiscard]] int64_t Position() const { return bufferStart_ + static_cast<int64_t>(pos_); }
-  [[nodiscard]] int64_t Size() const { return size_; }
-
- private:
-  bool ReadByteSlow(uint8_t& byte);
-  std::optional<platform::File> file_;
-  std::vector<uint8_t> buffer_ = std::vector<uint8_t>(kBufferSize);
-  int64_t bufferStart_ = 0;  // file position of buffer_[0]
-  size_t fill_ = 0;
-  size_t pos_ = 0;
-  int64_t size_ = 0;
-};
 
 // What an archive asks of whoever opened it: TUnZip answers with its
 // properties and events, the core (zip_reader.h) with the defaults.

@@ -8,6 +8,7 @@
 #include <span>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "platform/file.h"
 #include "platform/ui.h"
@@ -127,7 +128,7 @@ bool ZipArchive::FindEndCentral() {
     if (!zip::StartsWithSignature(at, zip::kEndTag)) {
       continue;
     }
-    const std::optional<zip::EndRecord> record = zip::EndRecord::Parse(at);
+    const std::optional<zip::EndRecord> record = zip::Parse<zip::EndRecord>(at);
     if (!record.has_value()) {
       continue;
     }
@@ -142,13 +143,7 @@ bool ZipArchive::FindEndCentral() {
       continue;
     }
     TEndCentral end;
-    end.thisDisk = record->thisDisk;
-    end.centralDisk = record->centralDisk;
-    end.entriesThisDisk = record->entriesThisDisk;
-    end.totalEntries = record->totalEntries;
-    end.centralSize = record->centralSize;
-    end.centralOffset = record->centralOffset;
-    end.commentLength = record->commentLength;
+    static_cast<zip::EndRecord&>(end) = *record;
     // A comment that does not end the file is taken from behind the record.
     end.commentPosition = commentToEnd ? size - record->commentLength : recordEnd;
     endCentral_ = std::move(end);
@@ -169,7 +164,7 @@ bool ZipArchive::ReadCentralHeader(TZipHeaderInfo& record) {
     got += stream_.Read(header.data() + got, header.size() - got);
   }
   const std::optional<zip::CentralHeader> h =
-      zip::CentralHeader::Parse(std::span<const uint8_t>(header.data(), got));
+      zip::Parse<zip::CentralHeader>(std::span<const uint8_t>(header.data(), got));
   if (!h.has_value()) {
     stream_.Seek(remembered);
     return false;
@@ -180,20 +175,8 @@ bool ZipArchive::ReadCentralHeader(TZipHeaderInfo& record) {
     return false;
   }
   TZipHeaderInfo info;
-  info.versionMadeBy = h->versionMadeBy;
-  info.versionNeeded = h->versionNeeded;
-  info.flags = h->flags;
-  info.compressionMethod = h->method;
-  info.dateTime = SanitizeDosDateTime(h->dosDateTime);
-  info.crc32 = h->crc32;
-  info.compressedSize = h->compressedSize;
-  info.uncompressedSize = h->uncompressedSize;
-  info.extraLength = h->extraLength;
-  info.commentLength = h->commentLength;
-  info.diskNumberStart = h->diskNumberStart;
-  info.internalAttributes = h->internalAttributes;
-  info.externalAttributes = h->externalAttributes;
-  info.localHeaderOffset = h->localHeaderOffset;
+  static_cast<zip::CentralHeader&>(info) = *h;
+  info.dateTime = SanitizeDosDateTime(info.dateTime);
   info.SetStoredName(MapStoredName(std::move(name)));
   if (multiMode_ != TMultiMode::mmNone && info.commentLength > 0) {
     // In a set the comment is read at once, while its disk is open.
@@ -319,7 +302,7 @@ std::string ZipArchive::ReadCommentAt(int64_t position, uint16_t length, bool ar
     std::array<uint8_t, zip::kCentralHeaderSize> header{};
     const size_t got = stream_.Read(header.data(), header.size());
     const std::optional<zip::CentralHeader> h =
-        zip::CentralHeader::Parse(std::span<const uint8_t>(header.data(), got));
+        zip::Parse<zip::CentralHeader>(std::span<const uint8_t>(header.data(), got));
     if (!h.has_value()) {
       return {};
     }
