@@ -158,4 +158,19 @@ class FileLock {
   std::unique_ptr<Handle> handle_;
 };
 
+// A new file that is to replace another: deleted when the holder goes out of
+// scope, on every path, unless its path was cleared (it was renamed into
+// place).
+struct PartialFile {
+  std::string path;
+  PartialFile() = default;
+  PartialFile(const PartialFile&) = delete;
+  PartialFile& operator=(const PartialFile&) = delete;
+  ~PartialFile() {
+    if (!path.empty()) {
+      DeleteFile(path);
+    }
+  }
+};
+
 }  // namespace lumivora::platform

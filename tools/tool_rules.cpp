@@ -64,19 +64,6 @@ bool MayHoldKey(const std::string& path) {
   }
 }
 
-// The new file beside the one it replaces, removed unless it was renamed.
-struct PartialFile {
-  std::string path;
-  PartialFile() = default;
-  PartialFile(const PartialFile&) = delete;
-  PartialFile& operator=(const PartialFile&) = delete;
-  ~PartialFile() {
-    if (!path.empty()) {
-      platform::DeleteFile(path);
-    }
-  }
-};
-
 }  // namespace
 
 std::string Shown(const std::string& text) {
@@ -186,7 +173,7 @@ platform::Result CheckPackAsLauncher(const std::string& path, const std::string&
 void ReplaceWithText(const TextFile& replacement) {
   const std::string& path = replacement.path;
   const std::string& text = replacement.text;
-  PartialFile partial;
+  platform::PartialFile partial;
   platform::File file = platform::File::CreateUnique(path + ".new-");
   partial.path = file.Path();
   file.Write(text.data(), text.size());

@@ -33,25 +33,12 @@ bool CopyWhole(const std::string& source, platform::File& out, int64_t expected)
   return copied == expected && in.Size() == expected;
 }
 
-// Deletes the file at PATH when it goes out of scope, unless PATH was cleared.
-struct PartialFile {
-  std::string path;
-  PartialFile() = default;
-  PartialFile(const PartialFile&) = delete;
-  PartialFile& operator=(const PartialFile&) = delete;
-  ~PartialFile() {
-    if (!path.empty()) {
-      platform::DeleteFile(path);
-    }
-  }
-};
-
 // The replacement itself, with the lock held.
 platform::Result ReplaceUnderLock(const PackInstallation& installation) {
   const std::string& packPath = installation.packPath;
   // A copy beside the pack, in a new file of its own: every byte of the
   // download, the pack's mode and owner, flushed to disk.
-  PartialFile copy;
+  platform::PartialFile copy;
   try {
     platform::File out = platform::File::CreateUnique(packPath + ".new-");
     copy.path = out.Path();

@@ -53,13 +53,17 @@ class ChildProcess {
       startup.hStdOutput = output.Get();
       startup.hStdError = output.Get();
     }
-    std::string text = commandLine;
-    PROCESS_INFORMATION info{};
-    if (::CreateProcessA(nullptr, text.data(), nullptr, nullptr, output.Valid() ? TRUE : FALSE, 0,
-                         nullptr, nullptr, &startup, &info) != 0) {
-      process_.Reset(info.hProcess);
-      platform::win32::ScopedHandle thread(info.hThread);
-      id_ = info.dwProcessId;
+    // Wine's server refuses a start now and then on a loaded machine: a
+    // program that exists starts at a later attempt, one that does not never.
+    for (int attempt = 0; attempt < 3 && !process_.Valid(); ++attempt) {
+      std::string text = commandLine;
+      PROCESS_INFORMATION info{};
+      if (::CreateProcessA(nullptr, text.data(), nullptr, nullptr, output.Valid() ? TRUE : FALSE, 0,
+                           nullptr, nullptr, &startup, &info) != 0) {
+        process_.Reset(info.hProcess);
+        platform::win32::ScopedHandle thread(info.hThread);
+        id_ = info.dwProcessId;
+      }
     }
   }
   ~ChildProcess() {
