@@ -44,7 +44,7 @@ class WebUpdateDialog final : public UpdateDialog {
         system_,
         *transport,
         [&password](const std::string& path) {
-          return unzip::CheckPack(path, password, MainProgramName());
+          return unzip::CheckPack(path, {password, MainProgramName()});
         },
         webupdate::ReleaseTrust{config_.ProductIdentity,
                                 webupdate::ParsePublicKeys(config_.UpdateRootKeys),

@@ -167,7 +167,7 @@ const char* PlatformName(unzip::ProgramKind kind) {
 platform::Result CheckPackAsLauncher(const std::string& path, const std::string& password,
                                      unzip::ProgramKind kind) {
   // The entry the launcher of the same build extracts: named after the product.
-  return unzip::CheckPack(path, password, platform::ProductName() + "main", kind);
+  return unzip::CheckPack(path, {password, platform::ProductName() + "main", kind});
 }
 
 void ReplaceWithText(const TextFile& replacement) {

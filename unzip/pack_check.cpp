@@ -98,19 +98,19 @@ ProgramKind NativeProgramKind() {
 #endif
 }
 
-platform::Result CheckPack(const std::string& path, const std::string& password,
-                           const std::string& mainName, ProgramKind kind) {
+platform::Result CheckPack(const std::string& path, const PackRules& rules) {
+  const std::string& mainName = rules.mainName;
   using platform::Result;
   if (Result found = NotAPack(path); !found.Ok()) {
     return found;
   }
   ExtractRequest request;
-  request.password = password;
+  request.password = rules.password;
   request.requireEncryption = true;
   request.uniqueName = true;
   request.keptHead = std::max(kElfMagic.size(), kPeMagic.size());
   request.processMessages = false;
-  const EntryResult result = ExtractEntry(path, mainName, request, nullptr);
+  const EntryResult result = ExtractEntry({path, rules.mainName}, request, nullptr);
   if (result.status == EntryStatus::kArchiveError) {
     return Fail("The download is not a valid pack: " + result.message);
   }
@@ -122,7 +122,7 @@ platform::Result CheckPack(const std::string& path, const std::string& password,
   if (Result refused = Refusal(result, mainName); !refused.Ok()) {
     return refused;
   }
-  return IsProgram(result.head, kind)
+  return IsProgram(result.head, rules.kind)
              ? Result()
              : Fail("The main program in the download is not a program for this system.");
 }

@@ -45,11 +45,13 @@ void ShowEntryBoxes(const EntryResult& result, platform::UserInterface& ui) {
 
 }  // namespace
 
-// Same-type parameters kept: the launcher's (pack, folder, password, entry) order.
-// NOLINTNEXTLINE(bugprone-easily-swappable-parameters)
+// Same-type parameters kept: the launcher's described (pack, folder, password,
+// entry) order.
+// NOLINTBEGIN(bugprone-easily-swappable-parameters)
 bool UnCompress(const std::string& packPath, const std::string& destFolder,
                 const std::string& password, const std::string& entryName,
                 platform::UserInterface& ui) {
+  // NOLINTEND(bugprone-easily-swappable-parameters)
   if (!platform::FileExists(packPath)) {
     return false;
   }
@@ -57,7 +59,7 @@ bool UnCompress(const std::string& packPath, const std::string& destFolder,
     ExtractRequest request;
     request.password = password;
     request.destFolder = destFolder;
-    const EntryResult result = ExtractEntry(packPath, entryName, request, &ui);
+    const EntryResult result = ExtractEntry({packPath, entryName}, request, &ui);
     ShowEntryBoxes(result, ui);
     if (result.error) {
       platform::MessageBoxRequest box;

@@ -44,9 +44,11 @@ void TakeError(EntryResult& result, EntryStatus kind, const Exception& error) {
   result.error = std::current_exception();
 }
 
-// Whether the output path of ENTRY in FOLDER is one to refuse.
+// Whether the output path of ENTRY in FOLDER is one to refuse (a name the
+// system cannot hold, or the archive itself).
 bool UnsafeOutput(const TZipHeaderInfo& entry, const std::string& folder,
-                  const std::string& archiveName) {
+                  const ZipArchive& archive) {
+  const std::string& archiveName = archive.Name();
   const std::string path = folder + entry.FileName();
   if (entry.FileName() == "." || entry.FileName() == ".." ||
       entry.FileName().size() > platform::MaxNameLength() ||
@@ -64,7 +66,7 @@ void ExtractOne(EntryExtractor& extractor, ZipArchive& archive, int index,
   if (!extractor.Begin(entry)) {
     return;  // kBadEntry
   }
-  if (!request.destFolder.empty() && UnsafeOutput(entry, folder, archive.Name())) {
+  if (!request.destFolder.empty() && UnsafeOutput(entry, folder, archive)) {
     extractor.Refuse(EntryStatus::kUnsafePath);
   } else if (!CanDecode(entry.compressionMethod)) {
     extractor.Refuse(EntryStatus::kUnsupportedMethod);
@@ -83,15 +85,15 @@ void ExtractOne(EntryExtractor& extractor, ZipArchive& archive, int index,
 
 }  // namespace
 
-EntryResult ExtractEntry(const std::string& archivePath, const std::string& name,
-                         const ExtractRequest& request, platform::UserInterface* ui) {
+EntryResult ExtractEntry(const EntryName& which, const ExtractRequest& request,
+                         platform::UserInterface* ui) {
   DefaultOwner owner(ui, request.processMessages);
   ZipArchive archive(owner, ui);
   EntryResult result;
   std::vector<int> found;
   std::string folder;
   try {
-    archive.SetName(archivePath);
+    archive.SetName(which.archive);
     archive.Open();
     if (!request.destFolder.empty()) {
       if (!platform::DirectoryExists(request.destFolder)) {
@@ -103,7 +105,7 @@ EntryResult ExtractEntry(const std::string& archivePath, const std::string& name
         folder.push_back(platform::PathSeparator());
       }
     }
-    found = LocateEntries(archive, name);
+    found = LocateEntries(archive, which.name);
   } catch (const Exception& error) {
     TakeError(result, EntryStatus::kArchiveError, error);
     return result;

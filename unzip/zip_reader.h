@@ -31,13 +31,18 @@ struct ExtractRequest {
   bool processMessages = true;
 };
 
-// Extracts or tests the file entries of the archive at ARCHIVEPATH that the
-// selection line NAME selects (stored under NAME at the top level, letter
-// case ignored), in the directory's physical order. The result is that of
-// the first entry that came out whole, or else of the last one tried (with
-// `matches` the number of entries selected); an error ends at once with its
-// result.
-EntryResult ExtractEntry(const std::string& archivePath, const std::string& name,
-                         const ExtractRequest& request, platform::UserInterface* ui);
+// Which entry of which archive.
+struct EntryName {
+  std::string archive;  // the archive's path
+  std::string name;     // a selection line: stored under NAME at the top level
+};
+
+// Extracts or tests the file entries of the archive that the selection line
+// WHICH.name selects (letter case ignored), in the directory's physical
+// order. The result is that of the first entry that came out whole, or else
+// of the last one tried (with `matches` the number of entries selected); an
+// error ends at once with its result.
+EntryResult ExtractEntry(const EntryName& which, const ExtractRequest& request,
+                         platform::UserInterface* ui);
 
 }  // namespace lumivora::unzip

@@ -474,7 +474,8 @@ TEST(UnzipExtract, DamagedEntriesTable) {
     }
     EXPECT_EQ(boxes, row.events[0] == "skip 3 f 0" ? "Zip Error|Unknown Compression Method" : "");
     if (row.core.has_value()) {
-      const EntryResult core = ExtractEntry(archive.path, "f", {.password = row.password}, nullptr);
+      const EntryResult core =
+          ExtractEntry({archive.path, "f"}, {.password = row.password}, nullptr);
       EXPECT_EQ(core.status, *row.core);
       if (row.fault != DecodeFault::kNone) {
         EXPECT_EQ(core.fault, row.fault);
