@@ -32,7 +32,7 @@ ExtractionRun::ExtractionRun(TUnZip& owner, ZipArchive& archive, platform::UserI
     : owner_(owner),
       archive_(archive),
       ui_(ui),
-      extractor_(archive, this, owner.DoProcessMessages(), owner.KeptHead()) {}
+      extractor_(archive, this, owner.DoProcessMessages(), 0) {}
 
 void ExtractionRun::CreateDestDir() const {
   const std::string& destDir = owner_.DestDir();
@@ -142,7 +142,6 @@ ExtractionRun::Outcome ExtractionRun::ExtractEntry(int index) {
     extractor_.OpenOutput(outPath);
   }
   reported_ = 0;
-  owner_.entryHead_.clear();
   if (owner_.OnStartUnZip) {
     bool skip = false;
     owner_.OnStartUnZip(owner_, index, outPath, skip);
@@ -207,7 +206,6 @@ bool ExtractionRun::ResolveOverwrite(int index, std::string& outPath) {
 // follows the CRC, as the surface describes). Errors end the run.
 void ExtractionRun::Decode() {
   extractor_.Decode();
-  owner_.entryHead_ = extractor_.Head();
   if (extractor_.Result().fault == DecodeFault::kOutOfMemory) {
     ShowMessage("Error", "*** inflate out of memory ***");
   }

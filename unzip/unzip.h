@@ -164,14 +164,6 @@ class TUnZip {
   // Decode and check entries without writing any output file.
   [[nodiscard]] bool TestOnly() const { return testOnly_; }
   void SetTestOnly(bool value) { testOnly_ = value; }
-  // How many of the first decoded bytes of each entry are kept (0, the
-  // default: none), so that a caller can tell what an entry holds without an
-  // output file. EntryHead holds them for the entry being decoded (fewer when
-  // it is shorter); it is emptied as each entry starts and final when
-  // OnEndUnZip, OnBadCRC or OnBadPassword reports on the entry's data.
-  [[nodiscard]] size_t KeptHead() const { return keptHead_; }
-  void SetKeptHead(size_t bytes) { keptHead_ = bytes; }
-  [[nodiscard]] const std::vector<uint8_t>& EntryHead() const { return entryHead_; }
 
   // ---- events (Sender first; reference parameters are changeable) -------
   std::function<void(TUnZip& sender, int numFiles, int64_t totalBytes, bool& stopNow)>
@@ -227,8 +219,6 @@ class TUnZip {
   bool doProcessMessages_ = true;
   bool retainAttributes_ = true;
   bool testOnly_ = false;
-  size_t keptHead_ = 0;
-  std::vector<uint8_t> entryHead_;  // filled by the run's decoded blocks
   friend class ExtractionRun;
   std::string password_;
   std::unique_ptr<ArchiveOwner> hooks_;  // the archive's view of the properties and events
