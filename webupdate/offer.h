@@ -89,7 +89,7 @@ std::vector<std::string> DownloadAddresses(const std::string& url,
                                            const std::vector<std::string>& mirrors);
 
 // What a download over several addresses checks each file against, and the
-// owner's part around each attempt (events, progress): the attempt's
+// owner's work around each attempt (events, progress): the attempt's
 // position in the list and whether it is the last.
 struct AddressedDownload {
   std::string fileName;
