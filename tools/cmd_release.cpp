@@ -2,7 +2,8 @@
 //   lumivora-tool keygen -o SECRET_KEY_FILE
 //   lumivora-tool certify --root SECRET_KEY_FILE --key PUBLIC_KEY --serial N -o CERT_FILE
 //       [--product P]
-//   lumivora-tool release MAIN_PROGRAM --version V --url URL --key SECRET_KEY_FILE
+//   lumivora-tool release MAIN_PROGRAM --version V --url URL [--url MIRROR]...
+//       --key SECRET_KEY_FILE
 //       [--cert CERT_FILE] [--client-name NAME] [-P PASSWORD] [--product P]
 //       [--platform linux|windows] -o DIR
 //   lumivora-tool verify INFO_FILE FILE --root-keys KEYS [--serial N] [--product P]
@@ -47,9 +48,12 @@ namespace {
 namespace wu = webupdate;
 
 // Options of the form "--name VALUE" (or "-o VALUE"), and the words without
-// a dash. An option without value or not in KNOWN is a usage error.
+// a dash. An option without value or not in KNOWN is a usage error. Of an
+// option given more than once, OPTIONS holds the last value and ALL every
+// value in order.
 struct Parsed {
   std::map<std::string, std::string> options;
+  std::map<std::string, std::vector<std::string>> all;
   std::vector<std::string> words;
 };
 
@@ -67,6 +71,7 @@ Parsed Parse(const Arguments& arguments, std::initializer_list<const char*> know
       throw UsageError();
     }
     parsed.options[argument] = arguments[++i];
+    parsed.all[argument].push_back(arguments[i]);
   }
   return parsed;
 }
@@ -221,6 +226,7 @@ std::string ReadCertificate(const std::string& path, const wu::SecretKey& key) {
 struct ReleasePlan {
   std::string program;
   std::string url;
+  std::vector<std::string> mirrors;  // URL2 and on
   std::string clientName;
   std::string folder;
   std::string packName;
@@ -229,17 +235,43 @@ struct ReleasePlan {
   wu::ReleaseStatement statement;
 };
 
+// "URL2=..." and on, one line each.
+std::string MirrorLines(const std::vector<std::string>& mirrors) {
+  std::string lines;
+  for (size_t i = 0; i < mirrors.size(); ++i) {
+    lines += "URL" + std::to_string(i + 2) + "=" + mirrors[i] + "\r\n";
+  }
+  return lines;
+}
+
+std::string JoinedAddresses(const ReleasePlan& plan) {
+  std::string joined = plan.url;
+  for (const std::string& mirror : plan.mirrors) {
+    joined += ", " + mirror;
+  }
+  return joined;
+}
+
 ReleasePlan PlanRelease(const Parsed& parsed) {
   ReleasePlan plan;
   plan.program = parsed.words.at(0);
   plan.password = Optional(parsed, "-P", BuiltInPackPassword());
   plan.kind = ParsePlatform(Optional(parsed, "--platform", ""));
-  plan.url = Required(parsed, "--url");
+  Required(parsed, "--url");
+  const std::vector<std::string>& urls = parsed.all.at("--url");
+  if (urls.size() > webupdate::kMaxDownloadAddresses) {
+    throw Exception("at most " + std::to_string(webupdate::kMaxDownloadAddresses) +
+                    " --url (the pack's address and its mirrors)");
+  }
+  plan.url = urls.front();
+  plan.mirrors.assign(urls.begin() + 1, urls.end());
   plan.folder = Required(parsed, "-o");
   plan.statement.product = Optional(parsed, "--product", BuiltInIdentity());
   plan.statement.version = Required(parsed, "--version");
   CheckVersion("--version", plan.statement.version);
-  CheckUrl("--url", plan.url);
+  for (const std::string& url : urls) {
+    CheckUrl("--url", url);
+  }
   CheckName("--product", plan.statement.product, false);
   plan.packName = wu::SafeFileNamePart(plan.url);
   plan.clientName = Optional(parsed, "--client-name", plan.packName);
@@ -285,6 +317,7 @@ int ReleaseCommand(const Arguments& arguments) {
   ReplaceWithText({.path = info,
                    .text = "[Setup]\r\nVersion=" + statement.version + "\r\nURL=" + plan.url +
                            "\r\nClientSideName=" + plan.clientName + "\r\n" +
+                           MirrorLines(plan.mirrors) +
                            wu::SignedReleaseLines(statement, key, certificate)});
   std::printf("%s and %s in %s signed by %s: %s", plan.packName.c_str(), kInfoFileName,
               plan.folder.c_str(), cipher::ToBase64(key.Public()).c_str(),
@@ -292,9 +325,10 @@ int ReleaseCommand(const Arguments& arguments) {
   // A launcher that reads the new information file before the pack is served
   // fails its download: the order is part of the release.
   std::printf(
-      "Publish in this order:\n1. Upload %s so that %s serves it.\n2. Then upload %s "
+      "Publish in this order:\n1. Upload %s so that %s%s serves it.\n2. Then upload %s "
       "where the launchers read their update information file.\n",
-      Shown(pack).c_str(), Shown(plan.url).c_str(), Shown(info).c_str());
+      Shown(pack).c_str(), plan.mirrors.empty() ? "" : "each of ",
+      Shown(JoinedAddresses(plan)).c_str(), Shown(info).c_str());
   WarnIfDemoIdentity("release", statement.product);
   if (plan.password != BuiltInPackPassword()) {
     std::fprintf(stderr,

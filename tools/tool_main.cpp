@@ -50,7 +50,8 @@ constexpr Command kCommands[] = {
 #if LUMIVORA_TOOL_PACK_COMMAND  // libzip: not in the Windows build
     {"pack", "pack FILE -o PACK [-P PASSWORD] [--version V]", lumivora::tool::PackCommand},
     {"release",
-     "release MAIN_PROGRAM --version V --url URL --key SECRET_KEY_FILE [--cert CERT_FILE] "
+     "release MAIN_PROGRAM --version V --url URL [--url MIRROR]... --key SECRET_KEY_FILE "
+     "[--cert CERT_FILE] "
      "[--client-name NAME] [-P PASSWORD] [--product P] [--platform linux|windows] -o DIR",
      lumivora::tool::ReleaseCommand},
 #endif

@@ -156,6 +156,8 @@ void TfrmUpdater::WebUpdateUpdateAvailable(TWebUpdate& /*sender*/, const std::st
 }
 
 void TfrmUpdater::WebUpdateBeforeDownload(TWebUpdate& /*sender*/, const std::string& fileName) {
+  // Each address the file is downloaded from starts the bar afresh.
+  view_->SetProgressPosition(0);
   // The name comes from the server and nothing has vouched for it yet.
   view_->SetText(platform::UpdaterControl::kFile,
                  "Downloading file " + platform::ShownText(FileNamePart(fileName)));

@@ -92,7 +92,28 @@ UpdateInfo ReadUpdateInfo(std::string_view text) {
   info.version = ReadIniValue(text, {.section = "Setup", .name = "Version"});
   info.url = ReadIniValue(text, {.section = "Setup", .name = "URL"});
   info.clientSideName = ReadIniValue(text, {.section = "Setup", .name = "ClientSideName"});
+  for (int n = 2; n <= kMaxDownloadAddresses; ++n) {
+    const std::string key = "URL" + std::to_string(n);
+    std::string mirror = ReadIniValue(text, {.section = "Setup", .name = key});
+    if (IsDownloadAddress(mirror)) {
+      info.mirrors.push_back(std::move(mirror));
+    }
+  }
   return info;
+}
+
+bool IsDownloadAddress(std::string_view text) {
+  const bool http = platform::StartsWithIgnoreCase(text, "http://");
+  if (!http && !platform::StartsWithIgnoreCase(text, "https://")) {
+    return false;
+  }
+  const std::string_view rest = text.substr(http ? 7 : 8);
+  const size_t slash = rest.find('/');
+  const bool printable = std::all_of(text.begin(), text.end(), [](char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    return byte > 0x20 && byte < 0x7F;
+  });
+  return printable && slash != std::string_view::npos && slash != 0 && rest.front() != ':';
 }
 
 std::optional<int32_t> DecimalInt32(std::string_view text) {

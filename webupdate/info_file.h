@@ -75,14 +75,26 @@ struct IniKey {
 };
 std::string ReadIniValue(std::string_view text, IniKey key);
 
-// The four values of the "Setup" section.
+// Keys "URL2" to "URL<kMaxDownloadAddresses>" beside "URL" name further
+// addresses of the same file.
+inline constexpr int kMaxDownloadAddresses = 9;
+
+// The values of the "Setup" section: the four keys, and the mirrors.
 struct UpdateInfo {
   std::string redirectionUrl;
   std::string version;
   std::string url;
   std::string clientSideName;
+  // The values of "URL2" to "URL9" that are download addresses
+  // (IsDownloadAddress), in the order of their keys; a missing key or
+  // another value is passed over, and the keys after it still count.
+  std::vector<std::string> mirrors;
 };
 UpdateInfo ReadUpdateInfo(std::string_view text);
+
+// An http:// or https:// address (scheme in any letter case) with a host and
+// a path, in printable ASCII without blanks.
+bool IsDownloadAddress(std::string_view text);
 
 // TEXT read as a decimal 64-bit signed integer: an optional sign and
 // decimal digits only; nullopt for anything else.

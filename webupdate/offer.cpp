@@ -2,6 +2,8 @@
 
 #include <span>
 
+#include "platform/file.h"
+
 namespace lumivora::webupdate {
 
 InfoFetch FetchInfo(const Fetcher& fetch, const std::string& url) {
@@ -79,6 +81,39 @@ platform::Result DownloadProblem(bool trusted, const std::optional<ReleaseStatem
     return platform::Result::Failure("The download was not checked against a signed release.");
   }
   return DownloadMismatch(*release, download.digest->first, download.digest->second);
+}
+
+std::vector<std::string> DownloadAddresses(const std::string& url,
+                                           const std::vector<std::string>& mirrors) {
+  std::vector<std::string> addresses = {url};
+  addresses.insert(addresses.end(), mirrors.begin(), mirrors.end());
+  return addresses;
+}
+
+DownloadResult DownloadFromAddresses(const Fetcher& fetch,
+                                     const std::vector<std::string>& addresses,
+                                     const AddressedDownload& download) {
+  DownloadResult result{{TransferStatus::kAbandoned, "no download address"}, std::nullopt};
+  for (size_t attempt = 0; attempt < addresses.size(); ++attempt) {
+    const bool last = attempt + 1 == addresses.size();
+    if (download.before) {
+      download.before(attempt, last);
+    }
+    result = DownloadFile(fetch, addresses[attempt], download.fileName, download.release);
+    if (download.after) {
+      download.after(attempt, last);
+    }
+    // The signature pins the content: a mirror is as good as the first
+    // address when its file is the signed one, and worth nothing otherwise.
+    const bool failed = result.transfer.status == TransferStatus::kFailed;
+    const bool refused = result.transfer.Succeeded() &&
+                         !DownloadProblem(download.trusted, download.release, result).Ok();
+    if (last || (!failed && !refused)) {
+      break;
+    }
+    platform::DeleteFile(download.fileName);
+  }
+  return result;
 }
 
 }  // namespace lumivora::webupdate

@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "webupdate/info_file.h"
 #include "webupdate/release_signature.h"
@@ -81,5 +82,32 @@ DownloadResult DownloadFile(const Fetcher& fetch, const std::string& url,
 // is trusted (TRUSTED false).
 platform::Result DownloadProblem(bool trusted, const std::optional<ReleaseStatement>& release,
                                  const DownloadResult& download);
+
+// The addresses of the offered file in the order they are tried: "URL",
+// then its mirrors.
+std::vector<std::string> DownloadAddresses(const std::string& url,
+                                           const std::vector<std::string>& mirrors);
+
+// What a download over several addresses checks each file against, and the
+// owner's work around each attempt (events, progress): the attempt's
+// position in the list and whether it is the last.
+struct AddressedDownload {
+  std::string fileName;
+  bool trusted = false;
+  std::optional<ReleaseStatement> release;
+  std::function<void(size_t attempt, bool last)> before;
+  std::function<void(size_t attempt, bool last)> after;
+};
+// Downloads the file from ADDRESSES in order (DownloadFile for each, between
+// BEFORE and AFTER) until one attempt is not to be left for the next
+// address: an attempt whose transfer failed (kFailed: no response, an error
+// page, a size other than the announced or the signed one, a cut or stalled
+// body) or whose file is not the signed release (DownloadProblem) has its
+// file deleted and the next address is tried; a cancelled or abandoned
+// transfer, a good file and the last address end the list. Returns the last
+// attempt's result, so that a single address behaves as DownloadFile.
+DownloadResult DownloadFromAddresses(const Fetcher& fetch,
+                                     const std::vector<std::string>& addresses,
+                                     const AddressedDownload& download);
 
 }  // namespace lumivora::webupdate

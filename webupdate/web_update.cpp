@@ -86,6 +86,7 @@ bool TWebUpdate::CheckForUpdate(const std::string& infoUrl) {
 void TWebUpdate::GetInfo(const std::string& infoUrl) {
   newVersion_.clear();
   downloadUrl_.clear();
+  mirrors_.clear();
   const std::string start = redirectionUrl_.empty() ? infoUrl : redirectionUrl_;
   InfoFetch found = FetchInfo(
       [this](const TransferRequest& request) {
@@ -105,6 +106,7 @@ void TWebUpdate::GetInfo(const std::string& infoUrl) {
     if (found.Complete()) {
       newVersion_ = found.info->version;
       downloadUrl_ = found.info->url;
+      mirrors_ = found.info->mirrors;
     }
   }
 }
@@ -115,6 +117,7 @@ void TWebUpdate::ParseInfo() {
   newVersion_ = std::move(info.version);
   downloadUrl_ = std::move(info.url);
   clientSideName_ = std::move(info.clientSideName);
+  mirrors_ = std::move(info.mirrors);
 }
 
 bool TWebUpdate::AcceptOffer() {
@@ -194,10 +197,29 @@ void TWebUpdate::DownloadUpdate() {
       return;
     }
   }
-  DoBeforeDownload(clientFileName_);
-  download_ = DownloadFile([this](const TransferRequest& request) { return Transfer(request); },
-                           downloadUrl_, clientFileName_, release_);
-  DoAfterDownload(clientFileName_);
+  AddressedDownload attempts;
+  attempts.fileName = clientFileName_;
+  attempts.trusted = trust_.Enabled();
+  attempts.release = release_;
+  attempts.before = [this](size_t attempt, bool last) {
+    moreAddresses_ = !last;
+    if (attempt > 0) {
+      // Each address is a download of its own: its counts start afresh.
+      totalSize_ = 0;
+      downloadedSize_ = 0;
+      bytesRead_ = 0;
+    }
+    DoBeforeDownload(clientFileName_);
+  };
+  attempts.after = [this](size_t /*attempt*/, bool /*last*/) {
+    moreAddresses_ = false;
+    DoAfterDownload(clientFileName_);
+  };
+  moreAddresses_ = false;
+  download_ =
+      DownloadFromAddresses([this](const TransferRequest& request) { return Transfer(request); },
+                            DownloadAddresses(downloadUrl_, mirrors_), attempts);
+  moreAddresses_ = false;
 }
 
 std::string TWebUpdate::DefaultClientFileName() {
@@ -246,7 +268,7 @@ TransferOutcome TWebUpdate::Transfer(const TransferRequest& request) {
   try {
     outcome = RunTransfer(context, request);
     TakeCounts(outcome);
-    if (!outcome.refusal.Ok()) {
+    if (!outcome.refusal.Ok() && !moreAddresses_) {
       refusal_ = outcome.refusal;
     }
     lastTransfer_ = outcome.result;

@@ -127,6 +127,9 @@ class TWebUpdate {
   [[nodiscard]] const TextLines& InfoText() const { return infoText_; }
   [[nodiscard]] const std::string& NewVersion() const { return newVersion_; }
   [[nodiscard]] const std::string& DownloadURL() const { return downloadUrl_; }
+  // Further addresses of the same file ("URL2" to "URL9"), tried in order
+  // when the download from DownloadURL fails or is not the signed release.
+  [[nodiscard]] const std::vector<std::string>& Mirrors() const { return mirrors_; }
   [[nodiscard]] const std::string& ClientSideName() const { return clientSideName_; }
   [[nodiscard]] const std::string& RedirectionURL() const { return redirectionUrl_; }
   [[nodiscard]] bool Succeeded() const { return succeeded_; }
@@ -146,7 +149,11 @@ class TWebUpdate {
   // True when NewVersion is a free update over ActualVersion; may ask the
   // paid-upgrade question or fire OnNoUpdateFound.
   bool CompareVersions();
-  // Downloads DownloadURL to the chosen local file.
+  // Downloads DownloadURL, or else each of Mirrors in turn, to the chosen
+  // local file. Each attempt fires OnBeforeDownload, its OnDownload events
+  // (and OnDownloadError when its transfer fails) and OnAfterDownload; the
+  // file of an attempt left for the next address is deleted after its
+  // OnAfterDownload.
   void DownloadUpdate();
   // One GET with the component's UserName and Password (RunTransfer), its
   // blocks reported through OnDownload. The outcome is also left in
@@ -211,6 +218,10 @@ class TWebUpdate {
   bool cancelled_ = false;
   std::string newVersion_;
   std::string downloadUrl_;
+  std::vector<std::string> mirrors_;
+  // While an attempt with further addresses after it runs: a refusal of its
+  // size is the next address's business, not the user's.
+  bool moreAddresses_ = false;
   std::string clientSideName_;
   std::string redirectionUrl_;
   bool succeeded_ = false;

@@ -225,8 +225,8 @@ TEST(CipherToolTest, HelpVersionUsageErrorsAndRefusals) {
        "[-P PASSWORD] [--platform linux|windows]\n",
        ""},
       {"release -h", 0,
-       "usage: lumivora-tool release MAIN_PROGRAM --version V --url URL --key SECRET_KEY_FILE "
-       "[--cert CERT_FILE] [--client-name NAME] [-P PASSWORD] [--product P] "
+       "usage: lumivora-tool release MAIN_PROGRAM --version V --url URL [--url MIRROR]... "
+       "--key SECRET_KEY_FILE [--cert CERT_FILE] [--client-name NAME] [-P PASSWORD] [--product P] "
        "[--platform linux|windows] -o DIR\n",
        ""},
       // test and extract read with the built-in pack password, as pack writes.
@@ -316,6 +316,14 @@ TEST(CipherToolTest, HelpVersionUsageErrorsAndRefusals) {
        "\n1. Upload out/p-1 so that https://h:8/x/p-1 serves it.\n2. Then upload out/update.ini"},
       {"release main --version 1.1 --url http://h/p --key root.key --product acme -o out", 0,
        "p and update.ini in out signed by ", ""},
+      // Mirrors: the second address and on as URL2 and on, at most 9 in all.
+      {"release main --version 1.1 --url http://h/p --url https://m/p --key root.key --product "
+       "acme -o out >/dev/null && grep ^URL out/update.ini",
+       0, "URL=http://h/p\r\nURL2=https://m/p\r\n", ""},
+      {"release main --version 1.1 --url http://h/p --url http://h/p --url http://h/p --url "
+       "http://h/p --url http://h/p --url http://h/p --url http://h/p --url http://h/p --url "
+       "http://h/p --url http://h/p --key root.key -o out",
+       1, "", "lumivora-tool release: at most 9 --url"},
       {"release main --version 1.1 --url http://h/p --key root.key --product acme -P x -o out", 0,
        "p and update.ini in out signed by ", "lumivora-tool release: warning: -P is not the pack"},
       {"certify --root root.key --key \"$(cat root.pub)\" --serial 1 -o c", 0, "certificate for ",

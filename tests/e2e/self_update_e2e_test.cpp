@@ -199,6 +199,9 @@ TEST_F(SelfUpdateTest, OnlyWholeSignedReleasesReplaceThePack) {
       HandMadeZip(ToBytes("#!/bin/sh\necho 1.1\n"), {"Lumivoramain"}, password);
   const std::string refused = "lumivora (error)\nThe update was refused: ";
   const std::string notCopied = "\n to: " + Pack() + "\n";
+  const std::string mirror = "http://127.0.0.1:8808/lumivora/mirror/Lumivorapack-1.1";
+  fs::create_directories(dir / "www/lumivora/mirror");
+  WriteFile(dir / "www/lumivora/mirror/Lumivorapack-1.1", pack);
   struct Row {
     const char* name;
     std::string signature;  // the statement's lines in the information file
@@ -234,6 +237,9 @@ TEST_F(SelfUpdateTest, OnlyWholeSignedReleasesReplaceThePack) {
        notCopied + "The download holds no main program.", ""},
       {"main program not an ELF executable", SignatureLines(script, "1.1"), script, "",
        notCopied + "The main program in the download is not a program for this system.", ""},
+      // A mirror serves the signed pack that the first address does not.
+      {"a tampered first address, then a mirror", good + "URL2=" + mirror + "\r\n", flipped, "", "",
+       ""},
       {"signed by a certified signing key", certified(1), pack, "", "", "1"},
       {"after a rotation to a higher serial", certified(3), pack, "SigningSerial=2\n", "", "3"},
   };
@@ -248,7 +254,7 @@ TEST_F(SelfUpdateTest, OnlyWholeSignedReleasesReplaceThePack) {
     EXPECT_EQ(result.exitCode, 0);
     const bool installed = row.message.empty();
     EXPECT_NE(result.err.find(row.message), std::string::npos) << result.err;
-    EXPECT_EQ(ReadFile(Pack()), installed ? row.served : oldPack);
+    EXPECT_EQ(ReadFile(Pack()), installed ? pack : oldPack);
     EXPECT_EQ(Version(), installed ? "1.1" : "1.0");
     EXPECT_EQ(SettingsValue("SigningSerial"), row.serial);
     EXPECT_TRUE(Downloads().empty());

@@ -14,6 +14,7 @@
 #include "tests/support/files.h"
 #include "tests/webupdate/servers.h"
 #include "webupdate/info_file.h"
+#include "webupdate/release_signing.h"
 
 namespace lumivora::webupdate {
 namespace {
@@ -88,6 +89,7 @@ class UpdaterTest : public ::testing::Test {
           return packProblem.empty() ? platform::Result() : platform::Result::Failure(packProblem);
         }};
     environment.lockFile = lockFile;
+    environment.trust = trust;
     std::string result = "unchanged";
     TfrmUpdater::Execute(environment, version, PackPath(), "http://update.test/info1.ini",
                          "http://update.test/info2.ini", "http://update.test/upgrade?from=%s",
@@ -110,6 +112,7 @@ class UpdaterTest : public ::testing::Test {
   std::string packProblem;
   std::string lockFile;
   std::string packFolder;  // the product folder when not the test's own
+  ReleaseTrust trust;
   std::vector<std::string> checked;
 };
 
@@ -131,6 +134,14 @@ TEST_F(UpdaterTest, ChecksFromInformationToPack) {
     std::vector<std::string> requested;
     std::vector<std::string> captions;  // of the boxes shown
     std::vector<std::string> opened = {};
+    bool signedRelease = false;  // "new pack" signed, and the key trusted
+  };
+  const SecretKey root = SecretKey::Generate();
+  Sha256Stream hash;
+  hash.Update({reinterpret_cast<const uint8_t*>("new pack"), 8});
+  const std::string statement = SignedReleaseLines({"product", "1.1", 8, hash.Finish()}, root, "");
+  const auto mirrored = [](const std::string& first, const std::string& second) {
+    return InfoFile("1.1", first) + "URL2=http://update.test/" + second + "\r\n";
   };
   const std::string info = InfoFile("1.1", "new.pack");
   const std::map<std::string, std::string> free = {{"/info1.ini", info}, {"/new.pack", "new pack"}};
@@ -166,6 +177,35 @@ TEST_F(UpdaterTest, ChecksFromInformationToPack) {
       // A broken first download asks again and uses the second address.
       {"first download broken", broken, false, {yes, yes}, "1.1", secondAddress, warnedTwice},
       {"both downloads broken", bothBroken, true, {}, "", brokenTwice, {}},
+      // A failed or refused download tries the next mirror before the
+      // second information address.
+      {"first address dead, the mirror installs",
+       {{"/info1.ini", mirrored("missing.pack", "new.pack")}, {"/new.pack", "new pack"}},
+       true,
+       {},
+       "1.1",
+       {"/info1.ini", "/missing.pack", "/new.pack"},
+       {}},
+      {"first address tampered, the mirror installs",
+       {{"/info1.ini", mirrored("bad.pack", "new.pack") + statement},
+        {"/bad.pack", "new pacX"},
+        {"/new.pack", "new pack"}},
+       true,
+       {},
+       "1.1",
+       {"/info1.ini", "/bad.pack", "/new.pack"},
+       {},
+       {},
+       true},
+      {"every mirror dead, the second information",
+       {{"/info1.ini", mirrored("missing.pack", "gone.pack")},
+        {"/info2.ini", info},
+        {"/new.pack", "new pack"}},
+       true,
+       {},
+       "1.1",
+       {"/info1.ini", "/missing.pack", "/gone.pack", "/info2.ini", "/new.pack"},
+       {}},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -179,6 +219,7 @@ TEST_F(UpdaterTest, ChecksFromInformationToPack) {
     ui.answers.assign(row.answers.begin(), row.answers.end());
     checked.clear();
     system.opened.clear();
+    trust = row.signedRelease ? ReleaseTrust{"product", {root.Public()}, 0} : ReleaseTrust{};
     EXPECT_EQ(Run("1.0", row.silent), row.result);
     EXPECT_EQ(transport.requested, row.requested);
     std::vector<std::string> captions;

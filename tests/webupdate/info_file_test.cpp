@@ -77,13 +77,27 @@ TEST(ReadIniValue, InformationFileRules) {
   }
 }
 
-TEST(ReadUpdateInfo, ReadsTheFourSetupKeys) {
-  const UpdateInfo info = ReadUpdateInfo(
-      "; update\r\n[Setup]\r\nVersion=1.3\r\nURL=http://h/p.zip\r\nClientSideName=p.zip\r\n");
-  EXPECT_EQ(info.version, "1.3");
-  EXPECT_EQ(info.url, "http://h/p.zip");
-  EXPECT_EQ(info.clientSideName, "p.zip");
-  EXPECT_EQ(info.redirectionUrl, "");
+TEST(ReadUpdateInfo, ReadsTheSetupKeysAndMirrors) {
+  const std::string head =
+      "; update\r\n[Setup]\r\nVersion=1.3\r\nURL=http://h/p.zip\r\nClientSideName=p.zip\r\n";
+  const std::pair<std::string, std::vector<std::string>> rows[] = {
+      {"", {}},
+      {"URL2=http://m2/p\r\nurl9=HTTPS://m9/p\r\n", {"http://m2/p", "HTTPS://m9/p"}},
+      // A gap is passed over; key order in the file does not matter.
+      {"URL4=http://m4/p\r\nURL3=http://m3/p\r\n", {"http://m3/p", "http://m4/p"}},
+      // Not download addresses, or not mirror keys: ignored.
+      {"URL2=ftp://m/p\r\nURL3=http://m/a b\r\nURL4=http:///p\r\nURL5=\r\nURL6=http://m\r\n"
+       "URL1=http://m1/p\r\nURL10=http://m10/p\r\nURL7=http://m7/p\r\n",
+       {"http://m7/p"}},
+  };
+  for (const auto& [mirrors, expected] : rows) {
+    const UpdateInfo info = ReadUpdateInfo(head + mirrors);
+    EXPECT_EQ(info.version, "1.3");
+    EXPECT_EQ(info.url, "http://h/p.zip");
+    EXPECT_EQ(info.clientSideName, "p.zip");
+    EXPECT_EQ(info.redirectionUrl, "");
+    EXPECT_EQ(info.mirrors, expected) << mirrors;
+  }
 }
 
 TEST(CompareVersionTexts, Decisions) {
