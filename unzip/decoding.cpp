@@ -289,30 +289,5 @@ DecodeFault DecodeEntry(const EntryCoding& coding, EntryInput& input, Traditiona
   return RunDecoder(coding, compressedSize, io, legacy, buffers, processMessages);
 }
 
-const char* DecodeFaultText(DecodeFault fault) {
-  switch (fault) {
-    case DecodeFault::kNone:
-      return "no fault";
-    case DecodeFault::kTruncated:
-      return "compressed data ends early";
-    case DecodeFault::kLongerThanDeclared:
-      return "larger than its uncompressed size";
-    case DecodeFault::kBadBlockType:
-      return "invalid block type";
-    case DecodeFault::kBadStoredLength:
-      return "invalid stored block length";
-    case DecodeFault::kTooManyCodes:
-      return "too many length or distance codes";
-    case DecodeFault::kBadCodeLengths:
-      return "invalid code lengths";
-    case DecodeFault::kBadCode:
-      return "invalid code";
-    case DecodeFault::kDistanceTooFar:
-      return "distance too far back";
-    case DecodeFault::kOutOfMemory:
-      return "out of memory";
-  }
-  return "invalid data";
-}
 
 }  // namespace lumivora::unzip

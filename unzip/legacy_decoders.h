@@ -81,9 +81,6 @@ enum class DecodeFault : uint8_t {
   kOutOfMemory,         // a decoding table could not be allocated
 };
 
-// A short English name of FAULT ("invalid block type", ...).
-const char* DecodeFaultText(DecodeFault fault);
-
 // The component side of the engine: one call per chunk or block, never per byte.
 class DecoderIo {
  public:

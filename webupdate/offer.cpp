@@ -46,14 +46,6 @@ OfferVerdict VerifyOffer(const ReleaseTrust& trust, const std::string& text,
   return verdict;
 }
 
-OfferFetch FetchOffer(const Fetcher& fetch, const std::string& url, const ReleaseTrust& trust) {
-  OfferFetch offer{FetchInfo(fetch, url), {}};
-  if (offer.info.Complete() && !offer.info.info->version.empty()) {
-    offer.verdict = VerifyOffer(trust, offer.info.text, offer.info.info->version);
-  }
-  return offer;
-}
-
 DownloadResult DownloadFile(const Fetcher& fetch, const std::string& url,
                             const std::string& fileName,
                             const std::optional<ReleaseStatement>& release) {

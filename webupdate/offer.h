@@ -55,17 +55,6 @@ struct OfferVerdict {
 OfferVerdict VerifyOffer(const ReleaseTrust& trust, const std::string& text,
                          const std::string& version);
 
-// An offer: the information that names a version, and its verdict.
-struct OfferFetch {
-  InfoFetch info;
-  OfferVerdict verdict;
-  // An offer that may be taken: a complete chain naming a version, with a
-  // statement that TRUST accepts.
-  [[nodiscard]] bool Offered() const {
-    return info.Complete() && !info.info->version.empty() && verdict.result.Ok();
-  }
-};
-OfferFetch FetchOffer(const Fetcher& fetch, const std::string& url, const ReleaseTrust& trust);
 
 // A download of the offered file into FILENAME.
 struct DownloadResult {

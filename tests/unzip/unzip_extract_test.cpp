@@ -497,6 +497,9 @@ TEST(UnzipExtract, ErrorsEndTheRunWithoutLeavingAFile) {
     size_t cutTo = 0;            // the archive ends here (its data found by the local-header scan)
     int percentEvents = 0;       // OnFilePercentDone calls before the error
     int cancelAtPercent = 0;     // the owner's OnFilePercentDone raises at this call
+    // The extraction core's verdict on the same archive and limit (none: the
+    // row needs the component's events).
+    std::optional<EntryStatus> core;
   };
   const Bytes large = test::SampleData(300000, 9);
   const ZipEntrySpec cut{.name = "f",
@@ -511,9 +514,9 @@ TEST(UnzipExtract, ErrorsEndTheRunWithoutLeavingAFile) {
        30 + 1 + 50000, 3},
 #ifndef _WIN32
       {"short write in the middle, deflated", encrypted, "EWriteError: Stream write error", 100000,
-       0, 0, 6},
+       0, 0, 6, 0, EntryStatus::kWriteError},
       {"short write in the middle, stored", stored, "EWriteError: Stream write error", 100000, 0, 0,
-       6},
+       6, 0, EntryStatus::kWriteError},
 #endif
       {"cancel during a chunk", encrypted, "EUserCanceled: User Aborted Operation", -1, 3, 0, 6},
       {"cancel in a progress event", encrypted, "EUserCanceled: User Aborted Operation", -1, 0, 0,
@@ -562,6 +565,14 @@ TEST(UnzipExtract, ErrorsEndTheRunWithoutLeavingAFile) {
     EXPECT_EQ(ChunkPipeline::LiveWorkers(), 0);
     if (row.cancelAtChunk > 0) {  // the reader and the writer were busy
       EXPECT_EQ(workersAtCancel, GetPipelineMode() == PipelineMode::kAlways ? 2 : 0);
+    }
+    if (row.core) {
+      const test::FileSizeLimit limit(row.fileSizeLimit);
+      const EntryResult core =
+          ExtractEntry({dir / "a.zip", "f"}, {.password = "p", .destFolder = out.Path()}, nullptr);
+      EXPECT_EQ(core.status, *row.core) << core.message;
+      EXPECT_EQ(core.message, std::string(row.error).substr(std::string(row.error).find(": ") + 2));
+      EXPECT_FALSE(platform::FileExists(out / "f"));
     }
   }
 }
