@@ -74,7 +74,7 @@ int main() {
       out.write(piece.data(), static_cast<std::streamsize>(piece.size()));
       hash.Update({reinterpret_cast<const uint8_t*>(piece.data()), piece.size()});
     }
-    const wu::ReleaseStatement statement{"bench-product", "1.1", kFileSize, hash.Finish()};
+    const wu::ReleaseStatement statement{"bench-product", "1.1", kFileSize, hash.Finish(), {}};
     nginx.Put("update.ini", "[Setup]\r\nVersion=1.1\r\nURL=" + nginx.Url("/big.bin") +
                                 "\r\nClientSideName=ours.out\r\n" +
                                 wu::SignedReleaseLines(statement, key, ""));
@@ -86,7 +86,7 @@ int main() {
   const std::unique_ptr<lumivora::platform::HttpTransport> transport =
       lumivora::platform::CreateHttpTransport();
   TWebUpdate update(ui, system, *transport);
-  update.SetReleaseTrust(wu::ReleaseTrust{"bench-product", {key.Public()}, 0});
+  update.SetReleaseTrust(wu::ReleaseTrust{.product = "bench-product", .roots = {key.Public()}});
   update.SetActualVersion("1.0");
   update.SetOptions({wu::uoOverwrite});
   update.SetTargetFolder(scratch.Path());

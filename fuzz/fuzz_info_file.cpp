@@ -11,6 +11,7 @@
 #include "cipher/base64.h"
 #include "webupdate/info_file.h"
 #include "webupdate/release_signing.h"
+#include "webupdate/release_time.h"
 
 namespace {
 
@@ -27,7 +28,10 @@ const ReleaseTrust& Trust() {
   static const ReleaseTrust trust = [] {
     std::array<uint8_t, 32> seed{};
     seed.fill(7);
-    return ReleaseTrust{"fuzz-product", {SecretKey::FromSeed(seed).Public()}, 3};
+    return ReleaseTrust{.product = "fuzz-product",
+                        .roots = {SecretKey::FromSeed(seed).Public()},
+                        .recordedSerial = 3,
+                        .now = 1800000000};
   }();
   return trust;
 }
@@ -42,6 +46,9 @@ void CheckRelease(std::string_view text, const std::string& version) {
     Check(verdict.statement.version == version);
     Check(verdict.root.has_value() && verdict.root == Trust().roots.front());
     Check(!verdict.serial || *verdict.serial >= Trust().recordedSerial);
+    // Never past its expiry beyond the clock skew.
+    Check(!verdict.statement.expires ||
+          *verdict.statement.expires + kClockSkewSeconds >= Trust().now);
   }
 }
 
@@ -53,6 +60,10 @@ void CheckCodecs(std::string_view input) {
   using lumivora::cipher::ToBase64;
   if (const std::optional<std::string> bytes = DecodeBase64(input, Base64Rules::kCanonical)) {
     Check(ToBase64(*bytes) == input);
+  }
+  // An expiry that is read formats back to its text (so a signature covers it).
+  if (const std::optional<int64_t> time = ParseUtcTime(input)) {
+    Check(UtcTimeText(*time) == input);
   }
   if (const std::optional<SigningCertificate> certificate = DecodeCertificate(input)) {
     const std::optional<SigningCertificate> again =

@@ -116,8 +116,8 @@ bool WriteSharedSettings(LaunchEnvironment& environment, TfrmSplash* splash,
 // settings keep the highest version ever installed, below which nothing is
 // installed) and what killed starts left is swept; a data folder where this
 // fails ends the update with a message before any download. Then the update
-// dialog, and the settings write of a new signing serial or of a version the
-// dialog did not record itself.
+// dialog, and the settings write of a new signing serial, of the day of a
+// fresh statement or of a version the dialog did not record itself.
 void RunUpdateStep(LaunchEnvironment& environment, TfrmSplash* splash, LaunchState& state,
                    const SharedFiles& files) {
   const uint64_t recordedSerial = state.Settings.SigningSerial;
@@ -153,9 +153,10 @@ void RunUpdateStep(LaunchEnvironment& environment, TfrmSplash* splash, LaunchSta
                                                              state.Settings.SigningSerial, guard});
   state.UpdatedVersion = outcome.newVersion;
   state.Settings.SigningSerial = outcome.signingSerial;
+  state.Settings.LastFreshOffer = outcome.lastFreshOffer;
   const std::string version = recorded ? std::string() : state.UpdatedVersion;
   const bool newSerial = state.Settings.SigningSerial != recordedSerial;
-  if (!version.empty() || newSerial) {
+  if (!version.empty() || newSerial || !outcome.lastFreshOffer.empty()) {
     WriteSharedSettings(environment, splash, files, state, version, newSerial);
   }
 }

@@ -74,11 +74,14 @@ struct UpdateRequest {
   PackGuard guard;
 };
 
-// What it did: the version it installed (the empty text: none), and the
-// highest certificate serial accepted, which rises when a higher one was.
+// What it did: the version it installed (the empty text: none), the
+// highest certificate serial accepted, which rises when a higher one was,
+// and the UTC day ("2027-01-31") of a statement that verified with an
+// unexpired expiry (the empty text: none).
 struct UpdateOutcome {
   std::string newVersion;
   uint64_t signingSerial = 0;
+  std::string lastFreshOffer;
 };
 
 // Runs the update dialog: checks, downloads and replaces the pack.

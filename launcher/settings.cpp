@@ -156,6 +156,9 @@ void WriteSettings(const std::string& settingsFile, const LauncherSettings& sett
   if (writeSigningSerial) {
     values.emplace_back("SigningSerial", std::to_string(settings.SigningSerial));
   }
+  if (!settings.LastFreshOffer.empty()) {
+    values.emplace_back("LastFreshOffer", settings.LastFreshOffer);
+  }
   if (!platform::WriteProfileStrings(kSettingsSection, values, settingsFile)) {
     throw EIniFileException("Unable to write to " + settingsFile);
   }

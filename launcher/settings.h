@@ -17,6 +17,9 @@ struct LauncherSettings {
   // Highest certificate serial of a signing key accepted so far: signing
   // keys certified with a lower serial are refused.
   uint64_t SigningSerial = 0;
+  // The UTC day ("2027-01-31") of the last check whose statement verified
+  // with an unexpired expiry; only written (empty: not written).
+  std::string LastFreshOffer;
 };
 
 // Days from one update check to the next: AutoUpdate 1 checks weekly, 2 and
@@ -62,7 +65,8 @@ std::string PackVersion(const std::string& packPath);
 std::string HigherVersion(const std::string& a, const std::string& b);
 
 // Writes Version (only when UPDATEDVERSION is not empty), then NextUpdate,
-// then SigningSerial (only when WRITESIGNINGSERIAL is set).
+// then SigningSerial (only when WRITESIGNINGSERIAL is set), then
+// LastFreshOffer (only when not empty).
 // A refused write raises EIniFileException("Unable to write to <file>").
 void WriteSettings(const std::string& settingsFile, const LauncherSettings& settings,
                    const std::string& updatedVersion, bool writeSigningSerial = false);

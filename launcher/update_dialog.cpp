@@ -7,6 +7,7 @@
 #include "unzip/pack_check.h"
 #include "unzip/uncompress.h"
 #include "webupdate/frm_updater.h"
+#include "webupdate/release_time.h"
 
 namespace lumivora::launcher {
 namespace {
@@ -29,6 +30,19 @@ constexpr webupdate::TransferLimitsRule kTransferLimits = ShortTransferLimits;
 constexpr webupdate::TransferLimitsRule kTransferLimits = webupdate::DefaultTransferLimits;
 #endif
 
+#ifdef LUMIVORA_REQUIRE_FRESH_OFFERS
+constexpr bool kRequireFreshOffers = true;  // statements without an expiry are refused
+#else
+constexpr bool kRequireFreshOffers = false;
+#endif
+
+// The time the statement's expiry is compared with: the system's clock, UTC.
+int64_t UnixTimeNow() {
+  return std::chrono::duration_cast<std::chrono::seconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
 class WebUpdateDialog final : public UpdateDialog {
  public:
   WebUpdateDialog(platform::SystemServices& system, platform::UserInterface& ui,
@@ -46,9 +60,11 @@ class WebUpdateDialog final : public UpdateDialog {
         [&password](const std::string& path) {
           return unzip::CheckPack(path, {password, MainProgramName()});
         },
-        webupdate::ReleaseTrust{config_.ProductIdentity,
-                                webupdate::ParsePublicKeys(config_.UpdateRootKeys),
-                                request.signingSerial},
+        webupdate::ReleaseTrust{.product = config_.ProductIdentity,
+                                .roots = webupdate::ParsePublicKeys(config_.UpdateRootKeys),
+                                .recordedSerial = request.signingSerial,
+                                .now = UnixTimeNow(),
+                                .requireFresh = kRequireFreshOffers},
         request.guard.lockFile,
         request.guard.recordVersion,
         kTransferLimits};
@@ -57,6 +73,9 @@ class WebUpdateDialog final : public UpdateDialog {
                                     request.infoURL1, request.infoURL2, request.upgradeURLFormat,
                                     request.silent, outcome.newVersion);
     outcome.signingSerial = environment.trust.recordedSerial;
+    if (environment.trust.freshOfferSeen != 0) {
+      outcome.lastFreshOffer = webupdate::UtcDateText(environment.trust.freshOfferSeen);
+    }
     return outcome;
   }
 

@@ -5,7 +5,7 @@
 //   lumivora-tool release MAIN_PROGRAM --version V --url URL [--url MIRROR]...
 //       --key SECRET_KEY_FILE
 //       [--cert CERT_FILE] [--client-name NAME] [-P PASSWORD] [--product P]
-//       [--platform linux|windows] -o DIR
+//       [--platform linux|windows] [--expires DAYS] -o DIR
 //   lumivora-tool verify INFO_FILE FILE --root-keys KEYS [--serial N] [--product P]
 //       [-P PASSWORD] [--platform linux|windows]
 // release and verify check the pack as the launcher checks a download
@@ -36,26 +36,16 @@
 #include "platform/exception.h"
 #include "platform/file.h"
 #include "platform/text.h"
+#include "tools/release_options.h"
 #include "tools/tool_commands.h"
 #include "unzip/pack_check.h"
 #include "webupdate/info_file.h"
 #include "webupdate/release_signing.h"
+#include "webupdate/release_time.h"
 
 namespace lumivora::tool {
 
-namespace {
-
 namespace wu = webupdate;
-
-// Options of the form "--name VALUE" (or "-o VALUE"), and the words without
-// a dash. An option without value or not in KNOWN is a usage error. Of an
-// option given more than once, OPTIONS holds the last value and ALL every
-// value in order.
-struct Parsed {
-  std::map<std::string, std::string> options;
-  std::map<std::string, std::vector<std::string>> all;
-  std::vector<std::string> words;
-};
 
 Parsed Parse(const Arguments& arguments, std::initializer_list<const char*> known) {
   Parsed parsed;
@@ -113,6 +103,31 @@ wu::SecretKey ReadSecretKey(const std::string& path) {
     throw Exception(Shown(path) + ": " + error.Message());
   }
 }
+
+// The first line of TEXT that is neither empty nor a "#" comment.
+std::string FirstValueLine(const std::string& text) {
+  for (std::string& line : wu::SplitLines(text)) {
+    if (!line.empty() && line[0] != '#') {
+      return line;
+    }
+  }
+  return {};
+}
+
+std::string ReadCertificate(const std::string& path, const wu::SecretKey& key) {
+  std::string text = FirstValueLine(ReadSmallFile(path));
+  const std::optional<wu::SigningCertificate> certificate = wu::DecodeCertificate(text);
+  if (!certificate) {
+    throw Exception(Shown(path) + ": not a certificate file (as certify writes it)");
+  }
+  if (certificate->key != key.Public()) {
+    throw Exception(Shown(path) + ": certifies the key " + cipher::ToBase64(certificate->key) +
+                    ", not the key of --key " + cipher::ToBase64(key.Public()));
+  }
+  return text;
+}
+
+namespace {
 
 // Creates PATH (never an existing file or link) readable by its owner only.
 void WriteSecretKey(const std::string& path, const wu::SecretKey& key) {
@@ -198,30 +213,6 @@ namespace {
 
 constexpr char kInfoFileName[] = "update.ini";
 
-// The first line of TEXT that is neither empty nor a "#" comment.
-std::string FirstValueLine(const std::string& text) {
-  for (std::string& line : wu::SplitLines(text)) {
-    if (!line.empty() && line[0] != '#') {
-      return line;
-    }
-  }
-  return {};
-}
-
-// The certificate in the file at PATH, which must certify KEY.
-std::string ReadCertificate(const std::string& path, const wu::SecretKey& key) {
-  std::string text = FirstValueLine(ReadSmallFile(path));
-  const std::optional<wu::SigningCertificate> certificate = wu::DecodeCertificate(text);
-  if (!certificate) {
-    throw Exception(Shown(path) + ": not a certificate file (as certify writes it)");
-  }
-  if (certificate->key != key.Public()) {
-    throw Exception(Shown(path) + ": certifies the key " + cipher::ToBase64(certificate->key) +
-                    ", not the key of --key " + cipher::ToBase64(key.Public()));
-  }
-  return text;
-}
-
 // What release writes, from values that have all been checked.
 struct ReleasePlan {
   std::string program;
@@ -279,6 +270,9 @@ ReleasePlan PlanRelease(const Parsed& parsed) {
     throw Exception("--url must end in the pack's file name");
   }
   CheckName("--client-name", plan.clientName, true);
+  if (parsed.options.contains("--expires")) {
+    plan.statement.expires = ExpiryAfterDays(parsed.options.at("--expires"), UnixTimeNow());
+  }
   if (platform::EqualsIgnoreCase(plan.packName, kInfoFileName)) {
     throw Exception("--url \"" + Shown(plan.url) + "\" names the pack " + kInfoFileName +
                     ", the name of the information file written beside it");
@@ -293,7 +287,7 @@ ReleasePlan PlanRelease(const Parsed& parsed) {
 
 int ReleaseCommand(const Arguments& arguments) {
   const Parsed parsed = Parse(arguments, {"--version", "--url", "--key", "--cert", "--client-name",
-                                          "-P", "-o", "--product", "--platform"});
+                                          "-P", "-o", "--product", "--platform", "--expires"});
   if (parsed.words.size() != 1) {
     throw UsageError();
   }
@@ -350,6 +344,7 @@ int VerifyCommand(const Arguments& arguments) {
   trust.product = Optional(parsed, "--product", BuiltInIdentity());
   trust.roots = wu::ParsePublicKeys(Required(parsed, "--root-keys"));
   trust.recordedSerial = ParseSerial(Optional(parsed, "--serial", "0"));
+  trust.now = UnixTimeNow();
   const std::string text = ReadSmallFile(parsed.words[0]);
   const std::string version = wu::ReadUpdateInfo(text).version;
   const wu::ReleaseVerdict verdict = wu::VerifyRelease(trust, text, version);
@@ -361,6 +356,9 @@ int VerifyCommand(const Arguments& arguments) {
               verdict.statement.product.c_str(), version.c_str(),
               static_cast<unsigned long long>(verdict.statement.size),
               wu::HexText(verdict.statement.sha256).c_str());
+  const std::optional<int64_t> expires = verdict.statement.expires;
+  const std::string expiry = expires ? wu::ShownUtcTime(*expires) : "never (no ReleaseExpires)";
+  std::printf("expires: %s\n", expiry.c_str());
   if (verdict.serial) {
     std::printf("signed by %s, certified by root key %s with serial %llu\n",
                 cipher::ToBase64(verdict.signer).c_str(), cipher::ToBase64(*verdict.root).c_str(),

@@ -24,6 +24,7 @@ int ExtractCommand(const Arguments& arguments);   // cmd_unzip.cpp
 int KeygenCommand(const Arguments& arguments);    // cmd_release.cpp
 int CertifyCommand(const Arguments& arguments);   // cmd_release.cpp
 int VerifyCommand(const Arguments& arguments);    // cmd_release.cpp
+int RefreshCommand(const Arguments& arguments);   // cmd_refresh.cpp
 #if LUMIVORA_TOOL_PACK_COMMAND
 int PackCommand(const Arguments& arguments);     // cmd_pack.cpp
 int ReleaseCommand(const Arguments& arguments);  // cmd_release.cpp
@@ -51,8 +52,8 @@ constexpr Command kCommands[] = {
     {"pack", "pack FILE -o PACK [-P PASSWORD] [--version V]", lumivora::tool::PackCommand},
     {"release",
      "release MAIN_PROGRAM --version V --url URL [--url MIRROR]... --key SECRET_KEY_FILE "
-     "[--cert CERT_FILE] "
-     "[--client-name NAME] [-P PASSWORD] [--product P] [--platform linux|windows] -o DIR",
+     "[--cert CERT_FILE] [--client-name NAME] [-P PASSWORD] [--product P] "
+     "[--platform linux|windows] [--expires DAYS] -o DIR",
      lumivora::tool::ReleaseCommand},
 #endif
     {"keygen", "keygen -o SECRET_KEY_FILE", lumivora::tool::KeygenCommand},
@@ -63,6 +64,9 @@ constexpr Command kCommands[] = {
      "verify INFO_FILE FILE --root-keys KEYS [--serial N] [--product P] [-P PASSWORD] "
      "[--platform linux|windows]",
      lumivora::tool::VerifyCommand},
+    {"refresh",
+     "refresh INFO_FILE --key SECRET_KEY_FILE [--cert CERT_FILE] --expires DAYS [--product P]",
+     lumivora::tool::RefreshCommand},
     {"list", "list ARCHIVE", lumivora::tool::ListCommand},
     {"test", "test ARCHIVE [-P PASSWORD]", lumivora::tool::TestCommand},
     {"extract", "extract ARCHIVE [-d DIR] [-P PASSWORD] [--recreate-dirs] [PATTERN ...]",

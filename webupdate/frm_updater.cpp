@@ -245,6 +245,7 @@ void TfrmUpdater::Execute(UpdaterEnvironment& environment, const std::string& cu
     downloaded = update.CheckForUpdate(infoURL2);
   }
   environment.trust.recordedSerial = update.Trust().recordedSerial;
+  environment.trust.freshOfferSeen = update.Trust().freshOfferSeen;
   if (!downloaded) {
     return;  // the dialog takes the download's folder with it
   }

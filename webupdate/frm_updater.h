@@ -41,7 +41,8 @@ struct UpdaterEnvironment {
   PackCheck checkPack;
   // The keys and product a download must be signed for (none: unsigned
   // downloads are taken). Execute leaves the highest certificate serial
-  // accepted in its recordedSerial.
+  // accepted in its recordedSerial, and the time of a fresh statement seen in
+  // its freshOfferSeen.
   ReleaseTrust trust{};
   // The lock file that launchers take before they change the pack or the
   // settings (empty: none).

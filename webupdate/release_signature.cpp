@@ -10,6 +10,7 @@
 #include "platform/exception.h"
 #include "platform/text.h"
 #include "webupdate/info_file.h"
+#include "webupdate/release_time.h"
 
 namespace lumivora::webupdate {
 namespace {
@@ -113,18 +114,62 @@ void ReadStatement(std::string_view text, ReleaseVerdict& verdict) {
   const std::optional<uint64_t> size = DecimalSize(value(release_keys::kSize));
   const std::optional<Sha256Digest> digest = HexDigest(value(release_keys::kSha256));
   const std::optional<PublicKey> signer = DecodePublicKey(value(release_keys::kKey));
+  const std::string expires = value(release_keys::kExpires);
+  if (!expires.empty()) {
+    verdict.statement.expires = ParseUtcTime(expires);
+  }
   if (!size) {
     verdict.result = Fail("The update's ReleaseSize is not a decimal byte count.");
   } else if (!digest) {
     verdict.result = Fail("The update's ReleaseSHA256 is not 64 hexadecimal digits.");
   } else if (!signer) {
     verdict.result = Fail("The update's ReleaseKey is not Base64 of a 32-byte public key.");
+  } else if (!expires.empty() && !verdict.statement.expires) {
+    verdict.result =
+        Fail("The update's ReleaseExpires is not a UTC time such as 2027-01-31T12:00:00Z.");
   } else {
     verdict.statement.product = value(release_keys::kProduct);
     verdict.statement.size = *size;
     verdict.statement.sha256 = *digest;
     verdict.signer = *signer;
   }
+}
+
+// The signature of TEXT's statement; sets VERDICT's result when there is none.
+std::optional<Signature> ReadSignature(std::string_view text, ReleaseVerdict& verdict) {
+  const std::string signatureText =
+      ReadIniValue(text, {.section = "Setup", .name = release_keys::kSignature});
+  if (signatureText.empty()) {
+    verdict.result = Fail("The update is not signed.");
+    return std::nullopt;
+  }
+  const std::optional<Signature> signature = FixedBytes<64>(signatureText);
+  if (!signature) {
+    verdict.result = Fail("The update's ReleaseSignature is not Base64 of a 64-byte signature.");
+  }
+  return signature;
+}
+
+// Sets VERDICT's result unless SIGNATURE is its signer's over its statement.
+void CheckSignature(const Signature& signature, ReleaseVerdict& verdict) {
+  if (!Verifies(signature, StatementText(verdict.statement), verdict.signer)) {
+    verdict.result = Fail(
+        "The update's signature does not match its statement (product, version, size, "
+        "SHA-256 and expiry).");
+  }
+}
+
+// Whether a validly signed STATEMENT is still offered: its expiry, give or take
+// the clock skew, is not past, and it has one when TRUST requires it.
+platform::Result Freshness(const ReleaseTrust& trust, const ReleaseStatement& statement) {
+  if (!statement.expires) {
+    return trust.requireFresh ? Fail("The update's statement carries no expiry.")
+                              : platform::Result{};
+  }
+  if (trust.now > *statement.expires + kClockSkewSeconds) {
+    return Fail("The update's statement expired on " + ShownUtcTime(*statement.expires) + ".");
+  }
+  return {};
 }
 
 }  // namespace
@@ -136,9 +181,13 @@ void InitSodium() {
 }
 
 std::string StatementText(const ReleaseStatement& statement) {
-  return "Lumivora release statement 1\nproduct=" + statement.product +
-         "\nversion=" + statement.version + "\nsize=" + std::to_string(statement.size) +
-         "\nsha256=" + HexText(statement.sha256) + "\n";
+  std::string text = "Lumivora release statement 1\nproduct=" + statement.product +
+                     "\nversion=" + statement.version + "\nsize=" + std::to_string(statement.size) +
+                     "\nsha256=" + HexText(statement.sha256) + "\n";
+  if (statement.expires) {
+    text += "expires=" + UtcTimeText(*statement.expires) + "\n";
+  }
+  return text;
 }
 
 std::string CertificateText(std::string_view product, const PublicKey& key, uint64_t serial) {
@@ -202,15 +251,8 @@ ReleaseVerdict VerifyRelease(const ReleaseTrust& trust, std::string_view text,
   InitSodium();
   ReleaseVerdict verdict;
   verdict.statement.version = version;
-  const std::string signatureText =
-      ReadIniValue(text, {.section = "Setup", .name = release_keys::kSignature});
-  if (signatureText.empty()) {
-    verdict.result = Fail("The update is not signed.");
-    return verdict;
-  }
-  const std::optional<Signature> signature = FixedBytes<64>(signatureText);
+  const std::optional<Signature> signature = ReadSignature(text, verdict);
   if (!signature) {
-    verdict.result = Fail("The update's ReleaseSignature is not Base64 of a 64-byte signature.");
     return verdict;
   }
   ReadStatement(text, verdict);
@@ -232,11 +274,26 @@ ReleaseVerdict VerifyRelease(const ReleaseTrust& trust, std::string_view text,
     verdict.result =
         Fail("The update is signed by an unknown key " + cipher::ToBase64(verdict.signer) + ".");
   }
-  if (verdict.result.Ok() &&
-      !Verifies(*signature, StatementText(verdict.statement), verdict.signer)) {
-    verdict.result = Fail(
-        "The update's signature does not match its statement (product, version, size and "
-        "SHA-256).");
+  if (verdict.result.Ok()) {
+    CheckSignature(*signature, verdict);
+  }
+  if (verdict.result.Ok()) {
+    verdict.result = Freshness(trust, verdict.statement);
+  }
+  return verdict;
+}
+
+ReleaseVerdict ReadSignedRelease(std::string_view text, const std::string& version) {
+  InitSodium();
+  ReleaseVerdict verdict;
+  verdict.statement.version = version;
+  const std::optional<Signature> signature = ReadSignature(text, verdict);
+  if (!signature) {
+    return verdict;
+  }
+  ReadStatement(text, verdict);
+  if (verdict.result.Ok()) {
+    CheckSignature(*signature, verdict);
   }
   return verdict;
 }

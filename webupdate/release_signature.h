@@ -40,6 +40,7 @@ inline constexpr char kSha256[] = "ReleaseSHA256";
 inline constexpr char kKey[] = "ReleaseKey";
 inline constexpr char kSignature[] = "ReleaseSignature";
 inline constexpr char kCertificate[] = "ReleaseCertificate";
+inline constexpr char kExpires[] = "ReleaseExpires";
 }  // namespace release_keys
 
 // What a signature binds. The version is the information file's "Version".
@@ -48,11 +49,16 @@ struct ReleaseStatement {
   std::string version;
   uint64_t size = 0;
   Sha256Digest sha256{};
+  // When the statement stops being valid (Unix time, webupdate/release_time.h);
+  // none: it never does.
+  std::optional<int64_t> expires;
 };
 
 // The bytes that are signed: five LF-terminated lines,
 //   "Lumivora release statement 1", "product=P", "version=V", "size=N",
-//   "sha256=" followed by 64 lower-case hexadecimal digits.
+//   "sha256=" followed by 64 lower-case hexadecimal digits,
+// and a sixth, "expires=" followed by the UTC time as ReleaseExpires holds
+// it (2027-01-31T12:00:00Z), when the statement has an expiry.
 std::string StatementText(const ReleaseStatement& statement);
 
 // A root key's delegation of signing to KEY for PRODUCT, numbered SERIAL.
@@ -87,6 +93,14 @@ struct ReleaseTrust {
   std::string product;
   std::vector<PublicKey> roots;  // none: unsigned releases are accepted
   uint64_t recordedSerial = 0;
+  // The time of the check (Unix time; the caller reads the clock), against
+  // which a statement's expiry is compared, and whether a statement without
+  // one is refused (LUMIVORA_REQUIRE_FRESH_OFFERS).
+  int64_t now = 0;
+  bool requireFresh = false;
+  // Set to NOW by a check whose statement verified with an unexpired expiry
+  // (the settings keep its day as LastFreshOffer); 0: none.
+  int64_t freshOfferSeen = 0;
   [[nodiscard]] bool Enabled() const { return !roots.empty(); }
 };
 
@@ -101,9 +115,15 @@ struct ReleaseVerdict {
 
 // Checks the statement carried in the [Setup] section of the
 // information text TEXT for the
-// offered version VERSION against TRUST (which must be enabled).
+// offered version VERSION against TRUST (which must be enabled): its
+// signature, then its expiry against TRUST.now (kClockSkewSeconds allowed).
 ReleaseVerdict VerifyRelease(const ReleaseTrust& trust, std::string_view text,
                              const std::string& version);
+
+// The statement of TEXT for VERSION and whether it verifies under its own
+// ReleaseKey, whoever that is and whenever it expires (the vendor's refresh
+// of a statement it made): no product, root, certificate or expiry check.
+ReleaseVerdict ReadSignedRelease(std::string_view text, const std::string& version);
 
 // Whether a file of SIZE bytes with DIGEST is the signed release of
 // STATEMENT, and why not.

@@ -8,6 +8,7 @@
 #include "cipher/base64.h"
 #include "platform/exception.h"
 #include "webupdate/info_file.h"
+#include "webupdate/release_time.h"
 
 namespace lumivora::webupdate {
 
@@ -112,6 +113,9 @@ std::string SignedReleaseLines(const ReleaseStatement& statement, const SecretKe
   std::string lines = std::string(release_keys::kProduct) + "=" + statement.product + "\r\n" +
                       release_keys::kSize + "=" + std::to_string(statement.size) + "\r\n" +
                       release_keys::kSha256 + "=" + HexText(statement.sha256) + "\r\n" +
+                      (statement.expires ? std::string(release_keys::kExpires) + "=" +
+                                               UtcTimeText(*statement.expires) + "\r\n"
+                                         : std::string()) +
                       release_keys::kKey + "=" + cipher::ToBase64(key.Public()) + "\r\n" +
                       release_keys::kSignature + "=" +
                       cipher::ToBase64(key.Sign(StatementText(statement))) + "\r\n";

@@ -50,8 +50,8 @@ SigningCertificate CertifyKey(const SecretKey& root, const PublicKey& key, uint6
 // The text DecodeCertificate reads.
 std::string EncodeCertificate(const SigningCertificate& certificate);
 
-// The [Setup] lines (CR LF) that carry STATEMENT signed by KEY, with
-// CERTIFICATE (Base64, may be empty).
+// The [Setup] lines (CR LF) that carry STATEMENT (with ReleaseExpires when it
+// has an expiry) signed by KEY, with CERTIFICATE (Base64, may be empty).
 std::string SignedReleaseLines(const ReleaseStatement& statement, const SecretKey& key,
                                const std::string& certificate);
 

@@ -130,6 +130,9 @@ bool TWebUpdate::AcceptOffer() {
   if (verdict.serial && *verdict.serial > trust_.recordedSerial) {
     trust_.recordedSerial = *verdict.serial;
   }
+  if (verdict.release && verdict.release->expires) {
+    trust_.freshOfferSeen = trust_.now;  // an unexpired statement: the vendor is still there
+  }
   return true;
 }
 

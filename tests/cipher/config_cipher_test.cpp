@@ -185,8 +185,9 @@ TEST(CipherToolTest, EncipherAndDecipher) {
 // The tool's conventions, each row run in a folder holding a program "main"
 // (and "main-link" to it), a text "notes", the demo-only secret key
 // "root.key", a copy "signing.key", the public key "root.pub", the pack
-// "pack" of "main" with the built-in password and the release "rel" of
-// "main" packed with another password: help and version on standard output
+// "pack" of "main" with the built-in password, another secret key
+// "other.key" and the release "rel" of "main" packed with another password,
+// expiring in 30 days, its update.ini of mode 640: help and version on standard output
 // with exit 0; a usage error with the usage on standard error and exit 2; a
 // refused value or file named on one line of standard error, exit 1, and
 // nothing in the folder written.
@@ -194,9 +195,10 @@ TEST(CipherToolTest, HelpVersionUsageErrorsAndRefusals) {
   struct Row {
     const char* arguments;
     int exitCode;
-    const char* out;         // the beginning of standard output
-    const char* err;         // the beginning of standard error
-    const char* shows = "";  // further on in standard output
+    const char* out;          // the beginning of standard output
+    const char* err;          // the beginning of standard error
+    const char* shows = "";   // further on in standard output
+    const char* listed = "";  // in the folder's listing afterwards
   };
   const std::string demoRelease =
       "lumivora-tool release: warning: made for the demo identity \"" LUMIVORA_PRODUCT_IDENTITY
@@ -227,7 +229,11 @@ TEST(CipherToolTest, HelpVersionUsageErrorsAndRefusals) {
       {"release -h", 0,
        "usage: lumivora-tool release MAIN_PROGRAM --version V --url URL [--url MIRROR]... "
        "--key SECRET_KEY_FILE [--cert CERT_FILE] [--client-name NAME] [-P PASSWORD] [--product P] "
-       "[--platform linux|windows] -o DIR\n",
+       "[--platform linux|windows] [--expires DAYS] -o DIR\n",
+       ""},
+      {"help refresh", 0,
+       "usage: lumivora-tool refresh INFO_FILE --key SECRET_KEY_FILE [--cert CERT_FILE] "
+       "--expires DAYS [--product P]\n",
        ""},
       // test and extract read with the built-in pack password, as pack writes.
       {"test pack", 0, "pack: no errors in 1 entries\n", ""},
@@ -238,6 +244,18 @@ TEST(CipherToolTest, HelpVersionUsageErrorsAndRefusals) {
        "password.\n"},
       {"verify rel/update.ini rel/p --root-keys \"$(cat root.pub)\" -P other", 0, statement.c_str(),
        "", "rel/p: a pack that a linux launcher starts\n"},
+      {"verify rel/update.ini rel/p --root-keys \"$(cat root.pub)\" -P other", 0, statement.c_str(),
+       "", "\nexpires: 20"},
+      // refresh re-signs the statement in place with a new expiry: the file
+      // replaced with its mode, the pack untouched (below).
+      {"refresh rel/update.ini --key root.key --expires 90", 0, "rel/update.ini re-signed by ", "",
+       "version=1.1\nsize=", "./rel/update.ini -rw-r----- "},
+      {"refresh notes --key root.key --expires 30", 1, "",
+       "lumivora-tool refresh: notes: holds no signed statement"},
+      {"refresh rel/update.ini --key other.key --expires 30", 1, "",
+       "lumivora-tool refresh: rel/update.ini: is signed by "},
+      {"refresh rel/update.ini --key root.key --expires 0", 1, "",
+       "lumivora-tool refresh: --expires \"0\" is not a number of days from 1 to 3650\n"},
       {"verify rel/update.ini rel/p --root-keys \"$(cat root.pub)\" -P other --platform windows", 1,
        statement.c_str(), "",
        "refused: a windows launcher would say: The main program in the download is not a "
@@ -324,6 +342,9 @@ TEST(CipherToolTest, HelpVersionUsageErrorsAndRefusals) {
        "http://h/p --url http://h/p --url http://h/p --url http://h/p --url http://h/p --url "
        "http://h/p --url http://h/p --key root.key -o out",
        1, "", "lumivora-tool release: at most 9 --url"},
+      {"release main --version 1.1 --url http://h/p --key root.key --product acme --expires 7 "
+       "-o out",
+       0, "p and update.ini in out signed by ", "", "\nexpires=20"},
       {"release main --version 1.1 --url http://h/p --key root.key --product acme -P x -o out", 0,
        "p and update.ini in out signed by ", "lumivora-tool release: warning: -P is not the pack"},
       {"certify --root root.key --key \"$(cat root.pub)\" --serial 1 -o c", 0, "certificate for ",
@@ -340,12 +361,17 @@ TEST(CipherToolTest, HelpVersionUsageErrorsAndRefusals) {
                     "cp '" LUMIVORA_SOURCE_DIR "/keys/demo-only/'root.* . && cp root.key "
                     "signing.key && printf '\\177ELF program' > main && echo text > notes && "
                     "ln -s main main-link && " +
-                    Tool() + "pack main -o pack && " + Tool() +
-                    "release main --version 1.1 --url http://h/p --key root.key -P other -o rel")
+                    Tool() + "pack main -o pack && " + Tool() + "keygen -o other.key && " + Tool() +
+                    "release main --version 1.1 --url http://h/p --key root.key -P other "
+                    "--expires 30 -o rel && chmod 640 rel/update.ini")
                   .exitCode,
               0);
     const std::string listing = "find . -printf '%p %M %s %T@ %l\\n' | sort";
     const std::string before = Shell(in + listing).output;
+    const auto packLine = [](const std::string& list) {
+      const size_t at = list.find("./rel/p ");
+      return list.substr(at, list.find('\n', at) - at);
+    };
     const ShellResult out = Shell(in + Tool() + row.arguments + " 2>/dev/null");
     const ShellResult err = Shell(in + Tool() + row.arguments + " 2>&1 >/dev/null");
     if (row.exitCode != 0) {
@@ -360,6 +386,9 @@ TEST(CipherToolTest, HelpVersionUsageErrorsAndRefusals) {
     EXPECT_EQ(err.output.substr(0, std::string(row.err).size()), row.err);
     EXPECT_EQ(err.output.empty(), *row.err == '\0');
     EXPECT_NE(out.output.find(row.shows), std::string::npos) << out.output;
+    const std::string after = Shell(in + listing).output;
+    EXPECT_NE(after.find(row.listed), std::string::npos) << after;
+    EXPECT_EQ(packLine(after), packLine(before));  // no command writes a release's pack
   }
 }
 

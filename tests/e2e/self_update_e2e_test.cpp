@@ -16,6 +16,7 @@
 #include "tests/support/process.h"
 #include "tests/support/zip.h"
 #include "tests/webupdate/servers.h"
+#include "webupdate/release_time.h"
 
 namespace lumivora::testing {
 namespace {
@@ -182,6 +183,26 @@ TEST_F(SelfUpdateTest, OnlyWholeSignedReleasesReplaceThePack) {
                           wu::EncodeCertificate(wu::CertifyKey(DemoRootKey(), signer.Public(),
                                                                serial, LUMIVORA_PRODUCT_IDENTITY)));
   };
+  // A statement that expired two days ago, and the same after
+  // "lumivora-tool refresh" re-signed it for 30 days more.
+  wu::Sha256Stream hash;
+  hash.Update(ToBytes(pack));
+  const auto unixTime = [] {
+    return std::chrono::duration_cast<seconds>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
+  };
+  const int64_t now = unixTime();
+  const std::string expired = wu::SignedReleaseLines(
+      {LUMIVORA_PRODUCT_IDENTITY, "1.1", pack.size(), hash.Finish(), now - int64_t{2} * 86400},
+      DemoRootKey(), "");
+  WriteFile(dir / "refreshed.ini", "[Setup]\r\nVersion=1.1\r\n" + expired);
+  EXPECT_EQ(RunProcess({kBin + "/lumivora-tool", "refresh", dir / "refreshed.ini", "--key",
+                        kSource + "/keys/demo-only/root.key", "--expires", "30"},
+                       {})
+                .exitCode,
+            0);
+  std::string refreshed = ReadFile(dir / "refreshed.ini");
+  refreshed.erase(0, refreshed.find("ReleaseProduct="));
   std::string flipped = pack;
   flipped[flipped.size() / 2] = static_cast<char>(flipped[flipped.size() / 2] ^ 1);
   const std::string garbage(5000, 'g');
@@ -242,6 +263,11 @@ TEST_F(SelfUpdateTest, OnlyWholeSignedReleasesReplaceThePack) {
        ""},
       {"signed by a certified signing key", certified(1), pack, "", "", "1"},
       {"after a rotation to a higher serial", certified(3), pack, "SigningSerial=2\n", "", "3"},
+      {"expired statement", expired, pack, "",
+       refused + "The update's statement expired on " + wu::ShownUtcTime(now - int64_t{2} * 86400) +
+           ".",
+       ""},
+      {"refreshed statement", refreshed, pack, "", "", ""},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -257,6 +283,10 @@ TEST_F(SelfUpdateTest, OnlyWholeSignedReleasesReplaceThePack) {
     EXPECT_EQ(ReadFile(Pack()), installed ? pack : oldPack);
     EXPECT_EQ(Version(), installed ? "1.1" : "1.0");
     EXPECT_EQ(SettingsValue("SigningSerial"), row.serial);
+    // The day of an accepted statement with an expiry is recorded.
+    const bool fresh = row.signature.find("ReleaseExpires=") != std::string::npos &&
+                       row.message.rfind(refused, 0) != 0;
+    EXPECT_EQ(SettingsValue("LastFreshOffer"), fresh ? wu::UtcDateText(unixTime()) : "");
     EXPECT_TRUE(Downloads().empty());
     EXPECT_NE(result.out.find(installed ? "Lumivoramain 1.1 started" : "Lumivoramain 1.0 started"),
               std::string::npos);

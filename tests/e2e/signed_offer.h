@@ -33,7 +33,7 @@ inline std::string SignatureLines(const std::string& bytes, const std::string& v
                                   const std::string& product = LUMIVORA_PRODUCT_IDENTITY) {
   webupdate::Sha256Stream hash;
   hash.Update({reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()});
-  webupdate::ReleaseStatement statement{product, version, bytes.size(), hash.Finish()};
+  webupdate::ReleaseStatement statement{product, version, bytes.size(), hash.Finish(), {}};
   return webupdate::SignedReleaseLines(statement, key, certificate);
 }
 

@@ -55,6 +55,7 @@ struct ScriptedUpdater final : UpdateDialog {
   std::vector<std::string> received;
   bool silent = false;
   uint64_t acceptedSerial = 0;  // a certificate serial the "check" accepts
+  std::string freshDay;         // the day of a fresh statement it saw
   UpdateOutcome Execute(const UpdateRequest& request) override {
     ++calls;
     received = {request.currentVersion, request.packPath, request.infoURL1, request.infoURL2,
@@ -63,7 +64,7 @@ struct ScriptedUpdater final : UpdateDialog {
     if (action) {
       action();
     }
-    return {answer, std::max(request.signingSerial, acceptedSerial)};
+    return {answer, std::max(request.signingSerial, acceptedSerial), freshDay};
   }
 };
 
@@ -153,6 +154,7 @@ TEST_F(LaunchSequenceTest, OnlineScheduleAndSettingsWrite) {
     const char* expectedFile;
     const char* packComment = nullptr;  // a real pack with this archive comment
     const char* installed = "1.0";      // the version the check starts from
+    const char* freshDay = "";          // of a fresh statement the check saw
   };
   // Today is 46000 in the fake system.
   const Row rows[] = {
@@ -184,6 +186,9 @@ TEST_F(LaunchSequenceTest, OnlineScheduleAndSettingsWrite) {
        "Version=1.2", "1.3"},
       {"[Setup]\n", "", 1, 0, "[Setup]\nNextUpdate=46030\n", "Version=1.2 beta"},
       {"[Setup]\n", "", 1, 0, "[Setup]\nNextUpdate=46030\n", "made by zip"},
+      // No update, but a fresh statement of the version in place: its day.
+      {"[Setup]\n", "", 1, 0, "[Setup]\nNextUpdate=46030\nLastFreshOffer=2027-01-15\n", nullptr,
+       "1.0", "2027-01-15"},
   };
   for (const Row& row : rows) {
     ::mkdir((dir / "appdata/Lumivora").c_str(), 0755);
@@ -196,6 +201,7 @@ TEST_F(LaunchSequenceTest, OnlineScheduleAndSettingsWrite) {
     updater.calls = 0;
     updater.answer = row.updaterAnswer;
     updater.acceptedSerial = row.acceptedSerial;
+    updater.freshDay = row.freshDay;
     ::unlink((dir / "app/Lumivorapack").c_str());
     if (row.packComment != nullptr) {
       lumivora::testing::WriteBytes(dir / "app/Lumivorapack",

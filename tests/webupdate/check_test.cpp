@@ -199,7 +199,7 @@ TEST_F(CheckTest, EarlyEndsFireTheirEvents) {
        Then(kUpToInfo, {"UpdateAvailable", "GetClientFileName", "BeforeDownload", "DownloadError",
                         "AfterDownload"}),
        [&root](CheckTest& t) {
-         t.update_.SetReleaseTrust({"product", {root.Public()}, 0});
+         t.update_.SetReleaseTrust({.product = "product", .roots = {root.Public()}});
        }},
   };
   for (const Row& row : rows) {

@@ -8,6 +8,7 @@
 #include "tests/support/files.h"
 #include "tests/support/process.h"
 #include "webupdate/release_signing.h"
+#include "webupdate/release_time.h"
 
 namespace lumivora::webupdate {
 namespace {
@@ -200,7 +201,9 @@ TEST(SafeFileNamePart, ServerNamesStayInTheFolder) {
 }
 
 // The check's rules for a signed offer under a trust of one root key that has
-// accepted certificate serial 5 so far; empty problem: accepted.
+// accepted certificate serial 5 so far, at 2027-01-15 08:00 UTC; empty problem:
+// accepted. A launcher that requires fresh offers refuses the accepted ones
+// without an expiry, and nothing else.
 TEST(VerifyRelease, SignatureRules) {
   const SecretKey root = SecretKey::Generate();
   const SecretKey stranger = SecretKey::Generate();
@@ -224,6 +227,15 @@ TEST(VerifyRelease, SignatureRules) {
     return lines;
   };
   const std::string strangerKey = cipher::ToBase64(stranger.Public());
+  const int64_t now = 1'800'000'000;
+  const auto expiring = [&root](int64_t expires) {
+    return "[Setup]\r\n" +
+           SignedReleaseLines({"product", "1.1", 7, Sha256Digest{9}, expires}, root, "");
+  };
+  std::string prolonged = expiring(now - 3600);  // its expiry moved after signing
+  prolonged.replace(prolonged.find("T07:00"), 6, "T09:00");
+  std::string offset = expiring(now);  // a time zone other than Z
+  offset.replace(offset.find("Z\r"), 1, "+00:00");
   const std::tuple<std::string, const char*, std::string> rows[] = {
       {offer(signer, certificate(root, 5)), "1.1", ""},
       {offer(stranger), "1.1", "The update is signed by an unknown key " + strangerKey},
@@ -250,14 +262,32 @@ TEST(VerifyRelease, SignatureRules) {
       {garbled("ReleaseSize", 'x'), "1.1", "The update's ReleaseSize is not a decimal byte count."},
       {garbled("ReleaseSHA256", 'g'), "1.1",
        "The update's ReleaseSHA256 is not 64 hexadecimal digits."},
+      // Fresh offers: an expiry in the future, or past by less than the clock skew.
+      {expiring(now + 86400), "1.1", ""},
+      {expiring(now - kClockSkewSeconds), "1.1", ""},
+      {expiring(now - kClockSkewSeconds - 1), "1.1",
+       "The update's statement expired on 2027-01-15 07:49 UTC."},
+      {expiring(now - 86400), "1.1", "The update's statement expired on 2027-01-14 08:00 UTC."},
+      {prolonged, "1.1", "The update's signature does not match its statement"},
+      {offset, "1.1",
+       "The update's ReleaseExpires is not a UTC time such as 2027-01-31T12:00:00Z."},
   };
-  const ReleaseTrust trust{"product", {root.Public()}, 5};
-  for (const auto& [lines, version, problem] : rows) {
-    SCOPED_TRACE(problem);
-    const ReleaseVerdict verdict = VerifyRelease(trust, lines, version);
-    EXPECT_EQ(verdict.result.Reason().substr(0, problem.size()), problem);
-    EXPECT_LT(verdict.result.Reason().size(), 200U);
-    EXPECT_EQ(verdict.result.Ok(), problem.empty());
+  for (const bool requireFresh : {false, true}) {
+    const ReleaseTrust trust{.product = "product",
+                             .roots = {root.Public()},
+                             .recordedSerial = 5,
+                             .now = now,
+                             .requireFresh = requireFresh};
+    for (const auto& [lines, version, problem] : rows) {
+      SCOPED_TRACE(problem + (requireFresh ? " (fresh offers required)" : ""));
+      const bool stale =
+          requireFresh && problem.empty() && lines.find("ReleaseExpires") == std::string::npos;
+      const std::string expected = stale ? "The update's statement carries no expiry." : problem;
+      const ReleaseVerdict verdict = VerifyRelease(trust, lines, version);
+      EXPECT_EQ(verdict.result.Reason().substr(0, expected.size()), expected);
+      EXPECT_LT(verdict.result.Reason().size(), 200U);
+      EXPECT_EQ(verdict.result.Ok(), expected.empty());
+    }
   }
 }
 
@@ -283,9 +313,9 @@ TEST(VerifyRelease, OpensslSignaturesAsOracle) {
   openssl({"pkey", "-inform", "DER", "-in", dir / "key", "-pubout", "-outform", "DER", "-out",
            dir / "key.pub"});
   const std::string publicKey = cipher::ToBase64(tail(testing::ReadFile(dir / "key.pub")));
-  const ReleaseStatement statement{"oracle-product", "2.5", 123456, Sha256Digest{1, 2, 3}};
+  const ReleaseStatement statement{"oracle-product", "2.5", 123456, Sha256Digest{1, 2, 3}, {}};
   testing::WriteFile(dir / "statement", StatementText(statement));
-  const ReleaseTrust trust{"oracle-product", ParsePublicKeys(publicKey), 0};
+  const ReleaseTrust trust{.product = "oracle-product", .roots = ParsePublicKeys(publicKey)};
   const std::pair<const char*, const char*> rows[] = {
       {"key", ""},
       {"other", "The update's signature does not match its statement"},
