@@ -289,5 +289,4 @@ DecodeFault DecodeEntry(const EntryCoding& coding, EntryInput& input, Traditiona
   return RunDecoder(coding, compressedSize, io, legacy, buffers, processMessages);
 }
 
-
 }  // namespace lumivora::unzip

@@ -55,7 +55,6 @@ struct OfferVerdict {
 OfferVerdict VerifyOffer(const ReleaseTrust& trust, const std::string& text,
                          const std::string& version);
 
-
 // A download of the offered file into FILENAME.
 struct DownloadResult {
   TransferResult transfer;
