@@ -3,7 +3,8 @@
 # The .dsc is pinned by its SHA-256; dpkg-source checks the tarballs it lists
 # against the checksums it holds. The files are fetched from the .dsc's own
 # folder of the archive. Debian's build regenerates the autotools files
-# (dh_autoreconf), and so does this script.
+# (dh_autoreconf), and so does this script for a package built with them
+# (one built with CMake has no configure.ac).
 foreach(variable DSC_URL DSC_SHA256 DEST)
   if(NOT ${variable})
     message(FATAL_ERROR "fetch-debian-source: ${variable} is not set")
@@ -48,8 +49,10 @@ execute_process(COMMAND dpkg-source -x "${download}/${dsc_name}" "${DEST}"
 if(NOT result EQUAL 0)
   message(FATAL_ERROR "fetch-debian-source: dpkg-source -x failed")
 endif()
-execute_process(COMMAND autoreconf -fi WORKING_DIRECTORY "${DEST}" RESULT_VARIABLE result
-  OUTPUT_QUIET)
-if(NOT result EQUAL 0)
-  message(FATAL_ERROR "fetch-debian-source: autoreconf failed in ${DEST}")
+if(EXISTS "${DEST}/configure.ac")
+  execute_process(COMMAND autoreconf -fi WORKING_DIRECTORY "${DEST}" RESULT_VARIABLE result
+    OUTPUT_QUIET)
+  if(NOT result EQUAL 0)
+    message(FATAL_ERROR "fetch-debian-source: autoreconf failed in ${DEST}")
+  endif()
 endif()

@@ -1,21 +1,18 @@
-// lumivora-tool pack: a pack written by libzip (deflated, traditional PKWARE
-// encryption) holding one file as the main program "Lumivoramain", with the
-// archive comment "Version=V" when a version is given, then read back
-// through the extraction component; for release, written only once the
-// launcher's pack check passes. POSIX builds only: Debian ships no Windows
-// build of libzip.
-#include <sys/stat.h>
-#include <zip.h>
-
+// lumivora-tool pack: a pack written by the pack writer (libzip: deflated,
+// traditional PKWARE encryption) holding one file as the main program
+// "Lumivoramain", with the archive comment "Version=V" when a version is
+// given, then read back through the extraction component; for release,
+// written only once the launcher's pack check passes.
 #include <cstdio>
 #include <filesystem>
-#include <memory>
 #include <string>
+#include <system_error>
 
 #include "platform/exception.h"
 #include "platform/file.h"
 #include "platform/product.h"
 #include "tools/tool_commands.h"
+#include "unzip/pack_writer.h"
 
 namespace lumivora::tool {
 
@@ -45,10 +42,6 @@ class ScratchFolder {
   std::string path_;
 };
 
-struct ZipCloser {
-  void operator()(zip_t* archive) const { zip_discard(archive); }
-};
-
 // "INPUT -o OUTPUT [-P PASSWORD] [--version V]"; raises UsageError for
 // anything else.
 PackArguments ParsePackArguments(const Arguments& arguments) {
@@ -74,70 +67,40 @@ PackArguments ParsePackArguments(const Arguments& arguments) {
   return parsed;
 }
 
-// Writes the pack: INPUT as the one entry "<product>main" ("Lumivoramain"), deflated and
-// encrypted, with the input's mode and time, and the archive comment
-// "Version=V" (ASCII, no line break) for a version V. Prints why and returns
-// false when it cannot.
-bool WritePack(const PackArguments& pack, const struct stat& status) {
-  int error = 0;
-  std::unique_ptr<zip_t, ZipCloser> archive(
-      zip_open(pack.output.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error));
-  if (!archive) {
-    zip_error_t zipError;
-    zip_error_init_with_code(&zipError, error);
-    std::fprintf(stderr, "%s: %s\n", pack.output.c_str(), zip_error_strerror(&zipError));
-    zip_error_fini(&zipError);
-    return false;
-  }
-  zip_source_t* source = zip_source_file(archive.get(), pack.input.c_str(), 0, -1);
-  if (source == nullptr) {
-    std::fprintf(stderr, "%s: %s\n", pack.input.c_str(), zip_strerror(archive.get()));
-    return false;
-  }
-  // The entry the launcher of the same build extracts: named after the product.
-  const std::string mainName = platform::ProductName() + "main";
-  const zip_int64_t index = zip_file_add(archive.get(), mainName.c_str(), source, ZIP_FL_OVERWRITE);
-  if (index < 0) {
-    zip_source_free(source);
-    std::fprintf(stderr, "%s: %s\n", pack.output.c_str(), zip_strerror(archive.get()));
-    return false;
-  }
-  const auto entry = static_cast<zip_uint64_t>(index);
-  const std::string comment = pack.version.empty() ? "" : "Version=" + pack.version;
-  if (!comment.empty() && zip_set_archive_comment(archive.get(), comment.data(),
-                                                  static_cast<zip_uint16_t>(comment.size())) != 0) {
-    std::fprintf(stderr, "%s: %s\n", pack.output.c_str(), zip_strerror(archive.get()));
-    return false;
-  }
-  // Unix host, the file's permission bits in the high half (APPNOTE 4.4.15):
-  // the extracted main program keeps its execute permission.
-  const auto mode = static_cast<zip_uint32_t>(S_IFREG | (status.st_mode & 07777U));
-  const char* password = pack.password.c_str();
-  if (zip_set_file_compression(archive.get(), entry, ZIP_CM_DEFLATE, 9) != 0 ||
-      zip_file_set_encryption(archive.get(), entry, ZIP_EM_TRAD_PKWARE, password) != 0 ||
-      zip_file_set_external_attributes(archive.get(), entry, 0, ZIP_OPSYS_UNIX, mode << 16U) != 0 ||
-      zip_file_set_mtime(archive.get(), entry, status.st_mtime, 0) != 0) {
-    std::fprintf(stderr, "%s: %s\n", pack.output.c_str(), zip_strerror(archive.get()));
-    return false;
-  }
-  if (zip_close(archive.get()) != 0) {
-    std::fprintf(stderr, "%s: %s\n", pack.output.c_str(), zip_strerror(archive.get()));
-    return false;
-  }
-  (void)archive.release();  // zip_close freed it
-  return true;
+// The permission bits the entry keeps, so that the extracted main program
+// keeps its execute permission; Windows files have none to keep.
+uint32_t ProgramMode(const std::filesystem::file_status& status) {
+#ifdef _WIN32
+  (void)status;
+  return unzip::kDefaultProgramMode;
+#else
+  return static_cast<uint32_t>(status.permissions()) & 07777U;
+#endif
 }
 
 // Writes PACK as the pack command does, without reading it back; prints why
 // and returns false when it cannot.
 bool MakePack(const PackArguments& pack) {
-  struct stat status {};
-  if (::stat(pack.input.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) {
+  std::error_code error;
+  const std::filesystem::file_status status = std::filesystem::status(pack.input, error);
+  if (error || !std::filesystem::is_regular_file(status)) {
     std::fprintf(stderr, "%s: not a readable file\n", pack.input.c_str());
     return false;
   }
   CheckOutput(pack.output, {pack.input});
-  return WritePack(pack, status);
+  // The entry the launcher of the same build extracts: named after the product.
+  unzip::PackRequest request;
+  request.program = pack.input;
+  request.entryName = platform::ProductName() + "main";
+  request.password = pack.password;
+  request.version = pack.version;
+  request.mode = ProgramMode(status);
+  request.output = pack.output;
+  const platform::Result written = unzip::WritePack(request);
+  if (!written.Ok()) {
+    std::fprintf(stderr, "%s\n", written.Reason().c_str());
+  }
+  return written.Ok();
 }
 
 }  // namespace

@@ -25,10 +25,8 @@ int KeygenCommand(const Arguments& arguments);    // cmd_release.cpp
 int CertifyCommand(const Arguments& arguments);   // cmd_release.cpp
 int VerifyCommand(const Arguments& arguments);    // cmd_release.cpp
 int RefreshCommand(const Arguments& arguments);   // cmd_refresh.cpp
-#if LUMIVORA_TOOL_PACK_COMMAND
-int PackCommand(const Arguments& arguments);     // cmd_pack.cpp
-int ReleaseCommand(const Arguments& arguments);  // cmd_release.cpp
-#endif
+int PackCommand(const Arguments& arguments);      // cmd_pack.cpp
+int ReleaseCommand(const Arguments& arguments);   // cmd_release.cpp
 
 std::string BuiltInIdentity() {
   return LUMIVORA_PRODUCT_IDENTITY;
@@ -48,14 +46,12 @@ constexpr Command kCommands[] = {
     {"help", "help [COMMAND]", nullptr},
     {"encipher", "encipher TEXT", lumivora::tool::EncipherCommand},
     {"decipher", "decipher BASE64", lumivora::tool::DecipherCommand},
-#if LUMIVORA_TOOL_PACK_COMMAND  // libzip: not in the Windows build
     {"pack", "pack FILE -o PACK [-P PASSWORD] [--version V]", lumivora::tool::PackCommand},
     {"release",
      "release MAIN_PROGRAM --version V --url URL [--url MIRROR]... --key SECRET_KEY_FILE "
      "[--cert CERT_FILE] [--client-name NAME] [-P PASSWORD] [--product P] "
      "[--platform linux|windows] [--expires DAYS] -o DIR",
      lumivora::tool::ReleaseCommand},
-#endif
     {"keygen", "keygen -o SECRET_KEY_FILE", lumivora::tool::KeygenCommand},
     {"certify",
      "certify --root SECRET_KEY_FILE --key PUBLIC_KEY --serial N -o CERT_FILE [--product P]",

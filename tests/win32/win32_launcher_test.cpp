@@ -61,11 +61,16 @@ TEST_F(Win32Launcher, LaunchExtractsAndStartsTheMainProgram) {
 }
 
 // lumivora-tool.exe reads a pack through the extraction component: list,
-// test with the right and a wrong password, extract.
+// test with the right and a wrong password, extract; it writes one with pack
+// (read back by list and test) and release (passed by verify, the launcher's
+// pack check).
 TEST(Win32Tool, ListsTestsAndExtractsAPack) {
   ASSERT_FALSE(ReadFile(kPack).empty()) << "no test pack (zip missing?): " << kPack;
   const TempDir dir;
   const std::string password = LUMIVORA_PACK_PASSWORD;
+  const std::string sample = kBinDir + "/lumivora-sample-main.exe";
+  const std::string made = dir / "made pack";
+  const std::string rootKey = ReadFile(LUMIVORA_SOURCE_DIR "/keys/demo-only/root.pub").substr(0, 44);
   struct Row {
     std::string arguments;
     long exitCode;
@@ -76,6 +81,14 @@ TEST(Win32Tool, ListsTestsAndExtractsAPack) {
       {"test \"" + kPack + "\" -P \"" + password + "\"", 0, "no errors in 1 entries"},
       {"test \"" + kPack + "\" -P wrong", 1, "Lumivoramain: skipped (wrong password or damaged)"},
       {"extract \"" + kPack + "\" -d \"" + dir.Path() + "\" -P \"" + password + "\"", 0, ""},
+      {"pack \"" + sample + "\" -o \"" + made + "\" --version 1.2", 0, "no errors in 1 entries"},
+      {"list \"" + made + "\"", 0, "Version=1.2"},
+      {"test \"" + made + "\" -P wrong", 1, "Lumivoramain: skipped (wrong password or damaged)"},
+      {"release \"" + sample + "\" --version 1.2 --url http://h/p --key \"" LUMIVORA_SOURCE_DIR
+       "/keys/demo-only/root.key\" -o \"" + dir.Path() + "\"",
+       0, "Publish in this order"},
+      {"verify \"" + (dir / "update.ini") + "\" \"" + (dir / "p") + "\" --root-keys " + rootKey,
+       0, "a pack that a windows launcher starts"},
   };
   int number = 0;
   for (const Row& row : rows) {
