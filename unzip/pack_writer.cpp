@@ -36,6 +36,8 @@ class PackTarget {
   PackTarget& operator=(const PackTarget&) = delete;
   ~PackTarget() { zip_error_fini(&error_); }
 
+  // libzip's zip_source_callback.
+  // NOLINTNEXTLINE(bugprone-easily-swappable-parameters)
   static zip_int64_t Call(void* self, void* data, zip_uint64_t length, zip_source_cmd_t command) {
     auto* target = static_cast<PackTarget*>(self);
     errno = 0;
@@ -179,12 +181,14 @@ Source ProgramSource(const PackRequest& request, zip_error_t* error) {
 
 // The one entry's method, encryption, attributes and the archive comment.
 bool DescribePack(zip_t* archive, zip_uint64_t entry, const PackRequest& request) {
-  const std::string comment = request.version.empty() ? "" : "Version=" + request.version;
+  const std::string comment = "Version=" + request.version;
+  if (!request.version.empty() &&
+      zip_set_archive_comment(archive, comment.data(), static_cast<zip_uint16_t>(comment.size())) !=
+          0) {
+    return false;
+  }
   const uint32_t mode = kUnixRegularFile | (request.mode & kUnixPermissionBits);
-  return (comment.empty() || zip_set_archive_comment(archive, comment.data(),
-                                                     static_cast<zip_uint16_t>(comment.size())) ==
-                                 0) &&
-         zip_set_file_compression(archive, entry, ZIP_CM_DEFLATE, kDeflateLevel) == 0 &&
+  return zip_set_file_compression(archive, entry, ZIP_CM_DEFLATE, kDeflateLevel) == 0 &&
          zip_file_set_encryption(archive, entry, ZIP_EM_TRAD_PKWARE, request.password.c_str()) ==
              0 &&
          zip_file_set_external_attributes(archive, entry, 0, ZIP_OPSYS_UNIX, mode << 16U) == 0;

@@ -26,7 +26,7 @@ struct PackRequest {
   std::optional<std::span<const uint8_t>> bytes;
   std::string entryName;  // the launcher's "<product>main"
   std::string password;
-  std::string version;  // the archive comment "Version=VERSION"; none when empty
+  std::string version;                  // the archive comment "Version=VERSION"; none when empty
   uint32_t mode = kDefaultProgramMode;  // the entry's permission bits (07777)
   std::string output;
 };

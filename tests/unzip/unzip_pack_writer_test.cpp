@@ -63,7 +63,7 @@ TEST(PackWriter, RequestsTable) {
     const EntryResult tested = ExtractEntry({output, "Lumivoramain"}, {.password = "pw"}, nullptr);
     EXPECT_EQ(tested.computedCrc, test::Crc(program));
     EXPECT_EQ(tested.entry.compressionMethod, 8);
-    EXPECT_EQ(tested.entry.flags & 1U, 1U);             // encrypted
+    EXPECT_EQ(tested.entry.flags & 1U, 1U);           // encrypted
     EXPECT_EQ(tested.entry.versionMadeBy >> 8U, 3U);  // Unix
     EXPECT_EQ(tested.entry.externalAttributes >> 16U, 0100000U | row.mode);
     const std::string pack = test::ReadFile(output);

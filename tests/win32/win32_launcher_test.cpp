@@ -70,7 +70,8 @@ TEST(Win32Tool, ListsTestsAndExtractsAPack) {
   const std::string password = LUMIVORA_PACK_PASSWORD;
   const std::string sample = kBinDir + "/lumivora-sample-main.exe";
   const std::string made = dir / "made pack";
-  const std::string rootKey = ReadFile(LUMIVORA_SOURCE_DIR "/keys/demo-only/root.pub").substr(0, 44);
+  const std::string keys = std::string(LUMIVORA_SOURCE_DIR) + "/keys/demo-only/";
+  const std::string rootKey = ReadFile(keys + "root.pub").substr(0, 44);  // Base64 of 32 bytes
   struct Row {
     std::string arguments;
     long exitCode;
@@ -84,11 +85,11 @@ TEST(Win32Tool, ListsTestsAndExtractsAPack) {
       {"pack \"" + sample + "\" -o \"" + made + "\" --version 1.2", 0, "no errors in 1 entries"},
       {"list \"" + made + "\"", 0, "Version=1.2"},
       {"test \"" + made + "\" -P wrong", 1, "Lumivoramain: skipped (wrong password or damaged)"},
-      {"release \"" + sample + "\" --version 1.2 --url http://h/p --key \"" LUMIVORA_SOURCE_DIR
-       "/keys/demo-only/root.key\" -o \"" + dir.Path() + "\"",
+      {"release \"" + sample + "\" --version 1.2 --url http://h/p --key \"" + keys +
+           "root.key\" -o \"" + dir.Path() + "\"",
        0, "Publish in this order"},
-      {"verify \"" + (dir / "update.ini") + "\" \"" + (dir / "p") + "\" --root-keys " + rootKey,
-       0, "a pack that a windows launcher starts"},
+      {"verify \"" + (dir / "update.ini") + "\" \"" + (dir / "p") + "\" --root-keys " + rootKey, 0,
+       "a pack that a windows launcher starts"},
   };
   int number = 0;
   for (const Row& row : rows) {
