@@ -53,11 +53,13 @@ ExternalProject_Add(libzip_windows
 # The include folder exists only after the build; an imported target needs
 # it at configure time.
 file(MAKE_DIRECTORY ${libzip_install}/include)
+# What the static library needs, linked after it: zlib, and advapi32 for the
+# random bytes of the encryption header.
 add_library(lumivora_libzip_static STATIC IMPORTED GLOBAL)
-set_target_properties(lumivora_libzip_static PROPERTIES IMPORTED_LOCATION ${libzip_library})
+set_target_properties(lumivora_libzip_static PROPERTIES IMPORTED_LOCATION ${libzip_library}
+  INTERFACE_LINK_LIBRARIES "ZLIB::ZLIB;advapi32")
 add_dependencies(lumivora_libzip_static libzip_windows)
-# ZIP_STATIC: declarations without dllimport. The random bytes of the
-# encryption header come from advapi32.
+# ZIP_STATIC: declarations without dllimport.
 target_compile_definitions(lumivora_libzip INTERFACE ZIP_STATIC=1)
 target_include_directories(lumivora_libzip SYSTEM INTERFACE ${libzip_install}/include)
-target_link_libraries(lumivora_libzip INTERFACE lumivora_libzip_static ZLIB::ZLIB advapi32)
+target_link_libraries(lumivora_libzip INTERFACE lumivora_libzip_static)
