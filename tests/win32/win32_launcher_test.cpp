@@ -64,7 +64,7 @@ TEST_F(Win32Launcher, LaunchExtractsAndStartsTheMainProgram) {
 // test with the right and a wrong password, extract; it writes one with pack
 // (read back by list and test) and release (passed by verify, the launcher's
 // pack check).
-TEST(Win32Tool, ListsTestsAndExtractsAPack) {
+TEST(Win32Tool, PacksReleasesListsTestsAndExtracts) {
   ASSERT_FALSE(ReadFile(kPack).empty()) << "no test pack (zip missing?): " << kPack;
   const TempDir dir;
   const std::string password = LUMIVORA_PACK_PASSWORD;
