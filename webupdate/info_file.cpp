@@ -152,6 +152,16 @@ VersionDecision CompareVersionTexts(std::string_view installed, std::string_view
   }
 }
 
+// Same-type parameters kept: as CompareVersionTexts, then the bad release.
+// NOLINTNEXTLINE(bugprone-easily-swappable-parameters)
+VersionDecision DecideVersion(std::string_view installed, std::string_view offered,
+                              std::string_view badRelease) {
+  const bool bad = !badRelease.empty() &&
+                   CompareVersionTexts(badRelease, offered) == VersionDecision::kNotNewer &&
+                   CompareVersionTexts(offered, badRelease) == VersionDecision::kNotNewer;
+  return bad ? VersionDecision::kBadRelease : CompareVersionTexts(installed, offered);
+}
+
 UrlParts SplitUrl(std::string_view url) {
   UrlParts parts;
   constexpr std::string_view kHttp = "http://";
