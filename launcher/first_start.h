@@ -28,8 +28,8 @@ inline std::string PreviousPackPath(const std::string& packPath) {
 }
 
 // The settings an install writes with its version, under the lock: the
-// release it replaced (PREVIOUS) and the first start of INSTALLED to watch.
-// SETTINGS takes them too.
+// release it replaced (PREVIOUS) and the first start of INSTALLED to watch
+// (empty: none). SETTINGS takes them too.
 platform::ProfileValues RecordInstall(LauncherSettings& settings, const std::string& previous,
                                       const std::string& installed);
 

@@ -145,12 +145,14 @@ void RunUpdateStep(LaunchEnvironment& environment, TfrmSplash* splash, LaunchSta
   bool recorded = false;
   // The version of a replaced pack is written while the replacement still
   // holds the lock, so that it always names the pack in place.
-  // The replaced release is kept, and the new one's first start recorded,
-  // with it.
+  // The replaced release is kept, and the new one's first start recorded
+  // with it when it is to be watched.
+  const bool watched = environment.config.FirstStartWatch.count() > 0;
   const PackGuard guard{files.lockFile,
                         [&](const std::string& version) {
-                          WriteSettings(files.settingsFile, state.Settings, version, false,
-                                        RecordInstall(state.Settings, installed, version));
+                          WriteSettings(
+                              files.settingsFile, state.Settings, version, false,
+                              RecordInstall(state.Settings, installed, watched ? version : ""));
                           recorded = true;
                         },
                         PreviousPackPath(state.PackPath)};

@@ -87,7 +87,7 @@ class FakeSystem final : public platform::SystemServices {
  private:
   // A program that runs (the wait takes its time) until it ends as scripted.
   struct Watched final : platform::WatchedProcess {
-    explicit Watched(FakeSystem& system) : system(system) {}
+    explicit Watched(FakeSystem& owner) : system(owner) {}
     std::optional<platform::ProcessEnd> WaitForEnd(std::chrono::milliseconds timeout) override {
       if (!system.watchedEnd) {
         std::this_thread::sleep_for(timeout);
