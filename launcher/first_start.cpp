@@ -16,7 +16,7 @@ namespace {
 // The waits for the program's end between two looks at the guard: short at
 // first, when a healthy program takes it, then longer.
 constexpr std::chrono::milliseconds kFirstLook{1};
-constexpr std::chrono::milliseconds kLongestLook{16};
+constexpr std::chrono::milliseconds kLongestLook{4};
 
 // The folder part of PATH with its separator ("." when it has none).
 std::string FolderOf(const std::string& path) {

@@ -49,7 +49,7 @@ struct FirstStartWatch {
 
 // Starts the main program with COMMANDLINE and watches it until it takes the
 // guard, ends, or WINDOW passes; it looks at the guard between waits for the
-// program's end that grow from 1 ms to 16 ms, and processes UI's messages.
+// program's end that grow from 1 ms to 4 ms, and processes UI's messages.
 FirstStartWatch WatchFirstStart(platform::SystemServices& system, platform::UserInterface& ui,
                                 const platform::CommandLine& commandLine,
                                 std::chrono::milliseconds window);
