@@ -61,7 +61,8 @@ FirstStartWatch WatchFirstStart(platform::SystemServices& system, platform::User
       break;  // ran through the window
     }
     if (const std::optional<platform::ProcessEnd> end = program->WaitForEnd(std::min(look, left))) {
-      watch.outcome = end->Failed() ? FirstStartOutcome::kEndedBadly : FirstStartOutcome::kStartedWell;
+      watch.outcome =
+          end->Failed() ? FirstStartOutcome::kEndedBadly : FirstStartOutcome::kStartedWell;
       break;
     }
     ui.ProcessMessages();

@@ -275,8 +275,8 @@ void ExtractAndStart(LaunchEnvironment& environment, TfrmSplash* splash, LaunchS
   }
   const ReleaseFiles release{state.PackPath, plan.files.settingsFile, plan.files.lockFile,
                              environment.lockWait};
-  const FirstStartWatch watch = WatchFirstStart(environment.system, environment.ui, commandLine,
-                                                window);
+  const FirstStartWatch watch =
+      WatchFirstStart(environment.system, environment.ui, commandLine, window);
   if (watch.outcome == FirstStartOutcome::kStartedWell) {
     EndFirstStart(release, state.Settings, environment.ui);
     return;

@@ -87,11 +87,11 @@ std::string SettingsFilePath(const std::string& dataFolder) {
 
 LauncherSettings ReadSettings(const std::string& settingsFile) {
   // One read of the file for all the keys.
-  const platform::ProfileValues values = platform::ReadProfileSection(
-      kSettingsSection,
-      {"Version", "AutoUpdate", "NextUpdate", "SilentUpdate", "SigningSerial", "PreviousVersion",
-       "FirstStart", "BadRelease"},
-      settingsFile);
+  const platform::ProfileValues values =
+      platform::ReadProfileSection(kSettingsSection,
+                                   {"Version", "AutoUpdate", "NextUpdate", "SilentUpdate",
+                                    "SigningSerial", "PreviousVersion", "FirstStart", "BadRelease"},
+                                   settingsFile);
   const auto readInteger = [&](const char* key, int32_t defaultValue) {
     return StrToIntDef(platform::ProfileValue(values, key, "", kValueRoom), defaultValue);
   };

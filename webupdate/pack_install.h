@@ -33,7 +33,7 @@ struct PackInstallation {
   // Where the pack in place is kept, whole, before the new one replaces it
   // (one generation: an older one there goes first); empty: not kept.
   std::string previousPath;
-  PackCheck checkPack;   // none: refused ("no pack check")
+  PackCheck checkPack;  // none: refused ("no pack check")
   VersionRecord recordVersion;
 };
 

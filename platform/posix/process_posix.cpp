@@ -5,8 +5,8 @@
 #include "platform/posix/process_posix.h"
 
 #include <poll.h>
-#include <sys/syscall.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -71,8 +71,8 @@ class ChildWatch final : public WatchedProcess {
     if (::waitpid(pid_, &status, WNOHANG) != pid_) {
       return false;
     }
-    end_ = WIFSIGNALED(status) ? ProcessEnd{0, WTERMSIG(status)}
-                               : ProcessEnd{WEXITSTATUS(status), 0};
+    end_ =
+        WIFSIGNALED(status) ? ProcessEnd{0, WTERMSIG(status)} : ProcessEnd{WEXITSTATUS(status), 0};
     return true;
   }
 

@@ -58,9 +58,7 @@ class Win32SystemServices final : public SystemServices {
   }
 
   // Opening a named mutex never disturbs the one who creates it.
-  bool InstanceGuardTaken(const std::string& name) override {
-    return InstanceGuardExists(name);
-  }
+  bool InstanceGuardTaken(const std::string& name) override { return InstanceGuardExists(name); }
 
   bool RestoreWindow(const std::string& title) override {
     HWND window = ::FindWindowA(nullptr, title.c_str());

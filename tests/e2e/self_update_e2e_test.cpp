@@ -40,8 +40,8 @@ class SelfUpdateTest : public ::testing::Test, public LauncherInstall {
   void CheckDue() const {
     const std::string text = ReadFile(Settings());
     const size_t day = text.find("NextUpdate=");
-    WriteFile(Settings(), text.substr(0, day) + text.substr(text.find('\n', day) + 1) +
-                              "NextUpdate=0\n");
+    WriteFile(Settings(),
+              text.substr(0, day) + text.substr(text.find('\n', day) + 1) + "NextUpdate=0\n");
   }
   // The pack is the old or the new one, whole, and Version names it.
   [[nodiscard]] bool PackAndVersionAgree(const std::string& newPack) const {

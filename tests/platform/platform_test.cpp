@@ -233,8 +233,8 @@ TEST(SystemServices, WatchedStartSeesTheEnd) {
     int exitCode;
     int signal;
   };
-  const Row rows[] = {{"exit 0", 0, 0}, {"exit 3", 3, 0}, {"kill -9 $$", 0, 9},
-                      {"exec sleep 0.3", 0, 0}};
+  const Row rows[] = {
+      {"exit 0", 0, 0}, {"exit 3", 3, 0}, {"kill -9 $$", 0, 9}, {"exec sleep 0.3", 0, 0}};
   for (const Row& row : rows) {
     SCOPED_TRACE(row.script);
     unsigned error = 0;
