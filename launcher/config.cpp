@@ -1,6 +1,10 @@
 #include "launcher/config_constants.h"
 #include "launcher/launch_sequence.h"
 
+#ifndef LUMIVORA_FIRST_START_WATCH_SECONDS
+#define LUMIVORA_FIRST_START_WATCH_SECONDS 10
+#endif
+
 namespace lumivora::launcher {
 
 LauncherConfig BuiltInConfig() {
@@ -13,6 +17,7 @@ LauncherConfig BuiltInConfig() {
   config.PackPasswordLastIndex = config::kPackPasswordLastIndex;
   config.UpdateRootKeys = config::kUpdateRootKeys;
   config.ProductIdentity = config::kProductIdentity;
+  config.FirstStartWatch = std::chrono::seconds(LUMIVORA_FIRST_START_WATCH_SECONDS);
   return config;
 }
 

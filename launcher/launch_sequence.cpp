@@ -4,6 +4,7 @@
 #include <functional>
 
 #include "cipher/config_cipher.h"
+#include "launcher/first_start.h"
 #include "launcher/lock_wait.h"
 #include "launcher/string_table.h"
 #include "launcher/system_services.h"
@@ -144,13 +145,20 @@ void RunUpdateStep(LaunchEnvironment& environment, TfrmSplash* splash, LaunchSta
   bool recorded = false;
   // The version of a replaced pack is written while the replacement still
   // holds the lock, so that it always names the pack in place.
-  const PackGuard guard{files.lockFile, [&](const std::string& version) {
-                          WriteSettings(files.settingsFile, state.Settings, version);
+  // The replaced release is kept, and the new one's first start recorded
+  // with it when it is to be watched.
+  const bool watched = environment.config.FirstStartWatch.count() > 0;
+  const PackGuard guard{files.lockFile,
+                        [&](const std::string& version) {
+                          WriteSettings(
+                              files.settingsFile, state.Settings, version, false,
+                              RecordInstall(state.Settings, installed, watched ? version : ""));
                           recorded = true;
-                        }};
-  const UpdateOutcome outcome = environment.updater.Execute({installed, state.PackPath, url1, url2,
-                                                             upgrade, state.Settings.SilentUpdate,
-                                                             state.Settings.SigningSerial, guard});
+                        },
+                        PreviousPackPath(state.PackPath)};
+  const UpdateOutcome outcome = environment.updater.Execute(
+      {installed, state.PackPath, url1, url2, upgrade, state.Settings.SilentUpdate,
+       state.Settings.SigningSerial, guard, state.Settings.BadRelease});
   state.UpdatedVersion = outcome.newVersion;
   state.Settings.SigningSerial = outcome.signingSerial;
   state.Settings.LastFreshOffer = outcome.lastFreshOffer;
@@ -207,30 +215,84 @@ struct ShownFailure {
   std::string cause;
 };
 
-// Starts the extracted main program with the hand-off record. A start that
-// raises an error is reported once, by StartProgram's own box.
-void StartMainProgram(LaunchEnvironment& environment, const LaunchState& state,
-                      const ExtractionTarget& target, const std::string& firstArgument) {
-  platform::SystemServices& system = environment.system;
-  platform::UserInterface& ui = environment.ui;
-  ui.ProcessMessages();
+void ShowStep(TfrmSplash* splash, int64_t step) {
+  if (splash != nullptr) {
+    splash->SetProgressPosition(step);
+  }
+}
+
+// The main program's command line, once it is at its target path.
+platform::CommandLine MainProgramCommandLine(LaunchEnvironment& environment,
+                                             const LaunchState& state,
+                                             const ExtractionTarget& target,
+                                             const std::string& firstArgument) {
+  environment.ui.ProcessMessages();
   if (target.renameToTarget) {
     platform::MoveFile(target.extractedPath, state.TargetPath);
-    ui.ProcessMessages();
+    environment.ui.ProcessMessages();
   }
   const std::string record =
-      cipher::EncipherConfigText(BuildHandOffRecord(system.ExecutablePath()));
+      cipher::EncipherConfigText(BuildHandOffRecord(environment.system.ExecutablePath()));
+  return BuildCommandLine(state.TargetPath, record, firstArgument);
+}
+
+// Starts the extracted main program with the hand-off record. A start that
+// raises an error is reported once, by StartProgram's own box.
+void StartMainProgram(LaunchEnvironment& environment, const platform::CommandLine& commandLine) {
   try {
-    StartProgram(system, ui, BuildCommandLine(state.TargetPath, record, firstArgument), true);
+    StartProgram(environment.system, environment.ui, commandLine, true);
   } catch (const Exception& error) {
     throw ShownFailure{error.Message()};
   }
 }
 
-void ShowStep(TfrmSplash* splash, int64_t step) {
-  if (splash != nullptr) {
-    splash->SetProgressPosition(step);
+// What the extraction and the start work with.
+struct StartPlan {
+  const SharedFiles& files;
+  const ExtractionTarget& target;
+  const std::string& password;
+  const std::string& firstArgument;
+};
+
+// Extracts the main program and starts it; the first start of a newly
+// installed release is watched, and a release that fails it is rolled back:
+// the user is told once, and the restored release is extracted and started
+// as at any other start.
+void ExtractAndStart(LaunchEnvironment& environment, TfrmSplash* splash, LaunchState& state,
+                     const StartPlan& plan) {
+  state.Extracted = ExtractUnderLock(environment, splash, state, plan.files, plan.password);
+  ShowStep(splash, kStepExtracted);
+  if (!state.Extracted) {
+    ShowError(environment.ui, std::string(strings::kErrorInFileProcessing) + "\r" + state.PackPath);
+    return;
   }
+  const platform::CommandLine commandLine =
+      MainProgramCommandLine(environment, state, plan.target, plan.firstArgument);
+  const std::chrono::milliseconds window = environment.config.FirstStartWatch;
+  if (!IsFirstStart(state.Settings) || window.count() <= 0) {
+    StartMainProgram(environment, commandLine);
+    return;
+  }
+  const ReleaseFiles release{state.PackPath, plan.files.settingsFile, plan.files.lockFile,
+                             environment.lockWait};
+  const FirstStartWatch watch =
+      WatchFirstStart(environment.system, environment.ui, commandLine, window);
+  if (watch.outcome == FirstStartOutcome::kStartedWell) {
+    EndFirstStart(release, state.Settings, environment.ui);
+    return;
+  }
+  const std::string bad = state.Settings.FirstStart;
+  if (!RollBack(release, state.Settings, environment.ui)) {
+    if (watch.outcome == FirstStartOutcome::kNotStarted) {
+      StartMainProgram(environment, commandLine);  // tried once more, with its box
+    }
+    return;
+  }
+  environment.ui.ShowMessage({.caption = strings::Caption(),
+                              .text = RolledBackText(bad, state.Settings.Version),
+                              .icon = platform::MessageIcon::kWarning});
+  platform::DeleteFile(state.TargetPath);  // the failed release's copy
+  ExtractAndStart(environment, splash, state, plan);
 }
 
 }  // namespace
@@ -269,13 +331,7 @@ LaunchState RunLaunchSequence(LaunchEnvironment& environment, TfrmSplash* splash
         ShowError(ui, "Problem : \r" + error.Message());
       }
     }
-    state.Extracted = ExtractUnderLock(environment, splash, state, files, password);
-    ShowStep(splash, kStepExtracted);
-    if (state.Extracted) {
-      StartMainProgram(environment, state, target, firstArgument);
-    } else {
-      ShowError(ui, std::string(strings::kErrorInFileProcessing) + "\r" + state.PackPath);
-    }
+    ExtractAndStart(environment, splash, state, {files, target, password, firstArgument});
     if (splash != nullptr) {
       splash->SetStatus(strings::kReady);
     }

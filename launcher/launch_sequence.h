@@ -52,17 +52,20 @@ class PackExtractor {
                           platform::UserInterface& ui) = 0;
 };
 
-// What the update dialog gets to guard a replacement: the lock file, and the
+// What the update dialog gets to guard a replacement: the lock file, the
 // write of the new version to the settings, which it calls right after the
-// new pack was renamed into place while it still holds the lock.
+// new pack was renamed into place while it still holds the lock, and where
+// the replaced pack is kept.
 struct PackGuard {
   std::string lockFile;
   std::function<void(const std::string& version)> recordVersion;
+  std::string previousPack;
 };
 
 // What the update dialog is asked: the installed version, the pack, the
 // deciphered addresses, the silent-update setting, the highest certificate
-// serial accepted so far, and the guard of a replacement.
+// serial accepted so far, the guard of a replacement, and the release
+// recorded as bad (never installed again automatically).
 struct UpdateRequest {
   std::string currentVersion;
   std::string packPath;
@@ -72,6 +75,7 @@ struct UpdateRequest {
   bool silent = false;
   uint64_t signingSerial = 0;
   PackGuard guard;
+  std::string badRelease;
 };
 
 // What it did: the version it installed (the empty text: none), the
@@ -103,6 +107,9 @@ struct LauncherConfig {
   int PackPasswordLastIndex = -1;
   std::string UpdateRootKeys;   // Ed25519 public keys, Base64, separated by ";"
   std::string ProductIdentity;  // bound into every signed release statement
+  // How long the first start of a newly installed release is watched
+  // (LUMIVORA_FIRST_START_WATCH_SECONDS; zero: not watched).
+  std::chrono::milliseconds FirstStartWatch = std::chrono::seconds(10);
 };
 
 // The built-in configuration of this build.

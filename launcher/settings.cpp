@@ -87,9 +87,11 @@ std::string SettingsFilePath(const std::string& dataFolder) {
 
 LauncherSettings ReadSettings(const std::string& settingsFile) {
   // One read of the file for all the keys.
-  const platform::ProfileValues values = platform::ReadProfileSection(
-      kSettingsSection, {"Version", "AutoUpdate", "NextUpdate", "SilentUpdate", "SigningSerial"},
-      settingsFile);
+  const platform::ProfileValues values =
+      platform::ReadProfileSection(kSettingsSection,
+                                   {"Version", "AutoUpdate", "NextUpdate", "SilentUpdate",
+                                    "SigningSerial", "PreviousVersion", "FirstStart", "BadRelease"},
+                                   settingsFile);
   const auto readInteger = [&](const char* key, int32_t defaultValue) {
     return StrToIntDef(platform::ProfileValue(values, key, "", kValueRoom), defaultValue);
   };
@@ -103,6 +105,9 @@ LauncherSettings ReadSettings(const std::string& settingsFile) {
   if (std::from_chars(serial.data(), end, settings.SigningSerial).ptr != end) {
     settings.SigningSerial = 0;
   }
+  settings.PreviousVersion = platform::ProfileValue(values, "PreviousVersion", "", kValueRoom);
+  settings.FirstStart = platform::ProfileValue(values, "FirstStart", "", kValueRoom);
+  settings.BadRelease = platform::ProfileValue(values, "BadRelease", "", kValueRoom);
   return settings;
 }
 
@@ -147,7 +152,8 @@ void ScheduleNextUpdate(LauncherSettings& settings, int32_t today) {
 }
 
 void WriteSettings(const std::string& settingsFile, const LauncherSettings& settings,
-                   const std::string& updatedVersion, bool writeSigningSerial) {
+                   const std::string& updatedVersion, bool writeSigningSerial,
+                   const platform::ProfileValues& more) {
   platform::ProfileValues values;
   if (!updatedVersion.empty()) {
     values.emplace_back("Version", updatedVersion);
@@ -159,6 +165,11 @@ void WriteSettings(const std::string& settingsFile, const LauncherSettings& sett
   if (!settings.LastFreshOffer.empty()) {
     values.emplace_back("LastFreshOffer", settings.LastFreshOffer);
   }
+  values.insert(values.end(), more.begin(), more.end());
+  WriteSettingValues(settingsFile, values);
+}
+
+void WriteSettingValues(const std::string& settingsFile, const platform::ProfileValues& values) {
   if (!platform::WriteProfileStrings(kSettingsSection, values, settingsFile)) {
     throw EIniFileException("Unable to write to " + settingsFile);
   }

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/product.h"
+#include "platform/profile.h"
 
 namespace lumivora::launcher {
 
@@ -20,6 +21,14 @@ struct LauncherSettings {
   // The UTC day ("2027-01-31") of the last check whose statement verified
   // with an unexpired expiry; only written (empty: not written).
   std::string LastFreshOffer;
+  // The release an update replaced, kept beside the pack until the next
+  // update ("PreviousVersion"; empty: none); the release whose first start
+  // is still to be watched ("FirstStart"; empty: none); the release that
+  // failed its first start and was rolled back, never installed again
+  // automatically ("BadRelease"; empty: none).
+  std::string PreviousVersion;
+  std::string FirstStart;
+  std::string BadRelease;
 };
 
 // Days from one update check to the next: AutoUpdate 1 checks weekly, 2 and
@@ -42,7 +51,8 @@ int32_t StrToIntDef(const std::string& text, int32_t defaultValue);
 std::string SettingsFilePath(const std::string& dataFolder);
 
 // Reads Version, AutoUpdate, NextUpdate, SilentUpdate and SigningSerial, in
-// this order (a SigningSerial that is not a decimal number reads as 0).
+// this order (a SigningSerial that is not a decimal number reads as 0), and
+// the release record (PreviousVersion, FirstStart, BadRelease), in one read.
 LauncherSettings ReadSettings(const std::string& settingsFile);
 
 // The schedule test: true when a check is due on TODAY (AutoUpdate 1 or more
@@ -66,9 +76,13 @@ std::string HigherVersion(const std::string& a, const std::string& b);
 
 // Writes Version (only when UPDATEDVERSION is not empty), then NextUpdate,
 // then SigningSerial (only when WRITESIGNINGSERIAL is set), then
-// LastFreshOffer (only when not empty).
+// LastFreshOffer (only when not empty), then the values of MORE.
 // A refused write raises EIniFileException("Unable to write to <file>").
 void WriteSettings(const std::string& settingsFile, const LauncherSettings& settings,
-                   const std::string& updatedVersion, bool writeSigningSerial = false);
+                   const std::string& updatedVersion, bool writeSigningSerial = false,
+                   const platform::ProfileValues& more = {});
+
+// Writes only VALUES, in one write; raises as WriteSettings does.
+void WriteSettingValues(const std::string& settingsFile, const platform::ProfileValues& values);
 
 }  // namespace lumivora::launcher

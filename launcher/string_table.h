@@ -17,5 +17,8 @@ inline constexpr char kReady[] = "Ready !";
 inline constexpr char kWaitingForLock[] = "Waiting for another start to finish ...";
 inline constexpr char kErrorInFileProcessing[] = "Error in file processing : ";
 inline constexpr char kNoLauncherFolder[] = "Cannot find the launcher's own folder.";
+// The bad release, then the restored one.
+inline constexpr char kRolledBack[] =
+    "Version %s did not start properly, so version %s has been restored.";
 
 }  // namespace lumivora::launcher::strings

@@ -67,7 +67,9 @@ class WebUpdateDialog final : public UpdateDialog {
                                 .requireFresh = kRequireFreshOffers},
         request.guard.lockFile,
         request.guard.recordVersion,
-        kTransferLimits};
+        kTransferLimits,
+        request.guard.previousPack,
+        request.badRelease};
     UpdateOutcome outcome;
     webupdate::TfrmUpdater::Execute(environment, request.currentVersion, request.packPath,
                                     request.infoURL1, request.infoURL2, request.upgradeURLFormat,

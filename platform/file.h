@@ -116,6 +116,10 @@ bool CopyFile(const std::string& source, const std::string& target, bool failIfE
 bool MoveFile(const std::string& source, const std::string& target);
 // Renames SOURCE over TARGET in one step, replacing TARGET.
 bool ReplaceFile(const std::string& source, const std::string& target);
+// Gives the file EXISTING the second name LINK in the same file system (a
+// hard link: no byte is copied); fails when LINK exists or the file system
+// has no such names.
+bool LinkFile(const std::string& existing, const std::string& link);
 std::optional<uint32_t> GetFileAttributes(const std::string& path);
 bool SetFileAttributes(const std::string& path, uint32_t attributes);
 // Sets the POSIX permission bits (mode & 07777), as a ZIP entry made on a

@@ -5,7 +5,9 @@
 // each backend implements it in its own source file.
 #pragma once
 
+#include <chrono>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -37,6 +39,27 @@ struct CommandLine {
   std::string text;
 };
 
+// How a watched program ended: its exit status, or the signal that ended it
+// (POSIX; a program ended by an exception on Windows has a failure status).
+struct ProcessEnd {
+  int exitCode = 0;
+  int signal = 0;
+  [[nodiscard]] bool Failed() const { return exitCode != 0 || signal != 0; }
+};
+
+// A started program kept to be watched. Dropping it neither waits for the
+// program nor ends it.
+class WatchedProcess {
+ public:
+  WatchedProcess() = default;
+  WatchedProcess(const WatchedProcess&) = delete;
+  WatchedProcess& operator=(const WatchedProcess&) = delete;
+  virtual ~WatchedProcess() = default;
+  // Waits at most TIMEOUT for the program's end, and wakes as soon as it
+  // comes: how it ended, or nullopt while it runs.
+  virtual std::optional<ProcessEnd> WaitForEnd(std::chrono::milliseconds timeout) = 0;
+};
+
 class SystemServices {
  public:
   SystemServices() = default;
@@ -46,6 +69,11 @@ class SystemServices {
 
   // True when the main program's single-instance guard NAME is held.
   virtual bool InstanceGuardExists(const std::string& name) = 0;
+  // The same question asked without touching the guard, so that it may be
+  // asked again and again while a starting program takes it (on POSIX the
+  // test of InstanceGuardExists locks for an instant, which would make a
+  // take at that instant fail). False when the system cannot tell.
+  virtual bool InstanceGuardTaken(const std::string& name) = 0;
   // Finds a top-level window titled exactly TITLE and asks it (once) to
   // restore itself. Returns true when such a window was found.
   virtual bool RestoreWindow(const std::string& title) = 0;
@@ -68,6 +96,11 @@ class SystemServices {
   // Starts a process without waiting. Returns a value that ProcessStarted
   // accepts on success, else an error code below kStartErrorLimit.
   virtual unsigned StartProcess(const CommandLine& commandLine) = 0;
+  // Starts a process as StartProcess does and keeps it to be watched; null
+  // when it could not be started, with ERROR set to a code below
+  // kStartErrorLimit.
+  virtual std::unique_ptr<WatchedProcess> StartWatchedProcess(const CommandLine& commandLine,
+                                                              unsigned& error) = 0;
   // Opens a web address in the user's browser; false when that failed.
   virtual bool ShellOpen(const std::string& address) = 0;
 };

@@ -7,7 +7,9 @@
 // is closed, or until standard input closes in --hold mode. When the
 // environment variable LUMIVORA_SAMPLE_REPORT names a file, the report goes
 // there instead of standard output (a program started by the Windows launcher
-// gets a console of its own, which a test cannot read).
+// gets a console of its own, which a test cannot read). When the variable
+// LUMIVORA_SAMPLE_FAIL names this program's version, it is a bad release: it
+// ends at once with status 1, before it takes the guard.
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -27,6 +29,11 @@ int main(int argc, char** argv) {
   if (const char* report = std::getenv("LUMIVORA_SAMPLE_REPORT");
       report != nullptr && *report != '\0' && std::freopen(report, "w", stdout) == nullptr) {
     return 4;
+  }
+  if (const char* bad = std::getenv("LUMIVORA_SAMPLE_FAIL");
+      bad != nullptr && std::string(bad) == LUMIVORA_SAMPLE_VERSION) {
+    std::printf("Lumivoramain %s failed\n", LUMIVORA_SAMPLE_VERSION);
+    return 1;
   }
   const auto guard = lumivora::platform::InstanceGuard::Acquire("LumivoraMutexName");
   if (!guard) {

@@ -207,7 +207,7 @@ bool TfrmUpdater::ReplacePack(const std::string& source, const std::string& pack
   }
   const platform::Result installed =
       InstallPack({source, webUpdate_->DownloadedSize(), packPath, version, environment_.lockFile,
-                   environment_.checkPack, environment_.recordVersion});
+                   environment_.previousPack, environment_.checkPack, environment_.recordVersion});
   if (!installed.Ok()) {
     ShowError(installed.Reason().empty() ? refused : refused + "\r" + installed.Reason());
     return false;
@@ -230,6 +230,7 @@ void TfrmUpdater::Execute(UpdaterEnvironment& environment, const std::string& cu
   update.SetUpgradeURL(FormatText(upgradeURLFormat, {currentVersion}));
   dialog.Silent = silent;
   update.SetReleaseTrust(environment.trust);
+  update.SetBadRelease(environment.badRelease);
   // One time limit for every information file of this check, however many
   // redirections and addresses it takes.
   const std::chrono::milliseconds budget =

@@ -50,6 +50,10 @@ struct UpdaterEnvironment {
   VersionRecord recordVersion;
   // When the check's transfers are given up.
   TransferLimitsRule transferLimits = DefaultTransferLimits;
+  // Where the replaced pack is kept as the previous generation (empty: not
+  // kept), and the release recorded as bad, which the check skips.
+  std::string previousPack;
+  std::string badRelease;
 };
 
 class TfrmUpdater {

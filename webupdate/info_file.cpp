@@ -152,6 +152,36 @@ VersionDecision CompareVersionTexts(std::string_view installed, std::string_view
   }
 }
 
+namespace {
+
+// True when A and B are the same version: equal component by component, the
+// missing components of the shorter one counting as 0 ("1.1" is "1.1.0").
+bool SameVersion(std::string_view a, std::string_view b) {
+  for (;;) {
+    const size_t pa = a.find('.');
+    const size_t pb = b.find('.');
+    if (VersionComponentValue(a.substr(0, pa)) != VersionComponentValue(b.substr(0, pb))) {
+      return false;
+    }
+    if (pa == std::string_view::npos && pb == std::string_view::npos) {
+      return true;
+    }
+    a = pa == std::string_view::npos ? std::string_view() : a.substr(pa + 1);
+    b = pb == std::string_view::npos ? std::string_view() : b.substr(pb + 1);
+  }
+}
+
+}  // namespace
+
+// Same-type parameters kept: as CompareVersionTexts, then the bad release.
+// NOLINTNEXTLINE(bugprone-easily-swappable-parameters)
+VersionDecision DecideVersion(std::string_view installed, std::string_view offered,
+                              std::string_view badRelease) {
+  return !badRelease.empty() && SameVersion(offered, badRelease)
+             ? VersionDecision::kBadRelease
+             : CompareVersionTexts(installed, offered);
+}
+
 UrlParts SplitUrl(std::string_view url) {
   UrlParts parts;
   constexpr std::string_view kHttp = "http://";

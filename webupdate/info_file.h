@@ -114,12 +114,20 @@ enum class VersionDecision {
   kFreeUpdate,   // newer in the last component of the installed version
   kPaidUpgrade,  // newer in an earlier component: a major version change
   kNotNewer,     // equal or older (in the components the installed one has)
+  kBadRelease,   // the release recorded as bad: never installed again automatically
 };
 
 // Compares the installed version with the offered one component by
 // component, walking the components of INSTALLED. An offered version with
 // fewer components counts its missing ones as 0.
 VersionDecision CompareVersionTexts(std::string_view installed, std::string_view offered);
+
+// The update check's decision: kBadRelease for an offer of BADRELEASE itself
+// (the same version component by component; an empty BADRELEASE names none),
+// else CompareVersionTexts. A higher version than the bad one is decided as
+// any other.
+VersionDecision DecideVersion(std::string_view installed, std::string_view offered,
+                              std::string_view badRelease);
 
 // An address split into its parts.
 struct UrlParts {

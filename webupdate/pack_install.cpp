@@ -33,6 +33,35 @@ bool CopyWhole(const std::string& source, platform::File& out, int64_t expected)
   return copied == expected && in.Size() == expected;
 }
 
+// The pack in place becomes the previous generation at PREVIOUSPATH, whole at
+// every moment: the older generation goes first (so that beside the pack
+// there are never more than two), then a second name for the pack's own
+// bytes where the file system has them (no byte copied, no room taken),
+// else a copy with the pack's mode, flushed, renamed into place.
+platform::Result KeepPrevious(const std::string& packPath, const std::string& previousPath) {
+  platform::DeleteFile(previousPath);
+  const std::optional<int64_t> size = platform::FileSize(packPath);
+  if (!size || platform::LinkFile(packPath, previousPath)) {
+    return {};  // no pack to keep, or kept
+  }
+  platform::PartialFile copy;
+  try {
+    platform::File out = platform::File::CreateUnique(packPath + ".new-");
+    copy.path = out.Path();
+    if (!CopyWhole(packPath, out, *size) || !out.SetModeOf(packPath) || !out.Flush()) {
+      return Fail("The previous pack cannot be kept (" + out.Path() + ").");
+    }
+    out.Close();
+  } catch (const Exception& error) {
+    return Fail(error.Message());
+  }
+  if (!platform::ReplaceFile(copy.path, previousPath)) {
+    return Fail("The previous pack cannot be kept (" + previousPath + ").");
+  }
+  copy.path.clear();
+  return {};
+}
+
 // The replacement itself, with the lock held.
 platform::Result ReplaceUnderLock(const PackInstallation& installation) {
   const std::string& packPath = installation.packPath;
@@ -59,6 +88,11 @@ platform::Result ReplaceUnderLock(const PackInstallation& installation) {
       installation.checkPack ? installation.checkPack(copy.path) : Fail("no pack check");
   if (!checked.Ok()) {
     return checked;
+  }
+  if (!installation.previousPath.empty()) {
+    if (platform::Result kept = KeepPrevious(packPath, installation.previousPath); !kept.Ok()) {
+      return kept;
+    }
   }
   // One rename: the pack is always either the old one or the new one.
   if (!platform::ReplaceFile(copy.path, packPath)) {

@@ -1,8 +1,9 @@
 // Installing a verified download as the pack, as a value: under the lock that
 // launchers take before they change the pack or the settings, a copy beside
 // the pack (every byte, the pack's mode, flushed), the pack check on that very
-// copy, one rename over the pack, and the record of the new version while the
-// lock is still held. The pack is always either the old one or the new one.
+// copy, the old pack kept as the previous generation when asked, one rename
+// over the pack, and the record of the new version while the lock is still
+// held. The pack is always either the old one or the new one.
 #pragma once
 
 #include <cstdint>
@@ -29,7 +30,10 @@ struct PackInstallation {
   std::string packPath;
   std::string version;
   std::string lockFile;  // empty: no lock is taken
-  PackCheck checkPack;   // none: refused ("no pack check")
+  // Where the pack in place is kept, whole, before the new one replaces it
+  // (one generation: an older one there goes first); empty: not kept.
+  std::string previousPath;
+  PackCheck checkPack;  // none: refused ("no pack check")
   VersionRecord recordVersion;
 };
 

@@ -141,13 +141,14 @@ platform::Result TWebUpdate::DownloadProblem() const {
 }
 
 bool TWebUpdate::CompareVersions() {
-  switch (CompareVersionTexts(actualVersion_, newVersion_)) {
+  switch (DecideVersion(actualVersion_, newVersion_, badRelease_)) {
     case VersionDecision::kFreeUpdate:
       return true;
     case VersionDecision::kPaidUpgrade:
       AskPaidUpgrade();
       return false;
     case VersionDecision::kNotNewer:
+    case VersionDecision::kBadRelease:
       DoNoUpdateFound();
       return false;
   }

@@ -98,6 +98,8 @@ class TWebUpdate {
   // (redirections and further checks included), however slowly each one
   // arrives; each fetch uses up what it took. No limit unless set.
   void SetInfoBudget(std::optional<std::chrono::milliseconds> value) { infoBudget_ = value; }
+  // The release recorded as bad (empty: none): an offer of it is no update.
+  void SetBadRelease(std::string value) { badRelease_ = std::move(value); }
 
   [[nodiscard]] const std::string& ActualVersion() const { return actualVersion_; }
   [[nodiscard]] const std::string& UpgradeURL() const { return upgradeUrl_; }
@@ -146,8 +148,8 @@ class TWebUpdate {
   void GetInfo(const std::string& infoUrl);
   // Reads the four "Setup" values from InfoText().
   void ParseInfo();
-  // True when NewVersion is a free update over ActualVersion; may ask the
-  // paid-upgrade question or fire OnNoUpdateFound.
+  // True when NewVersion is a free update over ActualVersion and not the bad
+  // release; may ask the paid-upgrade question or fire OnNoUpdateFound.
   bool CompareVersions();
   // Downloads DownloadURL, or else each of Mirrors in turn, to the chosen
   // local file. Each attempt fires OnBeforeDownload, its OnDownload events
@@ -209,6 +211,7 @@ class TWebUpdate {
 
   std::string upgradeUrl_;
   std::string actualVersion_;
+  std::string badRelease_;
   TUpdateOptions options_{uoRunUpdate, uoTerminate};
   bool busy_ = false;
   std::string clientFileName_;

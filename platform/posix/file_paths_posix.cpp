@@ -138,6 +138,10 @@ bool ReplaceFile(const std::string& source, const std::string& target) {
   return ::rename(source.c_str(), target.c_str()) == 0;
 }
 
+bool LinkFile(const std::string& existing, const std::string& link) {
+  return ::link(existing.c_str(), link.c_str()) == 0;
+}
+
 std::optional<uint32_t> GetFileAttributes(const std::string& path) {
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) {

@@ -11,7 +11,11 @@
 //    launcher by taking the name first;
 //  - platform id kPlatformIdNT (no ".exe" on the target, no rename);
 //  - connection state: an interface that is up, running and not loopback;
-//  - process start: posix_spawn without a shell, not waited for;
+//  - process start: posix_spawn without a shell, not waited for; a watched
+//    start keeps the child and waits for its end on a pidfd (Linux 5.3), else
+//    looks again every 2 ms;
+//  - guard taken: the kernel's table of locks (/proc/locks) holds a flock
+//    lock on the guard's file (its device and inode), read without locking;
 //  - window restore: under X11 the top-level window with that exact title is
 //    mapped (which de-iconifies it) and the window manager is asked to
 //    activate it; without a display nothing is sent.
@@ -36,6 +40,7 @@
 #include "platform/exception.h"
 #include "platform/file.h"
 #include "platform/instance_guard.h"
+#include "platform/posix/process_posix.h"
 #include "platform/product.h"
 #include "platform/system.h"
 #include "platform/text.h"
@@ -211,6 +216,14 @@ class PosixSystemServices final : public SystemServices {
     return held;
   }
 
+  bool InstanceGuardTaken(const std::string& name) override {
+    try {
+      return FlockHeld(PrivateTempFolder() + name + ".lock");
+    } catch (const Exception&) {
+      return false;  // no temporary folder: no guard either
+    }
+  }
+
   bool RestoreWindow(const std::string& title) override {
 #if LUMIVORA_HAVE_X11
     if (EnvironmentValue("DISPLAY").empty()) {
@@ -316,6 +329,16 @@ class PosixSystemServices final : public SystemServices {
     return Spawn(commandLine.program, args, false, false);
   }
 
+  std::unique_ptr<WatchedProcess> StartWatchedProcess(const CommandLine& commandLine,
+                                                      unsigned& error) override {
+    std::vector<std::string> args;
+    args.push_back(commandLine.program);
+    args.insert(args.end(), commandLine.arguments.begin(), commandLine.arguments.end());
+    pid_t pid = 0;
+    error = SpawnChild(commandLine.program, args, false, pid);
+    return ProcessStarted(error) ? WatchChild(pid) : nullptr;
+  }
+
   bool ShellOpen(const std::string& address) override {
     return ProcessStarted(Spawn("xdg-open", {"xdg-open", address}, true, true));
   }
@@ -324,26 +347,30 @@ class PosixSystemServices final : public SystemServices {
   // Starts PROGRAM with ARGS (no shell). With WAIT, the exit status decides.
   static unsigned Spawn(const std::string& program, const std::vector<std::string>& args,
                         bool searchPath, bool wait) {
+    pid_t pid = 0;
+    const unsigned result = SpawnChild(program, args, searchPath, pid);
+    if (ProcessStarted(result) && wait) {
+      int status = 0;
+      while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+      }
+      return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? kStarted : kStartFileNotFound;
+    }
+    return result;
+  }
+
+  // Starts PROGRAM with ARGS (no shell) as the child PID.
+  static unsigned SpawnChild(const std::string& program, const std::vector<std::string>& args,
+                             bool searchPath, pid_t& pid) {
     std::vector<char*> argv;
     argv.reserve(args.size() + 1);
     for (const std::string& arg : args) {
       argv.push_back(const_cast<char*>(arg.c_str()));  // NOLINT: posix_spawn takes char*
     }
     argv.push_back(nullptr);
-    pid_t pid = 0;
     const int error =
         searchPath ? ::posix_spawnp(&pid, program.c_str(), nullptr, nullptr, argv.data(), environ)
                    : ::posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.data(), environ);
-    if (error != 0) {
-      return SpawnErrorCode(error);
-    }
-    if (wait) {
-      int status = 0;
-      while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-      }
-      return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? kStarted : kStartFileNotFound;
-    }
-    return kStarted;
+    return error != 0 ? SpawnErrorCode(error) : kStarted;
   }
 };
 

@@ -117,6 +117,10 @@ bool ReplaceFile(const std::string& source, const std::string& target) {
                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
 
+bool LinkFile(const std::string& existing, const std::string& link) {
+  return ::CreateHardLinkA(link.c_str(), existing.c_str(), nullptr) != 0;
+}
+
 std::optional<uint32_t> GetFileAttributes(const std::string& path) {
   const DWORD attributes = ::GetFileAttributesA(path.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) {

@@ -6,9 +6,13 @@
 //    WM_SYSCOMMAND/SC_RESTORE;
 //  - folders: SHGetFolderPathA(CSIDL_APPDATA), GetTempPathA;
 //  - platform id: GetVersionExA; connection state: InternetGetConnectedState;
-//  - process start: WinExec with SW_SHOWNORMAL, not waited for;
+//  - process start: WinExec with SW_SHOWNORMAL, not waited for; a watched
+//    start is CreateProcessA with the same command line and window state,
+//    its process handle kept for WaitForSingleObject and GetExitCodeProcess;
 //  - shell open: ShellExecuteA "open".
+#include <algorithm>
 #include <array>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -22,12 +26,39 @@ namespace {
 
 using win32::ScopedHandle;
 
+// A started process and its handle, which keeps its exit code readable.
+class Win32WatchedProcess final : public WatchedProcess {
+ public:
+  explicit Win32WatchedProcess(HANDLE process) : process_(process) {}
+
+  std::optional<ProcessEnd> WaitForEnd(std::chrono::milliseconds timeout) override {
+    const auto wait = static_cast<DWORD>(std::max<int64_t>(timeout.count(), 0));
+    DWORD code = 0;
+    if (::WaitForSingleObject(process_.Get(), wait) != WAIT_OBJECT_0 ||
+        !::GetExitCodeProcess(process_.Get(), &code)) {
+      return std::nullopt;
+    }
+    return ProcessEnd{static_cast<int>(code), 0};
+  }
+
+ private:
+  ScopedHandle process_;
+};
+
+// A CreateProcess error as WinExec reports it: below kStartErrorLimit.
+unsigned StartErrorCode(DWORD error) {
+  return error != 0 && error < kStartErrorLimit ? static_cast<unsigned>(error) : kStartBadFormat;
+}
+
 class Win32SystemServices final : public SystemServices {
  public:
   bool InstanceGuardExists(const std::string& name) override {
     const ScopedHandle mutex(::OpenMutexA(SYNCHRONIZE, FALSE, name.c_str()));
     return mutex.Valid();
   }
+
+  // Opening a named mutex never disturbs the one who creates it.
+  bool InstanceGuardTaken(const std::string& name) override { return InstanceGuardExists(name); }
 
   bool RestoreWindow(const std::string& title) override {
     HWND window = ::FindWindowA(nullptr, title.c_str());
@@ -92,6 +123,24 @@ class Win32SystemServices final : public SystemServices {
   unsigned StartProcess(const CommandLine& commandLine) override {
     const std::string text = ProcessStartText(commandLine);
     return ::WinExec(text.c_str(), SW_SHOWNORMAL);
+  }
+
+  std::unique_ptr<WatchedProcess> StartWatchedProcess(const CommandLine& commandLine,
+                                                      unsigned& error) override {
+    std::string text = ProcessStartText(commandLine);
+    STARTUPINFOA startup{};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_SHOWNORMAL;
+    PROCESS_INFORMATION started{};
+    if (!::CreateProcessA(nullptr, text.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                          &startup, &started)) {
+      error = StartErrorCode(::GetLastError());
+      return nullptr;
+    }
+    ::CloseHandle(started.hThread);
+    error = kStarted;
+    return std::make_unique<Win32WatchedProcess>(started.hProcess);
   }
 
   bool ShellOpen(const std::string& address) override {

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <optional>
 
 #include "tests/e2e/update_server.h"
@@ -27,11 +28,20 @@ using std::chrono::seconds;
 class SelfUpdateTest : public ::testing::Test, public LauncherInstall {
  protected:
   // Without a display: the launcher's questions come to the terminal.
-  ChildProcess Start(bool terminal = false) {
+  ChildProcess Start(bool terminal = false, const std::map<std::string, std::string>& more = {},
+                     const std::string& argument = "first argument") {
     auto env = Env();
     env.insert({{"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}});
-    return ChildProcess({dir / "install/lumivora", "first argument"},
-                        lumivora::testing::Environment(env), terminal);
+    env.insert(more.begin(), more.end());
+    return ChildProcess({dir / "install/lumivora", argument}, lumivora::testing::Environment(env),
+                        terminal);
+  }
+  // Makes the next start's update check due, keeping the other settings.
+  void CheckDue() const {
+    const std::string text = ReadFile(Settings());
+    const size_t day = text.find("NextUpdate=");
+    WriteFile(Settings(),
+              text.substr(0, day) + text.substr(text.find('\n', day) + 1) + "NextUpdate=0\n");
   }
   // The pack is the old or the new one, whole, and Version names it.
   [[nodiscard]] bool PackAndVersionAgree(const std::string& newPack) const {
@@ -131,6 +141,60 @@ TEST_F(SelfUpdateTest, QuestionsAtTheTerminal) {
     EXPECT_EQ(server.Requests(), (row.updated ? std::vector<std::string>{kUpdateIni, kNewPack}
                                               : std::vector<std::string>{kUpdateIni}));
   }
+}
+
+// A release whose main program fails at once is rolled back on the same
+// start and not installed again by the next due check; the next higher
+// release is, and its healthy first start is not waited on once its main
+// program holds the guard (the watch's window is 10 s).
+TEST_F(SelfUpdateTest, BadReleaseIsRolledBackAndOnlyAHigherOneInstalled) {
+  const std::map<std::string, std::string> failing = {{"LUMIVORA_SAMPLE_FAIL", "1.1"}};
+  WriteSettings("1");
+  Offer("update.ini", "1.1", "Lumivorapack-1.1");
+  for (const bool again : {false, true}) {
+    SCOPED_TRACE(again ? "the bad release offered again" : "the bad release");
+    const UpdateServer server(dir / "www", "0");
+    const ProcessResult result = Start(false, failing).Wait(seconds(60));
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    const size_t failed = result.out.find("Lumivoramain 1.1 failed");
+    EXPECT_EQ(failed != std::string::npos, !again) << result.out;
+    EXPECT_NE(result.out.find("Lumivoramain 1.0 started", again ? 0 : failed), std::string::npos)
+        << result.out;
+    EXPECT_EQ(
+        result.err.find("Version 1.1 did not start properly, so version 1.0 has been restored.") !=
+            std::string::npos,
+        !again)
+        << result.err;
+    EXPECT_TRUE(OldPackKept());
+    EXPECT_EQ(Version(), "1.0");
+    EXPECT_EQ(SettingsValue("BadRelease"), "1.1");
+    EXPECT_FALSE(fs::exists(Pack() + ".previous"));
+    EXPECT_EQ(server.Requests(), (again ? std::vector<std::string>{kUpdateIni}
+                                        : std::vector<std::string>{kUpdateIni, kNewPack}));
+    CheckDue();
+  }
+  MakePack(kBin + "/lumivora-sample-main-1.2", dir / "www/lumivora/Lumivorapack-1.2");
+  Offer("update.ini", "1.2", "Lumivorapack-1.2");
+  const UpdateServer server(dir / "www", "0");
+  // "--hold" goes on to the main program, which holds the guard until its
+  // standard input closes.
+  ChildProcess launcher = Start(false, failing, "--hold");
+  ASSERT_TRUE(launcher.WaitForOutput("holding the guard", seconds(30)));
+  const auto held = std::chrono::steady_clock::now();
+  ASSERT_TRUE(PollUntil([&] { return launcher.Ended(); }, seconds(8)));
+  const auto after = std::chrono::duration_cast<std::chrono::milliseconds>(
+      std::chrono::steady_clock::now() - held);
+  std::printf("launcher ended %lld ms after the guard was taken\n",
+              static_cast<long long>(after.count()));
+  EXPECT_LT(after, seconds(3));
+  launcher.CloseInput();
+  const ProcessResult result = launcher.Wait(seconds(30));
+  EXPECT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_EQ(ReadFile(Pack()), ReadFile(dir / "www/lumivora/Lumivorapack-1.2"));
+  EXPECT_EQ(Version(), "1.2");
+  EXPECT_EQ(ReadFile(Pack() + ".previous"), oldPack);
+  EXPECT_EQ(SettingsValue("PreviousVersion"), "1.0");
+  EXPECT_EQ(SettingsValue("FirstStart"), "");
 }
 
 TEST_F(SelfUpdateTest, CtrlCDuringTheDownloadCancelsIt) {

@@ -56,13 +56,21 @@ struct ScriptedUpdater final : UpdateDialog {
   bool silent = false;
   uint64_t acceptedSerial = 0;  // a certificate serial the "check" accepts
   std::string freshDay;         // the day of a fresh statement it saw
+  bool installs = false;        // puts "new pack" in place as the real dialog does
+  std::string badRelease;
   UpdateOutcome Execute(const UpdateRequest& request) override {
     ++calls;
     received = {request.currentVersion, request.packPath, request.infoURL1, request.infoURL2,
                 request.upgradeURLFormat};
     silent = request.silent;
+    badRelease = request.badRelease;
     if (action) {
       action();
+    }
+    if (installs) {
+      platform::CopyFile(request.packPath, request.guard.previousPack, false);
+      WriteFile(request.packPath, "new pack");
+      request.guard.recordVersion(answer);
     }
     return {answer, std::max(request.signingSerial, acceptedSerial), freshDay};
   }
@@ -221,6 +229,99 @@ TEST_F(LaunchSequenceTest, OnlineScheduleAndSettingsWrite) {
       EXPECT_EQ(updater.received[0], row.installed) << row.packComment;
     }
   }
+}
+
+// The first start of a newly installed release is watched until the main
+// program takes the guard or ends: a failure puts the previous pack back,
+// records the release as bad, says so in one box and starts the restored
+// release the ordinary way; a start that is not the first is never watched.
+TEST_F(LaunchSequenceTest, FirstStartOfANewReleaseIsWatched) {
+  using std::chrono::milliseconds;
+  struct Row {
+    const char* name;
+    std::function<void(FakeSystem&)> program;  // how the watched start goes
+    bool watched = true;
+    bool rolledBack = true;
+    const char* settings = "[Setup]\nVersion=1.1\nPreviousVersion=1.0\nFirstStart=1.1\n";
+    milliseconds window = std::chrono::seconds(10);
+    bool installedNow = false;  // the update of this very run installs 1.1
+  };
+  const auto ends = [](int code, int signal) {
+    return [=](FakeSystem& fake) { fake.watchedEnd = platform::ProcessEnd{code, signal}; };
+  };
+  const Row rows[] = {
+      {"exits with status 1", ends(1, 0)},
+      {"killed by a signal", ends(0, 11)},
+      {"cannot be started", [](FakeSystem& fake) { fake.watchedStartResult = 2; }},
+      {"installed by this start, exits with status 1", ends(1, 0), true, true,
+       "[Setup]\nVersion=1.0\n", milliseconds(10000), true},
+      {"takes the guard", [](FakeSystem& fake) { fake.guardTakenAfterLooks = 3; }, true, false},
+      {"ends with success", ends(0, 0), true, false},
+      {"runs through the window without the guard", nullptr, true, false,
+       "[Setup]\nVersion=1.1\nPreviousVersion=1.0\nFirstStart=1.1\n", milliseconds(30)},
+      {"exits with status 1, no previous release recorded", ends(1, 0), true, false,
+       "[Setup]\nVersion=1.1\nFirstStart=1.1\n"},
+      {"not the first start", ends(1, 0), false, false, "[Setup]\nVersion=1.1\n"},
+      {"installed by this start, window of 0", ends(1, 0), false, false, "[Setup]\nVersion=1.0\n",
+       milliseconds(0), true},
+  };
+  const std::string pack = dir / "app/Lumivorapack";
+  const std::string previous = pack + ".previous";
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    WriteSettingsFile(row.settings);
+    WriteFile(pack, row.installedNow ? "old pack" : "new pack");
+    WriteFile(previous, "old pack");
+    if (row.installedNow) {
+      ::unlink(previous.c_str());  // the install keeps it
+    }
+    system.watched.clear();
+    system.started.clear();
+    system.watchedEnd.reset();
+    system.watchedStartResult = platform::kStarted;
+    system.guardTakenAfterLooks = -1;
+    system.guardLooks = 0;
+    system.waitedOnWatched = {};
+    system.online = row.installedNow;
+    updater.installs = row.installedNow;
+    updater.answer = "1.1";
+    if (row.program) {
+      row.program(system);
+    }
+    environment.config.FirstStartWatch = row.window;
+    ui.messages.clear();
+    extractor.calls = 0;
+    const auto begin = std::chrono::steady_clock::now();
+    Run();
+    const auto took = std::chrono::steady_clock::now() - begin;
+    EXPECT_EQ(system.watched.size(), row.watched ? 1U : 0U);
+    const LauncherSettings after = ReadSettings(SettingsFile());
+    EXPECT_EQ(after.FirstStart, "");
+    EXPECT_EQ(ReadFile(pack), row.rolledBack ? "old pack" : "new pack");
+    EXPECT_EQ(std::filesystem::exists(previous), !row.rolledBack);
+    EXPECT_EQ(after.Version, row.rolledBack ? "1.0" : "1.1");
+    EXPECT_EQ(after.BadRelease, row.rolledBack ? "1.1" : "");
+    // The restored release is extracted again and started unwatched.
+    EXPECT_EQ(extractor.calls, row.rolledBack ? 2 : 1);
+    EXPECT_EQ(system.started.size(), row.watched && !row.rolledBack ? 0U : 1U);
+    if (row.rolledBack) {
+      ASSERT_EQ(ui.messages.size(), 1U);
+      EXPECT_EQ(ui.messages[0].caption, "Lumivora");
+      EXPECT_EQ(ui.messages[0].text,
+                "Version 1.1 did not start properly, so version 1.0 has been restored.");
+    } else {
+      EXPECT_TRUE(ui.messages.empty());
+    }
+    // A healthy program is not waited on once it holds the guard.
+    EXPECT_LE(system.waitedOnWatched, row.program ? milliseconds(7) : row.window);
+    EXPECT_LT(took, std::chrono::seconds(5));
+  }
+  // The next due check is told the bad release.
+  WriteSettingsFile("[Setup]\nVersion=1.0\nBadRelease=1.1\n");
+  system.online = true;
+  updater.installs = false;
+  Run();
+  EXPECT_EQ(updater.badRelease, "1.1");
 }
 
 TEST_F(LaunchSequenceTest, UpdaterReceivesDecipheredAddresses) {

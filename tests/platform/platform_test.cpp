@@ -212,13 +212,49 @@ TEST(SystemServices, InstanceGuardIsHeldByOneHolder) {
   const ScopedEnvironment tmp("TMPDIR", dir.Path());
   const auto system = CreateSystemServices();
   EXPECT_FALSE(system->InstanceGuardExists("TestGuard"));
+  EXPECT_FALSE(system->InstanceGuardTaken("TestGuard"));
   {
     const auto guard = InstanceGuard::Acquire("TestGuard");
     ASSERT_NE(guard, nullptr);
     EXPECT_TRUE(system->InstanceGuardExists("TestGuard"));
+    EXPECT_TRUE(system->InstanceGuardTaken("TestGuard"));
+    EXPECT_FALSE(system->InstanceGuardTaken("OtherGuard"));
     EXPECT_EQ(InstanceGuard::Acquire("TestGuard"), nullptr);
   }
   EXPECT_FALSE(system->InstanceGuardExists("TestGuard"));
+  EXPECT_FALSE(system->InstanceGuardTaken("TestGuard"));
+}
+
+// A watched start tells how the program ended, as soon as it ends.
+TEST(SystemServices, WatchedStartSeesTheEnd) {
+  const auto system = CreateSystemServices();
+  struct Row {
+    std::string script;
+    int exitCode;
+    int signal;
+  };
+  const Row rows[] = {
+      {"exit 0", 0, 0}, {"exit 3", 3, 0}, {"kill -9 $$", 0, 9}, {"exec sleep 0.3", 0, 0}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.script);
+    unsigned error = 0;
+    const auto program = system->StartWatchedProcess({"/bin/sh", {"-c", row.script}, ""}, error);
+    ASSERT_NE(program, nullptr);
+    EXPECT_GT(error, 31U);
+    if (row.script.find("sleep") != std::string::npos) {
+      EXPECT_FALSE(program->WaitForEnd(std::chrono::milliseconds(10)));
+    }
+    const auto begin = std::chrono::steady_clock::now();
+    const std::optional<ProcessEnd> end = program->WaitForEnd(std::chrono::seconds(20));
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(5));
+    ASSERT_TRUE(end);
+    EXPECT_EQ(end->exitCode, row.exitCode);
+    EXPECT_EQ(end->signal, row.signal);
+    EXPECT_EQ(end->Failed(), row.exitCode != 0 || row.signal != 0);
+  }
+  unsigned error = 0;
+  EXPECT_EQ(system->StartWatchedProcess({"/nonexistent/program", {}, ""}, error), nullptr);
+  EXPECT_EQ(error, 2U);
 }
 
 TEST(SystemServices, ProcessStartUsesNoShell) {

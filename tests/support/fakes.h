@@ -4,7 +4,11 @@
 // done. (The scripted user interface is platform::RecordingInterface.)
 #pragma once
 
+#include <chrono>
+#include <memory>
+#include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/exception.h"
@@ -29,8 +33,20 @@ class FakeSystem final : public platform::SystemServices {
   std::vector<platform::CommandLine> started;
   bool shellOpenWorks = true;
   std::vector<std::string> opened;
+  // Watched starts: the start's result, how the program ends (nullopt: it
+  // runs on), after how many looks the guard is taken (-1: never), and the
+  // time the watch waited on it.
+  unsigned watchedStartResult = 33;
+  std::vector<platform::CommandLine> watched;
+  std::optional<platform::ProcessEnd> watchedEnd;
+  int guardTakenAfterLooks = -1;
+  int guardLooks = 0;
+  std::chrono::milliseconds waitedOnWatched{0};
 
   bool InstanceGuardExists(const std::string& /*name*/) override { return guardExists; }
+  bool InstanceGuardTaken(const std::string& /*name*/) override {
+    return guardTakenAfterLooks >= 0 && ++guardLooks > guardTakenAfterLooks;
+  }
   bool RestoreWindow(const std::string& /*title*/) override {
     if (windowExists) {
       ++restoreRequests;
@@ -57,10 +73,30 @@ class FakeSystem final : public platform::SystemServices {
     }
     return startResult;
   }
+  std::unique_ptr<platform::WatchedProcess> StartWatchedProcess(
+      const platform::CommandLine& commandLine, unsigned& error) override {
+    watched.push_back(commandLine);
+    error = watchedStartResult;
+    return platform::ProcessStarted(error) ? std::make_unique<Watched>(*this) : nullptr;
+  }
   bool ShellOpen(const std::string& address) override {
     opened.push_back(address);
     return shellOpenWorks;
   }
+
+ private:
+  // A program that runs (the wait takes its time) until it ends as scripted.
+  struct Watched final : platform::WatchedProcess {
+    explicit Watched(FakeSystem& owner) : system(owner) {}
+    std::optional<platform::ProcessEnd> WaitForEnd(std::chrono::milliseconds timeout) override {
+      if (!system.watchedEnd) {
+        std::this_thread::sleep_for(timeout);
+        system.waitedOnWatched += timeout;
+      }
+      return system.watchedEnd;
+    }
+    FakeSystem& system;
+  };
 };
 
 }  // namespace lumivora::testing

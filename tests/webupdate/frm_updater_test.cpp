@@ -90,6 +90,8 @@ class UpdaterTest : public ::testing::Test {
         }};
     environment.lockFile = lockFile;
     environment.trust = trust;
+    environment.previousPack = PackPath() + ".previous";
+    environment.badRelease = badRelease;
     std::string result = "unchanged";
     TfrmUpdater::Execute(environment, version, PackPath(), "http://update.test/info1.ini",
                          "http://update.test/info2.ini", "http://update.test/upgrade?from=%s",
@@ -113,6 +115,7 @@ class UpdaterTest : public ::testing::Test {
   std::string lockFile;
   std::string packFolder;  // the product folder when not the test's own
   ReleaseTrust trust;
+  std::string badRelease;
   std::vector<std::string> checked;
 };
 
@@ -135,6 +138,7 @@ TEST_F(UpdaterTest, ChecksFromInformationToPack) {
     std::vector<std::string> captions;  // of the boxes shown
     std::vector<std::string> opened = {};
     bool signedRelease = false;  // "new pack" signed, and the key trusted
+    const char* badRelease = "";
   };
   const SecretKey root = SecretKey::Generate();
   Sha256Stream hash;
@@ -169,6 +173,8 @@ TEST_F(UpdaterTest, ChecksFromInformationToPack) {
       {"silent free update", free, true, {}, "1.1", fetched, {}},
       {"question answered No", free, false, {MessageAnswer::kNo}, "", infoOnly, warning},
       {"question answered Yes", free, false, {yes}, "1.1", fetched, warning},
+      // The release recorded as bad is never installed again automatically.
+      {"offer of the bad release", free, true, {}, "", infoOnly, {}, {}, false, "1.1"},
       // A paid upgrade is asked even when silent; OK opens the upgrade page.
       {"paid upgrade, Cancel", paid, true, {MessageAnswer::kCancel}, "", infoOnly, upgrade},
       {"paid upgrade, OK", paid, true, {MessageAnswer::kOk}, "", infoOnly, upgrade, upgradePage},
@@ -210,6 +216,9 @@ TEST_F(UpdaterTest, ChecksFromInformationToPack) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     WriteFile(PackPath(), "old pack");
+    ::chmod(PackPath().c_str(), 0640);
+    ::unlink((PackPath() + ".previous").c_str());
+    badRelease = row.badRelease;
     transport.resources.clear();
     for (const auto& [path, body] : row.served) {
       transport.resources[path] = {200, body};
@@ -237,9 +246,16 @@ TEST_F(UpdaterTest, ChecksFromInformationToPack) {
     const bool updated = !row.result.empty();
     EXPECT_EQ(ReadFile(PackPath()), updated ? "new pack" : "old pack");
     EXPECT_EQ(checked, updated ? std::vector<std::string>{"new pack"} : std::vector<std::string>{});
-    // The download and its folder are gone; nothing but the pack is left beside it.
+    // The replaced pack is kept whole with its mode, one generation.
+    struct stat kept {};
+    EXPECT_EQ(::stat((PackPath() + ".previous").c_str(), &kept) == 0, updated);
+    if (updated) {
+      EXPECT_EQ(ReadFile(PackPath() + ".previous"), "old pack");
+      EXPECT_EQ(kept.st_mode & 0777U, 0640U);
+    }
+    // The download and its folder are gone; nothing else is left beside the pack.
     EXPECT_TRUE(std::filesystem::is_empty(dir / "tmp"));
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 2);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), updated ? 3 : 2);
   }
 }
 

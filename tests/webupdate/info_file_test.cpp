@@ -107,9 +107,16 @@ TEST(CompareVersionTexts, Decisions) {
     const char* installed;
     const char* offered;
     VersionDecision expected;
+    const char* badRelease = "";
   };
   const Row rows[] = {
       {"1.0", "1.1", kFreeUpdate},
+      // A release recorded as bad is skipped, the same version in any
+      // spelling; a higher one is decided as any other.
+      {"1.0", "1.1", kBadRelease, "1.1"},
+      {"1.0", "1.1.0", kBadRelease, "1.1"},
+      {"1.0", "1.2", kFreeUpdate, "1.1"},
+      {"1.0", "1.1.1", kFreeUpdate, "1.1"},
       {"1.0", "2.0", kPaidUpgrade},
       {"1.9", "1.10", kFreeUpdate},
       {"1.0", "1.0", kNotNewer},
@@ -134,7 +141,7 @@ TEST(CompareVersionTexts, Decisions) {
       {"..", "..1", kFreeUpdate},
   };
   for (const Row& row : rows) {
-    EXPECT_EQ(CompareVersionTexts(row.installed, row.offered), row.expected)
+    EXPECT_EQ(DecideVersion(row.installed, row.offered, row.badRelease), row.expected)
         << row.installed << " -> " << row.offered;
   }
 }

@@ -42,8 +42,10 @@ TEST(Win32Services, MutexGuardIsSeenOnlyWhileHeld) {
     EXPECT_TRUE(system->InstanceGuardExists(name));  // the test leaves no handle open
     EXPECT_EQ(InstanceGuard::Acquire(name), nullptr);
     EXPECT_TRUE(system->InstanceGuardExists(name));
+    EXPECT_TRUE(system->InstanceGuardTaken(name));
   }
   EXPECT_FALSE(system->InstanceGuardExists(name));
+  EXPECT_FALSE(system->InstanceGuardTaken(name));
 }
 
 // A real top-level window that counts the restore requests it receives.
@@ -143,10 +145,30 @@ TEST(Win32Services, ProcessStartQuotesATargetPathWithABlank) {
   EXPECT_EQ(ReadFile(report), '"' + commandLine.program + "\" RECORD first");
   EXPECT_FALSE(FileExists(dir / "started.txt"));
 
+  // Watched, the same start, and the program's exit code once it ends (the
+  // probe fails with 1 when a folder stands where it writes its report).
+  for (const bool writable : {true, false}) {
+    if (!writable) {
+      DeleteFile(report);
+      ASSERT_TRUE(CreateDirectory(report));
+    }
+    unsigned error = 0;
+    const auto watched = system->StartWatchedProcess(commandLine, error);
+    ASSERT_NE(watched, nullptr);
+    EXPECT_GT(error, 31U);
+    const std::optional<ProcessEnd> end = watched->WaitForEnd(20s);
+    ASSERT_TRUE(end);
+    EXPECT_EQ(end->exitCode, writable ? 0 : 1);
+  }
+  RemoveDirectory(report);
+
   // A program that does not exist: a code below 32.
   commandLine.program = dir / "none.exe";
   commandLine.text = commandLine.program + " RECORD ";
   EXPECT_LT(system->StartProcess(commandLine), 32U);
+  unsigned error = 0;
+  EXPECT_EQ(system->StartWatchedProcess(commandLine, error), nullptr);
+  EXPECT_LT(error, 32U);
 }
 
 TEST(Win32ProfileFile, WritesChangeOnlyTheirKey) {

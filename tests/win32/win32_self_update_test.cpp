@@ -148,6 +148,27 @@ TEST_F(Win32SelfUpdate, SilentFreeUpdateReplacesThePackAndStartsTheNewProgram) {
   EXPECT_TRUE(LeftoverDownloads().empty());
 }
 
+// A release whose main program fails at once (the sample 1.1 told to) is
+// rolled back on the same start: one box names both versions, the old pack
+// and version are back and the old program starts.
+TEST_F(Win32SelfUpdate, FailingReleaseIsRolledBack) {
+  const SettingsFile settings(Settings(true));
+  LoopbackServer server(Responses(), 8808);
+  ASSERT_EQ(server.Port(), 8808);
+  ::SetEnvironmentVariableA("LUMIVORA_SAMPLE_FAIL", "1.1");
+  ChildProcess launcher = StartLauncher();
+  ::SetEnvironmentVariableA("LUMIVORA_SAMPLE_FAIL", nullptr);
+  ASSERT_TRUE(launcher.Started());
+  HWND box = WaitForBox(launcher.Id());
+  ASSERT_NE(box, nullptr);
+  EXPECT_EQ(MessageBoxText(box),
+            "Version 1.1 did not start properly, so version 1.0 has been restored.");
+  ::PostMessageA(box, WM_COMMAND, IDOK, 0);
+  ExpectOutcome(launcher, settings, "1.0", oldPack_);
+  EXPECT_EQ(settings.Value("BadRelease"), "1.1");
+  EXPECT_FALSE(platform::FileExists(Pack() + ".previous"));
+}
+
 // The asked update, window by window, with a screenshot of each.
 TEST_F(Win32SelfUpdate, AskedUpdateInTheNativeWindows) {
   const SettingsFile settings(Settings(false));
