@@ -10,6 +10,7 @@
 #include "platform/exception.h"
 #include "platform/file.h"
 #include "unzip/uncompress.h"
+#include "webupdate/partial_store.h"
 
 namespace lumivora::launcher {
 namespace {
@@ -122,7 +123,9 @@ void RunUpdateStep(LaunchEnvironment& environment, TfrmSplash* splash, LaunchSta
                    const SharedFiles& files) {
   const uint64_t recordedSerial = state.Settings.SigningSerial;
   const int32_t today = environment.system.Today();
-  const bool due = UpdateDue(state.Settings, today);
+  // A download that a killed or cut start left is taken up at once.
+  const bool due = UpdateDue(state.Settings, today) ||
+                   webupdate::PartialDownloadPresent(state.DataFolder);
   if (due) {
     ScheduleNextUpdate(state.Settings, today);
   }
@@ -132,7 +135,11 @@ void RunUpdateStep(LaunchEnvironment& environment, TfrmSplash* splash, LaunchSta
   const std::string raised = installed != state.Settings.Version ? installed : std::string();
   if (!WriteSharedSettings(
           environment, splash, files, state, raised, false,
-          [&] { SweepLeftovers({.packPath = state.PackPath, .tempFolder = state.TempFolder}); }) ||
+          [&] {
+            SweepLeftovers({.packPath = state.PackPath,
+                            .tempFolder = state.TempFolder,
+                            .dataFolder = state.DataFolder});
+          }) ||
       !due) {
     return;
   }
@@ -150,7 +157,8 @@ void RunUpdateStep(LaunchEnvironment& environment, TfrmSplash* splash, LaunchSta
                         }};
   const UpdateOutcome outcome = environment.updater.Execute({installed, state.PackPath, url1, url2,
                                                              upgrade, state.Settings.SilentUpdate,
-                                                             state.Settings.SigningSerial, guard});
+                                                             state.Settings.SigningSerial, guard,
+                                                             state.DataFolder});
   state.UpdatedVersion = outcome.newVersion;
   state.Settings.SigningSerial = outcome.signingSerial;
   state.Settings.LastFreshOffer = outcome.lastFreshOffer;

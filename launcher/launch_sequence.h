@@ -62,7 +62,7 @@ struct PackGuard {
 
 // What the update dialog is asked: the installed version, the pack, the
 // deciphered addresses, the silent-update setting, the highest certificate
-// serial accepted so far, and the guard of a replacement.
+// serial accepted so far, the guard of a replacement and the data folder.
 struct UpdateRequest {
   std::string currentVersion;
   std::string packPath;
@@ -72,6 +72,9 @@ struct UpdateRequest {
   bool silent = false;
   uint64_t signingSerial = 0;
   PackGuard guard;
+  // The per-user data folder, where a download that did not complete is
+  // kept for the next start.
+  std::string dataFolder{};
 };
 
 // What it did: the version it installed (the empty text: none), the

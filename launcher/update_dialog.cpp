@@ -68,6 +68,7 @@ class WebUpdateDialog final : public UpdateDialog {
         request.guard.lockFile,
         request.guard.recordVersion,
         kTransferLimits};
+    environment.dataFolder = request.dataFolder;
     UpdateOutcome outcome;
     webupdate::TfrmUpdater::Execute(environment, request.currentVersion, request.packPath,
                                     request.infoURL1, request.infoURL2, request.upgradeURLFormat,

@@ -5,6 +5,7 @@
 // subsystem.
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -50,6 +51,11 @@ struct UpdaterEnvironment {
   VersionRecord recordVersion;
   // When the check's transfers are given up.
   TransferLimitsRule transferLimits = DefaultTransferLimits;
+  // The per-user data folder, where a download of a signed release that did
+  // not complete is kept for the next check (empty: none is kept).
+  std::string dataFolder{};
+  // The wait before a cut download is retried (none: the component's own).
+  std::function<bool(std::chrono::milliseconds wait)> retryPause{};
 };
 
 class TfrmUpdater {
