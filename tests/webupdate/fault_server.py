@@ -7,7 +7,7 @@ in --log before answering, so that a test reads the log once its transfer
 has ended. Prints "READY <port>" when it listens. Ends when its standard
 input closes (the test process went away) or after --lifetime seconds.
 
-The body bytes of every response are added up per request path in
+The body bytes of every response are written, before they are sent, to
 --log.sent ("PATH BYTES" lines), so that a test sees what a download cost.
 
 Routes (NAME is a file of --root):
@@ -96,9 +96,9 @@ class Handler(socketserver.StreamRequestHandler):
             head += "%s: %s\r\n" % (key, value)
         if self.cut is not None:
             body = body[:self.cut]
+        log_sent(self.path, len(body))  # before the client can have it
         self.wfile.write(head.encode("latin-1") + b"\r\n" + body)
         self.wfile.flush()
-        log_sent(self.path, len(body))
 
     def header(self, name):
         for key, value in self.headers:
