@@ -151,7 +151,11 @@ bool PartialDownloadPresent(const std::string& dataFolder) {
   return !name.empty() && platform::FileExists(InFolder(folder, name));
 }
 
-void SweepPartialStore(const std::string& dataFolder) {
+namespace {
+
+// Deletes the files of DATAFOLDER's store, but the partial its record names
+// when KEEPNAMED, unless a running start holds it.
+void EmptyStore(const std::string& dataFolder, bool keepNamed) {
   const std::string folder = PartialFolder(dataFolder);
   if (!platform::DirectoryExists(folder) || platform::IsSymbolicLink(folder)) {
     return;
@@ -162,9 +166,19 @@ void SweepPartialStore(const std::string& dataFolder) {
     return;  // a running start downloads into it
   }
   const std::string record = ReadText(InFolder(folder, RecordName()));
-  const std::string name = SafeFileNamePart(Value(record, "Name"));
+  const std::string name = keepNamed ? SafeFileNamePart(Value(record, "Name")) : std::string();
   DeleteAllBut(folder, name.empty() ? std::set<std::string>{LockName()}
                                     : std::set<std::string>{LockName(), RecordName(), name});
+}
+
+}  // namespace
+
+void ClearPartialStore(const std::string& dataFolder) {
+  EmptyStore(dataFolder, false);
+}
+
+void SweepPartialStore(const std::string& dataFolder) {
+  EmptyStore(dataFolder, true);
 }
 
 }  // namespace lumivora::webupdate

@@ -67,6 +67,10 @@ std::string PartialFolder(const std::string& dataFolder);
 // Whether DATAFOLDER holds a partial download with its record: the start
 // checks for the update however the schedule stands.
 bool PartialDownloadPresent(const std::string& dataFolder);
+// Empties the store of DATAFOLDER unless a running start holds it: the offer
+// it was kept for is no longer wanted (not newer than the installed version,
+// or declined).
+void ClearPartialStore(const std::string& dataFolder);
 // Removes what killed starts left in the store (a half-written record, a
 // file its record does not name) unless a running start holds it; the
 // partial its record names stays. Call it under the launchers' lock.

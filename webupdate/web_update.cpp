@@ -68,16 +68,17 @@ bool TWebUpdate::CheckForUpdate(const std::string& infoUrl) {
   if (!succeeded_) {
     return false;
   }
-  if (!CompareVersions()) {
-    return false;
-  }
-  bool canUpdate = true;
-  if (OnUpdateAvailable) {
+  bool canUpdate = CompareVersions();
+  if (canUpdate && OnUpdateAvailable) {
     const std::string actual = actualVersion_;
     const std::string offered = newVersion_;
     OnUpdateAvailable(*this, actual, offered, canUpdate);
   }
   if (!canUpdate) {
+    // A download kept for an offer that is not taken is worth nothing.
+    if (!partialFolder_.empty()) {
+      ClearPartialStore(partialFolder_);
+    }
     return false;
   }
   DownloadUpdate();
