@@ -124,8 +124,8 @@ void RunUpdateStep(LaunchEnvironment& environment, TfrmSplash* splash, LaunchSta
   const uint64_t recordedSerial = state.Settings.SigningSerial;
   const int32_t today = environment.system.Today();
   // A download that a killed or cut start left is taken up at once.
-  const bool due = UpdateDue(state.Settings, today) ||
-                   webupdate::PartialDownloadPresent(state.DataFolder);
+  const bool due =
+      UpdateDue(state.Settings, today) || webupdate::PartialDownloadPresent(state.DataFolder);
   if (due) {
     ScheduleNextUpdate(state.Settings, today);
   }
@@ -133,13 +133,12 @@ void RunUpdateStep(LaunchEnvironment& environment, TfrmSplash* splash, LaunchSta
       due ? HigherVersion(state.Settings.Version, PackVersion(state.PackPath))
           : state.Settings.Version;
   const std::string raised = installed != state.Settings.Version ? installed : std::string();
-  if (!WriteSharedSettings(
-          environment, splash, files, state, raised, false,
-          [&] {
-            SweepLeftovers({.packPath = state.PackPath,
-                            .tempFolder = state.TempFolder,
-                            .dataFolder = state.DataFolder});
-          }) ||
+  if (!WriteSharedSettings(environment, splash, files, state, raised, false,
+                           [&] {
+                             SweepLeftovers({.packPath = state.PackPath,
+                                             .tempFolder = state.TempFolder,
+                                             .dataFolder = state.DataFolder});
+                           }) ||
       !due) {
     return;
   }
@@ -155,10 +154,9 @@ void RunUpdateStep(LaunchEnvironment& environment, TfrmSplash* splash, LaunchSta
                           WriteSettings(files.settingsFile, state.Settings, version);
                           recorded = true;
                         }};
-  const UpdateOutcome outcome = environment.updater.Execute({installed, state.PackPath, url1, url2,
-                                                             upgrade, state.Settings.SilentUpdate,
-                                                             state.Settings.SigningSerial, guard,
-                                                             state.DataFolder});
+  const UpdateOutcome outcome = environment.updater.Execute(
+      {installed, state.PackPath, url1, url2, upgrade, state.Settings.SilentUpdate,
+       state.Settings.SigningSerial, guard, state.DataFolder});
   state.UpdatedVersion = outcome.newVersion;
   state.Settings.SigningSerial = outcome.signingSerial;
   state.Settings.LastFreshOffer = outcome.lastFreshOffer;

@@ -38,10 +38,11 @@ bool UsablePath(std::string_view path) {
 bool UsableHeaderLine(std::string_view line) {
   const size_t colon = line.find(':');
   return colon != std::string_view::npos && colon > 0 &&
-         std::none_of(line.begin(), line.end(), [](char c) {
-           const auto u = static_cast<unsigned char>(c);
-           return (u < 0x20 && c != '\t') || u == 0x7f;
-         }) &&
+         std::none_of(line.begin(), line.end(),
+                      [](char c) {
+                        const auto u = static_cast<unsigned char>(c);
+                        return (u < 0x20 && c != '\t') || u == 0x7f;
+                      }) &&
          line.substr(0, colon).find_first_of(" \t") == std::string_view::npos;
 }
 

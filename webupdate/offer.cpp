@@ -65,8 +65,8 @@ bool HashPrefix(const std::string& fileName, uint64_t count, Sha256Pipeline& has
     platform::File file = platform::File::Open(fileName, platform::File::Mode::kRead);
     std::array<uint8_t, size_t{64} * 1024> buffer{};
     while (count > 0) {
-      const size_t n = file.Read(buffer.data(), static_cast<size_t>(std::min<uint64_t>(
-                                                    count, buffer.size())));
+      const size_t n =
+          file.Read(buffer.data(), static_cast<size_t>(std::min<uint64_t>(count, buffer.size())));
       if (n == 0) {
         return false;
       }
@@ -90,8 +90,8 @@ DownloadResult HashWholeFile(const std::string& fileName, uint64_t size) {
 
 }  // namespace
 
-DownloadResult ResumeFile(const Fetcher& fetch, const std::string& url,
-                          const ResumeTarget& target, ResumePoint& point) {
+DownloadResult ResumeFile(const Fetcher& fetch, const std::string& url, const ResumeTarget& target,
+                          ResumePoint& point) {
   if (target.release && point.have >= target.release->size) {
     if (point.have == target.release->size) {
       return HashWholeFile(target.fileName, point.have);

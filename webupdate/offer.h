@@ -84,8 +84,8 @@ struct ResumeTarget {
   bool privateFile = false;
   std::function<void(const ResumePoint& point)> onValidator;
 };
-DownloadResult ResumeFile(const Fetcher& fetch, const std::string& url,
-                          const ResumeTarget& target, ResumePoint& point);
+DownloadResult ResumeFile(const Fetcher& fetch, const std::string& url, const ResumeTarget& target,
+                          ResumePoint& point);
 // Whether DOWNLOAD is the signed RELEASE, and why not; success when nothing
 // is trusted (TRUSTED false).
 platform::Result DownloadProblem(bool trusted, const std::optional<ReleaseStatement>& release,

@@ -93,18 +93,18 @@ std::unique_ptr<PartialStore> PartialStore::Open(const std::string& dataFolder,
     return nullptr;
   }
   platform::SetFileUnixMode(folder, 0700);  // the user's own, like the data folder
-  std::unique_ptr<platform::FileLock> lock = platform::FileLock::TryAcquire(InFolder(folder, LockName()));
+  std::unique_ptr<platform::FileLock> lock =
+      platform::FileLock::TryAcquire(InFolder(folder, LockName()));
   if (lock == nullptr || platform::IsSymbolicLink(folder)) {
     return nullptr;
   }
   std::unique_ptr<PartialStore> store(new PartialStore(folder, release, name, std::move(lock)));
   const std::string record = ReadText(store->recordPath_);
   const std::optional<int64_t> size = platform::FileSize(store->filePath_);
-  const bool same = Value(record, "Size") == std::to_string(release.size) &&
-                    Value(record, "SHA256") == HexText(release.sha256) &&
-                    Value(record, "Name") == name && size &&
-                    static_cast<uint64_t>(*size) <= release.size &&
-                    !platform::IsSymbolicLink(store->filePath_);
+  const bool same =
+      Value(record, "Size") == std::to_string(release.size) &&
+      Value(record, "SHA256") == HexText(release.sha256) && Value(record, "Name") == name && size &&
+      static_cast<uint64_t>(*size) <= release.size && !platform::IsSymbolicLink(store->filePath_);
   if (same) {
     store->validator_ = Value(record, "Validator");
   }

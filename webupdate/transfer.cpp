@@ -154,8 +154,7 @@ bool RangeFits(const platform::HttpResponse& response, uint64_t from,
   }
   const auto size = static_cast<uint64_t>(*total);
   return static_cast<uint64_t>(*first) == from && static_cast<uint64_t>(*last) + 1 == size &&
-         (!expectedSize || size == *expectedSize) &&
-         (!announced || *announced == size - from);
+         (!expectedSize || size == *expectedSize) && (!announced || *announced == size - from);
 }
 
 // A download asked from RESUMEFROM: whether the answer goes on there (206

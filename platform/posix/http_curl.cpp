@@ -154,11 +154,11 @@ class CurlResponse final : public HttpResponse {
         Set(CURLOPT_HTTP_VERSION, request.http10 ? static_cast<long>(CURL_HTTP_VERSION_1_0)
                                                  : static_cast<long>(CURL_HTTP_VERSION_1_1)) &&
         Set(CURLOPT_USERAGENT, request.userAgent.c_str()) &&
-        Set(CURLOPT_REFERER, request.referrer.c_str()) && Set(CURLOPT_HTTPHEADER, requestHeaders_.get()) &&
-        Set(CURLOPT_SSL_VERIFYPEER, 1L) && Set(CURLOPT_SSL_VERIFYHOST, 2L) &&
-        Set(CURLOPT_HEADERFUNCTION, &HeaderCallback) && Set(CURLOPT_HEADERDATA, this) &&
-        Set(CURLOPT_WRITEFUNCTION, &WriteCallback) && Set(CURLOPT_WRITEDATA, this) &&
-        Set(CURLOPT_ERRORBUFFER, errorBuffer_);
+        Set(CURLOPT_REFERER, request.referrer.c_str()) &&
+        Set(CURLOPT_HTTPHEADER, requestHeaders_.get()) && Set(CURLOPT_SSL_VERIFYPEER, 1L) &&
+        Set(CURLOPT_SSL_VERIFYHOST, 2L) && Set(CURLOPT_HEADERFUNCTION, &HeaderCallback) &&
+        Set(CURLOPT_HEADERDATA, this) && Set(CURLOPT_WRITEFUNCTION, &WriteCallback) &&
+        Set(CURLOPT_WRITEDATA, this) && Set(CURLOPT_ERRORBUFFER, errorBuffer_);
     if (ok && request.limits.connect.count() > 0) {
       ok = Set(CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(request.limits.connect.count()));
     }

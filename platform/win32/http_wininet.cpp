@@ -191,7 +191,8 @@ class WinInetResponse final : public HttpResponse {
   void ReadHeaderLines() {
     DWORD size = 0;
     DWORD index = 0;
-    if (::HttpQueryInfoA(request_.Get(), HTTP_QUERY_RAW_HEADERS_CRLF, nullptr, &size, &index) != 0 ||
+    if (::HttpQueryInfoA(request_.Get(), HTTP_QUERY_RAW_HEADERS_CRLF, nullptr, &size, &index) !=
+            0 ||
         ::GetLastError() != ERROR_INSUFFICIENT_BUFFER || size == 0) {
       return;
     }

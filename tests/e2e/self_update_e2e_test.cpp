@@ -474,8 +474,7 @@ TEST_F(SelfUpdateTest, KilledStartsResumeTheDownloadWithinTheirBytes) {
         EXPECT_TRUE(OldPackKept());
       }
       if (ignoresRange) {
-        Offer("update.ini", "1.1", "Lumivorapack-1.1", std::nullopt,
-              ignoring.Url("/norange/"));
+        Offer("update.ini", "1.1", "Lumivorapack-1.1", std::nullopt, ignoring.Url("/norange/"));
       }
       const ProcessResult result = Start().Wait(seconds(60));
       EXPECT_NE(result.out.find("Lumivoramain 1.1 started"), std::string::npos) << result.err;
@@ -490,9 +489,9 @@ TEST_F(SelfUpdateTest, KilledStartsResumeTheDownloadWithinTheirBytes) {
     } else {
       EXPECT_EQ(sent.second, kills);  // each start after a kill asked for the rest
       EXPECT_LE(sent.first, newPack.size() + static_cast<uint64_t>(kills) * kMiB);
-      std::cout << "pack " << newPack.size() << " bytes, " << kills << " interruptions: "
-                << sent.first << " bytes sent (" << sent.first - newPack.size()
-                << " more than the pack)\n";
+      std::cout << "pack " << newPack.size() << " bytes, " << kills
+                << " interruptions: " << sent.first << " bytes sent ("
+                << sent.first - newPack.size() << " more than the pack)\n";
     }
   }
 }

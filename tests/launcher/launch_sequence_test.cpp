@@ -59,7 +59,7 @@ struct ScriptedUpdater final : UpdateDialog {
   std::string freshDay;         // the day of a fresh statement it saw
   UpdateOutcome Execute(const UpdateRequest& request) override {
     ++calls;
-    received = {request.currentVersion, request.packPath,        request.infoURL1,
+    received = {request.currentVersion, request.packPath,         request.infoURL1,
                 request.infoURL2,       request.upgradeURLFormat, request.dataFolder};
     silent = request.silent;
     if (action) {

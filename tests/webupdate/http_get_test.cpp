@@ -246,12 +246,12 @@ TEST_F(HttpGetTest, FailureTable) {
        Disk::kWhole, 100000, 40000, modified},
       {"changed validator: the whole file afresh", fault_->Url("/range/blob"), true, true, 0,
        Disk::kWhole, 100000, 40000, "\"old\""},
-      {"206 from another byte: refused, file untouched", fault_->Url("/badrange/blob"), true,
-       false, 1, Disk::kPrefix, 100000, 40000, modified, true},
+      {"206 from another byte: refused, file untouched", fault_->Url("/badrange/blob"), true, false,
+       1, Disk::kPrefix, 100000, 40000, modified, true},
       {"416: refused, file untouched", fault_->Url("/unsatisfiable/blob"), true, false, 1,
        Disk::kPrefix, 100000, 40000, modified, true},
-      {"range cut after 30000 bytes: all received kept", fault_->Url("/cut/30000/range/blob"),
-       true, false, 1, Disk::kPrefix, 100000, 40000, modified, true},
+      {"range cut after 30000 bytes: all received kept", fault_->Url("/cut/30000/range/blob"), true,
+       false, 1, Disk::kPrefix, 100000, 40000, modified, true},
   };
   const std::string full = PatternContent(100000);
   for (const Row& row : rows) {
@@ -270,8 +270,8 @@ TEST_F(HttpGetTest, FailureTable) {
       std::filesystem::remove(target);
     }
     if (row.resumeFrom > 0) {
-      dir_.Write("row.out", row.honoured ? full.substr(0, row.resumeFrom)
-                                         : std::string(row.resumeFrom, 'x'));
+      dir_.Write("row.out",
+                 row.honoured ? full.substr(0, row.resumeFrom) : std::string(row.resumeFrom, 'x'));
     }
     TransferRequest request =
         row.toFile ? TransferRequest::Download(row.url, target) : TransferRequest::Fetch(row.url);

@@ -153,8 +153,8 @@ class LoopbackServer {
     const size_t range = head.find("\r\nRange: ");
     auto found = responses_.end();
     if (range != std::string::npos) {
-      found = responses_.find(path + " " + head.substr(range + 9, head.find("\r\n", range + 2) -
-                                                                      range - 9));
+      found = responses_.find(path + " " +
+                              head.substr(range + 9, head.find("\r\n", range + 2) - range - 9));
     }
     found = found != responses_.end() ? found : responses_.find(path);
     const std::string response =

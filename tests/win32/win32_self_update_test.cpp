@@ -295,13 +295,14 @@ TEST_F(Win32SelfUpdate, CutDownloadGoesOnWithARange) {
   const size_t cut = newPack_.size() / 3;
   const std::string head = "HTTP/1.0 200 OK\r\nETag: \"w1\"\r\nContent-Length: ";
   std::map<std::string, std::string> responses = Responses();
-  responses[kPackPath] = head + std::to_string(newPack_.size()) + "\r\n\r\n" +
-                         newPack_.substr(0, cut);
+  responses[kPackPath] =
+      head + std::to_string(newPack_.size()) + "\r\n\r\n" + newPack_.substr(0, cut);
   responses[kPackPath + " bytes=" + std::to_string(cut) + "-"] =
       "HTTP/1.0 206 Partial Content\r\nETag: \"w1\"\r\nContent-Range: bytes " +
       std::to_string(cut) + "-" + std::to_string(newPack_.size() - 1) + "/" +
-      std::to_string(newPack_.size()) + "\r\nContent-Length: " +
-      std::to_string(newPack_.size() - cut) + "\r\n\r\n" + newPack_.substr(cut);
+      std::to_string(newPack_.size()) +
+      "\r\nContent-Length: " + std::to_string(newPack_.size() - cut) + "\r\n\r\n" +
+      newPack_.substr(cut);
   LoopbackServer server(responses, 8808);
   ASSERT_EQ(server.Port(), 8808);
   ChildProcess launcher = StartLauncher();
