@@ -102,7 +102,8 @@ class TWebUpdate {
   void SetInfoBudget(std::optional<std::chrono::milliseconds> value) { infoBudget_ = value; }
   // The per-user data folder where a download of a signed release is kept
   // when it does not complete, so that a later check goes on from it
-  // (PartialStore); empty: downloads start afresh.
+  // (PartialStore): the download then goes to that kept file, without
+  // OnGetClientFileName. Empty: downloads start afresh.
   void SetPartialFolder(std::string value) { partialFolder_ = std::move(value); }
   // The wait before a cut download is retried at the same address; false
   // when it was cancelled. Unless set, the component waits processing
