@@ -240,6 +240,9 @@ TEST_F(HttpGetTest, FailureTable) {
        false, false, 1, Disk::kNone},
       {"resumed: 206 from byte 40000", fault_->Url("/range/blob"), true, true, 0, Disk::kWhole,
        100000, 40000, modified, true},
+      // The range goes again after each redirection; the final answer's headers count.
+      {"resumed through two redirections", fault_->Url("/redirect/2/range/blob"), true, true, 0,
+       Disk::kWhole, 100000, 40000, modified, true},
       {"resumed without a validator", fault_->Url("/range/blob"), true, true, 0, Disk::kWhole,
        100000, 40000, "", true},
       {"server ignores Range: the whole file afresh", fault_->Url("/norange/blob"), true, true, 0,
