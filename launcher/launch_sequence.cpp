@@ -11,6 +11,7 @@
 #include "platform/exception.h"
 #include "platform/file.h"
 #include "unzip/uncompress.h"
+#include "webupdate/partial_store.h"
 
 namespace lumivora::launcher {
 namespace {
@@ -123,7 +124,9 @@ void RunUpdateStep(LaunchEnvironment& environment, TfrmSplash* splash, LaunchSta
                    const SharedFiles& files) {
   const uint64_t recordedSerial = state.Settings.SigningSerial;
   const int32_t today = environment.system.Today();
-  const bool due = UpdateDue(state.Settings, today);
+  // A download that a killed or cut start left is taken up at once.
+  const bool due =
+      UpdateDue(state.Settings, today) || webupdate::PartialDownloadPresent(state.DataFolder);
   if (due) {
     ScheduleNextUpdate(state.Settings, today);
   }
@@ -131,9 +134,12 @@ void RunUpdateStep(LaunchEnvironment& environment, TfrmSplash* splash, LaunchSta
       due ? HigherVersion(state.Settings.Version, PackVersion(state.PackPath))
           : state.Settings.Version;
   const std::string raised = installed != state.Settings.Version ? installed : std::string();
-  if (!WriteSharedSettings(
-          environment, splash, files, state, raised, false,
-          [&] { SweepLeftovers({.packPath = state.PackPath, .tempFolder = state.TempFolder}); }) ||
+  if (!WriteSharedSettings(environment, splash, files, state, raised, false,
+                           [&] {
+                             SweepLeftovers({.packPath = state.PackPath,
+                                             .tempFolder = state.TempFolder,
+                                             .dataFolder = state.DataFolder});
+                           }) ||
       !due) {
     return;
   }
@@ -158,7 +164,7 @@ void RunUpdateStep(LaunchEnvironment& environment, TfrmSplash* splash, LaunchSta
                         PreviousPackPath(state.PackPath)};
   const UpdateOutcome outcome = environment.updater.Execute(
       {installed, state.PackPath, url1, url2, upgrade, state.Settings.SilentUpdate,
-       state.Settings.SigningSerial, guard, state.Settings.BadRelease});
+       state.Settings.SigningSerial, guard, state.Settings.BadRelease, state.DataFolder});
   state.UpdatedVersion = outcome.newVersion;
   state.Settings.SigningSerial = outcome.signingSerial;
   state.Settings.LastFreshOffer = outcome.lastFreshOffer;

@@ -64,8 +64,8 @@ struct PackGuard {
 
 // What the update dialog is asked: the installed version, the pack, the
 // deciphered addresses, the silent-update setting, the highest certificate
-// serial accepted so far, the guard of a replacement, and the release
-// recorded as bad (never installed again automatically).
+// serial accepted so far, the guard of a replacement, the release recorded
+// as bad (never installed again automatically) and the data folder.
 struct UpdateRequest {
   std::string currentVersion;
   std::string packPath;
@@ -76,6 +76,9 @@ struct UpdateRequest {
   uint64_t signingSerial = 0;
   PackGuard guard;
   std::string badRelease;
+  // The per-user data folder, where a download that did not complete is
+  // kept for the next start.
+  std::string dataFolder{};
 };
 
 // What it did: the version it installed (the empty text: none), the

@@ -3,6 +3,7 @@
 #include <thread>
 
 #include "webupdate/frm_updater.h"
+#include "webupdate/partial_store.h"
 
 namespace lumivora::launcher {
 namespace {
@@ -77,6 +78,9 @@ void SweepLeftovers(const LeftoverPlaces& places) {
         RemoveDownloadFolder(folder);
       }
     }
+  }
+  if (!places.dataFolder.empty()) {
+    webupdate::SweepPartialStore(places.dataFolder);
   }
 }
 

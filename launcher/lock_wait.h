@@ -32,11 +32,14 @@ LockAttempt TakeLock(const std::string& lockFile, std::chrono::milliseconds wait
 struct LeftoverPlaces {
   std::string packPath;
   std::string tempFolder;
+  std::string dataFolder;
 };
 // Removes what starts that were killed left behind, made by the launcher
-// itself: copies of a new pack beside PACKPATH ("<pack>.new-*") and the
+// itself: copies of a new pack beside PACKPATH ("<pack>.new-*"), the
 // download folders in TEMPFOLDER ("<product>-update-*") that no running start
-// holds. Call it under the lock.
+// holds, and in DATAFOLDER's store of partial downloads what its record does
+// not name (a partial of a release stays, to be resumed). Call it under the
+// lock.
 void SweepLeftovers(const LeftoverPlaces& places);
 
 // A user interface that holds back message boxes (answered OK) until

@@ -70,6 +70,7 @@ class WebUpdateDialog final : public UpdateDialog {
         kTransferLimits,
         request.guard.previousPack,
         request.badRelease};
+    environment.dataFolder = request.dataFolder;
     UpdateOutcome outcome;
     webupdate::TfrmUpdater::Execute(environment, request.currentVersion, request.packPath,
                                     request.infoURL1, request.infoURL2, request.upgradeURLFormat,

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+#include "platform/text.h"
+
 namespace lumivora::platform {
 namespace {
 
@@ -31,6 +33,42 @@ bool UsablePath(std::string_view path) {
     const auto u = static_cast<unsigned char>(c);
     return u <= 0x20 || u == 0x7f;
   });
+}
+
+bool UsableHeaderLine(std::string_view line) {
+  const size_t colon = line.find(':');
+  return colon != std::string_view::npos && colon > 0 &&
+         std::none_of(line.begin(), line.end(),
+                      [](char c) {
+                        const auto u = static_cast<unsigned char>(c);
+                        return (u < 0x20 && c != '\t') || u == 0x7f;
+                      }) &&
+         line.substr(0, colon).find_first_of(" \t") == std::string_view::npos;
+}
+
+void ResponseHeaders::Add(std::string_view line) {
+  while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) {
+    line.remove_suffix(1);
+  }
+  const size_t colon = line.find(':');
+  if (colon == std::string_view::npos || colon == 0 || line.front() == ' ' ||
+      line.front() == '\t' || line.starts_with("HTTP/")) {
+    return;
+  }
+  std::string_view value = line.substr(colon + 1);
+  const size_t first = value.find_first_not_of(" \t");
+  value = first == std::string_view::npos ? std::string_view() : value.substr(first);
+  value = value.substr(0, value.find_last_not_of(" \t") + 1);
+  fields_.emplace_back(std::string(line.substr(0, colon)), std::string(value));
+}
+
+std::optional<std::string> ResponseHeaders::Find(std::string_view name) const {
+  for (const auto& [key, value] : fields_) {
+    if (EqualsIgnoreCase(key, name)) {
+      return value;
+    }
+  }
+  return std::nullopt;
 }
 
 TransferWatch::TransferWatch(const TransferLimits& limits, Clock::time_point start)

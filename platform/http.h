@@ -13,6 +13,8 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace lumivora::platform {
 
@@ -45,6 +47,28 @@ struct HttpRequest {
   bool reload = true;  // bypass caches: "Pragma: no-cache", "Cache-Control: no-cache"
   int maxRedirections = 10;
   TransferLimits limits;
+  // Further header lines, each whole without its line end ("Range: bytes=10-",
+  // "If-Range: \"abc\"", "If-None-Match: ..."); sent again after a
+  // redirection. A line with a control character is not sent.
+  std::vector<std::string> headers;
+};
+
+// A header line of the request's own (no line break, a name and a colon).
+bool UsableHeaderLine(std::string_view line);
+
+// The header lines of one response in the order they arrived, as name and
+// value with the blanks around the value removed; Find is case-insensitive
+// and returns the first one of NAME.
+class ResponseHeaders {
+ public:
+  // Takes one raw line ("Name: value", its line end allowed); other lines
+  // (the status line, continuation lines) are ignored.
+  void Add(std::string_view line);
+  void Clear() { fields_.clear(); }
+  [[nodiscard]] std::optional<std::string> Find(std::string_view name) const;
+
+ private:
+  std::vector<std::pair<std::string, std::string>> fields_;
 };
 
 // The address rules of both transports. A host name goes into a URL or to
@@ -91,6 +115,11 @@ class HttpResponse {
   [[nodiscard]] virtual int StatusCode() const = 0;
   // The raw text of the Content-Length header, nullopt when absent.
   [[nodiscard]] virtual std::optional<std::string> ContentLength() const = 0;
+  // The value of the final response's first header NAME (case-insensitive:
+  // "ETag", "Last-Modified", "Content-Range"...), nullopt when absent.
+  [[nodiscard]] virtual std::optional<std::string> Header(std::string_view /*name*/) const {
+    return std::nullopt;
+  }
   // Reads up to block.size() bytes of the body into BLOCK, waiting for data
   // as needed. Returns the count; 0 at the end of the body or when the
   // connection failed (a failure is reported only by the short body).

@@ -51,6 +51,8 @@ TfrmUpdater::TfrmUpdater(UpdaterEnvironment& environment)
   TWebUpdate& update = *webUpdate_;
   update.SetOptions({uoOverwrite});
   update.SetTransferLimits(environment.transferLimits);
+  update.SetPartialFolder(environment.dataFolder);
+  update.SetRetryPause(environment.retryPause);
   update.OnBeforeGetInfo = [this](TWebUpdate& sender) { WebUpdateBeforeGetInfo(sender); };
   update.OnAfterGetInfo = [this](TWebUpdate& sender) { WebUpdateAfterGetInfo(sender); };
   update.OnDownload = [this](TWebUpdate& sender, int32_t total, int32_t downloaded) {
@@ -255,6 +257,7 @@ void TfrmUpdater::Execute(UpdaterEnvironment& environment, const std::string& cu
   if (!platform::DeleteFile(source)) {
     dialog.ShowError("Can not delete: " + source);
   }
+  update.DiscardPartial();  // installed or refused: nothing to go on from
   if (replaced) {
     result = update.NewVersion();
   }

@@ -5,6 +5,7 @@
 // subsystem.
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -54,6 +55,11 @@ struct UpdaterEnvironment {
   // kept), and the release recorded as bad, which the check skips.
   std::string previousPack;
   std::string badRelease;
+  // The per-user data folder, where a download of a signed release that did
+  // not complete is kept for the next check (empty: none is kept).
+  std::string dataFolder{};
+  // The wait before a cut download is retried (none: the component's own).
+  std::function<bool(std::chrono::milliseconds wait)> retryPause{};
 };
 
 class TfrmUpdater {

@@ -1,7 +1,10 @@
 #include "webupdate/offer.h"
 
+#include <algorithm>
+#include <array>
 #include <span>
 
+#include "platform/exception.h"
 #include "platform/file.h"
 
 namespace lumivora::webupdate {
@@ -49,17 +52,85 @@ OfferVerdict VerifyOffer(const ReleaseTrust& trust, const std::string& text,
 DownloadResult DownloadFile(const Fetcher& fetch, const std::string& url,
                             const std::string& fileName,
                             const std::optional<ReleaseStatement>& release) {
-  // Size and SHA-256 are computed as the bytes go to the file (on a worker
-  // thread, beside the transfer): no second read, and no copy in memory.
-  Sha256Pipeline hash;
-  TransferRequest request = TransferRequest::Download(url, fileName);
-  request.onBytes = [&hash](std::span<const uint8_t> bytes) { hash.Update(bytes); };
-  if (release) {
-    request.expectedSize = release->size;
+  ResumePoint point;
+  return ResumeFile(fetch, url, {fileName, release, false, nullptr}, point);
+}
+
+namespace {
+
+// The first COUNT bytes of FILENAME into HASH; false when the file is shorter
+// or cannot be read.
+bool HashPrefix(const std::string& fileName, uint64_t count, Sha256Pipeline& hash) {
+  try {
+    platform::File file = platform::File::Open(fileName, platform::File::Mode::kRead);
+    std::array<uint8_t, size_t{64} * 1024> buffer{};
+    while (count > 0) {
+      const size_t n =
+          file.Read(buffer.data(), static_cast<size_t>(std::min<uint64_t>(count, buffer.size())));
+      if (n == 0) {
+        return false;
+      }
+      hash.Update({buffer.data(), n});
+      count -= n;
+    }
+  } catch (const Exception&) {
+    return false;
   }
-  DownloadResult download{fetch(request).result, std::nullopt};
-  if (download.transfer.Succeeded()) {
-    download.digest = hash.Finish();
+  return true;
+}
+
+// A file that already holds RELEASE's size: its digest, without a transfer.
+DownloadResult HashWholeFile(const std::string& fileName, uint64_t size) {
+  Sha256Pipeline hash;
+  if (!HashPrefix(fileName, size, hash)) {
+    return {{TransferStatus::kFailed, "cannot read " + fileName}, std::nullopt, false, true};
+  }
+  return {{}, hash.Finish()};
+}
+
+}  // namespace
+
+DownloadResult ResumeFile(const Fetcher& fetch, const std::string& url, const ResumeTarget& target,
+                          ResumePoint& point) {
+  if (target.release && point.have >= target.release->size) {
+    if (point.have == target.release->size) {
+      return HashWholeFile(target.fileName, point.have);
+    }
+    point = {};  // larger than the signed file: worth nothing
+  }
+  // Size and SHA-256 are computed as the bytes go to the file (on a worker
+  // thread, beside the transfer): no second read of what arrives, and no
+  // copy in memory. A resumed file's bytes on disk are hashed first.
+  std::optional<Sha256Pipeline> hash;
+  bool prefixRead = true;
+  TransferRequest request = TransferRequest::Download(url, target.fileName);
+  request.resumeFrom = point.have;
+  request.validator = point.validator;
+  request.privateFile = target.privateFile;
+  request.onBodyStart = [&](uint64_t from, const std::string& validator) {
+    hash.reset();
+    hash.emplace();
+    prefixRead = from == 0 || HashPrefix(target.fileName, from, *hash);
+    point = {from, validator};
+    if (target.onValidator) {
+      target.onValidator(point);
+    }
+  };
+  request.onBytes = [&hash](std::span<const uint8_t> bytes) { hash->Update(bytes); };
+  if (target.release) {
+    request.expectedSize = target.release->size;
+  }
+  const TransferOutcome outcome = fetch(request);
+  DownloadResult download{outcome.result, std::nullopt, outcome.cut, outcome.startOver};
+  if (outcome.bodyRead) {
+    const std::optional<int64_t> size = platform::FileSize(target.fileName);
+    point.have = size ? static_cast<uint64_t>(*size) : 0;
+  }
+  if (download.transfer.Succeeded() && hash) {
+    download.digest = hash->Finish();
+    if (!prefixRead) {
+      download.digest->second = {};  // what was on disk could not be read: not the release
+    }
   }
   return download;
 }
@@ -82,16 +153,47 @@ std::vector<std::string> DownloadAddresses(const std::string& url,
   return addresses;
 }
 
+namespace {
+
+// One address: a cut body retried with a range after each pause, a range
+// answer that cannot be used started over once.
+DownloadResult DownloadFromAddress(const Fetcher& fetch, const std::string& url,
+                                   const AddressedDownload& download, const ResumeTarget& target,
+                                   ResumePoint& point) {
+  bool startedOver = false;
+  for (size_t retry = 0;; ++retry) {
+    DownloadResult result = ResumeFile(fetch, url, target, point);
+    if (result.startOver && !startedOver) {
+      startedOver = true;
+      platform::DeleteFile(target.fileName);
+      point = {};
+      continue;
+    }
+    if (!result.cut || retry >= download.retryPauses.size()) {
+      return result;
+    }
+    if (download.pause && !download.pause(download.retryPauses[retry])) {
+      result.transfer = {TransferStatus::kCancelled, "cancelled"};
+      return result;
+    }
+  }
+}
+
+}  // namespace
+
 DownloadResult DownloadFromAddresses(const Fetcher& fetch,
                                      const std::vector<std::string>& addresses,
                                      const AddressedDownload& download) {
   DownloadResult result{{TransferStatus::kAbandoned, "no download address"}, std::nullopt};
+  const bool kept = download.resume.has_value();
+  ResumePoint point = download.resume.value_or(ResumePoint{});
+  const ResumeTarget target{download.fileName, download.release, kept, download.record};
   for (size_t attempt = 0; attempt < addresses.size(); ++attempt) {
     const bool last = attempt + 1 == addresses.size();
     if (download.before) {
       download.before(attempt, last);
     }
-    result = DownloadFile(fetch, addresses[attempt], download.fileName, download.release);
+    result = DownloadFromAddress(fetch, addresses[attempt], download, target, point);
     if (download.after) {
       download.after(attempt, last);
     }
@@ -103,7 +205,12 @@ DownloadResult DownloadFromAddresses(const Fetcher& fetch,
     if (last || (!failed && !refused)) {
       break;
     }
-    platform::DeleteFile(download.fileName);
+    // A kept partial goes on at the next address (its If-Range tells whether
+    // the file there is the same); anything else starts afresh.
+    if (refused || !kept) {
+      platform::DeleteFile(download.fileName);
+      point = {};
+    }
   }
   return result;
 }

@@ -6,6 +6,7 @@
 // fetcher that calls RunTransfer.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "webupdate/info_file.h"
+#include "webupdate/partial_store.h"
 #include "webupdate/release_signature.h"
 #include "webupdate/sha256.h"
 #include "webupdate/transfer.h"
@@ -60,12 +62,30 @@ struct DownloadResult {
   TransferResult transfer;
   // Size and SHA-256 of what was written, when the transfer succeeded.
   std::optional<std::pair<uint64_t, Sha256Digest>> digest;
+  // The transfer's body ended early (a range may go on), or its range
+  // answer could not be used (the file starts over).
+  bool cut = false;
+  bool startOver = false;
 };
 // Downloads URL to FILENAME, computing size and SHA-256 as the bytes go to
 // the file; with RELEASE, a Content-Length other than its size is refused.
 DownloadResult DownloadFile(const Fetcher& fetch, const std::string& url,
                             const std::string& fileName,
                             const std::optional<ReleaseStatement>& release);
+// The same going on from POINT: the bytes already in FILENAME are asked no
+// more (a range with If-Range on POINT's validator) and are hashed from the
+// file first; a 200 answer starts the file and the hash afresh. POINT is left
+// where the file stands afterwards; ONVALIDATOR sees it when a response's
+// body begins. A file that already has RELEASE's size is only hashed. With
+// PRIVATEFILE, a file started afresh is the user's only.
+struct ResumeTarget {
+  std::string fileName;
+  std::optional<ReleaseStatement> release;
+  bool privateFile = false;
+  std::function<void(const ResumePoint& point)> onValidator;
+};
+DownloadResult ResumeFile(const Fetcher& fetch, const std::string& url, const ResumeTarget& target,
+                          ResumePoint& point);
 // Whether DOWNLOAD is the signed RELEASE, and why not; success when nothing
 // is trusted (TRUSTED false).
 platform::Result DownloadProblem(bool trusted, const std::optional<ReleaseStatement>& release,
@@ -85,15 +105,33 @@ struct AddressedDownload {
   std::optional<ReleaseStatement> release;
   std::function<void(size_t attempt, bool last)> before;
   std::function<void(size_t attempt, bool last)> after;
+  // A partial kept across starts (PartialStore): the download goes on from
+  // it, the file of a cut transfer is kept for the next address, and each
+  // new validator is recorded through RECORD. None: the file is new.
+  std::optional<ResumePoint> resume;
+  std::function<void(const ResumePoint& point)> record;
+  // The pauses before the retries of a cut transfer at the same address,
+  // each going on from the bytes received; PAUSE waits one (false: the wait
+  // was cancelled, and so is the download).
+  std::vector<std::chrono::milliseconds> retryPauses = DefaultRetryPauses();
+  std::function<bool(std::chrono::milliseconds wait)> pause;
+
+  static std::vector<std::chrono::milliseconds> DefaultRetryPauses() {
+    return {std::chrono::seconds(1), std::chrono::seconds(2), std::chrono::seconds(4)};
+  }
 };
-// Downloads the file from ADDRESSES in order (DownloadFile for each, between
+// Downloads the file from ADDRESSES in order (ResumeFile for each, between
 // BEFORE and AFTER) until one attempt is not to be left for the next
-// address: an attempt whose transfer failed (kFailed: no response, an error
-// page, a size other than the announced or the signed one, a cut or stalled
-// body) or whose file is not the signed release (DownloadProblem) has its
-// file deleted and the next address is tried; a cancelled or abandoned
-// transfer, a good file and the last address end the list. Returns the last
-// attempt's result, so that a single address behaves as DownloadFile.
+// address. Within an attempt, a cut or stalled body is retried with a range
+// after each of the retry pauses, and a range answer that cannot be used
+// starts the file over once. An attempt whose transfer failed (kFailed: no
+// response, an error page, a size other than the announced or the signed
+// one, a body still cut) or whose file is not the signed release
+// (DownloadProblem) is left for the next address: a refused file is deleted,
+// and so is a failed one unless it is a kept partial. A cancelled or
+// abandoned transfer, a good file and the last address end the list. Returns
+// the last attempt's result, so that a single address behaves as
+// DownloadFile.
 DownloadResult DownloadFromAddresses(const Fetcher& fetch,
                                      const std::vector<std::string>& addresses,
                                      const AddressedDownload& download);

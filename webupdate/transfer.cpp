@@ -25,10 +25,10 @@ class FileSink {
  public:
   using Observer = std::function<void(std::span<const uint8_t>)>;
 
-  // Raises EFCreateError when the file cannot be created.
-  FileSink(const std::string& fileName, Observer observer)
-      : file_(platform::File::Open(fileName, platform::File::Mode::kCreate)),
-        observer_(std::move(observer)) {
+  // Raises EFCreateError when the file cannot be created, EFOpenError when
+  // a resumed one cannot be opened. From OFFSET on when it is not 0.
+  FileSink(const TransferRequest& request, uint64_t offset)
+      : file_(OpenTarget(request, offset)), observer_(request.onBytes) {
     pending_.reserve(kPieceSize);
   }
   FileSink(const FileSink&) = delete;
@@ -57,6 +57,20 @@ class FileSink {
 
  private:
   static constexpr size_t kPieceSize = size_t{64} * 1024;
+
+  static platform::File OpenTarget(const TransferRequest& request, uint64_t offset) {
+    using Mode = platform::File::Mode;
+    if (offset > 0) {
+      platform::File file = platform::File::Open(request.fileName, Mode::kReadWrite);
+      file.Seek(static_cast<int64_t>(offset));
+      return file;
+    }
+    if (request.privateFile) {
+      platform::DeleteFile(request.fileName);
+      return platform::File::Open(request.fileName, Mode::kCreateNew);
+    }
+    return platform::File::Open(request.fileName, Mode::kCreate);
+  }
 
   std::optional<std::string> Flush() {
     if (pending_.empty() || !file_.IsOpen()) {
@@ -107,6 +121,64 @@ bool IsSuccessStatus(int status) {
   return status >= 200 && status <= 299;
 }
 
+constexpr int kPartialContent = 206;
+constexpr int kRangeNotSatisfiable = 416;
+
+// The validator a later If-Range may name: a strong ETag, else the
+// Last-Modified date (RFC 9110 13.1.5: a weak entity tag never).
+std::string ValidatorOf(const platform::HttpResponse& response) {
+  const std::optional<std::string> tag = response.Header("ETag");
+  if (tag && !tag->empty() && !tag->starts_with("W/")) {
+    return *tag;
+  }
+  return response.Header("Last-Modified").value_or(std::string());
+}
+
+// Whether a 206 answer's "Content-Range: bytes FIRST-LAST/TOTAL" is the rest
+// of the file from FROM on, TOTAL being the signed size (when there is one)
+// and the announced length the range's.
+bool RangeFits(const platform::HttpResponse& response, uint64_t from,
+               std::optional<uint64_t> expectedSize, std::optional<uint64_t> announced) {
+  const std::string text = response.Header("Content-Range").value_or(std::string());
+  const size_t dash = text.find('-');
+  const size_t slash = text.find('/');
+  if (!text.starts_with("bytes ") || dash == std::string::npos || slash == std::string::npos ||
+      slash < dash) {
+    return false;
+  }
+  const std::optional<int64_t> first = DecimalInt64(text.substr(6, dash - 6));
+  const std::optional<int64_t> last = DecimalInt64(text.substr(dash + 1, slash - dash - 1));
+  const std::optional<int64_t> total = DecimalInt64(text.substr(slash + 1));
+  if (!first || !last || !total || *first < 0 || *last < *first || *total <= *last) {
+    return false;
+  }
+  const auto size = static_cast<uint64_t>(*total);
+  return static_cast<uint64_t>(*first) == from && static_cast<uint64_t>(*last) + 1 == size &&
+         (!expectedSize || size == *expectedSize) && (!announced || *announced == size - from);
+}
+
+// A download asked from RESUMEFROM: whether the answer goes on there (206
+// with the range asked for: OFFSET is set), starts the file afresh (200) or
+// cannot be used (the transfer fails and the file must start over).
+std::optional<TransferResult> CheckRange(const TransferRequest& request,
+                                         const platform::HttpResponse& response,
+                                         TransferOutcome& outcome) {
+  const int status = response.StatusCode();
+  if (status == kRangeNotSatisfiable ||
+      (status == kPartialContent &&
+       (request.resumeFrom == 0 ||
+        !RangeFits(response, request.resumeFrom, request.expectedSize, outcome.announced)))) {
+    outcome.startOver = true;
+    return Failed("the range answer does not fit: HTTP status " + std::to_string(status) + " " +
+                      response.Header("Content-Range").value_or(std::string()),
+                  response);
+  }
+  if (status == kPartialContent) {
+    outcome.offset = request.resumeFrom;
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 platform::TransferLimits DefaultTransferLimits(TransferMode mode) {
@@ -141,6 +213,12 @@ TransferResult CheckResponse(const TransferRequest& request, const platform::Htt
     }
     outcome.announced = static_cast<uint64_t>(*total);
   }
+  if (request.mode == TransferMode::kDownloadToFile) {
+    if (std::optional<TransferResult> refused = CheckRange(request, response, outcome)) {
+      return *refused;
+    }
+    outcome.validator = ValidatorOf(response);
+  }
   // An error page (or no response at all) is never the information text or
   // the new file.
   const int status = response.StatusCode();
@@ -151,9 +229,9 @@ TransferResult CheckResponse(const TransferRequest& request, const platform::Htt
     return Failed("HTTP status " + std::to_string(status), response);
   }
   // A server that announces another file than the signed one is not sending
-  // it: nothing of its body is written.
+  // it: nothing of its body is written (a range was checked above).
   if (request.mode == TransferMode::kDownloadToFile && request.expectedSize &&
-      outcome.announced != request.expectedSize) {
+      outcome.offset == 0 && outcome.announced != request.expectedSize) {
     // Said as a download of the wrong size is said once it is whole.
     outcome.refusal = platform::Result::Failure("The download has " + *contentLength +
                                                 " bytes, but the signed release has " +
@@ -187,8 +265,11 @@ TransferResult ReadBody(const TransferContext& context, const TransferRequest& r
   outcome.bodyRead = true;
   std::optional<FileSink> file;
   if (request.mode == TransferMode::kDownloadToFile) {
+    if (request.onBodyStart) {
+      request.onBodyStart(outcome.offset, outcome.validator);
+    }
     try {
-      file.emplace(request.fileName, request.onBytes);
+      file.emplace(request, outcome.offset);
     } catch (const EStreamError& error) {
       return {TransferStatus::kAbandoned, error.Message()};
     }
@@ -218,6 +299,7 @@ TransferResult ReadBody(const TransferContext& context, const TransferRequest& r
     }
   }
   if (response.LimitPassed()) {
+    outcome.cut = true;
     return Failed("transfer given up", response);
   }
   if (!file) {
@@ -227,6 +309,7 @@ TransferResult ReadBody(const TransferContext& context, const TransferRequest& r
     return {TransferStatus::kFailed, *error};
   }
   if (outcome.received != announced) {
+    outcome.cut = true;
     return Failed("received " + std::to_string(outcome.received) + " of " +
                       std::to_string(announced.value_or(0)) + " bytes",
                   response);
@@ -258,6 +341,15 @@ std::optional<platform::HttpRequest> WireRequest(const TransferContext& context,
   http.reload = true;
   http.maxRedirections = kMaxHttpRedirections;
   http.limits = request.limits.value_or(context.limitsRule(request.mode));
+  const std::string condition = "If-Range: " + request.validator;
+  // A validator that cannot go on the wire asks for no range: the whole file.
+  if (request.mode == TransferMode::kDownloadToFile && request.resumeFrom > 0 &&
+      (request.validator.empty() || platform::UsableHeaderLine(condition))) {
+    http.headers.push_back("Range: bytes=" + std::to_string(request.resumeFrom) + "-");
+    if (!request.validator.empty()) {
+      http.headers.push_back(condition);
+    }
+  }
   const std::optional<std::chrono::milliseconds>* budget = context.infoBudget;
   if (request.mode == TransferMode::kFetchToMemory && budget != nullptr && budget->has_value()) {
     if ((*budget)->count() <= 0) {

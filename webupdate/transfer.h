@@ -67,6 +67,21 @@ struct TransferRequest {
   // kDownloadToFile: the signed size of the file. A Content-Length other than
   // it is refused before any body byte is written.
   std::optional<uint64_t> expectedSize;
+  // kDownloadToFile, resuming: the file already holds this many bytes, and
+  // only the rest is asked for ("Range: bytes=N-", RFC 9110 14.2), on the
+  // condition that the file is still the one VALIDATOR (its ETag or
+  // Last-Modified) names ("If-Range", 13.1.5). A 206 answer goes on at byte
+  // N; a 200 answer (range ignored, or the file changed) is the whole file
+  // and the file starts afresh.
+  uint64_t resumeFrom = 0;
+  std::string validator;
+  // kDownloadToFile: a file started afresh is made readable by its user
+  // only (whatever was at the path is deleted first).
+  bool privateFile = false;
+  // kDownloadToFile: once the response is accepted, before the first body
+  // byte: where in the file the body goes (0: the whole file, afresh) and
+  // the response's validator.
+  std::function<void(uint64_t from, const std::string& validator)> onBodyStart;
 
   static TransferRequest Fetch(std::string url) {
     TransferRequest request;
@@ -96,6 +111,17 @@ struct TransferOutcome {
   std::string text;
   // For the user: a server that announced another size than the signed one.
   platform::Result refusal;
+  // kDownloadToFile: the position in the file where this body began (the
+  // resumed bytes before it), and the response's validator: its ETag when
+  // strong, else its Last-Modified (empty: none).
+  uint64_t offset = 0;
+  std::string validator;
+  // The accepted body ended early (the connection dropped or stalled): what
+  // arrived is on disk and a range request may go on from it.
+  bool cut = false;
+  // A range answer that cannot be used (416, or a Content-Range other than
+  // the one asked for with the signed size): the file must start afresh.
+  bool startOver = false;
 };
 
 // A server that cannot be reached, stops sending or only trickles does not

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <limits>
 #include <span>
+#include <thread>
 
 #include "platform/file.h"
 #include "platform/text.h"
@@ -67,16 +68,17 @@ bool TWebUpdate::CheckForUpdate(const std::string& infoUrl) {
   if (!succeeded_) {
     return false;
   }
-  if (!CompareVersions()) {
-    return false;
-  }
-  bool canUpdate = true;
-  if (OnUpdateAvailable) {
+  bool canUpdate = CompareVersions();
+  if (canUpdate && OnUpdateAvailable) {
     const std::string actual = actualVersion_;
     const std::string offered = newVersion_;
     OnUpdateAvailable(*this, actual, offered, canUpdate);
   }
   if (!canUpdate) {
+    // A download kept for an offer that is not taken is worth nothing.
+    if (!partialFolder_.empty()) {
+      ClearPartialStore(partialFolder_);
+    }
     return false;
   }
   DownloadUpdate();
@@ -179,17 +181,24 @@ void TWebUpdate::AskPaidUpgrade() {
   ui_.ShowMessage(error);
 }
 
-void TWebUpdate::DownloadUpdate() {
+bool TWebUpdate::ChooseClientFile() {
+  partial_.reset();
+  if (!partialFolder_.empty() && release_) {
+    partial_ = PartialStore::Open(partialFolder_, *release_, SafeFileNamePart(clientSideName_));
+  }
+  if (partial_) {
+    clientFileName_ = partial_->FilePath();
+    return true;
+  }
   clientFileName_ = DefaultClientFileName();
   if (OnGetClientFileName) {
     OnGetClientFileName(*this, clientFileName_);
   }
-  succeeded_ = false;
   // The name comes from the server: without a usable file name there is
   // nothing safe to write to.
   if (SafeFileNamePart(clientFileName_).empty()) {
     DoDownloadError();
-    return;
+    return false;
   }
   if (platform::FileExists(clientFileName_)) {
     bool overwrite = options_.Contains(uoOverwrite);
@@ -198,8 +207,16 @@ void TWebUpdate::DownloadUpdate() {
     }
     if (!overwrite) {
       DoDownloadError();
-      return;
+      return false;
     }
+  }
+  return true;
+}
+
+void TWebUpdate::DownloadUpdate() {
+  succeeded_ = false;
+  if (!ChooseClientFile()) {
+    return;
   }
   AddressedDownload attempts;
   attempts.fileName = clientFileName_;
@@ -219,11 +236,44 @@ void TWebUpdate::DownloadUpdate() {
     moreAddresses_ = false;
     DoAfterDownload(clientFileName_);
   };
+  if (partial_) {
+    attempts.resume = partial_->Point();
+    attempts.record = [this](const ResumePoint& point) { partial_->Record(point); };
+  }
+  attempts.pause = [this](std::chrono::milliseconds wait) { return Pause(wait); };
   moreAddresses_ = false;
   download_ =
       DownloadFromAddresses([this](const TransferRequest& request) { return Transfer(request); },
                             DownloadAddresses(downloadUrl_, mirrors_), attempts);
   moreAddresses_ = false;
+  // A kept partial that was already whole took no transfer.
+  succeeded_ = download_.transfer.Succeeded();
+  if (download_.digest) {
+    downloadedSize_ = download_.digest->first;
+  }
+}
+
+void TWebUpdate::DiscardPartial() {
+  if (partial_) {
+    partial_->Discard();
+  }
+}
+
+bool TWebUpdate::Pause(std::chrono::milliseconds wait) {
+  if (retryPause_) {
+    return retryPause_(wait) && !cancelled_;
+  }
+  constexpr std::chrono::milliseconds kSlice{50};
+  const auto until = std::chrono::steady_clock::now() + wait;
+  while (!cancelled_) {
+    ui_.ProcessMessages();
+    const auto now = std::chrono::steady_clock::now();
+    if (now >= until || cancelled_) {
+      break;
+    }
+    std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(until - now, kSlice));
+  }
+  return !cancelled_;
 }
 
 std::string TWebUpdate::DefaultClientFileName() {
@@ -295,11 +345,12 @@ TransferOutcome TWebUpdate::Transfer(const TransferRequest& request) {
 }
 
 void TWebUpdate::TakeCounts(const TransferOutcome& outcome) {
+  // A resumed download counts the bytes it already had.
   if (outcome.announced) {
-    totalSize_ = static_cast<int64_t>(*outcome.announced);
+    totalSize_ = static_cast<int64_t>(outcome.offset + *outcome.announced);
   }
   if (outcome.bodyRead) {
-    downloadedSize_ = outcome.received;
+    downloadedSize_ = outcome.offset + outcome.received;
     bytesRead_ = outcome.lastRead;
   }
 }

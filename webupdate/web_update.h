@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -21,6 +22,7 @@
 #include "platform/ui.h"
 #include "webupdate/info_file.h"
 #include "webupdate/offer.h"
+#include "webupdate/partial_store.h"
 #include "webupdate/release_signature.h"
 #include "webupdate/transfer.h"
 
@@ -100,6 +102,20 @@ class TWebUpdate {
   void SetInfoBudget(std::optional<std::chrono::milliseconds> value) { infoBudget_ = value; }
   // The release recorded as bad (empty: none): an offer of it is no update.
   void SetBadRelease(std::string value) { badRelease_ = std::move(value); }
+  // The per-user data folder where a download of a signed release is kept
+  // when it does not complete, so that a later check goes on from it
+  // (PartialStore): the download then goes to that kept file, without
+  // OnGetClientFileName. Empty: downloads start afresh.
+  void SetPartialFolder(std::string value) { partialFolder_ = std::move(value); }
+  // The wait before a cut download is retried at the same address; false
+  // when it was cancelled. Unless set, the component waits processing
+  // pending messages, and a Cancel ends the wait.
+  void SetRetryPause(std::function<bool(std::chrono::milliseconds wait)> value) {
+    retryPause_ = std::move(value);
+  }
+  // Deletes the kept download of the last check and its record (after it
+  // was installed, or refused).
+  void DiscardPartial();
 
   [[nodiscard]] const std::string& ActualVersion() const { return actualVersion_; }
   [[nodiscard]] const std::string& UpgradeURL() const { return upgradeUrl_; }
@@ -201,6 +217,11 @@ class TWebUpdate {
   // component's properties.
   void TakeCounts(const TransferOutcome& outcome);
   void AskPaidUpgrade();
+  // Chooses ClientFileName (the kept partial of the signed release, or the
+  // owner's choice); false after OnDownloadError when there is none.
+  bool ChooseClientFile();
+  // One retry pause: the owner's, or a wait that processes messages.
+  bool Pause(std::chrono::milliseconds wait);
   // Checks the signed statement of the information just read; false (with
   // Refusal) when the offer may not be taken.
   bool AcceptOffer();
@@ -239,6 +260,9 @@ class TWebUpdate {
   platform::Result refusal_;
   std::optional<ReleaseStatement> release_;  // the verified offer
   DownloadResult download_;                  // the last download
+  std::string partialFolder_;
+  std::function<bool(std::chrono::milliseconds)> retryPause_;
+  std::unique_ptr<PartialStore> partial_;  // held from the download to the installation
 };
 
 }  // namespace lumivora::webupdate

@@ -54,6 +54,9 @@ class CurlResponse final : public HttpResponse {
 
   [[nodiscard]] int StatusCode() const override { return status_; }
   [[nodiscard]] std::optional<std::string> ContentLength() const override { return contentLength_; }
+  [[nodiscard]] std::optional<std::string> Header(std::string_view name) const override {
+    return headers_.Find(name);
+  }
   [[nodiscard]] std::string Error() const override { return error_; }
   [[nodiscard]] bool LimitPassed() const override { return limitPassed_; }
 
@@ -98,7 +101,7 @@ class CurlResponse final : public HttpResponse {
     }
     const std::string url = UrlOf(request);
     SetHeaders(request);
-    if (!SetOptions(request, url) || headers_ == nullptr) {
+    if (!SetOptions(request, url) || requestHeaders_ == nullptr) {
       Fail("cannot set up the request");
       return;
     }
@@ -124,13 +127,18 @@ class CurlResponse final : public HttpResponse {
     return url;
   }
 
-  // The accept type and, for a reload, the headers that bypass caches; none
-  // when a list cannot be made.
+  // The accept type, for a reload the headers that bypass caches, then the
+  // request's own lines; none when a list cannot be made.
   void SetHeaders(const HttpRequest& request) {
-    headers_.reset(curl_->slist_append(nullptr, request.accept.c_str()));
+    requestHeaders_.reset(curl_->slist_append(nullptr, request.accept.c_str()));
     if (request.reload) {
       AppendHeader("Pragma: no-cache");
       AppendHeader("Cache-Control: no-cache");
+    }
+    for (const std::string& line : request.headers) {
+      if (UsableHeaderLine(line)) {
+        AppendHeader(line.c_str());
+      }
     }
   }
 
@@ -146,11 +154,11 @@ class CurlResponse final : public HttpResponse {
         Set(CURLOPT_HTTP_VERSION, request.http10 ? static_cast<long>(CURL_HTTP_VERSION_1_0)
                                                  : static_cast<long>(CURL_HTTP_VERSION_1_1)) &&
         Set(CURLOPT_USERAGENT, request.userAgent.c_str()) &&
-        Set(CURLOPT_REFERER, request.referrer.c_str()) && Set(CURLOPT_HTTPHEADER, headers_.get()) &&
-        Set(CURLOPT_SSL_VERIFYPEER, 1L) && Set(CURLOPT_SSL_VERIFYHOST, 2L) &&
-        Set(CURLOPT_HEADERFUNCTION, &HeaderCallback) && Set(CURLOPT_HEADERDATA, this) &&
-        Set(CURLOPT_WRITEFUNCTION, &WriteCallback) && Set(CURLOPT_WRITEDATA, this) &&
-        Set(CURLOPT_ERRORBUFFER, errorBuffer_);
+        Set(CURLOPT_REFERER, request.referrer.c_str()) &&
+        Set(CURLOPT_HTTPHEADER, requestHeaders_.get()) && Set(CURLOPT_SSL_VERIFYPEER, 1L) &&
+        Set(CURLOPT_SSL_VERIFYHOST, 2L) && Set(CURLOPT_HEADERFUNCTION, &HeaderCallback) &&
+        Set(CURLOPT_HEADERDATA, this) && Set(CURLOPT_WRITEFUNCTION, &WriteCallback) &&
+        Set(CURLOPT_WRITEDATA, this) && Set(CURLOPT_ERRORBUFFER, errorBuffer_);
     if (ok && request.limits.connect.count() > 0) {
       ok = Set(CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(request.limits.connect.count()));
     }
@@ -168,16 +176,16 @@ class CurlResponse final : public HttpResponse {
   }
 
   void AppendHeader(const char* line) {
-    if (headers_ == nullptr) {
+    if (requestHeaders_ == nullptr) {
       return;
     }
-    curl_slist* extended = curl_->slist_append(headers_.get(), line);
+    curl_slist* extended = curl_->slist_append(requestHeaders_.get(), line);
     if (extended == nullptr) {
-      headers_.reset();
+      requestHeaders_.reset();
       return;
     }
-    static_cast<void>(headers_.release());
-    headers_.reset(extended);
+    static_cast<void>(requestHeaders_.release());
+    requestHeaders_.reset(extended);
   }
 
   void Fail(const std::string& why) {
@@ -194,6 +202,7 @@ class CurlResponse final : public HttpResponse {
     if (!bodyStarted_) {
       status_ = 0;
       contentLength_.reset();
+      headers_.Clear();
     }
   }
 
@@ -249,6 +258,7 @@ class CurlResponse final : public HttpResponse {
         // No final response arrived: what the headers said does not count.
         status_ = 0;
         contentLength_.reset();
+        headers_.Clear();
       }
     }
   }
@@ -263,6 +273,7 @@ class CurlResponse final : public HttpResponse {
     if (line.starts_with("HTTP/")) {
       // A new response begins (after a redirection or an interim response).
       self->contentLength_.reset();
+      self->headers_.Clear();
       const size_t blank = line.find(' ');
       int status = 0;
       if (blank != std::string_view::npos) {
@@ -277,6 +288,7 @@ class CurlResponse final : public HttpResponse {
       self->status_ = status;
       return length;
     }
+    self->headers_.Add(line);
     const size_t colon = line.find(':');
     if (colon != std::string_view::npos &&
         EqualsIgnoreCase(line.substr(0, colon), "Content-Length")) {
@@ -314,7 +326,7 @@ class CurlResponse final : public HttpResponse {
   const CurlLibrary* curl_ = nullptr;
   std::unique_ptr<CURL, EasyDeleter> easy_;
   std::unique_ptr<CURLM, MultiDeleter> multi_;
-  std::unique_ptr<curl_slist, SlistDeleter> headers_;
+  std::unique_ptr<curl_slist, SlistDeleter> requestHeaders_;
   bool added_ = false;
   bool done_ = false;
   bool paused_ = false;
@@ -324,6 +336,7 @@ class CurlResponse final : public HttpResponse {
   uint64_t received_ = 0;  // body bytes so far
   int status_ = 0;
   std::optional<std::string> contentLength_;
+  ResponseHeaders headers_;  // of the final response
   std::string buffer_;
   size_t readPosition_ = 0;
   std::string error_;

@@ -2,13 +2,16 @@
 // with the caller's user agent and the preconfigured access settings,
 // InternetConnectA for the host and port, HttpOpenRequestA with the verb, the
 // protocol version, the referrer and the accept type, HttpSendRequestA,
-// HttpQueryInfoA for the status code and the Content-Length, InternetReadFile
-// for the body. WinINet follows redirections itself. Every request carries
+// HttpQueryInfoA for the status code, the Content-Length and the raw header
+// lines (a header by name), InternetReadFile for the body. The request's own
+// header lines go with HttpSendRequestA. WinINet follows redirections itself. Every request carries
 // INTERNET_FLAG_NO_CACHE_WRITE, so downloads never pile up in the cache.
 #include <algorithm>
 #include <array>
 #include <chrono>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "platform/http.h"
 #include "platform/win32/windows_api.h"
@@ -59,6 +62,9 @@ class WinInetResponse final : public HttpResponse {
 
   [[nodiscard]] int StatusCode() const override { return status_; }
   [[nodiscard]] std::optional<std::string> ContentLength() const override { return contentLength_; }
+  [[nodiscard]] std::optional<std::string> Header(std::string_view name) const override {
+    return headers_.Find(name);
+  }
   [[nodiscard]] std::string Error() const override { return error_; }
   [[nodiscard]] bool LimitPassed() const override { return limitPassed_; }
 
@@ -95,7 +101,14 @@ class WinInetResponse final : public HttpResponse {
       return;
     }
     SetWait(watch_.WaitLimit(kLongestWait));
-    if (::HttpSendRequestA(request_.Get(), nullptr, 0, nullptr, 0) == 0) {
+    std::string lines;
+    for (const std::string& line : request.headers) {
+      if (UsableHeaderLine(line)) {
+        lines += line + "\r\n";
+      }
+    }
+    if (::HttpSendRequestA(request_.Get(), lines.empty() ? nullptr : lines.c_str(),
+                           static_cast<DWORD>(lines.size()), nullptr, 0) == 0) {
       // No response: what the handle might still report does not count.
       error_ = SystemError("HttpSendRequest");
       finished_ = true;
@@ -171,6 +184,30 @@ class WinInetResponse final : public HttpResponse {
                          &index) != 0) {
       contentLength_ = std::string(buffer.data(), std::min<DWORD>(length, kQueryBufferSize));
     }
+    ReadHeaderLines();
+  }
+
+  // Every header line of the final response, for Header.
+  void ReadHeaderLines() {
+    DWORD size = 0;
+    DWORD index = 0;
+    if (::HttpQueryInfoA(request_.Get(), HTTP_QUERY_RAW_HEADERS_CRLF, nullptr, &size, &index) !=
+            0 ||
+        ::GetLastError() != ERROR_INSUFFICIENT_BUFFER || size == 0) {
+      return;
+    }
+    std::vector<char> raw(size + 1, '\0');
+    index = 0;
+    if (::HttpQueryInfoA(request_.Get(), HTTP_QUERY_RAW_HEADERS_CRLF, raw.data(), &size, &index) ==
+        0) {
+      return;
+    }
+    const std::string_view text(raw.data(), std::min<size_t>(size, raw.size()));
+    for (size_t start = 0; start < text.size();) {
+      const size_t end = std::min(text.find('\n', start), text.size());
+      headers_.Add(text.substr(start, end - start));
+      start = end + 1;
+    }
   }
 
   // The count of body bytes that can be read without waiting; 0 at the end
@@ -227,6 +264,7 @@ class WinInetResponse final : public HttpResponse {
   bool limitPassed_ = false;
   int status_ = 0;
   std::optional<std::string> contentLength_;
+  ResponseHeaders headers_;  // of the final response
   std::string error_;
   bool finished_ = false;
 };

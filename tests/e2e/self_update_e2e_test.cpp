@@ -9,8 +9,10 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <map>
 #include <optional>
+#include <random>
 
 #include "tests/e2e/update_server.h"
 #include "tests/support/files.h"
@@ -488,11 +490,74 @@ TEST_F(SelfUpdateTest, KilledLauncherNeverLeavesABrokenPack) {
     EXPECT_TRUE(pack == oldPack || pack == newPack);
     EXPECT_TRUE(PackIsWhole(Pack()));
   }
-  // The next start sweeps what the killed ones left.
-  EXPECT_FALSE(Downloads().empty());
+  // The next start (due because of the kept download, whatever the
+  // schedule) installs what the killed ones downloaded and sweeps the rest.
+  WriteSettings("1", "NextUpdate=99999\n");
+  EXPECT_TRUE(fs::exists(Partial()) || ReadFile(Pack()) == newPack);
   const UpdateServer server(dir / "www", "0");
   EXPECT_EQ(Start().Wait(seconds(30)).exitCode, 0);
   EXPECT_TRUE(Downloads().empty());
+  EXPECT_FALSE(fs::exists(Partial()));
+  EXPECT_EQ(ReadFile(Pack()), newPack);
+}
+
+// A download cut by killed starts goes on where it stopped. A pack of some
+// MiB; each start killed once its kept download reaches a random size; the
+// next start is due because of it, whatever the schedule. In the end the
+// pack is whole, and the bytes the server sent stay within the signed size
+// plus 1 MiB per interruption. A server that ignores Range sends it whole.
+TEST_F(SelfUpdateTest, KilledStartsResumeTheDownloadWithinTheirBytes) {
+  constexpr uint64_t kMiB = uint64_t{1} << 20;
+  const std::string program = dir / "big-main";
+  WriteFile(program, ReadFile(kBin + "/lumivora-sample-main-1.1") +
+                         webupdate::testing::PatternContent(6 * kMiB));  // after the ELF image
+  ::chmod(program.c_str(), 0755);
+  MakePack(program, dir / "www/lumivora/Lumivorapack-1.1");
+  const std::string newPack = ReadFile(dir / "www/lumivora/Lumivorapack-1.1");
+  const webupdate::testing::FaultServer ignoring;
+  ignoring.Put("Lumivorapack-1.1", newPack);
+  const unsigned seed = std::random_device()();
+  std::mt19937 random(seed);
+  for (const auto& [kills, ignoresRange] : {std::pair{3, false}, std::pair{1, true}}) {
+    SCOPED_TRACE("seed " + std::to_string(seed) + ", kills " + std::to_string(kills));
+    WriteFile(Pack(), oldPack);
+    WriteSettings("1");
+    Offer("update.ini", "1.1", "Lumivorapack-1.1");
+    std::pair<uint64_t, int> sent;
+    {
+      const UpdateServer server(dir / "www", "4000000");  // bytes per second
+      for (int kill = 0; kill < kills; ++kill) {
+        const uint64_t have = fs::exists(Partial()) ? fs::file_size(Partial()) : 0;
+        const uint64_t at = std::uniform_int_distribution<uint64_t>(
+            have + 1, std::max(have + 1, newPack.size() * 9 / 10))(random);
+        ChildProcess launcher = Start();
+        ASSERT_TRUE(PollUntil(
+            [&] { return fs::exists(Partial()) && fs::file_size(Partial()) >= at; }, seconds(60)));
+        launcher.Signal(SIGKILL);
+        launcher.Wait(seconds(20));
+        EXPECT_TRUE(OldPackKept());
+      }
+      if (ignoresRange) {
+        Offer("update.ini", "1.1", "Lumivorapack-1.1", std::nullopt, ignoring.Url("/norange/"));
+      }
+      const ProcessResult result = Start().Wait(seconds(60));
+      EXPECT_NE(result.out.find("Lumivoramain 1.1 started"), std::string::npos) << result.err;
+      sent = server.BytesSent(kNewPack);
+    }
+    EXPECT_EQ(ReadFile(Pack()), newPack);
+    EXPECT_EQ(Version(), "1.1");
+    EXPECT_FALSE(fs::exists(Partial()));
+    if (ignoresRange) {
+      EXPECT_EQ(ignoring.Requests().back().Header("Range").rfind("bytes=", 0), 0U);
+      EXPECT_EQ(ignoring.BytesSent(), newPack.size());
+    } else {
+      EXPECT_EQ(sent.second, kills);  // each start after a kill asked for the rest
+      EXPECT_LE(sent.first, newPack.size() + static_cast<uint64_t>(kills) * kMiB);
+      std::cout << "pack " << newPack.size() << " bytes, " << kills
+                << " interruptions: " << sent.first << " bytes sent ("
+                << sent.first - newPack.size() << " more than the pack)\n";
+    }
+  }
 }
 
 }  // namespace

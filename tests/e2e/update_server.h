@@ -8,6 +8,7 @@
 #include <fstream>
 #include <map>
 #include <optional>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -58,6 +59,25 @@ class UpdateServer {
     child_.CloseInput();
     child_.Wait(seconds(20));
   }
+  // The body bytes nginx logged as sent for REQUEST ("GET /lumivora/...")
+  // so far, and how many of those answers were 206 (a range).
+  [[nodiscard]] std::pair<uint64_t, int> BytesSent(const std::string& request) const {
+    std::pair<uint64_t, int> sent{0, 0};
+    std::ifstream in(log_);
+    std::string line;
+    while (std::getline(in, line)) {
+      const size_t start = line.find("\"" + request + " HTTP/");
+      if (start != std::string::npos) {
+        std::istringstream fields(line.substr(line.find('"', start + 1) + 1));
+        int status = 0;
+        uint64_t bytes = 0;
+        fields >> status >> bytes;
+        sent.first += bytes;
+        sent.second += status == 206 ? 1 : 0;
+      }
+    }
+    return sent;
+  }
   // The request lines nginx logged so far ("GET /lumivora/update.ini").
   [[nodiscard]] std::vector<std::string> Requests() const {
     std::vector<std::string> requests;
@@ -95,6 +115,10 @@ class LauncherInstall {
 
   [[nodiscard]] std::string Pack() const { return dir / "install/Lumivorapack"; }
   [[nodiscard]] std::string Settings() const { return dir / "home/.config/Lumivora/Lumivora.ini"; }
+  // Where a download that did not complete is kept for the next start.
+  [[nodiscard]] std::string Partial() const {
+    return dir / "home/.config/Lumivora/Lumivora-download/Lumivorapack-1.1";
+  }
   void WriteSettings(const std::string& silent, const std::string& more = "") const {
     WriteFile(Settings(), "[Setup]\nVersion=1.0\nSilentUpdate=" + silent + "\n" + more);
   }

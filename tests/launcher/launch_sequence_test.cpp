@@ -14,6 +14,7 @@
 #include "tests/support/fakes.h"
 #include "tests/support/files.h"
 #include "tests/support/zip.h"
+#include "webupdate/partial_store.h"
 
 namespace lumivora::launcher {
 namespace {
@@ -60,8 +61,8 @@ struct ScriptedUpdater final : UpdateDialog {
   std::string badRelease;
   UpdateOutcome Execute(const UpdateRequest& request) override {
     ++calls;
-    received = {request.currentVersion, request.packPath, request.infoURL1, request.infoURL2,
-                request.upgradeURLFormat};
+    received = {request.currentVersion, request.packPath,         request.infoURL1,
+                request.infoURL2,       request.upgradeURLFormat, request.dataFolder};
     silent = request.silent;
     badRelease = request.badRelease;
     if (action) {
@@ -96,6 +97,13 @@ class LaunchSequenceTest : public ::testing::Test {
   void WriteSettingsFile(const std::string& content) {
     ::mkdir((dir / "appdata/Lumivora").c_str(), 0755);
     WriteFile(SettingsFile(), content);
+  }
+  // A partial download of a release kept in the data folder under NAME.
+  void KeepPartial(const std::string& name, const std::string& bytes) const {
+    const auto store = webupdate::PartialStore::Open(dir / "appdata/Lumivora", {.size = 100}, name);
+    ASSERT_NE(store, nullptr);
+    WriteFile(store->FilePath(), bytes);
+    store->Record({bytes.size(), "\"tag\""});
   }
   LaunchState Run() {
     TfrmSplash splash(ui);
@@ -163,6 +171,7 @@ TEST_F(LaunchSequenceTest, OnlineScheduleAndSettingsWrite) {
     const char* packComment = nullptr;  // a real pack with this archive comment
     const char* installed = "1.0";      // the version the check starts from
     const char* freshDay = "";          // of a fresh statement the check saw
+    bool partial = false;               // a download a cut start kept in the data folder
   };
   // Today is 46000 in the fake system.
   const Row rows[] = {
@@ -197,6 +206,9 @@ TEST_F(LaunchSequenceTest, OnlineScheduleAndSettingsWrite) {
       // No update, but a fresh statement of the version in place: its day.
       {"[Setup]\n", "", 1, 0, "[Setup]\nNextUpdate=46030\nLastFreshOffer=2027-01-15\n", nullptr,
        "1.0", "2027-01-15"},
+      // Not due, but a kept partial download: checked now.
+      {"[Setup]\nNextUpdate=46001\n", "", 1, 0, "[Setup]\nNextUpdate=46030\n", nullptr, "1.0", "",
+       true},
   };
   for (const Row& row : rows) {
     ::mkdir((dir / "appdata/Lumivora").c_str(), 0755);
@@ -217,6 +229,9 @@ TEST_F(LaunchSequenceTest, OnlineScheduleAndSettingsWrite) {
     }
     std::string settingsSeenByUpdate;
     updater.action = [&] { settingsSeenByUpdate = ReadFile(SettingsFile()); };
+    if (row.partial) {
+      KeepPartial("Lumivorapack-1.1", "half");
+    }
     Run();
     const std::string file = ReadFile(SettingsFile());
     EXPECT_EQ(updater.calls, row.updaterCalls) << (row.settings ? row.settings : "(none)");
@@ -331,7 +346,8 @@ TEST_F(LaunchSequenceTest, UpdaterReceivesDecipheredAddresses) {
   ASSERT_EQ(updater.calls, 1);
   EXPECT_EQ(updater.received,
             (std::vector<std::string>{"1.2", dir / "app/Lumivorapack", "http://one/info.ini",
-                                      "http://two/info.ini", "http://up/?v=%s"}));
+                                      "http://two/info.ini", "http://up/?v=%s",
+                                      dir / "appdata/Lumivora"}));
   EXPECT_TRUE(updater.silent);
 }
 
@@ -417,7 +433,18 @@ TEST_F(LaunchSequenceTest, LeftoversOfKilledStartsAreSwept) {
     WriteFile(dir / folder + std::string("/Lumivorapack-1.1"), "partial download");
   }
   const auto live = platform::FileLock::Acquire(dir / "tmp/Lumivora-update-live01/Lumivora.lock");
+  // In the data folder: the partial its record names stays; a half-written
+  // record and a file no record names go.
+  const std::string store = dir / "appdata/Lumivora/Lumivora-download/";
+  ::mkdir((dir / "appdata/Lumivora").c_str(), 0700);
+  KeepPartial("Lumivorapack-1.1", "half");
+  WriteFile(store + "Lumivora.resume.new-Xy12", "[Partial]");
+  WriteFile(store + "Lumivorapack-1.0", "older");
   Run();
+  EXPECT_TRUE(std::filesystem::exists(store + "Lumivorapack-1.1"));
+  EXPECT_TRUE(std::filesystem::exists(store + "Lumivora.resume"));
+  EXPECT_FALSE(std::filesystem::exists(store + "Lumivora.resume.new-Xy12"));
+  EXPECT_FALSE(std::filesystem::exists(store + "Lumivorapack-1.0"));
   EXPECT_FALSE(std::filesystem::exists(dir / "app/Lumivorapack.new-a1B2c3"));
   EXPECT_TRUE(std::filesystem::exists(dir / "app/Lumivorapack.keep"));
   EXPECT_FALSE(std::filesystem::exists(dir / "tmp/Lumivora-update-dead01"));

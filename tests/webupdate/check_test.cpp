@@ -44,6 +44,10 @@ class CheckTest : public ::testing::Test {
     system_.temp = temp_.Path() + "/";
     update_.SetActualVersion("1.2");
     update_.SetUpgradeURL("http://127.0.0.1:1/upgrade?from=1.2");
+    update_.SetRetryPause([this](std::chrono::milliseconds wait) {
+      pauses_.push_back(wait.count());
+      return true;
+    });
     Record();
   }
 
@@ -98,6 +102,7 @@ class CheckTest : public ::testing::Test {
   std::unique_ptr<platform::HttpTransport> transport_ = platform::CreateHttpTransport();
   TWebUpdate update_{ui_, system_, *transport_};
   Events events_;
+  std::vector<int64_t> pauses_;  // the retry pauses, in ms
   bool canUpdate_ = true;
   bool overwrite_ = false;
 };
@@ -169,10 +174,12 @@ TEST_F(CheckTest, EarlyEndsFireTheirEvents) {
          t.temp_.Write("pack.zip", "old");
          t.overwrite_ = true;
        }},
+      // Retried with a range after each pause; this server never sends it all.
       {"download breaks off",
        Offer("short.ini", "1.3", "pack.zip", fault_->Url("/short/pack-1.3.zip")),
        Then(kUpToInfo, {"UpdateAvailable", "GetClientFileName", "BeforeDownload", "Download",
-                        "DownloadError", "AfterDownload"})},
+                        "DownloadError", "Download", "DownloadError", "Download", "DownloadError",
+                        "Download", "DownloadError", "AfterDownload"})},
       {"download is an error page",
        Offer("e404.ini", "1.3", "pack.zip", nginx_->Url("/missing-pack.zip")),
        Then(kUpToInfo, {"UpdateAvailable", "GetClientFileName", "BeforeDownload", "DownloadError",
@@ -220,6 +227,9 @@ TEST_F(CheckTest, EarlyEndsFireTheirEvents) {
                             std::string(row.what).find("overwrite") != std::string::npos;
     EXPECT_EQ(update_.CheckForUpdate(row.infoUrl), downloaded);
     EXPECT_EQ(events_, row.events);
+    const bool retried = std::string(row.what) == "download breaks off";
+    EXPECT_EQ(pauses_, (retried ? std::vector<int64_t>{1000, 2000, 4000} : std::vector<int64_t>{}));
+    pauses_.clear();
     EXPECT_FALSE(update_.Busy());
     const bool asksPaid = std::string(row.what).find("paid") != std::string::npos;
     EXPECT_EQ(ui_.messages.size(), asksPaid ? 1U : 0U);

@@ -7,6 +7,9 @@ in --log before answering, so that a test reads the log once its transfer
 has ended. Prints "READY <port>" when it listens. Ends when its standard
 input closes (the test process went away) or after --lifetime seconds.
 
+The body bytes of every response are written, before they are sent, to
+--log.sent ("PATH BYTES" lines), so that a test sees what a download cost.
+
 Routes (NAME is a file of --root):
   /plain/NAME            200 with a correct Content-Length
   /nolength/NAME         200 without Content-Length, the connection closes
@@ -25,6 +28,16 @@ Routes (NAME is a file of --root):
   /empty                 200 with Content-Length 0
   /trickle/MS/NAME       correct Content-Length, then one byte every MS
                          milliseconds until the client leaves
+  /range/NAME            honours "Range: bytes=N-" (206 with Content-Range)
+                         unless an If-Range names another validator than
+                         its ETag (a strong tag of the content) or its
+                         Last-Modified; 200 with the whole file otherwise
+  /norange/NAME          as /range but ignores Range: always 200, whole
+  /badrange/NAME         a range request gets 206 with a Content-Range from
+                         byte 0; without Range 200, whole
+  /unsatisfiable/NAME    a range request gets 416; without Range 200, whole
+  /cut/N/ROUTE           ROUTE's answer with its body cut after N bytes (the
+                         connection drops)
   /hold/NAME             the first request whole; each later one gets the
                          headers and the first 4100 bytes, prints "HELD" and
                          gets the rest once a line "release" arrives on
@@ -32,6 +45,7 @@ Routes (NAME is a file of --root):
 """
 
 import argparse
+import hashlib
 import os
 import select
 import socket
@@ -56,6 +70,12 @@ def log_request(request_line, headers):
             log.flush()
 
 
+def log_sent(path, count):
+    with LOG_LOCK:
+        with open(ARGS.log + ".sent", "a", encoding="latin-1") as log:
+            log.write("%s %d\n" % (path, count))
+
+
 def read_file(name):
     path = os.path.join(ARGS.root, name)
     if os.path.sep in os.path.normpath(name) or name.startswith("."):
@@ -68,12 +88,45 @@ def read_file(name):
 
 
 class Handler(socketserver.StreamRequestHandler):
+    cut = None  # body bytes sent before the connection drops
+
     def send(self, status, headers, body=b""):
         head = "HTTP/1.0 %s X\r\n" % status
         for key, value in headers:
             head += "%s: %s\r\n" % (key, value)
+        if self.cut is not None:
+            body = body[:self.cut]
+        log_sent(self.path, len(body))  # before the client can have it
         self.wfile.write(head.encode("latin-1") + b"\r\n" + body)
         self.wfile.flush()
+
+    def header(self, name):
+        for key, value in self.headers:
+            if key.lower() == name.lower():
+                return value
+        return None
+
+    def ranged(self, body, honour, from_zero=False, refuse=False):
+        tag = '"%s"' % hashlib.sha256(body).hexdigest()[:16]
+        modified = "Tue, 01 Dec 2026 10:00:00 GMT"
+        whole = [("ETag", tag), ("Last-Modified", modified), ("Accept-Ranges", "bytes")]
+        asked = self.header("Range")
+        condition = self.header("If-Range")
+        if not asked or not asked.startswith("bytes=") or not asked.endswith("-"):
+            return self.send(200, whole + [("Content-Length", str(len(body)))], body)
+        if refuse:
+            return self.send(416, [("Content-Range", "bytes */%d" % len(body)),
+                                   ("Content-Length", "0")])
+        start = int(asked[6:-1])
+        if not honour or (condition is not None and condition not in (tag, modified)) \
+                or start >= len(body):
+            return self.send(200, whole + [("Content-Length", str(len(body)))], body)
+        if from_zero:
+            start = 0
+        rest = body[start:]
+        return self.send(206, whole + [
+            ("Content-Range", "bytes %d-%d/%d" % (start, len(body) - 1, len(body))),
+            ("Content-Length", str(len(rest)))], rest)
 
     def not_found(self):
         self.send(404, [("Content-Length", "9")], b"not found")
@@ -89,9 +142,11 @@ class Handler(socketserver.StreamRequestHandler):
             key, _, value = line.rstrip("\r\n").partition(":")
             headers.append([key, value.strip()])
         log_request(request_line, headers)
+        self.headers = headers
         parts = request_line.split(" ")
         if len(parts) < 2:
             return
+        self.path = parts[1]
         self.route(parts[1])
 
     def route(self, path):
@@ -107,6 +162,12 @@ class Handler(socketserver.StreamRequestHandler):
                 return self.route("/" + target)
             location = "/redirect/%d/%s" % (int(count) - 1, target)
             return self.send(302, [("Location", location), ("Content-Length", "0")])
+        if kind == "cut":
+            count, _, target = rest.partition("/")
+            if not count.isdigit():
+                return self.not_found()
+            self.cut = int(count)
+            return self.route("/" + target)
         if kind == "loop":
             return self.send(302, [("Location", "/loop"), ("Content-Length", "0")])
         if kind == "trickle":
@@ -126,6 +187,9 @@ class Handler(socketserver.StreamRequestHandler):
         body = read_file(rest)
         if body is None:
             return self.not_found()
+        if kind in ("range", "norange", "badrange", "unsatisfiable"):
+            return self.ranged(body, kind != "norange", kind == "badrange",
+                               kind == "unsatisfiable")
         if kind == "plain":
             return self.send(200, [("Content-Length", str(len(body)))], body)
         if kind == "nolength":

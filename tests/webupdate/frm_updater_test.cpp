@@ -27,31 +27,57 @@ using lumivora::testing::WriteFile;
 struct Resource {
   int status = 200;
   std::string body;
+  size_t cut = std::string::npos;  // the body of each answer ends after this many bytes
 };
 
 // Serves RESOURCES by path from host "update.test"; unknown paths are 404.
+// A range is honoured (206) unless If-Range names another tag than "v1".
 class ScriptedTransport final : public platform::HttpTransport {
  public:
   std::map<std::string, Resource> resources;
   std::vector<std::string> requested;
+  std::vector<std::string> ranges;  // of each request that asked for one
 
   std::unique_ptr<platform::HttpResponse> Get(const platform::HttpRequest& request) override {
     requested.push_back(request.path);
     const auto it = resources.find(request.path);
-    return std::make_unique<Response>(it == resources.end() ? Resource{404, "not found"}
-                                                            : it->second);
+    Resource resource = it == resources.end() ? Resource{404, "not found"} : it->second;
+    std::string range;
+    size_t from = 0;
+    for (const std::string& line : request.headers) {
+      if (line.starts_with("Range: bytes=")) {
+        ranges.push_back(line.substr(13));
+        from = std::stoul(line.substr(13));
+      } else if (line.starts_with("If-Range: ") && line != "If-Range: \"v1\"") {
+        from = 0;
+      }
+    }
+    if (from > 0 && from < resource.body.size() && resource.status == 200) {
+      range = "bytes " + std::to_string(from) + "-" + std::to_string(resource.body.size() - 1) +
+              "/" + std::to_string(resource.body.size());
+      resource = {206, resource.body.substr(from), resource.cut};
+    }
+    return std::make_unique<Response>(resource, range);
   }
 
  private:
   class Response final : public platform::HttpResponse {
    public:
-    explicit Response(Resource resource) : resource_(std::move(resource)) {}
+    Response(Resource resource, std::string range)
+        : resource_(std::move(resource)), range_(std::move(range)) {}
     [[nodiscard]] int StatusCode() const override { return resource_.status; }
     [[nodiscard]] std::optional<std::string> ContentLength() const override {
       return std::to_string(resource_.body.size());
     }
+    [[nodiscard]] std::optional<std::string> Header(std::string_view name) const override {
+      if (name == "Content-Range" && !range_.empty()) {
+        return range_;
+      }
+      return name == "ETag" ? std::optional<std::string>("\"v1\"") : std::nullopt;
+    }
     size_t Read(std::span<uint8_t> block) override {
-      const size_t n = std::min(block.size(), resource_.body.size() - position_);
+      const size_t end = std::min(resource_.body.size(), resource_.cut);
+      const size_t n = std::min(block.size(), end - position_);
       std::copy_n(resource_.body.begin() + static_cast<std::ptrdiff_t>(position_), n,
                   block.begin());
       position_ += n;
@@ -61,6 +87,7 @@ class ScriptedTransport final : public platform::HttpTransport {
 
    private:
     Resource resource_;
+    std::string range_;
     size_t position_ = 0;
   };
 };
@@ -92,6 +119,11 @@ class UpdaterTest : public ::testing::Test {
     environment.trust = trust;
     environment.previousPack = PackPath() + ".previous";
     environment.badRelease = badRelease;
+    environment.dataFolder = data.Path();
+    environment.retryPause = [this](std::chrono::milliseconds wait) {
+      pauses.push_back(wait.count());
+      return true;
+    };
     std::string result = "unchanged";
     TfrmUpdater::Execute(environment, version, PackPath(), "http://update.test/info1.ini",
                          "http://update.test/info2.ini", "http://update.test/upgrade?from=%s",
@@ -108,6 +140,8 @@ class UpdaterTest : public ::testing::Test {
   }
 
   TempDir dir;
+  TempDir data;  // the per-user data folder
+  std::vector<int64_t> pauses;
   FakeSystem system;
   platform::RecordingInterface ui;
   ScriptedTransport transport;
@@ -138,12 +172,21 @@ TEST_F(UpdaterTest, ChecksFromInformationToPack) {
     std::vector<std::string> captions;  // of the boxes shown
     std::vector<std::string> opened = {};
     bool signedRelease = false;  // "new pack" signed, and the key trusted
+    // A partial kept by an earlier start (recorded with VALIDATOR for the
+    // offered release, or for another one when OTHER), the cut of each
+    // answer of "/new.pack", and the ranges asked for.
+    std::string partial = {};
+    std::string validator = {};
+    bool other = false;
+    size_t cut = std::string::npos;
+    std::vector<std::string> ranges = {};
     const char* badRelease = "";
   };
   const SecretKey root = SecretKey::Generate();
   Sha256Stream hash;
   hash.Update({reinterpret_cast<const uint8_t*>("new pack"), 8});
-  const std::string statement = SignedReleaseLines({"product", "1.1", 8, hash.Finish()}, root, "");
+  const ReleaseStatement release{"product", "1.1", 8, hash.Finish()};
+  const std::string statement = SignedReleaseLines(release, root, "");
   const auto mirrored = [](const std::string& first, const std::string& second) {
     return InfoFile("1.1", first) + "URL2=http://update.test/" + second + "\r\n";
   };
@@ -174,7 +217,8 @@ TEST_F(UpdaterTest, ChecksFromInformationToPack) {
       {"question answered No", free, false, {MessageAnswer::kNo}, "", infoOnly, warning},
       {"question answered Yes", free, false, {yes}, "1.1", fetched, warning},
       // The release recorded as bad is never installed again automatically.
-      {"offer of the bad release", free, true, {}, "", infoOnly, {}, {}, false, "1.1"},
+      {"offer of the bad release", free, true, {}, "", infoOnly, {}, {}, false, {}, {}, false,
+       std::string::npos, {}, "1.1"},
       // A paid upgrade is asked even when silent; OK opens the upgrade page.
       {"paid upgrade, Cancel", paid, true, {MessageAnswer::kCancel}, "", infoOnly, upgrade},
       {"paid upgrade, OK", paid, true, {MessageAnswer::kOk}, "", infoOnly, upgrade, upgradePage},
@@ -212,6 +256,99 @@ TEST_F(UpdaterTest, ChecksFromInformationToPack) {
        "1.1",
        {"/info1.ini", "/missing.pack", "/gone.pack", "/info2.ini", "/new.pack"},
        {}},
+      // Resumed downloads (signed releases only).
+      {"a cut download goes on with ranges after each pause",
+       {{"/info1.ini", info + statement}, {"/new.pack", "new pack"}},
+       true,
+       {},
+       "1.1",
+       {"/info1.ini", "/new.pack", "/new.pack", "/new.pack"},
+       {},
+       {},
+       true,
+       "",
+       "",
+       false,
+       3,
+       {"3-", "6-"}},
+      {"retries spent, the mirror goes on from the bytes kept",
+       {{"/info1.ini", mirrored("new.pack", "mirror.pack") + statement},
+        {"/new.pack", "new pack"},
+        {"/mirror.pack", "new pack"}},
+       true,
+       {},
+       "1.1",
+       {"/info1.ini", "/new.pack", "/new.pack", "/new.pack", "/new.pack", "/mirror.pack"},
+       {},
+       {},
+       true,
+       "",
+       "",
+       false,
+       1,
+       {"1-", "2-", "3-", "4-"}},
+      {"a partial of the offered release goes on",
+       {{"/info1.ini", info + statement}, {"/new.pack", "new pack"}},
+       true,
+       {},
+       "1.1",
+       fetched,
+       {},
+       {},
+       true,
+       "new ",
+       "\"v1\"",
+       false,
+       std::string::npos,
+       {"4-"}},
+      {"a partial whose file changed starts afresh",
+       {{"/info1.ini", info + statement}, {"/new.pack", "new pack"}},
+       true,
+       {},
+       "1.1",
+       fetched,
+       {},
+       {},
+       true,
+       "old ",
+       "\"v0\"",
+       false,
+       std::string::npos,
+       {"4-"}},
+      {"a partial of another release is discarded",
+       {{"/info1.ini", info + statement}, {"/new.pack", "new pack"}},
+       true,
+       {},
+       "1.1",
+       fetched,
+       {},
+       {},
+       true,
+       "new ",
+       "\"v1\"",
+       true},
+      {"a partial larger than the signed size is discarded",
+       {{"/info1.ini", info + statement}, {"/new.pack", "new pack"}},
+       true,
+       {},
+       "1.1",
+       fetched,
+       {},
+       {},
+       true,
+       "new pack!",
+       "\"v1\""},
+      {"a whole partial of the release is installed without a transfer",
+       {{"/info1.ini", info + statement}},
+       true,
+       {},
+       "1.1",
+       infoOnly,
+       {},
+       {},
+       true,
+       "new pack",
+       "\"v1\""},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -221,8 +358,18 @@ TEST_F(UpdaterTest, ChecksFromInformationToPack) {
     badRelease = row.badRelease;
     transport.resources.clear();
     for (const auto& [path, body] : row.served) {
-      transport.resources[path] = {200, body};
+      transport.resources[path] = {200, body, path == "/new.pack" ? row.cut : std::string::npos};
     }
+    if (!row.partial.empty()) {
+      ReleaseStatement recorded = release;
+      recorded.size += row.other ? 1 : 0;
+      const auto store = PartialStore::Open(data.Path(), recorded, "new.pack");
+      ASSERT_NE(store, nullptr);
+      WriteFile(store->FilePath(), row.partial);
+      store->Record({row.partial.size(), row.validator});
+    }
+    pauses.clear();
+    transport.ranges.clear();
     transport.requested.clear();
     ui.messages.clear();
     ui.answers.assign(row.answers.begin(), row.answers.end());
@@ -231,6 +378,10 @@ TEST_F(UpdaterTest, ChecksFromInformationToPack) {
     trust = row.signedRelease ? ReleaseTrust{"product", {root.Public()}, 0} : ReleaseTrust{};
     EXPECT_EQ(Run("1.0", row.silent), row.result);
     EXPECT_EQ(transport.requested, row.requested);
+    EXPECT_EQ(transport.ranges, row.ranges);
+    EXPECT_EQ(pauses.size(),
+              row.cut == std::string::npos ? 0 : std::min<size_t>(3, row.ranges.size()));
+    EXPECT_FALSE(PartialDownloadPresent(data.Path()));  // installed: consumed
     std::vector<std::string> captions;
     for (const auto& message : ui.messages) {
       captions.push_back(message.caption);

@@ -167,7 +167,13 @@ TEST_F(HttpGetTest, FailureTable) {
     int errorEvents;
     Disk disk;
     std::optional<uint64_t> signedSize = std::nullopt;  // the download's expectedSize
+    // Resumed: the file holds this many bytes (the file's own when the range
+    // is to be honoured, else others that must go) and asks for the rest.
+    uint64_t resumeFrom = 0;
+    std::string validator = {};
+    bool honoured = false;
   };
+  const std::string modified = "Tue, 01 Dec 2026 10:00:00 GMT";  // the fault server's
   const int closed = testing::ClosedPort();
   const std::string ok = fault_->Url("/plain/blob");
   const Row rows[] = {
@@ -232,6 +238,23 @@ TEST_F(HttpGetTest, FailureTable) {
        false, 1, Disk::kPrefix},
       {"chunked body longer than its Content-Length, memory", fault_->Url("/chunked/info.ini"),
        false, false, 1, Disk::kNone},
+      {"resumed: 206 from byte 40000", fault_->Url("/range/blob"), true, true, 0, Disk::kWhole,
+       100000, 40000, modified, true},
+      // The range goes again after each redirection; the final answer's headers count.
+      {"resumed through two redirections", fault_->Url("/redirect/2/range/blob"), true, true, 0,
+       Disk::kWhole, 100000, 40000, modified, true},
+      {"resumed without a validator", fault_->Url("/range/blob"), true, true, 0, Disk::kWhole,
+       100000, 40000, "", true},
+      {"server ignores Range: the whole file afresh", fault_->Url("/norange/blob"), true, true, 0,
+       Disk::kWhole, 100000, 40000, modified},
+      {"changed validator: the whole file afresh", fault_->Url("/range/blob"), true, true, 0,
+       Disk::kWhole, 100000, 40000, "\"old\""},
+      {"206 from another byte: refused, file untouched", fault_->Url("/badrange/blob"), true, false,
+       1, Disk::kPrefix, 100000, 40000, modified, true},
+      {"416: refused, file untouched", fault_->Url("/unsatisfiable/blob"), true, false, 1,
+       Disk::kPrefix, 100000, 40000, modified, true},
+      {"range cut after 30000 bytes: all received kept", fault_->Url("/cut/30000/range/blob"), true,
+       false, 1, Disk::kPrefix, 100000, 40000, modified, true},
   };
   const std::string full = PatternContent(100000);
   for (const Row& row : rows) {
@@ -249,6 +272,10 @@ TEST_F(HttpGetTest, FailureTable) {
     if (row.disk != Disk::kFull) {
       std::filesystem::remove(target);
     }
+    if (row.resumeFrom > 0) {
+      dir_.Write("row.out",
+                 row.honoured ? full.substr(0, row.resumeFrom) : std::string(row.resumeFrom, 'x'));
+    }
     TransferRequest request =
         row.toFile ? TransferRequest::Download(row.url, target) : TransferRequest::Fetch(row.url);
     // Short limits, so that the slow rows end soon: the information file
@@ -257,6 +284,9 @@ TEST_F(HttpGetTest, FailureTable) {
     request.limits->overall = std::chrono::seconds(row.toFile ? 0 : 2);
     request.limits->lowSpeedTime = std::chrono::seconds(2);
     request.expectedSize = row.signedSize;
+    request.resumeFrom = row.resumeFrom;
+    request.validator = row.validator;
+    const uint64_t sentBefore = fault_->BytesSent();
     const auto [wall, processor] = WallAndProcessorTime([&] { update.HttpGet(request); });
     EXPECT_LT(wall, std::chrono::seconds(8));
     // A transfer that waits for a slow server sleeps in the system.
@@ -269,6 +299,17 @@ TEST_F(HttpGetTest, FailureTable) {
       EXPECT_EQ(update.InfoText(), before) << "a failed fetch left its body in InfoText";
     }
     EXPECT_EQ(update.LastTransfer().reason.empty(), row.succeeded) << update.LastTransfer().reason;
+    if (row.resumeFrom > 0) {
+      const testing::RecordedRequest asked = fault_->Requests().back();
+      EXPECT_EQ(asked.Header("Range"), "bytes=40000-");
+      EXPECT_EQ(asked.Header("If-Range"), row.validator);
+      if (row.succeeded) {
+        // A 206 sends only the rest; the progress counts the bytes the file had.
+        EXPECT_EQ(fault_->BytesSent() - sentBefore, row.honoured ? 60000U : 100000U);
+        EXPECT_EQ(update.TotalSize(), 100000);
+        EXPECT_EQ(update.DownloadedSize(), 100000U);
+      }
+    }
     const bool exists = std::filesystem::exists(target);
     switch (row.disk) {
       case Disk::kNone:
@@ -288,6 +329,7 @@ TEST_F(HttpGetTest, FailureTable) {
         break;
       case Disk::kPrefix:
         EXPECT_TRUE(full.starts_with(ReadFile(target)));
+        EXPECT_GE(ReadFile(target).size(), row.resumeFrom);
         break;
       case Disk::kFull:
         EXPECT_NE(update.LastTransfer().reason.find("Stream write error"), std::string::npos);

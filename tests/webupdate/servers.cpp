@@ -172,6 +172,17 @@ std::vector<RecordedRequest> FaultServer::Requests() const {
   return requests;
 }
 
+uint64_t FaultServer::BytesSent() const {
+  std::istringstream log(ReadFile(dir_.Path() + "/requests.log.sent"));
+  std::string path;
+  uint64_t count = 0;
+  uint64_t total = 0;
+  while (log >> path >> count) {
+    total += count;
+  }
+  return total;
+}
+
 int ClosedPort() {
   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in address{};  // 127.0.0.1, a port the system picks

@@ -61,6 +61,8 @@ class FaultServer {
   std::string Put(const std::string& name, const std::string& content) const;
   // Every request recorded so far, oldest first.
   [[nodiscard]] std::vector<RecordedRequest> Requests() const;
+  // The body bytes of every response so far, added up.
+  [[nodiscard]] uint64_t BytesSent() const;
 
  private:
   TempDir dir_;

@@ -2,7 +2,9 @@
 // one connection at a time, stopped by its destructor). It answers canned
 // responses by path, keeps every request's head, and can hold a response
 // after a given number of bytes until the test releases it: a transfer that
-// stands still at a known point, without any timing.
+// stands still at a known point, without any timing. A request with a Range
+// header gets the response of "PATH RANGE" ("/p bytes=100-") when there is
+// one.
 #pragma once
 
 #ifndef WIN32_LEAN_AND_MEAN
@@ -148,7 +150,13 @@ class LoopbackServer {
     }
     const size_t pathStart = head.find(' ') + 1;
     const std::string path = head.substr(pathStart, head.find(' ', pathStart) - pathStart);
-    const auto found = responses_.find(path);
+    const size_t range = head.find("\r\nRange: ");
+    auto found = responses_.end();
+    if (range != std::string::npos) {
+      found = responses_.find(path + " " +
+                              head.substr(range + 9, head.find("\r\n", range + 2) - range - 9));
+    }
+    found = found != responses_.end() ? found : responses_.find(path);
     const std::string response =
         found != responses_.end() ? found->second
                                   : "HTTP/1.0 404 Not Found\r\nContent-Length: 9\r\n\r\nnot found";

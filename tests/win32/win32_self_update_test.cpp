@@ -252,6 +252,8 @@ TEST_F(Win32SelfUpdate, RefusedCancelledOrBrokenUpdatesKeepTheOldPack) {
   const std::string pack = "GET " + kPackPath;
   const std::string info2 = "GET /lumivora/update2.ini";
   const std::vector<std::string> retried = {info, pack, info2};
+  // A cut body is asked again with a range after pauses of 1, 2 and 4 s.
+  const std::vector<std::string> cutFourTimes = {info, pack, pack, pack, pack, info2};
   const std::vector<std::string> refusedUnseen = {info, info2};
   const std::vector<std::string> checked = {info, pack};
   const std::string ok = Ok(newPack_);
@@ -262,7 +264,7 @@ TEST_F(Win32SelfUpdate, RefusedCancelledOrBrokenUpdatesKeepTheOldPack) {
       // An accepted update that fails is tried once more at the second address
       // (which has nothing here).
       {"Cancel during the download", true, Act::kCancel, ok, signature, retried},
-      {"download cut short", true, Act::kNone, cutShort, signature, retried},
+      {"download cut short", true, Act::kNone, cutShort, signature, cutFourTimes},
       // Not signed: refused unseen, and asked at the second address.
       {"unsigned offer", false, Act::kNone, ok, "", refusedUnseen,
        "The update was refused: The update is not signed."},
@@ -302,6 +304,38 @@ TEST_F(Win32SelfUpdate, RefusedCancelledOrBrokenUpdatesKeepTheOldPack) {
     ExpectOutcome(launcher, settings, "1.0", oldPack_);
     EXPECT_EQ(server.RequestLines(), row.requests);
   }
+}
+
+// A cut download goes on with a range (WinINet sends Range and If-Range on
+// the ETag, and reads the 206's Content-Range): only the rest is sent again.
+TEST_F(Win32SelfUpdate, CutDownloadGoesOnWithARange) {
+  const std::string store = platform::CreateSystemServices()->AppDataFolder() +
+                            "\\Lumivora\\Lumivora-download\\Lumivorapack-1.1";
+  ::DeleteFileA(store.c_str());  // left by an earlier test's cut download
+  const SettingsFile settings(Settings(true));
+  const size_t cut = newPack_.size() / 3;
+  const std::string head = "HTTP/1.0 200 OK\r\nETag: \"w1\"\r\nContent-Length: ";
+  std::map<std::string, std::string> responses = Responses();
+  responses[kPackPath] =
+      head + std::to_string(newPack_.size()) + "\r\n\r\n" + newPack_.substr(0, cut);
+  responses[kPackPath + " bytes=" + std::to_string(cut) + "-"] =
+      "HTTP/1.0 206 Partial Content\r\nETag: \"w1\"\r\nContent-Range: bytes " +
+      std::to_string(cut) + "-" + std::to_string(newPack_.size() - 1) + "/" +
+      std::to_string(newPack_.size()) +
+      "\r\nContent-Length: " + std::to_string(newPack_.size() - cut) + "\r\n\r\n" +
+      newPack_.substr(cut);
+  LoopbackServer server(responses, 8808);
+  ASSERT_EQ(server.Port(), 8808);
+  ChildProcess launcher = StartLauncher();
+  ASSERT_TRUE(launcher.Started());
+  ExpectOutcome(launcher, settings, "1.1", newPack_);
+  EXPECT_EQ(server.RequestLines(),
+            (std::vector<std::string>{"GET " + kInfoPath, "GET " + kPackPath, "GET " + kPackPath}));
+  const std::string again = server.Requests().back();
+  EXPECT_NE(again.find("\r\nRange: bytes=" + std::to_string(cut) + "-\r\n"), std::string::npos)
+      << again;
+  EXPECT_NE(again.find("\r\nIf-Range: \"w1\"\r\n"), std::string::npos) << again;
+  EXPECT_FALSE(std::filesystem::exists(store));
 }
 
 }  // namespace
