@@ -12,6 +12,7 @@
 
 #include "launcher/settings.h"
 #include "launcher/splash.h"
+#include "platform/diagnostic_log.h"
 #include "platform/product.h"
 #include "platform/system.h"
 #include "platform/ui.h"
@@ -72,6 +73,7 @@ struct UpdateRequest {
   bool silent = false;
   uint64_t signingSerial = 0;
   PackGuard guard;
+  platform::LogSink log{};  // where the check's steps are logged
 };
 
 // What it did: the version it installed (the empty text: none), the
@@ -117,6 +119,8 @@ struct LaunchEnvironment {
   std::vector<std::string> arguments;  // the launcher's arguments, program name excluded
   // How long a start waits for another start that holds the lock.
   std::chrono::milliseconds lockWait = std::chrono::seconds(30);
+  // The diagnostic log: one line per step of the start (none: nowhere).
+  platform::LogSink log{};
 };
 
 // The state of one run.

@@ -54,6 +54,9 @@ struct HttpRequest {
 // control character.
 bool UsableHostName(std::string_view host);
 bool UsablePath(std::string_view path);
+// URL without the user information of its authority ("user:password@"), for
+// logs: credentials never leave the request.
+std::string WithoutCredentials(std::string_view url);
 
 // Applies TransferLimits (all but connect) to one running transfer: told how
 // many body bytes arrived so far, it says when a limit is passed.
@@ -102,6 +105,11 @@ class HttpResponse {
   // TransferLimits passed: the body read is not all of it, whatever the
   // Content-Length says. Error() says which limit.
   [[nodiscard]] virtual bool LimitPassed() const { return false; }
+  // How the response came, for the diagnostic log: the proxy that carried
+  // the request ("direct" without one; never its credentials) and the
+  // redirections followed (-1 when the backend cannot tell).
+  [[nodiscard]] virtual std::string Proxy() const { return {}; }
+  [[nodiscard]] virtual int Redirections() const { return -1; }
 };
 
 class HttpTransport {

@@ -50,6 +50,8 @@ struct UpdaterEnvironment {
   VersionRecord recordVersion;
   // When the check's transfers are given up.
   TransferLimitsRule transferLimits = DefaultTransferLimits;
+  // Where the check's steps and the replacement are logged (none: nowhere).
+  platform::LogSink log{};
 };
 
 class TfrmUpdater {

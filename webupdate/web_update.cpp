@@ -6,6 +6,7 @@
 
 #include "platform/file.h"
 #include "platform/text.h"
+#include "webupdate/release_time.h"
 
 namespace lumivora::webupdate {
 namespace {
@@ -21,6 +22,45 @@ constexpr const char* kCannotStartText = "Can not start \"%s\" !";
 int32_t EventCount(uint64_t count) {
   constexpr uint64_t kLargest = std::numeric_limits<int32_t>::max();
   return static_cast<int32_t>(std::min(count, kLargest));
+}
+
+// The verdict on the statement for the log: the signing key the information
+// file names, the certificate's serial, the expiry, or the refusal.
+std::string VerdictLine(const OfferVerdict& verdict, const std::string& text) {
+  const std::string key = ReadIniValue(text, {"Setup", release_keys::kKey});
+  if (!verdict.result.Ok()) {
+    return "statement refused: " + verdict.result.Reason() + " (key " + key + ")";
+  }
+  if (!verdict.release) {
+    return "statement: not checked (no root keys built in)";
+  }
+  const std::string serial = verdict.serial ? std::to_string(*verdict.serial) : "none";
+  const std::string expiry =
+      verdict.release->expires ? UtcTimeText(*verdict.release->expires) : "none";
+  return "statement accepted: key " + key + ", certificate serial " + serial + ", expires " + expiry;
+}
+
+// What the chain of information files gave, for the log.
+std::string InfoLine(const InfoFetch& found) {
+  if (!found.Complete()) {
+    return "information: none usable" +
+           (found.transfer.Succeeded() ? std::string() : ": " + found.transfer.reason);
+  }
+  return "information: version " + found.info->version + ", download address " +
+         platform::WithoutCredentials(found.info->url) + ", " +
+         std::to_string(found.info->mirrors.size()) + " mirrors";
+}
+
+constexpr const char* DecisionText(VersionDecision decision) {
+  switch (decision) {
+    case VersionDecision::kFreeUpdate:
+      return "a free update";
+    case VersionDecision::kPaidUpgrade:
+      return "a paid upgrade";
+    case VersionDecision::kNotNewer:
+      return "not newer";
+  }
+  return "";
 }
 
 // Clears the busy flag on every way out of a check.
@@ -99,6 +139,7 @@ void TWebUpdate::GetInfo(const std::string& infoUrl) {
   // ended at it. A chain that does not end (a file naming itself, a cycle)
   // gives no information, so the check fails with OnDownloadError.
   succeeded_ = found.transfer.Succeeded();
+  platform::Log(log_, InfoLine(found));
   if (found.info) {
     infoText_ = TextLines(std::move(found.text));
     redirectionUrl_ = found.info->redirectionUrl;
@@ -122,6 +163,7 @@ void TWebUpdate::ParseInfo() {
 
 bool TWebUpdate::AcceptOffer() {
   const OfferVerdict verdict = VerifyOffer(trust_, infoText_.Text(), newVersion_);
+  platform::Log(log_, VerdictLine(verdict, infoText_.Text()));
   if (!verdict.result.Ok()) {
     refusal_ = verdict.result;
     return false;
@@ -141,7 +183,9 @@ platform::Result TWebUpdate::DownloadProblem() const {
 }
 
 bool TWebUpdate::CompareVersions() {
-  switch (CompareVersionTexts(actualVersion_, newVersion_)) {
+  const VersionDecision decision = CompareVersionTexts(actualVersion_, newVersion_);
+  platform::Log(log_, "version: installed " + actualVersion_ + ", offered " + newVersion_ + ": " + DecisionText(decision));
+  switch (decision) {
     case VersionDecision::kFreeUpdate:
       return true;
     case VersionDecision::kPaidUpgrade:
@@ -204,7 +248,9 @@ void TWebUpdate::DownloadUpdate() {
   attempts.fileName = clientFileName_;
   attempts.trusted = trust_.Enabled();
   attempts.release = release_;
-  attempts.before = [this](size_t attempt, bool last) {
+  const std::vector<std::string> addresses = DownloadAddresses(downloadUrl_, mirrors_);
+  attempts.before = [this, &addresses](size_t attempt, bool last) {
+    platform::Log(log_, "download: address " + std::to_string(attempt + 1) + " of " + std::to_string(addresses.size()) + ", " + platform::WithoutCredentials(addresses.at(attempt)));
     moreAddresses_ = !last;
     if (attempt > 0) {
       // Each address is a download of its own: its counts start afresh.
@@ -215,14 +261,18 @@ void TWebUpdate::DownloadUpdate() {
     DoBeforeDownload(clientFileName_);
   };
   attempts.after = [this](size_t /*attempt*/, bool /*last*/) {
+    platform::Log(log_, "download: " + std::to_string(downloadedSize_) + " bytes, " + (lastTransfer_.Succeeded() ? "complete" : "failed: " + lastTransfer_.reason));
     moreAddresses_ = false;
     DoAfterDownload(clientFileName_);
   };
   moreAddresses_ = false;
   download_ =
       DownloadFromAddresses([this](const TransferRequest& request) { return Transfer(request); },
-                            DownloadAddresses(downloadUrl_, mirrors_), attempts);
+                            addresses, attempts);
   moreAddresses_ = false;
+  if (const platform::Result problem = DownloadProblem(); succeeded_ && !problem.Ok()) {
+    platform::Log(log_, "download refused: " + problem.Reason());
+  }
 }
 
 std::string TWebUpdate::DefaultClientFileName() {

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/diagnostic_log.h"
 #include "platform/http.h"
 #include "platform/system.h"
 #include "platform/ui.h"
@@ -98,6 +99,9 @@ class TWebUpdate {
   // (redirections and further checks included), however slowly each one
   // arrives; each fetch uses up what it took. No limit unless set.
   void SetInfoBudget(std::optional<std::chrono::milliseconds> value) { infoBudget_ = value; }
+  // Where the check's steps are logged (the statement's verdict, the version
+  // decision, each download attempt); none unless set.
+  void SetLog(platform::LogSink value) { log_ = std::move(value); }
 
   [[nodiscard]] const std::string& ActualVersion() const { return actualVersion_; }
   [[nodiscard]] const std::string& UpgradeURL() const { return upgradeUrl_; }
@@ -236,6 +240,7 @@ class TWebUpdate {
   platform::Result refusal_;
   std::optional<ReleaseStatement> release_;  // the verified offer
   DownloadResult download_;                  // the last download
+  platform::LogSink log_;
 };
 
 }  // namespace lumivora::webupdate
