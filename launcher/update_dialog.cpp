@@ -48,8 +48,8 @@ int64_t UnixTimeNow() {
 class LoggedResponse final : public platform::HttpResponse {
  public:
   LoggedResponse(std::unique_ptr<platform::HttpResponse> inner, std::string url,
-                 platform::LogSink log)
-      : inner_(std::move(inner)), url_(std::move(url)), log_(std::move(log)) {}
+                 platform::LogSink log, std::chrono::steady_clock::time_point start)
+      : inner_(std::move(inner)), url_(std::move(url)), log_(std::move(log)), start_(start) {}
   LoggedResponse(const LoggedResponse&) = delete;
   LoggedResponse& operator=(const LoggedResponse&) = delete;
   ~LoggedResponse() override {
@@ -93,7 +93,7 @@ class LoggedResponse final : public platform::HttpResponse {
   std::string url_;
   platform::LogSink log_;
   uint64_t bytes_ = 0;
-  std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+  std::chrono::steady_clock::time_point start_;
 };
 
 class LoggedTransport final : public platform::HttpTransport {
@@ -107,7 +107,8 @@ class LoggedTransport final : public platform::HttpTransport {
       url.append(1, ':').append(std::to_string(request.port));
     }
     url.append(request.path);
-    return std::make_unique<LoggedResponse>(inner_->Get(request), std::move(url), log_);
+    const auto start = std::chrono::steady_clock::now();
+    return std::make_unique<LoggedResponse>(inner_->Get(request), std::move(url), log_, start);
   }
 
  private:

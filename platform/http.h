@@ -107,7 +107,8 @@ class HttpResponse {
   [[nodiscard]] virtual bool LimitPassed() const { return false; }
   // How the response came, for the diagnostic log: the proxy that carried
   // the request ("direct" without one; never its credentials) and the
-  // redirections followed (-1 when the backend cannot tell).
+  // redirections followed (-1 when the backend cannot tell; libcurl counts
+  // the second request of a proxy authentication among them).
   [[nodiscard]] virtual std::string Proxy() const { return {}; }
   [[nodiscard]] virtual int Redirections() const { return -1; }
 };
