@@ -27,12 +27,14 @@ using std::chrono::seconds;
 class SelfUpdateTest : public ::testing::Test, public LauncherInstall {
  protected:
   // Without a display: the launcher's questions come to the terminal.
-  ChildProcess Start(bool terminal = false, const std::map<std::string, std::string>& more = {}) {
+  // MORE: further environment; WRAPPER: the command that runs the launcher.
+  ChildProcess Start(bool terminal = false, const std::map<std::string, std::string>& more = {},
+                     std::vector<std::string> wrapper = {}) {
     auto env = Env();
     env.insert({{"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}});
     env.insert(more.begin(), more.end());
-    return ChildProcess({dir / "install/lumivora", "first argument"},
-                        lumivora::testing::Environment(env), terminal);
+    wrapper.insert(wrapper.end(), {dir / "install/lumivora", "first argument"});
+    return ChildProcess(wrapper, lumivora::testing::Environment(env), terminal);
   }
   // The pack is the old or the new one, whole, and Version names it.
   [[nodiscard]] bool PackAndVersionAgree(const std::string& newPack) const {
@@ -137,6 +139,18 @@ TEST_F(SelfUpdateTest, SilentFreeUpdateReplacesThePackAndStartsTheNewProgram) {
       EXPECT_EQ(log.find(secret), std::string::npos) << secret;
     }
   }
+  // A read-only data folder (mounted so, for root too): no log line, no update
+  // (the schedule cannot be recorded), and the installed program starts.
+  WriteFile(Pack(), oldPack);
+  const std::string data = dir / "home/.config/Lumivora";
+  const std::string log = ReadFile(data + "/Lumivora.log");
+  const UpdateServer server(dir / "www", "0");
+  const ProcessResult result =
+      Start(false, {}, {"unshare", "-m", "sh", "-c", R"(mount --bind -o ro "$0" "$0" && exec "$@")", data})
+          .Wait(seconds(60));
+  EXPECT_NE(result.out.find("Lumivoramain 1.0 started"), std::string::npos) << result.out << result.err;
+  EXPECT_NE(result.err.find("Unable to write to " + data), std::string::npos) << result.err;
+  EXPECT_EQ(ReadFile(data + "/Lumivora.log"), log);
 }
 
 // The question at the terminal: answered there, answered No without a
