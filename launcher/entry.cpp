@@ -19,7 +19,9 @@ bool CheckSingleInstance(platform::SystemServices& system) {
 int RunEntry(LaunchEnvironment& environment, const std::string& moduleName) {
   try {
     const bool alone = CheckSingleInstance(environment.system);
-    platform::Log(environment.log, alone ? "guard: no main program runs, the start goes on" : "guard: the main program runs, its window restored, the start ends");
+    platform::Log(environment.log,
+                  alone ? "guard: no main program runs, the start goes on"
+                        : "guard: the main program runs, its window restored, the start ends");
     if (!alone) {
       return 0;
     }

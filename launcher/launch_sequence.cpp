@@ -126,7 +126,9 @@ void RunUpdateStep(LaunchEnvironment& environment, TfrmSplash* splash, LaunchSta
   if (due) {
     ScheduleNextUpdate(state.Settings, today);
   }
-  platform::Log(environment.log, std::string("schedule: ") + (due ? "an update check is due" : "no update check due") + ", next on day " + std::to_string(state.Settings.NextUpdate));
+  platform::Log(environment.log, std::string("schedule: ") +
+                                     (due ? "an update check is due" : "no update check due") +
+                                     ", next on day " + std::to_string(state.Settings.NextUpdate));
   const std::string installed =
       due ? HigherVersion(state.Settings.Version, PackVersion(state.PackPath))
           : state.Settings.Version;
@@ -135,7 +137,8 @@ void RunUpdateStep(LaunchEnvironment& environment, TfrmSplash* splash, LaunchSta
           environment, splash, files, state, raised, false,
           [&] { SweepLeftovers({.packPath = state.PackPath, .tempFolder = state.TempFolder}); }) ||
       !due) {
-    platform::Log(environment.log, due ? "schedule: another start holds the lock, no update check" : "update: not checked");
+    platform::Log(environment.log, due ? "schedule: another start holds the lock, no update check"
+                                       : "update: not checked");
     return;
   }
   state.Settings.Version = installed;
@@ -150,12 +153,13 @@ void RunUpdateStep(LaunchEnvironment& environment, TfrmSplash* splash, LaunchSta
                           WriteSettings(files.settingsFile, state.Settings, version);
                           recorded = true;
                         }};
-  const UpdateOutcome outcome = environment.updater.Execute({installed, state.PackPath, url1, url2,
-                                                             upgrade, state.Settings.SilentUpdate,
-                                                             state.Settings.SigningSerial, guard,
-                                                             environment.log});
+  const UpdateOutcome outcome = environment.updater.Execute(
+      {installed, state.PackPath, url1, url2, upgrade, state.Settings.SilentUpdate,
+       state.Settings.SigningSerial, guard, environment.log});
   state.UpdatedVersion = outcome.newVersion;
-  platform::Log(environment.log, outcome.newVersion.empty() ? "update: none installed, version " + installed + " stays" : "update: version " + outcome.newVersion + " installed");
+  platform::Log(environment.log, outcome.newVersion.empty()
+                                     ? "update: none installed, version " + installed + " stays"
+                                     : "update: version " + outcome.newVersion + " installed");
   state.Settings.SigningSerial = outcome.signingSerial;
   state.Settings.LastFreshOffer = outcome.lastFreshOffer;
   const std::string version = recorded ? std::string() : state.UpdatedVersion;
@@ -225,8 +229,11 @@ void StartMainProgram(LaunchEnvironment& environment, const LaunchState& state,
   const std::string record =
       cipher::EncipherConfigText(BuildHandOffRecord(system.ExecutablePath()));
   try {
-    const bool started = StartProgram(system, ui, BuildCommandLine(state.TargetPath, record, firstArgument), true);
-    platform::Log(environment.log, (started ? "start: started " : "error: the system did not start ") + state.TargetPath);
+    const bool started =
+        StartProgram(system, ui, BuildCommandLine(state.TargetPath, record, firstArgument), true);
+    platform::Log(
+        environment.log,
+        (started ? "start: started " : "error: the system did not start ") + state.TargetPath);
   } catch (const Exception& error) {
     throw ShownFailure{error.Message()};
   }
@@ -249,7 +256,8 @@ LaunchState RunLaunchSequence(LaunchEnvironment& environment, TfrmSplash* splash
   const SharedFiles files{SettingsFilePath(state.DataFolder),
                           state.DataFolder + platform::PathSeparator() + LockFileName()};
   state.Settings = ReadSettings(files.settingsFile);
-  platform::Log(environment.log, "settings: " + files.settingsFile + " read, installed version " + state.Settings.Version);
+  platform::Log(environment.log, "settings: " + files.settingsFile + " read, installed version " +
+                                     state.Settings.Version);
   if (splash != nullptr) {
     splash->SetProgressMax(kStepExtracted);
     splash->SetProgressPosition(kStepSettingsRead);
@@ -268,7 +276,8 @@ LaunchState RunLaunchSequence(LaunchEnvironment& environment, TfrmSplash* splash
     state.PackPath = FolderOf(system.ExecutablePath()) + kPackName;
 
     const bool online = IsOnline(system);
-    platform::Log(environment.log, online ? "online: the update step runs" : "offline: no update check");
+    platform::Log(environment.log,
+                  online ? "online: the update step runs" : "offline: no update check");
     if (online) {
       try {
         RunUpdateStep(environment, splash, state, files);
@@ -279,7 +288,10 @@ LaunchState RunLaunchSequence(LaunchEnvironment& environment, TfrmSplash* splash
       }
     }
     state.Extracted = ExtractUnderLock(environment, splash, state, files, password);
-    platform::Log(environment.log, state.Extracted ? "extraction: " + MainProgramName() + " extracted to " + state.TempFolder : "error: extraction from " + state.PackPath + " failed");
+    platform::Log(environment.log,
+                  state.Extracted
+                      ? "extraction: " + MainProgramName() + " extracted to " + state.TempFolder
+                      : "error: extraction from " + state.PackPath + " failed");
     ShowStep(splash, kStepExtracted);
     if (state.Extracted) {
       StartMainProgram(environment, state, target, firstArgument);

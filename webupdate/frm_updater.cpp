@@ -149,7 +149,8 @@ void TfrmUpdater::WebUpdateUpdateAvailable(TWebUpdate& /*sender*/, const std::st
     question.defaultButton = platform::MessageAnswer::kYes;
     canUpdate = environment_.ui.ShowMessage(question) == platform::MessageAnswer::kYes;
   }
-  platform::Log(environment_.log, canUpdate ? "question: the update is taken" : "question: the user declined the update");
+  platform::Log(environment_.log, canUpdate ? "question: the update is taken"
+                                            : "question: the user declined the update");
   if (canUpdate) {
     view_->Show();
     view_->BringToFront();
@@ -211,7 +212,8 @@ bool TfrmUpdater::ReplacePack(const std::string& source, const std::string& pack
   const platform::Result installed =
       InstallPack({source, webUpdate_->DownloadedSize(), packPath, version, environment_.lockFile,
                    environment_.checkPack, environment_.recordVersion});
-  platform::Log(environment_.log, installed.Ok() ? "replacement: the pack is version " + version : "replacement failed: " + installed.Reason());
+  platform::Log(environment_.log, installed.Ok() ? "replacement: the pack is version " + version
+                                                 : "replacement failed: " + installed.Reason());
   if (!installed.Ok()) {
     ShowError(installed.Reason().empty() ? refused : refused + "\r" + installed.Reason());
     return false;

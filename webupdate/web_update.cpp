@@ -37,7 +37,8 @@ std::string VerdictLine(const OfferVerdict& verdict, const std::string& text) {
   const std::string serial = verdict.serial ? std::to_string(*verdict.serial) : "none";
   const std::string expiry =
       verdict.release->expires ? UtcTimeText(*verdict.release->expires) : "none";
-  return "statement accepted: key " + key + ", certificate serial " + serial + ", expires " + expiry;
+  return "statement accepted: key " + key + ", certificate serial " + serial + ", expires " +
+         expiry;
 }
 
 // What the chain of information files gave, for the log.
@@ -184,7 +185,8 @@ platform::Result TWebUpdate::DownloadProblem() const {
 
 bool TWebUpdate::CompareVersions() {
   const VersionDecision decision = CompareVersionTexts(actualVersion_, newVersion_);
-  platform::Log(log_, "version: installed " + actualVersion_ + ", offered " + newVersion_ + ": " + DecisionText(decision));
+  platform::Log(log_, "version: installed " + actualVersion_ + ", offered " + newVersion_ + ": " +
+                          DecisionText(decision));
   switch (decision) {
     case VersionDecision::kFreeUpdate:
       return true;
@@ -250,7 +252,9 @@ void TWebUpdate::DownloadUpdate() {
   attempts.release = release_;
   const std::vector<std::string> addresses = DownloadAddresses(downloadUrl_, mirrors_);
   attempts.before = [this, &addresses](size_t attempt, bool last) {
-    platform::Log(log_, "download: address " + std::to_string(attempt + 1) + " of " + std::to_string(addresses.size()) + ", " + platform::WithoutCredentials(addresses.at(attempt)));
+    platform::Log(log_, "download: address " + std::to_string(attempt + 1) + " of " +
+                            std::to_string(addresses.size()) + ", " +
+                            platform::WithoutCredentials(addresses.at(attempt)));
     moreAddresses_ = !last;
     if (attempt > 0) {
       // Each address is a download of its own: its counts start afresh.
@@ -261,14 +265,15 @@ void TWebUpdate::DownloadUpdate() {
     DoBeforeDownload(clientFileName_);
   };
   attempts.after = [this](size_t /*attempt*/, bool /*last*/) {
-    platform::Log(log_, "download: " + std::to_string(downloadedSize_) + " bytes, " + (lastTransfer_.Succeeded() ? "complete" : "failed: " + lastTransfer_.reason));
+    platform::Log(log_,
+                  "download: " + std::to_string(downloadedSize_) + " bytes, " +
+                      (lastTransfer_.Succeeded() ? "complete" : "failed: " + lastTransfer_.reason));
     moreAddresses_ = false;
     DoAfterDownload(clientFileName_);
   };
   moreAddresses_ = false;
-  download_ =
-      DownloadFromAddresses([this](const TransferRequest& request) { return Transfer(request); },
-                            addresses, attempts);
+  download_ = DownloadFromAddresses(
+      [this](const TransferRequest& request) { return Transfer(request); }, addresses, attempts);
   moreAddresses_ = false;
   if (const platform::Result problem = DownloadProblem(); succeeded_ && !problem.Ok()) {
     platform::Log(log_, "download refused: " + problem.Reason());

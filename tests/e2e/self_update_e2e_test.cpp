@@ -67,8 +67,9 @@ const std::string kNewPack = "GET /lumivora/Lumivorapack-1.1";
 TEST_F(SelfUpdateTest, SilentFreeUpdateReplacesThePackAndStartsTheNewProgram) {
   const webupdate::testing::Tinyproxy open;
   const webupdate::testing::Tinyproxy locked("alice", "s3cret");
-  WriteFile(dir / "www/lumivora/proxy.pac",
-            "function FindProxyForURL(url, host) { return \"PROXY " + open.Url().substr(7) + "\"; }");
+  WriteFile(
+      dir / "www/lumivora/proxy.pac",
+      "function FindProxyForURL(url, host) { return \"PROXY " + open.Url().substr(7) + "\"; }");
   struct Row {
     const char* what;
     std::string httpProxy;
@@ -103,7 +104,8 @@ TEST_F(SelfUpdateTest, SilentFreeUpdateReplacesThePackAndStartsTheNewProgram) {
     ASSERT_EQ(::stat(Pack().c_str(), &status), 0);
     EXPECT_EQ(status.st_mode & 07777U, 0750U);
     EXPECT_EQ(result.exitCode, 0) << result.err;
-    const std::string started = row.updated ? "Lumivoramain 1.1 started" : "Lumivoramain 1.0 started";
+    const std::string started =
+        row.updated ? "Lumivoramain 1.1 started" : "Lumivoramain 1.0 started";
     EXPECT_NE(result.out.find(started), std::string::npos) << result.out;
     EXPECT_NE(result.out.find("argument 2: first argument"), std::string::npos) << result.out;
     EXPECT_EQ(ReadFile(Pack()) != oldPack, row.updated);
@@ -115,27 +117,36 @@ TEST_F(SelfUpdateTest, SilentFreeUpdateReplacesThePackAndStartsTheNewProgram) {
     }
     EXPECT_EQ(server.Requests(), row.updated ? served : std::vector<std::string>{});
     if (row.via != nullptr) {
-      const std::string last = row.updated ? "GET http://127.0.0.1:8808/lumivora/Lumivorapack-1.1 HTTP/1.0"
-                                           : "GET http://127.0.0.1:8808/lumivora/update.ini HTTP/1.0";
+      const std::string last = row.updated
+                                   ? "GET http://127.0.0.1:8808/lumivora/Lumivorapack-1.1 HTTP/1.0"
+                                   : "GET http://127.0.0.1:8808/lumivora/update.ini HTTP/1.0";
       ASSERT_FALSE(row.via->Requests().empty());
       EXPECT_EQ(row.via->Requests().back(), last);
     }
     const std::string log = ReadFile(dir / "home/.config/Lumivora/Lumivora.log");
     const std::string steps[] = {
-        "Z guard: no main program runs", "Z schedule: an update check is due", row.logged,
+        "Z guard: no main program runs",
+        "Z schedule: an update check is due",
+        row.logged,
         row.updated ? "Z statement accepted: key " : "status 407",
-        row.updated ? "Z version: installed 1.0, offered 1.1: a free update" : "information: none usable: HTTP status 407",
-        row.updated ? "Z download: address 1 of 1, http://127.0.0.1:8808/lumivora/Lumivorapack-1.1" : "the proxy refused the request",
-        row.updated ? "Z replacement: the pack is version 1.1" : "Z update: none installed, version 1.0 stays",
-        "Z extraction: Lumivoramain extracted", "Z start: started "};
+        row.updated ? "Z version: installed 1.0, offered 1.1: a free update"
+                    : "information: none usable: HTTP status 407",
+        row.updated ? "Z download: address 1 of 1, http://127.0.0.1:8808/lumivora/Lumivorapack-1.1"
+                    : "the proxy refused the request",
+        row.updated ? "Z replacement: the pack is version 1.1"
+                    : "Z update: none installed, version 1.0 stays",
+        "Z extraction: Lumivoramain extracted",
+        "Z start: started "};
     size_t at = log.rfind("Z guard: ");
     for (const std::string& step : steps) {
       EXPECT_NE(log.find(step, at), std::string::npos) << step << "\n" << log;
     }
     const size_t record = result.out.find("hand-off record: ");
     ASSERT_NE(record, std::string::npos);
-    const std::string handOff = result.out.substr(record + 17, result.out.find('\n', record) - record - 17);
-    for (const std::string& secret : {std::string(LUMIVORA_PACK_PASSWORD), handOff, std::string("s3cret")}) {
+    const std::string handOff =
+        result.out.substr(record + 17, result.out.find('\n', record) - record - 17);
+    for (const std::string& secret :
+         {std::string(LUMIVORA_PACK_PASSWORD), handOff, std::string("s3cret")}) {
       EXPECT_EQ(log.find(secret), std::string::npos) << secret;
     }
   }
@@ -146,9 +157,11 @@ TEST_F(SelfUpdateTest, SilentFreeUpdateReplacesThePackAndStartsTheNewProgram) {
   const std::string log = ReadFile(data + "/Lumivora.log");
   const UpdateServer server(dir / "www", "0");
   const ProcessResult result =
-      Start(false, {}, {"unshare", "-m", "sh", "-c", R"(mount --bind -o ro "$0" "$0" && exec "$@")", data})
+      Start(false, {},
+            {"unshare", "-m", "sh", "-c", R"(mount --bind -o ro "$0" "$0" && exec "$@")", data})
           .Wait(seconds(60));
-  EXPECT_NE(result.out.find("Lumivoramain 1.0 started"), std::string::npos) << result.out << result.err;
+  EXPECT_NE(result.out.find("Lumivoramain 1.0 started"), std::string::npos)
+      << result.out << result.err;
   EXPECT_NE(result.err.find("Unable to write to " + data), std::string::npos) << result.err;
   EXPECT_EQ(ReadFile(data + "/Lumivora.log"), log);
 }

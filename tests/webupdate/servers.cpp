@@ -176,11 +176,12 @@ Tinyproxy::Tinyproxy(const std::string& user, const std::string& password) {
   const std::string d = dir_.Path();
   for (int attempt = 0; attempt < 5; ++attempt) {
     port_ = ClosedPort();
-    dir_.Write("tinyproxy.conf", "Port " + std::to_string(port_) +
-                                     "\nListen 127.0.0.1\nTimeout 30\nMaxClients 20\n"
-                                     "Allow 127.0.0.1\nLogLevel Info\nLogFile \"" +
-                                     d + "/tinyproxy.log\"\n" +
-                                     (user.empty() ? "" : "BasicAuth " + user + " " + password + "\n"));
+    dir_.Write("tinyproxy.conf",
+               "Port " + std::to_string(port_) +
+                   "\nListen 127.0.0.1\nTimeout 30\nMaxClients 20\n"
+                   "Allow 127.0.0.1\nLogLevel Info\nLogFile \"" +
+                   d + "/tinyproxy.log\"\n" +
+                   (user.empty() ? "" : "BasicAuth " + user + " " + password + "\n"));
     std::filesystem::remove(d + "/tinyproxy.log");
     child_ = std::make_unique<ChildProcess>(
         std::vector<std::string>{"tinyproxy", "-d", "-c", d + "/tinyproxy.conf"},
@@ -188,8 +189,9 @@ Tinyproxy::Tinyproxy(const std::string& user, const std::string& password) {
     // Ready once it accepts connections; ending first means the port was taken.
     if (::lumivora::testing::PollUntil(
             [&] {
-              return child_->Ended() || ReadFile(d + "/tinyproxy.log").find("Accepting connections") !=
-                                            std::string::npos;
+              return child_->Ended() ||
+                     ReadFile(d + "/tinyproxy.log").find("Accepting connections") !=
+                         std::string::npos;
             },
             std::chrono::seconds(20)) &&
         !child_->Ended()) {
@@ -203,8 +205,8 @@ Tinyproxy::Tinyproxy(const std::string& user, const std::string& password) {
 Tinyproxy::~Tinyproxy() = default;
 
 std::string Tinyproxy::Url(const std::string& credentials) const {
-  return "http://" + (credentials.empty() ? "" : credentials + "@") + "127.0.0.1:" +
-         std::to_string(port_);
+  return "http://" + (credentials.empty() ? "" : credentials + "@") +
+         "127.0.0.1:" + std::to_string(port_);
 }
 
 std::vector<std::string> Tinyproxy::Requests() const {
