@@ -1,17 +1,10 @@
 #include "platform/diagnostic_log.h"
 
-#include <cstdio>
-#include <memory>
-
 #include "platform/file.h"
 #include "platform/product.h"
 
 namespace lumivora::platform {
 namespace {
-
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
 
 std::string TwoDigits(unsigned value) {
   return std::string(1, static_cast<char>('0' + value / 10 % 10)) +
@@ -76,14 +69,7 @@ bool DiagnosticLog::Append(const std::string& line) const {
       return false;
     }
   }
-  const std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path_.c_str(), "ab"));
-  if (!file) {
-    return false;
-  }
-  // Unbuffered: the line goes to the file in one write, after whatever
-  // another start appended meanwhile.
-  std::setvbuf(file.get(), nullptr, _IONBF, 0);
-  return std::fwrite(line.data(), 1, line.size(), file.get()) == line.size();
+  return AppendToFile(path_, line);
 }
 
 }  // namespace lumivora::platform
