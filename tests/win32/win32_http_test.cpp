@@ -162,15 +162,15 @@ class ProxySetting {
 // an absolute address, and a 407 that nobody gave credentials for ends the
 // transfer after one request.
 TEST(WinInetTransport, TheUsersProxyCarriesTheRequest) {
-  LoopbackServer proxy({{"http://update.test/info.ini", Ok("[Setup]\r\nVersion=1.3\r\n")},
-                        {"http://update.test/locked.ini",
+  LoopbackServer proxy({{"http://update.test:8080/info.ini", Ok("[Setup]\r\nVersion=1.3\r\n")},
+                        {"http://update.test:8080/locked.ini",
                          "HTTP/1.0 407 Proxy Authentication Required\r\nProxy-Authenticate: Basic "
                          "realm=\"proxy\"\r\nContent-Length: 0\r\n\r\n"}});
   ASSERT_NE(proxy.Port(), 0);
   const std::string server = "127.0.0.1:" + std::to_string(proxy.Port());
   const ProxySetting setting(server);
   const auto transport = CreateHttpTransport();
-  HttpRequest request = Request(0, "/info.ini");
+  HttpRequest request = Request(8080, "/info.ini");
   request.hostName = "update.test";
   auto response = transport->Get(request);
   EXPECT_EQ(response->StatusCode(), 200) << response->Error();
@@ -182,8 +182,9 @@ TEST(WinInetTransport, TheUsersProxyCarriesTheRequest) {
   response = transport->Get(request);
   EXPECT_EQ(response->StatusCode(), 407);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
-  EXPECT_EQ(proxy.RequestLines(), (std::vector<std::string>{"GET http://update.test/info.ini",
-                                                            "GET http://update.test/locked.ini"}));
+  EXPECT_EQ(proxy.RequestLines(),
+            (std::vector<std::string>{"GET http://update.test:8080/info.ini",
+                                      "GET http://update.test:8080/locked.ini"}));
 }
 
 // The update component over WinINet: the information text in memory, a
