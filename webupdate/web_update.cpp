@@ -6,7 +6,7 @@
 
 #include "platform/file.h"
 #include "platform/text.h"
-#include "webupdate/release_time.h"
+#include "webupdate/check_log.h"
 
 namespace lumivora::webupdate {
 namespace {
@@ -22,46 +22,6 @@ constexpr const char* kCannotStartText = "Can not start \"%s\" !";
 int32_t EventCount(uint64_t count) {
   constexpr uint64_t kLargest = std::numeric_limits<int32_t>::max();
   return static_cast<int32_t>(std::min(count, kLargest));
-}
-
-// The verdict on the statement for the log: the signing key the information
-// file names, the certificate's serial, the expiry, or the refusal.
-std::string VerdictLine(const OfferVerdict& verdict, const std::string& text) {
-  const std::string key = ReadIniValue(text, {"Setup", release_keys::kKey});
-  if (!verdict.result.Ok()) {
-    return "statement refused: " + verdict.result.Reason() + " (key " + key + ")";
-  }
-  if (!verdict.release) {
-    return "statement: not checked (no root keys built in)";
-  }
-  const std::string serial = verdict.serial ? std::to_string(*verdict.serial) : "none";
-  const std::string expiry =
-      verdict.release->expires ? UtcTimeText(*verdict.release->expires) : "none";
-  return "statement accepted: key " + key + ", certificate serial " + serial + ", expires " +
-         expiry;
-}
-
-// What the chain of information files gave, for the log.
-std::string InfoLine(const InfoFetch& found) {
-  if (!found.Complete()) {
-    return "information: none usable" +
-           (found.transfer.Succeeded() ? std::string() : ": " + found.transfer.reason);
-  }
-  return "information: version " + found.info->version + ", download address " +
-         platform::WithoutCredentials(found.info->url) + ", " +
-         std::to_string(found.info->mirrors.size()) + " mirrors";
-}
-
-constexpr const char* DecisionText(VersionDecision decision) {
-  switch (decision) {
-    case VersionDecision::kFreeUpdate:
-      return "a free update";
-    case VersionDecision::kPaidUpgrade:
-      return "a paid upgrade";
-    case VersionDecision::kNotNewer:
-      return "not newer";
-  }
-  return "";
 }
 
 // Clears the busy flag on every way out of a check.
@@ -185,8 +145,7 @@ platform::Result TWebUpdate::DownloadProblem() const {
 
 bool TWebUpdate::CompareVersions() {
   const VersionDecision decision = CompareVersionTexts(actualVersion_, newVersion_);
-  platform::Log(log_, "version: installed " + actualVersion_ + ", offered " + newVersion_ + ": " +
-                          DecisionText(decision));
+  platform::Log(log_, DecisionLine(actualVersion_, newVersion_, decision));
   switch (decision) {
     case VersionDecision::kFreeUpdate:
       return true;

@@ -129,33 +129,19 @@ TEST(WinInetTransport, NoServerAndBadAddressesGiveStatusZero) {
   }
 }
 
-// The user's proxy setting (ProxyEnable and ProxyServer in the registry's
-// Internet Settings) while it lives; the setting is taken away after.
-class ProxySetting {
- public:
-  explicit ProxySetting(const std::string& server) {
-    ::RegCreateKeyExA(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key_,
-                      nullptr);
-    Enable(1);
-    ::RegSetValueExA(key_, "ProxyServer", 0, REG_SZ, reinterpret_cast<const BYTE*>(server.c_str()),
-                     static_cast<DWORD>(server.size() + 1));
-  }
-  ProxySetting(const ProxySetting&) = delete;
-  ProxySetting& operator=(const ProxySetting&) = delete;
-  ~ProxySetting() {
-    Enable(0);
-    ::RegDeleteValueA(key_, "ProxyServer");
-    ::RegCloseKey(key_);
-  }
-
- private:
+// The user's proxy setting in the registry's Internet Settings while it lives.
+struct ProxySetting {
   static constexpr const char* kKey =
       R"(Software\Microsoft\Windows\CurrentVersion\Internet Settings)";
-  void Enable(DWORD on) {
-    ::RegSetValueExA(key_, "ProxyEnable", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&on),
-                     sizeof(on));
+  explicit ProxySetting(const std::string& server) {
+    ::RegSetKeyValueA(HKEY_CURRENT_USER, kKey, "ProxyServer", REG_SZ, server.c_str(),
+                      static_cast<DWORD>(server.size() + 1));
+    Enable(1);
   }
-  HKEY key_ = nullptr;
+  ~ProxySetting() { Enable(0); }
+  static void Enable(DWORD on) {
+    ::RegSetKeyValueA(HKEY_CURRENT_USER, kKey, "ProxyEnable", REG_DWORD, &on, sizeof(on));
+  }
 };
 
 // WinINet's preconfigured settings: the request goes to the user's proxy as
