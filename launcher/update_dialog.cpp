@@ -83,7 +83,7 @@ class LoggedResponse final : public platform::HttpResponse {
                        " ms, " + std::to_string(inner_->Redirections()) + " redirections, proxy " +
                        inner_->Proxy();
     if (status == 407) {
-      line += ", the proxy refused the request: it wants credentials that were not given";
+      line += ", the proxy refused the request: its credentials were not given or not accepted";
     }
     const std::string error = inner_->Error();
     return error.empty() ? line : line + ", error: " + error;
