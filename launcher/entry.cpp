@@ -18,7 +18,11 @@ bool CheckSingleInstance(platform::SystemServices& system) {
 
 int RunEntry(LaunchEnvironment& environment, const std::string& moduleName) {
   try {
-    if (!CheckSingleInstance(environment.system)) {
+    const bool alone = CheckSingleInstance(environment.system);
+    platform::Log(environment.log,
+                  alone ? "guard: no main program runs, the start goes on"
+                        : "guard: the main program runs, its window restored, the start ends");
+    if (!alone) {
       return 0;
     }
     std::optional<TfrmSplash> splash(std::in_place, environment.ui);
@@ -36,6 +40,7 @@ int RunEntry(LaunchEnvironment& environment, const std::string& moduleName) {
                head.data() + ".\n" + message +
                (!message.empty() && message.back() == '.' ? "" : ".");
     box.icon = platform::MessageIcon::kError;
+    platform::Log(environment.log, "error: " + message);
     environment.ui.ShowMessage(box);
     return 1;
   }

@@ -130,6 +130,9 @@ void RunUpdateStep(LaunchEnvironment& environment, TfrmSplash* splash, LaunchSta
   if (due) {
     ScheduleNextUpdate(state.Settings, today);
   }
+  platform::Log(environment.log, std::string("schedule: ") +
+                                     (due ? "an update check is due" : "no update check due") +
+                                     ", next on day " + std::to_string(state.Settings.NextUpdate));
   const std::string installed =
       due ? HigherVersion(state.Settings.Version, PackVersion(state.PackPath))
           : state.Settings.Version;
@@ -141,6 +144,8 @@ void RunUpdateStep(LaunchEnvironment& environment, TfrmSplash* splash, LaunchSta
                                              .dataFolder = state.DataFolder});
                            }) ||
       !due) {
+    platform::Log(environment.log, due ? "schedule: another start holds the lock, no update check"
+                                       : "update: not checked");
     return;
   }
   state.Settings.Version = installed;
@@ -162,10 +167,14 @@ void RunUpdateStep(LaunchEnvironment& environment, TfrmSplash* splash, LaunchSta
                           recorded = true;
                         },
                         PreviousPackPath(state.PackPath)};
-  const UpdateOutcome outcome = environment.updater.Execute(
-      {installed, state.PackPath, url1, url2, upgrade, state.Settings.SilentUpdate,
-       state.Settings.SigningSerial, guard, state.Settings.BadRelease, state.DataFolder});
+  const UpdateOutcome outcome =
+      environment.updater.Execute({installed, state.PackPath, url1, url2, upgrade,
+                                   state.Settings.SilentUpdate, state.Settings.SigningSerial, guard,
+                                   state.Settings.BadRelease, state.DataFolder, environment.log});
   state.UpdatedVersion = outcome.newVersion;
+  platform::Log(environment.log, outcome.newVersion.empty()
+                                     ? "update: none installed, version " + installed + " stays"
+                                     : "update: version " + outcome.newVersion + " installed");
   state.Settings.SigningSerial = outcome.signingSerial;
   state.Settings.LastFreshOffer = outcome.lastFreshOffer;
   const std::string version = recorded ? std::string() : state.UpdatedVersion;
@@ -246,7 +255,10 @@ platform::CommandLine MainProgramCommandLine(LaunchEnvironment& environment,
 // raises an error is reported once, by StartProgram's own box.
 void StartMainProgram(LaunchEnvironment& environment, const platform::CommandLine& commandLine) {
   try {
-    StartProgram(environment.system, environment.ui, commandLine, true);
+    const bool started = StartProgram(environment.system, environment.ui, commandLine, true);
+    platform::Log(
+        environment.log,
+        (started ? "start: started " : "error: the system did not start ") + commandLine.program);
   } catch (const Exception& error) {
     throw ShownFailure{error.Message()};
   }
@@ -267,6 +279,10 @@ struct StartPlan {
 void ExtractAndStart(LaunchEnvironment& environment, TfrmSplash* splash, LaunchState& state,
                      const StartPlan& plan) {
   state.Extracted = ExtractUnderLock(environment, splash, state, plan.files, plan.password);
+  platform::Log(environment.log,
+                state.Extracted
+                    ? "extraction: " + MainProgramName() + " extracted to " + state.TempFolder
+                    : "error: extraction from " + state.PackPath + " failed");
   ShowStep(splash, kStepExtracted);
   if (!state.Extracted) {
     ShowError(environment.ui, std::string(strings::kErrorInFileProcessing) + "\r" + state.PackPath);
@@ -283,17 +299,28 @@ void ExtractAndStart(LaunchEnvironment& environment, TfrmSplash* splash, LaunchS
                              environment.lockWait};
   const FirstStartWatch watch =
       WatchFirstStart(environment.system, environment.ui, commandLine, window);
+  const std::string bad = state.Settings.FirstStart;
+  if (watch.outcome != FirstStartOutcome::kNotStarted) {
+    platform::Log(environment.log, "start: started " + commandLine.program + ", watched");
+  }
   if (watch.outcome == FirstStartOutcome::kStartedWell) {
+    platform::Log(environment.log, "first start: version " + bad + " started well");
     EndFirstStart(release, state.Settings, environment.ui);
     return;
   }
-  const std::string bad = state.Settings.FirstStart;
+  platform::Log(environment.log, "first start: version " + bad +
+                                     (watch.outcome == FirstStartOutcome::kNotStarted
+                                          ? " could not be started"
+                                          : " ended with a failure within the watch"));
   if (!RollBack(release, state.Settings, environment.ui)) {
+    platform::Log(environment.log, "rollback: no previous release restored");
     if (watch.outcome == FirstStartOutcome::kNotStarted) {
       StartMainProgram(environment, commandLine);  // tried once more, with its box
     }
     return;
   }
+  platform::Log(environment.log, "rollback: version " + state.Settings.Version +
+                                     " restored, version " + bad + " recorded as bad");
   environment.ui.ShowMessage({.caption = strings::Caption(),
                               .text = RolledBackText(bad, state.Settings.Version),
                               .icon = platform::MessageIcon::kWarning});
@@ -312,6 +339,8 @@ LaunchState RunLaunchSequence(LaunchEnvironment& environment, TfrmSplash* splash
   const SharedFiles files{SettingsFilePath(state.DataFolder),
                           state.DataFolder + platform::PathSeparator() + LockFileName()};
   state.Settings = ReadSettings(files.settingsFile);
+  platform::Log(environment.log, "settings: " + files.settingsFile + " read, installed version " +
+                                     state.Settings.Version);
   if (splash != nullptr) {
     splash->SetProgressMax(kStepExtracted);
     splash->SetProgressPosition(kStepSettingsRead);
@@ -329,11 +358,15 @@ LaunchState RunLaunchSequence(LaunchEnvironment& environment, TfrmSplash* splash
     ShowStep(splash, kStepPrepared);
     state.PackPath = FolderOf(system.ExecutablePath()) + kPackName;
 
-    if (IsOnline(system)) {
+    const bool online = IsOnline(system);
+    platform::Log(environment.log,
+                  online ? "online: the update step runs" : "offline: no update check");
+    if (online) {
       try {
         RunUpdateStep(environment, splash, state, files);
       } catch (const Exception& error) {
         // The update ends; the installed program still starts.
+        platform::Log(environment.log, "error: the update ended: " + error.Message());
         ShowError(ui, "Problem : \r" + error.Message());
       }
     }
@@ -341,9 +374,11 @@ LaunchState RunLaunchSequence(LaunchEnvironment& environment, TfrmSplash* splash
     if (splash != nullptr) {
       splash->SetStatus(strings::kReady);
     }
-  } catch (const ShownFailure&) {
+  } catch (const ShownFailure& failure) {
     // Already shown; the rest of the section is skipped.
+    platform::Log(environment.log, "error: the main program did not start: " + failure.cause);
   } catch (const Exception& error) {
+    platform::Log(environment.log, "error: " + error.Message());
     ShowError(ui, "Problem : \r" + error.Message());
   }
   return state;

@@ -12,6 +12,7 @@
 
 #include "launcher/settings.h"
 #include "launcher/splash.h"
+#include "platform/diagnostic_log.h"
 #include "platform/product.h"
 #include "platform/system.h"
 #include "platform/ui.h"
@@ -79,6 +80,7 @@ struct UpdateRequest {
   // The per-user data folder, where a download that did not complete is
   // kept for the next start.
   std::string dataFolder{};
+  platform::LogSink log{};  // where the check's steps are logged
 };
 
 // What it did: the version it installed (the empty text: none), the
@@ -127,6 +129,8 @@ struct LaunchEnvironment {
   std::vector<std::string> arguments;  // the launcher's arguments, program name excluded
   // How long a start waits for another start that holds the lock.
   std::chrono::milliseconds lockWait = std::chrono::seconds(30);
+  // The diagnostic log: one line per step of the start (none: nowhere).
+  platform::LogSink log{};
 };
 
 // The state of one run.

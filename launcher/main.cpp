@@ -7,7 +7,10 @@
 #include "launcher/entry.h"
 #include "launcher/launch_sequence.h"
 #include "launcher/pack_extractor.h"
+#include "launcher/system_services.h"
 #include "launcher/update_dialog.h"
+#include "platform/diagnostic_log.h"
+#include "platform/file.h"
 #include "platform/system.h"
 #include "platform/ui.h"
 
@@ -24,5 +27,9 @@ int main(int argc, char** argv) {
   launcher::LaunchEnvironment environment{
       *system,  *ui,    *extractor,
       *updater, config, std::vector<std::string>(args.begin() + 1, args.end())};
+  // In the data folder, whose name needs no call that could fail.
+  const platform::DiagnosticLog log(launcher::DataFolderPath(*system) + platform::PathSeparator() +
+                                    platform::DiagnosticLogName());
+  environment.log = log.Sink();
   return launcher::RunEntry(environment, "lumivora");
 }

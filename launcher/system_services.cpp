@@ -39,7 +39,7 @@ bool IsOnline(platform::SystemServices& system) {
   return system.IsOnline();
 }
 
-void StartProgram(platform::SystemServices& system, platform::UserInterface& ui,
+bool StartProgram(platform::SystemServices& system, platform::UserInterface& ui,
                   const platform::CommandLine& commandLine, bool shortMessage) {
   const auto showFailure = [&] {
     platform::MessageBoxRequest box;
@@ -57,7 +57,9 @@ void StartProgram(platform::SystemServices& system, platform::UserInterface& ui,
   }
   if (!platform::ProcessStarted(result)) {
     showFailure();
+    return false;
   }
+  return true;
 }
 
 std::string CommaText(const std::vector<std::string>& items) {

@@ -29,8 +29,8 @@ bool IsOnline(platform::SystemServices& system);
 // Starts COMMANDLINE without waiting. A failure shows a box captioned "ERROR"
 // ("Can not start this program " with SHORTMESSAGE, else "Can not start : "
 // and the command-line text); an error raised by the start is shown the same
-// way and passed on.
-void StartProgram(platform::SystemServices& system, platform::UserInterface& ui,
+// way and passed on. True when the program was started.
+bool StartProgram(platform::SystemServices& system, platform::UserInterface& ui,
                   const platform::CommandLine& commandLine, bool shortMessage);
 
 // The items of a string list joined as comma text: an item holding a

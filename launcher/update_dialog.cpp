@@ -43,6 +43,82 @@ int64_t UnixTimeNow() {
       .count();
 }
 
+// One line per address fetched: status, bytes, time, redirections and the
+// proxy, with no credentials of the address.
+class LoggedResponse final : public platform::HttpResponse {
+ public:
+  LoggedResponse(std::unique_ptr<platform::HttpResponse> inner, std::string url,
+                 platform::LogSink log, std::chrono::steady_clock::time_point start)
+      : inner_(std::move(inner)), url_(std::move(url)), log_(std::move(log)), start_(start) {}
+  LoggedResponse(const LoggedResponse&) = delete;
+  LoggedResponse& operator=(const LoggedResponse&) = delete;
+  ~LoggedResponse() override {
+    try {
+      platform::Log(log_, Line());
+    } catch (...) {  // NOLINT(bugprone-empty-catch): the log never stops a start
+    }
+  }
+
+  [[nodiscard]] int StatusCode() const override { return inner_->StatusCode(); }
+  [[nodiscard]] std::optional<std::string> ContentLength() const override {
+    return inner_->ContentLength();
+  }
+  [[nodiscard]] std::optional<std::string> Header(std::string_view name) const override {
+    return inner_->Header(name);
+  }
+  size_t Read(std::span<uint8_t> block) override {
+    const size_t count = inner_->Read(block);
+    bytes_ += count;
+    return count;
+  }
+  [[nodiscard]] std::string Error() const override { return inner_->Error(); }
+  [[nodiscard]] bool LimitPassed() const override { return inner_->LimitPassed(); }
+  [[nodiscard]] std::string Proxy() const override { return inner_->Proxy(); }
+  [[nodiscard]] int Redirections() const override { return inner_->Redirections(); }
+
+ private:
+  [[nodiscard]] std::string Line() const {
+    const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - start_);
+    const int status = inner_->StatusCode();
+    std::string line = "fetch " + url_ + ": status " + std::to_string(status) + ", " +
+                       std::to_string(bytes_) + " bytes, " + std::to_string(elapsed.count()) +
+                       " ms, " + std::to_string(inner_->Redirections()) + " redirections, proxy " +
+                       inner_->Proxy();
+    if (status == 407) {
+      line += ", the proxy refused the request: its credentials were not given or not accepted";
+    }
+    const std::string error = inner_->Error();
+    return error.empty() ? line : line + ", error: " + error;
+  }
+
+  std::unique_ptr<platform::HttpResponse> inner_;
+  std::string url_;
+  platform::LogSink log_;
+  uint64_t bytes_ = 0;
+  std::chrono::steady_clock::time_point start_;
+};
+
+class LoggedTransport final : public platform::HttpTransport {
+ public:
+  LoggedTransport(std::unique_ptr<platform::HttpTransport> inner, platform::LogSink log)
+      : inner_(std::move(inner)), log_(std::move(log)) {}
+  std::unique_ptr<platform::HttpResponse> Get(const platform::HttpRequest& request) override {
+    std::string url = request.secure ? "https://" : "http://";
+    url.append(request.hostName);
+    if (request.port != 0) {
+      url.append(1, ':').append(std::to_string(request.port));
+    }
+    url.append(request.path);
+    const auto start = std::chrono::steady_clock::now();
+    return std::make_unique<LoggedResponse>(inner_->Get(request), std::move(url), log_, start);
+  }
+
+ private:
+  std::unique_ptr<platform::HttpTransport> inner_;
+  platform::LogSink log_;
+};
+
 class WebUpdateDialog final : public UpdateDialog {
  public:
   WebUpdateDialog(platform::SystemServices& system, platform::UserInterface& ui,
@@ -50,7 +126,8 @@ class WebUpdateDialog final : public UpdateDialog {
       : system_(system), ui_(ui), config_(config) {}
 
   UpdateOutcome Execute(const UpdateRequest& request) override {
-    const std::unique_ptr<platform::HttpTransport> transport = platform::CreateHttpTransport();
+    const std::unique_ptr<platform::HttpTransport> transport =
+        std::make_unique<LoggedTransport>(platform::CreateHttpTransport(), request.log);
     const std::string password =
         unzip::BuildPassword(config_.PackPasswordTable, config_.PackPasswordLastIndex);
     webupdate::UpdaterEnvironment environment{
@@ -71,6 +148,7 @@ class WebUpdateDialog final : public UpdateDialog {
         request.guard.previousPack,
         request.badRelease};
     environment.dataFolder = request.dataFolder;
+    environment.log = request.log;
     UpdateOutcome outcome;
     webupdate::TfrmUpdater::Execute(environment, request.currentVersion, request.packPath,
                                     request.infoURL1, request.infoURL2, request.upgradeURLFormat,

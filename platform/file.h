@@ -9,6 +9,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace lumivora::platform {
@@ -140,6 +141,10 @@ size_t MaxPathLength();
 size_t MaxNameLength();
 // Size of PATH in bytes, or nullopt.
 std::optional<int64_t> FileSize(const std::string& path);
+// Appends TEXT to PATH (created when missing, readable by its owner only) in
+// one write at the file's end, also while other processes append to it or
+// rename it; false when it cannot (never raises).
+bool AppendToFile(const std::string& path, std::string_view text);
 
 // An exclusive lock between processes on the lock file PATH (created when
 // missing, never removed), held while the object lives. Acquire waits while

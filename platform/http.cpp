@@ -71,6 +71,17 @@ std::optional<std::string> ResponseHeaders::Find(std::string_view name) const {
   return std::nullopt;
 }
 
+std::string WithoutCredentials(std::string_view url) {
+  const size_t scheme = url.find("://");
+  const size_t start = scheme == std::string_view::npos ? 0 : scheme + 3;
+  const size_t end = std::min(url.find_first_of("/?#", start), url.size());
+  const size_t at = url.substr(start, end - start).rfind('@');
+  if (at == std::string_view::npos) {
+    return std::string(url);
+  }
+  return std::string(url.substr(0, start)) + std::string(url.substr(start + at + 1));
+}
+
 TransferWatch::TransferWatch(const TransferLimits& limits, Clock::time_point start)
     : limits_(limits), start_(start), markTime_(start) {}
 

@@ -78,6 +78,9 @@ class ResponseHeaders {
 // control character.
 bool UsableHostName(std::string_view host);
 bool UsablePath(std::string_view path);
+// URL without the user information of its authority ("user:password@"), for
+// logs: credentials never leave the request.
+std::string WithoutCredentials(std::string_view url);
 
 // Applies TransferLimits (all but connect) to one running transfer: told how
 // many body bytes arrived so far, it says when a limit is passed.
@@ -117,9 +120,7 @@ class HttpResponse {
   [[nodiscard]] virtual std::optional<std::string> ContentLength() const = 0;
   // The value of the final response's first header NAME (case-insensitive:
   // "ETag", "Last-Modified", "Content-Range"...), nullopt when absent.
-  [[nodiscard]] virtual std::optional<std::string> Header(std::string_view /*name*/) const {
-    return std::nullopt;
-  }
+  [[nodiscard]] virtual std::optional<std::string> Header(std::string_view name) const = 0;
   // Reads up to block.size() bytes of the body into BLOCK, waiting for data
   // as needed. Returns the count; 0 at the end of the body or when the
   // connection failed (a failure is reported only by the short body).
@@ -131,6 +132,12 @@ class HttpResponse {
   // TransferLimits passed: the body read is not all of it, whatever the
   // Content-Length says. Error() says which limit.
   [[nodiscard]] virtual bool LimitPassed() const { return false; }
+  // How the response came, for the diagnostic log: the proxy that carried
+  // the request ("direct" without one; never its credentials) and the
+  // redirections followed (-1 when the backend cannot tell; libcurl counts
+  // the second request of a proxy authentication among them).
+  [[nodiscard]] virtual std::string Proxy() const { return {}; }
+  [[nodiscard]] virtual int Redirections() const { return -1; }
 };
 
 class HttpTransport {

@@ -53,6 +53,7 @@ TfrmUpdater::TfrmUpdater(UpdaterEnvironment& environment)
   update.SetTransferLimits(environment.transferLimits);
   update.SetPartialFolder(environment.dataFolder);
   update.SetRetryPause(environment.retryPause);
+  update.SetLog(environment.log);
   update.OnBeforeGetInfo = [this](TWebUpdate& sender) { WebUpdateBeforeGetInfo(sender); };
   update.OnAfterGetInfo = [this](TWebUpdate& sender) { WebUpdateAfterGetInfo(sender); };
   update.OnDownload = [this](TWebUpdate& sender, int32_t total, int32_t downloaded) {
@@ -150,6 +151,8 @@ void TfrmUpdater::WebUpdateUpdateAvailable(TWebUpdate& /*sender*/, const std::st
     question.defaultButton = platform::MessageAnswer::kYes;
     canUpdate = environment_.ui.ShowMessage(question) == platform::MessageAnswer::kYes;
   }
+  platform::Log(environment_.log, canUpdate ? "question: the update is taken"
+                                            : "question: the user declined the update");
   if (canUpdate) {
     view_->Show();
     view_->BringToFront();
@@ -204,12 +207,15 @@ bool TfrmUpdater::ReplacePack(const std::string& source, const std::string& pack
                               platform::ShownText(FileNamePart(source)) + "\r" + " to: " + packPath;
   // Size and SHA-256 first: only the signed release goes any further.
   if (const platform::Result signedRelease = webUpdate_->DownloadProblem(); !signedRelease.Ok()) {
+    platform::Log(environment_.log, "replacement refused: " + signedRelease.Reason());
     ShowError(refused + "\r" + signedRelease.Reason());
     return false;
   }
   const platform::Result installed =
       InstallPack({source, webUpdate_->DownloadedSize(), packPath, version, environment_.lockFile,
                    environment_.previousPack, environment_.checkPack, environment_.recordVersion});
+  platform::Log(environment_.log, installed.Ok() ? "replacement: the pack is version " + version
+                                                 : "replacement failed: " + installed.Reason());
   if (!installed.Ok()) {
     ShowError(installed.Reason().empty() ? refused : refused + "\r" + installed.Reason());
     return false;

@@ -60,6 +60,8 @@ struct UpdaterEnvironment {
   std::string dataFolder{};
   // The wait before a cut download is retried (none: the component's own).
   std::function<bool(std::chrono::milliseconds wait)> retryPause{};
+  // Where the check's steps and the replacement are logged (none: nowhere).
+  platform::LogSink log{};
 };
 
 class TfrmUpdater {

@@ -7,9 +7,15 @@
 
 #include "platform/file.h"
 #include "platform/text.h"
+#include "webupdate/check_log.h"
 
 namespace lumivora::webupdate {
 namespace {
+
+// The log's note of the bytes a download goes on from.
+std::string ResumedFrom(std::optional<int64_t> have) {
+  return have && *have > 0 ? ", going on from byte " + std::to_string(*have) : std::string();
+}
 
 constexpr const char* kPaidUpgradeText =
     "You are using version %s, but version %s is available \r\n"
@@ -101,6 +107,7 @@ void TWebUpdate::GetInfo(const std::string& infoUrl) {
   // ended at it. A chain that does not end (a file naming itself, a cycle)
   // gives no information, so the check fails with OnDownloadError.
   succeeded_ = found.transfer.Succeeded();
+  platform::Log(log_, InfoLine(found));
   if (found.info) {
     infoText_ = TextLines(std::move(found.text));
     redirectionUrl_ = found.info->redirectionUrl;
@@ -124,6 +131,7 @@ void TWebUpdate::ParseInfo() {
 
 bool TWebUpdate::AcceptOffer() {
   const OfferVerdict verdict = VerifyOffer(trust_, infoText_.Text(), newVersion_);
+  platform::Log(log_, VerdictLine(verdict, infoText_.Text()));
   if (!verdict.result.Ok()) {
     refusal_ = verdict.result;
     return false;
@@ -143,7 +151,9 @@ platform::Result TWebUpdate::DownloadProblem() const {
 }
 
 bool TWebUpdate::CompareVersions() {
-  switch (DecideVersion(actualVersion_, newVersion_, badRelease_)) {
+  const VersionDecision decision = DecideVersion(actualVersion_, newVersion_, badRelease_);
+  platform::Log(log_, DecisionLine(actualVersion_, newVersion_, decision));
+  switch (decision) {
     case VersionDecision::kFreeUpdate:
       return true;
     case VersionDecision::kPaidUpgrade:
@@ -222,7 +232,12 @@ void TWebUpdate::DownloadUpdate() {
   attempts.fileName = clientFileName_;
   attempts.trusted = trust_.Enabled();
   attempts.release = release_;
-  attempts.before = [this](size_t attempt, bool last) {
+  const std::vector<std::string> addresses = DownloadAddresses(downloadUrl_, mirrors_);
+  attempts.before = [this, &addresses](size_t attempt, bool last) {
+    platform::Log(log_, "download: address " + std::to_string(attempt + 1) + " of " +
+                            std::to_string(addresses.size()) + ", " +
+                            platform::WithoutCredentials(addresses.at(attempt)) +
+                            ResumedFrom(platform::FileSize(clientFileName_)));
     moreAddresses_ = !last;
     if (attempt > 0) {
       // Each address is a download of its own: its counts start afresh.
@@ -233,6 +248,9 @@ void TWebUpdate::DownloadUpdate() {
     DoBeforeDownload(clientFileName_);
   };
   attempts.after = [this](size_t /*attempt*/, bool /*last*/) {
+    platform::Log(log_,
+                  "download: " + std::to_string(downloadedSize_) + " bytes, " +
+                      (lastTransfer_.Succeeded() ? "complete" : "failed: " + lastTransfer_.reason));
     moreAddresses_ = false;
     DoAfterDownload(clientFileName_);
   };
@@ -242,14 +260,16 @@ void TWebUpdate::DownloadUpdate() {
   }
   attempts.pause = [this](std::chrono::milliseconds wait) { return Pause(wait); };
   moreAddresses_ = false;
-  download_ =
-      DownloadFromAddresses([this](const TransferRequest& request) { return Transfer(request); },
-                            DownloadAddresses(downloadUrl_, mirrors_), attempts);
+  download_ = DownloadFromAddresses(
+      [this](const TransferRequest& request) { return Transfer(request); }, addresses, attempts);
   moreAddresses_ = false;
   // A kept partial that was already whole took no transfer.
   succeeded_ = download_.transfer.Succeeded();
   if (download_.digest) {
     downloadedSize_ = download_.digest->first;
+  }
+  if (const platform::Result problem = DownloadProblem(); succeeded_ && !problem.Ok()) {
+    platform::Log(log_, "download refused: " + problem.Reason());
   }
 }
 

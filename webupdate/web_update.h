@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/diagnostic_log.h"
 #include "platform/http.h"
 #include "platform/system.h"
 #include "platform/ui.h"
@@ -116,6 +117,9 @@ class TWebUpdate {
   // Deletes the kept download of the last check and its record (after it
   // was installed, or refused).
   void DiscardPartial();
+  // Where the check's steps are logged (the statement's verdict, the version
+  // decision, each download attempt); none unless set.
+  void SetLog(platform::LogSink value) { log_ = std::move(value); }
 
   [[nodiscard]] const std::string& ActualVersion() const { return actualVersion_; }
   [[nodiscard]] const std::string& UpgradeURL() const { return upgradeUrl_; }
@@ -263,6 +267,7 @@ class TWebUpdate {
   std::string partialFolder_;
   std::function<bool(std::chrono::milliseconds)> retryPause_;
   std::unique_ptr<PartialStore> partial_;  // held from the download to the installation
+  platform::LogSink log_;
 };
 
 }  // namespace lumivora::webupdate

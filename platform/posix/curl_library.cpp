@@ -36,7 +36,8 @@ const CurlLibrary* Curl() {
                           Resolve(library, "curl_multi_remove_handle", curl.multi_remove_handle) &&
                           Resolve(library, "curl_multi_cleanup", curl.multi_cleanup) &&
                           Resolve(library, "curl_slist_append", curl.slist_append) &&
-                          Resolve(library, "curl_slist_free_all", curl.slist_free_all);
+                          Resolve(library, "curl_slist_free_all", curl.slist_free_all) &&
+                          Resolve(library, "curl_easy_getinfo", curl.easy_getinfo);
     if (!complete || curl.global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
       return nullptr;
     }

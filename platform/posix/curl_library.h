@@ -27,6 +27,7 @@ struct CurlLibrary {
   decltype(&curl_multi_cleanup) multi_cleanup = nullptr;
   decltype(&curl_slist_append) slist_append = nullptr;
   decltype(&curl_slist_free_all) slist_free_all = nullptr;
+  decltype(&curl_easy_getinfo) easy_getinfo = nullptr;
 };
 
 // libcurl, loaded and initialised once (it stays loaded), or nullptr when it

@@ -222,4 +222,13 @@ std::optional<int64_t> FileSize(const std::string& path) {
   return static_cast<int64_t>(st.st_size);
 }
 
+bool AppendToFile(const std::string& path, std::string_view text) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (fd < 0) {
+    return false;
+  }
+  const ssize_t written = ::write(fd, text.data(), text.size());
+  return (::close(fd) == 0) && written == static_cast<ssize_t>(text.size());
+}
+
 }  // namespace lumivora::platform

@@ -14,6 +14,7 @@
 
 #include "platform/http.h"
 #include "platform/posix/curl_library.h"
+#include "platform/posix/system_proxy.h"
 #include "platform/text.h"
 
 namespace lumivora::platform {
@@ -59,6 +60,14 @@ class CurlResponse final : public HttpResponse {
   }
   [[nodiscard]] std::string Error() const override { return error_; }
   [[nodiscard]] bool LimitPassed() const override { return limitPassed_; }
+  [[nodiscard]] std::string Proxy() const override { return proxy_; }
+  [[nodiscard]] int Redirections() const override {
+    long count = -1;
+    if (easy_ && curl_->easy_getinfo(easy_.get(), CURLINFO_REDIRECT_COUNT, &count) != CURLE_OK) {
+      count = -1;
+    }
+    return static_cast<int>(count);
+  }
 
   size_t Read(std::span<uint8_t> block) override {
     if (block.empty()) {
@@ -101,7 +110,7 @@ class CurlResponse final : public HttpResponse {
     }
     const std::string url = UrlOf(request);
     SetHeaders(request);
-    if (!SetOptions(request, url) || requestHeaders_ == nullptr) {
+    if (!SetOptions(request, url) || !SetProxy(url) || requestHeaders_ == nullptr) {
       Fail("cannot set up the request");
       return;
     }
@@ -168,6 +177,21 @@ class CurlResponse final : public HttpResponse {
            Set(CURLOPT_PASSWORD, request.password.c_str());
     }
     return ok;
+  }
+
+  // The proxy the desktop and the environment name for URL (libproxy), else
+  // libcurl's reading of the environment; any proxy authentication libcurl
+  // knows, with the credentials of the proxy's address. A 407 that the
+  // credentials cannot answer is the final response: no second attempt.
+  bool SetProxy(const std::string& url) {
+    const std::optional<std::string> proxy = posix::SystemProxyFor(url);
+    if (proxy) {
+      proxy_ = proxy->empty() ? "direct" : WithoutCredentials(*proxy);
+    } else {
+      proxy_ = "as the environment says (" + std::string(posix::kProxyLibrary) + " is missing)";
+    }
+    return Set(CURLOPT_PROXYAUTH, static_cast<long>(CURLAUTH_ANY)) &&
+           (!proxy || Set(CURLOPT_PROXY, proxy->c_str()));
   }
 
   template <typename T>
@@ -340,6 +364,7 @@ class CurlResponse final : public HttpResponse {
   std::string buffer_;
   size_t readPosition_ = 0;
   std::string error_;
+  std::string proxy_;
   char errorBuffer_[CURL_ERROR_SIZE] = {};
 };
 

@@ -205,4 +205,21 @@ std::optional<int64_t> FileSize(const std::string& path) {
   return static_cast<int64_t>(static_cast<uint64_t>(data.nFileSizeHigh) << 32U | data.nFileSizeLow);
 }
 
+bool AppendToFile(const std::string& path, std::string_view text) {
+  // FILE_APPEND_DATA alone: every write goes to the end of the file, however
+  // many processes append; shared deletion lets another start rename it.
+  const HANDLE file = ::CreateFileA(path.c_str(), FILE_APPEND_DATA,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    return false;
+  }
+  DWORD written = 0;
+  const bool ok =
+      ::WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) != 0 &&
+      written == text.size();
+  ::CloseHandle(file);
+  return ok;
+}
+
 }  // namespace lumivora::platform

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -67,6 +68,7 @@ class WinInetResponse final : public HttpResponse {
   }
   [[nodiscard]] std::string Error() const override { return error_; }
   [[nodiscard]] bool LimitPassed() const override { return limitPassed_; }
+  [[nodiscard]] std::string Proxy() const override { return ProxySetting(); }
 
   // Waits (in the system, without using the processor) until some of the
   // body is there, then reads no more than that, so that the limits are
@@ -243,6 +245,28 @@ class WinInetResponse final : public HttpResponse {
     limitPassed_ = true;
     finished_ = true;
     return 0;
+  }
+
+  // The preconfigured proxy setting WinINet applies (the user's Internet
+  // settings; a PAC file or WPAD chooses per address and answers 407s with
+  // the logged-on user's NTLM or Negotiate credentials): its proxy list, or
+  // "direct".
+  [[nodiscard]] std::string ProxySetting() const {
+    if (!internet_) {
+      return {};
+    }
+    DWORD size = 0;
+    ::InternetQueryOptionA(internet_.Get(), INTERNET_OPTION_PROXY, nullptr, &size);
+    std::string buffer(std::max<DWORD>(size, sizeof(INTERNET_PROXY_INFO)), '\0');
+    if (::InternetQueryOptionA(internet_.Get(), INTERNET_OPTION_PROXY, buffer.data(), &size) == 0) {
+      return {};
+    }
+    INTERNET_PROXY_INFO info{};
+    std::memcpy(&info, buffer.data(), sizeof(info));
+    if (info.dwAccessType != INTERNET_OPEN_TYPE_PROXY || info.lpszProxy == nullptr) {
+      return "direct";
+    }
+    return WithoutCredentials(info.lpszProxy);
   }
 
   // The longest the next blocking call may wait for the server.

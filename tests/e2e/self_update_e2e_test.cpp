@@ -30,13 +30,16 @@ using std::chrono::seconds;
 class SelfUpdateTest : public ::testing::Test, public LauncherInstall {
  protected:
   // Without a display: the launcher's questions come to the terminal.
+  // MORE: further environment; ARGUMENT: the launcher's; WRAPPER: the command
+  // that runs the launcher.
   ChildProcess Start(bool terminal = false, const std::map<std::string, std::string>& more = {},
-                     const std::string& argument = "first argument") {
+                     const std::string& argument = "first argument",
+                     std::vector<std::string> wrapper = {}) {
     auto env = Env();
     env.insert({{"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}});
     env.insert(more.begin(), more.end());
-    return ChildProcess({dir / "install/lumivora", argument}, lumivora::testing::Environment(env),
-                        terminal);
+    wrapper.insert(wrapper.end(), {dir / "install/lumivora", argument});
+    return ChildProcess(wrapper, lumivora::testing::Environment(env), terminal);
   }
   // Makes the next start's update check due, keeping the other settings.
   void CheckDue() const {
@@ -68,26 +71,106 @@ const std::string kUpdateIni = "GET /lumivora/update.ini";
 const std::string kUpdate2Ini = "GET /lumivora/update2.ini";
 const std::string kNewPack = "GET /lumivora/Lumivorapack-1.1";
 
+// Directly, through a proxy the environment or a PAC file names (tinyproxy,
+// whose own log shows the requests), with the proxy's Basic credentials in its
+// address; a proxy that wants credentials it is not given ends the check and
+// the installed program starts. The diagnostic log names each step, and
+// neither the pack password, the hand-off record nor a credential.
 TEST_F(SelfUpdateTest, SilentFreeUpdateReplacesThePackAndStartsTheNewProgram) {
-  WriteSettings("1");
-  Offer("update.ini", "1.1", "Lumivorapack-1.1");
+  const webupdate::testing::Tinyproxy open;
+  const webupdate::testing::Tinyproxy locked("alice", "s3cret");
+  WriteFile(
+      dir / "www/lumivora/proxy.pac",
+      "function FindProxyForURL(url, host) { return \"PROXY " + open.Url().substr(7) + "\"; }");
+  struct Row {
+    const char* what;
+    std::string httpProxy;
+    const webupdate::testing::Tinyproxy* via;
+    bool updated;
+    std::string logged;  // the proxy step of the log
+  };
+  const std::string info = "http://127.0.0.1:8808/lumivora/update.ini";
+  const Row rows[] = {
+      {"directly", "", nullptr, true, "fetch " + info + ": status 200"},
+      {"http_proxy", open.Url(), &open, true, "redirections, proxy " + open.Url()},
+      {"a PAC file", "pac+http://127.0.0.1:8808/lumivora/proxy.pac", &open, true,
+       "redirections, proxy " + open.Url()},
+      {"Basic credentials", locked.Url("alice:s3cret"), &locked, true,
+       "redirections, proxy " + locked.Url()},
+      {"no credentials", locked.Url(), &locked, false, "status 407, 0 bytes"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    WriteFile(Pack(), oldPack);
+    WriteSettings("1");
+    Offer("update.ini", "1.1", "Lumivorapack-1.1");
+    Offer("update2.ini", "1.1", "Lumivorapack-1.1");
+    const UpdateServer server(dir / "www", "0");
+    // Under umask 000 the new pack still has the old one's mode.
+    ::chmod(Pack().c_str(), 0750);
+    const mode_t umask = ::umask(0);
+    ChildProcess launcher = Start(false, {{"http_proxy", row.httpProxy}});
+    ::umask(umask);
+    const ProcessResult result = launcher.Wait(seconds(60));
+    struct stat status {};
+    ASSERT_EQ(::stat(Pack().c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 07777U, 0750U);
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    const std::string started =
+        row.updated ? "Lumivoramain 1.1 started" : "Lumivoramain 1.0 started";
+    EXPECT_NE(result.out.find(started), std::string::npos) << result.out;
+    EXPECT_NE(result.out.find("argument 2: first argument"), std::string::npos) << result.out;
+    EXPECT_EQ(ReadFile(Pack()) != oldPack, row.updated);
+    EXPECT_EQ(Version(), row.updated ? "1.1" : "1.0");
+    EXPECT_TRUE(Downloads().empty());
+    std::vector<std::string> served{kUpdateIni, kNewPack};
+    if (row.httpProxy.starts_with("pac+")) {
+      served.insert(served.begin(), "GET /lumivora/proxy.pac");  // libproxy's own fetch
+    }
+    EXPECT_EQ(server.Requests(), row.updated ? served : std::vector<std::string>{});
+    if (row.via != nullptr) {  // the proxy's last request: the pack, or the refused file
+      ASSERT_FALSE(row.via->Requests().empty());
+      EXPECT_EQ(row.via->Requests().back(), "GET http://127.0.0.1:8808" +
+                                                (row.updated ? kNewPack : kUpdateIni).substr(4) +
+                                                " HTTP/1.0");
+    }
+    const std::string log = ReadFile(dir / "home/.config/Lumivora/Lumivora.log");
+    const std::string steps[] = {
+        "Z guard: no main program runs",
+        "Z schedule: an update check is due",
+        row.logged,
+        row.updated ? "Z statement accepted: key " : "information: none usable: HTTP status 407",
+        row.updated ? "Z version: installed 1.0, offered 1.1: a free update" : "proxy refused",
+        row.updated ? "Z download: address 1 of 1, http://127.0.0.1:8808/lumivora/Lumivorapack-1.1"
+                    : "Z update: none installed, version 1.0 stays",
+        row.updated ? "Z replacement: the pack is version 1.1" : "Z extraction: ",
+        "Z extraction: Lumivoramain extracted",
+        "Z start: started "};
+    const size_t at = log.rfind("Z guard: ");
+    for (const std::string& step : steps) {
+      EXPECT_NE(log.find(step, at), std::string::npos) << step << "\n" << log;
+    }
+    const size_t record = result.out.find("hand-off record: ") + 17;
+    const std::string handOff = result.out.substr(record, result.out.find('\n', record) - record);
+    for (const std::string& secret :
+         {std::string(LUMIVORA_PACK_PASSWORD), handOff, std::string("s3cret")}) {
+      EXPECT_EQ(log.find(secret), std::string::npos) << secret;
+    }
+  }
+  // A read-only data folder (mounted so, for root too): no log line, no update
+  // (the schedule cannot be recorded), and the installed program starts.
+  WriteFile(Pack(), oldPack);
+  const std::string data = dir / "home/.config/Lumivora";
+  const std::string log = ReadFile(data + "/Lumivora.log");
   const UpdateServer server(dir / "www", "0");
-  // Under umask 000 the new pack still has the old one's mode.
-  ::chmod(Pack().c_str(), 0750);
-  const mode_t umask = ::umask(0);
-  ChildProcess launcher = Start();
-  ::umask(umask);
-  const ProcessResult result = launcher.Wait(seconds(60));
-  struct stat status {};
-  ASSERT_EQ(::stat(Pack().c_str(), &status), 0);
-  EXPECT_EQ(status.st_mode & 07777U, 0750U);
-  EXPECT_EQ(result.exitCode, 0) << result.err;
-  EXPECT_NE(result.out.find("Lumivoramain 1.1 started"), std::string::npos) << result.out;
-  EXPECT_NE(result.out.find("argument 2: first argument"), std::string::npos) << result.out;
-  EXPECT_EQ(ReadFile(Pack()), ReadFile(dir / "www/lumivora/Lumivorapack-1.1"));
-  EXPECT_EQ(Version(), "1.1");
-  EXPECT_TRUE(Downloads().empty());
-  EXPECT_EQ(server.Requests(), (std::vector<std::string>{kUpdateIni, kNewPack}));
+  const ProcessResult result =
+      Start(false, {}, "first argument",
+            {"unshare", "-m", "sh", "-c", R"(mount --bind -o ro "$0" "$0" && exec "$@")", data})
+          .Wait(seconds(60));
+  EXPECT_NE(result.out.find("Lumivoramain 1.0 started"), std::string::npos)
+      << result.out << result.err;
+  EXPECT_NE(result.err.find("Unable to write to " + data), std::string::npos) << result.err;
+  EXPECT_EQ(ReadFile(data + "/Lumivora.log"), log);
 }
 
 // The question at the terminal: answered there, answered No without a

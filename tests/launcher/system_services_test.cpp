@@ -86,7 +86,7 @@ TEST(StartProgram, FailureMessages) {
     if (row.throws) {
       EXPECT_THROW(StartProgram(system, ui, commandLine, row.shortMessage), Exception);
     } else {
-      StartProgram(system, ui, commandLine, row.shortMessage);
+      EXPECT_EQ(StartProgram(system, ui, commandLine, row.shortMessage), row.text == nullptr);
     }
     if (row.text == nullptr) {
       EXPECT_TRUE(ui.messages.empty());

@@ -338,6 +338,67 @@ TEST_F(HttpGetTest, FailureTable) {
   }
 }
 
+// One fetch per row through the proxy that the environment or a PAC file
+// names (libproxy): whether it went through the proxy, as the proxy's own log
+// shows, and how a proxy that wants other credentials ends it.
+TEST_F(HttpGetTest, ProxyTable) {
+  const testing::Tinyproxy open;
+  const testing::Tinyproxy locked("alice", "s3cret");
+  nginx_->Put("proxy.pac", "function FindProxyForURL(url, host) {\n  return \"PROXY " +
+                               open.Url().substr(7) + "; DIRECT\";\n}\n");
+  struct Row {
+    const char* what;
+    std::string httpProxy;
+    const char* noProxy;
+    const testing::Tinyproxy* via;  // the proxy whose log shows the requests
+    size_t requests;                // there: the method's probe, then the answer
+    int status;                     // 0: the fetch succeeds
+    std::string shownProxy;         // HttpResponse::Proxy()
+  };
+  const Row rows[] = {
+      {"http_proxy names a proxy", open.Url(), "", &open, 1, 0, open.Url()},
+      {"Basic credentials in the proxy's address", locked.Url("alice:s3cret"), "", &locked, 2, 0,
+       locked.Url()},
+      {"no credentials: the 407 ends the fetch", locked.Url(), "", &locked, 1, 407, locked.Url()},
+      {"wrong credentials: the refusal ends the fetch", locked.Url("alice:wrong"), "", &locked, 2,
+       401, locked.Url()},
+      {"no_proxy names the host", open.Url(), "127.0.0.1", &open, 0, 0, "direct"},
+      {"a PAC file names the proxy", "pac+" + nginx_->Url("/proxy.pac"), "", &open, 1, 0,
+       open.Url()},
+      {"no proxy named", "", "", &open, 0, 0, "direct"},
+  };
+  const std::string path = "/plain/info.ini?proxy";
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    ::setenv("http_proxy", row.httpProxy.c_str(), 1);
+    ::setenv("no_proxy", row.noProxy, 1);
+    const size_t before = row.via->Requests().size();
+    platform::RecordingInterface ui;
+    TWebUpdate update(ui, system_, *transport_);
+    int errors = 0;
+    update.OnDownloadError = [&errors](TWebUpdate&) { ++errors; };
+    const auto start = std::chrono::steady_clock::now();
+    update.HttpGet(TransferRequest::Fetch(fault_->Url(path)));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    EXPECT_EQ(update.LastTransfer().reason,
+              row.status == 0 ? "" : "HTTP status " + std::to_string(row.status));
+    EXPECT_EQ(errors, row.status == 0 ? 0 : 1);
+    const std::vector<std::string> requests = row.via->Requests();
+    ASSERT_EQ(requests.size() - before, row.requests);
+    if (row.requests > 0) {
+      EXPECT_EQ(requests.back(), "GET " + fault_->Url(path) + " HTTP/1.0");
+    }
+    platform::HttpRequest request;
+    request.hostName = "127.0.0.1";
+    request.port = fault_->Port();
+    request.path = path;
+    request.accept = kAcceptTypes;
+    EXPECT_EQ(transport_->Get(request)->Proxy(), row.shownProxy);
+  }
+  ::unsetenv("http_proxy");
+  ::unsetenv("no_proxy");
+}
+
 TEST_F(HttpGetTest, NoContentLengthKeepsTheEarlierTotalSize) {
   update_.HttpGet(TransferRequest::Fetch(fault_->Url("/plain/blob")));
   update_.HttpGet(TransferRequest::Fetch(fault_->Url("/nolength/info.ini")));

@@ -183,6 +183,56 @@ uint64_t FaultServer::BytesSent() const {
   return total;
 }
 
+Tinyproxy::Tinyproxy(const std::string& user, const std::string& password) {
+  const std::string d = dir_.Path();
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    port_ = ClosedPort();
+    dir_.Write("tinyproxy.conf",
+               "Port " + std::to_string(port_) +
+                   "\nListen 127.0.0.1\nTimeout 30\nMaxClients 20\n"
+                   "Allow 127.0.0.1\nLogLevel Info\nLogFile \"" +
+                   d + "/tinyproxy.log\"\n" +
+                   (user.empty() ? "" : "BasicAuth " + user + " " + password + "\n"));
+    std::filesystem::remove(d + "/tinyproxy.log");
+    child_ = std::make_unique<ChildProcess>(
+        std::vector<std::string>{"tinyproxy", "-d", "-c", d + "/tinyproxy.conf"},
+        ::lumivora::testing::Environment({}), false, d + "/stderr.log");
+    // Ready once it accepts connections; ending first means the port was taken.
+    if (::lumivora::testing::PollUntil(
+            [&] {
+              return child_->Ended() ||
+                     ReadFile(d + "/tinyproxy.log").find("Accepting connections") !=
+                         std::string::npos;
+            },
+            std::chrono::seconds(20)) &&
+        !child_->Ended()) {
+      return;
+    }
+    child_.reset();
+  }
+  throw std::runtime_error("tinyproxy did not start: " + ReadFile(d + "/stderr.log"));
+}
+
+Tinyproxy::~Tinyproxy() = default;
+
+std::string Tinyproxy::Url(const std::string& credentials) const {
+  return "http://" + (credentials.empty() ? "" : credentials + "@") +
+         "127.0.0.1:" + std::to_string(port_);
+}
+
+std::vector<std::string> Tinyproxy::Requests() const {
+  std::vector<std::string> requests;
+  std::istringstream log(ReadFile(dir_.Path() + "/tinyproxy.log"));
+  std::string line;
+  while (std::getline(log, line)) {
+    const size_t start = line.find("]: Request (file descriptor ");
+    if (start != std::string::npos) {
+      requests.push_back(line.substr(line.find("): ", start) + 3));
+    }
+  }
+  return requests;
+}
+
 int ClosedPort() {
   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in address{};  // 127.0.0.1, a port the system picks

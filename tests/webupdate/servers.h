@@ -70,6 +70,26 @@ class FaultServer {
   std::unique_ptr<ChildProcess> child_;
 };
 
+// Debian's tinyproxy on a free port of 127.0.0.1, in the foreground; with a
+// user name, it answers requests without that user's Basic credentials with
+// 407.
+class Tinyproxy {
+ public:
+  explicit Tinyproxy(const std::string& user = "", const std::string& password = "");
+  Tinyproxy(const Tinyproxy&) = delete;
+  Tinyproxy& operator=(const Tinyproxy&) = delete;
+  ~Tinyproxy();
+  // "http://[CREDENTIALS@]127.0.0.1:port", CREDENTIALS as "user:password".
+  [[nodiscard]] std::string Url(const std::string& credentials = "") const;
+  // The requests the proxy forwarded or refused ("GET http://... HTTP/1.1").
+  [[nodiscard]] std::vector<std::string> Requests() const;
+
+ private:
+  TempDir dir_;
+  int port_ = 0;
+  std::unique_ptr<ChildProcess> child_;
+};
+
 // A port on 127.0.0.1 on which nothing listens (bound, then closed).
 int ClosedPort();
 

@@ -129,6 +129,50 @@ TEST(WinInetTransport, NoServerAndBadAddressesGiveStatusZero) {
   }
 }
 
+// The user's proxy setting in the registry's Internet Settings while it lives.
+struct ProxySetting {
+  static constexpr const char* kKey =
+      R"(Software\Microsoft\Windows\CurrentVersion\Internet Settings)";
+  explicit ProxySetting(const std::string& server) {
+    ::RegSetKeyValueA(HKEY_CURRENT_USER, kKey, "ProxyServer", REG_SZ, server.c_str(),
+                      static_cast<DWORD>(server.size() + 1));
+    Enable(1);
+  }
+  ~ProxySetting() { Enable(0); }
+  static void Enable(DWORD on) {
+    ::RegSetKeyValueA(HKEY_CURRENT_USER, kKey, "ProxyEnable", REG_DWORD, &on, sizeof(on));
+  }
+};
+
+// WinINet's preconfigured settings: the request goes to the user's proxy as
+// an absolute address, and a 407 that nobody gave credentials for ends the
+// transfer after one request.
+TEST(WinInetTransport, TheUsersProxyCarriesTheRequest) {
+  LoopbackServer proxy({{"http://update.test:8080/info.ini", Ok("[Setup]\r\nVersion=1.3\r\n")},
+                        {"http://update.test:8080/locked.ini",
+                         "HTTP/1.0 407 Proxy Authentication Required\r\nProxy-Authenticate: Basic "
+                         "realm=\"proxy\"\r\nContent-Length: 0\r\n\r\n"}});
+  ASSERT_NE(proxy.Port(), 0);
+  const std::string server = "127.0.0.1:" + std::to_string(proxy.Port());
+  const ProxySetting setting(server);
+  const auto transport = CreateHttpTransport();
+  HttpRequest request = Request(8080, "/info.ini");
+  request.hostName = "update.test";
+  auto response = transport->Get(request);
+  EXPECT_EQ(response->StatusCode(), 200) << response->Error();
+  size_t blocks = 0;
+  EXPECT_EQ(ReadAll(*response, 1025, blocks), "[Setup]\r\nVersion=1.3\r\n");
+  EXPECT_NE(response->Proxy().find(server), std::string::npos) << response->Proxy();
+  request.path = "/locked.ini";
+  const auto start = std::chrono::steady_clock::now();
+  response = transport->Get(request);
+  EXPECT_EQ(response->StatusCode(), 407);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+  EXPECT_EQ(proxy.RequestLines(),
+            (std::vector<std::string>{"GET http://update.test:8080/info.ini",
+                                      "GET http://update.test:8080/locked.ini"}));
+}
+
 // The update component over WinINet: the information text in memory, a
 // download to a file, and error pages that must never count as content.
 TEST(WinInetTransport, UpdateComponentHttpGet) {
