@@ -3,7 +3,7 @@
 # The .dsc is pinned by its SHA-256; dpkg-source checks the tarballs it lists
 # against the checksums it holds. The files are fetched from the .dsc's own
 # folder of the archive. Debian's build regenerates the autotools files
-# (dh_autoreconf), and so does this script.
+# (dh_autoreconf), and so does this script for a package built with them.
 foreach(variable DSC_URL DSC_SHA256 DEST)
   if(NOT ${variable})
     message(FATAL_ERROR "fetch-debian-source: ${variable} is not set")
@@ -47,6 +47,9 @@ execute_process(COMMAND dpkg-source -x "${download}/${dsc_name}" "${DEST}"
   RESULT_VARIABLE result)
 if(NOT result EQUAL 0)
   message(FATAL_ERROR "fetch-debian-source: dpkg-source -x failed")
+endif()
+if(NOT EXISTS "${DEST}/configure.ac")
+  return()
 endif()
 execute_process(COMMAND autoreconf -fi WORKING_DIRECTORY "${DEST}" RESULT_VARIABLE result
   OUTPUT_QUIET)
