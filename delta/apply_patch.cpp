@@ -1,11 +1,9 @@
 #include "delta/apply_patch.h"
 
-#include <zstd.h>
-#include <zstd_errors.h>
+#include <lzma.h>
 
 #include <algorithm>
 #include <cstring>
-#include <memory>
 #include <new>
 
 namespace lumivora::delta {
@@ -13,21 +11,26 @@ namespace {
 
 constexpr size_t kChunk = size_t{64} * 1024;
 
-struct DContextFree {
-  void operator()(ZSTD_DCtx* context) const { ZSTD_freeDCtx(context); }
-};
-
-// One zstd-coded stream of the patch, decoded as it is read.
+// One raw LZMA2 stream of the patch (through the x86 BCJ filter when asked),
+// decoded as it is read.
 class StreamReader {
  public:
-  StreamReader(std::span<const uint8_t> coded, uint32_t windowLog)
-      : context_(ZSTD_createDCtx()), coded_(coded), buffer_(ZSTD_DStreamOutSize()) {
-    if (!context_ ||
-        ZSTD_isError(ZSTD_DCtx_setParameter(context_.get(), ZSTD_d_windowLogMax,
-                                            static_cast<int>(windowLog)))) {
+  StreamReader(std::span<const uint8_t> coded, uint32_t windowLog, bool x86)
+      : coded_(coded), buffer_(kChunk) {
+    stream_.next_in = coded.data();
+    stream_.avail_in = coded.size();
+    options_.dict_size = uint32_t{1} << windowLog;
+    const lzma_filter lzma2 = {LZMA_FILTER_LZMA2, &options_};
+    const lzma_filter last = {LZMA_VLI_UNKNOWN, nullptr};
+    const lzma_filter withX86[] = {{LZMA_FILTER_X86, nullptr}, lzma2, last};
+    const lzma_filter plain[] = {lzma2, last};
+    if (lzma_raw_decoder(&stream_, x86 ? withX86 : plain) != LZMA_OK) {
       throw std::bad_alloc();
     }
   }
+  StreamReader(const StreamReader&) = delete;
+  StreamReader& operator=(const StreamReader&) = delete;
+  ~StreamReader() { lzma_end(&stream_); }
 
   // Fills INTO completely, or says why not.
   PatchFault Read(std::span<uint8_t> into) {
@@ -48,7 +51,23 @@ class StreamReader {
     return PatchFault::kNone;
   }
 
-  // The stream must end here: every byte consumed, the last frame complete.
+  // The whole rest of the stream, at most LIMIT bytes.
+  PatchFault ReadAll(std::vector<uint8_t>& out, uint64_t limit) {
+    do {
+      if (end_ - next_ > limit - out.size()) {
+        return PatchFault::kTooLarge;
+      }
+      out.insert(out.end(), buffer_.begin() + static_cast<ptrdiff_t>(next_),
+                 buffer_.begin() + static_cast<ptrdiff_t>(end_));
+      next_ = end_;
+      if (const PatchFault fault = Decode(); fault != PatchFault::kNone) {
+        return fault;
+      }
+    } while (next_ != end_);
+    return PatchFault::kNone;
+  }
+
+  // The stream must end here: its end marker, no byte after it.
   PatchFault Finish() {
     if (next_ != end_) {
       return PatchFault::kCorruptStream;
@@ -56,42 +75,59 @@ class StreamReader {
     if (const PatchFault fault = Decode(); fault != PatchFault::kNone) {
       return fault;
     }
-    return next_ == end_ ? PatchFault::kNone : PatchFault::kCorruptStream;
+    return next_ == end_ && ended_ ? PatchFault::kNone : PatchFault::kCorruptStream;
   }
 
  private:
-  // Decodes the next bytes into the buffer; none at the stream's clean end.
+  // Decodes the next bytes into the buffer; none at the stream's end marker.
   PatchFault Decode() {
     next_ = end_ = 0;
-    while (end_ == 0) {
-      if (used_ == coded_.size()) {
-        return frameOpen_ ? PatchFault::kCorruptStream : PatchFault::kNone;
+    while (end_ == 0 && !ended_) {
+      const size_t used = coded_.size() - stream_.avail_in;
+      stream_.next_out = buffer_.data();
+      stream_.avail_out = buffer_.size();
+      const lzma_ret result = lzma_code(&stream_, stream_.avail_in == 0 ? LZMA_FINISH : LZMA_RUN);
+      end_ = buffer_.size() - stream_.avail_out;
+      if (result == LZMA_STREAM_END) {
+        ended_ = true;
+      } else if (result != LZMA_OK || (end_ == 0 && coded_.size() - stream_.avail_in == used)) {
+        return PatchFault::kCorruptStream;  // invalid, or no progress
       }
-      ZSTD_inBuffer input{coded_.data(), coded_.size(), used_};
-      ZSTD_outBuffer output{buffer_.data(), buffer_.size(), 0};
-      const size_t result = ZSTD_decompressStream(context_.get(), &output, &input);
-      if (ZSTD_isError(result)) {
-        return ZSTD_getErrorCode(result) == ZSTD_error_frameParameter_windowTooLarge
-                   ? PatchFault::kTooLarge
-                   : PatchFault::kCorruptStream;
-      }
-      if (input.pos == used_ && output.pos == 0) {
-        return PatchFault::kCorruptStream;  // no progress
-      }
-      used_ = input.pos;
-      end_ = output.pos;
-      frameOpen_ = result != 0;
+    }
+    if (ended_ && stream_.avail_in != 0) {
+      return PatchFault::kCorruptStream;  // bytes after the end marker
     }
     return PatchFault::kNone;
   }
 
-  std::unique_ptr<ZSTD_DCtx, DContextFree> context_;
+  lzma_options_lzma options_{};
+  lzma_stream stream_ = LZMA_STREAM_INIT;
   std::span<const uint8_t> coded_;
-  size_t used_ = 0;
-  bool frameOpen_ = false;
   std::vector<uint8_t> buffer_;
   size_t next_ = 0;
   size_t end_ = 0;
+  bool ended_ = false;
+};
+
+// A column of the decoded control stream: LEB128 values one after another.
+struct Column {
+  std::span<const uint8_t> bytes;
+  size_t at = 0;
+
+  bool Next(uint64_t& value) {
+    value = 0;
+    for (unsigned shift = 0; shift < 64 && at < bytes.size(); shift += 7) {
+      const uint8_t byte = bytes[at++];
+      if (shift == 63 && byte > 1) {
+        return false;
+      }
+      value |= uint64_t{byte & 0x7FU} << shift;
+      if ((byte & 0x80U) == 0) {
+        return true;
+      }
+    }
+    return false;
+  }
 };
 
 struct Triple {
@@ -100,91 +136,115 @@ struct Triple {
   uint64_t extra = 0;
 };
 
-PatchFault ReadVarint(StreamReader& control, uint64_t& value) {
-  value = 0;
-  for (unsigned shift = 0; shift < 64; shift += 7) {
-    uint8_t byte = 0;
-    if (const PatchFault fault = control.Read({&byte, 1}); fault != PatchFault::kNone) {
-      return fault;
+// The triples of the control stream: the count, then the column of seeks
+// (zigzag), the column of add lengths and the column of extra lengths.
+class Control {
+ public:
+  // Finds the columns; false when the stream is not COUNT triples exactly.
+  bool Open(std::span<const uint8_t> bytes, uint64_t newSize) {
+    Column all{bytes};
+    if (!all.Next(count_) || count_ > newSize || count_ > bytes.size() / 3) {
+      return false;
     }
-    if (shift == 63 && byte > 1) {
-      return PatchFault::kBadControl;
+    for (Column& column : columns_) {
+      column = Column{bytes, all.at};
+      uint64_t ignored = 0;
+      for (uint64_t i = 0; i < count_; ++i) {
+        if (!all.Next(ignored)) {
+          return false;
+        }
+      }
     }
-    value |= uint64_t{byte & 0x7FU} << shift;
-    if ((byte & 0x80U) == 0) {
-      return PatchFault::kNone;
-    }
+    return all.at == bytes.size();
   }
-  return PatchFault::kBadControl;
-}
-
-PatchFault ReadTriple(StreamReader& control, Triple& triple) {
-  uint64_t seek = 0;
-  PatchFault fault = ReadVarint(control, seek);
-  if (fault == PatchFault::kNone) {
-    fault = ReadVarint(control, triple.add);
+  [[nodiscard]] uint64_t Count() const { return count_; }
+  void Next(Triple& triple) {
+    uint64_t seek = 0;
+    columns_[0].Next(seek);
+    columns_[1].Next(triple.add);
+    columns_[2].Next(triple.extra);
+    triple.seek = UnZigZag(seek);
   }
-  if (fault == PatchFault::kNone) {
-    fault = ReadVarint(control, triple.extra);
-  }
-  triple.seek = UnZigZag(seek);
-  return fault;
-}
 
-// The state of one application: positions in both files and the new file's hash.
-struct Application {
-  Application(const OldReader& reader, const NewWriter& writer, uint64_t oldLength,
-              uint64_t newLength)
-      : old(reader), out(writer), oldSize(oldLength), newSize(newLength) {}
+ private:
+  uint64_t count_ = 0;
+  Column columns_[3];
+};
 
-  const OldReader& old;
-  const NewWriter& out;
+// Positions in both files; Move checks a triple against both and moves past it.
+struct Cursor {
   uint64_t oldSize;
   uint64_t newSize;
   uint64_t oldPos = 0;
   uint64_t newPos = 0;
-  Sha256 hash;
-  std::vector<uint8_t> oldBytes = std::vector<uint8_t>(kChunk);
-  std::vector<uint8_t> bytes = std::vector<uint8_t>(kChunk);
 
-  // Moves the old position by SEEK and checks the triple against both files.
-  PatchFault Check(const Triple& triple) {
+  bool Move(const Triple& triple) {
     if (triple.add == 0 && triple.extra == 0) {
-      return PatchFault::kBadControl;  // every triple makes progress
+      return false;  // every triple makes progress
     }
     const bool back = triple.seek < 0;
-    const uint64_t distance = back ? ~static_cast<uint64_t>(triple.seek) + 1
-                                   : static_cast<uint64_t>(triple.seek);
+    const uint64_t distance =
+        back ? ~static_cast<uint64_t>(triple.seek) + 1 : static_cast<uint64_t>(triple.seek);
     if (back ? distance > oldPos : distance > oldSize - oldPos) {
-      return PatchFault::kBadControl;
+      return false;
     }
     oldPos = back ? oldPos - distance : oldPos + distance;
     const uint64_t room = newSize - newPos;
     if (triple.add > room || triple.add > oldSize - oldPos || triple.extra > room - triple.add) {
-      return PatchFault::kBadControl;
+      return false;
     }
-    return PatchFault::kNone;
+    oldPos += triple.add;
+    newPos += triple.add + triple.extra;
+    return true;
+  }
+};
+
+// Whether every triple stays inside both files and they make the new file
+// exactly: checked before a byte is written.
+bool Plausible(Control control, uint64_t oldSize, uint64_t newSize) {
+  Cursor cursor{oldSize, newSize};
+  for (uint64_t i = 0; i < control.Count(); ++i) {
+    Triple triple;
+    control.Next(triple);
+    if (!cursor.Move(triple)) {
+      return false;
+    }
+  }
+  return cursor.newPos == newSize;
+}
+
+// One application: the old file's reader, the new file's writer and hash.
+class Application {
+ public:
+  Application(const OldReader& old, const NewWriter& out) : old_(old), out_(out) {}
+
+  // Whether the old file of OLD_SIZE bytes has the SHA-256 DIGEST.
+  PatchFault CheckBase(uint64_t oldSize, const Digest& digest) {
+    Sha256 base;
+    for (uint64_t at = 0; at < oldSize;) {
+      const size_t count = static_cast<size_t>(std::min<uint64_t>(oldSize - at, kChunk));
+      if (!old_(at, {oldBytes_.data(), count})) {
+        return PatchFault::kReadFailed;
+      }
+      base.Update({oldBytes_.data(), count});
+      at += count;
+    }
+    return base.Finish() == digest ? PatchFault::kNone : PatchFault::kWrongBase;
   }
 
-  PatchFault Emit(std::span<const uint8_t> piece) {
-    hash.Update(piece);
-    newPos += piece.size();
-    return out(piece) ? PatchFault::kNone : PatchFault::kWriteFailed;
-  }
-
-  // ADD bytes of the old file plus the difference stream's.
-  PatchFault Add(StreamReader& diff, uint64_t add) {
+  // ADD bytes of the old file from OLD_POS plus the difference stream's.
+  PatchFault Add(StreamReader& diff, uint64_t oldPos, uint64_t add) {
     while (add > 0) {
       const size_t count = static_cast<size_t>(std::min<uint64_t>(add, kChunk));
-      const std::span<uint8_t> piece(bytes.data(), count);
-      if (!old(oldPos, {oldBytes.data(), count})) {
+      const std::span<uint8_t> piece(bytes_.data(), count);
+      if (!old_(oldPos, {oldBytes_.data(), count})) {
         return PatchFault::kReadFailed;
       }
       if (const PatchFault fault = diff.Read(piece); fault != PatchFault::kNone) {
         return fault;
       }
       for (size_t i = 0; i < count; ++i) {
-        piece[i] = static_cast<uint8_t>(piece[i] + oldBytes[i]);
+        piece[i] = static_cast<uint8_t>(piece[i] + oldBytes_[i]);
       }
       oldPos += count;
       add -= count;
@@ -197,7 +257,7 @@ struct Application {
 
   PatchFault Extra(StreamReader& extra, uint64_t length) {
     while (length > 0) {
-      const std::span<uint8_t> piece(bytes.data(),
+      const std::span<uint8_t> piece(bytes_.data(),
                                      static_cast<size_t>(std::min<uint64_t>(length, kChunk)));
       if (const PatchFault fault = extra.Read(piece); fault != PatchFault::kNone) {
         return fault;
@@ -210,41 +270,37 @@ struct Application {
     return PatchFault::kNone;
   }
 
-  // Whether the old file is the one HEADER names.
-  PatchFault CheckBase(const PatchHeader& header) {
-    Sha256 base;
-    for (uint64_t at = 0; at < oldSize;) {
-      const std::span<uint8_t> piece(oldBytes.data(),
-                                     static_cast<size_t>(std::min<uint64_t>(oldSize - at, kChunk)));
-      if (!old(at, piece)) {
-        return PatchFault::kReadFailed;
-      }
-      base.Update(piece);
-      at += piece.size();
-    }
-    return base.Finish() == header.oldSha256 ? PatchFault::kNone : PatchFault::kWrongBase;
+  Digest Result() { return hash_.Finish(); }
+
+ private:
+  PatchFault Emit(std::span<const uint8_t> piece) {
+    hash_.Update(piece);
+    return out_(piece) ? PatchFault::kNone : PatchFault::kWriteFailed;
   }
+
+  const OldReader& old_;
+  const NewWriter& out_;
+  Sha256 hash_;
+  std::vector<uint8_t> oldBytes_ = std::vector<uint8_t>(kChunk);
+  std::vector<uint8_t> bytes_ = std::vector<uint8_t>(kChunk);
 };
 
-// The streams of PATCH as HEADER divides them.
 std::span<const uint8_t> StreamAt(std::span<const uint8_t> patch, uint64_t offset, uint64_t size) {
   return patch.subspan(static_cast<size_t>(kHeaderSize + offset), static_cast<size_t>(size));
 }
 
-PatchFault Run(Application& run, const PatchHeader& header, std::span<const uint8_t> patch) {
-  StreamReader control(StreamAt(patch, 0, header.controlSize), header.windowLog);
-  StreamReader diff(StreamAt(patch, header.controlSize, header.diffSize), header.windowLog);
+// The triples applied in order, then every stream at its end and the hash.
+PatchFault Run(Application& run, Control control, const PatchHeader& header,
+               std::span<const uint8_t> patch) {
+  StreamReader diff(StreamAt(patch, header.controlSize, header.diffSize), header.windowLog, false);
   StreamReader extra(StreamAt(patch, header.controlSize + header.diffSize, header.extraSize),
-                     header.windowLog);
-  while (run.newPos < run.newSize) {
+                     header.windowLog, (header.flags & kExtraX86) != 0);
+  Cursor cursor{header.oldSize, header.newSize};
+  for (uint64_t i = 0; i < control.Count(); ++i) {
     Triple triple;
-    PatchFault fault = ReadTriple(control, triple);
-    if (fault == PatchFault::kNone) {
-      fault = run.Check(triple);
-    }
-    if (fault == PatchFault::kNone) {
-      fault = run.Add(diff, triple.add);
-    }
+    control.Next(triple);
+    cursor.Move(triple);  // checked by Plausible
+    PatchFault fault = run.Add(diff, cursor.oldPos - triple.add, triple.add);
     if (fault == PatchFault::kNone) {
       fault = run.Extra(extra, triple.extra);
     }
@@ -252,12 +308,12 @@ PatchFault Run(Application& run, const PatchHeader& header, std::span<const uint
       return fault;
     }
   }
-  for (StreamReader* stream : {&control, &diff, &extra}) {
+  for (StreamReader* stream : {&diff, &extra}) {
     if (const PatchFault fault = stream->Finish(); fault != PatchFault::kNone) {
       return fault;
     }
   }
-  return run.hash.Finish() == header.newSha256 ? PatchFault::kNone : PatchFault::kWrongResult;
+  return run.Result() == header.newSha256 ? PatchFault::kNone : PatchFault::kWrongResult;
 }
 
 }  // namespace
@@ -275,22 +331,33 @@ PatchFault ApplyPatch(std::span<const uint8_t> patch, uint64_t oldSize, const Ol
   if (header->oldSize != oldSize) {
     return PatchFault::kWrongBase;
   }
-  Application run(old, out, oldSize, header->newSize);
-  fault = run.CheckBase(*header);
-  return fault == PatchFault::kNone ? Run(run, *header, patch) : fault;
+  Application run(old, out);
+  if (fault = run.CheckBase(oldSize, header->oldSha256); fault != PatchFault::kNone) {
+    return fault;
+  }
+  std::vector<uint8_t> controlBytes;
+  StreamReader reader(StreamAt(patch, 0, header->controlSize), header->windowLog, false);
+  if (fault = reader.ReadAll(controlBytes, kMaxControlSize); fault != PatchFault::kNone) {
+    return fault;
+  }
+  Control control;
+  if (!control.Open(controlBytes, header->newSize) ||
+      !Plausible(control, header->oldSize, header->newSize)) {
+    return PatchFault::kBadControl;
+  }
+  return Run(run, control, *header, patch);
 }
 
 PatchFault ApplyPatch(std::span<const uint8_t> old, std::span<const uint8_t> patch,
                       std::vector<uint8_t>& out, const ApplyLimits& limits) {
   out.clear();
   const OldReader reader = [old](uint64_t offset, std::span<uint8_t> into) {
-    if (into.empty()) {
-      return true;
-    }
     if (offset > old.size() || into.size() > old.size() - offset) {
       return false;
     }
-    std::memcpy(into.data(), old.data() + offset, into.size());
+    if (!into.empty()) {
+      std::memcpy(into.data(), old.data() + offset, into.size());
+    }
     return true;
   };
   const NewWriter writer = [&out](std::span<const uint8_t> bytes) {

@@ -1,12 +1,13 @@
 #include "delta/make_patch.h"
 
 #include <divsufsort.h>
-#include <zstd.h>
+#include <lzma.h>
 
 #include <algorithm>
 #include <cstring>
 #include <memory>
 #include <stdexcept>
+#include <string>
 
 namespace lumivora::delta {
 namespace {
@@ -22,9 +23,13 @@ int64_t CommonPrefix(Bytes a, Bytes b) {
   return static_cast<int64_t>(i);
 }
 
-// The three streams as the matching writes them.
+// The three streams as the matching writes them, the control stream as its
+// three columns.
 struct Streams {
-  std::vector<uint8_t> control;
+  uint64_t count = 0;
+  std::vector<uint8_t> seeks;
+  std::vector<uint8_t> adds;
+  std::vector<uint8_t> extras;
   std::vector<uint8_t> diff;
   std::vector<uint8_t> extra;
   int64_t oldCursor = 0;  // where the applier's old position stands
@@ -75,7 +80,9 @@ class Matcher {
            old_[static_cast<size_t>(oldAt)] == new_[static_cast<size_t>(at)];
   }
 
-  // The longest match of the new file's bytes from AT in the old file.
+  // The longest match of the new file's bytes from AT in the old file: a
+  // binary search over the suffix array that skips the prefix both bounds
+  // already share with the target.
   int64_t Search(int64_t at, int64_t& pos) const {
     if (old_.empty()) {
       pos = 0;
@@ -84,22 +91,29 @@ class Matcher {
     const Bytes target = new_.subspan(static_cast<size_t>(at));
     size_t low = 0;
     size_t high = old_.size() - 1;
+    int64_t lowLength = CommonPrefix(Suffix(low), target);
+    int64_t highLength = CommonPrefix(Suffix(high), target);
     while (high - low >= 2) {
       const size_t middle = low + (high - low) / 2;
-      const Bytes suffix = old_.subspan(static_cast<size_t>(suffixes_[middle]));
-      const size_t common = std::min(suffix.size(), target.size());
-      if (std::memcmp(suffix.data(), target.data(), common) < 0) {
+      const Bytes suffix = Suffix(middle);
+      const auto known = static_cast<size_t>(std::min(lowLength, highLength));
+      const auto length =
+          static_cast<int64_t>(known) + CommonPrefix(suffix.subspan(known), target.subspan(known));
+      const auto common = static_cast<int64_t>(std::min(suffix.size(), target.size()));
+      if (length < common &&
+          suffix[static_cast<size_t>(length)] < target[static_cast<size_t>(length)]) {
         low = middle;
+        lowLength = length;
       } else {
         high = middle;
+        highLength = length;
       }
     }
-    const int64_t lowLength = CommonPrefix(old_.subspan(static_cast<size_t>(suffixes_[low])), target);
-    const int64_t highLength =
-        CommonPrefix(old_.subspan(static_cast<size_t>(suffixes_[high])), target);
     pos = lowLength >= highLength ? suffixes_[low] : suffixes_[high];
     return std::max(lowLength, highLength);
   }
+
+  Bytes Suffix(size_t rank) const { return old_.subspan(static_cast<size_t>(suffixes_[rank])); }
 
   uint8_t Old(int64_t at) const { return old_[static_cast<size_t>(at)]; }
   uint8_t New(int64_t at) const { return new_[static_cast<size_t>(at)]; }
@@ -149,8 +163,8 @@ class Matcher {
     int64_t best = 0;
     int64_t split = 0;
     for (int64_t i = 0; i < overlap; ++i) {
-      score += New(lastScan_ + forward - overlap + i) == Old(lastPos_ + forward - overlap + i) ? 1
-                                                                                               : 0;
+      score +=
+          New(lastScan_ + forward - overlap + i) == Old(lastPos_ + forward - overlap + i) ? 1 : 0;
       score -= New(scan - backward + i) == Old(pos - backward + i) ? 1 : 0;
       if (score > best) {
         best = score;
@@ -169,14 +183,15 @@ class Matcher {
     const int64_t extraStart = lastScan_ + forward;
     const int64_t extraLength = (scan - backward) - extraStart;
     if (forward + extraLength > 0) {
-      AppendVarint(streams.control, ZigZag(lastPos_ - streams.oldCursor));
-      AppendVarint(streams.control, static_cast<uint64_t>(forward));
-      AppendVarint(streams.control, static_cast<uint64_t>(extraLength));
+      ++streams.count;
+      AppendVarint(streams.seeks, ZigZag(lastPos_ - streams.oldCursor));
+      AppendVarint(streams.adds, static_cast<uint64_t>(forward));
+      AppendVarint(streams.extras, static_cast<uint64_t>(extraLength));
       for (int64_t i = 0; i < forward; ++i) {
         streams.diff.push_back(static_cast<uint8_t>(New(lastScan_ + i) - Old(lastPos_ + i)));
       }
-      const Bytes extra = new_.subspan(static_cast<size_t>(extraStart),
-                                       static_cast<size_t>(extraLength));
+      const Bytes extra =
+          new_.subspan(static_cast<size_t>(extraStart), static_cast<size_t>(extraLength));
       streams.extra.insert(streams.extra.end(), extra.begin(), extra.end());
       streams.oldCursor = lastPos_ + forward;
     }
@@ -193,31 +208,27 @@ class Matcher {
   int64_t lastOffset_ = 0;
 };
 
-struct CContextFree {
-  void operator()(ZSTD_CCtx* context) const { ZSTD_freeCCtx(context); }
-};
-
-void Check(size_t result) {
-  if (ZSTD_isError(result)) {
-    throw std::runtime_error(std::string("zstd: ") + ZSTD_getErrorName(result));
+// DATA as a raw LZMA2 stream (lc=1, lp=0, pb=0: byte-oriented differences),
+// through the x86 BCJ filter first when X86.
+std::vector<uint8_t> Compress(const std::vector<uint8_t>& data, const MakeOptions& options,
+                              bool x86) {
+  lzma_options_lzma lzma2{};
+  if (lzma_lzma_preset(&lzma2, options.preset | LZMA_PRESET_EXTREME)) {
+    throw std::runtime_error("liblzma: no such preset");
   }
-}
-
-std::vector<uint8_t> Compress(const std::vector<uint8_t>& data, const MakeOptions& options) {
-  const std::unique_ptr<ZSTD_CCtx, CContextFree> context(ZSTD_createCCtx());
-  if (!context) {
-    throw std::bad_alloc();
+  lzma2.dict_size = uint32_t{1} << options.windowLog;
+  lzma2.lc = 1;
+  lzma2.lp = 0;
+  lzma2.pb = 0;
+  const lzma_filter last = {LZMA_VLI_UNKNOWN, nullptr};
+  const lzma_filter withX86[] = {{LZMA_FILTER_X86, nullptr}, {LZMA_FILTER_LZMA2, &lzma2}, last};
+  const lzma_filter plain[] = {{LZMA_FILTER_LZMA2, &lzma2}, last};
+  std::vector<uint8_t> coded(lzma_stream_buffer_bound(data.size()));
+  size_t size = 0;
+  if (lzma_raw_buffer_encode(x86 ? withX86 : plain, nullptr, data.data(), data.size(), coded.data(),
+                             &size, coded.size()) != LZMA_OK) {
+    throw std::runtime_error("liblzma cannot code a stream");
   }
-  Check(ZSTD_CCtx_setParameter(context.get(), ZSTD_c_compressionLevel, options.level));
-  Check(ZSTD_CCtx_setParameter(context.get(), ZSTD_c_windowLog,
-                               static_cast<int>(options.windowLog)));
-  Check(ZSTD_CCtx_setParameter(context.get(), ZSTD_c_enableLongDistanceMatching,
-                               options.longDistanceMatching ? 1 : 0));
-  Check(ZSTD_CCtx_setParameter(context.get(), ZSTD_c_checksumFlag, 0));
-  std::vector<uint8_t> coded(ZSTD_compressBound(data.size()));
-  const size_t size =
-      ZSTD_compress2(context.get(), coded.data(), coded.size(), data.data(), data.size());
-  Check(size);
   coded.resize(size);
   return coded;
 }
@@ -239,15 +250,26 @@ std::vector<uint8_t> MakePatch(std::span<const uint8_t> oldFile, std::span<const
   header.newSize = newFile.size();
   header.newSha256 = Sha256Of(newFile);
   header.windowLog = options.windowLog;
-  const std::vector<uint8_t> control = Compress(streams.control, options);
-  const std::vector<uint8_t> diff = Compress(streams.diff, options);
-  const std::vector<uint8_t> extra = Compress(streams.extra, options);
-  header.controlSize = control.size();
+  std::vector<uint8_t> control;
+  AppendVarint(control, streams.count);
+  for (const std::vector<uint8_t>* column : {&streams.seeks, &streams.adds, &streams.extras}) {
+    control.insert(control.end(), column->begin(), column->end());
+  }
+  const std::vector<uint8_t> controlCoded = Compress(control, options, false);
+  const std::vector<uint8_t> diff = Compress(streams.diff, options, false);
+  std::vector<uint8_t> extra = Compress(streams.extra, options, false);
+  if (std::vector<uint8_t> x86 = Compress(streams.extra, options, true);
+      x86.size() < extra.size()) {
+    extra.swap(x86);
+    header.flags |= kExtraX86;
+  }
+  header.controlSize = controlCoded.size();
   header.diffSize = diff.size();
   header.extraSize = extra.size();
   const auto head = EncodeHeader(header);
   std::vector<uint8_t> patch(head.begin(), head.end());
-  for (const std::vector<uint8_t>* stream : {&control, &diff, &extra}) {
+  for (const std::vector<uint8_t>* stream :
+       {&controlCoded, &diff, static_cast<const std::vector<uint8_t>*>(&extra)}) {
     patch.insert(patch.end(), stream->begin(), stream->end());
   }
   return patch;

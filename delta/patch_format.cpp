@@ -72,7 +72,7 @@ std::array<uint8_t, kHeaderSize> EncodeHeader(const PatchHeader& header) {
   Put(out, kNewSizeAt, header.newSize, 8);
   std::copy(header.newSha256.begin(), header.newSha256.end(), out.begin() + kNewShaAt);
   Put(out, kWindowLogAt, header.windowLog, 4);
-  Put(out, kFlagsAt, 0, 4);
+  Put(out, kFlagsAt, header.flags, 4);
   Put(out, kControlAt, header.controlSize, 8);
   Put(out, kDiffAt, header.diffSize, 8);
   Put(out, kExtraAt, header.extraSize, 8);
@@ -82,7 +82,7 @@ std::array<uint8_t, kHeaderSize> EncodeHeader(const PatchHeader& header) {
 std::optional<PatchHeader> DecodeHeader(std::span<const uint8_t> patch, PatchFault& fault) {
   fault = PatchFault::kNotAPatch;
   if (patch.size() < kHeaderSize || !std::equal(kMagic.begin(), kMagic.end(), patch.begin()) ||
-      Get(patch, kFlagsAt, 4) != 0) {
+      (Get(patch, kFlagsAt, 4) & ~uint64_t{kExtraX86}) != 0) {
     return std::nullopt;
   }
   PatchHeader header;
@@ -91,6 +91,7 @@ std::optional<PatchHeader> DecodeHeader(std::span<const uint8_t> patch, PatchFau
   header.newSize = Get(patch, kNewSizeAt, 8);
   std::copy_n(patch.begin() + kNewShaAt, header.newSha256.size(), header.newSha256.begin());
   const uint64_t windowLog = Get(patch, kWindowLogAt, 4);
+  header.flags = static_cast<uint32_t>(Get(patch, kFlagsAt, 4));
   header.controlSize = Get(patch, kControlAt, 8);
   header.diffSize = Get(patch, kDiffAt, 8);
   header.extraSize = Get(patch, kExtraAt, 8);
