@@ -3,8 +3,9 @@
 #
 # POSIX: Debian's liblzma-dev. Windows (mingw-w64): the decoders of Debian's
 # own source package of xz-utils 5.4.1, fetched from Debian's archive and
-# built once per build folder (static, decoders only, no programs, no
-# threads); the Windows side only applies patches.
+# built once per build folder with the tarball's own configure script
+# (static, decoders only, no programs, no threads); the Windows side only
+# applies patches.
 add_library(lumivora_lzma INTERFACE)
 if(NOT WIN32)
   find_package(PkgConfig REQUIRED)
@@ -31,11 +32,11 @@ ExternalProject_Add(liblzma_windows
   SOURCE_DIR ${lzma_prefix}/src/xz-utils
   INSTALL_DIR ${lzma_install}
   DOWNLOAD_COMMAND ${CMAKE_COMMAND} -DDSC_URL=${LUMIVORA_LZMA_DSC}
-    -DDSC_SHA256=${LUMIVORA_LZMA_DSC_SHA256} -DDEST=<SOURCE_DIR>
+    -DDSC_SHA256=${LUMIVORA_LZMA_DSC_SHA256} -DDEST=<SOURCE_DIR> -DAUTORECONF=OFF
     -P ${CMAKE_CURRENT_LIST_DIR}/fetch-debian-source.cmake
   CONFIGURE_COMMAND <SOURCE_DIR>/configure --host=${LUMIVORA_MINGW_TRIPLET} --prefix=<INSTALL_DIR>
     --disable-shared --enable-static --disable-dependency-tracking --disable-threads
-    --disable-encoders --enable-decoders=lzma2,x86 --disable-match-finders --disable-checks
+    --disable-encoders --enable-decoders=lzma1,lzma2,x86 --disable-match-finders
     --disable-xz --disable-xzdec --disable-lzmadec --disable-lzmainfo --disable-lzma-links
     --disable-scripts --disable-doc --disable-nls
     CC=${CMAKE_C_COMPILER}
