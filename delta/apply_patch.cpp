@@ -12,14 +12,17 @@ namespace {
 constexpr size_t kChunk = size_t{64} * 1024;
 
 // One raw LZMA2 stream of the patch (through the x86 BCJ filter when asked),
-// decoded as it is read.
+// decoded as it is read. Its dictionary is 2^windowLog bytes, or the stream's
+// decoded size when that is known to be smaller (no match reaches further
+// back than the start of the stream).
 class StreamReader {
  public:
-  StreamReader(std::span<const uint8_t> coded, uint32_t windowLog, bool x86)
+  StreamReader(std::span<const uint8_t> coded, uint32_t windowLog, bool x86, uint64_t size)
       : coded_(coded), buffer_(kChunk) {
     stream_.next_in = coded.data();
     stream_.avail_in = coded.size();
-    options_.dict_size = uint32_t{1} << windowLog;
+    options_.dict_size = static_cast<uint32_t>(
+        std::max<uint64_t>(LZMA_DICT_SIZE_MIN, std::min<uint64_t>(uint64_t{1} << windowLog, size)));
     const lzma_filter lzma2 = {LZMA_FILTER_LZMA2, &options_};
     const lzma_filter last = {LZMA_VLI_UNKNOWN, nullptr};
     const lzma_filter withX86[] = {{LZMA_FILTER_X86, nullptr}, lzma2, last};
@@ -200,15 +203,18 @@ struct Cursor {
 };
 
 // Whether every triple stays inside both files and they make the new file
-// exactly: checked before a byte is written.
-bool Plausible(Control control, uint64_t oldSize, uint64_t newSize) {
+// exactly: checked before a byte is written. ADDED: the bytes the difference
+// stream must hold (the extra stream holds the rest of the new file).
+bool Plausible(Control control, uint64_t oldSize, uint64_t newSize, uint64_t& added) {
   Cursor cursor{oldSize, newSize};
+  added = 0;
   for (uint64_t i = 0; i < control.Count(); ++i) {
     Triple triple;
     control.Next(triple);
     if (!cursor.Move(triple)) {
       return false;
     }
+    added += triple.add;
   }
   return cursor.newPos == newSize;
 }
@@ -291,10 +297,11 @@ std::span<const uint8_t> StreamAt(std::span<const uint8_t> patch, uint64_t offse
 
 // The triples applied in order, then every stream at its end and the hash.
 PatchFault Run(Application& run, Control control, const PatchHeader& header,
-               std::span<const uint8_t> patch) {
-  StreamReader diff(StreamAt(patch, header.controlSize, header.diffSize), header.windowLog, false);
+               std::span<const uint8_t> patch, uint64_t added) {
+  StreamReader diff(StreamAt(patch, header.controlSize, header.diffSize), header.windowLog, false,
+                    added);
   StreamReader extra(StreamAt(patch, header.controlSize + header.diffSize, header.extraSize),
-                     header.windowLog, (header.flags & kExtraX86) != 0);
+                     header.windowLog, (header.flags & kExtraX86) != 0, header.newSize - added);
   Cursor cursor{header.oldSize, header.newSize};
   for (uint64_t i = 0; i < control.Count(); ++i) {
     Triple triple;
@@ -336,16 +343,18 @@ PatchFault ApplyPatch(std::span<const uint8_t> patch, uint64_t oldSize, const Ol
     return fault;
   }
   std::vector<uint8_t> controlBytes;
-  StreamReader reader(StreamAt(patch, 0, header->controlSize), header->windowLog, false);
+  StreamReader reader(StreamAt(patch, 0, header->controlSize), header->windowLog, false,
+                      kMaxControlSize);
   if (fault = reader.ReadAll(controlBytes, kMaxControlSize); fault != PatchFault::kNone) {
     return fault;
   }
   Control control;
+  uint64_t added = 0;
   if (!control.Open(controlBytes, header->newSize) ||
-      !Plausible(control, header->oldSize, header->newSize)) {
+      !Plausible(control, header->oldSize, header->newSize, added)) {
     return PatchFault::kBadControl;
   }
-  return Run(run, control, *header, patch);
+  return Run(run, control, *header, patch, added);
 }
 
 PatchFault ApplyPatch(std::span<const uint8_t> old, std::span<const uint8_t> patch,
