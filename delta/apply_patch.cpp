@@ -238,8 +238,11 @@ class Application {
     return base.Finish() == digest ? PatchFault::kNone : PatchFault::kWrongBase;
   }
 
-  // ADD bytes of the old file from OLD_POS plus the difference stream's.
-  PatchFault Add(StreamReader& diff, uint64_t oldPos, uint64_t add) {
+  // TRIPLE's add bytes of the old file, which end at OLD_END, plus the
+  // difference stream's.
+  PatchFault Add(StreamReader& diff, const Triple& triple, uint64_t oldEnd) {
+    uint64_t add = triple.add;
+    uint64_t oldPos = oldEnd - add;
     while (add > 0) {
       const size_t count = static_cast<size_t>(std::min<uint64_t>(add, kChunk));
       const std::span<uint8_t> piece(bytes_.data(), count);
@@ -307,7 +310,7 @@ PatchFault Run(Application& run, Control control, const PatchHeader& header,
     Triple triple;
     control.Next(triple);
     cursor.Move(triple);  // checked by Plausible
-    PatchFault fault = run.Add(diff, cursor.oldPos - triple.add, triple.add);
+    PatchFault fault = run.Add(diff, triple, cursor.oldPos);
     if (fault == PatchFault::kNone) {
       fault = run.Extra(extra, triple.extra);
     }

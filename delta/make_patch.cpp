@@ -38,10 +38,15 @@ struct Streams {
 // bsdiff's matching: approximate matches found through the suffix array of
 // the old file, extended forwards and backwards, the bytes between them kept
 // as extra bytes.
+struct FilePair {
+  Bytes oldFile;
+  Bytes newFile;
+};
+
 class Matcher {
  public:
-  Matcher(Bytes oldFile, Bytes newFile)
-      : old_(oldFile), new_(newFile), suffixes_(std::max<size_t>(oldFile.size(), 1)) {
+  explicit Matcher(FilePair files)
+      : old_(files.oldFile), new_(files.newFile), suffixes_(std::max<size_t>(old_.size(), 1)) {
     if (!old_.empty() &&
         divsufsort(old_.data(), suffixes_.data(), static_cast<saidx_t>(old_.size())) != 0) {
       throw std::runtime_error("suffix sorting failed");
@@ -243,7 +248,7 @@ std::vector<uint8_t> MakePatch(std::span<const uint8_t> oldFile, std::span<const
   if (options.windowLog < kMinWindowLog || options.windowLog > kMaxWindowLog) {
     throw std::length_error("the window log is outside the format's limits");
   }
-  Streams streams = Matcher(oldFile, newFile).Run();
+  Streams streams = Matcher({oldFile, newFile}).Run();
   PatchHeader header;
   header.oldSize = oldFile.size();
   header.oldSha256 = Sha256Of(oldFile);

@@ -11,27 +11,31 @@
 namespace lumivora::delta {
 namespace {
 
-// Offsets of the header's fields (docs/delta-format.md).
-constexpr size_t kOldSizeAt = 8;
+// The header's integer fields (docs/delta-format.md): offset and width.
+struct Field {
+  size_t at;
+  size_t width;
+};
+constexpr Field kOldSizeAt{8, 8};
 constexpr size_t kOldShaAt = 16;
-constexpr size_t kNewSizeAt = 48;
+constexpr Field kNewSizeAt{48, 8};
 constexpr size_t kNewShaAt = 56;
-constexpr size_t kWindowLogAt = 88;
-constexpr size_t kFlagsAt = 92;
-constexpr size_t kControlAt = 96;
-constexpr size_t kDiffAt = 104;
-constexpr size_t kExtraAt = 112;
+constexpr Field kWindowLogAt{88, 4};
+constexpr Field kFlagsAt{92, 4};
+constexpr Field kControlAt{96, 8};
+constexpr Field kDiffAt{104, 8};
+constexpr Field kExtraAt{112, 8};
 
-void Put(std::span<uint8_t> out, size_t at, uint64_t value, size_t width) {
-  for (size_t i = 0; i < width; ++i) {
-    out[at + i] = static_cast<uint8_t>(value >> (8 * i));
+void Put(std::span<uint8_t> out, Field field, uint64_t value) {
+  for (size_t i = 0; i < field.width; ++i) {
+    out[field.at + i] = static_cast<uint8_t>(value >> (8 * i));
   }
 }
 
-uint64_t Get(std::span<const uint8_t> in, size_t at, size_t width) {
+uint64_t Get(std::span<const uint8_t> in, Field field) {
   uint64_t value = 0;
-  for (size_t i = width; i-- > 0;) {
-    value = (value << 8U) | in[at + i];
+  for (size_t i = field.width; i-- > 0;) {
+    value = (value << 8U) | in[field.at + i];
   }
   return value;
 }
@@ -67,34 +71,34 @@ const char* FaultText(PatchFault fault) {
 std::array<uint8_t, kHeaderSize> EncodeHeader(const PatchHeader& header) {
   std::array<uint8_t, kHeaderSize> out{};
   std::copy(kMagic.begin(), kMagic.end(), out.begin());
-  Put(out, kOldSizeAt, header.oldSize, 8);
+  Put(out, kOldSizeAt, header.oldSize);
   std::copy(header.oldSha256.begin(), header.oldSha256.end(), out.begin() + kOldShaAt);
-  Put(out, kNewSizeAt, header.newSize, 8);
+  Put(out, kNewSizeAt, header.newSize);
   std::copy(header.newSha256.begin(), header.newSha256.end(), out.begin() + kNewShaAt);
-  Put(out, kWindowLogAt, header.windowLog, 4);
-  Put(out, kFlagsAt, header.flags, 4);
-  Put(out, kControlAt, header.controlSize, 8);
-  Put(out, kDiffAt, header.diffSize, 8);
-  Put(out, kExtraAt, header.extraSize, 8);
+  Put(out, kWindowLogAt, header.windowLog);
+  Put(out, kFlagsAt, header.flags);
+  Put(out, kControlAt, header.controlSize);
+  Put(out, kDiffAt, header.diffSize);
+  Put(out, kExtraAt, header.extraSize);
   return out;
 }
 
 std::optional<PatchHeader> DecodeHeader(std::span<const uint8_t> patch, PatchFault& fault) {
   fault = PatchFault::kNotAPatch;
   if (patch.size() < kHeaderSize || !std::equal(kMagic.begin(), kMagic.end(), patch.begin()) ||
-      (Get(patch, kFlagsAt, 4) & ~uint64_t{kExtraX86}) != 0) {
+      (Get(patch, kFlagsAt) & ~uint64_t{kExtraX86}) != 0) {
     return std::nullopt;
   }
   PatchHeader header;
-  header.oldSize = Get(patch, kOldSizeAt, 8);
+  header.oldSize = Get(patch, kOldSizeAt);
   std::copy_n(patch.begin() + kOldShaAt, header.oldSha256.size(), header.oldSha256.begin());
-  header.newSize = Get(patch, kNewSizeAt, 8);
+  header.newSize = Get(patch, kNewSizeAt);
   std::copy_n(patch.begin() + kNewShaAt, header.newSha256.size(), header.newSha256.begin());
-  const uint64_t windowLog = Get(patch, kWindowLogAt, 4);
-  header.flags = static_cast<uint32_t>(Get(patch, kFlagsAt, 4));
-  header.controlSize = Get(patch, kControlAt, 8);
-  header.diffSize = Get(patch, kDiffAt, 8);
-  header.extraSize = Get(patch, kExtraAt, 8);
+  const uint64_t windowLog = Get(patch, kWindowLogAt);
+  header.flags = static_cast<uint32_t>(Get(patch, kFlagsAt));
+  header.controlSize = Get(patch, kControlAt);
+  header.diffSize = Get(patch, kDiffAt);
+  header.extraSize = Get(patch, kExtraAt);
   if (header.newSize > kMaxNewSize || windowLog > kMaxWindowLog || windowLog < kMinWindowLog) {
     fault = PatchFault::kTooLarge;
     return std::nullopt;
