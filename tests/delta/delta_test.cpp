@@ -106,7 +106,7 @@ TEST(DeltaTest, RoundTripsAndRefusals) {
       {"declared output larger than made", program, moved,
        [&moved](Bytes& p, Bytes&) { Poke(p, 48, moved.size() + 1); }, PatchFault::kBadControl},
       {"corrupted stream", program, moved,
-       [](Bytes& p, Bytes&) { p[kHeaderSize + p[96] + (p[97] << 8U)] = 0x05; },
+       [](Bytes& p, Bytes&) { p[kHeaderSize + p[96] + size_t{p[97]} * 256] = 0x05; },
        PatchFault::kCorruptStream},
       {"corrupted data, valid stream", program, moved,
        [](Bytes& p, Bytes&) { p[p.size() / 2] ^= 0x55U; }, PatchFault::kWrongResult},
