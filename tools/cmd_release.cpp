@@ -286,22 +286,19 @@ ReleasePlan PlanRelease(const Parsed& parsed) {
   return plan;
 }
 
-// The patches from each --previous pack, checked and made; nothing written yet.
-std::vector<MadePatch> PlanPatches(const Parsed& parsed, ReleasePlan& plan,
-                                   std::vector<std::string>& inputs) {
-  const auto previous = parsed.all.find("--previous");
-  if (previous == parsed.all.end()) {
-    return {};
+// The patches of the release (verify): the version each applies to, and the
+// main program they make.
+void PrintPatches(const wu::ReleaseStatement& statement) {
+  for (const wu::PatchOffer& patch : statement.patches) {
+    std::printf("patch from version %s: %s, size %llu, SHA-256 %s\n", patch.fromVersion.c_str(),
+                Shown(patch.address).c_str(), static_cast<unsigned long long>(patch.size),
+                wu::HexText(patch.sha256).c_str());
   }
-  inputs.insert(inputs.end(), previous->second.begin(), previous->second.end());
-  std::vector<MadePatch> patches =
-      MakeReleasePatches({plan.program, previous->second, plan.password, plan.kind, plan.packName,
-                          plan.url.substr(0, plan.url.find_last_of('/') + 1)},
-                         plan.statement);
-  for (const MadePatch& patch : patches) {
-    CheckOutput(plan.folder + platform::PathSeparator() + patch.name, inputs);
+  if (!statement.patches.empty()) {
+    std::printf("patched main program: size %llu, SHA-256 %s\n",
+                static_cast<unsigned long long>(statement.programSize),
+                wu::HexText(statement.programSha256).c_str());
   }
-  return patches;
 }
 
 }  // namespace
@@ -325,7 +322,14 @@ int ReleaseCommand(const Arguments& arguments) {
   const std::string info = plan.folder + platform::PathSeparator() + kInfoFileName;
   CheckOutput(pack, inputs);
   CheckOutput(info, inputs);
-  const std::vector<MadePatch> patches = PlanPatches(parsed, plan, inputs);
+  const auto previous = parsed.all.find("--previous");
+  const std::vector<MadePatch> patches =
+      previous == parsed.all.end()
+          ? std::vector<MadePatch>()
+          : MakeReleasePatches(
+                {plan.program, previous->second, plan.password, plan.kind, plan.packName,
+                 plan.url.substr(0, plan.url.rfind('/') + 1), plan.folder},
+                plan.statement, inputs);
   // Every value is checked: from here on the release is written, the pack
   // first and only when the launcher's check passes, then the patches.
   WritePackOnceChecked({plan.program, pack, plan.password, plan.statement.version}, plan.kind);
@@ -386,16 +390,7 @@ int VerifyCommand(const Arguments& arguments) {
               verdict.statement.product.c_str(), version.c_str(),
               static_cast<unsigned long long>(verdict.statement.size),
               wu::HexText(verdict.statement.sha256).c_str());
-  for (const wu::PatchOffer& patch : verdict.statement.patches) {
-    std::printf("patch from version %s: %s, size %llu, SHA-256 %s\n", patch.fromVersion.c_str(),
-                Shown(patch.address).c_str(), static_cast<unsigned long long>(patch.size),
-                wu::HexText(patch.sha256).c_str());
-  }
-  if (!verdict.statement.patches.empty()) {
-    std::printf("patched main program: size %llu, SHA-256 %s\n",
-                static_cast<unsigned long long>(verdict.statement.programSize),
-                wu::HexText(verdict.statement.programSha256).c_str());
-  }
+  PrintPatches(verdict.statement);
   const std::optional<int64_t> expires = verdict.statement.expires;
   const std::string expiry = expires ? wu::ShownUtcTime(*expires) : "never (no ReleaseExpires)";
   std::printf("expires: %s\n", expiry.c_str());

@@ -44,8 +44,9 @@ int64_t UnixTimeNow();
 // release --previous (release_patches.cpp, POSIX builds): for each earlier
 // release's pack (checked as the launcher checks a pack, its version read
 // from its archive comment, earlier than the statement's), the patch from
-// its main program to PROGRAM, named PACK_NAME-from-VERSION.patch and offered
-// at BASE_ADDRESS followed by that name. Adds the patches and the program's
+// its main program to PROGRAM, to be written as FOLDER/PACK_NAME-from-VERSION.patch
+// (which must be none of INPUTS, to which the packs are added) and offered at
+// BASE_ADDRESS followed by that name. Adds the patches and the program's
 // size and SHA-256 to STATEMENT; raises Exception, saying why, before
 // anything is written.
 struct PatchPlan {
@@ -55,6 +56,7 @@ struct PatchPlan {
   unzip::ProgramKind kind = unzip::NativeProgramKind();
   std::string packName;
   std::string baseAddress;
+  std::string folder;
 };
 struct MadePatch {
   std::string name;
@@ -62,6 +64,7 @@ struct MadePatch {
   webupdate::PatchOffer offer;
 };
 std::vector<MadePatch> MakeReleasePatches(const PatchPlan& plan,
-                                          webupdate::ReleaseStatement& statement);
+                                          webupdate::ReleaseStatement& statement,
+                                          std::vector<std::string>& inputs);
 
 }  // namespace lumivora::tool

@@ -94,10 +94,12 @@ std::vector<uint8_t> PackedProgram(const std::string& path, const std::string& p
 
 }  // namespace
 
-std::vector<MadePatch> MakeReleasePatches(const PatchPlan& plan, wu::ReleaseStatement& statement) {
+std::vector<MadePatch> MakeReleasePatches(const PatchPlan& plan, wu::ReleaseStatement& statement,
+                                          std::vector<std::string>& inputs) {
   if (plan.previousPacks.size() > static_cast<size_t>(wu::kMaxPatches)) {
     throw Exception("at most " + std::to_string(wu::kMaxPatches) + " --previous");
   }
+  inputs.insert(inputs.end(), plan.previousPacks.begin(), plan.previousPacks.end());
   std::vector<MadePatch> made;
   const std::vector<uint8_t> program = ReadWhole(plan.program);
   for (const std::string& pack : plan.previousPacks) {
@@ -122,6 +124,7 @@ std::vector<MadePatch> MakeReleasePatches(const PatchPlan& plan, wu::ReleaseStat
     MadePatch patch;
     patch.bytes = delta::MakePatch(PackedProgram(pack, plan.password), program);
     patch.name = plan.packName + "-from-" + version + ".patch";
+    CheckOutput(plan.folder + platform::PathSeparator() + patch.name, inputs);
     patch.offer.address = plan.baseAddress + patch.name;
     patch.offer.fromVersion = version;
     patch.offer.size = patch.bytes.size();
