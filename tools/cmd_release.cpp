@@ -286,21 +286,6 @@ ReleasePlan PlanRelease(const Parsed& parsed) {
   return plan;
 }
 
-// The patches of the release (verify): the version each applies to, and the
-// main program they make.
-void PrintPatches(const wu::ReleaseStatement& statement) {
-  for (const wu::PatchOffer& patch : statement.patches) {
-    std::printf("patch from version %s: %s, size %llu, SHA-256 %s\n", patch.fromVersion.c_str(),
-                Shown(patch.address).c_str(), static_cast<unsigned long long>(patch.size),
-                wu::HexText(patch.sha256).c_str());
-  }
-  if (!statement.patches.empty()) {
-    std::printf("patched main program: size %llu, SHA-256 %s\n",
-                static_cast<unsigned long long>(statement.programSize),
-                wu::HexText(statement.programSha256).c_str());
-  }
-}
-
 }  // namespace
 
 int ReleaseCommand(const Arguments& arguments) {
@@ -366,6 +351,25 @@ int ReleaseCommand(const Arguments& arguments) {
   return 0;
 }
 #endif
+
+namespace {
+
+// The patches of the release (verify): the version each applies to, and the
+// main program they make.
+void PrintPatches(const wu::ReleaseStatement& statement) {
+  for (const wu::PatchOffer& patch : statement.patches) {
+    std::printf("patch from version %s: %s, size %llu, SHA-256 %s\n", patch.fromVersion.c_str(),
+                Shown(patch.address).c_str(), static_cast<unsigned long long>(patch.size),
+                wu::HexText(patch.sha256).c_str());
+  }
+  if (!statement.patches.empty()) {
+    std::printf("patched main program: size %llu, SHA-256 %s\n",
+                static_cast<unsigned long long>(statement.programSize),
+                wu::HexText(statement.programSha256).c_str());
+  }
+}
+
+}  // namespace
 
 int VerifyCommand(const Arguments& arguments) {
   const Parsed parsed =
