@@ -5,9 +5,11 @@
 
 #include <algorithm>
 #include <cstring>
+#include <exception>
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <thread>
 
 namespace lumivora::delta {
 namespace {
@@ -215,8 +217,7 @@ class Matcher {
 
 // DATA as a raw LZMA2 stream (lc=1, lp=0, pb=0: byte-oriented differences),
 // through the x86 BCJ filter first when X86.
-std::vector<uint8_t> Compress(const std::vector<uint8_t>& data, const MakeOptions& options,
-                              bool x86) {
+std::vector<uint8_t> Compress(std::span<const uint8_t> data, const MakeOptions& options, bool x86) {
   lzma_options_lzma lzma2{};
   if (lzma_lzma_preset(&lzma2, options.preset | LZMA_PRESET_EXTREME)) {
     throw std::runtime_error("liblzma: no such preset");
@@ -236,6 +237,41 @@ std::vector<uint8_t> Compress(const std::vector<uint8_t>& data, const MakeOption
   }
   coded.resize(size);
   return coded;
+}
+
+// A plain stream (no filter) of more than 8 MiB coded in two halves at once:
+// the second half's LZMA2 chunks begin with a dictionary reset, so the first
+// half's end marker dropped, the two make one valid stream.
+std::vector<uint8_t> CompressLarge(const std::vector<uint8_t>& data, const MakeOptions& options) {
+  constexpr size_t kSplitAbove = size_t{8} << 20;
+  if (data.size() <= kSplitAbove) {
+    return Compress(data, options, false);
+  }
+  const std::span<const uint8_t> all(data);
+  const size_t half = data.size() / 2;
+  std::vector<uint8_t> second;
+  std::exception_ptr failure;
+  std::thread worker([&] {
+    try {
+      second = Compress(all.subspan(half), options, false);
+    } catch (...) {
+      failure = std::current_exception();
+    }
+  });
+  std::vector<uint8_t> first;
+  try {
+    first = Compress(all.first(half), options, false);
+  } catch (...) {
+    worker.join();
+    throw;
+  }
+  worker.join();
+  if (failure) {
+    std::rethrow_exception(failure);
+  }
+  first.pop_back();  // the end marker
+  first.insert(first.end(), second.begin(), second.end());
+  return first;
 }
 
 }  // namespace
@@ -261,7 +297,7 @@ std::vector<uint8_t> MakePatch(std::span<const uint8_t> oldFile, std::span<const
     control.insert(control.end(), column->begin(), column->end());
   }
   const std::vector<uint8_t> controlCoded = Compress(control, options, false);
-  const std::vector<uint8_t> diff = Compress(streams.diff, options, false);
+  const std::vector<uint8_t> diff = CompressLarge(streams.diff, options);
   std::vector<uint8_t> extra = Compress(streams.extra, options, false);
   if (std::vector<uint8_t> x86 = Compress(streams.extra, options, true);
       x86.size() < extra.size()) {
