@@ -1,5 +1,5 @@
 # Fetches a Debian source package and unpacks it with Debian's patches applied:
-#   cmake -DDSC_URL=URL -DDSC_SHA256=HASH -DDEST=DIR -P fetch-debian-source.cmake
+#   cmake -DDSC_URL=URL -DDSC_SHA256=HASH -DDEST=DIR [-DAUTORECONF=OFF] -P fetch-debian-source.cmake
 # The .dsc is pinned by its SHA-256; dpkg-source checks the tarballs it lists
 # against the checksums it holds. The files are fetched from the .dsc's own
 # folder of the archive. Debian's build regenerates the autotools files
@@ -49,10 +49,13 @@ execute_process(COMMAND dpkg-source -x "${download}/${dsc_name}" "${DEST}"
 if(NOT result EQUAL 0)
   message(FATAL_ERROR "fetch-debian-source: dpkg-source -x failed")
 endif()
-if(EXISTS "${DEST}/configure.ac")
-  execute_process(COMMAND autoreconf -fi WORKING_DIRECTORY "${DEST}" RESULT_VARIABLE result
-    OUTPUT_QUIET)
-  if(NOT result EQUAL 0)
-    message(FATAL_ERROR "fetch-debian-source: autoreconf failed in ${DEST}")
-  endif()
+# -DAUTORECONF=OFF keeps the configure script of the upstream tarball (a
+# package whose autoreconf needs more tools than the build installs).
+if(NOT EXISTS "${DEST}/configure.ac" OR (DEFINED AUTORECONF AND NOT AUTORECONF))
+  return()
+endif()
+execute_process(COMMAND autoreconf -fi WORKING_DIRECTORY "${DEST}" RESULT_VARIABLE result
+  OUTPUT_QUIET)
+if(NOT result EQUAL 0)
+  message(FATAL_ERROR "fetch-debian-source: autoreconf failed in ${DEST}")
 endif()

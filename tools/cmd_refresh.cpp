@@ -1,8 +1,8 @@
 // lumivora-tool refresh INFO_FILE --key SECRET_KEY_FILE [--cert CERT_FILE]
 //     --expires DAYS [--product P]
 // Re-signs the offer of an information file with a new expiry, in place:
-// Version, URL, ClientSideName, the product, size and SHA-256 stay as they
-// are (the pack is not read), the statement gets ReleaseExpires = now + DAYS
+// Version, URL, ClientSideName, the product, size and SHA-256 and the
+// patches stay as they are (the pack is not read), the statement gets ReleaseExpires = now + DAYS
 // and a new signature, and the file is replaced by one rename after a flush,
 // keeping its mode. A vendor without a new release runs it from a scheduled
 // job, so that launchers keep seeing a fresh statement (docs/signing.md).
@@ -17,6 +17,7 @@
 #include "platform/text.h"
 #include "tools/release_options.h"
 #include "webupdate/info_file.h"
+#include "webupdate/release_patches.h"
 #include "webupdate/release_time.h"
 
 namespace lumivora::tool {
@@ -37,7 +38,7 @@ bool IsStatementLine(const std::string& line) {
       return true;
     }
   }
-  return false;
+  return wu::IsPatchKey(name);
 }
 
 // The information file's LINES with its statement's lines replaced by

@@ -5,11 +5,13 @@
 //   lumivora-tool release MAIN_PROGRAM --version V --url URL [--url MIRROR]...
 //       --key SECRET_KEY_FILE
 //       [--cert CERT_FILE] [--client-name NAME] [-P PASSWORD] [--product P]
-//       [--platform linux|windows] [--expires DAYS] -o DIR
+//       [--platform linux|windows] [--expires DAYS] [--previous OLD_PACK]... -o DIR
 //   lumivora-tool verify INFO_FILE FILE --root-keys KEYS [--serial N] [--product P]
 //       [-P PASSWORD] [--platform linux|windows]
 // release and verify check the pack as the launcher checks a download
-// (unzip::CheckPack) with -P or the built-in pack password.
+// (unzip::CheckPack) with -P or the built-in pack password; so does release
+// each --previous pack, an earlier release's, from whose main program it
+// makes a patch to the new one (tools/release_patches.cpp).
 // A secret key file begins with the line "# Lumivora Ed25519 secret key."
 // and holds Base64 of the key's 32-byte seed (lines starting with "#" are
 // comments); it is created with mode 0600, never printed and never replaced.
@@ -40,6 +42,7 @@
 #include "tools/tool_commands.h"
 #include "unzip/pack_check.h"
 #include "webupdate/info_file.h"
+#include "webupdate/release_patches.h"
 #include "webupdate/release_signing.h"
 #include "webupdate/release_time.h"
 
@@ -286,8 +289,9 @@ ReleasePlan PlanRelease(const Parsed& parsed) {
 }  // namespace
 
 int ReleaseCommand(const Arguments& arguments) {
-  const Parsed parsed = Parse(arguments, {"--version", "--url", "--key", "--cert", "--client-name",
-                                          "-P", "-o", "--product", "--platform", "--expires"});
+  const Parsed parsed =
+      Parse(arguments, {"--version", "--url", "--key", "--cert", "--client-name", "-P", "-o",
+                        "--product", "--platform", "--expires", "--previous"});
   if (parsed.words.size() != 1) {
     throw UsageError();
   }
@@ -303,9 +307,30 @@ int ReleaseCommand(const Arguments& arguments) {
   const std::string info = plan.folder + platform::PathSeparator() + kInfoFileName;
   CheckOutput(pack, inputs);
   CheckOutput(info, inputs);
+  const auto previous = parsed.all.find("--previous");
+#if LUMIVORA_TOOL_PATCHES
+  const std::vector<MadePatch> patches =
+      previous == parsed.all.end()
+          ? std::vector<MadePatch>()
+          : MakeReleasePatches(
+                {plan.program, previous->second, plan.password, plan.kind, plan.packName,
+                 plan.url.substr(0, plan.url.rfind('/') + 1), plan.folder},
+                plan.statement, inputs);
+#else
+  if (previous != parsed.all.end()) {
+    throw Exception("--previous: this build of the tool makes no patches (the Linux tool does)");
+  }
+  const std::vector<MadePatch> patches;
+#endif
   // Every value is checked: from here on the release is written, the pack
-  // first and only when the launcher's check passes.
+  // first and only when the launcher's check passes, then the patches.
   WritePackOnceChecked({plan.program, pack, plan.password, plan.statement.version}, plan.kind);
+  for (const MadePatch& patch : patches) {
+    ReplaceWithText({.path = plan.folder + platform::PathSeparator() + patch.name,
+                     .text = std::string(patch.bytes.begin(), patch.bytes.end())});
+    std::printf("%s: patch from version %s, %zu bytes\n", patch.name.c_str(),
+                patch.offer.fromVersion.c_str(), patch.bytes.size());
+  }
   wu::ReleaseStatement& statement = plan.statement;
   std::tie(statement.size, statement.sha256) = HashFile(pack);
   ReplaceWithText({.path = info,
@@ -319,10 +344,11 @@ int ReleaseCommand(const Arguments& arguments) {
   // A launcher that reads the new information file before the pack is served
   // fails its download: the order is part of the release.
   std::printf(
-      "Publish in this order:\n1. Upload %s so that %s%s serves it.\n2. Then upload %s "
+      "Publish in this order:\n1. Upload %s so that %s%s serves it%s.\n2. Then upload %s "
       "where the launchers read their update information file.\n",
       Shown(pack).c_str(), plan.mirrors.empty() ? "" : "each of ",
-      Shown(JoinedAddresses(plan)).c_str(), Shown(info).c_str());
+      Shown(JoinedAddresses(plan)).c_str(), patches.empty() ? "" : ", and the patches beside it",
+      Shown(info).c_str());
   WarnIfDemoIdentity("release", statement.product);
   if (plan.password != BuiltInPackPassword()) {
     std::fprintf(stderr,
@@ -332,6 +358,25 @@ int ReleaseCommand(const Arguments& arguments) {
   return 0;
 }
 #endif
+
+namespace {
+
+// The patches of the release (verify): the version each applies to, and the
+// main program they make.
+void PrintPatches(const wu::ReleaseStatement& statement) {
+  for (const wu::PatchOffer& patch : statement.patches) {
+    std::printf("patch from version %s: %s, size %llu, SHA-256 %s\n", patch.fromVersion.c_str(),
+                Shown(patch.address).c_str(), static_cast<unsigned long long>(patch.size),
+                wu::HexText(patch.sha256).c_str());
+  }
+  if (!statement.patches.empty()) {
+    std::printf("patched main program: size %llu, SHA-256 %s\n",
+                static_cast<unsigned long long>(statement.programSize),
+                wu::HexText(statement.programSha256).c_str());
+  }
+}
+
+}  // namespace
 
 int VerifyCommand(const Arguments& arguments) {
   const Parsed parsed =
@@ -356,6 +401,7 @@ int VerifyCommand(const Arguments& arguments) {
               verdict.statement.product.c_str(), version.c_str(),
               static_cast<unsigned long long>(verdict.statement.size),
               wu::HexText(verdict.statement.sha256).c_str());
+  PrintPatches(verdict.statement);
   const std::optional<int64_t> expires = verdict.statement.expires;
   const std::string expiry = expires ? wu::ShownUtcTime(*expires) : "never (no ReleaseExpires)";
   std::printf("expires: %s\n", expiry.c_str());

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "tools/tool_commands.h"
+#include "unzip/pack_check.h"
 #include "webupdate/release_signing.h"
 
 namespace lumivora::tool {
@@ -39,5 +40,31 @@ inline constexpr int64_t kMaxExpiryDays = 3650;
 int64_t ExpiryAfterDays(const std::string& text, int64_t now);
 // The clock's Unix time.
 int64_t UnixTimeNow();
+
+// release --previous (release_patches.cpp, POSIX builds): for each earlier
+// release's pack (checked as the launcher checks a pack, its version read
+// from its archive comment, earlier than the statement's), the patch from
+// its main program to PROGRAM, to be written as FOLDER/PACK_NAME-from-VERSION.patch
+// (which must be none of INPUTS, to which the packs are added) and offered at
+// BASE_ADDRESS followed by that name. Adds the patches and the program's
+// size and SHA-256 to STATEMENT; raises Exception, saying why, before
+// anything is written.
+struct PatchPlan {
+  std::string program;
+  std::vector<std::string> previousPacks;
+  std::string password;
+  unzip::ProgramKind kind = unzip::NativeProgramKind();
+  std::string packName;
+  std::string baseAddress;
+  std::string folder;
+};
+struct MadePatch {
+  std::string name;
+  std::vector<uint8_t> bytes;
+  webupdate::PatchOffer offer;
+};
+std::vector<MadePatch> MakeReleasePatches(const PatchPlan& plan,
+                                          webupdate::ReleaseStatement& statement,
+                                          std::vector<std::string>& inputs);
 
 }  // namespace lumivora::tool

@@ -50,7 +50,7 @@ constexpr Command kCommands[] = {
     {"release",
      "release MAIN_PROGRAM --version V --url URL [--url MIRROR]... --key SECRET_KEY_FILE "
      "[--cert CERT_FILE] [--client-name NAME] [-P PASSWORD] [--product P] "
-     "[--platform linux|windows] [--expires DAYS] -o DIR",
+     "[--platform linux|windows] [--expires DAYS] [--previous OLD_PACK]... -o DIR",
      lumivora::tool::ReleaseCommand},
     {"keygen", "keygen -o SECRET_KEY_FILE", lumivora::tool::KeygenCommand},
     {"certify",

@@ -10,6 +10,7 @@
 #include "platform/exception.h"
 #include "platform/text.h"
 #include "webupdate/info_file.h"
+#include "webupdate/release_patches.h"
 #include "webupdate/release_time.h"
 
 namespace lumivora::webupdate {
@@ -32,28 +33,6 @@ bool IsRoot(const ReleaseTrust& trust, const PublicKey& key) {
     }
   }
   return false;
-}
-
-std::optional<uint64_t> DecimalSize(std::string_view text) {
-  uint64_t value = 0;
-  const char* end = text.data() + text.size();
-  const auto [stop, error] = std::from_chars(text.data(), end, value);
-  if (text.empty() || error != std::errc() || stop != end) {
-    return std::nullopt;
-  }
-  return value;
-}
-
-std::optional<Sha256Digest> HexDigest(std::string_view text) {
-  Sha256Digest digest{};
-  size_t length = 0;
-  if (text.size() != 2 * digest.size() ||
-      sodium_hex2bin(digest.data(), digest.size(), text.data(), text.size(), nullptr, &length,
-                     nullptr) != 0 ||
-      length != digest.size()) {
-    return std::nullopt;
-  }
-  return digest;
 }
 
 template <size_t N>
@@ -219,6 +198,28 @@ std::optional<PublicKey> DecodePublicKey(std::string_view text) {
   return FixedBytes<32>(text);
 }
 
+std::optional<uint64_t> DecimalSize(std::string_view text) {
+  uint64_t value = 0;
+  const char* end = text.data() + text.size();
+  const auto [stop, error] = std::from_chars(text.data(), end, value);
+  if (text.empty() || error != std::errc() || stop != end) {
+    return std::nullopt;
+  }
+  return value;
+}
+
+std::optional<Sha256Digest> HexDigest(std::string_view text) {
+  Sha256Digest digest{};
+  size_t length = 0;
+  if (text.size() != 2 * digest.size() ||
+      sodium_hex2bin(digest.data(), digest.size(), text.data(), text.size(), nullptr, &length,
+                     nullptr) != 0 ||
+      length != digest.size()) {
+    return std::nullopt;
+  }
+  return digest;
+}
+
 std::string HexText(std::span<const uint8_t> bytes) {
   std::string text(bytes.size() * 2 + 1, '\0');
   sodium_bin2hex(text.data(), text.size(), bytes.data(), bytes.size());
@@ -280,6 +281,9 @@ ReleaseVerdict VerifyRelease(const ReleaseTrust& trust, std::string_view text,
   if (verdict.result.Ok()) {
     verdict.result = Freshness(trust, verdict.statement);
   }
+  if (verdict.result.Ok()) {
+    ReadPatches(text, verdict);
+  }
   return verdict;
 }
 
@@ -294,6 +298,9 @@ ReleaseVerdict ReadSignedRelease(std::string_view text, const std::string& versi
   ReadStatement(text, verdict);
   if (verdict.result.Ok()) {
     CheckSignature(*signature, verdict);
+  }
+  if (verdict.result.Ok()) {
+    ReadPatches(text, verdict);
   }
   return verdict;
 }

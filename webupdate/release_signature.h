@@ -41,7 +41,22 @@ inline constexpr char kKey[] = "ReleaseKey";
 inline constexpr char kSignature[] = "ReleaseSignature";
 inline constexpr char kCertificate[] = "ReleaseCertificate";
 inline constexpr char kExpires[] = "ReleaseExpires";
+// The patches of the main program (webupdate/release_patches.h).
+inline constexpr char kProgramSize[] = "ReleaseProgramSize";
+inline constexpr char kProgramSha256[] = "ReleaseProgramSHA256";
+inline constexpr char kPatchSignature[] = "ReleasePatchSignature";
 }  // namespace release_keys
+
+// A binary patch (docs/delta-format.md) that turns the main program of the
+// release FROM_VERSION into this release's: where it is, and its size and
+// SHA-256 (its address is not signed, as the pack's is not).
+struct PatchOffer {
+  std::string address;
+  std::string fromVersion;
+  uint64_t size = 0;
+  Sha256Digest sha256{};
+  bool operator==(const PatchOffer&) const = default;
+};
 
 // What a signature binds. The version is the information file's "Version".
 struct ReleaseStatement {
@@ -52,6 +67,11 @@ struct ReleaseStatement {
   // When the statement stops being valid (Unix time, webupdate/release_time.h);
   // none: it never does.
   std::optional<int64_t> expires;
+  // The patches offered beside the pack, signed apart (release_patches.h),
+  // and the main program they make; none: the pack alone is offered.
+  std::vector<PatchOffer> patches;
+  uint64_t programSize = 0;
+  Sha256Digest programSha256{};
 };
 
 // The bytes that are signed: five LF-terminated lines,
@@ -81,6 +101,9 @@ std::optional<SigningCertificate> DecodeCertificate(std::string_view text);
 // Base64 of a 32-byte public key.
 std::optional<PublicKey> DecodePublicKey(std::string_view text);
 std::string HexText(std::span<const uint8_t> bytes);
+// A statement's values: a decimal byte count, 64 hexadecimal digits.
+std::optional<uint64_t> DecimalSize(std::string_view text);
+std::optional<Sha256Digest> HexDigest(std::string_view text);
 
 // Public keys separated by ";" (blanks around each are ignored; empty
 // elements are skipped). Raises Exception naming the first element that is
@@ -116,7 +139,8 @@ struct ReleaseVerdict {
 // Checks the statement carried in the [Setup] section of the
 // information text TEXT for the
 // offered version VERSION against TRUST (which must be enabled): its
-// signature, then its expiry against TRUST.now (kClockSkewSeconds allowed).
+// signature, then its expiry against TRUST.now (kClockSkewSeconds allowed),
+// then the patch statement when there is one (release_patches.h).
 ReleaseVerdict VerifyRelease(const ReleaseTrust& trust, std::string_view text,
                              const std::string& version);
 

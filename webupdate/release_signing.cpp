@@ -8,6 +8,7 @@
 #include "cipher/base64.h"
 #include "platform/exception.h"
 #include "webupdate/info_file.h"
+#include "webupdate/release_patches.h"
 #include "webupdate/release_time.h"
 
 namespace lumivora::webupdate {
@@ -121,6 +122,9 @@ std::string SignedReleaseLines(const ReleaseStatement& statement, const SecretKe
                       cipher::ToBase64(key.Sign(StatementText(statement))) + "\r\n";
   if (!certificate.empty()) {
     lines += std::string(release_keys::kCertificate) + "=" + certificate + "\r\n";
+  }
+  if (!statement.patches.empty()) {
+    lines += PatchLines(statement, cipher::ToBase64(key.Sign(PatchStatementText(statement))));
   }
   return lines;
 }

@@ -51,7 +51,8 @@ SigningCertificate CertifyKey(const SecretKey& root, const PublicKey& key, uint6
 std::string EncodeCertificate(const SigningCertificate& certificate);
 
 // The [Setup] lines (CR LF) that carry STATEMENT (with ReleaseExpires when it
-// has an expiry) signed by KEY, with CERTIFICATE (Base64, may be empty).
+// has an expiry) signed by KEY, with CERTIFICATE (Base64, may be empty), and
+// its patches' lines signed by KEY when it offers patches (release_patches.h).
 std::string SignedReleaseLines(const ReleaseStatement& statement, const SecretKey& key,
                                const std::string& certificate);
 

@@ -163,8 +163,9 @@ TEST(ConfigCipherTest, MatchesOpenssl) {
 }
 
 // The tool's quoted path and a blank, ready for its arguments.
+#define TOOL "'" LUMIVORA_BIN_DIR "/lumivora-tool' "
 std::string Tool() {
-  return "'" LUMIVORA_BIN_DIR "/lumivora-tool' ";
+  return TOOL;
 }
 
 TEST(CipherToolTest, EncipherAndDecipher) {
@@ -229,7 +230,7 @@ TEST(CipherToolTest, HelpVersionUsageErrorsAndRefusals) {
       {"release -h", 0,
        "usage: lumivora-tool release MAIN_PROGRAM --version V --url URL [--url MIRROR]... "
        "--key SECRET_KEY_FILE [--cert CERT_FILE] [--client-name NAME] [-P PASSWORD] [--product P] "
-       "[--platform linux|windows] [--expires DAYS] -o DIR\n",
+       "[--platform linux|windows] [--expires DAYS] [--previous OLD_PACK]... -o DIR\n",
        ""},
       {"help refresh", 0,
        "usage: lumivora-tool refresh INFO_FILE --key SECRET_KEY_FILE [--cert CERT_FILE] "
@@ -270,6 +271,23 @@ TEST(CipherToolTest, HelpVersionUsageErrorsAndRefusals) {
        "written: The main program in the download is not a program for this system.\n"},
       {"release main --version 1.1 --url http://h/p --key root.key --platform mac -o out", 1, "",
        "lumivora-tool release: --platform \"mac\" is not linux or windows\n"},
+      // A patch of the main program per earlier release, offered beside the
+      // pack; the earlier pack is checked, and its version must be earlier.
+      {"pack main -o old --version 1.0 >/dev/null && " TOOL "release main --version 1.1 --url "
+       "http://h/d/p --key root.key --previous old -o out >/dev/null && grep ^Patch out/update.ini",
+       0, "Patch1=http://h/d/p-from-1.0.patch\r\n", ""},
+      {"pack main -o old --version 1.0 >/dev/null && " TOOL "release main --version 1.1 --url "
+       "http://h/d/p --key root.key --previous old -o out >/dev/null 2>&1 && " TOOL
+       "verify out/update.ini out/p --root-keys \"$(cat root.pub)\"",
+       0, statement.c_str(), "", "\npatch from version 1.0: http://h/d/p-from-1.0.patch, size "},
+      {"release main --version 1.1 --url http://h/p --key root.key --previous pack -o out", 1, "",
+       "lumivora-tool release: pack: names no version in its archive comment"},
+      {"release main --version 1.1 --url http://h/p --key root.key --previous rel/p -o out", 1, "",
+       "lumivora-tool release: rel/p: not a pack of an earlier release: The download is not "
+       "encrypted with the pack password.\n"},
+      {"release main --version 1.1 --url http://h/p --key root.key -P other --previous rel/p -o "
+       "out",
+       1, "", "lumivora-tool release: rel/p: is version 1.1, not earlier than 1.1\n"},
       {"", 2, "", "usage: lumivora-tool COMMAND [ARGUMENTS]\n"},
       {"frobnicate", 2, "", "usage: lumivora-tool COMMAND [ARGUMENTS]\n"},
       {"help frobnicate", 2, "", "usage: lumivora-tool COMMAND [ARGUMENTS]\n"},

@@ -243,6 +243,18 @@ TEST(VerifyRelease, SignatureRules) {
   prolonged.replace(prolonged.find("T07:00"), 6, "T09:00");
   std::string offset = expiring(now);  // a time zone other than Z
   offset.replace(offset.find("Z\r"), 1, "+00:00");
+  // Patches beside the pack: the release statement's lines stay as they were.
+  ReleaseStatement patchedRelease{"product", "1.1", 7, Sha256Digest{9}, now + 86400};
+  const std::string unpatched = expiring(now + 86400);
+  patchedRelease.patches = {{"http://h/p-1.0.patch", "1.0", 5, Sha256Digest{3}},
+                            {"https://h/p-0.9.patch", "0.9", 6, Sha256Digest{4}}};
+  patchedRelease.programSize = 8;
+  const std::string patched = "[Setup]\r\n" + SignedReleaseLines(patchedRelease, root, "");
+  ASSERT_EQ(patched.substr(0, unpatched.size()), unpatched);
+  const auto patchedWith = [&patched](const std::string& from, const std::string& to) {
+    std::string lines = patched;
+    return lines.replace(lines.find(from), from.size(), to);
+  };
   const std::tuple<std::string, const char*, std::string> rows[] = {
       {offer(signer, certificate(root, 5)), "1.1", ""},
       {offer(stranger), "1.1", "The update is signed by an unknown key " + strangerKey},
@@ -278,6 +290,15 @@ TEST(VerifyRelease, SignatureRules) {
       {prolonged, "1.1", "The update's signature does not match its statement"},
       {offset, "1.1",
        "The update's ReleaseExpires is not a UTC time such as 2027-01-31T12:00:00Z."},
+      {patched, "1.1", ""},
+      {patchedWith("ReleasePatch2Size=6", "ReleasePatch2Size=9"), "1.1",
+       "The update's patch statement does not match its signature."},
+      {patchedWith("ReleaseProgramSize=8", "ReleaseProgramSize=9"), "1.1",
+       "The update's patch statement does not match its signature."},
+      {patchedWith("Patch1=http://h/p-1.0.patch\r\n", ""), "1.1",
+       "The update's patch statement names patch 1 without"},
+      {patchedWith("ReleasePatchSignature=", "ReleasePatchSignature=x"), "1.1",
+       "The update's patch statement has no valid program size, SHA-256 or signature."},
   };
   for (const bool requireFresh : {false, true}) {
     const ReleaseTrust trust{.product = "product",
@@ -291,6 +312,8 @@ TEST(VerifyRelease, SignatureRules) {
           requireFresh && problem.empty() && lines.find("ReleaseExpires") == std::string::npos;
       const std::string expected = stale ? "The update's statement carries no expiry." : problem;
       const ReleaseVerdict verdict = VerifyRelease(trust, lines, version);
+      EXPECT_EQ(verdict.statement.patches,
+                lines == patched ? patchedRelease.patches : std::vector<PatchOffer>());
       EXPECT_EQ(verdict.result.Reason().substr(0, expected.size()), expected);
       EXPECT_LT(verdict.result.Reason().size(), 200U);
       EXPECT_EQ(verdict.result.Ok(), expected.empty());
