@@ -3,6 +3,7 @@
 #include <chrono>
 
 #include "launcher/launch_sequence.h"
+#include "launcher/patched_pack.h"
 #include "platform/http.h"
 #include "unzip/pack_check.h"
 #include "unzip/uncompress.h"
@@ -149,6 +150,9 @@ class WebUpdateDialog final : public UpdateDialog {
         request.badRelease};
     environment.dataFolder = request.dataFolder;
     environment.log = request.log;
+    environment.buildPatched = [&password, &request](const webupdate::PatchedPack& patched) {
+      return BuildPatchedPack({request.packPath, password, MainProgramName()}, patched);
+    };
     UpdateOutcome outcome;
     webupdate::TfrmUpdater::Execute(environment, request.currentVersion, request.packPath,
                                     request.infoURL1, request.infoURL2, request.upgradeURLFormat,

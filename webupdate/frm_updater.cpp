@@ -54,6 +54,7 @@ TfrmUpdater::TfrmUpdater(UpdaterEnvironment& environment)
   update.SetPartialFolder(environment.dataFolder);
   update.SetRetryPause(environment.retryPause);
   update.SetLog(environment.log);
+  update.SetPatchBuilder(environment.buildPatched);
   update.OnBeforeGetInfo = [this](TWebUpdate& sender) { WebUpdateBeforeGetInfo(sender); };
   update.OnAfterGetInfo = [this](TWebUpdate& sender) { WebUpdateAfterGetInfo(sender); };
   update.OnDownload = [this](TWebUpdate& sender, int32_t total, int32_t downloaded) {

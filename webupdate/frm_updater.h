@@ -62,6 +62,10 @@ struct UpdaterEnvironment {
   std::function<bool(std::chrono::milliseconds wait)> retryPause{};
   // Where the check's steps and the replacement are logged (none: nowhere).
   platform::LogSink log{};
+  // Makes the new pack from the installed one and a patch (patch_update.h):
+  // the launcher's, which links the applier and the pack writer. None: the
+  // pack is always downloaded whole.
+  PatchBuilder buildPatched{};
 };
 
 class TfrmUpdater {

@@ -60,6 +60,7 @@ bool TWebUpdate::CheckForUpdate(const std::string& infoUrl) {
   redirectionUrl_.clear();
   refusal_ = {};
   release_.reset();
+  patched_ = false;
   DoBeforeGetInfo();
   GetInfo(infoUrl);
   // An offer that is not validly signed is never shown: no version is read.
@@ -87,7 +88,9 @@ bool TWebUpdate::CheckForUpdate(const std::string& infoUrl) {
     }
     return false;
   }
-  DownloadUpdate();
+  if (!DownloadPatched()) {
+    DownloadUpdate();
+  }
   return succeeded_;
 }
 
@@ -147,7 +150,10 @@ bool TWebUpdate::AcceptOffer() {
 }
 
 platform::Result TWebUpdate::DownloadProblem() const {
-  return webupdate::DownloadProblem(trust_.Enabled(), release_, download_);
+  // A pack made from a patch: the patch and the program it made were checked
+  // against their signed sizes and SHA-256 digests.
+  return patched_ ? platform::Result()
+                  : webupdate::DownloadProblem(trust_.Enabled(), release_, download_);
 }
 
 bool TWebUpdate::CompareVersions() {

@@ -24,6 +24,7 @@
 #include "webupdate/info_file.h"
 #include "webupdate/offer.h"
 #include "webupdate/partial_store.h"
+#include "webupdate/patch_update.h"
 #include "webupdate/release_signature.h"
 #include "webupdate/transfer.h"
 
@@ -114,6 +115,11 @@ class TWebUpdate {
   void SetRetryPause(std::function<bool(std::chrono::milliseconds wait)> value) {
     retryPause_ = std::move(value);
   }
+  // How the owner makes the new pack from the installed one and a patch of
+  // the offer from ActualVersion (patch_update.h); with it, such a patch is
+  // downloaded instead of the pack, and any failure of that way falls back to
+  // the pack's download. None unless set.
+  void SetPatchBuilder(PatchBuilder value) { patchBuilder_ = std::move(value); }
   // Deletes the kept download of the last check and its record (after it
   // was installed, or refused).
   void DiscardPartial();
@@ -226,6 +232,13 @@ class TWebUpdate {
   bool ChooseClientFile();
   // One retry pause: the owner's, or a wait that processes messages.
   bool Pause(std::chrono::milliseconds wait);
+  // The delta update (patch_update.cpp): true when the check ends with it,
+  // the new pack made at ClientFileName (Succeeded) or the user's cancel;
+  // false when the pack is to be downloaded.
+  bool DownloadPatched();
+  bool FetchPatch(const PatchOffer& patch, const std::string& patchFile);
+  // The patch's local path (empty: none); PACKFILE the new pack's.
+  std::string PatchFileName(const PatchOffer& patch, std::string& packFile);
   // Checks the signed statement of the information just read; false (with
   // Refusal) when the offer may not be taken.
   bool AcceptOffer();
@@ -268,6 +281,10 @@ class TWebUpdate {
   std::function<bool(std::chrono::milliseconds)> retryPause_;
   std::unique_ptr<PartialStore> partial_;  // held from the download to the installation
   platform::LogSink log_;
+  PatchBuilder patchBuilder_;
+  // The last check's pack was made from a patch: its program was checked
+  // against the signed size and SHA-256 instead of the pack's.
+  bool patched_ = false;
 };
 
 }  // namespace lumivora::webupdate

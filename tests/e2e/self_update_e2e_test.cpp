@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <map>
 #include <optional>
@@ -171,6 +172,84 @@ TEST_F(SelfUpdateTest, SilentFreeUpdateReplacesThePackAndStartsTheNewProgram) {
       << result.out << result.err;
   EXPECT_NE(result.err.find("Unable to write to " + data), std::string::npos) << result.err;
   EXPECT_EQ(ReadFile(data + "/Lumivora.log"), log);
+}
+
+// A delta update: the vendor's `release --previous` with the installed 1.0
+// pack; the launcher fetches the information file and the patch only, makes
+// the pack (the 1.1 program byte for byte) and starts 1.1. A patch that is
+// damaged, cut short or made for another 1.0 falls back to the whole pack, with
+// no message.
+TEST_F(SelfUpdateTest, PatchFromTheInstalledVersionReplacesThePackDownload) {
+  const std::string tool = kBin + "/lumivora-tool";
+  const std::string www = dir / "www/lumivora";
+  const std::string patch = "GET /lumivora/Lumivorapack-1.1-from-1.0.patch";
+  struct Row {
+    const char* what;
+    std::function<void(const std::string& patchFile)> spoil;
+    bool otherBase;
+    std::vector<std::string> served;
+  };
+  const Row rows[] = {
+      {"the patch applies", nullptr, false, {kUpdateIni, patch}},
+      {"a tampered patch",
+       [](const std::string& file) {
+         std::string bytes = ReadFile(file);
+         bytes[bytes.size() / 2] = static_cast<char>(bytes[bytes.size() / 2] ^ 0x40);
+         WriteFile(file, bytes);
+       },
+       false,
+       {kUpdateIni, patch, kNewPack}},
+      {"a truncated patch",
+       [](const std::string& file) { fs::resize_file(file, fs::file_size(file) / 2); },
+       false,
+       {kUpdateIni, patch, kNewPack}},
+      {"a patch for another 1.0", nullptr, true, {kUpdateIni, patch, kNewPack}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    const std::string base = row.otherBase ? dir / "other-1.0" : Pack();
+    ASSERT_EQ(
+        RunProcess({tool, "pack", kBin + "/lumivora-sample-main", "-o", Pack(), "--version", "1.0"},
+                   {})
+            .exitCode,
+        0);
+    const std::string installed = ReadFile(Pack());
+    if (row.otherBase) {  // the same version made from another program
+      ASSERT_EQ(
+          RunProcess({tool, "pack", kBin + "/lumivora-tool", "-o", base, "--version", "1.0"}, {})
+              .exitCode,
+          0);
+    }
+    const ProcessResult release =
+        RunProcess({tool, "release", kBin + "/lumivora-sample-main-1.1", "--version", "1.1",
+                    "--url", "http://127.0.0.1:8808/lumivora/Lumivorapack-1.1", "--key",
+                    kSource + "/keys/demo-only/root.key", "--previous", base, "-o", www},
+                   {});
+    ASSERT_EQ(release.exitCode, 0) << release.err;
+    if (row.spoil) {
+      row.spoil(www + "/Lumivorapack-1.1-from-1.0.patch");
+    }
+    WriteSettings("1");
+    const UpdateServer server(dir / "www", "0");
+    const ProcessResult result = Start().Wait(seconds(60));
+    EXPECT_NE(result.out.find("Lumivoramain 1.1 started"), std::string::npos) << result.err;
+    EXPECT_EQ(server.Requests(), row.served);
+    EXPECT_EQ(Version(), "1.1");
+    EXPECT_EQ(ReadFile(Pack() + ".previous"), installed);  // kept for a rollback
+    fs::remove_all(dir / "extracted");
+    const ProcessResult extracted = RunProcess(
+        {tool, "extract", Pack(), "-d", dir / "extracted", "-P", LUMIVORA_PACK_PASSWORD}, {});
+    ASSERT_EQ(extracted.exitCode, 0) << extracted.err;
+    EXPECT_EQ(ReadFile(dir / "extracted/Lumivoramain"),
+              ReadFile(kBin + "/lumivora-sample-main-1.1"));
+    EXPECT_TRUE(Downloads().empty());
+    const std::string log = ReadFile(dir / "home/.config/Lumivora/Lumivora.log");
+    EXPECT_NE(log.find(row.served.size() == 2 ? "delta: version 1.1 made from version 1.0"
+                                              : "Z download: address 1 of 1",
+                       log.rfind("Z guard: ")),
+              std::string::npos)
+        << log;
+  }
 }
 
 // The question at the terminal: answered there, answered No without a

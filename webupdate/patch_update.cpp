@@ -1,0 +1,124 @@
+#include "webupdate/patch_update.h"
+
+#include <algorithm>
+
+#include "platform/file.h"
+#include "webupdate/info_file.h"
+#include "webupdate/offer.h"
+#include "webupdate/web_update.h"
+
+namespace lumivora::webupdate {
+namespace {
+
+std::string FolderOf(const std::string& path) {
+  const size_t separator = path.find_last_of("/\\");
+  return separator == std::string::npos ? std::string() : path.substr(0, separator + 1);
+}
+
+}  // namespace
+
+std::optional<PatchOffer> PatchFrom(const ReleaseStatement& release, const std::string& installed) {
+  const auto found = std::find_if(
+      release.patches.begin(), release.patches.end(),
+      [&installed](const PatchOffer& patch) { return patch.fromVersion == installed; });
+  return found == release.patches.end() ? std::nullopt : std::optional<PatchOffer>(*found);
+}
+
+ReleaseStatement PatchStatement(const ReleaseStatement& release, const PatchOffer& patch) {
+  ReleaseStatement statement = release;
+  statement.size = patch.size;
+  statement.sha256 = patch.sha256;
+  return statement;
+}
+
+std::string TWebUpdate::PatchFileName(const PatchOffer& patch, std::string& packFile) {
+  packFile = DefaultClientFileName();
+  if (OnGetClientFileName) {
+    OnGetClientFileName(*this, packFile);
+  }
+  if (SafeFileNamePart(packFile).empty()) {
+    return {};
+  }
+  const std::string name = SafeFileNamePart(patch.address);
+  return name.empty() || FolderOf(packFile) + name == packFile ? packFile + ".patch"
+                                                               : FolderOf(packFile) + name;
+}
+
+bool TWebUpdate::FetchPatch(const PatchOffer& patch, const std::string& patchFile) {
+  AddressedDownload attempt;
+  attempt.fileName = patchFile;
+  attempt.trusted = true;
+  attempt.release = PatchStatement(*release_, patch);
+  attempt.before = [this, &patch, &patchFile](size_t /*attempt*/, bool /*last*/) {
+    platform::Log(log_, "delta: patch from version " + patch.fromVersion + ", " +
+                            platform::WithoutCredentials(patch.address));
+    moreAddresses_ = true;  // a refused patch is the full pack's business, not the user's
+    DoBeforeDownload(patchFile);
+  };
+  attempt.after = [this, &patchFile](size_t /*attempt*/, bool /*last*/) {
+    moreAddresses_ = false;
+    DoAfterDownload(patchFile);
+  };
+  attempt.pause = [this](std::chrono::milliseconds wait) { return Pause(wait); };
+  const DownloadResult got =
+      DownloadFromAddresses([this](const TransferRequest& request) { return Transfer(request); },
+                            {patch.address}, attempt);
+  const platform::Result problem = webupdate::DownloadProblem(true, attempt.release, got);
+  if (!got.transfer.Succeeded() || !problem.Ok()) {
+    platform::Log(log_, "delta: the patch did not arrive: " +
+                            (got.transfer.Succeeded() ? problem.Reason() : got.transfer.reason));
+    return false;
+  }
+  return true;
+}
+
+bool TWebUpdate::DownloadPatched() {
+  patched_ = false;
+  succeeded_ = false;
+  const std::optional<PatchOffer> patch =
+      patchBuilder_ && release_ ? PatchFrom(*release_, actualVersion_) : std::nullopt;
+  if (!patch) {
+    if (release_ && !release_->patches.empty()) {
+      platform::Log(log_, "delta: no patch from version " + actualVersion_);
+    }
+    return false;
+  }
+  std::string packFile;
+  const std::string patchFile = PatchFileName(*patch, packFile);
+  if (patchFile.empty() || !FetchPatch(*patch, patchFile)) {
+    if (!patchFile.empty()) {
+      platform::DeleteFile(patchFile);
+    }
+    return cancelled_;  // a cancelled download ends the check: no full pack either
+  }
+  const PatchedPack request{patchFile,
+                            newVersion_,
+                            release_->programSize,
+                            release_->programSha256,
+                            packFile,
+                            [this](uint64_t made, uint64_t total) {
+                              // The bar runs again over the program being made.
+                              totalSize_ = static_cast<int64_t>(total);
+                              downloadedSize_ = made;
+                              DoDownload();
+                              ui_.ProcessMessages();
+                              return !cancelled_;
+                            }};
+  const platform::Result built = patchBuilder_(request);
+  platform::DeleteFile(patchFile);
+  if (!built.Ok()) {
+    platform::Log(log_, "delta: no pack made from the patch: " + built.Reason());
+    platform::DeleteFile(packFile);
+    return cancelled_;
+  }
+  const std::optional<int64_t> size = platform::FileSize(packFile);
+  platform::Log(log_, "delta: version " + newVersion_ + " made from version " + actualVersion_ +
+                          " and a patch of " + std::to_string(patch->size) + " bytes");
+  clientFileName_ = packFile;
+  downloadedSize_ = size ? static_cast<uint64_t>(*size) : 0;
+  patched_ = true;
+  succeeded_ = true;
+  return true;
+}
+
+}  // namespace lumivora::webupdate
