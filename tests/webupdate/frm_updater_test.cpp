@@ -120,6 +120,7 @@ class UpdaterTest : public ::testing::Test {
     environment.previousPack = PackPath() + ".previous";
     environment.badRelease = badRelease;
     environment.dataFolder = data.Path();
+    environment.buildPatched = buildPatched;
     environment.retryPause = [this](std::chrono::milliseconds wait) {
       pauses.push_back(wait.count());
       return true;
@@ -151,6 +152,7 @@ class UpdaterTest : public ::testing::Test {
   ReleaseTrust trust;
   std::string badRelease;
   std::vector<std::string> checked;
+  PatchBuilder buildPatched;
 };
 
 const char kQuestion[] =
@@ -420,6 +422,74 @@ TEST_F(UpdaterTest, ChecksFromInformationToPack) {
     // The download and its folder are gone; nothing else is left beside the pack.
     EXPECT_TRUE(std::filesystem::is_empty(dir / "tmp"));
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), updated ? 3 : 2);
+  }
+}
+
+// A patch from the installed version replaces the pack's download: the
+// builder gets the verified patch and its pack is installed. A patch that
+// does not arrive, is not the signed one, or that the builder refuses (another
+// base, a damaged installed pack, a write error) falls back to the whole pack
+// without a box.
+TEST_F(UpdaterTest, PatchFromTheInstalledVersionOrElseTheWholePack) {
+  const SecretKey root = SecretKey::Generate();
+  const auto digest = [](const std::string& bytes) {
+    Sha256Stream hash;
+    hash.Update({reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()});
+    return hash.Finish();
+  };
+  ReleaseStatement release{"product", "1.1", 8, digest("new pack")};
+  release.patches = {{"http://update.test/p-from-0.9.patch", "0.9", 3, digest("old")},
+                     {"http://update.test/p-from-1.0.patch", "1.0", 5, digest("patch")}};
+  release.programSize = 7;
+  release.programSha256 = digest("program");
+  struct Row {
+    const char* name;
+    std::string base;   // of the second patch
+    std::string patch;  // served at the 1.0 patch's address (empty: 404)
+    bool builds;
+    std::vector<std::string> requested;
+  };
+  const std::string patchPath = "/p-from-1.0.patch";
+  const Row rows[] = {
+      {"the patch applies", "1.0", "patch", true, {"/info1.ini", patchPath}},
+      {"no patch for the installed version", "0.8", "patch", true, {"/info1.ini", "/new.pack"}},
+      {"the patch is missing", "1.0", "", true, {"/info1.ini", patchPath, "/new.pack"}},
+      {"a tampered patch", "1.0", "pAtch", true, {"/info1.ini", patchPath, "/new.pack"}},
+      {"a truncated patch", "1.0", "pat", true, {"/info1.ini", patchPath, "/new.pack"}},
+      {"the builder refuses", "1.0", "patch", false, {"/info1.ini", patchPath, "/new.pack"}},
+  };
+  trust = ReleaseTrust{"product", {root.Public()}, 0};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    WriteFile(PackPath(), "old pack");
+    release.patches[1].fromVersion = row.base;
+    const std::string info = InfoFile("1.1", "new.pack") + SignedReleaseLines(release, root, "");
+    transport.resources = {{"/info1.ini", {200, info}}, {"/new.pack", {200, "new pack"}}};
+    if (!row.patch.empty()) {
+      transport.resources[patchPath] = {200, row.patch};
+    }
+    transport.requested.clear();
+    ui.messages.clear();
+    checked.clear();
+    std::vector<std::string> given;
+    buildPatched = [&](const PatchedPack& request) {
+      given.push_back(ReadFile(request.patchFile) + " " + request.version + " " +
+                      std::to_string(request.programSize));
+      if (!row.builds) {
+        return platform::Result::Failure("the patch does not apply");
+      }
+      EXPECT_TRUE(request.programSha256 == release.programSha256);
+      WriteFile(request.output, "made pack");
+      return platform::Result();
+    };
+    const bool patched = row.requested.size() == 2 && row.requested[1] == patchPath;
+    EXPECT_EQ(Run("1.0", true), "1.1");
+    EXPECT_EQ(transport.requested, row.requested);
+    EXPECT_EQ(ReadFile(PackPath()), patched ? "made pack" : "new pack");
+    EXPECT_EQ(ReadFile(PackPath() + ".previous"), "old pack");
+    EXPECT_EQ(given.size(), row.patch == "patch" && row.base == "1.0" ? 1U : 0U);
+    EXPECT_TRUE(MessageTexts().empty());
+    EXPECT_TRUE(std::filesystem::is_empty(dir / "tmp"));
   }
 }
 
