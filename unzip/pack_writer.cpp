@@ -24,7 +24,6 @@ namespace {
 // attributes of an entry made on a Unix host).
 constexpr uint32_t kUnixRegularFile = 0100000;
 constexpr uint32_t kUnixPermissionBits = 07777;
-constexpr int kDeflateLevel = 9;
 
 // The archive's side of libzip: nothing to read (the pack is always written
 // anew), a new file beside OUTPUT to write, renamed over OUTPUT on commit and
@@ -188,7 +187,7 @@ bool DescribePack(zip_t* archive, zip_uint64_t entry, const PackRequest& request
     return false;
   }
   const uint32_t mode = kUnixRegularFile | (request.mode & kUnixPermissionBits);
-  return zip_set_file_compression(archive, entry, ZIP_CM_DEFLATE, kDeflateLevel) == 0 &&
+  return zip_set_file_compression(archive, entry, ZIP_CM_DEFLATE, request.level) == 0 &&
          zip_file_set_encryption(archive, entry, ZIP_EM_TRAD_PKWARE, request.password.c_str()) ==
              0 &&
          zip_file_set_external_attributes(archive, entry, 0, ZIP_OPSYS_UNIX, mode << 16U) == 0;

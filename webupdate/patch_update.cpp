@@ -1,6 +1,7 @@
 #include "webupdate/patch_update.h"
 
 #include <algorithm>
+#include <chrono>
 
 #include "platform/file.h"
 #include "webupdate/info_file.h"
@@ -104,7 +105,10 @@ bool TWebUpdate::DownloadPatched() {
                               ui_.ProcessMessages();
                               return !cancelled_;
                             }};
+  const auto start = std::chrono::steady_clock::now();
   const platform::Result built = patchBuilder_(request);
+  const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
+      std::chrono::steady_clock::now() - start);
   platform::DeleteFile(patchFile);
   if (!built.Ok()) {
     platform::Log(log_, "delta: no pack made from the patch: " + built.Reason());
@@ -113,7 +117,8 @@ bool TWebUpdate::DownloadPatched() {
   }
   const std::optional<int64_t> size = platform::FileSize(packFile);
   platform::Log(log_, "delta: version " + newVersion_ + " made from version " + actualVersion_ +
-                          " and a patch of " + std::to_string(patch->size) + " bytes");
+                          " and a patch of " + std::to_string(patch->size) + " bytes in " +
+                          std::to_string(took.count()) + " ms");
   clientFileName_ = packFile;
   downloadedSize_ = size ? static_cast<uint64_t>(*size) : 0;
   patched_ = true;

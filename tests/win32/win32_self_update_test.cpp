@@ -148,6 +148,44 @@ TEST_F(Win32SelfUpdate, SilentFreeUpdateReplacesThePackAndStartsTheNewProgram) {
   EXPECT_TRUE(LeftoverDownloads().empty());
 }
 
+// A delta update: the offer carries a patch from the installed 1.0; only the
+// information file and the patch are fetched, and the launcher writes the
+// 1.1 pack itself (libzip, encrypted afresh) and starts it.
+TEST_F(Win32SelfUpdate, PatchFromTheInstalledVersionReplacesThePackDownload) {
+  const SettingsFile settings(Settings(true));
+  const std::string patchPath = "/lumivora/Lumivorapack-1.1-from-1.0.patch";
+  const std::string patch = ReadFile(kPackDir + "/Lumivorapack-1.1-from-1.0.patch");
+  const std::string program = ReadFile(LUMIVORA_NEW_PROGRAM);
+  ASSERT_FALSE(patch.empty());
+  const auto digest = [](const std::string& bytes) {
+    webupdate::Sha256Stream hash;
+    hash.Update({reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()});
+    return hash.Finish();
+  };
+  webupdate::ReleaseStatement release{LUMIVORA_PRODUCT_IDENTITY, "1.1", newPack_.size(),
+                                      digest(newPack_)};
+  release.patches = {{"http://127.0.0.1:8808" + patchPath, "1.0", patch.size(), digest(patch)}};
+  release.programSize = program.size();
+  release.programSha256 = digest(program);
+  std::map<std::string, std::string> responses = Responses();
+  responses[kInfoPath] = Offer(webupdate::SignedReleaseLines(release, DemoRootKey(), ""));
+  responses[patchPath] = Ok(patch);
+  LoopbackServer server(responses, 8808);
+  ASSERT_EQ(server.Port(), 8808);
+  ChildProcess launcher = StartLauncher();
+  ASSERT_TRUE(launcher.Started());
+  EXPECT_EQ(launcher.Wait(60s), 0);
+  HWND window = WaitForWindow(0, "LumivoraMainWindow");
+  const std::string report = ReadFile(report_);
+  EXPECT_TRUE(CloseMainProgram(window, 30s));
+  EXPECT_NE(report.find("Lumivoramain 1.1 started"), std::string::npos) << report;
+  EXPECT_EQ(settings.Value("Version"), "1.1");
+  EXPECT_EQ(ReadFile(Pack() + ".previous"), oldPack_);
+  EXPECT_EQ(server.RequestLines(),
+            (std::vector<std::string>{"GET " + kInfoPath, "GET " + patchPath}));
+  EXPECT_TRUE(LeftoverDownloads().empty());
+}
+
 // A release whose main program fails at once (the sample 1.1 told to) is
 // rolled back on the same start: one box names both versions, the old pack
 // and version are back and the old program starts.
