@@ -62,6 +62,9 @@ struct UpdaterEnvironment {
   std::function<bool(std::chrono::milliseconds wait)> retryPause{};
   // Where the check's steps and the replacement are logged (none: nowhere).
   platform::LogSink log{};
+  // The information file's validators the check may ask on; Execute leaves
+  // the ones the next check may ask on (TWebUpdate::KeptValidator).
+  InfoValidator infoValidator{};
 };
 
 class TfrmUpdater {

@@ -60,8 +60,12 @@ bool TWebUpdate::CheckForUpdate(const std::string& infoUrl) {
   redirectionUrl_.clear();
   refusal_ = {};
   release_.reset();
+  kept_ = {};
   DoBeforeGetInfo();
   GetInfo(infoUrl);
+  if (notModified_) {
+    return NothingNew();
+  }
   // An offer that is not validly signed is never shown: no version is read.
   if (succeeded_ && !newVersion_.empty() && !AcceptOffer()) {
     newVersion_.clear();
@@ -81,6 +85,11 @@ bool TWebUpdate::CheckForUpdate(const std::string& infoUrl) {
     OnUpdateAvailable(*this, actual, offered, canUpdate);
   }
   if (!canUpdate) {
+    if (decision_ == VersionDecision::kNotNewer || decision_ == VersionDecision::kBadRelease) {
+      kept_ = fetched_;
+      kept_.installed = actualVersion_;
+      kept_.expires = release_ && release_->expires ? *release_->expires : 0;
+    }
     // A download kept for an offer that is not taken is worth nothing.
     if (!partialFolder_.empty()) {
       ClearPartialStore(partialFolder_);
@@ -102,7 +111,12 @@ void TWebUpdate::GetInfo(const std::string& infoUrl) {
         downloadUrl_.clear();
         return Transfer(request);
       },
-      start);
+      start,
+      // A kept partial is the download of an offer to be seen again.
+      InfoCondition(condition_, start, actualVersion_, trust_,
+                    !partialFolder_.empty() && PartialDownloadPresent(partialFolder_)));
+  notModified_ = found.notModified;
+  fetched_ = found.validator;
   // The properties hold the last file read; a version only when the chain
   // ended at it. A chain that does not end (a file naming itself, a cycle)
   // gives no information, so the check fails with OnDownloadError.
@@ -118,6 +132,18 @@ void TWebUpdate::GetInfo(const std::string& infoUrl) {
       mirrors_ = found.info->mirrors;
     }
   }
+}
+
+bool TWebUpdate::NothingNew() {
+  // The same file as the last verified one: what that check decided holds.
+  // Its statement counts as fresh only while its kept expiry is ahead.
+  kept_ = condition_;
+  if (condition_.expires > trust_.now) {
+    trust_.freshOfferSeen = trust_.now;
+  }
+  DoAfterGetInfo();
+  DoNoUpdateFound();
+  return false;
 }
 
 void TWebUpdate::ParseInfo() {
@@ -152,6 +178,7 @@ platform::Result TWebUpdate::DownloadProblem() const {
 
 bool TWebUpdate::CompareVersions() {
   const VersionDecision decision = DecideVersion(actualVersion_, newVersion_, badRelease_);
+  decision_ = decision;
   platform::Log(log_, DecisionLine(actualVersion_, newVersion_, decision));
   switch (decision) {
     case VersionDecision::kFreeUpdate:
