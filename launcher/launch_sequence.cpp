@@ -168,11 +168,10 @@ void RunUpdateStep(LaunchEnvironment& environment, TfrmSplash* splash, LaunchSta
                           recorded = true;
                         },
                         PreviousPackPath(state.PackPath)};
-  const UpdateOutcome outcome =
-      environment.updater.Execute({installed, state.PackPath, url1, url2, upgrade,
-                                   state.Settings.SilentUpdate, state.Settings.SigningSerial, guard,
-                                   state.Settings.BadRelease, state.DataFolder, environment.log,
-                                   state.Settings.InfoValidator});
+  const UpdateOutcome outcome = environment.updater.Execute(
+      {installed, state.PackPath, url1, url2, upgrade, state.Settings.SilentUpdate,
+       state.Settings.SigningSerial, guard, state.Settings.BadRelease, state.DataFolder,
+       environment.log, state.Settings.InfoValidator});
   state.UpdatedVersion = outcome.newVersion;
   platform::Log(environment.log, outcome.newVersion.empty()
                                      ? "update: none installed, version " + installed + " stays"
@@ -184,9 +183,9 @@ void RunUpdateStep(LaunchEnvironment& environment, TfrmSplash* splash, LaunchSta
   const bool newValidator = outcome.infoValidator != state.Settings.InfoValidator;
   state.Settings.InfoValidator = outcome.infoValidator;
   if (!version.empty() || newSerial || !outcome.lastFreshOffer.empty() || newValidator) {
-    WriteSharedSettings(environment, splash, files, state, version, newSerial, {},
-                        newValidator ? InfoValidatorValues(outcome.infoValidator)
-                                     : platform::ProfileValues{});
+    WriteSharedSettings(
+        environment, splash, files, state, version, newSerial, {},
+        newValidator ? InfoValidatorValues(outcome.infoValidator) : platform::ProfileValues{});
   }
 }
 

@@ -87,13 +87,12 @@ std::string SettingsFilePath(const std::string& dataFolder) {
 
 LauncherSettings ReadSettings(const std::string& settingsFile) {
   // One read of the file for all the keys.
-  const platform::ProfileValues values =
-      platform::ReadProfileSection(kSettingsSection,
-                                   {"Version", "AutoUpdate", "NextUpdate", "SilentUpdate",
-                                    "SigningSerial", "PreviousVersion", "FirstStart", "BadRelease",
-                                    "InfoAddress", "InfoETag", "InfoLastModified", "InfoVersion",
-                                    "InfoExpires"},
-                                   settingsFile);
+  const platform::ProfileValues values = platform::ReadProfileSection(
+      kSettingsSection,
+      {"Version", "AutoUpdate", "NextUpdate", "SilentUpdate", "SigningSerial", "PreviousVersion",
+       "FirstStart", "BadRelease", "InfoAddress", "InfoETag", "InfoLastModified", "InfoVersion",
+       "InfoExpires"},
+      settingsFile);
   const auto readInteger = [&](const char* key, int32_t defaultValue) {
     return StrToIntDef(platform::ProfileValue(values, key, "", kValueRoom), defaultValue);
   };
@@ -110,7 +109,9 @@ LauncherSettings ReadSettings(const std::string& settingsFile) {
   settings.PreviousVersion = platform::ProfileValue(values, "PreviousVersion", "", kValueRoom);
   settings.FirstStart = platform::ProfileValue(values, "FirstStart", "", kValueRoom);
   settings.BadRelease = platform::ProfileValue(values, "BadRelease", "", kValueRoom);
-  const auto text = [&](const char* key) { return platform::ProfileValue(values, key, "", kValueRoom); };
+  const auto text = [&](const char* key) {
+    return platform::ProfileValue(values, key, "", kValueRoom);
+  };
   settings.InfoValidator = {text("InfoAddress"), text("InfoETag"), text("InfoLastModified"),
                             text("InfoVersion"),
                             webupdate::DecimalInt64(text("InfoExpires")).value_or(0)};

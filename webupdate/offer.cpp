@@ -9,8 +9,7 @@
 
 namespace lumivora::webupdate {
 
-InfoFetch FetchInfo(const Fetcher& fetch, const std::string& url,
-                    const InfoValidator& condition) {
+InfoFetch FetchInfo(const Fetcher& fetch, const std::string& url, const InfoValidator& condition) {
   InfoFetch found;
   std::string address = url;
   for (int hops = 0;; ++hops) {
@@ -44,8 +43,7 @@ InfoFetch FetchInfo(const Fetcher& fetch, const std::string& url,
 }
 
 InfoValidator InfoCondition(const InfoValidator& kept, const std::string& url,
-                            const std::string& installed, const ReleaseTrust& trust,
-                            bool partial) {
+                            const std::string& installed, const ReleaseTrust& trust, bool partial) {
   const bool expiring = kept.expires != 0 && kept.expires - kFreshValidatorMargin <= trust.now;
   if (kept.Empty() || kept.address != url || kept.installed != installed || expiring ||
       (trust.requireFresh && kept.expires == 0) || partial) {

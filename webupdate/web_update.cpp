@@ -105,16 +105,21 @@ void TWebUpdate::GetInfo(const std::string& infoUrl) {
   downloadUrl_.clear();
   mirrors_.clear();
   const std::string start = redirectionUrl_.empty() ? infoUrl : redirectionUrl_;
+  // A kept partial is the download of an offer to be seen again.
+  const InfoValidator condition =
+      InfoCondition(condition_, start, actualVersion_, trust_,
+                    !partialFolder_.empty() && PartialDownloadPresent(partialFolder_));
+  if (!condition.Empty()) {
+    platform::Log(log_, "information: asked on the validator of the last check (ETag " +
+                            condition.etag + ", Last-Modified " + condition.lastModified + ")");
+  }
   InfoFetch found = FetchInfo(
       [this](const TransferRequest& request) {
         newVersion_.clear();
         downloadUrl_.clear();
         return Transfer(request);
       },
-      start,
-      // A kept partial is the download of an offer to be seen again.
-      InfoCondition(condition_, start, actualVersion_, trust_,
-                    !partialFolder_.empty() && PartialDownloadPresent(partialFolder_)));
+      start, condition);
   notModified_ = found.notModified;
   fetched_ = found.validator;
   // The properties hold the last file read; a version only when the chain

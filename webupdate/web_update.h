@@ -290,5 +290,4 @@ class TWebUpdate {
   VersionDecision decision_ = VersionDecision::kNotNewer;
 };
 
-
 }  // namespace lumivora::webupdate

@@ -231,8 +231,9 @@ TEST_F(LaunchSequenceTest, OnlineScheduleAndSettingsWrite) {
     updater.answer = row.updaterAnswer;
     updater.acceptedSerial = row.acceptedSerial;
     updater.freshDay = row.freshDay;
-    updater.validator = *row.etag != 0 ? webupdate::InfoValidator{"http://u", row.etag, "", "1.0", 0}
-                                       : webupdate::InfoValidator{};
+    updater.validator = *row.etag != 0
+                            ? webupdate::InfoValidator{"http://u", row.etag, "", "1.0", 0}
+                            : webupdate::InfoValidator{};
     ::unlink((dir / "app/Lumivorapack").c_str());
     if (row.packComment != nullptr) {
       lumivora::testing::WriteBytes(dir / "app/Lumivorapack",

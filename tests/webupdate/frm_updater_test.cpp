@@ -37,7 +37,7 @@ class ScriptedTransport final : public platform::HttpTransport {
   std::map<std::string, Resource> resources;
   std::vector<std::string> requested;
   std::vector<std::string> ranges;  // of each request that asked for one
-  std::string etag = "\"v1\"";     // of every file; If-None-Match on it is answered 304
+  std::string etag = "\"v1\"";      // of every file; If-None-Match on it is answered 304
   bool honourConditions = true;
   std::vector<std::string> conditions;  // the If-None-Match values asked on
   std::vector<int> statuses;            // of each answer
@@ -56,7 +56,8 @@ class ScriptedTransport final : public platform::HttpTransport {
         from = 0;
       } else if (line.starts_with("If-None-Match: ")) {
         conditions.push_back(line.substr(15));
-        resource = honourConditions && line == "If-None-Match: " + etag ? Resource{304, ""} : resource;
+        resource =
+            honourConditions && line == "If-None-Match: " + etag ? Resource{304, ""} : resource;
       }
     }
     statuses.push_back(resource.status);
