@@ -85,7 +85,9 @@ bool TWebUpdate::CheckForUpdate(const std::string& infoUrl) {
     OnUpdateAvailable(*this, actual, offered, canUpdate);
   }
   if (!canUpdate) {
-    if (decision_ == VersionDecision::kNotNewer || decision_ == VersionDecision::kBadRelease) {
+    const bool settled =
+        decision_ == VersionDecision::kNotNewer || decision_ == VersionDecision::kBadRelease;
+    if (settled && !fetched_.Empty()) {
       kept_ = fetched_;
       kept_.installed = actualVersion_;
       kept_.expires = release_ && release_->expires ? *release_->expires : 0;
