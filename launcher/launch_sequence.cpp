@@ -97,7 +97,8 @@ LockAttempt TakeSharedLock(LaunchEnvironment& environment, TfrmSplash* splash,
 bool WriteSharedSettings(LaunchEnvironment& environment, TfrmSplash* splash,
                          const SharedFiles& files, const LaunchState& state,
                          const std::string& version, bool writeSerial,
-                         const std::function<void()>& alsoUnderLock = {}) {
+                         const std::function<void()>& alsoUnderLock = {},
+                         const platform::ProfileValues& more = {}) {
   const LockAttempt attempt = TakeSharedLock(environment, splash, files);
   if (attempt.lock == nullptr) {
     if (attempt.busy) {
@@ -105,7 +106,7 @@ bool WriteSharedSettings(LaunchEnvironment& environment, TfrmSplash* splash,
     }
     throw Exception("Unable to write to " + files.lockFile);
   }
-  WriteSettings(files.settingsFile, state.Settings, version, writeSerial);
+  WriteSettings(files.settingsFile, state.Settings, version, writeSerial, more);
   if (alsoUnderLock) {
     alsoUnderLock();
   }
@@ -167,10 +168,10 @@ void RunUpdateStep(LaunchEnvironment& environment, TfrmSplash* splash, LaunchSta
                           recorded = true;
                         },
                         PreviousPackPath(state.PackPath)};
-  const UpdateOutcome outcome =
-      environment.updater.Execute({installed, state.PackPath, url1, url2, upgrade,
-                                   state.Settings.SilentUpdate, state.Settings.SigningSerial, guard,
-                                   state.Settings.BadRelease, state.DataFolder, environment.log});
+  const UpdateOutcome outcome = environment.updater.Execute(
+      {installed, state.PackPath, url1, url2, upgrade, state.Settings.SilentUpdate,
+       state.Settings.SigningSerial, guard, state.Settings.BadRelease, state.DataFolder,
+       environment.log, state.Settings.InfoValidator});
   state.UpdatedVersion = outcome.newVersion;
   platform::Log(environment.log, outcome.newVersion.empty()
                                      ? "update: none installed, version " + installed + " stays"
@@ -179,8 +180,12 @@ void RunUpdateStep(LaunchEnvironment& environment, TfrmSplash* splash, LaunchSta
   state.Settings.LastFreshOffer = outcome.lastFreshOffer;
   const std::string version = recorded ? std::string() : state.UpdatedVersion;
   const bool newSerial = state.Settings.SigningSerial != recordedSerial;
-  if (!version.empty() || newSerial || !outcome.lastFreshOffer.empty()) {
-    WriteSharedSettings(environment, splash, files, state, version, newSerial);
+  const bool newValidator = outcome.infoValidator != state.Settings.InfoValidator;
+  state.Settings.InfoValidator = outcome.infoValidator;
+  if (!version.empty() || newSerial || !outcome.lastFreshOffer.empty() || newValidator) {
+    WriteSharedSettings(
+        environment, splash, files, state, version, newSerial, {},
+        newValidator ? InfoValidatorValues(outcome.infoValidator) : platform::ProfileValues{});
   }
 }
 

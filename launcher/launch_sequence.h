@@ -81,6 +81,8 @@ struct UpdateRequest {
   // kept for the next start.
   std::string dataFolder{};
   platform::LogSink log{};  // where the check's steps are logged
+  // The information file's validators the check may ask on.
+  webupdate::InfoValidator infoValidator{};
 };
 
 // What it did: the version it installed (the empty text: none), the
@@ -91,6 +93,8 @@ struct UpdateOutcome {
   std::string newVersion;
   uint64_t signingSerial = 0;
   std::string lastFreshOffer;
+  // The validators the next check may ask on (empty: none).
+  webupdate::InfoValidator infoValidator;
 };
 
 // Runs the update dialog: checks, downloads and replaces the pack.

@@ -87,11 +87,12 @@ std::string SettingsFilePath(const std::string& dataFolder) {
 
 LauncherSettings ReadSettings(const std::string& settingsFile) {
   // One read of the file for all the keys.
-  const platform::ProfileValues values =
-      platform::ReadProfileSection(kSettingsSection,
-                                   {"Version", "AutoUpdate", "NextUpdate", "SilentUpdate",
-                                    "SigningSerial", "PreviousVersion", "FirstStart", "BadRelease"},
-                                   settingsFile);
+  const platform::ProfileValues values = platform::ReadProfileSection(
+      kSettingsSection,
+      {"Version", "AutoUpdate", "NextUpdate", "SilentUpdate", "SigningSerial", "PreviousVersion",
+       "FirstStart", "BadRelease", "InfoAddress", "InfoETag", "InfoLastModified", "InfoVersion",
+       "InfoExpires"},
+      settingsFile);
   const auto readInteger = [&](const char* key, int32_t defaultValue) {
     return StrToIntDef(platform::ProfileValue(values, key, "", kValueRoom), defaultValue);
   };
@@ -108,6 +109,12 @@ LauncherSettings ReadSettings(const std::string& settingsFile) {
   settings.PreviousVersion = platform::ProfileValue(values, "PreviousVersion", "", kValueRoom);
   settings.FirstStart = platform::ProfileValue(values, "FirstStart", "", kValueRoom);
   settings.BadRelease = platform::ProfileValue(values, "BadRelease", "", kValueRoom);
+  const auto text = [&](const char* key) {
+    return platform::ProfileValue(values, key, "", kValueRoom);
+  };
+  settings.InfoValidator = {text("InfoAddress"), text("InfoETag"), text("InfoLastModified"),
+                            text("InfoVersion"),
+                            webupdate::DecimalInt64(text("InfoExpires")).value_or(0)};
   return settings;
 }
 
@@ -167,6 +174,16 @@ void WriteSettings(const std::string& settingsFile, const LauncherSettings& sett
   }
   values.insert(values.end(), more.begin(), more.end());
   WriteSettingValues(settingsFile, values);
+}
+
+platform::ProfileValues InfoValidatorValues(const webupdate::InfoValidator& validator) {
+  return {{"InfoAddress", validator.address},
+          // In quotes of its own: the reading takes one pair off, and an
+          // entity tag has its own (RFC 9110 8.8.3).
+          {"InfoETag", validator.etag.empty() ? "" : '"' + validator.etag + '"'},
+          {"InfoLastModified", validator.lastModified},
+          {"InfoVersion", validator.installed},
+          {"InfoExpires", validator.expires != 0 ? std::to_string(validator.expires) : ""}};
 }
 
 void WriteSettingValues(const std::string& settingsFile, const platform::ProfileValues& values) {

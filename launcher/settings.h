@@ -7,6 +7,7 @@
 
 #include "platform/product.h"
 #include "platform/profile.h"
+#include "webupdate/info_file.h"
 
 namespace lumivora::launcher {
 
@@ -29,6 +30,10 @@ struct LauncherSettings {
   std::string PreviousVersion;
   std::string FirstStart;
   std::string BadRelease;
+  // The information file's validators a check may ask on ("InfoAddress",
+  // "InfoETag", "InfoLastModified", "InfoVersion", "InfoExpires"; empty:
+  // none).
+  webupdate::InfoValidator InfoValidator;
 };
 
 // Days from one update check to the next: AutoUpdate 1 checks weekly, 2 and
@@ -52,7 +57,8 @@ std::string SettingsFilePath(const std::string& dataFolder);
 
 // Reads Version, AutoUpdate, NextUpdate, SilentUpdate and SigningSerial, in
 // this order (a SigningSerial that is not a decimal number reads as 0), and
-// the release record (PreviousVersion, FirstStart, BadRelease), in one read.
+// the release record (PreviousVersion, FirstStart, BadRelease) and the
+// information file's validators, in one read.
 LauncherSettings ReadSettings(const std::string& settingsFile);
 
 // The schedule test: true when a check is due on TODAY (AutoUpdate 1 or more
@@ -81,6 +87,9 @@ std::string HigherVersion(const std::string& a, const std::string& b);
 void WriteSettings(const std::string& settingsFile, const LauncherSettings& settings,
                    const std::string& updatedVersion, bool writeSigningSerial = false,
                    const platform::ProfileValues& more = {});
+
+// The settings' values of VALIDATOR (empty texts clear them).
+platform::ProfileValues InfoValidatorValues(const webupdate::InfoValidator& validator);
 
 // Writes only VALUES, in one write; raises as WriteSettings does.
 void WriteSettingValues(const std::string& settingsFile, const platform::ProfileValues& values);

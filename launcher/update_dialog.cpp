@@ -153,11 +153,13 @@ class WebUpdateDialog final : public UpdateDialog {
     environment.buildPatched = [&password, &request](const webupdate::PatchedPack& patched) {
       return BuildPatchedPack({request.packPath, password, MainProgramName()}, patched);
     };
+    environment.infoValidator = request.infoValidator;
     UpdateOutcome outcome;
     webupdate::TfrmUpdater::Execute(environment, request.currentVersion, request.packPath,
                                     request.infoURL1, request.infoURL2, request.upgradeURLFormat,
                                     request.silent, outcome.newVersion);
     outcome.signingSerial = environment.trust.recordedSerial;
+    outcome.infoValidator = environment.infoValidator;
     if (environment.trust.freshOfferSeen != 0) {
       outcome.lastFreshOffer = webupdate::UtcDateText(environment.trust.freshOfferSeen);
     }

@@ -6,6 +6,9 @@
 namespace lumivora::webupdate {
 
 std::string InfoLine(const InfoFetch& found) {
+  if (found.notModified) {
+    return "information: not modified (HTTP 304), nothing downloaded: no update";
+  }
   if (!found.Complete()) {
     return "information: none usable" +
            (found.transfer.Succeeded() ? std::string() : ": " + found.transfer.reason);

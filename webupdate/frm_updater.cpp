@@ -240,6 +240,7 @@ void TfrmUpdater::Execute(UpdaterEnvironment& environment, const std::string& cu
   dialog.Silent = silent;
   update.SetReleaseTrust(environment.trust);
   update.SetBadRelease(environment.badRelease);
+  update.SetInfoValidator(environment.infoValidator);
   // One time limit for every information file of this check, however many
   // redirections and addresses it takes.
   const std::chrono::milliseconds budget =
@@ -256,6 +257,7 @@ void TfrmUpdater::Execute(UpdaterEnvironment& environment, const std::string& cu
   }
   environment.trust.recordedSerial = update.Trust().recordedSerial;
   environment.trust.freshOfferSeen = update.Trust().freshOfferSeen;
+  environment.infoValidator = update.KeptValidator();
   if (!downloaded) {
     return;  // the dialog takes the download's folder with it
   }

@@ -66,6 +66,9 @@ struct UpdaterEnvironment {
   // the launcher's, which links the applier and the pack writer. None: the
   // pack is always downloaded whole.
   PatchBuilder buildPatched{};
+  // The information file's validators the check may ask on; Execute leaves
+  // the ones the next check may ask on (TWebUpdate::KeptValidator).
+  InfoValidator infoValidator{};
 };
 
 class TfrmUpdater {

@@ -92,6 +92,21 @@ struct UpdateInfo {
 };
 UpdateInfo ReadUpdateInfo(std::string_view text);
 
+// What a later check may ask the information file on (If-None-Match,
+// If-Modified-Since: RFC 9110 13.1.2, 13.1.3): the validators of the last
+// file that verified and offered nothing to install, the address it was the
+// first file at, the installed version it was decided against and its
+// statement's expiry (Unix time, 0: none). Empty: fetched afresh.
+struct InfoValidator {
+  std::string address;
+  std::string etag;
+  std::string lastModified;
+  std::string installed;
+  int64_t expires = 0;
+  [[nodiscard]] bool Empty() const { return etag.empty() && lastModified.empty(); }
+  bool operator==(const InfoValidator&) const = default;
+};
+
 // An http:// or https:// address (scheme in any letter case) with a host and
 // a path, in printable ASCII without blanks.
 bool IsDownloadAddress(std::string_view text);

@@ -9,7 +9,7 @@
 
 namespace lumivora::webupdate {
 
-InfoFetch FetchInfo(const Fetcher& fetch, const std::string& url) {
+InfoFetch FetchInfo(const Fetcher& fetch, const std::string& url, const InfoValidator& condition) {
   InfoFetch found;
   std::string address = url;
   for (int hops = 0;; ++hops) {
@@ -19,18 +19,37 @@ InfoFetch FetchInfo(const Fetcher& fetch, const std::string& url) {
       found.transfer = {TransferStatus::kFailed, "too many redirections"};
       return found;
     }
-    TransferOutcome outcome = fetch(TransferRequest::Fetch(address));
+    TransferRequest request = TransferRequest::Fetch(address);
+    if (hops == 0) {
+      request.ifNoneMatch = condition.etag;
+      request.ifModifiedSince = condition.lastModified;
+    }
+    TransferOutcome outcome = fetch(request);
     found.transfer = outcome.result;
-    if (!outcome.result.Succeeded()) {
+    found.notModified = outcome.notModified && outcome.result.Succeeded();
+    if (!outcome.result.Succeeded() || found.notModified) {
       return found;
     }
     found.info = ReadUpdateInfo(outcome.text);
     found.text = std::move(outcome.text);
     if (found.info->redirectionUrl.empty()) {
+      if (hops == 0) {
+        found.validator = {address, outcome.etag, outcome.lastModified, "", 0};
+      }
       return found;
     }
     address = found.info->redirectionUrl;
   }
+}
+
+InfoValidator InfoCondition(const InfoValidator& kept, const std::string& url,
+                            const std::string& installed, const ReleaseTrust& trust, bool partial) {
+  const bool expiring = kept.expires != 0 && kept.expires - kFreshValidatorMargin <= trust.now;
+  if (kept.Empty() || kept.address != url || kept.installed != installed || expiring ||
+      (trust.requireFresh && kept.expires == 0) || partial) {
+    return {};
+  }
+  return kept;
 }
 
 OfferVerdict VerifyOffer(const ReleaseTrust& trust, const std::string& text,

@@ -37,14 +37,34 @@ struct InfoFetch {
   std::optional<UpdateInfo> info;
   // Its text.
   std::string text;
+  // The first address answered 304 to the condition: the file is the one
+  // the condition's validators name, and nothing was read.
+  bool notModified = false;
+  // The first file's address and validators when the chain ended at it (a
+  // chain with hops is never asked on a condition: a later file may change
+  // while the first stays).
+  InfoValidator validator;
   // True when the chain ended at a file within kMaxInfoRedirections hops.
   [[nodiscard]] bool Complete() const {
     return transfer.Succeeded() && info && info->redirectionUrl.empty();
   }
 };
 
-// Fetches the information file at URL and follows its "RedirectionURL" hops.
-InfoFetch FetchInfo(const Fetcher& fetch, const std::string& url);
+// Fetches the information file at URL and follows its "RedirectionURL" hops;
+// the first address is asked on CONDITION's validators, when it has any.
+InfoFetch FetchInfo(const Fetcher& fetch, const std::string& url,
+                    const InfoValidator& condition = {});
+
+// A kept statement whose expiry is this close is fetched in full, so that the
+// vendor's refreshed one arrives before it passes.
+inline constexpr int64_t kFreshValidatorMargin = int64_t{24} * 60 * 60;
+// The condition a check's first information file at URL is asked on: KEPT,
+// unless it has no validator, is of another address or installed version,
+// its statement's expiry is within kFreshValidatorMargin of TRUST's time or
+// passed (or it has none while TRUST requires fresh statements), or a
+// partial download is kept (PARTIAL); else none.
+InfoValidator InfoCondition(const InfoValidator& kept, const std::string& url,
+                            const std::string& installed, const ReleaseTrust& trust, bool partial);
 
 // The statement of an information file checked against TRUST.
 struct OfferVerdict {

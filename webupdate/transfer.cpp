@@ -122,6 +122,7 @@ bool IsSuccessStatus(int status) {
 }
 
 constexpr int kPartialContent = 206;
+constexpr int kNotModified = 304;
 constexpr int kRangeNotSatisfiable = 416;
 
 // The validator a later If-Range may name: a strong ETag, else the
@@ -317,6 +318,21 @@ TransferResult ReadBody(const TransferContext& context, const TransferRequest& r
   return {};
 }
 
+// NAME VALUE as a header line of HTTP, unless VALUE is empty or cannot go on
+// the wire (then the file is simply asked without that condition).
+void AddCondition(platform::HttpRequest& http, const char* name, const std::string& value) {
+  const std::string line = name + value;
+  if (!value.empty() && platform::UsableHeaderLine(line)) {
+    http.headers.push_back(line);
+  }
+}
+
+// Whether REQUEST is an information file's, asked on a condition.
+bool Conditional(const TransferRequest& request) {
+  return request.mode == TransferMode::kFetchToMemory &&
+         (!request.ifNoneMatch.empty() || !request.ifModifiedSince.empty());
+}
+
 // The request on the wire: the component's fixed values, the credentials and
 // the limits (an information file within what is left of its budget).
 std::optional<platform::HttpRequest> WireRequest(const TransferContext& context,
@@ -350,6 +366,10 @@ std::optional<platform::HttpRequest> WireRequest(const TransferContext& context,
       http.headers.push_back(condition);
     }
   }
+  if (request.mode == TransferMode::kFetchToMemory) {
+    AddCondition(http, "If-None-Match: ", request.ifNoneMatch);
+    AddCondition(http, "If-Modified-Since: ", request.ifModifiedSince);
+  }
   const std::optional<std::chrono::milliseconds>* budget = context.infoBudget;
   if (request.mode == TransferMode::kFetchToMemory && budget != nullptr && budget->has_value()) {
     if ((*budget)->count() <= 0) {
@@ -377,6 +397,16 @@ TransferOutcome RunTransfer(const TransferContext& context, const TransferReques
   if (context.cancelled != nullptr && *context.cancelled) {
     outcome.result = {TransferStatus::kCancelled, "cancelled"};
     return outcome;
+  }
+  if (request.mode == TransferMode::kFetchToMemory) {
+    outcome.etag = response->Header("ETag").value_or(std::string());
+    outcome.lastModified = response->Header("Last-Modified").value_or(std::string());
+    // Unchanged since the validators asked on: nothing is read. A 304 to a
+    // request without a condition stays an error.
+    if (Conditional(request) && response->StatusCode() == kNotModified) {
+      outcome.notModified = true;
+      return outcome;
+    }
   }
   outcome.result = CheckResponse(request, *response, outcome);
   if (outcome.result.Succeeded()) {

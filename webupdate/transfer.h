@@ -82,6 +82,12 @@ struct TransferRequest {
   // byte: where in the file the body goes (0: the whole file, afresh) and
   // the response's validator.
   std::function<void(uint64_t from, const std::string& validator)> onBodyStart;
+  // kFetchToMemory: asked on the condition that the file changed since the
+  // validators of an earlier fetch (RFC 9110 13.1.2 If-None-Match, 13.1.3
+  // If-Modified-Since; empty: not sent). A 304 answer is then success with
+  // no body, and notModified set.
+  std::string ifNoneMatch;
+  std::string ifModifiedSince;
 
   static TransferRequest Fetch(std::string url) {
     TransferRequest request;
@@ -122,6 +128,11 @@ struct TransferOutcome {
   // A range answer that cannot be used (416, or a Content-Range other than
   // the one asked for with the signed size): the file must start afresh.
   bool startOver = false;
+  // kFetchToMemory: the response's ETag and Last-Modified (empty: none), and
+  // whether it was a 304 to a conditional request.
+  std::string etag;
+  std::string lastModified;
+  bool notModified = false;
 };
 
 // A server that cannot be reached, stops sending or only trickles does not

@@ -61,8 +61,12 @@ bool TWebUpdate::CheckForUpdate(const std::string& infoUrl) {
   refusal_ = {};
   release_.reset();
   patched_ = false;
+  kept_ = {};
   DoBeforeGetInfo();
   GetInfo(infoUrl);
+  if (notModified_) {
+    return NothingNew();
+  }
   // An offer that is not validly signed is never shown: no version is read.
   if (succeeded_ && !newVersion_.empty() && !AcceptOffer()) {
     newVersion_.clear();
@@ -82,6 +86,13 @@ bool TWebUpdate::CheckForUpdate(const std::string& infoUrl) {
     OnUpdateAvailable(*this, actual, offered, canUpdate);
   }
   if (!canUpdate) {
+    const bool settled =
+        decision_ == VersionDecision::kNotNewer || decision_ == VersionDecision::kBadRelease;
+    if (settled && !fetched_.Empty()) {
+      kept_ = fetched_;
+      kept_.installed = actualVersion_;
+      kept_.expires = release_ && release_->expires ? *release_->expires : 0;
+    }
     // A download kept for an offer that is not taken is worth nothing.
     if (!partialFolder_.empty()) {
       ClearPartialStore(partialFolder_);
@@ -99,13 +110,23 @@ void TWebUpdate::GetInfo(const std::string& infoUrl) {
   downloadUrl_.clear();
   mirrors_.clear();
   const std::string start = redirectionUrl_.empty() ? infoUrl : redirectionUrl_;
+  // A kept partial is the download of an offer to be seen again.
+  const InfoValidator condition =
+      InfoCondition(condition_, start, actualVersion_, trust_,
+                    !partialFolder_.empty() && PartialDownloadPresent(partialFolder_));
+  if (!condition.Empty()) {
+    platform::Log(log_, "information: asked on the validator of the last check (ETag " +
+                            condition.etag + ", Last-Modified " + condition.lastModified + ")");
+  }
   InfoFetch found = FetchInfo(
       [this](const TransferRequest& request) {
         newVersion_.clear();
         downloadUrl_.clear();
         return Transfer(request);
       },
-      start);
+      start, condition);
+  notModified_ = found.notModified;
+  fetched_ = found.validator;
   // The properties hold the last file read; a version only when the chain
   // ended at it. A chain that does not end (a file naming itself, a cycle)
   // gives no information, so the check fails with OnDownloadError.
@@ -121,6 +142,18 @@ void TWebUpdate::GetInfo(const std::string& infoUrl) {
       mirrors_ = found.info->mirrors;
     }
   }
+}
+
+bool TWebUpdate::NothingNew() {
+  // The same file as the last verified one: what that check decided holds.
+  // Its statement counts as fresh only while its kept expiry is ahead.
+  kept_ = condition_;
+  if (condition_.expires > trust_.now) {
+    trust_.freshOfferSeen = trust_.now;
+  }
+  DoAfterGetInfo();
+  DoNoUpdateFound();
+  return false;
 }
 
 void TWebUpdate::ParseInfo() {
@@ -158,6 +191,7 @@ platform::Result TWebUpdate::DownloadProblem() const {
 
 bool TWebUpdate::CompareVersions() {
   const VersionDecision decision = DecideVersion(actualVersion_, newVersion_, badRelease_);
+  decision_ = decision;
   platform::Log(log_, DecisionLine(actualVersion_, newVersion_, decision));
   switch (decision) {
     case VersionDecision::kFreeUpdate:

@@ -123,6 +123,19 @@ class TWebUpdate {
   // Deletes the kept download of the last check and its record (after it
   // was installed, or refused).
   void DiscardPartial();
+  // The validators of an earlier information file that offered nothing to
+  // install: a check asks its first address on them (a 304 answer is no
+  // update, with nothing downloaded), unless it is another address, the
+  // installed version changed, a kept partial download exists, or the
+  // statement's expiry is within a day or passed (InfoCondition).
+  void SetInfoValidator(InfoValidator value) { condition_ = std::move(value); }
+  // What the last check leaves for the next: its file's validators when its
+  // statement verified and its version was not newer or the bad release (or
+  // the same as before after a 304); else none, so that an offer declined,
+  // refused or not installed is fetched in full next time.
+  [[nodiscard]] const InfoValidator& KeptValidator() const { return kept_; }
+  // Whether the last check's information file was not modified (304).
+  [[nodiscard]] bool NotModified() const { return notModified_; }
   // Where the check's steps are logged (the statement's verdict, the version
   // decision, each download attempt); none unless set.
   void SetLog(platform::LogSink value) { log_ = std::move(value); }
@@ -242,6 +255,8 @@ class TWebUpdate {
   // Checks the signed statement of the information just read; false (with
   // Refusal) when the offer may not be taken.
   bool AcceptOffer();
+  // The end of a check whose information file was not modified.
+  bool NothingNew();
 
   platform::UserInterface& ui_;
   platform::SystemServices& system_;
@@ -285,6 +300,11 @@ class TWebUpdate {
   // The last check's pack was made from a patch: its program was checked
   // against the signed size and SHA-256 instead of the pack's.
   bool patched_ = false;
+  InfoValidator condition_;  // asked on
+  InfoValidator fetched_;    // of the file this check read at its first address
+  InfoValidator kept_;       // for the next check
+  bool notModified_ = false;
+  VersionDecision decision_ = VersionDecision::kNotNewer;
 };
 
 }  // namespace lumivora::webupdate

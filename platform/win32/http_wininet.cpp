@@ -5,7 +5,11 @@
 // HttpQueryInfoA for the status code, the Content-Length and the raw header
 // lines (a header by name), InternetReadFile for the body. The request's own
 // header lines go with HttpSendRequestA. WinINet follows redirections itself. Every request carries
-// INTERNET_FLAG_NO_CACHE_WRITE, so downloads never pile up in the cache.
+// INTERNET_FLAG_NO_CACHE_WRITE, so downloads never pile up in the cache. With
+// INTERNET_FLAG_RELOAD (every request of the update component) WinINet
+// neither answers from its cache nor revalidates an entry of its own: a
+// conditional request of the caller's (If-None-Match) goes to the server and
+// its 304 comes back as the status, without a body taken from the cache.
 #include <algorithm>
 #include <array>
 #include <chrono>

@@ -361,6 +361,34 @@ TEST_F(SelfUpdateTest, BadReleaseIsRolledBackAndOnlyAHigherOneInstalled) {
   EXPECT_EQ(SettingsValue("FirstStart"), "");
 }
 
+// A check that finds nothing new asks update.ini on the validator of the last
+// one (nginx's Last-Modified): one request, a 304 without a body, logged; a
+// changed file is fetched in full and installed.
+TEST_F(SelfUpdateTest, UnchangedInformationFileIsAnswered304) {
+  WriteSettings("1");
+  Offer("update.ini", "1.0", "Lumivorapack-1.1");
+  for (const int check : {1, 2, 3}) {
+    SCOPED_TRACE(check);
+    if (check == 3) {
+      Offer("update.ini", "1.1", "Lumivorapack-1.1");
+    }
+    const UpdateServer server(dir / "www", "0");
+    const ProcessResult result = Start().Wait(seconds(60));
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(server.Requests(), (check == 3 ? std::vector<std::string>{kUpdateIni, kNewPack}
+                                             : std::vector<std::string>{kUpdateIni}));
+    const uint64_t body = server.BytesSent(kUpdateIni).first;
+    std::printf("check %d: update.ini body %llu bytes\n", check,
+                static_cast<unsigned long long>(body));
+    EXPECT_EQ(body == 0, check == 2);
+    const std::string log = ReadFile(dir / "home/.config/Lumivora/Lumivora.log");
+    EXPECT_EQ(log.find("status 304") != std::string::npos, check >= 2) << log;
+    EXPECT_EQ(Version(), check == 3 ? "1.1" : "1.0");
+    EXPECT_EQ(SettingsValue("InfoAddress").empty(), check == 3);
+    CheckDue();
+  }
+}
+
 TEST_F(SelfUpdateTest, CtrlCDuringTheDownloadCancelsIt) {
   WriteSettings("1");
   Offer("update.ini", "1.1", "Lumivorapack-1.1");

@@ -146,9 +146,17 @@ class LauncherInstall {
                                                    : dir / "www/lumivora/Lumivorapack-1.1"),
           version);
     }
-    WriteFile(dir / ("www/lumivora/" + name),
-              "[Setup]\r\nVersion=" + version + "\r\nURL=" + folder + file +
-                  "\r\nClientSideName=" + file + "\r\n" + *signature);
+    const std::filesystem::path path = dir / ("www/lumivora/" + name);
+    const auto before = std::filesystem::exists(path) ? std::filesystem::last_write_time(path)
+                                                      : std::filesystem::file_time_type::min();
+    WriteFile(path, "[Setup]\r\nVersion=" + version + "\r\nURL=" + folder + file +
+                        "\r\nClientSideName=" + file + "\r\n" + *signature);
+    // A file rewritten within its second gets the next one, so that the
+    // server's Last-Modified tells the two apart.
+    if (before != std::filesystem::file_time_type::min() &&
+        std::filesystem::last_write_time(path) < before + seconds(1)) {
+      std::filesystem::last_write_time(path, before + seconds(1));
+    }
   }
   // The environment of the launcher: this folder's home and temporary folder.
   [[nodiscard]] std::map<std::string, std::string> Env() const {

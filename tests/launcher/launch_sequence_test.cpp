@@ -59,7 +59,10 @@ struct ScriptedUpdater final : UpdateDialog {
   std::string freshDay;         // the day of a fresh statement it saw
   bool installs = false;        // puts "new pack" in place as the real dialog does
   std::string badRelease;
+  webupdate::InfoValidator askedOn;    // the information file's validator it was given
+  webupdate::InfoValidator validator;  // the one it leaves
   UpdateOutcome Execute(const UpdateRequest& request) override {
+    askedOn = request.infoValidator;
     ++calls;
     received = {request.currentVersion, request.packPath,         request.infoURL1,
                 request.infoURL2,       request.upgradeURLFormat, request.dataFolder};
@@ -73,7 +76,7 @@ struct ScriptedUpdater final : UpdateDialog {
       WriteFile(request.packPath, "new pack");
       request.guard.recordVersion(answer);
     }
-    return {answer, std::max(request.signingSerial, acceptedSerial), freshDay};
+    return {answer, std::max(request.signingSerial, acceptedSerial), freshDay, validator};
   }
 };
 
@@ -172,6 +175,7 @@ TEST_F(LaunchSequenceTest, OnlineScheduleAndSettingsWrite) {
     const char* installed = "1.0";      // the version the check starts from
     const char* freshDay = "";          // of a fresh statement the check saw
     bool partial = false;               // a download a cut start kept in the data folder
+    const char* etag = "";              // of the validator the check leaves (at "http://u")
   };
   // Today is 46000 in the fake system.
   const Row rows[] = {
@@ -209,6 +213,11 @@ TEST_F(LaunchSequenceTest, OnlineScheduleAndSettingsWrite) {
       // Not due, but a kept partial download: checked now.
       {"[Setup]\nNextUpdate=46001\n", "", 1, 0, "[Setup]\nNextUpdate=46030\n", nullptr, "1.0", "",
        true},
+      // The information file's validator: given to the check, a new one kept.
+      {"[Setup]\nInfoAddress=http://u\nInfoETag=\"\"1\"\"\n", "", 1, 0,
+       "[Setup]\nInfoAddress=http://u\nInfoETag=\"\"2\"\"\nNextUpdate=46030\nInfoLastModified=\n"
+       "InfoVersion=1.0\nInfoExpires=\n",
+       nullptr, "1.0", "", false, "\"2\""},
   };
   for (const Row& row : rows) {
     ::mkdir((dir / "appdata/Lumivora").c_str(), 0755);
@@ -222,6 +231,9 @@ TEST_F(LaunchSequenceTest, OnlineScheduleAndSettingsWrite) {
     updater.answer = row.updaterAnswer;
     updater.acceptedSerial = row.acceptedSerial;
     updater.freshDay = row.freshDay;
+    updater.validator = *row.etag != 0
+                            ? webupdate::InfoValidator{"http://u", row.etag, "", "1.0", 0}
+                            : webupdate::InfoValidator{};
     ::unlink((dir / "app/Lumivorapack").c_str());
     if (row.packComment != nullptr) {
       lumivora::testing::WriteBytes(dir / "app/Lumivorapack",
@@ -243,6 +255,7 @@ TEST_F(LaunchSequenceTest, OnlineScheduleAndSettingsWrite) {
     if (row.packComment != nullptr) {
       EXPECT_EQ(updater.received[0], row.installed) << row.packComment;
     }
+    EXPECT_EQ(updater.askedOn.etag, *row.etag != 0 ? "\"1\"" : "");
   }
 }
 

@@ -37,6 +37,10 @@ class ScriptedTransport final : public platform::HttpTransport {
   std::map<std::string, Resource> resources;
   std::vector<std::string> requested;
   std::vector<std::string> ranges;  // of each request that asked for one
+  std::string etag = "\"v1\"";      // of every file; If-None-Match on it is answered 304
+  bool honourConditions = true;
+  std::vector<std::string> conditions;  // the If-None-Match values asked on
+  std::vector<int> statuses;            // of each answer
 
   std::unique_ptr<platform::HttpResponse> Get(const platform::HttpRequest& request) override {
     requested.push_back(request.path);
@@ -48,23 +52,28 @@ class ScriptedTransport final : public platform::HttpTransport {
       if (line.starts_with("Range: bytes=")) {
         ranges.push_back(line.substr(13));
         from = std::stoul(line.substr(13));
-      } else if (line.starts_with("If-Range: ") && line != "If-Range: \"v1\"") {
+      } else if (line.starts_with("If-Range: ") && line != "If-Range: " + etag) {
         from = 0;
+      } else if (line.starts_with("If-None-Match: ")) {
+        conditions.push_back(line.substr(15));
+        resource =
+            honourConditions && line == "If-None-Match: " + etag ? Resource{304, ""} : resource;
       }
     }
+    statuses.push_back(resource.status);
     if (from > 0 && from < resource.body.size() && resource.status == 200) {
       range = "bytes " + std::to_string(from) + "-" + std::to_string(resource.body.size() - 1) +
               "/" + std::to_string(resource.body.size());
       resource = {206, resource.body.substr(from), resource.cut};
     }
-    return std::make_unique<Response>(resource, range);
+    return std::make_unique<Response>(resource, range, etag);
   }
 
  private:
   class Response final : public platform::HttpResponse {
    public:
-    Response(Resource resource, std::string range)
-        : resource_(std::move(resource)), range_(std::move(range)) {}
+    Response(Resource resource, std::string range, std::string etag)
+        : resource_(std::move(resource)), range_(std::move(range)), etag_(std::move(etag)) {}
     [[nodiscard]] int StatusCode() const override { return resource_.status; }
     [[nodiscard]] std::optional<std::string> ContentLength() const override {
       return std::to_string(resource_.body.size());
@@ -73,7 +82,7 @@ class ScriptedTransport final : public platform::HttpTransport {
       if (name == "Content-Range" && !range_.empty()) {
         return range_;
       }
-      return name == "ETag" ? std::optional<std::string>("\"v1\"") : std::nullopt;
+      return name == "ETag" ? std::optional<std::string>(etag_) : std::nullopt;
     }
     size_t Read(std::span<uint8_t> block) override {
       const size_t end = std::min(resource_.body.size(), resource_.cut);
@@ -88,6 +97,7 @@ class ScriptedTransport final : public platform::HttpTransport {
    private:
     Resource resource_;
     std::string range_;
+    std::string etag_;
     size_t position_ = 0;
   };
 };
@@ -121,6 +131,7 @@ class UpdaterTest : public ::testing::Test {
     environment.badRelease = badRelease;
     environment.dataFolder = data.Path();
     environment.buildPatched = buildPatched;
+    environment.infoValidator = validator;
     environment.retryPause = [this](std::chrono::milliseconds wait) {
       pauses.push_back(wait.count());
       return true;
@@ -129,6 +140,8 @@ class UpdaterTest : public ::testing::Test {
     TfrmUpdater::Execute(environment, version, PackPath(), "http://update.test/info1.ini",
                          "http://update.test/info2.ini", "http://update.test/upgrade?from=%s",
                          silent, result);
+    validator = environment.infoValidator;
+    freshOfferSeen = environment.trust.freshOfferSeen;
     return result;
   }
 
@@ -153,6 +166,8 @@ class UpdaterTest : public ::testing::Test {
   std::string badRelease;
   std::vector<std::string> checked;
   PatchBuilder buildPatched;
+  InfoValidator validator;  // carried from one Run to the next
+  int64_t freshOfferSeen = 0;
 };
 
 const char kQuestion[] =
@@ -371,6 +386,7 @@ TEST_F(UpdaterTest, ChecksFromInformationToPack) {
     ::chmod(PackPath().c_str(), 0640);
     ::unlink((PackPath() + ".previous").c_str());
     badRelease = row.badRelease;
+    validator = {};
     transport.resources.clear();
     for (const auto& [path, body] : row.served) {
       transport.resources[path] = {200, body, path == "/new.pack" ? row.cut : std::string::npos};
@@ -422,6 +438,73 @@ TEST_F(UpdaterTest, ChecksFromInformationToPack) {
     // The download and its folder are gone; nothing else is left beside the pack.
     EXPECT_TRUE(std::filesystem::is_empty(dir / "tmp"));
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), updated ? 3 : 2);
+  }
+}
+
+// Two checks per row, the second on what the first left: an unchanged
+// information file costs one request answered 304 (no body, no question);
+// anything the first check did not settle is fetched in full again.
+TEST_F(UpdaterTest, SecondCheckAsksOnTheValidatorOfASettledOne) {
+  struct Row {
+    const char* name;
+    std::string first;   // the version offered at the first check (1.0 installed)
+    std::string second;  // at the second; another one under another tag
+    bool honoured = true;
+    bool partial = false;     // one is kept before the second check
+    int64_t expiresIn = 0;    // the signed statement's expiry from now (0: unsigned)
+    bool conditional = true;  // the second check asked on "v1"
+    int status = 304;         // of its information file
+    std::string result = "";  // of the second check
+  };
+  const int64_t now = 1'800'000'000;
+  const SecretKey root = SecretKey::Generate();
+  const ReleaseStatement release{"product", "1.0", 8, Sha256Digest{}};
+  const Row rows[] = {
+      {"unchanged", "1.0", "1.0"},
+      {"changed, installed", "1.0", "1.1", true, false, 0, true, 200, "1.1"},
+      {"declined, offered again", "1.1", "1.1", true, false, 0, false, 200, "1.1"},
+      {"a partial is kept", "1.0", "1.0", true, true, 0, false, 200},
+      {"the server ignores the condition", "1.0", "1.0", false, false, 0, true, 200},
+      {"signed, expiring in a week", "1.0", "1.0", true, false, 7 * 86400},
+      {"signed, expiring within a day", "1.0", "1.0", true, false, 86000, false, 200},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    ReleaseStatement signedOffer = release;
+    signedOffer.expires = now + row.expiresIn;
+    const std::string statement =
+        row.expiresIn != 0 ? SignedReleaseLines(signedOffer, root, "") : "";
+    trust = row.expiresIn != 0 ? ReleaseTrust{"product", {root.Public()}, 0, now} : ReleaseTrust{};
+    validator = {};
+    transport.etag = "\"v1\"";
+    transport.conditions.clear();
+    transport.honourConditions = row.honoured;
+    transport.resources = {{"/info1.ini", {200, InfoFile(row.first, "new.pack") + statement}},
+                           {"/new.pack", {200, "new pack"}}};
+    ui.answers = {platform::MessageAnswer::kNo};
+    EXPECT_EQ(Run("1.0", row.first == "1.0"), "");
+    if (row.partial) {
+      const auto store = PartialStore::Open(data.Path(), release, "new.pack");
+      ASSERT_NE(store, nullptr);
+      WriteFile(store->FilePath(), "new ");
+      store->Record({4, "\"v1\""});
+    }
+    if (row.second != row.first) {
+      transport.etag = "\"v2\"";
+      transport.resources["/info1.ini"].body = InfoFile(row.second, "new.pack");
+    }
+    transport.requested.clear();
+    transport.statuses.clear();
+    ui.messages.clear();
+    freshOfferSeen = 0;
+    EXPECT_EQ(Run("1.0", true), row.result);
+    EXPECT_EQ(transport.conditions.size(), row.conditional ? 1U : 0U);
+    EXPECT_EQ(transport.statuses.front(), row.status);
+    EXPECT_EQ(transport.requested.size(), row.result.empty() ? 1U : 2U);
+    EXPECT_TRUE(ui.messages.empty());
+    // A 304 keeps the validator, and a statement still fresh counts as seen.
+    EXPECT_EQ(validator.Empty(), !row.result.empty());
+    EXPECT_EQ(freshOfferSeen, row.expiresIn != 0 ? now : 0);
   }
 }
 

@@ -148,6 +148,23 @@ TEST_F(Win32SelfUpdate, SilentFreeUpdateReplacesThePackAndStartsTheNewProgram) {
   EXPECT_TRUE(LeftoverDownloads().empty());
 }
 
+// The information file asked on the kept ETag: WinINet sends the condition
+// and hands its 304 back (no cached body in its place): no download.
+TEST_F(Win32SelfUpdate, UnchangedInformationFileIsAnswered304) {
+  const SettingsFile settings(Settings(true) + "InfoAddress=http://127.0.0.1:8808" + kInfoPath +
+                              "\r\nInfoETag=\"\"w1\"\"\r\nInfoVersion=1.0\r\n");
+  std::map<std::string, std::string> responses = Responses();
+  responses[kInfoPath] = "HTTP/1.0 304 Not Modified\r\nETag: \"w1\"\r\n\r\n";
+  LoopbackServer server(responses, 8808);
+  ASSERT_EQ(server.Port(), 8808);
+  ChildProcess launcher = StartLauncher();
+  ASSERT_TRUE(launcher.Started());
+  ExpectOutcome(launcher, settings, "1.0", oldPack_);
+  EXPECT_EQ(server.RequestLines(), std::vector<std::string>{"GET " + kInfoPath});
+  EXPECT_NE(server.Requests()[0].find("\r\nIf-None-Match: \"w1\"\r\n"), std::string::npos);
+  EXPECT_EQ(settings.Value("InfoETag"), "\"w1\"");
+}
+
 // A delta update: the offer carries a patch from the installed 1.0; only the
 // information file and the patch are fetched, and the launcher writes the
 // 1.1 pack itself (libzip, encrypted afresh) and starts it.
