@@ -72,6 +72,7 @@ void Poke(Bytes& patch, size_t at, uint64_t value) {
 TEST(DeltaTest, RoundTripsAndRefusals) {
   const Bytes program = Random(200000, 1);
   const Bytes moved = Shuffled(program);
+  const Bytes large = Random(size_t{9} << 20, 5);  // matched and coded in halves
   struct Row {
     const char* what;
     Bytes old;
@@ -88,6 +89,8 @@ TEST(DeltaTest, RoundTripsAndRefusals) {
       {"identical", program, program, none, PatchFault::kNone, 400},
       {"unrelated random", Random(50000, 3), Random(60000, 4), none},
       {"shifted and changed blocks", program, moved, none, PatchFault::kNone, 9000},
+      {"shifted and changed blocks, above 8 MiB", large, Shuffled(large), none, PatchFault::kNone,
+       80000},
       {"truncated", program, moved, [](Bytes& p, Bytes&) { p.pop_back(); }, PatchFault::kTruncated},
       {"shorter than its header", program, moved, [](Bytes& p, Bytes&) { p.resize(100); },
        PatchFault::kNotAPatch},
