@@ -1,13 +1,18 @@
 #include "launcher/patched_pack.h"
 
+#include <algorithm>
+#include <array>
+#include <cstring>
 #include <exception>
+#include <stdexcept>
+#include <thread>
 #include <vector>
 
 #include "delta/apply_patch.h"
 #include "platform/file.h"
+#include "platform/slot_ring.h"
 #include "unzip/pack_writer.h"
 #include "unzip/zip_reader.h"
-#include "webupdate/sha256.h"
 
 namespace lumivora::launcher {
 namespace {
@@ -31,111 +36,250 @@ std::string FolderOf(const std::string& path) {
   return separator == std::string::npos ? std::string(".") : path.substr(0, separator);
 }
 
-// The whole file at PATH (empty on a failure, with false).
+// Fills INTO from FILE; false when the file ends first.
+bool ReadFully(platform::File& file, std::span<uint8_t> into) {
+  size_t have = 0;
+  while (have < into.size()) {
+    const size_t count = file.Read(into.data() + have, into.size() - have);
+    if (count == 0) {
+      return false;
+    }
+    have += count;
+  }
+  return true;
+}
+
+// The whole file at PATH (false on a failure).
 bool ReadWhole(const std::string& path, std::vector<uint8_t>& bytes) {
   try {
     platform::File file = platform::File::Open(path, platform::File::Mode::kRead);
     bytes.resize(static_cast<size_t>(file.Size()));
-    size_t have = 0;
-    while (have < bytes.size()) {
-      const size_t count = file.Read(bytes.data() + have, bytes.size() - have);
-      if (count == 0) {
-        return false;
-      }
-      have += count;
-    }
-    return true;
+    return ReadFully(file, bytes);
   } catch (const std::exception&) {
     return false;
   }
 }
 
-// The installed main program, extracted with the password into the private
-// folder of the new pack and read back.
-Result InstalledProgram(const InstalledPack& pack, const std::string& folder,
-                        std::vector<uint8_t>& program) {
+// The installed main program, extracted with the password into FOLDER (the
+// private folder of the new pack) as the file PATH.
+Result ExtractInstalled(const InstalledPack& pack, const std::string& folder,
+                        const std::string& path) {
   unzip::ExtractRequest extract;
   extract.password = pack.password;
   extract.destFolder = folder;
   extract.requireEncryption = true;
   extract.uniqueName = true;
   extract.processMessages = false;
-  const FileRemover extracted(folder + platform::PathSeparator() + pack.mainName);
   const unzip::EntryResult result =
       unzip::ExtractEntry({pack.packPath, pack.mainName}, extract, nullptr);
   if (!result.Whole()) {
     return Result::Failure("the installed pack gives no main program" +
                            (result.message.empty() ? std::string() : ": " + result.message));
   }
-  if (!ReadWhole(folder + platform::PathSeparator() + pack.mainName, program)) {
+  if (!platform::FileExists(path)) {
     return Result::Failure("the installed main program cannot be read");
   }
   return {};
 }
 
-// The patched program, made with the progress reported as it is written.
-Result PatchedProgram(const std::vector<uint8_t>& old, const webupdate::PatchedPack& request,
-                      std::vector<uint8_t>& program) {
-  std::vector<uint8_t> patch;
-  if (!ReadWhole(request.patchFile, patch)) {
-    return Result::Failure("the patch cannot be read");
+// The new main program as a stream the pack writer reads: the patch applied
+// to the installed program on a thread of its own, into a ring of buffers
+// that the writer empties as it deflates and encrypts (both cores at work,
+// and the program is never held whole). The program's last bytes are handed
+// over only once the applier has checked the whole of it against the
+// patch's SHA-256, which is the signed one, so a program that is not the
+// signed one ends the writing with a read error: no pack is written.
+class PatchedStream {
+ public:
+  PatchedStream(platform::File& old, std::span<const uint8_t> patch,
+                const webupdate::PatchedPack& request)
+      : request_(request), worker_([this, &old, patch] { Produce(old, patch); }) {}
+  PatchedStream(const PatchedStream&) = delete;
+  PatchedStream& operator=(const PatchedStream&) = delete;
+  ~PatchedStream() { Finish(); }
+
+  // The pack writer's ProgramReader, on the caller's thread, with the
+  // progress reported there, once per buffer.
+  size_t Read(std::span<uint8_t> into) {
+    size_t done = 0;
+    while (done < into.size() && NextBuffer()) {
+      const size_t count = std::min(into.size() - done, available_ - offset_);
+      std::memcpy(into.data() + done, slots_[ring_.Slot(item_)].data() + offset_, count);
+      offset_ += count;
+      done += count;
+    }
+    made_ += done;
+    if (made_ == request_.programSize && offset_ == available_) {
+      NextBuffer();  // the applier's verdict comes before the last bytes go
+    }
+    return done;
   }
-  program.reserve(static_cast<size_t>(request.programSize));
-  bool cancelled = false;
-  const delta::PatchFault fault = delta::ApplyPatch(
-      patch, old.size(),
-      [&old](uint64_t offset, std::span<uint8_t> into) {
-        if (offset > old.size() || into.size() > old.size() - offset) {
-          return false;
+
+  // Ends the applier (stopped where it stands unless it has ended) and says
+  // why the program was not made; empty once it was, whole.
+  std::string Finish() {
+    ring_.Stop();
+    if (worker_.joinable()) {
+      worker_.join();
+    }
+    if (cancelled_ || !failure_.empty()) {
+      return cancelled_ ? "cancelled" : failure_;
+    }
+    return made_ == request_.programSize ? std::string() : "the patched program was not read whole";
+  }
+
+ private:
+  static constexpr size_t kDepth = 8;
+  static constexpr size_t kBuffer = size_t{256} << 10;
+
+  // Moves to the next buffer once this one is read; false at the program's
+  // end. Raises the applier's failure, and a cancellation.
+  bool NextBuffer() {
+    if (offset_ < available_) {
+      return true;
+    }
+    if (holding_) {
+      ring_.Release(item_ + 1);
+      holding_ = false;
+    }
+    const auto [first, end] = ring_.AcquireReady(1);
+    if (first == end) {
+      if (ring_.Stopped()) {
+        throw std::runtime_error("stopped");
+      }
+      return false;
+    }
+    if (made_ >= request_.programSize) {
+      throw std::runtime_error("more bytes than the signed size");
+    }
+    item_ = first;
+    holding_ = true;
+    offset_ = 0;
+    available_ = sizes_[ring_.Slot(item_)];
+    if (request_.progress && !request_.progress(made_, request_.programSize)) {
+      cancelled_ = true;
+      throw std::runtime_error("cancelled");
+    }
+    return true;
+  }
+
+  // The applier's thread: fills the buffers in turn, then closes the ring with
+  // the end or with the reason the program was not made.
+  void Produce(platform::File& old, std::span<const uint8_t> patch) {
+    try {
+      delta::PatchFault fault = delta::PatchFault::kNone;
+      const auto declared = delta::DecodeHeader(patch, fault);
+      if (!declared || declared->newSize != request_.programSize ||
+          declared->newSha256 != request_.programSha256) {
+        throw std::runtime_error("the patch does not make the signed program");
+      }
+      fault = delta::ApplyPatch(
+          patch, static_cast<uint64_t>(old.Size()),
+          [&old](uint64_t offset, std::span<uint8_t> into) {
+            old.Seek(static_cast<int64_t>(offset));
+            return ReadFully(old, into);
+          },
+          [this](std::span<const uint8_t> bytes) { return Put(bytes); });
+      if (fault != delta::PatchFault::kNone) {
+        throw std::runtime_error(std::string("the patch does not apply: ") +
+                                 delta::FaultText(fault));
+      }
+      if (filled_ > 0) {
+        sizes_[ring_.Slot(filling_)] = filled_;
+        ring_.Publish();
+      }
+      ring_.Close();
+    } catch (const std::exception& error) {
+      // Stopped: the writer's side ended first and says why.
+      failure_ = ring_.Stopped() ? std::string() : error.what();
+      ring_.Close(std::current_exception());
+    } catch (...) {
+      failure_ = "the patch cannot be applied";
+      ring_.Close(std::current_exception());
+    }
+  }
+
+  // The applier's writer: BYTES into the buffers, a full one handed over.
+  bool Put(std::span<const uint8_t> bytes) {
+    while (!bytes.empty()) {
+      if (filled_ == 0) {
+        const std::optional<uint64_t> item = ring_.AcquireFree();
+        if (!item) {
+          return false;  // stopped
         }
-        std::copy_n(old.begin() + static_cast<std::ptrdiff_t>(offset), into.size(), into.begin());
-        return true;
-      },
-      [&](std::span<const uint8_t> bytes) {
-        if (program.size() + bytes.size() > request.programSize) {
-          return false;  // more than the signed size: refused before it is held
-        }
-        program.insert(program.end(), bytes.begin(), bytes.end());
-        cancelled = request.progress && !request.progress(program.size(), request.programSize);
-        return !cancelled;
-      });
-  if (cancelled) {
-    return Result::Failure("cancelled");
+        filling_ = *item;
+      }
+      const size_t count = std::min(bytes.size(), kBuffer - filled_);
+      std::memcpy(slots_[ring_.Slot(filling_)].data() + filled_, bytes.data(), count);
+      filled_ += count;
+      bytes = bytes.subspan(count);
+      if (filled_ == kBuffer) {
+        sizes_[ring_.Slot(filling_)] = filled_;
+        ring_.Publish();
+        filled_ = 0;
+      }
+    }
+    return true;
   }
-  if (fault != delta::PatchFault::kNone) {
-    return Result::Failure(std::string("the patch does not apply: ") + delta::FaultText(fault));
-  }
-  webupdate::Sha256Stream hash;
-  hash.Update(program);
-  if (program.size() != request.programSize || hash.Finish() != request.programSha256) {
-    return Result::Failure("the patched program is not the signed one");
-  }
-  return {};
-}
+
+  const webupdate::PatchedPack& request_;
+  platform::SlotRing ring_{kDepth};
+  std::vector<std::vector<uint8_t>> slots_ =
+      std::vector<std::vector<uint8_t>>(kDepth, std::vector<uint8_t>(kBuffer));
+  std::array<size_t, kDepth> sizes_{};
+  // The applier's side.
+  uint64_t filling_ = 0;
+  size_t filled_ = 0;
+  std::string failure_;  // read once the thread has ended
+  // The writer's side.
+  uint64_t item_ = 0;
+  bool holding_ = false;
+  size_t offset_ = 0;
+  size_t available_ = 0;
+  uint64_t made_ = 0;
+  bool cancelled_ = false;
+  std::thread worker_;  // last: starts once everything it uses is made
+};
 
 }  // namespace
 
 Result BuildPatchedPack(const InstalledPack& pack, const webupdate::PatchedPack& request) {
   try {
-    std::vector<uint8_t> old;
-    if (Result got = InstalledProgram(pack, FolderOf(request.output), old); !got.Ok()) {
+    std::vector<uint8_t> patch;
+    if (!ReadWhole(request.patchFile, patch)) {
+      return Result::Failure("the patch cannot be read");
+    }
+    const std::string folder = FolderOf(request.output);
+    const std::string extracted = folder + platform::PathSeparator() + pack.mainName;
+    const FileRemover removeExtracted(extracted);
+    if (Result got = ExtractInstalled(pack, folder, extracted); !got.Ok()) {
       return got;
     }
-    std::vector<uint8_t> program;
-    if (Result made = PatchedProgram(old, request, program); !made.Ok()) {
-      return made;
-    }
-    old = {};
+    platform::File old = platform::File::Open(extracted, platform::File::Mode::kRead);
+    PatchedStream program(old, patch, request);
     unzip::PackRequest write;
-    write.bytes = std::span<const uint8_t>(program);
+    write.read = [&program](std::span<uint8_t> into) { return program.Read(into); };
+    write.size = request.programSize;
     write.entryName = pack.mainName;
     write.password = pack.password;
     write.version = request.version;
     write.output = request.output;
     write.level = 1;  // seven times faster than 9 for a 30 MiB program, 20 % larger on disk only
-    return unzip::WritePack(write);
+    const Result written = unzip::WritePack(write);
+    const std::string failure = program.Finish();
+    if (!written.Ok()) {
+      return failure.empty() ? written : Result::Failure(failure);
+    }
+    if (!failure.empty()) {  // never with a pack written; should it be, it goes
+      platform::DeleteFile(request.output);
+      return Result::Failure(failure);
+    }
+    return {};
   } catch (const std::bad_alloc&) {
     return Result::Failure("no memory for the patched program");
+  } catch (const std::exception& error) {
+    return Result::Failure(std::string("the installed main program cannot be read: ") +
+                           error.what());
   }
 }
 

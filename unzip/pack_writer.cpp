@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <ctime>
 #include <exception>
 #include <memory>
 #include <optional>
@@ -137,6 +138,76 @@ class PackTarget {
   zip_error_t error_{};
 };
 
+// The main program as libzip reads it from a ProgramReader: its size and the
+// time of writing, the bytes in one pass; what the reader raises is a read
+// error (libzip then writes nothing).
+class ProgramStream {
+ public:
+  explicit ProgramStream(const PackRequest& request)
+      : read_(request.read), size_(request.size), time_(std::time(nullptr)) {
+    zip_error_init(&error_);
+  }
+  ProgramStream(const ProgramStream&) = delete;
+  ProgramStream& operator=(const ProgramStream&) = delete;
+  ~ProgramStream() { zip_error_fini(&error_); }
+
+  // libzip's zip_source_callback; it frees the stream with its source.
+  // NOLINTNEXTLINE(bugprone-easily-swappable-parameters)
+  static zip_int64_t Call(void* self, void* data, zip_uint64_t length, zip_source_cmd_t command) {
+    auto* stream = static_cast<ProgramStream*>(self);
+    switch (command) {
+      case ZIP_SOURCE_SUPPORTS:
+        return zip_source_make_command_bitmap(ZIP_SOURCE_OPEN, ZIP_SOURCE_READ, ZIP_SOURCE_CLOSE,
+                                              ZIP_SOURCE_STAT, ZIP_SOURCE_ERROR, ZIP_SOURCE_FREE,
+                                              -1);
+      case ZIP_SOURCE_OPEN:
+      case ZIP_SOURCE_CLOSE:
+        return 0;
+      case ZIP_SOURCE_READ:
+        return stream->Read(data, length);
+      case ZIP_SOURCE_STAT:
+        return stream->Stat(data, length);
+      case ZIP_SOURCE_ERROR:
+        return zip_error_to_data(&stream->error_, data, length);
+      case ZIP_SOURCE_FREE:
+        delete stream;  // NOLINT(cppcoreguidelines-owning-memory): libzip owns it
+        return 0;
+      default:
+        zip_error_set(&stream->error_, ZIP_ER_OPNOTSUPP, 0);
+        return -1;
+    }
+  }
+
+ private:
+  zip_int64_t Read(void* data, zip_uint64_t length) {
+    try {
+      return static_cast<zip_int64_t>(
+          read_(std::span<uint8_t>(static_cast<uint8_t*>(data), static_cast<size_t>(length))));
+    } catch (const std::exception&) {
+      // An exception never crosses libzip's C frames: it is a read error.
+      zip_error_set(&error_, ZIP_ER_READ, EIO);
+      return -1;
+    }
+  }
+
+  zip_int64_t Stat(void* data, zip_uint64_t length) {
+    auto* stat = ZIP_SOURCE_GET_ARGS(zip_stat_t, data, length, &error_);
+    if (stat == nullptr) {
+      return -1;
+    }
+    zip_stat_init(stat);
+    stat->size = size_;
+    stat->mtime = time_;
+    stat->valid |= ZIP_STAT_SIZE | ZIP_STAT_MTIME;
+    return sizeof(zip_stat_t);
+  }
+
+  ProgramReader read_;
+  uint64_t size_;
+  time_t time_;
+  zip_error_t error_{};
+};
+
 // libzip's error record, released on every path.
 class ZipError {
  public:
@@ -170,6 +241,14 @@ platform::Result Failed(const std::string& path, zip_error_t* error) {
 Source ProgramSource(const PackRequest& request, zip_error_t* error) {
   if (request.bytes) {
     return Source(zip_source_buffer_create(request.bytes->data(), request.bytes->size(), 0, error));
+  }
+  if (request.read) {
+    auto stream = std::make_unique<ProgramStream>(request);
+    Source source(zip_source_function_create(ProgramStream::Call, stream.get(), error));
+    if (source) {
+      (void)stream.release();  // freed with the source
+    }
+    return source;
   }
 #ifdef _WIN32
   return Source(zip_source_win32a_create(request.program.c_str(), 0, -1, error));
@@ -222,7 +301,8 @@ platform::Result WritePack(const PackRequest& request) {
     // Opening and reading are the program's errors: the pack is only written.
     zip_error_t* closing = zip_get_error(archive.get());
     const int code = zip_error_code_zip(closing);
-    const bool reading = (code == ZIP_ER_OPEN || code == ZIP_ER_READ) && !request.bytes;
+    const bool reading =
+        (code == ZIP_ER_OPEN || code == ZIP_ER_READ) && !request.bytes && !request.read;
     return Failed(reading ? request.program : request.output, closing);
   }
   (void)archive.release();  // zip_close freed it

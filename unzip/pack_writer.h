@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -18,12 +19,21 @@ namespace lumivora::unzip {
 // The permission bits of a main program whose platform has none: rwxr-xr-x.
 inline constexpr uint32_t kDefaultProgramMode = 0755;
 
+// The main program as a stream: fills the span with its next bytes and says
+// how many it put there, 0 at its end only; raises to end the writing (no
+// pack is written then).
+using ProgramReader = std::function<size_t(std::span<uint8_t> into)>;
+
 struct PackRequest {
-  // The main program: BYTES when given (the entry's time is the time of
-  // writing), else the file at PROGRAM (the entry keeps its modification
-  // time). BYTES must stay valid until WritePack returns.
+  // The main program: BYTES when given, else READ when given (SIZE bytes,
+  // read once, in order, on the caller's thread; the entry's time is the time
+  // of writing for both), else the file at PROGRAM (the entry keeps its
+  // modification time). BYTES and READ must stay valid until WritePack
+  // returns.
   std::string program;
   std::optional<std::span<const uint8_t>> bytes;
+  ProgramReader read;
+  uint64_t size = 0;
   std::string entryName;  // the launcher's "<product>main"
   std::string password;
   std::string version;                  // the archive comment "Version=VERSION"; none when empty
