@@ -192,7 +192,7 @@ Setup Prepare(size_t mebibytes) {
 // destroyed (its standard input closes).
 class UpdateServer {
  public:
-  explicit UpdateServer(const std::string& root) {
+  UpdateServer(const std::string& root, uint64_t rate) {
     int input[2];
     int output[2];
     if (pipe(input) != 0 || pipe(output) != 0) {
@@ -206,8 +206,9 @@ class UpdateServer {
       close(input[1]);
       close(output[0]);
       const std::string server = std::string(LUMIVORA_SOURCE_DIR) + "/tools/update-server";
-      execl(server.c_str(), server.c_str(), root.c_str(), "8808", "--until-stdin-closes",
-            static_cast<char*>(nullptr));
+      const std::string bytesPerSecond = std::to_string(rate);
+      execl(server.c_str(), server.c_str(), root.c_str(), "8808", "--rate", bytesPerSecond.c_str(),
+            "--until-stdin-closes", static_cast<char*>(nullptr));
       _exit(127);
     }
     close(input[0]);
@@ -284,50 +285,69 @@ int UpdateBench(const std::string& old, const std::string& next, int rounds) {
               lumivora::bench::LoadText().c_str());
   const std::string launcher = Install(
       setup, "install", std::string(LUMIVORA_BIN_DIR) + "/lumivora", stage + "Lumivorapack");
-  const UpdateServer server(setup.dir + "/www");
   const std::string config = setup.dir + "/home/.config/Lumivora/";
-  Results results;
-  for (int round = 0; round < rounds; ++round) {
-    std::printf("round %d:", round + 1);
-    for (const char* way : {"full", "delta"}) {
-      fs::copy_file(www + way + "/update.ini", www + "update.ini",
-                    fs::copy_options::overwrite_existing);
-      fs::copy_file(stage + "Lumivorapack", setup.dir + "/install/Lumivorapack",
-                    fs::copy_options::overwrite_existing);
-      fs::remove_all(config);
-      fs::create_directories(config);
-      std::ofstream(config + "Lumivora.ini")
-          << "[Setup]\nVersion=1.0\nAutoUpdate=2\nNextUpdate=0\nSilentUpdate=1\n";
-      uintmax_t started = 0;
-      lumivora::bench::Measure measure;
-      measure.seconds = TimeLauncher(setup, launcher, &started);
-      // The launcher logs the making of the pack: "... made from version 1.0
-      // and a patch of N bytes in M ms".
-      std::string made;
-      std::ifstream log(config + "Lumivora.log");
-      for (std::string line; std::getline(log, line);) {
-        if (line.find("delta: version 1.1 made from version 1.0") != std::string::npos) {
-          made = line.substr(line.rfind(" in ") + 4);
-        }
+  // One start from 1.0 to 1.1, the whole pack's way or the patch's: its time.
+  const auto start = [&](const std::string& way) {
+    fs::copy_file(www + way + "/update.ini", www + "update.ini",
+                  fs::copy_options::overwrite_existing);
+    fs::copy_file(stage + "Lumivorapack", setup.dir + "/install/Lumivorapack",
+                  fs::copy_options::overwrite_existing);
+    fs::remove_all(config);
+    fs::create_directories(config);
+    std::ofstream(config + "Lumivora.ini")
+        << "[Setup]\nVersion=1.0\nAutoUpdate=2\nNextUpdate=0\nSilentUpdate=1\n";
+    uintmax_t started = 0;
+    lumivora::bench::Measure measure;
+    measure.seconds = TimeLauncher(setup, launcher, &started);
+    // The launcher logs the making of the pack: "... made from version 1.0
+    // and a patch of N bytes in M ms".
+    std::string made;
+    std::ifstream log(config + "Lumivora.log");
+    for (std::string line; std::getline(log, line);) {
+      if (line.find("delta: version 1.1 made from version 1.0") != std::string::npos) {
+        made = line.substr(line.rfind(" in ") + 4);
       }
-      const bool patched = !made.empty();
-      if (started != newSize || patched != (std::string(way) == "delta")) {
-        std::fprintf(stderr, "\n%s: the 1.1 program did not start %s (%s kept)\n", way,
-                     patched ? "from a patch" : "from the whole pack", setup.dir.c_str());
-        return 1;
-      }
-      results.Add(way, measure);
-      std::printf(" %s %.3f s%s", way, measure.seconds,
-                  patched ? (" (the pack made in " + made + ")").c_str() : "");
     }
-    std::printf("\n");
+    if (started != newSize || made.empty() != (way == "full")) {
+      std::fprintf(stderr, "\n%s: the 1.1 program did not start %s (%s kept)\n", way.c_str(),
+                   made.empty() ? "from the whole pack" : "from a patch", setup.dir.c_str());
+      std::exit(1);
+    }
+    std::printf(" %s %.3f s%s", way.c_str(), measure.seconds,
+                made.empty() ? "" : (" (the pack made in " + made + ")").c_str());
+    return measure;
+  };
+  // Unshaped loopback, then links of 100 and 20 Mbit/s (nginx's limit_rate).
+  bool ok = true;
+  for (const uint64_t rate : {uint64_t{0}, uint64_t{12500000}, uint64_t{2500000}}) {
+    const UpdateServer server(setup.dir + "/www", rate);
+    Results results;
+    for (int round = 0; round < rounds; ++round) {
+      std::printf("%s, round %d:",
+                  rate == 0 ? "loopback" : (std::to_string(rate * 8 / 1000000) + " Mbit/s").c_str(),
+                  round + 1);
+      results.Add("full", start("full"));
+      results.Add("delta", start("delta"));
+      std::printf("\n");
+    }
+    const double full = results.best["full"];
+    const double delta = results.best["delta"];
+    std::printf("best: whole pack %.3f s, patch %.3f s\n", full, delta);
+    const bool met = lumivora::bench::PrintRatio("whole pack / patch", full / delta, 1.0);
+    ok = ok && (met || rate == 0);
+    if (rate == 0 && !met) {
+      // Where the patch's way would finish first: the bytes it spares take
+      // longer than the making of the pack.
+      const double spared =
+          static_cast<double>(fs::file_size(www + "full/Lumivorapack-1.1")) -
+          static_cast<double>(fs::file_size(www + "delta/Lumivorapack-1.1-from-1.0.patch"));
+      std::printf("break-even: below %.0f Mbit/s the patch's way finishes first\n",
+                  spared * 8 / (delta - full) / 1e6);
+    }
   }
   fs::remove_all(setup.dir);
-  std::printf("best: whole pack %.3f s, patch %.3f s\n", results.best["full"],
-              results.best["delta"]);
-  const bool ok = lumivora::bench::PrintRatio("whole pack / patch",
-                                              results.best["full"] / results.best["delta"], 1.0);
-  std::printf("after: %s\n", lumivora::bench::LoadText().c_str());
+  std::printf("goal (the patch first on links up to 100 Mbit/s): %s\nafter: %s\n",
+              ok ? "met" : "NOT met", lumivora::bench::LoadText().c_str());
   return ok ? 0 : 2;
 }
 

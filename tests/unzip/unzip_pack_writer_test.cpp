@@ -3,7 +3,9 @@
 // rename that keeps the replaced pack's mode and never writes through a link.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -23,15 +25,16 @@ namespace fs = std::filesystem;
 TEST(PackWriter, RequestsTable) {
   struct Row {
     const char* name;
-    bool fromBytes;
+    const char* from;    // "file", "bytes" or "stream"
     const char* before;  // at the output: "" nothing, "file" a pack of mode 0640, "link" a link
     uint32_t mode;
     std::string version;
   };
   const Row rows[] = {
-      {"file, new output", false, "", 0755, "1.10.2"},
-      {"bytes, replaces a pack and keeps its mode", true, "file", 0700, ""},
-      {"file, replaces a link, not what it names", false, "link", 04751, "2"},
+      {"file, new output", "file", "", 0755, "1.10.2"},
+      {"bytes, replaces a pack and keeps its mode", "bytes", "file", 0700, ""},
+      {"file, replaces a link, not what it names", "file", "link", 04751, "2"},
+      {"stream read in pieces", "stream", "", 0755, "3"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -49,8 +52,19 @@ TEST(PackWriter, RequestsTable) {
       fs::create_symlink(dir / "other", output);
     }
     PackRequest request;
-    request.program = row.fromBytes ? dir / "none" : dir / "main";
-    request.bytes = row.fromBytes ? std::optional(std::span(program)) : std::nullopt;
+    const std::string from = row.from;
+    request.program = from == "file" ? dir / "main" : dir / "none";
+    request.bytes = from == "bytes" ? std::optional(std::span(program)) : std::nullopt;
+    size_t read = 0;
+    if (from == "stream") {
+      request.size = program.size();
+      request.read = [&program, &read](std::span<uint8_t> into) {
+        const size_t count = std::min({into.size(), program.size() - read, size_t{777}});
+        std::copy_n(program.begin() + static_cast<std::ptrdiff_t>(read), count, into.begin());
+        read += count;
+        return count;
+      };
+    }
     request.entryName = "Lumivoramain";
     request.password = "pw";
     request.version = row.version;
@@ -92,6 +106,15 @@ TEST(PackWriter, FailureNamesTheFileAndLeavesNothing) {
   const platform::Result missingProgram = WritePack(request);
   EXPECT_EQ(missingProgram.Reason().rfind(request.program + ": ", 0), 0U)
       << missingProgram.Reason();
+  request.size = 100000;  // a stream that fails on its way: nothing is written
+  request.read = [calls = 0](std::span<uint8_t> into) mutable {
+    if (++calls > 3) {
+      throw std::runtime_error("the program's maker failed");
+    }
+    return into.size() / 2;
+  };
+  const platform::Result failedStream = WritePack(request);
+  EXPECT_EQ(failedStream.Reason().rfind(request.output + ": ", 0), 0U) << failedStream.Reason();
   EXPECT_EQ(platform::ListFolder(dir.Path(), ""), std::vector<std::string>{"main"});
 }
 
