@@ -45,14 +45,22 @@ std::string TWebUpdate::PatchFileName(const PatchOffer& patch, std::string& pack
                                                                : FolderOf(packFile) + name;
 }
 
-bool TWebUpdate::FetchPatch(const PatchOffer& patch, const std::string& patchFile) {
+bool TWebUpdate::FetchPatch(const PatchOffer& patch, const std::string& patchFile,
+                            PartialStore* kept) {
   AddressedDownload attempt;
   attempt.fileName = patchFile;
   attempt.trusted = true;
   attempt.release = PatchStatement(*release_, patch);
+  if (kept != nullptr) {
+    attempt.resume = kept->Point();
+    attempt.record = [kept](const ResumePoint& point) { kept->Record(point); };
+  }
   attempt.before = [this, &patch, &patchFile](size_t /*attempt*/, bool /*last*/) {
+    const std::optional<int64_t> have = platform::FileSize(patchFile);
     platform::Log(log_, "delta: patch from version " + patch.fromVersion + ", " +
-                            platform::WithoutCredentials(patch.address));
+                            platform::WithoutCredentials(patch.address) +
+                            (have && *have > 0 ? ", going on from byte " + std::to_string(*have)
+                                               : std::string()));
     moreAddresses_ = true;  // a refused patch is the full pack's business, not the user's
     DoBeforeDownload(patchFile);
   };
@@ -85,10 +93,30 @@ bool TWebUpdate::DownloadPatched() {
     return false;
   }
   std::string packFile;
-  const std::string patchFile = PatchFileName(*patch, packFile);
-  if (patchFile.empty() || !FetchPatch(*patch, patchFile)) {
-    if (!patchFile.empty()) {
+  std::string patchFile = PatchFileName(*patch, packFile);
+  if (patchFile.empty()) {
+    return false;
+  }
+  // The patch is kept across starts as a pack download is: a start ended
+  // during its download goes on from there.
+  partial_.reset();
+  const std::unique_ptr<PartialStore> kept =
+      partialFolder_.empty() ? nullptr
+                             : PartialStore::Open(partialFolder_, PatchStatement(*release_, *patch),
+                                                  SafeFileNamePart(patchFile));
+  if (kept) {
+    patchFile = kept->FilePath();
+  }
+  const auto discard = [&kept, &patchFile] {
+    if (kept) {
+      kept->Discard();
+    } else {
       platform::DeleteFile(patchFile);
+    }
+  };
+  if (!FetchPatch(*patch, patchFile, kept.get())) {
+    if (!kept || !cancelled_) {
+      discard();  // a cancelled download stays for the next start
     }
     return cancelled_;  // a cancelled download ends the check: no full pack either
   }
@@ -109,7 +137,7 @@ bool TWebUpdate::DownloadPatched() {
   const platform::Result built = patchBuilder_(request);
   const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
       std::chrono::steady_clock::now() - start);
-  platform::DeleteFile(patchFile);
+  discard();
   if (!built.Ok()) {
     platform::Log(log_, "delta: no pack made from the patch: " + built.Reason());
     platform::DeleteFile(packFile);

@@ -249,7 +249,8 @@ class TWebUpdate {
   // the new pack made at ClientFileName (Succeeded) or the user's cancel;
   // false when the pack is to be downloaded.
   bool DownloadPatched();
-  bool FetchPatch(const PatchOffer& patch, const std::string& patchFile);
+  // Downloads PATCH to PATCHFILE, going on from KEPT's partial when given.
+  bool FetchPatch(const PatchOffer& patch, const std::string& patchFile, PartialStore* kept);
   // The patch's local path (empty: none); PACKFILE the new pack's.
   std::string PatchFileName(const PatchOffer& patch, std::string& packFile);
   // Checks the signed statement of the information just read; false (with

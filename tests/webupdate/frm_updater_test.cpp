@@ -531,6 +531,8 @@ TEST_F(UpdaterTest, PatchFromTheInstalledVersionOrElseTheWholePack) {
     std::string patch;  // served at the 1.0 patch's address (empty: 404)
     bool builds;
     std::vector<std::string> requested;
+    std::string kept = "";  // the patch's partial kept by an earlier start
+    std::vector<std::string> ranges = {};
   };
   const std::string patchPath = "/p-from-1.0.patch";
   const Row rows[] = {
@@ -540,6 +542,7 @@ TEST_F(UpdaterTest, PatchFromTheInstalledVersionOrElseTheWholePack) {
       {"a tampered patch", "1.0", "pAtch", true, {"/info1.ini", patchPath, "/new.pack"}},
       {"a truncated patch", "1.0", "pat", true, {"/info1.ini", patchPath, "/new.pack"}},
       {"the builder refuses", "1.0", "patch", false, {"/info1.ini", patchPath, "/new.pack"}},
+      {"a kept partial goes on", "1.0", "patch", true, {"/info1.ini", patchPath}, "pa", {"2-"}},
   };
   trust = ReleaseTrust{"product", {root.Public()}, 0};
   for (const Row& row : rows) {
@@ -551,7 +554,15 @@ TEST_F(UpdaterTest, PatchFromTheInstalledVersionOrElseTheWholePack) {
     if (!row.patch.empty()) {
       transport.resources[patchPath] = {200, row.patch};
     }
+    if (!row.kept.empty()) {
+      const auto store = PartialStore::Open(
+          data.Path(), PatchStatement(release, release.patches[1]), "p-from-1.0.patch");
+      ASSERT_NE(store, nullptr);
+      WriteFile(store->FilePath(), row.kept);
+      store->Record({row.kept.size(), "\"v1\""});
+    }
     transport.requested.clear();
+    transport.ranges.clear();
     ui.messages.clear();
     checked.clear();
     std::vector<std::string> given;
@@ -568,6 +579,8 @@ TEST_F(UpdaterTest, PatchFromTheInstalledVersionOrElseTheWholePack) {
     const bool patched = row.requested.size() == 2 && row.requested[1] == patchPath;
     EXPECT_EQ(Run("1.0", true), "1.1");
     EXPECT_EQ(transport.requested, row.requested);
+    EXPECT_EQ(transport.ranges, row.ranges);
+    EXPECT_FALSE(PartialDownloadPresent(data.Path()));
     EXPECT_EQ(ReadFile(PackPath()), patched ? "made pack" : "new pack");
     EXPECT_EQ(ReadFile(PackPath() + ".previous"), "old pack");
     EXPECT_EQ(given.size(), row.patch == "patch" && row.base == "1.0" ? 1U : 0U);
