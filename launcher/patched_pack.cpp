@@ -61,9 +61,8 @@ bool ReadWhole(const std::string& path, std::vector<uint8_t>& bytes) {
 }
 
 // The installed main program, extracted with the password into FOLDER (the
-// private folder of the new pack) as the file PATH.
-Result ExtractInstalled(const InstalledPack& pack, const std::string& folder,
-                        const std::string& path) {
+// private folder of the new pack) under its name.
+Result ExtractInstalled(const InstalledPack& pack, const std::string& folder) {
   unzip::ExtractRequest extract;
   extract.password = pack.password;
   extract.destFolder = folder;
@@ -76,7 +75,7 @@ Result ExtractInstalled(const InstalledPack& pack, const std::string& folder,
     return Result::Failure("the installed pack gives no main program" +
                            (result.message.empty() ? std::string() : ": " + result.message));
   }
-  if (!platform::FileExists(path)) {
+  if (!platform::FileExists(folder + platform::PathSeparator() + pack.mainName)) {
     return Result::Failure("the installed main program cannot be read");
   }
   return {};
@@ -169,7 +168,11 @@ class PatchedStream {
     try {
       delta::PatchFault fault = delta::PatchFault::kNone;
       const auto declared = delta::DecodeHeader(patch, fault);
-      if (!declared || declared->newSize != request_.programSize ||
+      if (!declared) {
+        throw std::runtime_error(std::string("the patch does not apply: ") +
+                                 delta::FaultText(fault));
+      }
+      if (declared->newSize != request_.programSize ||
           declared->newSha256 != request_.programSha256) {
         throw std::runtime_error("the patch does not make the signed program");
       }
@@ -252,7 +255,7 @@ Result BuildPatchedPack(const InstalledPack& pack, const webupdate::PatchedPack&
     const std::string folder = FolderOf(request.output);
     const std::string extracted = folder + platform::PathSeparator() + pack.mainName;
     const FileRemover removeExtracted(extracted);
-    if (Result got = ExtractInstalled(pack, folder, extracted); !got.Ok()) {
+    if (Result got = ExtractInstalled(pack, folder); !got.Ok()) {
       return got;
     }
     platform::File old = platform::File::Open(extracted, platform::File::Mode::kRead);
