@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -37,14 +38,15 @@ std::vector<uint8_t> Compress(std::span<const uint8_t> data, const MakeOptions& 
   const lzma_filter last = {LZMA_VLI_UNKNOWN, nullptr};
   const lzma_filter withX86[] = {{LZMA_FILTER_X86, nullptr}, {LZMA_FILTER_LZMA2, &lzma2}, last};
   const lzma_filter plain[] = {{LZMA_FILTER_LZMA2, &lzma2}, last};
-  std::vector<uint8_t> coded(lzma_stream_buffer_bound(data.size()));
+  // Room for the worst case, left as it is until liblzma writes it.
+  const size_t room = lzma_stream_buffer_bound(data.size());
+  const auto coded = std::make_unique_for_overwrite<uint8_t[]>(room);
   size_t size = 0;
   if (lzma_raw_buffer_encode(coding.x86 ? withX86 : plain, nullptr, data.data(), data.size(),
-                             coded.data(), &size, coded.size()) != LZMA_OK) {
+                             coded.get(), &size, room) != LZMA_OK) {
     throw std::runtime_error("liblzma cannot code a stream");
   }
-  coded.resize(size);
-  return coded;
+  return {coded.get(), coded.get() + size};
 }
 
 // A plain stream (no filter) of more than 8 MiB coded in two halves at once,

@@ -37,6 +37,7 @@ class Matcher {
 
   Streams Run() {
     Streams streams;
+    streams.diff.reserve(static_cast<size_t>(end_ - lastScan_));  // most of a part is added
     int64_t scan = lastScan_;
     int64_t length = 0;
     int64_t pos = 0;
