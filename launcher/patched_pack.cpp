@@ -19,18 +19,6 @@ namespace {
 
 using platform::Result;
 
-// Deletes the file at its path on every way out.
-class FileRemover {
- public:
-  explicit FileRemover(std::string path) : path_(std::move(path)) {}
-  FileRemover(const FileRemover&) = delete;
-  FileRemover& operator=(const FileRemover&) = delete;
-  ~FileRemover() { platform::DeleteFile(path_); }
-
- private:
-  std::string path_;
-};
-
 std::string FolderOf(const std::string& path) {
   const size_t separator = path.find_last_of("/\\");
   return separator == std::string::npos ? std::string(".") : path.substr(0, separator);
@@ -246,25 +234,51 @@ class PatchedStream {
 
 }  // namespace
 
-Result BuildPatchedPack(const InstalledPack& pack, const webupdate::PatchedPack& request) {
+InstalledProgram::InstalledProgram(InstalledPack pack, const std::string& output)
+    : pack_(std::move(pack)), folder_(FolderOf(output)), worker_([this] {
+        try {
+          result_ = ExtractInstalled(pack_, folder_);
+        } catch (const std::exception& error) {
+          result_ = Result::Failure(std::string("the installed pack gives no main program: ") +
+                                    error.what());
+        }
+      }) {}
+
+InstalledProgram::~InstalledProgram() {
+  if (worker_.joinable()) {
+    worker_.join();
+  }
+  platform::DeleteFile(folder_ + platform::PathSeparator() + pack_.mainName);
+}
+
+Result InstalledProgram::Wait(std::string& path) {
+  if (worker_.joinable()) {
+    worker_.join();
+  }
+  path = folder_ + platform::PathSeparator() + pack_.mainName;
+  return result_;
+}
+
+Result BuildPatchedPack(InstalledProgram& installed, const webupdate::PatchedPack& request) {
   try {
     std::vector<uint8_t> patch;
     if (!ReadWhole(request.patchFile, patch)) {
       return Result::Failure("the patch cannot be read");
     }
-    const std::string folder = FolderOf(request.output);
-    const std::string extracted = folder + platform::PathSeparator() + pack.mainName;
-    const FileRemover removeExtracted(extracted);
-    if (Result got = ExtractInstalled(pack, folder); !got.Ok()) {
+    std::string extracted;
+    if (Result got = installed.Wait(extracted); !got.Ok()) {
       return got;
+    }
+    if (installed.Folder() != FolderOf(request.output)) {
+      return Result::Failure("the installed program was taken out elsewhere");
     }
     platform::File old = platform::File::Open(extracted, platform::File::Mode::kRead);
     PatchedStream program(old, patch, request);
     unzip::PackRequest write;
     write.read = [&program](std::span<uint8_t> into) { return program.Read(into); };
     write.size = request.programSize;
-    write.entryName = pack.mainName;
-    write.password = pack.password;
+    write.entryName = installed.Pack().mainName;
+    write.password = installed.Pack().password;
     write.version = request.version;
     write.output = request.output;
     write.level = 1;  // seven times faster than 9 for a 30 MiB program, 20 % larger on disk only
@@ -284,6 +298,11 @@ Result BuildPatchedPack(const InstalledPack& pack, const webupdate::PatchedPack&
     return Result::Failure(std::string("the installed main program cannot be read: ") +
                            error.what());
   }
+}
+
+Result BuildPatchedPack(const InstalledPack& pack, const webupdate::PatchedPack& request) {
+  InstalledProgram installed(pack, request.output);
+  return BuildPatchedPack(installed, request);
 }
 
 }  // namespace lumivora::launcher

@@ -150,8 +150,17 @@ class WebUpdateDialog final : public UpdateDialog {
         request.badRelease};
     environment.dataFolder = request.dataFolder;
     environment.log = request.log;
-    environment.buildPatched = [&password, &request](const webupdate::PatchedPack& patched) {
-      return BuildPatchedPack({request.packPath, password, MainProgramName()}, patched);
+    // The installed program is taken out while the patch downloads.
+    const InstalledPack installed{request.packPath, password, MainProgramName()};
+    std::weak_ptr<InstalledProgram> takenOut;
+    environment.preparePatched = [&installed, &takenOut](const std::string& output) {
+      auto program = std::make_shared<InstalledProgram>(installed, output);
+      takenOut = program;
+      return std::shared_ptr<void>(program);
+    };
+    environment.buildPatched = [&installed, &takenOut](const webupdate::PatchedPack& patched) {
+      const std::shared_ptr<InstalledProgram> program = takenOut.lock();
+      return program ? BuildPatchedPack(*program, patched) : BuildPatchedPack(installed, patched);
     };
     environment.infoValidator = request.infoValidator;
     UpdateOutcome outcome;

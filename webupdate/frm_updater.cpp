@@ -55,6 +55,7 @@ TfrmUpdater::TfrmUpdater(UpdaterEnvironment& environment)
   update.SetRetryPause(environment.retryPause);
   update.SetLog(environment.log);
   update.SetPatchBuilder(environment.buildPatched);
+  update.SetPatchPreparer(environment.preparePatched);
   update.OnBeforeGetInfo = [this](TWebUpdate& sender) { WebUpdateBeforeGetInfo(sender); };
   update.OnAfterGetInfo = [this](TWebUpdate& sender) { WebUpdateAfterGetInfo(sender); };
   update.OnDownload = [this](TWebUpdate& sender, int32_t total, int32_t downloaded) {

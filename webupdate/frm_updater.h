@@ -66,6 +66,7 @@ struct UpdaterEnvironment {
   // the launcher's, which links the applier and the pack writer. None: the
   // pack is always downloaded whole.
   PatchBuilder buildPatched{};
+  PatchPreparer preparePatched{};  // its work beside the patch's download (none: no such work)
   // The information file's validators the check may ask on; Execute leaves
   // the ones the next check may ask on (TWebUpdate::KeptValidator).
   InfoValidator infoValidator{};

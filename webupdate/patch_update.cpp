@@ -114,6 +114,8 @@ bool TWebUpdate::DownloadPatched() {
       platform::DeleteFile(patchFile);
     }
   };
+  // Held to the end of the delta update; released before a whole pack's download.
+  const std::shared_ptr<void> prepared = patchPreparer_ ? patchPreparer_(packFile) : nullptr;
   if (!FetchPatch(*patch, patchFile, kept.get())) {
     if (!kept || !cancelled_) {
       discard();  // a cancelled download stays for the next start

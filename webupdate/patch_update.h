@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -31,6 +32,13 @@ struct PatchedPack {
 // main program checked against its signed size and SHA-256 before the pack
 // is written; a failure says why (nothing is left at output then).
 using PatchBuilder = std::function<platform::Result(const PatchedPack& request)>;
+
+// Called as a patch's download begins, with the new pack's path: the owner may
+// start work the builder needs (taking the installed program out) beside the
+// download. What it returns is held until the delta update ends (made,
+// refused or cancelled), before the pack is downloaded whole, and released
+// then: it ends that work.
+using PatchPreparer = std::function<std::shared_ptr<void>(const std::string& output)>;
 
 // The patch of RELEASE whose base is INSTALLED, if it offers one.
 std::optional<PatchOffer> PatchFrom(const ReleaseStatement& release, const std::string& installed);

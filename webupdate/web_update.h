@@ -120,6 +120,7 @@ class TWebUpdate {
   // downloaded instead of the pack, and any failure of that way falls back to
   // the pack's download. None unless set.
   void SetPatchBuilder(PatchBuilder value) { patchBuilder_ = std::move(value); }
+  void SetPatchPreparer(PatchPreparer value) { patchPreparer_ = std::move(value); }
   // Deletes the kept download of the last check and its record (after it
   // was installed, or refused).
   void DiscardPartial();
@@ -298,6 +299,7 @@ class TWebUpdate {
   std::unique_ptr<PartialStore> partial_;  // held from the download to the installation
   platform::LogSink log_;
   PatchBuilder patchBuilder_;
+  PatchPreparer patchPreparer_;
   // The last check's pack was made from a patch: its program was checked
   // against the signed size and SHA-256 instead of the pack's.
   bool patched_ = false;

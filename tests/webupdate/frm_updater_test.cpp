@@ -131,6 +131,7 @@ class UpdaterTest : public ::testing::Test {
     environment.badRelease = badRelease;
     environment.dataFolder = data.Path();
     environment.buildPatched = buildPatched;
+    environment.preparePatched = preparePatched;
     environment.infoValidator = validator;
     environment.retryPause = [this](std::chrono::milliseconds wait) {
       pauses.push_back(wait.count());
@@ -166,6 +167,7 @@ class UpdaterTest : public ::testing::Test {
   std::string badRelease;
   std::vector<std::string> checked;
   PatchBuilder buildPatched;
+  PatchPreparer preparePatched;
   InfoValidator validator;  // carried from one Run to the next
   int64_t freshOfferSeen = 0;
 };
@@ -535,14 +537,32 @@ TEST_F(UpdaterTest, PatchFromTheInstalledVersionOrElseTheWholePack) {
     std::vector<std::string> ranges = {};
   };
   const std::string patchPath = "/p-from-1.0.patch";
+  // The preparer's work ends (before a whole pack is asked for) where this
+  // shows among the requests.
+  const std::string kReleased = "(prepared work released)";
+  preparePatched = [this](const std::string& output) {
+    EXPECT_TRUE(output.ends_with("new.pack")) << output;
+    return std::shared_ptr<void>(
+        nullptr, [this](void*) { transport.requested.push_back("(prepared work released)"); });
+  };
   const Row rows[] = {
-      {"the patch applies", "1.0", "patch", true, {"/info1.ini", patchPath}},
+      {"the patch applies", "1.0", "patch", true, {"/info1.ini", patchPath, kReleased}},
       {"no patch for the installed version", "0.8", "patch", true, {"/info1.ini", "/new.pack"}},
-      {"the patch is missing", "1.0", "", true, {"/info1.ini", patchPath, "/new.pack"}},
-      {"a tampered patch", "1.0", "pAtch", true, {"/info1.ini", patchPath, "/new.pack"}},
-      {"a truncated patch", "1.0", "pat", true, {"/info1.ini", patchPath, "/new.pack"}},
-      {"the builder refuses", "1.0", "patch", false, {"/info1.ini", patchPath, "/new.pack"}},
-      {"a kept partial goes on", "1.0", "patch", true, {"/info1.ini", patchPath}, "pa", {"2-"}},
+      {"the patch is missing", "1.0", "", true, {"/info1.ini", patchPath, kReleased, "/new.pack"}},
+      {"a tampered patch", "1.0", "pAtch", true, {"/info1.ini", patchPath, kReleased, "/new.pack"}},
+      {"a truncated patch", "1.0", "pat", true, {"/info1.ini", patchPath, kReleased, "/new.pack"}},
+      {"the builder refuses",
+       "1.0",
+       "patch",
+       false,
+       {"/info1.ini", patchPath, kReleased, "/new.pack"}},
+      {"a kept partial goes on",
+       "1.0",
+       "patch",
+       true,
+       {"/info1.ini", patchPath, kReleased},
+       "pa",
+       {"2-"}},
   };
   trust = ReleaseTrust{"product", {root.Public()}, 0};
   for (const Row& row : rows) {
@@ -576,7 +596,7 @@ TEST_F(UpdaterTest, PatchFromTheInstalledVersionOrElseTheWholePack) {
       WriteFile(request.output, "made pack");
       return platform::Result();
     };
-    const bool patched = row.requested.size() == 2 && row.requested[1] == patchPath;
+    const bool patched = row.requested.size() == 3 && row.requested[1] == patchPath;
     EXPECT_EQ(Run("1.0", true), "1.1");
     EXPECT_EQ(transport.requested, row.requested);
     EXPECT_EQ(transport.ranges, row.ranges);
