@@ -15,7 +15,7 @@ if(NOT WIN32)
   return()
 endif()
 
-include(ExternalProject)
+include(${CMAKE_CURRENT_LIST_DIR}/DebianStaticLibrary.cmake)
 find_package(ZLIB REQUIRED)
 set(LUMIVORA_LIBZIP_DSC
   "http://deb.debian.org/debian/pool/main/libz/libzip/libzip_1.7.3-1.dsc"
@@ -23,21 +23,18 @@ set(LUMIVORA_LIBZIP_DSC
 set(LUMIVORA_LIBZIP_DSC_SHA256
   "2b905c3e6277bb4ae62c4464c5c7bbbd6661715d5b3c0f94523c34df6d1f4d1e"
   CACHE STRING "SHA-256 of LUMIVORA_LIBZIP_DSC")
-set(libzip_prefix ${CMAKE_BINARY_DIR}/libzip)
-set(libzip_install ${libzip_prefix}/install)
-set(libzip_library ${libzip_install}/lib/libzip.a)
 # The cross compiler and the mingw-w64 root of this build, handed on.
 set(libzip_launcher)
 if(CMAKE_C_COMPILER_LAUNCHER)
   set(libzip_launcher -DCMAKE_C_COMPILER_LAUNCHER=${CMAKE_C_COMPILER_LAUNCHER})
 endif()
-ExternalProject_Add(libzip_windows
-  PREFIX ${libzip_prefix}
-  SOURCE_DIR ${libzip_prefix}/src/libzip
-  INSTALL_DIR ${libzip_install}
-  DOWNLOAD_COMMAND ${CMAKE_COMMAND} -DDSC_URL=${LUMIVORA_LIBZIP_DSC}
-    -DDSC_SHA256=${LUMIVORA_LIBZIP_DSC_SHA256} -DDEST=<SOURCE_DIR>
-    -P ${CMAKE_CURRENT_LIST_DIR}/fetch-debian-source.cmake
+# ZIP_STATIC: declarations without dllimport. What the static library needs,
+# linked after it: zlib, and advapi32 for the random bytes of the encryption
+# header.
+lumivora_debian_static_library(NAME lumivora_libzip PROJECT libzip
+  DSC ${LUMIVORA_LIBZIP_DSC} SHA256 ${LUMIVORA_LIBZIP_DSC_SHA256}
+  SOURCE_SUBDIR libzip LIBRARY lib/libzip.a DEFINITION ZIP_STATIC=1
+  LINK ZLIB::ZLIB advapi32
   CMAKE_ARGS -DCMAKE_SYSTEM_NAME=Windows -DCMAKE_SYSTEM_PROCESSOR=${CMAKE_SYSTEM_PROCESSOR}
     -DCMAKE_C_COMPILER=${CMAKE_C_COMPILER} ${libzip_launcher}
     -DCMAKE_FIND_ROOT_PATH=${CMAKE_FIND_ROOT_PATH}
@@ -47,19 +44,4 @@ ExternalProject_Add(libzip_windows
     -DCMAKE_INSTALL_PREFIX=<INSTALL_DIR> -DCMAKE_INSTALL_LIBDIR=lib
     -DBUILD_SHARED_LIBS=OFF -DENABLE_COMMONCRYPTO=OFF -DENABLE_GNUTLS=OFF -DENABLE_MBEDTLS=OFF
     -DENABLE_OPENSSL=OFF -DENABLE_WINDOWS_CRYPTO=OFF -DENABLE_BZIP2=OFF -DENABLE_LZMA=OFF
-    -DBUILD_TOOLS=OFF -DBUILD_REGRESS=OFF -DBUILD_EXAMPLES=OFF -DBUILD_DOC=OFF
-  BUILD_BYPRODUCTS ${libzip_library}
-  LOG_DOWNLOAD ON LOG_CONFIGURE ON LOG_BUILD ON LOG_INSTALL ON LOG_OUTPUT_ON_FAILURE ON)
-# The include folder exists only after the build; an imported target needs
-# it at configure time.
-file(MAKE_DIRECTORY ${libzip_install}/include)
-# What the static library needs, linked after it: zlib, and advapi32 for the
-# random bytes of the encryption header.
-add_library(lumivora_libzip_static STATIC IMPORTED GLOBAL)
-set_target_properties(lumivora_libzip_static PROPERTIES IMPORTED_LOCATION ${libzip_library}
-  INTERFACE_LINK_LIBRARIES "ZLIB::ZLIB;advapi32")
-add_dependencies(lumivora_libzip_static libzip_windows)
-# ZIP_STATIC: declarations without dllimport.
-target_compile_definitions(lumivora_libzip INTERFACE ZIP_STATIC=1)
-target_include_directories(lumivora_libzip SYSTEM INTERFACE ${libzip_install}/include)
-target_link_libraries(lumivora_libzip INTERFACE lumivora_libzip_static)
+    -DBUILD_TOOLS=OFF -DBUILD_REGRESS=OFF -DBUILD_EXAMPLES=OFF -DBUILD_DOC=OFF)

@@ -14,26 +14,18 @@ if(NOT WIN32)
   return()
 endif()
 
-include(ExternalProject)
-if(NOT LUMIVORA_MINGW_TRIPLET)
-  set(LUMIVORA_MINGW_TRIPLET x86_64-w64-mingw32)
-endif()
+include(${CMAKE_CURRENT_LIST_DIR}/DebianStaticLibrary.cmake)
 set(LUMIVORA_LZMA_DSC
   "http://deb.debian.org/debian-security/pool/updates/main/x/xz-utils/xz-utils_5.4.1-1+deb12u2.dsc"
   CACHE STRING "Debian source package of xz-utils (liblzma) for the Windows build")
 set(LUMIVORA_LZMA_DSC_SHA256
   "bffc9917562b5787661379621bb1f7510bf7271b03d8ce4181cebc84b90d3c35"
   CACHE STRING "SHA-256 of LUMIVORA_LZMA_DSC")
-set(lzma_prefix ${CMAKE_BINARY_DIR}/liblzma)
-set(lzma_install ${lzma_prefix}/install)
-set(lzma_library ${lzma_install}/lib/liblzma.a)
-ExternalProject_Add(liblzma_windows
-  PREFIX ${lzma_prefix}
-  SOURCE_DIR ${lzma_prefix}/src/xz-utils
-  INSTALL_DIR ${lzma_install}
-  DOWNLOAD_COMMAND ${CMAKE_COMMAND} -DDSC_URL=${LUMIVORA_LZMA_DSC}
-    -DDSC_SHA256=${LUMIVORA_LZMA_DSC_SHA256} -DDEST=<SOURCE_DIR> -DAUTORECONF=OFF
-    -P ${CMAKE_CURRENT_LIST_DIR}/fetch-debian-source.cmake
+# LZMA_API_STATIC: declarations without dllimport.
+lumivora_debian_static_library(NAME lumivora_lzma PROJECT liblzma
+  DSC ${LUMIVORA_LZMA_DSC} SHA256 ${LUMIVORA_LZMA_DSC_SHA256}
+  SOURCE_SUBDIR xz-utils LIBRARY lib/liblzma.a DEFINITION LZMA_API_STATIC=1
+  FETCH_ARGS -DAUTORECONF=OFF
   CONFIGURE_COMMAND <SOURCE_DIR>/configure --host=${LUMIVORA_MINGW_TRIPLET} --prefix=<INSTALL_DIR>
     --disable-shared --enable-static --disable-dependency-tracking --disable-threads
     --disable-encoders --enable-decoders=lzma1,lzma2,x86 --disable-match-finders
@@ -41,14 +33,4 @@ ExternalProject_Add(liblzma_windows
     --disable-scripts --disable-doc --disable-nls
     CC=${CMAKE_C_COMPILER}
   BUILD_COMMAND make -C src/liblzma -j2
-  INSTALL_COMMAND make -C src/liblzma install
-  BUILD_BYPRODUCTS ${lzma_library}
-  LOG_DOWNLOAD ON LOG_CONFIGURE ON LOG_BUILD ON LOG_INSTALL ON LOG_OUTPUT_ON_FAILURE ON)
-file(MAKE_DIRECTORY ${lzma_install}/include)
-add_library(lumivora_lzma_static STATIC IMPORTED GLOBAL)
-set_target_properties(lumivora_lzma_static PROPERTIES IMPORTED_LOCATION ${lzma_library})
-add_dependencies(lumivora_lzma_static liblzma_windows)
-# LZMA_API_STATIC: declarations without dllimport.
-target_compile_definitions(lumivora_lzma INTERFACE LZMA_API_STATIC=1)
-target_include_directories(lumivora_lzma SYSTEM INTERFACE ${lzma_install}/include)
-target_link_libraries(lumivora_lzma INTERFACE lumivora_lzma_static)
+  INSTALL_COMMAND make -C src/liblzma install)

@@ -129,6 +129,24 @@ std::optional<Signature> ReadSignature(std::string_view text, ReleaseVerdict& ve
   return signature;
 }
 
+// The first step of both checks of TEXT for VERSION: its signature and its
+// statement read into VERDICT. The signature, or none when VERDICT's result
+// says why not.
+std::optional<Signature> ReadSignedStatement(std::string_view text, const std::string& version,
+                                             ReleaseVerdict& verdict) {
+  InitSodium();
+  verdict.statement.version = version;
+  std::optional<Signature> signature = ReadSignature(text, verdict);
+  if (!signature) {
+    return std::nullopt;
+  }
+  ReadStatement(text, verdict);
+  if (!verdict.result.Ok()) {
+    return std::nullopt;
+  }
+  return signature;
+}
+
 // Sets VERDICT's result unless SIGNATURE is its signer's over its statement.
 void CheckSignature(const Signature& signature, ReleaseVerdict& verdict) {
   if (!Verifies(signature, StatementText(verdict.statement), verdict.signer)) {
@@ -249,15 +267,9 @@ std::vector<PublicKey> ParsePublicKeys(std::string_view text) {
 
 ReleaseVerdict VerifyRelease(const ReleaseTrust& trust, std::string_view text,
                              const std::string& version) {
-  InitSodium();
   ReleaseVerdict verdict;
-  verdict.statement.version = version;
-  const std::optional<Signature> signature = ReadSignature(text, verdict);
+  const std::optional<Signature> signature = ReadSignedStatement(text, version, verdict);
   if (!signature) {
-    return verdict;
-  }
-  ReadStatement(text, verdict);
-  if (!verdict.result.Ok()) {
     return verdict;
   }
   if (verdict.statement.product != trust.product) {
@@ -288,17 +300,12 @@ ReleaseVerdict VerifyRelease(const ReleaseTrust& trust, std::string_view text,
 }
 
 ReleaseVerdict ReadSignedRelease(std::string_view text, const std::string& version) {
-  InitSodium();
   ReleaseVerdict verdict;
-  verdict.statement.version = version;
-  const std::optional<Signature> signature = ReadSignature(text, verdict);
+  const std::optional<Signature> signature = ReadSignedStatement(text, version, verdict);
   if (!signature) {
     return verdict;
   }
-  ReadStatement(text, verdict);
-  if (verdict.result.Ok()) {
-    CheckSignature(*signature, verdict);
-  }
+  CheckSignature(*signature, verdict);
   if (verdict.result.Ok()) {
     ReadPatches(text, verdict);
   }
