@@ -4,7 +4,8 @@
 # against the checksums it holds. The files are fetched from the .dsc's own
 # folder of the archive. Debian's build regenerates the autotools files
 # (dh_autoreconf), and so does this script for a package built with them
-# (one built with CMake has no configure.ac).
+# (one built with CMake has no configure.ac, or ships one it does not use:
+# fetched with -DAUTORECONF=OFF).
 foreach(variable DSC_URL DSC_SHA256 DEST)
   if(NOT ${variable})
     message(FATAL_ERROR "fetch-debian-source: ${variable} is not set")

@@ -1,7 +1,7 @@
 // Making a patch (docs/delta-format.md), the vendor's side: bsdiff-style
 // matching over the suffix array of the old file (libdivsufsort), the three
-// streams coded with LZMA2 (liblzma). Linux only; the launcher needs
-// apply_patch.h alone.
+// streams coded with LZMA2 (liblzma). The tool's, on every platform; the
+// launcher needs apply_patch.h alone.
 #pragma once
 
 #include <cstdint>

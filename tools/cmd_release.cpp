@@ -308,7 +308,6 @@ int ReleaseCommand(const Arguments& arguments) {
   CheckOutput(pack, inputs);
   CheckOutput(info, inputs);
   const auto previous = parsed.all.find("--previous");
-#if LUMIVORA_TOOL_PATCHES
   const std::vector<MadePatch> patches =
       previous == parsed.all.end()
           ? std::vector<MadePatch>()
@@ -316,12 +315,6 @@ int ReleaseCommand(const Arguments& arguments) {
                 {plan.program, previous->second, plan.password, plan.kind, plan.packName,
                  plan.url.substr(0, plan.url.rfind('/') + 1), plan.folder},
                 plan.statement, inputs);
-#else
-  if (previous != parsed.all.end()) {
-    throw Exception("--previous: this build of the tool makes no patches (the Linux tool does)");
-  }
-  const std::vector<MadePatch> patches;
-#endif
   // Every value is checked: from here on the release is written, the pack
   // first and only when the launcher's check passes, then the patches.
   WritePackOnceChecked({plan.program, pack, plan.password, plan.statement.version}, plan.kind);

@@ -41,7 +41,7 @@ int64_t ExpiryAfterDays(const std::string& text, int64_t now);
 // The clock's Unix time.
 int64_t UnixTimeNow();
 
-// release --previous (release_patches.cpp, POSIX builds): for each earlier
+// release --previous (release_patches.cpp): for each earlier
 // release's pack (checked as the launcher checks a pack, its version read
 // from its archive comment, earlier than the statement's), the patch from
 // its main program to PROGRAM, to be written as FOLDER/PACK_NAME-from-VERSION.patch

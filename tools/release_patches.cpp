@@ -1,7 +1,6 @@
 // lumivora-tool release --previous OLD_PACK: one binary patch
 // (docs/delta-format.md) per earlier release, from the main program in its
 // pack to the new one, named in update.ini with the version it applies to.
-// POSIX builds only (the patches are made with libdivsufsort).
 #include "webupdate/release_patches.h"
 
 #include <algorithm>

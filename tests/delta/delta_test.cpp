@@ -10,9 +10,7 @@
 #include <vector>
 
 #include "delta/apply_patch.h"
-#ifndef _WIN32
 #include "delta/make_patch.h"
-#endif
 
 namespace lumivora::delta {
 namespace {
@@ -20,7 +18,7 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 
 // The fuzz target's seed patches (fuzz/seeds/delta) apply to its fixed old
-// file, here and in the Windows build, which has the applier only.
+// file.
 TEST(DeltaTest, SeedPatchesApply) {
   Bytes old(4096);
   for (size_t i = 0; i < old.size(); ++i) {
@@ -37,7 +35,6 @@ TEST(DeltaTest, SeedPatchesApply) {
   }
 }
 
-#ifndef _WIN32
 Bytes Random(size_t size, uint32_t seed) {
   std::mt19937 generator(seed);
   Bytes bytes(size);
@@ -127,8 +124,6 @@ TEST(DeltaTest, RoundTripsAndRefusals) {
     EXPECT_EQ(result, row.fault == PatchFault::kNone ? row.next : Bytes());
   }
 }
-
-#endif
 
 }  // namespace
 }  // namespace lumivora::delta

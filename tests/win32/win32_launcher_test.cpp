@@ -6,8 +6,11 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdint>
 #include <string>
+#include <vector>
 
+#include "delta/apply_patch.h"
 #include "platform/file.h"
 #include "platform/system.h"
 #include "tests/support/files.h"
@@ -63,12 +66,15 @@ TEST_F(Win32Launcher, LaunchExtractsAndStartsTheMainProgram) {
 // lumivora-tool.exe reads a pack through the extraction component: list,
 // test with the right and a wrong password, extract; it writes one with pack
 // (read back by list and test) and release (passed by verify, the launcher's
-// pack check).
+// pack check), whose --previous writes beside the pack the patch from the
+// packed program to the new one (named in update.ini, turning the one into
+// the other).
 TEST(Win32Tool, PacksReleasesListsTestsAndExtracts) {
   ASSERT_FALSE(ReadFile(kPack).empty()) << "no test pack (zip missing?): " << kPack;
   const TempDir dir;
   const std::string password = LUMIVORA_PACK_PASSWORD;
   const std::string sample = kBinDir + "/lumivora-sample-main.exe";
+  const std::string sample11 = kBinDir + "/lumivora-sample-main-1.1.exe";
   const std::string made = dir / "made pack";
   const std::string keys = std::string(LUMIVORA_SOURCE_DIR) + "/keys/demo-only/";
   const std::string rootKey = ReadFile(keys + "root.pub").substr(0, 44);  // Base64 of 32 bytes
@@ -82,14 +88,16 @@ TEST(Win32Tool, PacksReleasesListsTestsAndExtracts) {
       {"test \"" + kPack + "\" -P \"" + password + "\"", 0, "no errors in 1 entries"},
       {"test \"" + kPack + "\" -P wrong", 1, "Lumivoramain: skipped (wrong password or damaged)"},
       {"extract \"" + kPack + "\" -d \"" + dir.Path() + "\" -P \"" + password + "\"", 0, ""},
-      {"pack \"" + sample + "\" -o \"" + made + "\" --version 1.2", 0, "no errors in 1 entries"},
-      {"list \"" + made + "\"", 0, "Version=1.2"},
+      {"pack \"" + sample + "\" -o \"" + made + "\" --version 1.0", 0, "no errors in 1 entries"},
+      {"list \"" + made + "\"", 0, "Version=1.0"},
       {"test \"" + made + "\" -P wrong", 1, "Lumivoramain: skipped (wrong password or damaged)"},
-      {"release \"" + sample + "\" --version 1.2 --url http://h/p --key \"" + keys +
-           "root.key\" -o \"" + dir.Path() + "\"",
-       0, "Publish in this order"},
+      {"release \"" + sample11 + "\" --version 1.1 --url http://h/p --key \"" + keys +
+           "root.key\" --previous \"" + made + "\" -o \"" + dir.Path() + "\"",
+       0, "p-from-1.0.patch: patch from version 1.0, "},
       {"verify \"" + (dir / "update.ini") + "\" \"" + (dir / "p") + "\" --root-keys " + rootKey, 0,
        "a pack that a windows launcher starts"},
+      {"verify \"" + (dir / "update.ini") + "\" \"" + (dir / "p") + "\" --root-keys " + rootKey, 0,
+       "patch from version 1.0: http://h/p-from-1.0.patch, size "},
   };
   int number = 0;
   for (const Row& row : rows) {
@@ -102,6 +110,10 @@ TEST(Win32Tool, PacksReleasesListsTestsAndExtracts) {
     EXPECT_NE(text.find(row.output), std::string::npos) << text;
   }
   EXPECT_TRUE(ReadFile(dir / "Lumivoramain") == ReadFile(kBinDir + "/lumivora-sample-main.exe"));
+  std::vector<uint8_t> patched;
+  EXPECT_EQ(delta::ApplyPatch(ReadBytes(sample), ReadBytes(dir / "p-from-1.0.patch"), patched),
+            delta::PatchFault::kNone);
+  EXPECT_TRUE(patched == ReadBytes(sample11));
 }
 
 // The launcher copied into a folder whose name has a blank, without a pack.
