@@ -83,14 +83,16 @@ TEST(Win32Tool, PacksReleasesListsTestsAndExtracts) {
     long exitCode;
     std::string output;
   };
+  // Packs are encrypted afresh: a wrong password fails the header's check
+  // byte, or (one pack in 256, APPNOTE 6.1.6) passes it and the entry fails.
   const Row rows[] = {
       {"list \"" + kPack + "\"", 0, "deflate"},
       {"test \"" + kPack + "\" -P \"" + password + "\"", 0, "no errors in 1 entries"},
-      {"test \"" + kPack + "\" -P wrong", 1, "Lumivoramain: skipped (wrong password or damaged)"},
+      {"test \"" + kPack + "\" -P wrong", 1, "Lumivoramain: "},
       {"extract \"" + kPack + "\" -d \"" + dir.Path() + "\" -P \"" + password + "\"", 0, ""},
       {"pack \"" + sample + "\" -o \"" + made + "\" --version 1.0", 0, "no errors in 1 entries"},
       {"list \"" + made + "\"", 0, "Version=1.0"},
-      {"test \"" + made + "\" -P wrong", 1, "Lumivoramain: skipped (wrong password or damaged)"},
+      {"test \"" + made + "\" -P wrong", 1, "Lumivoramain: "},
       {"release \"" + sample11 + "\" --version 1.1 --url http://h/p --key \"" + keys +
            "root.key\" --previous \"" + made + "\" -o \"" + dir.Path() + "\"",
        0, "p-from-1.0.patch: patch from version 1.0, "},
