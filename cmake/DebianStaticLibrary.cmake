@@ -12,7 +12,8 @@
 # once per build folder by the external project PROJECT_windows in
 # <build folder>/PROJECT: its source in src/SOURCE_SUBDIR, installed into
 # install/, where LIBRARY is the static library. CONFIGURE_COMMAND (a
-# configure script) or CMAKE_ARGS (a CMake project), BUILD_COMMAND and
+# configure script) or CMAKE_ARGS (a CMake project, after the cross compiler,
+# a Release build and the install folder, which it is given), BUILD_COMMAND and
 # INSTALL_COMMAND are ExternalProject_Add's own; a step left out keeps its
 # default. The library is the imported target NAME_static, which links LINK
 # after it (what the static library itself needs); the INTERFACE target NAME,
@@ -40,6 +41,17 @@ function(lumivora_debian_static_library)
   set(prefix ${CMAKE_BINARY_DIR}/${arg_PROJECT})
   set(install ${prefix}/install)
   set(library ${install}/${arg_LIBRARY})
+  # A CMake project gets this build's cross compiler (and its launcher), a
+  # Release build and the install folder before its own arguments.
+  if(arg_CMAKE_ARGS)
+    set(cross -DCMAKE_SYSTEM_NAME=Windows -DCMAKE_SYSTEM_PROCESSOR=${CMAKE_SYSTEM_PROCESSOR}
+      -DCMAKE_C_COMPILER=${CMAKE_C_COMPILER} -DCMAKE_BUILD_TYPE=Release
+      -DCMAKE_INSTALL_PREFIX=<INSTALL_DIR> -DCMAKE_INSTALL_LIBDIR=lib)
+    if(CMAKE_C_COMPILER_LAUNCHER)
+      list(APPEND cross -DCMAKE_C_COMPILER_LAUNCHER=${CMAKE_C_COMPILER_LAUNCHER})
+    endif()
+    set(arg_CMAKE_ARGS ${cross} ${arg_CMAKE_ARGS})
+  endif()
   # The steps given; one not given keeps ExternalProject_Add's default (an
   # empty one would be no step at all).
   set(steps)
